@@ -1,0 +1,1094 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>Tallowbrook</name>
+    <!-- contact field labels and summary lines -->
+    <message>
+        <source>Other</source>
+        <translation>Other</translation>
+    </message>
+    <message>
+        <source>Home</source>
+        <translation>Home</translation>
+    </message>
+    <message>
+        <source>Mobile</source>
+        <translation>Mobile</translation>
+    </message>
+    <message>
+        <source>Work</source>
+        <translation>Work</translation>
+    </message>
+    <message>
+        <source>Work Fax</source>
+        <translation>Work Fax</translation>
+    </message>
+    <message>
+        <source>Home Fax</source>
+        <translation>Home Fax</translation>
+    </message>
+    <message>
+        <source>Pager</source>
+        <translation>Pager</translation>
+    </message>
+    <message>
+        <source>Callback</source>
+        <translation>Callback</translation>
+    </message>
+    <message>
+        <source>Car</source>
+        <translation>Car</translation>
+    </message>
+    <message>
+        <source>Company Main</source>
+        <translation>Company Main</translation>
+    </message>
+    <message>
+        <source>ISDN</source>
+        <translation>ISDN</translation>
+    </message>
+    <message>
+        <source>Main</source>
+        <translation>Main</translation>
+    </message>
+    <message>
+        <source>Other Fax</source>
+        <translation>Other Fax</translation>
+    </message>
+    <message>
+        <source>Radio</source>
+        <translation>Radio</translation>
+    </message>
+    <message>
+        <source>Telex</source>
+        <translation>Telex</translation>
+    </message>
+    <message>
+        <source>TTY TDD</source>
+        <translation>TTY TDD</translation>
+    </message>
+    <message>
+        <source>Work Mobile</source>
+        <translation>Work Mobile</translation>
+    </message>
+    <message>
+        <source>Work Pager</source>
+        <translation>Work Pager</translation>
+    </message>
+    <message>
+        <source>Assistant</source>
+        <translation>Assistant</translation>
+    </message>
+    <message>
+        <source>MMS</source>
+        <translation>MMS</translation>
+    </message>
+    <message>
+        <source>Anniversary</source>
+        <translation>Anniversary</translation>
+    </message>
+    <message>
+        <source>Birthday</source>
+        <translation>Birthday</translation>
+    </message>
+    <message>
+        <source>AIM</source>
+        <translation>AIM</translation>
+    </message>
+    <message>
+        <source>MSN</source>
+        <translation>MSN</translation>
+    </message>
+    <message>
+        <source>Yahoo</source>
+        <translation>Yahoo</translation>
+    </message>
+    <message>
+        <source>Skype</source>
+        <translation>Skype</translation>
+    </message>
+    <message>
+        <source>QQ</source>
+        <translation>QQ</translation>
+    </message>
+    <message>
+        <source>Google Talk</source>
+        <translation>Google Talk</translation>
+    </message>
+    <message>
+        <source>ICQ</source>
+        <translation>ICQ</translation>
+    </message>
+    <message>
+        <source>Jabber</source>
+        <translation>Jabber</translation>
+    </message>
+    <message>
+        <source>Net Meeting</source>
+        <translation>Net Meeting</translation>
+    </message>
+    <message>
+        <source>Gadu Gadu</source>
+        <translation>Gadu Gadu</translation>
+    </message>
+    <message>
+        <source>Facebook</source>
+        <translation>Facebook</translation>
+    </message>
+    <message>
+        <source>Brother</source>
+        <translation>Brother</translation>
+    </message>
+    <message>
+        <source>Child</source>
+        <translation>Child</translation>
+    </message>
+    <message>
+        <source>Domestic Partner</source>
+        <translation>Domestic Partner</translation>
+    </message>
+    <message>
+        <source>Father</source>
+        <translation>Father</translation>
+    </message>
+    <message>
+        <source>Friend</source>
+        <translation>Friend</translation>
+    </message>
+    <message>
+        <source>Manager</source>
+        <translation>Manager</translation>
+    </message>
+    <message>
+        <source>Mother</source>
+        <translation>Mother</translation>
+    </message>
+    <message>
+        <source>Parent</source>
+        <translation>Parent</translation>
+    </message>
+    <message>
+        <source>Partner</source>
+        <translation>Partner</translation>
+    </message>
+    <message>
+        <source>Referred by</source>
+        <translation>Referred by</translation>
+    </message>
+    <message>
+        <source>Relative</source>
+        <translation>Relative</translation>
+    </message>
+    <message>
+        <source>Sister</source>
+        <translation>Sister</translation>
+    </message>
+    <message>
+        <source>Spouse</source>
+        <translation>Spouse</translation>
+    </message>
+    <message>
+        <source>Home page</source>
+        <translation>Home page</translation>
+    </message>
+    <message>
+        <source>Blog</source>
+        <translation>Blog</translation>
+    </message>
+    <message>
+        <source>Profile</source>
+        <translation>Profile</translation>
+    </message>
+    <message>
+        <source>FTP</source>
+        <translation>FTP</translation>
+    </message>
+    <message>
+        <source>%1:%2</source>
+        <translation>%1:%2</translation>
+    </message>
+    <message>
+        <source>%1:%2(%3)</source>
+        <translation>%1:%2(%3)</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;%1&lt;/b&gt;&lt;br/&gt;%2</source>
+        <translation>&lt;b&gt;%1&lt;/b&gt;&lt;br/&gt;%2</translation>
+    </message>
+    <!-- local database messages -->
+    <message>
+        <source>IDS_CREATE_DB_FAIL_%1</source>
+        <translation>Failed to create Local Database. Error:%1</translation>
+    </message>
+    <message>
+        <source>An Error Occurred during deleting Local Database. Please try again.</source>
+        <translation>An Error Occurred during deleting Local Database. Please try again.</translation>
+    </message>
+    <!-- product name, message boxes and start-up notices -->
+    <message>
+        <source>Tallowbrook Contact Mover</source>
+        <translation>Tallowbrook Contact Mover</translation>
+    </message>
+    <message>
+        <source> v%1</source>
+        <translation> v%1</translation>
+    </message>
+    <message>
+        <source>An Error Occurred. &lt;br/&gt;&lt;br/&gt;%1&lt;br/&gt;&lt;br/&gt;</source>
+        <translation>An Error Occurred. &lt;br/&gt;&lt;br/&gt;%1&lt;br/&gt;&lt;br/&gt;</translation>
+    </message>
+    <message>
+        <source>If this keeps happening, please write to us at %1.</source>
+        <translation>If this keeps happening, please write to us at %1.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Abort</source>
+        <translation>Abort</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Retry</translation>
+    </message>
+    <message>
+        <source>iTunes can't be started when running Tallowbrook. Please close iTunes.</source>
+        <translation>iTunes can't be started when running Tallowbrook. Please close iTunes.</translation>
+    </message>
+    <!-- main window: menus, commands, device arrival and confirmations -->
+    <message>
+        <source>Total:0</source>
+        <translation>Total:0</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Backup Contacts</source>
+        <translation>Backup Contacts</translation>
+    </message>
+    <message>
+        <source>IDS_MI_PHONE_TO_PHONE</source>
+        <translation>Phone to Phone Transfer</translation>
+    </message>
+    <message>
+        <source>iPhone to Android</source>
+        <translation>iPhone to Android</translation>
+    </message>
+    <message>
+        <source>Android to iPhone</source>
+        <translation>Android to iPhone</translation>
+    </message>
+    <message>
+        <source>iPhone to iPhone</source>
+        <translation>iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>Android to Android</source>
+        <translation>Android to Android</translation>
+    </message>
+    <message>
+        <source>Restore Contacts to iPhone</source>
+        <translation>Restore Contacts to iPhone</translation>
+    </message>
+    <message>
+        <source>Restore Contacts to Android</source>
+        <translation>Restore Contacts to Android</translation>
+    </message>
+    <message>
+        <source>Export Contacts to File</source>
+        <translation>Export Contacts to File</translation>
+    </message>
+    <message>
+        <source>Print Contacts</source>
+        <translation>Print Contacts</translation>
+    </message>
+    <message>
+        <source>Add Contact</source>
+        <translation>Add Contact</translation>
+    </message>
+    <message>
+        <source>Ctrl+N</source>
+        <translation>Ctrl+N</translation>
+    </message>
+    <message>
+        <source>IDS_MI_IMPORT</source>
+        <translation>Import</translation>
+    </message>
+    <message>
+        <source>Import from File</source>
+        <translation>Import from File</translation>
+    </message>
+    <message>
+        <source>IDS_MI_FROM_ITUNES</source>
+        <translation>Import from iTunes</translation>
+    </message>
+    <message>
+        <source>Delete Contact</source>
+        <translation>Delete Contact</translation>
+    </message>
+    <message>
+        <source>Open Database Folder</source>
+        <translation>Open Database Folder</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>Tools</source>
+        <translation>Tools</translation>
+    </message>
+    <message>
+        <source>Check update</source>
+        <translation>Check update</translation>
+    </message>
+    <message>
+        <source>IDS_MI_CONNECT_ANDROID_VIA_WIFI</source>
+        <translation>Connect Android Phone via WiFi</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Feedback and support</source>
+        <translation>Feedback and support</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Failed to detect iPhone. Please launch iTunes (Finder if MacOS 10.15 or above) first and then re-connect your iPhone. Once your iPhone is visible in iTunes (Finder if MacOS 10.15 or above), please restart Tallowbrook software.</source>
+        <translation>Failed to detect iPhone. Please launch iTunes (Finder if MacOS 10.15 or above) first and then re-connect your iPhone. Once your iPhone is visible in iTunes (Finder if MacOS 10.15 or above), please restart Tallowbrook software.</translation>
+    </message>
+    <message>
+        <source>IDS_ROOT_LOCALDB</source>
+        <translation>Local Databases</translation>
+    </message>
+    <message>
+        <source>IDS_ROOT_DEVICE</source>
+        <translation>Devices</translation>
+    </message>
+    <message>
+        <source>IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS</source>
+        <translatorcomment>text not given</translatorcomment>
+        <translation>Please unlock your iPhone. If it asks whether to trust this computer, tap &quot;Trust&quot; and enter your passcode on the iPhone.&lt;br/&gt;&lt;br/&gt;Please also turn off contacts sync (iCloud Contacts) in the Settings of your iPhone before transferring contacts.&lt;br/&gt;&lt;br/&gt;&lt;img src=&quot;:res/iphone_setting1.jpg&quot;/&gt;</translation>
+    </message>
+    <message>
+        <source>Can't connect to your Android Phone: %1.&lt;br/&gt;&lt;br/&gt;If you are presented with the pop up to allow debugging with the computer on your Android device screen. Please simply check &quot;Always allow from this computer&quot; and then click &quot;OK&quot; to finish.&lt;br/&gt;&lt;br/&gt;&lt;img src=&quot;:res/trust-android.png&quot;/&gt;</source>
+        <translation>Can't connect to your Android Phone: %1.&lt;br/&gt;&lt;br/&gt;If you are presented with the pop up to allow debugging with the computer on your Android device screen. Please simply check &quot;Always allow from this computer&quot; and then click &quot;OK&quot; to finish.&lt;br/&gt;&lt;br/&gt;&lt;img src=&quot;:res/trust-android.png&quot;/&gt;</translation>
+    </message>
+    <message>
+        <source>Failed to connect your Android Phone.&lt;br/&gt;usb: %1&lt;br/&gt;&lt;br/&gt;Please exit any other Android Manager program on your computer first and then reconnect your phone to try again.</source>
+        <translation>Failed to connect your Android Phone.&lt;br/&gt;usb: %1&lt;br/&gt;&lt;br/&gt;Please exit any other Android Manager program on your computer first and then reconnect your phone to try again.</translation>
+    </message>
+    <message>
+        <source>Disconnect Device</source>
+        <translation>Disconnect Device</translation>
+    </message>
+    <message>
+        <source>IDS_SEARCH_KEYWORKD_%1</source>
+        <translation>Keyword:%1</translation>
+    </message>
+    <message>
+        <source>IDS_SELECT_IOS_TO_TRANSFER</source>
+        <translation>Select an iPhone device to continue.</translation>
+    </message>
+    <message>
+        <source>IDS_SELECT_ANDROID_TO_TRANSFER</source>
+        <translation>Select an Android device to continue.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_DEL_CONTACTS</source>
+        <translation>Successfully deleted contact.</translation>
+    </message>
+    <message>
+        <source>Backup selected contacts</source>
+        <translation>Backup selected contacts</translation>
+    </message>
+    <message>
+        <source>IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE</source>
+        <translation>Loading Contacts from Device</translation>
+    </message>
+    <message>
+        <source>Unknown Device</source>
+        <translation>Unknown Device</translation>
+    </message>
+    <message>
+        <source>VCard Files(*.vcf)</source>
+        <translation>VCard Files(*.vcf)</translation>
+    </message>
+    <message>
+        <source>CSV Files(*.csv)</source>
+        <translation>CSV Files(*.csv)</translation>
+    </message>
+    <message>
+        <source>Text Files(*.txt)</source>
+        <translation>Text Files(*.txt)</translation>
+    </message>
+    <message>
+        <source>HTML files(*.html)</source>
+        <translation>HTML files(*.html)</translation>
+    </message>
+    <message>
+        <source>Word files(*.doc)</source>
+        <translation>Word files(*.doc)</translation>
+    </message>
+    <message>
+        <source>PDF files(*.pdf)</source>
+        <translation>PDF files(*.pdf)</translation>
+    </message>
+    <message>
+        <source>IDS_STARTING_IMPORT_CONTACTS_FROM_FILE</source>
+        <translation>Importing contacts now...</translation>
+    </message>
+    <message>
+        <source>Export selected contacts</source>
+        <translation>Export selected contacts</translation>
+    </message>
+    <message>
+        <source>IDS_STARTING_EXPORT_CONTACTS_TO_FILE</source>
+        <translation>Exporting contacts to File now...</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE</source>
+        <translation>Successfully exported %1 contacts to File.</translation>
+    </message>
+    <message>
+        <source>Print selected contacts</source>
+        <translation>Print selected contacts</translation>
+    </message>
+    <message>
+        <source>Transfer selected contacts from iPhone to iPhone</source>
+        <translation>Transfer selected contacts from iPhone to iPhone</translation>
+    </message>
+    <message>
+        <source>Transfer selected contacts from iPhone to Android</source>
+        <translatorcomment>text not given</translatorcomment>
+        <translation>Transfer selected contacts from iPhone to Android</translation>
+    </message>
+    <message>
+        <source>Transfer selected contacts from Android to iPhone</source>
+        <translatorcomment>text not given</translatorcomment>
+        <translation>Transfer selected contacts from Android to iPhone</translation>
+    </message>
+    <message>
+        <source>Transfer selected contacts from Android to Android</source>
+        <translation>Transfer selected contacts from Android to Android</translation>
+    </message>
+    <message>
+        <source>Edit Contact</source>
+        <translation>Edit Contact</translation>
+    </message>
+    <message>
+        <source>Set Contact Group</source>
+        <translation>Set Contact Group</translation>
+    </message>
+    <message>
+        <source>IDS_UPDATE_GROUP_SUC</source>
+        <translation>Successfuly set Contact Group</translation>
+    </message>
+    <message>
+        <source>Delete selected contacts</source>
+        <translation>Delete selected contacts</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_DEL_SELECTIONS</source>
+        <translation>Confirm to delete selected contacts?</translation>
+    </message>
+    <message>
+        <source>IDS_MI_REMOVE_LOCAL_DB</source>
+        <translation>Delete Local Database</translation>
+    </message>
+    <message>
+        <source>Confirm to delete the Group?</source>
+        <translation>Confirm to delete the Group?</translation>
+    </message>
+    <message>
+        <source>Confirm to delete this Local Database?</source>
+        <translation>Confirm to delete this Local Database?</translation>
+    </message>
+    <message>
+        <source>Successfully deleted Local Database.</source>
+        <translation>Successfully deleted Local Database.</translation>
+    </message>
+    <message>
+        <source>Confrim to clear all iPhone contacts?</source>
+        <translation>Confrim to clear all iPhone contacts?</translation>
+    </message>
+    <message>
+        <source>Confirm to clear all Android Contacts?</source>
+        <translation>Confirm to clear all Android Contacts?</translation>
+    </message>
+    <message>
+        <source>Restore selected contacts to iPhone</source>
+        <translation>Restore selected contacts to iPhone</translation>
+    </message>
+    <message>
+        <source>Restore selected contacts to Android</source>
+        <translation>Restore selected contacts to Android</translation>
+    </message>
+    <!-- contact list -->
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Phone</source>
+        <translation>Phone</translation>
+    </message>
+    <message>
+        <source>E-Mail</source>
+        <translation>E-Mail</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>Total:%1</source>
+        <translation>Total:%1</translation>
+    </message>
+    <!-- progress dialog and backup into a local database -->
+    <message>
+        <source>Progress:%1%</source>
+        <translation>Progress:%1%</translation>
+    </message>
+    <message>
+        <source>Are You Sure You Want To Cancel?</source>
+        <translation>Are You Sure You Want To Cancel?</translation>
+    </message>
+    <message>
+        <source>Contacts:%1/%2</source>
+        <translation>Contacts:%1/%2</translation>
+    </message>
+    <message>
+        <source>IDS_IMPORTING_CONTACTS_TO_LOCALDB</source>
+        <translation>Backing up contacts to Local Database</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED</source>
+        <translation>Successfully backup %1 contacts to Local Database;%2 repeated contacts merged.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_IMPORT_%1_TO_LOCALDB</source>
+        <translation>Successfully backup %1 contacts to Local Database.</translation>
+    </message>
+    <!-- database and device choice dialogs -->
+    <message>
+        <source>Select one Database for backup</source>
+        <translation>Select one Database for backup</translation>
+    </message>
+    <message>
+        <source>Select current database to merge or enter a new database name:</source>
+        <translation>Select current database to merge or enter a new database name:</translation>
+    </message>
+    <message>
+        <source>Selecting current Database will merge contacts;entering new DB name will create a new Database.</source>
+        <translation>Selecting current Database will merge contacts;entering new DB name will create a new Database.</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME</source>
+        <translation>Select one Database or enter a new Database name</translation>
+    </message>
+    <message>
+        <source>IDS_INVALID_LOCALDB_NAME</source>
+        <translation>Invalid Local Database name(can't contain \ / : * ? &quot; &lt; &gt; |).</translation>
+    </message>
+    <message>
+        <source>(To manually select iTunes Backup, click &lt;a href=&quot;#&quot;&gt;HERE&lt;/a&gt;.)</source>
+        <translation>(To manually select iTunes Backup, click &lt;a href=&quot;#&quot;&gt;HERE&lt;/a&gt;.)</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_SELECT_ONE_DATASOURCE</source>
+        <translation>Please select one datasource.</translation>
+    </message>
+    <!-- Android connection and Wi-Fi dialog -->
+    <message>
+        <source>Can not install com.tallowbrook.contactssync. %1</source>
+        <translation>Can not install com.tallowbrook.contactssync. %1</translation>
+    </message>
+    <message>
+        <source>Connect Android via WiFi</source>
+        <translation>Connect Android via WiFi</translation>
+    </message>
+    <message>
+        <source>Run Tallowbrook Contacts Sync on Android phone and click Connection button to get the Wifi connection info. Now input the info to the following Text Box. </source>
+        <translation>Run Tallowbrook Contacts Sync on Android phone and click Connection button to get the Wifi connection info. Now input the info to the following Text Box. </translation>
+    </message>
+    <message>
+        <source>Connect</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>If you haven't installed Tallowbrook Contacts Sync on Android phone, please go to the Market (Google Play) on your Android to search Tallowbrook Contacts Sync to download and install.</source>
+        <translation>If you haven't installed Tallowbrook Contacts Sync on Android phone, please go to the Market (Google Play) on your Android to search Tallowbrook Contacts Sync to download and install.</translation>
+    </message>
+    <message>
+        <source>IDS_WIFI_SOCK_WRONG_FOR_EXAMPLE</source>
+        <translation>Input Error. Please input the correct WiFi connection info.</translation>
+    </message>
+    <message>
+        <source>IDS_WIFI_CONNECTOR_CONNECT_TIMEOUT</source>
+        <translation>Connection Timeout.Please make sure you input the WiFi connection info correctly.</translation>
+    </message>
+    <!-- Android sync session -->
+    <message>
+        <source>IDS_ANDROID_CONNECT_FAIL%0:%1</source>
+        <translation>Failed to Connect to %0:%1.</translation>
+    </message>
+    <message>
+        <source>IDS_DAEMON_APK_OLDER_THAN_%1</source>
+        <translation>This is not the latest version of Tallowbrook Contacts Sync on Android. %1 needed. Please update it from Google Play.</translation>
+    </message>
+    <message>
+        <source>Null command.</source>
+        <translation>Null command.</translation>
+    </message>
+    <message>
+        <source>receive $batch: command error, invalid command:%1</source>
+        <translation>receive $batch: command error, invalid command:%1</translation>
+    </message>
+    <!-- reading contacts from Android -->
+    <message>
+        <source>IDS_SYNC_CHECK_APK</source>
+        <translation>Checking and installing Tallowbrook Contacts Sync now...</translation>
+    </message>
+    <message>
+        <source>IDS_SYNC_START_SERVICE</source>
+        <translation>Starting Sync Service now...</translation>
+    </message>
+    <message>
+        <source>IDS_SYNC_BACKING</source>
+        <translation>Backing up Contacts now...</translation>
+    </message>
+    <message>
+        <source>Invalid:%1</source>
+        <translation>Invalid:%1</translation>
+    </message>
+    <message>
+        <source>IDS_RECEIVING_CONTACTS_FROM_ANDROID</source>
+        <translation>Loading contacts from Android now...</translation>
+    </message>
+    <message>
+        <source>Contacts: %1/%2</source>
+        <translation>Contacts: %1/%2</translation>
+    </message>
+    <!-- writing contacts to Android -->
+    <message>
+        <source>IDS_MERGING_CONTACTS</source>
+        <translation>Merging contacts now...</translation>
+    </message>
+    <message>
+        <source>IDS_SEND_CHANGES_TO_ANDROID</source>
+        <translation>Updating Android device now...</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_TRANSFER_%1_CONTACTS_TO_ANDROID</source>
+        <translation>Successfully transferred %1 contacts to Android.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_TRANSFER_%1_CONTACTS_TO_ANDROID_%2_MERGED</source>
+        <translation>Successfully transferred %1 contacts to Android,with %2 repeated contacts merged.</translation>
+    </message>
+    <message>
+        <source>IDS_SENGING_CHANGES_TO_DEVICE</source>
+        <translation>Updating device contacts now...</translation>
+    </message>
+    <!-- iOS mobilesync session errors -->
+    <message>
+        <source>mobiledevice_sync_start_throw: open device failed. return %1.</source>
+        <translation>mobiledevice_sync_start_throw: open device failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobiledevice_sync_start_throw: start service failed. return %1.</source>
+        <translation>mobiledevice_sync_start_throw: start service failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobiledevice_sync_start_throw: start failed. return %1. %2</source>
+        <translation>mobiledevice_sync_start_throw: start failed. return %1. %2</translation>
+    </message>
+    <message>
+        <source>mobilesync_get_all_records_from_device failed. return %1.</source>
+        <translation>mobilesync_get_all_records_from_device failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobilesync_receive_changes failed. return %1.</source>
+        <translation>mobilesync_receive_changes failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobilesync_acknowledge_changes_from_device failed. return %1.</source>
+        <translation>mobilesync_acknowledge_changes_from_device failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobilesync_ready_to_send_changes_from_computer failed. return %1.</source>
+        <translation>mobilesync_ready_to_send_changes_from_computer failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobilesync_send_changes failed. return %1.</source>
+        <translation>mobilesync_send_changes failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobilesync_remap_identifiers failed. return %1.</source>
+        <translation>mobilesync_remap_identifiers failed. return %1.</translation>
+    </message>
+    <message>
+        <source>mobilesync_finish failed. return %1.</source>
+        <translation>mobilesync_finish failed. return %1.</translation>
+    </message>
+    <!-- iOS transfers -->
+    <message>
+        <source>IDS_RECEIVING_CONTACTS_FROM_IOS</source>
+        <translation>Loading contacts from device...</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS</source>
+        <translation>Successfully transferred %1 contacts to device.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2</source>
+        <translation>Successfully transferred %1 contacts to device, with %2 repeated contacts merged.</translation>
+    </message>
+    <!-- iTunes backup reading -->
+    <message>
+        <source>Cannot find </source>
+        <translation>Cannot find </translation>
+    </message>
+    <message>
+        <source>can not open %1. %2</source>
+        <translation>can not open %1. %2</translation>
+    </message>
+    <message>
+        <source>can not create %1. %2</source>
+        <translation>can not create %1. %2</translation>
+    </message>
+    <!-- iTunes backup decryption -->
+    <message>
+        <source>BackupManifest::decryptFile: decrypt failed. %1</source>
+        <translation>BackupManifest::decryptFile: decrypt failed. %1</translation>
+    </message>
+    <message>
+        <source>MBDBParser::decryptFileDescThrow, invalid key size.</source>
+        <translation>MBDBParser::decryptFileDescThrow, invalid key size.</translation>
+    </message>
+    <message>
+        <source>MBDBParser::decryptFileDescThrow, %1</source>
+        <translation>MBDBParser::decryptFileDescThrow, %1</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::init, EVP_CipherInit_ex return false.</source>
+        <translation>QOpenSSLEVPAES::init, EVP_CipherInit_ex return false.</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::update, EVP_CipherUpdate return false.</source>
+        <translation>QOpenSSLEVPAES::update, EVP_CipherUpdate return false.</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::final, EVP_CipherFinal_ex return false.</source>
+        <translation>QOpenSSLEVPAES::final, EVP_CipherFinal_ex return false.</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::updateAll, read file error.</source>
+        <translation>QOpenSSLEVPAES::updateAll, read file error.</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::updateAll, EVP_CipherUpdate return false.</source>
+        <translation>QOpenSSLEVPAES::updateAll, EVP_CipherUpdate return false.</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::updateAll, write file error, %1</source>
+        <translation>QOpenSSLEVPAES::updateAll, write file error, %1</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::finalAll, EVP_CipherFinal return false.</source>
+        <translation>QOpenSSLEVPAES::finalAll, EVP_CipherFinal return false.</translation>
+    </message>
+    <message>
+        <source>QOpenSSLEVPAES::finalAll, write file error, %1</source>
+        <translation>QOpenSSLEVPAES::finalAll, write file error, %1</translation>
+    </message>
+    <!-- iTunes address book import -->
+    <message>
+        <source>IDS_READING_CONTACTS_FROM_ITUNES</source>
+        <translation>Loading contacts from iTunes Backup...</translation>
+    </message>
+    <message>
+        <source>IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB</source>
+        <translation>Importing contacts from iTunes Backup now...</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES_%2_MERGED</source>
+        <translation>Successfully imported %1 contacts from iTunes Backup,with %2 repeated contacts merged.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES</source>
+        <translation>Successfully imported %1 contacts from iTunes Backup.</translation>
+    </message>
+    <!-- iTunes backup list and password dialogs -->
+    <message>
+        <source>IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD</source>
+        <translation>Please select an iTunes Backup to load.</translation>
+    </message>
+    <message>
+        <source>IDS_NO_BACKUP_LISTED_THERE_CLICK_&lt;a href=&quot;#&quot;&gt;Here&lt;/a&gt;_ADD</source>
+        <translation>Can't find your iTunes Backup on the list? Please manually import it by clicking &lt;a href=&quot;#&quot;&gt;HERE&lt;/a&gt;.</translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation>Load</translation>
+    </message>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+    <message>
+        <source>Backup Date</source>
+        <translation>Backup Date</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>Path</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP</source>
+        <translation>This iTunes Backup is encrypted. Please enter password:</translation>
+    </message>
+    <message>
+        <source>IDS_ENTER_PASSWORD</source>
+        <translation>Enter password</translation>
+    </message>
+    <message>
+        <source>load %1 error. %2</source>
+        <translation>load %1 error. %2</translation>
+    </message>
+    <message>
+        <source>IDS_PLEASE_SELECT_ONE_ITUNES_BACKUP</source>
+        <translation>Need to select an iTunes Backup to continue.</translation>
+    </message>
+    <message>
+        <source>IDS_LOAD_BK_EXISTS</source>
+        <translation>This iTunes Backup has been listed on the left.</translation>
+    </message>
+    <message>
+        <source>IDS_PWD_IS_NULL</source>
+        <translation>Password is required.</translation>
+    </message>
+    <message>
+        <source>IDS_INVALID_PASSWORD</source>
+        <translation>Invalid password.</translation>
+    </message>
+    <message>
+        <source>Verifying. Please wait...</source>
+        <translation>Verifying. Please wait...</translation>
+    </message>
+    <message>
+        <source>IOSiTunesBKSetPasswordThread: %1</source>
+        <translation>IOSiTunesBKSetPasswordThread: %1</translation>
+    </message>
+    <!-- contact file import and export -->
+    <message>
+        <source>IDS_IMPORTING_CONTACTS_TO_DB</source>
+        <translation>Importing contacts to Local Database now...</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED</source>
+        <translation>Successfully imported %1 contacts, with %2 repeated contacts merged.</translation>
+    </message>
+    <message>
+        <source>IDS_SUC_IMPORT_%1_CONTACTS_TO_DB</source>
+        <translation>Successfully imported %1 contacts.</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORTING_CONTACTS_TO_FILE</source>
+        <translation>Exporting contacts to File now...</translation>
+    </message>
+    <!-- HTML export, printing and contact view sections -->
+    <message>
+        <source>IDS_PRINT_CONTACTS</source>
+        <translation>Print Contacts</translation>
+    </message>
+    <message>
+        <source>Phone:</source>
+        <translation>Phone:</translation>
+    </message>
+    <message>
+        <source>E-Mail:</source>
+        <translation>E-Mail:</translation>
+    </message>
+    <message>
+        <source>Date:</source>
+        <translation>Date:</translation>
+    </message>
+    <message>
+        <source>IM:</source>
+        <translation>IM:</translation>
+    </message>
+    <message>
+        <source>Organization:</source>
+        <translation>Organization:</translation>
+    </message>
+    <message>
+        <source>Relationship:</source>
+        <translation>Relationship:</translation>
+    </message>
+    <message>
+        <source>Address:</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>Website:</source>
+        <translation>Website:</translation>
+    </message>
+    <message>
+        <source>Notes:</source>
+        <translation>Notes:</translation>
+    </message>
+    <message>
+        <source>Birthday:</source>
+        <translation>Birthday:</translation>
+    </message>
+    <!-- contact editor and group dialog -->
+    <message>
+        <source>Apply</source>
+        <translation>Apply</translation>
+    </message>
+    <message>
+        <source>IDS_EDIT_CONTACT_%1</source>
+        <translation>Edit Contact %1</translation>
+    </message>
+    <message>
+        <source>IDS_NEW_CONTACT</source>
+        <translation>Add New Contact</translation>
+    </message>
+    <message>
+        <source>IDS_ENTER_FIRSTNAME_OR_LASTNAME</source>
+        <translation>First name or Last name can't be blank.</translation>
+    </message>
+    <message>
+        <source>IDS_CONTACT_NAME_%1_EXIST</source>
+        <translation>Contact %1 has already existed.</translation>
+    </message>
+    <message>
+        <source>IDS_CANCEL_EDIT_CONTACT_WILL_LOST_CHANGES_CONTINUE</source>
+        <translation>Discard the editing?</translation>
+    </message>
+    <message>
+        <source>&lt;a href=&quot;#&quot;&gt;Delete Photo&lt;/a&gt;</source>
+        <translation>&lt;a href=&quot;#&quot;&gt;Delete Photo&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Delete Photo</source>
+        <translation>Delete Photo</translation>
+    </message>
+    <message>
+        <source>Prefix</source>
+        <translation>Prefix</translation>
+    </message>
+    <message>
+        <source>First Name</source>
+        <translation>First Name</translation>
+    </message>
+    <message>
+        <source>Middle Name</source>
+        <translation>Middle Name</translation>
+    </message>
+    <message>
+        <source>Last Name</source>
+        <translation>Last Name</translation>
+    </message>
+    <message>
+        <source>Suffix</source>
+        <translation>Suffix</translation>
+    </message>
+    <message>
+        <source>Nickname</source>
+        <translation>Nickname</translation>
+    </message>
+    <message>
+        <source>Job Title</source>
+        <translation>Job Title</translation>
+    </message>
+    <message>
+        <source>Department</source>
+        <translation>Department</translation>
+    </message>
+    <message>
+        <source>Company</source>
+        <translation>Company</translation>
+    </message>
+    <message>
+        <source>Phone Number</source>
+        <translation>Phone Number</translation>
+    </message>
+    <message>
+        <source>E-Mail Address</source>
+        <translation>E-Mail Address</translation>
+    </message>
+    <message>
+        <source>Date (year-month-day):</source>
+        <translation>Date (year-month-day):</translation>
+    </message>
+    <message>
+        <source>Relationshp:</source>
+        <translation>Relationshp:</translation>
+    </message>
+    <message>
+        <source>Url:</source>
+        <translation>Url:</translation>
+    </message>
+    <message>
+        <source>Url</source>
+        <translation>Url</translation>
+    </message>
+    <message>
+        <source>Country</source>
+        <translation>Country</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>City</source>
+        <translation>City</translation>
+    </message>
+    <message>
+        <source>Postcode</source>
+        <translation>Postcode</translation>
+    </message>
+    <message>
+        <source>Images (*.png *.jpg)</source>
+        <translation>Images (*.png *.jpg)</translation>
+    </message>
+    <message>
+        <source>Pick a Group or enter new Group name;</source>
+        <translation>Pick a Group or enter new Group name;</translation>
+    </message>
+    <message>
+        <source>IDS_CONFIRM_UNGROUP_CONTACTS</source>
+        <translation>Confirm to remove seleted member from the Group?</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, configures, builds and runs the whole test suite.
+#   scripts/test.sh            normal build in build/
+#   scripts/test.sh --asan     AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=build
+cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--asan" ]; then
+  build_dir=build-asan
+  cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DCONTACT_MOVER_SANITIZE=ON)
+fi
+
+scripts/deps.sh
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+cmake -S . -B "$build_dir" "${cmake_args[@]}" >/dev/null
+cmake --build "$build_dir" -j2
+cd "$build_dir"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

@@ -1,0 +1,140 @@
+#include "messagebox.h"
+
+#include "stylesheet.h"
+#include "texts.h"
+#include "winmovable.h"
+
+#include <QMessageBox>
+#include <QMutex>
+#include <QPushButton>
+#include <QQueue>
+
+namespace MessageBox {
+
+namespace {
+
+constexpr char kSupportAddress[] = "support@tallowbrook.com";
+
+QMutex testMutex;
+QQueue<Button> queuedAnswers;
+QStringList shownTexts;
+
+struct ButtonText
+{
+    Button button;
+    const char *key;
+};
+constexpr ButtonText kButtonOrder[] = {{Yes, "Yes"},       {No, "No"},       {Ok, "OK"},
+                                       {Cancel, "Cancel"}, {Abort, "Abort"}, {Retry, "Retry"}};
+
+QString header()
+{
+    return QStringLiteral("<nobr><b>") + Product::titleWithVersion() + QStringLiteral("</b></nobr><br/><br/>");
+}
+
+// The answer for a box closed without pressing a button (Escape, window close).
+Button escapeAnswer(int buttons)
+{
+    for (Button b : {Cancel, No, Ok, Abort, Retry, Yes})
+        if (buttons & b)
+            return b;
+    return Ok;
+}
+
+void reportError(const QString &text)
+{
+    // The error-report web service is not part of this program; the text goes to the log instead.
+    qWarning("Error shown to the user: %s", qUtf8Printable(text));
+}
+
+} // namespace
+
+Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader)
+{
+    const QString fullText = withHeader ? header() + text : text;
+    {
+        QMutexLocker lock(&testMutex);
+        if (!queuedAnswers.isEmpty()) {
+            shownTexts.append(fullText);
+            return queuedAnswers.dequeue();
+        }
+    }
+
+    QMessageBox box(parent);
+    box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    new WinMovable(&box);
+    box.setStyleSheet(StyleSheet::load());
+    box.setWindowTitle(Product::title());
+    box.setTextFormat(Qt::RichText);
+    box.setText(fullText);
+    switch (icon) {
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Icon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    // One role for every button keeps them in the fixed order instead of the platform's order.
+    QList<QPair<QAbstractButton *, Button>> added;
+    for (const ButtonText &bt : kButtonOrder) {
+        if (buttons & bt.button)
+            added.append({box.addButton(trKey(bt.key), QMessageBox::ActionRole), bt.button});
+    }
+    const Button onEscape = escapeAnswer(buttons);
+    for (const auto &pair : std::as_const(added))
+        if (pair.second == onEscape)
+            box.setEscapeButton(pair.first);
+    box.exec();
+    for (const auto &pair : std::as_const(added))
+        if (box.clickedButton() == pair.first)
+            return pair.second;
+    return onEscape;
+}
+
+void information(QWidget *parent, const QString &text)
+{
+    show(parent, Icon::Information, text, Ok);
+}
+
+void warning(QWidget *parent, const QString &text)
+{
+    show(parent, Icon::Warning, text, Ok);
+}
+
+bool question(QWidget *parent, const QString &text)
+{
+    return show(parent, Icon::Question, text, Yes | No) == Yes;
+}
+
+QString errorText(const QString &text)
+{
+    return trKey("An Error Occurred. <br/><br/>%1<br/><br/>").arg(text)
+           + trKey("If this keeps happening, please write to us at %1.").arg(QLatin1String(kSupportAddress));
+}
+
+void error(QWidget *parent, const QString &text)
+{
+    show(parent, Icon::Critical, errorText(text), Ok, true);
+    reportError(text);
+}
+
+void queueAnswer(Button answer)
+{
+    QMutexLocker lock(&testMutex);
+    queuedAnswers.enqueue(answer);
+}
+
+QStringList takeShownTexts()
+{
+    QMutexLocker lock(&testMutex);
+    return std::exchange(shownTexts, {});
+}
+
+} // namespace MessageBox

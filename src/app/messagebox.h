@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// The program's modal message boxes: frameless, draggable, styled, rich text, titled with the product name.
+namespace MessageBox {
+
+enum Button { Yes = 0x1, No = 0x2, Ok = 0x4, Cancel = 0x8, Abort = 0x10, Retry = 0x20 };
+enum class Icon { Information, Warning, Question, Critical };
+
+void information(QWidget *parent, const QString &text);
+void warning(QWidget *parent, const QString &text);
+// True when "Yes" was pressed.
+bool question(QWidget *parent, const QString &text);
+// "An Error Occurred." box with the product header and the support sentence; the text then goes to the error
+// report service.
+void error(QWidget *parent, const QString &text);
+
+// The general form: buttons is an OR of Button values, shown in the order Yes, No, OK, Cancel, Abort, Retry.
+Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader = false);
+
+// The full text the error box shows for a given message.
+QString errorText(const QString &text);
+
+// Headless runs (tests, scripted window flows): when answers are queued, a box is not shown; the next queued
+// answer is returned and the box's text is recorded instead.
+void queueAnswer(Button answer);
+QStringList takeShownTexts();
+
+} // namespace MessageBox

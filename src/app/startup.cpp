@@ -1,0 +1,35 @@
+#include "startup.h"
+
+#include "keepawake.h"
+#include "mainwindow.h"
+#include "messagebox.h"
+#include "sqlite_qt.h"
+#include "texts.h"
+
+#include <QApplication>
+
+#include <memory>
+
+namespace Startup {
+
+int run(QApplication &app)
+{
+    // Keep the machine awake for as long as the process runs; released when this scope ends.
+    KeepAwake keepAwake;
+
+    installEnglishTranslation(app);
+
+    if (sqlite_qt_version() != kRequiredSqliteVersion) {
+        // This key has no entry in the translation and is shown as written.
+        MessageBox::error(nullptr, trKey("invalid libsqlite_qt."));
+        return 1;
+    }
+
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    const int code = QApplication::exec();
+    window.reset(); // the window goes first, before the watchers it may still use
+    return code;
+}
+
+} // namespace Startup

@@ -1,0 +1,120 @@
+#include "cli.h"
+
+#include "dbcommands.h"
+
+#include <QTextStream>
+
+#include <exception>
+#include <functional>
+
+namespace cli {
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    const char *synopsis;
+    std::function<int(const QStringList &, Io)> run;
+};
+
+const QList<Command> &commands()
+{
+    static const QList<Command> list = {
+        {"dbs", "dbs [--json]                                      local databases: name, contacts", runDbs},
+        {"list", "list --db NAME [--group NAME] [--keyword K] [--json]  contacts of a local database", runList},
+        {"create-db", "create-db NAME                                    a new local database (\".db\" appended)",
+         runCreateDb},
+        {"delete-db", "delete-db NAME                                    removes a local database file", runDeleteDb},
+    };
+    return list;
+}
+
+void printUsage(QTextStream &stream)
+{
+    stream << "Usage: contact-mover-cli COMMAND [OPTIONS]\n\n"
+              "Moves address-book contacts between local contact databases, devices and files, with the same\n"
+              "data folder as the window (the home folder decides where it is).\n\nCommands:\n";
+    for (const Command &c : commands())
+        stream << "  " << c.synopsis << '\n';
+    stream << "\nExit status: 0 success, 1 failure, 2 usage error, 3 cancelled.\n";
+}
+
+} // namespace
+
+Options::Options(const QStringList &args, const QStringList &valueOptions, const QStringList &flags)
+{
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (!arg.startsWith(QLatin1String("--")) || arg == QLatin1String("--")) {
+            m_positional.append(arg);
+            continue;
+        }
+        QString name = arg.mid(2);
+        QString inlineValue;
+        const bool hasInline = name.contains(QLatin1Char('='));
+        if (hasInline) {
+            inlineValue = name.section(QLatin1Char('='), 1);
+            name = name.section(QLatin1Char('='), 0, 0);
+        }
+        if (valueOptions.contains(name)) {
+            if (hasInline) {
+                m_values.insert(name, inlineValue);
+            } else if (i + 1 < args.size()) {
+                m_values.insert(name, args.at(++i));
+            } else {
+                throw UsageException{QStringLiteral("option --%1 needs a value").arg(name)};
+            }
+        } else if (flags.contains(name) && !hasInline) {
+            m_flags.insert(name);
+        } else {
+            throw UsageException{QStringLiteral("unknown option %1").arg(arg)};
+        }
+    }
+}
+
+QString Options::required(const QString &name) const
+{
+    if (!m_values.contains(name))
+        throw UsageException{QStringLiteral("option --%1 is required").arg(name)};
+    return m_values.value(name);
+}
+
+QString Options::positional(int i, const QString &what) const
+{
+    if (i >= m_positional.size())
+        throw UsageException{QStringLiteral("missing %1").arg(what)};
+    return m_positional.at(i);
+}
+
+int run(const QStringList &args, Io io)
+{
+    if (args.isEmpty()) {
+        printUsage(io.err);
+        return UsageError;
+    }
+    const QString name = args.first();
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
+        printUsage(io.out);
+        return Success;
+    }
+    for (const Command &c : commands()) {
+        if (name != QLatin1String(c.name))
+            continue;
+        try {
+            return c.run(args.mid(1), io);
+        } catch (const UsageException &e) {
+            io.err << "contact-mover-cli " << name << ": " << e.message << "\n\n";
+            io.err << "Usage: contact-mover-cli " << c.synopsis << '\n';
+            return UsageError;
+        } catch (const std::exception &e) {
+            io.err << QString::fromUtf8(e.what()) << '\n';
+            return Failure;
+        }
+    }
+    io.err << "contact-mover-cli: unknown command \"" << name << "\"\n\n";
+    printUsage(io.err);
+    return UsageError;
+}
+
+} // namespace cli

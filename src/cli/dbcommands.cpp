@@ -1,0 +1,136 @@
+#include "dbcommands.h"
+
+#include "combinerule.h"
+#include "contactjson.h"
+#include "datafolder.h"
+#include "localdb.h"
+#include "pim.h"
+#include "texts.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+
+#include <memory>
+#include <stdexcept>
+
+namespace cli {
+
+namespace {
+
+void printJson(QTextStream &out, const QJsonDocument &doc)
+{
+    out << QString::fromUtf8(doc.toJson(QJsonDocument::Indented));
+}
+
+// The file of an existing local database named as the user names it ("Work" or "Work.db").
+QString existingDbPath(const QString &name)
+{
+    const QString path = LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name));
+    if (name.isEmpty() || !LocalDbFiles::isValidName(name) || !QFileInfo(path).isFile())
+        throw std::runtime_error(QStringLiteral("There is no local database named \"%1\".").arg(name).toStdString());
+    return path;
+}
+
+std::unique_ptr<LocalDb> openDb(const QString &path)
+{
+    return std::make_unique<LocalDb>(path, PContactCombineRule(new LocalDbCombineRule));
+}
+
+qint64 groupIdByName(LocalDb &db, const QString &name)
+{
+    const auto groups = db.listGroups();
+    for (const auto &g : groups)
+        if (g.second == name)
+            return g.first;
+    for (const auto &g : groups)
+        if (g.second.compare(name, Qt::CaseInsensitive) == 0)
+            return g.first;
+    throw std::runtime_error(QStringLiteral("There is no group named \"%1\".").arg(name).toStdString());
+}
+
+} // namespace
+
+int runDbs(const QStringList &args, Io io)
+{
+    const Options options(args, {}, {QStringLiteral("json")});
+    if (!options.positional().isEmpty())
+        throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().first())};
+
+    QJsonArray array;
+    for (const QString &file : LocalDbFiles::list()) {
+        auto db = openDb(LocalDbFiles::pathFor(file));
+        const int contacts = int(db->listContacts(0, QString()).size());
+        if (options.has(QStringLiteral("json")))
+            array.append(QJsonObject{{QStringLiteral("name"), file}, {QStringLiteral("contacts"), contacts}});
+        else
+            io.out << file << '\t' << contacts << '\n';
+    }
+    if (options.has(QStringLiteral("json")))
+        printJson(io.out, QJsonDocument(array));
+    return Success;
+}
+
+int runList(const QStringList &args, Io io)
+{
+    const Options options(args, {QStringLiteral("db"), QStringLiteral("group"), QStringLiteral("keyword")},
+                          {QStringLiteral("json")});
+    auto db = openDb(existingDbPath(options.required(QStringLiteral("db"))));
+    const qint64 groupId =
+        options.has(QStringLiteral("group")) ? groupIdByName(*db, options.value(QStringLiteral("group"))) : 0;
+    const QList<pim::Contact> contacts = db->listContacts(groupId, options.value(QStringLiteral("keyword")));
+
+    if (options.has(QStringLiteral("json"))) {
+        QJsonArray array;
+        for (const pim::Contact &c : contacts)
+            array.append(contactToJson(c));
+        printJson(io.out, QJsonDocument(array));
+        return Success;
+    }
+    for (const pim::Contact &c : contacts) {
+        io.out << c._id << '\t' << c.full_name;
+        // The first phone or e-mail makes the line useful for finding the right contact.
+        for (int type : {int(pim::ENTITY_PHONE), int(pim::ENTITY_EMAIL)}) {
+            const auto rows = c.entities.value(type);
+            if (!rows.isEmpty())
+                io.out << '\t' << pim::summaryLine(type, rows.first());
+        }
+        io.out << '\n';
+    }
+    return Success;
+}
+
+int runCreateDb(const QStringList &args, Io io)
+{
+    const Options options(args, {}, {});
+    const QString name = options.positional(0, QStringLiteral("database name"));
+    if (name.trimmed().isEmpty())
+        throw UsageException{trKey("IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME")};
+    if (!LocalDbFiles::isValidName(name))
+        throw UsageException{trKey("IDS_INVALID_LOCALDB_NAME")};
+    const QString file = LocalDbFiles::fileNameFor(name);
+    const QString path = LocalDbFiles::pathFor(file);
+    if (QFileInfo::exists(path))
+        throw std::runtime_error(QStringLiteral("A local database named \"%1\" already exists.").arg(file).toStdString());
+    try {
+        openDb(path)->createFromTemplate();
+    } catch (const std::exception &e) {
+        throw std::runtime_error(
+            trKey("Failed to create Local Database. Error:%1").arg(QString::fromUtf8(e.what())).toStdString());
+    }
+    io.out << file << '\n';
+    return Success;
+}
+
+int runDeleteDb(const QStringList &args, Io io)
+{
+    const Options options(args, {}, {});
+    const QString path = existingDbPath(options.positional(0, QStringLiteral("database name")));
+    if (!openDb(path)->removeFile())
+        throw std::runtime_error(trKey("An Error Occurred during deleting Local Database. Please try again.").toStdString());
+    io.out << QFileInfo(path).fileName() << '\n';
+    return Success;
+}
+
+} // namespace cli

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The per-user data folder: local databases, device caches. Computed once per process from the home folder
+// (QDir::homePath(), so HOME decides) and an optional redirect file, then cached.
+namespace DataFolder {
+
+// Product identifier: the root's folder name and the redirect file's base name.
+inline constexpr char kProductId[] = "5D0C2E9A71B84F3C8E6A4B19D27F03E6";
+
+// The root folder; every call (re)creates it with its missing parents.
+QString root();
+// Sub-folders of the root, created when missing.
+QString localDbDir();       // "data": the user's local databases
+QString androidCacheDir();  // "android_cache": one cache file per adb serial
+QString iosCacheDir();      // "ios_cache": one cache file per UDID
+
+// The application-data base folder under the home folder (no caching, no creation).
+QString baseFolder();
+// Where the redirect file is looked for.
+QString redirectFilePath();
+
+// Forgets the cached root so the next call computes it again; for tests that change HOME.
+void resetCache();
+
+} // namespace DataFolder
+
+// The user's local databases in the data folder's "data" sub-folder.
+namespace LocalDbFiles {
+// A database name as the user types it becomes a file name: ".db" is appended unless the name already ends
+// with it (case-sensitive, so "Work.DB" becomes "Work.DB.db").
+QString fileNameFor(const QString &name);
+// False when the name contains a character a file name cannot hold: \ / : * ? " < > | or a line feed,
+// carriage return or tab.
+bool isValidName(const QString &name);
+// Full path of a database file in the "data" sub-folder.
+QString pathFor(const QString &fileName);
+// File names of the "*.db" files (files only), oldest modification time first.
+QStringList list();
+} // namespace LocalDbFiles

@@ -1,0 +1,428 @@
+#include "sqlite_qt.h"
+
+#include <sqlite3.h>
+
+int sqlite_qt_version()
+{
+    return 8;
+}
+
+Sqlite3Exception::Sqlite3Exception(const QString &message, int code)
+    : std::runtime_error(message.toUtf8().toStdString()), m_code(code)
+{
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Sqlite3Sql
+
+Sqlite3Sql::Sqlite3Sql(const char *sql) : m_sql(QString::fromUtf8(sql)) {}
+
+Sqlite3Sql::Sqlite3Sql(const QString &sql) : m_sql(sql) {}
+
+void Sqlite3Sql::appendSql(const QString &text)
+{
+    m_sql += text;
+}
+
+void Sqlite3Sql::addTextParam(const QString &value)
+{
+    // A null QString would bind NULL; callers mean text, so bind empty text instead.
+    m_params.append(QVariant(value.isNull() ? QStringLiteral("") : value));
+}
+
+void Sqlite3Sql::addIntParam(int value)
+{
+    m_params.append(QVariant(value));
+}
+
+void Sqlite3Sql::addInt64Param(qint64 value)
+{
+    m_params.append(QVariant(value));
+}
+
+void Sqlite3Sql::addBlobParam(const QByteArray &value)
+{
+    m_params.append(QVariant(value));
+}
+
+void Sqlite3Sql::addNullParam()
+{
+    m_params.append(QVariant());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Sqlite3Cursor
+
+Sqlite3Cursor::Sqlite3Cursor() : m_result(std::make_shared<Result>()) {}
+
+bool Sqlite3Cursor::moveNext()
+{
+    if (m_row < m_result->rows)
+        ++m_row;
+    return m_row < m_result->rows;
+}
+
+int Sqlite3Cursor::count() const
+{
+    return m_result->rows;
+}
+
+int Sqlite3Cursor::columnCount() const
+{
+    return int(m_result->names.size());
+}
+
+QStringList Sqlite3Cursor::columnNames() const
+{
+    return m_result->names;
+}
+
+int Sqlite3Cursor::columnIndex(const QString &column) const
+{
+    return m_result->index.value(column, -1);
+}
+
+int Sqlite3Cursor::indexOrThrow(const QString &column) const
+{
+    const int i = columnIndex(column);
+    if (i < 0)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3Cursor: no column named \"%1\" in the result.").arg(column), 0);
+    return i;
+}
+
+const QVariant &Sqlite3Cursor::value(int column) const
+{
+    if (m_row < 0 || m_row >= m_result->rows)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3Cursor: no current row."), 0);
+    if (column < 0 || column >= columnCount())
+        throw Sqlite3Exception(QStringLiteral("Sqlite3Cursor: column %1 out of range.").arg(column), 0);
+    return m_result->cells.at(qsizetype(m_row) * columnCount() + column);
+}
+
+QString Sqlite3Cursor::getText(int column) const
+{
+    const QVariant &v = value(column);
+    if (v.typeId() == QMetaType::QByteArray)
+        return QString::fromUtf8(v.toByteArray());
+    return v.isNull() ? QStringLiteral("") : v.toString();
+}
+
+int Sqlite3Cursor::getInt(int column) const
+{
+    return int(getInt64(column));
+}
+
+qint64 Sqlite3Cursor::getInt64(int column) const
+{
+    const QVariant &v = value(column);
+    if (v.typeId() == QMetaType::QString) // SQLite's own text-to-integer conversion: leading digits, else 0
+        return v.toString().trimmed().toLongLong();
+    return v.toLongLong();
+}
+
+QByteArray Sqlite3Cursor::getBlob(int column) const
+{
+    const QVariant &v = value(column);
+    if (v.typeId() == QMetaType::QString)
+        return v.toString().toUtf8();
+    return v.toByteArray();
+}
+
+bool Sqlite3Cursor::isNull(int column) const
+{
+    return value(column).isNull();
+}
+
+QString Sqlite3Cursor::getText(const QString &column) const
+{
+    return getText(indexOrThrow(column));
+}
+
+int Sqlite3Cursor::getInt(const QString &column) const
+{
+    return getInt(indexOrThrow(column));
+}
+
+qint64 Sqlite3Cursor::getInt64(const QString &column) const
+{
+    return getInt64(indexOrThrow(column));
+}
+
+QByteArray Sqlite3Cursor::getBlob(const QString &column) const
+{
+    return getBlob(indexOrThrow(column));
+}
+
+bool Sqlite3Cursor::isNull(const QString &column) const
+{
+    return isNull(indexOrThrow(column));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Sqlite3DB
+
+namespace {
+
+// Resets a cached statement whatever way the caller leaves.
+struct StatementReset
+{
+    sqlite3_stmt *stmt;
+    ~StatementReset()
+    {
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+    }
+};
+
+constexpr int kMaxCachedStatements = 64;
+
+} // namespace
+
+Sqlite3DB::Sqlite3DB() = default;
+
+Sqlite3DB::~Sqlite3DB()
+{
+    close();
+}
+
+void Sqlite3DB::fail(const QString &what, int rc) const
+{
+    QString message = what;
+    if (m_db) {
+        message += QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(m_db));
+    } else {
+        message += QStringLiteral(": ") + QString::fromUtf8(sqlite3_errstr(rc));
+    }
+    throw Sqlite3Exception(message, rc & 0xff);
+}
+
+void Sqlite3DB::openThrow(const QString &path, int flags)
+{
+    close();
+    int sqliteFlags = 0;
+    if (flags & OpenReadWrite)
+        sqliteFlags |= SQLITE_OPEN_READWRITE;
+    else
+        sqliteFlags |= SQLITE_OPEN_READONLY;
+    if (flags & OpenCreate)
+        sqliteFlags |= SQLITE_OPEN_CREATE;
+    sqliteFlags |= SQLITE_OPEN_FULLMUTEX;
+
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, sqliteFlags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString message = QStringLiteral("Sqlite3DB::openThrow, cannot open \"%1\": %2")
+                                    .arg(path, db ? QString::fromUtf8(sqlite3_errmsg(db))
+                                                  : QString::fromUtf8(sqlite3_errstr(rc)));
+        sqlite3_close_v2(db);
+        throw Sqlite3Exception(message, rc & 0xff);
+    }
+    sqlite3_extended_result_codes(db, 1);
+    // A worker and the window never write the same file at once, but a second process might: wait briefly.
+    sqlite3_busy_timeout(db, 5000);
+    m_db = db;
+    m_path = path;
+    m_depth = 0;
+}
+
+void Sqlite3DB::close()
+{
+    if (!m_db)
+        return;
+    for (sqlite3_stmt *stmt : std::as_const(m_statements))
+        sqlite3_finalize(stmt);
+    m_statements.clear();
+    // An open transaction is abandoned: SQLite rolls it back when the connection closes.
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_depth = 0;
+}
+
+sqlite3_stmt *Sqlite3DB::prepare(const Sqlite3Sql &sql)
+{
+    if (!m_db)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB: the database is not open."), 0);
+    if (sqlite3_stmt *cached = m_statements.value(sql.sql()))
+        return cached;
+
+    const QByteArray text = sql.sql().toUtf8();
+    sqlite3_stmt *stmt = nullptr;
+    const char *tail = nullptr;
+    const int rc = sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &stmt, &tail);
+    if (rc != SQLITE_OK)
+        fail(QStringLiteral("Sqlite3DB, prepare \"%1\" failed").arg(sql.sql()), rc);
+    if (!stmt) // only white space or a comment
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB, empty statement \"%1\".").arg(sql.sql()), 0);
+    if (tail && QByteArray(tail).trimmed().size() > 0) {
+        sqlite3_finalize(stmt);
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB, more than one statement in \"%1\".").arg(sql.sql()), 0);
+    }
+    if (m_statements.size() >= kMaxCachedStatements) {
+        for (sqlite3_stmt *old : std::as_const(m_statements))
+            sqlite3_finalize(old);
+        m_statements.clear();
+    }
+    m_statements.insert(sql.sql(), stmt);
+    return stmt;
+}
+
+void Sqlite3DB::bind(sqlite3_stmt *stmt, const Sqlite3Sql &sql)
+{
+    const int expected = sqlite3_bind_parameter_count(stmt);
+    if (expected != sql.params().size())
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB, \"%1\" has %2 parameters but %3 were given.")
+                                   .arg(sql.sql())
+                                   .arg(expected)
+                                   .arg(sql.params().size()),
+                               SQLITE_RANGE);
+    int i = 1;
+    for (const QVariant &p : sql.params()) {
+        int rc = SQLITE_OK;
+        switch (p.typeId()) {
+        case QMetaType::Int:
+            rc = sqlite3_bind_int(stmt, i, p.toInt());
+            break;
+        case QMetaType::LongLong:
+            rc = sqlite3_bind_int64(stmt, i, p.toLongLong());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = p.toByteArray();
+            rc = sqlite3_bind_blob64(stmt, i, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        case QMetaType::QString: {
+            const QByteArray utf8 = p.toString().toUtf8();
+            rc = sqlite3_bind_text64(stmt, i, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
+                                     SQLITE_UTF8);
+            break;
+        }
+        default:
+            rc = sqlite3_bind_null(stmt, i);
+            break;
+        }
+        if (rc != SQLITE_OK)
+            fail(QStringLiteral("Sqlite3DB, bind parameter %1 of \"%2\" failed").arg(i).arg(sql.sql()), rc);
+        ++i;
+    }
+}
+
+void Sqlite3DB::executeThrow(const Sqlite3Sql &sql)
+{
+    sqlite3_stmt *stmt = prepare(sql);
+    StatementReset reset{stmt};
+    bind(stmt, sql);
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("Sqlite3DB, execute \"%1\" failed").arg(sql.sql()), rc);
+}
+
+Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql &sql)
+{
+    sqlite3_stmt *stmt = prepare(sql);
+    StatementReset reset{stmt};
+    bind(stmt, sql);
+
+    Sqlite3Cursor cursor;
+    Sqlite3Cursor::Result &result = *cursor.m_result;
+    const int columns = sqlite3_column_count(stmt);
+    for (int c = 0; c < columns; ++c) {
+        const QString name = QString::fromUtf8(sqlite3_column_name(stmt, c));
+        result.names.append(name);
+        // With duplicate names ("d.*, c.src_id") the first column of a name wins, as SQLite's own lookups do.
+        if (!result.index.contains(name))
+            result.index.insert(name, c);
+    }
+
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        for (int c = 0; c < columns; ++c) {
+            switch (sqlite3_column_type(stmt, c)) {
+            case SQLITE_INTEGER:
+                result.cells.append(QVariant(qint64(sqlite3_column_int64(stmt, c))));
+                break;
+            case SQLITE_FLOAT:
+                result.cells.append(QVariant(sqlite3_column_double(stmt, c)));
+                break;
+            case SQLITE_TEXT: {
+                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+                result.cells.append(QVariant(QString::fromUtf8(text, sqlite3_column_bytes(stmt, c))));
+                break;
+            }
+            case SQLITE_BLOB: {
+                const auto *blob = static_cast<const char *>(sqlite3_column_blob(stmt, c));
+                result.cells.append(QVariant(QByteArray(blob, sqlite3_column_bytes(stmt, c))));
+                break;
+            }
+            default:
+                result.cells.append(QVariant());
+                break;
+            }
+        }
+        ++result.rows;
+    }
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("Sqlite3DB, query \"%1\" failed").arg(sql.sql()), rc);
+    return cursor;
+}
+
+qint64 Sqlite3DB::lastInsertId() const
+{
+    return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
+}
+
+int Sqlite3DB::changes() const
+{
+    return m_db ? sqlite3_changes(m_db) : 0;
+}
+
+void Sqlite3DB::execPlain(const char *sql)
+{
+    if (!m_db)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB: the database is not open."), 0);
+    char *error = nullptr;
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
+    if (rc != SQLITE_OK) {
+        const QString message = QStringLiteral("Sqlite3DB, \"%1\" failed: %2")
+                                    .arg(QString::fromUtf8(sql), QString::fromUtf8(error ? error : ""));
+        sqlite3_free(error);
+        throw Sqlite3Exception(message, rc & 0xff);
+    }
+}
+
+void Sqlite3DB::beginTran()
+{
+    if (m_depth == 0)
+        execPlain("BEGIN");
+    else
+        execPlain(QStringLiteral("SAVEPOINT tran_%1").arg(m_depth).toUtf8().constData());
+    ++m_depth;
+}
+
+void Sqlite3DB::commitTran()
+{
+    if (m_depth <= 0)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB::commitTran, no transaction is open."), 0);
+    if (m_depth == 1)
+        execPlain("COMMIT");
+    else
+        execPlain(QStringLiteral("RELEASE tran_%1").arg(m_depth - 1).toUtf8().constData());
+    --m_depth;
+}
+
+void Sqlite3DB::rollbackTran()
+{
+    if (m_depth <= 0)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB::rollbackTran, no transaction is open."), 0);
+    --m_depth;
+    if (m_depth == 0) {
+        // SQLite may already have rolled back on its own (out of memory, disk full); that is not an error.
+        if (sqlite3_get_autocommit(m_db))
+            return;
+        execPlain("ROLLBACK");
+    } else {
+        const QByteArray name = QStringLiteral("tran_%1").arg(m_depth).toUtf8();
+        execPlain(("ROLLBACK TO " + name + "; RELEASE " + name).constData());
+    }
+}

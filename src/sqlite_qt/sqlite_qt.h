@@ -1,0 +1,139 @@
+#pragma once
+
+// The program's SQLite access component: one connection class, a statement value with ordered parameters and a
+// cursor over a fully read result. Errors are thrown as Sqlite3Exception, whose what() is UTF-8 text carrying
+// SQLite's own message.
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include <memory>
+#include <stdexcept>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// Version of this component's interface; start-up refuses to run with any other.
+int sqlite_qt_version();
+
+class Sqlite3Exception : public std::runtime_error
+{
+public:
+    Sqlite3Exception(const QString &message, int code);
+    // SQLite's primary result code (SQLITE_BUSY, SQLITE_CONSTRAINT, ...), 0 when the error is the component's own.
+    int code() const { return m_code; }
+
+private:
+    int m_code;
+};
+
+// A statement text and its parameters; each add*Param binds the next "?" in call order.
+class Sqlite3Sql
+{
+public:
+    Sqlite3Sql() = default;
+    Sqlite3Sql(const char *sql);
+    Sqlite3Sql(const QString &sql);
+
+    void appendSql(const QString &text);
+    void addTextParam(const QString &value);
+    void addIntParam(int value);
+    void addInt64Param(qint64 value);
+    void addBlobParam(const QByteArray &value);
+    void addNullParam();
+
+    const QString &sql() const { return m_sql; }
+    const QVector<QVariant> &params() const { return m_params; }
+
+private:
+    QString m_sql;
+    QVector<QVariant> m_params;
+};
+
+// A query result read in full when the query ran, so count() is known before the first moveNext().
+// NULL columns read as empty text, 0 or empty bytes; a column name the result does not have throws.
+class Sqlite3Cursor
+{
+public:
+    Sqlite3Cursor();
+
+    bool moveNext();
+    int count() const;
+    int columnCount() const;
+    QStringList columnNames() const;
+
+    QString getText(const QString &column) const;
+    int getInt(const QString &column) const;
+    qint64 getInt64(const QString &column) const;
+    QByteArray getBlob(const QString &column) const;
+    bool isNull(const QString &column) const;
+
+    QString getText(int column) const;
+    int getInt(int column) const;
+    qint64 getInt64(int column) const;
+    QByteArray getBlob(int column) const;
+    bool isNull(int column) const;
+
+    // Position of a column by name, -1 when the result has none.
+    int columnIndex(const QString &column) const;
+
+private:
+    friend class Sqlite3DB;
+    const QVariant &value(int column) const;
+    int indexOrThrow(const QString &column) const;
+
+    struct Result
+    {
+        QStringList names;
+        QHash<QString, int> index;
+        QVector<QVariant> cells; // rows × columns, row-major
+        int rows = 0;
+    };
+    std::shared_ptr<Result> m_result;
+    int m_row = -1;
+};
+
+class Sqlite3DB
+{
+public:
+    // SQLite's open flags, as callers pass them.
+    enum OpenFlag { OpenReadOnly = 1, OpenReadWrite = 2, OpenCreate = 4 };
+
+    Sqlite3DB();
+    virtual ~Sqlite3DB();
+    Sqlite3DB(const Sqlite3DB &) = delete;
+    Sqlite3DB &operator=(const Sqlite3DB &) = delete;
+
+    // Opens an existing file (flags 2: read-write). A file is never created unless OpenCreate is given.
+    void openThrow(const QString &path, int flags);
+    bool isOpen() const { return m_db != nullptr; }
+    void close();
+    QString path() const { return m_path; }
+
+    void executeThrow(const Sqlite3Sql &sql);
+    Sqlite3Cursor queryThrow(const Sqlite3Sql &sql);
+    qint64 lastInsertId() const;
+    int changes() const;
+
+    // Transactions nest: the outermost level is a real transaction, inner levels are savepoints, so a failure at
+    // any depth can be rolled back at that depth without touching the work of the levels around it.
+    void beginTran();
+    void commitTran();
+    void rollbackTran();
+    int tranDepth() const { return m_depth; }
+
+private:
+    sqlite3_stmt *prepare(const Sqlite3Sql &sql);
+    void bind(sqlite3_stmt *stmt, const Sqlite3Sql &sql);
+    void execPlain(const char *sql);
+    [[noreturn]] void fail(const QString &what, int rc) const;
+
+    sqlite3 *m_db = nullptr;
+    QString m_path;
+    int m_depth = 0;
+    QHash<QString, sqlite3_stmt *> m_statements;
+};

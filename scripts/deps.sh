@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
   libsqlite3-dev libplist-dev libimobiledevice-dev libusbmuxd-dev libusb-1.0-0-dev libssl-dev
   # tests and tools
-  adb libimobiledevice-utils sqlite3 poppler-utils xvfb xauth
+  adb libimobiledevice-utils sqlite3 poppler-utils xvfb xauth dbus-daemon
 )
 
 missing=()

@@ -117,7 +117,7 @@ int runCreateDb(const QStringList &args, Io io)
         openDb(path)->createFromTemplate();
     } catch (const std::exception &e) {
         throw std::runtime_error(
-            trKey("Failed to create Local Database. Error:%1").arg(QString::fromUtf8(e.what())).toStdString());
+            trKey("IDS_CREATE_DB_FAIL_%1").arg(QString::fromUtf8(e.what())).toStdString());
     }
     io.out << file << '\n';
     return Success;

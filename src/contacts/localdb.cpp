@@ -1,0 +1,438 @@
+#include "localdb.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+
+#include <algorithm>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+using namespace pim;
+
+namespace {
+
+// The numbered column placeholders of a statement template: "%1,%2,…,%n", or for the eleven address columns
+// "%0,%1,…,%10" (QString::arg reads "%10" as one placeholder, so filling them in order is safe). Each item is
+// followed by the suffix ("=?" for assignments).
+QString numberedPlaceholders(int count, const QString &suffix)
+{
+    const int first = count > 9 ? 0 : 1;
+    QStringList items;
+    for (int i = 0; i < count; ++i)
+        items << u'%' + QString::number(first + i) + suffix;
+    return items.join(u',');
+}
+
+// Fills the placeholders of a template with the column names, lowest number first.
+QString fillColumns(QString sql, const QStringList &columns)
+{
+    for (const QString &column : columns)
+        sql = sql.arg(column);
+    return sql;
+}
+
+const QStringList &columnsOrThrow(int type, const char *operation)
+{
+    const QStringList &columns = storedColumns(type);
+    // A type without columns would write a row nobody can read back: refuse it rather than store garbage.
+    if (columns.isEmpty())
+        throw std::runtime_error(
+            u"LocalDb::%1, invalid entity type %2."_s.arg(QLatin1String(operation)).arg(type).toStdString());
+    return columns;
+}
+
+// Binds the type's columns of a row in list order: a photo's digest recomputed from its bytes, the bytes as a
+// blob, everything else as text (an absent column as empty text).
+void bindColumns(Sqlite3Sql &sql, int type, const DataRow &row)
+{
+    for (const QString &column : storedColumns(type)) {
+        if (column == u"data15") {
+            sql.addBlobParam(row.value(column).toByteArray());
+        } else if (type == ENTITY_PHOTO && column == u"data4") {
+            sql.addTextParam(photoDigest(row));
+        } else {
+            const QVariant value = row.value(column);
+            const int typeId = value.metaType().id();
+            // Event dates that arrive as date or date-time values are stored in the devices' "yyyy-MM-dd"
+            // form.
+            if (type == ENTITY_EVENT && column == u"data1" && typeId == QMetaType::QDateTime)
+                sql.addTextParam(value.toDateTime().toString(u"yyyy-MM-dd"_s));
+            else if (type == ENTITY_EVENT && column == u"data1" && typeId == QMetaType::QDate)
+                sql.addTextParam(value.toDate().toString(u"yyyy-MM-dd"_s));
+            else
+                sql.addTextParam(value.toString());
+        }
+    }
+}
+
+// Reads one data row of a type from the cursor's current row: _id, src_id and exactly the type's columns.
+DataRow readRow(const Sqlite3Cursor &cursor, int type)
+{
+    DataRow row;
+    row._id = cursor.getInt64(u"_id"_s);
+    row.src_id = cursor.getText(u"src_id"_s);
+    for (const QString &column : storedColumns(type)) {
+        if (column == u"data15")
+            row.setValue(column, cursor.getBlob(column));
+        else
+            row.setValue(column, cursor.getText(column));
+    }
+    return row;
+}
+
+// A LIKE pattern that matches the text itself: the escape character and the wildcards are escaped with "\".
+QString likeLiteral(QString text)
+{
+    text.replace(u'\\', u"\\\\"_s);
+    text.replace(u'%', u"\\%"_s);
+    text.replace(u'_', u"\\_"_s);
+    return text;
+}
+
+} // namespace
+
+LocalDb::LocalDb(const QString &path, const PContactCombineRule &rule) : m_rule(rule), m_path(path)
+{
+}
+
+LocalDb::~LocalDb() = default;
+
+void LocalDb::openIfNeeded()
+{
+    if (!m_db.isOpen())
+        m_db.openThrow(m_path, Sqlite3DB::OpenReadWrite);
+}
+
+Sqlite3DB &LocalDb::db()
+{
+    openIfNeeded();
+    return m_db;
+}
+
+void LocalDb::createFromTemplate()
+{
+    // A connection left open on the old file would keep writing to the removed copy.
+    close();
+    if (QFile::exists(m_path)) {
+        QFile old(m_path);
+        if (!old.remove())
+            throw std::runtime_error(old.errorString().toStdString());
+    }
+    QFile templateFile(u":res/db.db"_s);
+    if (!templateFile.copy(m_path))
+        throw std::runtime_error(templateFile.errorString().toStdString());
+    // The copy inherits the resource's read-only mode.
+    QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void LocalDb::beginTransaction()
+{
+    openIfNeeded();
+    m_db.beginTran();
+}
+
+void LocalDb::endTransaction(bool commit)
+{
+    openIfNeeded();
+    if (commit)
+        m_db.commitTran();
+    else
+        m_db.rollbackTran();
+}
+
+void LocalDb::close()
+{
+    if (m_db.isOpen())
+        m_db.close();
+}
+
+bool LocalDb::removeFile()
+{
+    close();
+    return QFile::remove(m_path);
+}
+
+qint64 LocalDb::findContactByName(const QString &name)
+{
+    openIfNeeded();
+    Sqlite3Sql sql("select _id,src_id from contact where full_name like ? escape '\\' limit 1");
+    sql.addTextParam(likeLiteral(name));
+    Sqlite3Cursor cursor = m_db.queryThrow(sql);
+    return cursor.moveNext() ? cursor.getInt64(u"_id"_s) : 0;
+}
+
+void LocalDb::insertContact(Contact &contact)
+{
+    openIfNeeded();
+    Sqlite3Sql sql("insert into contact(src_id,full_name) values(?,?)");
+    sql.addTextParam(contact.src_id);
+    sql.addTextParam(contact.full_name);
+    m_db.executeThrow(sql);
+    contact._id = m_db.lastInsertId();
+}
+
+void LocalDb::updateContact(const Contact &contact)
+{
+    openIfNeeded();
+    Sqlite3Sql sql("update contact set src_id=?, full_name=? where _id=?");
+    sql.addTextParam(contact.src_id);
+    sql.addTextParam(contact.full_name);
+    sql.addInt64Param(contact._id);
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::setContactSrcId(qint64 contactId, const QString &srcId)
+{
+    openIfNeeded();
+    Sqlite3Sql sql("update contact set src_id=? where _id=?");
+    sql.addTextParam(srcId);
+    sql.addInt64Param(contactId);
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::setRowSrcId(qint64 rowId, const QString &srcId)
+{
+    openIfNeeded();
+    Sqlite3Sql sql("update data set src_id=? where _id=?");
+    sql.addTextParam(srcId);
+    sql.addInt64Param(rowId);
+    m_db.executeThrow(sql);
+}
+
+void LocalDb::deleteRow(qint64 rowId)
+{
+    openIfNeeded();
+    m_db.executeThrow(u"delete from data where _id=%1"_s.arg(rowId));
+}
+
+void LocalDb::deleteContact(qint64 contactId)
+{
+    openIfNeeded();
+    m_db.executeThrow(u"delete from data where contact_id=%1"_s.arg(contactId));
+    m_db.executeThrow(u"delete from contact where _id=%1"_s.arg(contactId));
+}
+
+void LocalDb::deleteGroup(qint64 groupId)
+{
+    openIfNeeded();
+    m_db.executeThrow(u"delete from contact_group where _id=%1"_s.arg(groupId));
+}
+
+qint64 LocalDb::findOrCreateGroup(const QString &name)
+{
+    openIfNeeded();
+    // Matched like contact names: ASCII case ignored, "%" and "_" literal, so "a_c" never lands in group
+    // "abc".
+    Sqlite3Sql find("select _id from contact_group where name like ? escape '\\'");
+    find.addTextParam(likeLiteral(name));
+    Sqlite3Cursor cursor = m_db.queryThrow(find);
+    if (cursor.moveNext())
+        return cursor.getInt64(u"_id"_s);
+    Sqlite3Sql insert("insert into contact_group(name) values(?)");
+    insert.addTextParam(name);
+    m_db.executeThrow(insert);
+    return m_db.lastInsertId();
+}
+
+QList<QPair<qint64, QString>> LocalDb::listGroups()
+{
+    openIfNeeded();
+    QList<QPair<qint64, QString>> groups;
+    Sqlite3Cursor cursor = m_db.queryThrow(Sqlite3Sql("select * from contact_group order by name asc"));
+    while (cursor.moveNext())
+        groups.append({cursor.getInt64(u"_id"_s), cursor.getText(u"name"_s)});
+    return groups;
+}
+
+DataRow LocalDb::setContactGroup(qint64 contactId, qint64 groupId, const QString &groupName)
+{
+    openIfNeeded();
+    m_db.executeThrow(u"delete from data where type=%1 and contact_id=%2"_s.arg(ENTITY_GROUP).arg(contactId));
+    Sqlite3Sql insert(
+        u"insert into data(type,contact_id,%1,%2) values(?,?,?,?)"_s.arg(u"data1"_s, u"data2"_s));
+    insert.addIntParam(ENTITY_GROUP);
+    insert.addInt64Param(contactId);
+    insert.addTextParam(QString::number(groupId));
+    insert.addTextParam(groupName);
+    m_db.executeThrow(insert);
+
+    DataRow row;
+    row._id = m_db.lastInsertId();
+    row.setValue(u"data1"_s, QString::number(groupId));
+    row.setValue(u"data2"_s, groupName);
+    return row;
+}
+
+void LocalDb::insertRow(qint64 contactId, int type, DataRow &row)
+{
+    const QStringList &columns = columnsOrThrow(type, "insertRow");
+    openIfNeeded();
+    const QString tmpl = u"insert into data(contact_id,type,src_id,"_s +
+                         numberedPlaceholders(columns.size(), {}) + u") values(?,?,?,"_s +
+                         QStringList(columns.size(), u"?"_s).join(u',') + u')';
+    Sqlite3Sql sql(fillColumns(tmpl, columns));
+    sql.addInt64Param(contactId);
+    sql.addIntParam(type);
+    sql.addTextParam(row.src_id);
+    bindColumns(sql, type, row);
+    m_db.executeThrow(sql);
+    row._id = m_db.lastInsertId();
+}
+
+void LocalDb::updateRow(int type, const DataRow &row)
+{
+    const QStringList &columns = columnsOrThrow(type, "updateRow");
+    openIfNeeded();
+    const QString tmpl =
+        u"update data set src_id=?,"_s + numberedPlaceholders(columns.size(), u"=?"_s) + u" where _id=?"_s;
+    Sqlite3Sql sql(fillColumns(tmpl, columns));
+    sql.addTextParam(row.src_id);
+    bindColumns(sql, type, row);
+    sql.addInt64Param(row._id);
+    m_db.executeThrow(sql);
+}
+
+Contact LocalDb::loadContact(qint64 contactId)
+{
+    openIfNeeded();
+    Contact contact;
+    Sqlite3Cursor head = m_db.queryThrow(u"select * from contact where _id=%1"_s.arg(contactId));
+    if (!head.moveNext())
+        return contact;
+    contact._id = head.getInt64(u"_id"_s);
+    contact.src_id = head.getText(u"src_id"_s);
+    contact.full_name = head.getText(u"full_name"_s);
+
+    Sqlite3Cursor rows = m_db.queryThrow(u"select * from data where contact_id=%1"_s.arg(contactId));
+    while (rows.moveNext()) {
+        const int type = rows.getInt(u"type"_s);
+        contact.addRow(type, readRow(rows, type));
+    }
+    return contact;
+}
+
+QList<Contact> LocalDb::listContacts(qint64 groupId, const QString &keyword)
+{
+    openIfNeeded();
+    Sqlite3Sql sql("select d.*,c.full_name,c.src_id as csrc_id from data as d inner join contact as c on "
+                   "d.contact_id=c._id");
+    if (groupId != 0 || !keyword.isEmpty()) {
+        sql.appendSql(u" where 1=1"_s);
+        if (groupId != 0) {
+            sql.appendSql(
+                u" and contact_id in (select contact_id from data where type=? and %1=?)"_s.arg(u"data1"_s));
+            sql.addIntParam(ENTITY_GROUP);
+            sql.addTextParam(QString::number(groupId));
+        }
+        if (!keyword.isEmpty()) {
+            sql.appendSql(
+                u" and contact_id in (select contact_id from data where type not in (?,?) and data1 like ?)"_s);
+            sql.addIntParam(ENTITY_GROUP);
+            sql.addIntParam(ENTITY_PHOTO);
+            sql.addTextParam(u'%' + keyword + u'%');
+        }
+    }
+    sql.appendSql(u" order by contact_id asc"_s);
+
+    QList<Contact> contacts;
+    Contact current;
+    Sqlite3Cursor cursor = m_db.queryThrow(sql);
+    while (cursor.moveNext()) {
+        const qint64 contactId = cursor.getInt64(u"contact_id"_s);
+        if (contactId != current._id) {
+            if (current._id != 0)
+                contacts.append(current);
+            current = Contact();
+            current._id = contactId;
+            current.full_name = cursor.getText(u"full_name"_s);
+            current.src_id = cursor.getText(u"csrc_id"_s);
+        }
+        const int type = cursor.getInt(u"type"_s);
+        current.addRow(type, readRow(cursor, type));
+    }
+    if (current._id != 0)
+        contacts.append(current);
+
+    std::stable_sort(contacts.begin(), contacts.end(),
+                     [](const Contact &a, const Contact &b) { return a.full_name < b.full_name; });
+    return contacts;
+}
+
+LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact)
+{
+    if (!m_rule)
+        throw std::runtime_error("LocalDb::saveContactWithMerge, no duplicate rule.");
+    openIfNeeded();
+    // A nameless contact never matches: "like ''" would gather every nameless card into one contact.
+    const qint64 existingId = contact.full_name.isEmpty() ? 0 : findContactByName(contact.full_name);
+
+    SaveResult result;
+    m_db.beginTran();
+    try {
+        if (existingId != 0) {
+            result.merged = true;
+            result.stored = loadContact(existingId);
+        } else {
+            result.stored.full_name = contact.full_name;
+            insertContact(result.stored);
+            if (contact.hasRows(ENTITY_NAME)) {
+                DataRow name = contact.firstRow(ENTITY_NAME);
+                name.src_id.clear();
+                insertRow(result.stored._id, ENTITY_NAME, name);
+                result.stored.addRow(ENTITY_NAME, name);
+                result.written[ENTITY_NAME].append(name);
+            }
+        }
+
+        for (auto it = contact.entities.cbegin(); it != contact.entities.cend(); ++it) {
+            const int type = it.key();
+            QList<DataRow> stored = result.stored.entities.value(type);
+            QList<DataRow> &written = result.written[type];
+            for (const DataRow &incoming : it.value()) {
+                MergeDecision decision = mergeRow(*m_rule, type, stored, incoming);
+                if (!decision.write)
+                    continue;
+                DataRow &row = decision.row;
+                if (type == ENTITY_GROUP)
+                    row.setValue(u"data1"_s, QString::number(findOrCreateGroup(row.text(u"data2"_s))));
+                if (row._id != 0)
+                    updateRow(type, row);
+                else
+                    insertRow(result.stored._id, type, row);
+                stored[decision.storedIndex] = row;
+
+                // A row written twice (a single type merged from two incoming rows) is reported once, as it
+                // now is.
+                const auto same = std::find_if(written.begin(), written.end(),
+                                               [&row](const DataRow &w) { return w._id == row._id; });
+                if (same != written.end())
+                    *same = row;
+                else
+                    written.append(row);
+            }
+            if (!stored.isEmpty())
+                result.stored.entities[type] = stored;
+            if (written.isEmpty())
+                result.written.remove(type);
+        }
+        m_db.commitTran();
+    } catch (const std::exception &e) {
+        const std::string message = e.what();
+        try {
+            m_db.rollbackTran();
+        } catch (const std::exception &) {
+            // The first error is the one to report.
+        }
+        throw std::runtime_error(message);
+    }
+    return result;
+}
+
+AndroidContactsDb::AndroidContactsDb(const QString &path, const PContactCombineRule &rule,
+                                     const PAndroidConnector &connector)
+    : LocalDb(path, rule), m_connector(connector)
+{
+}
+
+AndroidContactsDb::~AndroidContactsDb() = default;

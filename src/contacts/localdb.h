@@ -1,0 +1,110 @@
+#pragma once
+
+// A local contact database: one SQLite file with the tables contact, data and contact_group, made from the
+// built-in template. It serves as the user's own databases and as the cache of a connected device. The
+// connection opens on first use; storage errors propagate as exceptions derived from std::runtime_error.
+
+#include "combinerule.h"
+#include "pim.h"
+#include "sqlite_qt.h"
+
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QSharedPointer>
+#include <QString>
+
+class IAndroidConnector;
+using PAndroidConnector = QSharedPointer<IAndroidConnector>;
+
+class LocalDb
+{
+public:
+    // What a merge-save did: the rows it wrote (by type), the stored contact as it now is, and whether a
+    // stored contact with the same name existed.
+    struct SaveResult
+    {
+        QMap<int, QList<pim::DataRow>> written;
+        pim::Contact stored;
+        bool merged = false;
+    };
+
+    // Stores both; no file access.
+    LocalDb(const QString &path, const PContactCombineRule &rule);
+    virtual ~LocalDb();
+    LocalDb(const LocalDb &) = delete;
+    LocalDb &operator=(const LocalDb &) = delete;
+
+    const QString &path() const { return m_path; }
+    const PContactCombineRule &rule() const { return m_rule; }
+    // The connection, opened if needed, for callers that run statements of their own.
+    Sqlite3DB &db();
+
+    // Replaces the file at the path by a copy of the template (":res/db.db"), readable and writable by the
+    // owner only. Throws std::runtime_error with the file error text when the copy fails.
+    void createFromTemplate();
+    void beginTransaction();
+    void endTransaction(bool commit);
+    void close();
+    // Closes the connection and deletes the file; false when the deletion failed.
+    bool removeFile();
+
+    // The _id of the first contact whose full name equals the name, ignoring the case of ASCII letters; 0
+    // when none. "%" and "_" in the name are matched literally.
+    qint64 findContactByName(const QString &name);
+    // Inserts the contact row only (not its data rows) and sets the contact's _id.
+    void insertContact(pim::Contact &contact);
+    void updateContact(const pim::Contact &contact);
+    void setContactSrcId(qint64 contactId, const QString &srcId);
+    void setRowSrcId(qint64 rowId, const QString &srcId);
+    void deleteRow(qint64 rowId);
+    // Deletes the contact and all its data rows.
+    void deleteContact(qint64 contactId);
+    // Deletes the group only; membership rows are left to the caller.
+    void deleteGroup(qint64 groupId);
+    // The _id of the group with this name (ASCII case ignored), created when missing.
+    qint64 findOrCreateGroup(const QString &name);
+    // (id, name) of every group, sorted by name.
+    QList<QPair<qint64, QString>> listGroups();
+    // Replaces the contact's group membership by one row for the group; returns that row.
+    pim::DataRow setContactGroup(qint64 contactId, qint64 groupId, const QString &groupName);
+
+    // Inserts a row of a type under a contact and sets the row's _id. A photo's "data4" is recomputed from
+    // its bytes. Throws std::runtime_error for a type outside 1..13.
+    void insertRow(qint64 contactId, int type, pim::DataRow &row);
+    // Updates the stored row with the row's _id; same column rules as insertRow.
+    void updateRow(int type, const pim::DataRow &row);
+
+    // The contact with its rows; an empty contact (_id 0) when there is none.
+    pim::Contact loadContact(qint64 contactId);
+    // Contacts that have at least one data row, sorted by full name. A group id other than 0 keeps the
+    // group's members; a keyword keeps contacts with a row (other than photo and group rows) whose "data1"
+    // contains it under LIKE, wildcards included.
+    QList<pim::Contact> listContacts(qint64 groupId, const QString &keyword);
+
+    // Adds a contact to this database, merging it into a stored contact of the same name (ASCII case ignored)
+    // by the database's rule. A contact without a name is always added as a contact of its own. Runs in a
+    // transaction of its own; on failure it rolls that back and throws std::runtime_error with the same text.
+    SaveResult saveContactWithMerge(const pim::Contact &contact);
+
+private:
+    void openIfNeeded();
+
+    PContactCombineRule m_rule;
+    Sqlite3DB m_db;
+    QString m_path;
+};
+
+// A LocalDb that also carries the shared connection to its Android device.
+class AndroidContactsDb : public LocalDb
+{
+public:
+    AndroidContactsDb(const QString &path, const PContactCombineRule &rule,
+                      const PAndroidConnector &connector);
+    ~AndroidContactsDb() override;
+
+    const PAndroidConnector &connector() const { return m_connector; }
+
+private:
+    PAndroidConnector m_connector;
+};

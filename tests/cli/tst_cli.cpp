@@ -1,0 +1,198 @@
+#include "combinerule.h"
+#include "datafolder.h"
+#include "localdb.h"
+#include "pim.h"
+#include "sqlite_qt.h"
+#include "temphome.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+// Runs the real command line tool under a temporary home.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    struct Result
+    {
+        int code;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    Result cli(const TempHome &home, const QStringList &args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
+        if (!p.waitForFinished(30000))
+            return {-1, {}, "timed out"};
+        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    }
+
+    static pim::DataRow row(std::initializer_list<std::pair<const char *, QVariant>> columns)
+    {
+        pim::DataRow r;
+        for (const auto &c : columns)
+            r.setValue(QString::fromLatin1(c.first), c.second);
+        return r;
+    }
+
+    static void addContact(LocalDb &db, const QString &given, const QString &family, const QString &phone,
+                           qint64 groupId = 0, const QString &group = QString())
+    {
+        pim::Contact c;
+        pim::DataRow name = row({{"data2", given}, {"data3", family}});
+        name.setValue(QStringLiteral("data1"), pim::displayName(name));
+        c.full_name = name.text(QStringLiteral("data1"));
+        db.insertContact(c);
+        db.insertRow(c._id, pim::ENTITY_NAME, name);
+        pim::DataRow tel = row({{"data1", phone}, {"data2", 2}});
+        db.insertRow(c._id, pim::ENTITY_PHONE, tel);
+        if (groupId)
+            db.setContactGroup(c._id, groupId, group);
+    }
+
+private Q_SLOTS:
+    void createListAndDeleteADatabase()
+    {
+        TempHome home;
+        Result r = cli(home, {QStringLiteral("create-db"), QStringLiteral("Family")});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.trimmed(), QByteArray("Family.db"));
+        const QString path = LocalDbFiles::pathFor(QStringLiteral("Family.db"));
+        QVERIFY(QFileInfo(path).isFile());
+        QCOMPARE(QFileInfo(path).permissions() & (QFile::ReadOther | QFile::WriteOther), QFile::Permissions());
+
+        // The new file has exactly the template's schema.
+        {
+            Sqlite3DB db;
+            db.openThrow(path, 2);
+            Sqlite3Cursor c = db.queryThrow("select name from sqlite_master where type in ('table','index') "
+                                            "and name not like 'sqlite_autoindex%' order by name");
+            QStringList names;
+            while (c.moveNext())
+                names << c.getText(QStringLiteral("name"));
+            QCOMPARE(names, (QStringList{QStringLiteral("contact"), QStringLiteral("contact_group"),
+                                         QStringLiteral("data"), QStringLiteral("index_contacts_full_name"),
+                                         QStringLiteral("index_contacts_src_id"), QStringLiteral("index_data_contact"),
+                                         QStringLiteral("index_data_data"), QStringLiteral("index_data_src_id"),
+                                         QStringLiteral("sqlite_sequence")}));
+            Sqlite3Cursor page = db.queryThrow("pragma page_size");
+            QVERIFY(page.moveNext());
+            QCOMPARE(page.getInt(0), 1024);
+        }
+
+        // A second create of the same name must not wipe the existing database.
+        r = cli(home, {QStringLiteral("create-db"), QStringLiteral("Family.db")});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.contains("already exists"));
+
+        r = cli(home, {QStringLiteral("dbs"), QStringLiteral("--json")});
+        QCOMPARE(r.code, 0);
+        const QJsonArray dbs = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(dbs.size(), 1);
+        QCOMPARE(dbs.at(0)[QStringLiteral("name")].toString(), QStringLiteral("Family.db"));
+        QCOMPARE(dbs.at(0)[QStringLiteral("contacts")].toInt(), 0);
+
+        r = cli(home, {QStringLiteral("delete-db"), QStringLiteral("Family")});
+        QCOMPARE(r.code, 0);
+        QVERIFY(!QFileInfo::exists(path));
+        r = cli(home, {QStringLiteral("delete-db"), QStringLiteral("Family")});
+        QCOMPARE(r.code, 1);
+    }
+
+    void listPrintsContactsInNameOrder()
+    {
+        TempHome home;
+        QCOMPARE(cli(home, {QStringLiteral("create-db"), QStringLiteral("Work")}).code, 0);
+        {
+            LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Work.db")), PContactCombineRule(new LocalDbCombineRule));
+            const qint64 friends = db.findOrCreateGroup(QStringLiteral("Friends"));
+            addContact(db, QStringLiteral("Zoë"), QStringLiteral("Adams"), QStringLiteral("555 0100"));
+            addContact(db, QStringLiteral("Anna"), QStringLiteral("Berg"), QStringLiteral("555 0101"), friends,
+                       QStringLiteral("Friends"));
+            addContact(db, QStringLiteral("Mark"), QStringLiteral("Cole"), QStringLiteral("555 0199"), friends,
+                       QStringLiteral("Friends"));
+        }
+
+        Result r = cli(home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Work"),
+                              QStringLiteral("--json")});
+        QCOMPARE(r.code, 0);
+        const QJsonArray all = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(all.size(), 3);
+        QCOMPARE(all.at(0)[QStringLiteral("full_name")].toString(), QStringLiteral("Anna Berg"));
+        QCOMPARE(all.at(1)[QStringLiteral("full_name")].toString(), QStringLiteral("Mark Cole"));
+        QCOMPARE(all.at(2)[QStringLiteral("full_name")].toString(), QStringLiteral("Zoë Adams"));
+        const QJsonObject anna = all.at(0).toObject();
+        QVERIFY(anna[QStringLiteral("_id")].toInteger() > 0);
+        const QJsonObject phone = anna[QStringLiteral("entities")][QStringLiteral("3")].toArray().at(0).toObject();
+        QCOMPARE(phone[QStringLiteral("data1")].toString(), QStringLiteral("555 0101"));
+        QCOMPARE(phone[QStringLiteral("data2")].toString(), QStringLiteral("2"));
+        QVERIFY(!phone.contains(QStringLiteral("data3"))); // empty columns are left out
+        QVERIFY(phone[QStringLiteral("_id")].toInteger() > 0);
+
+        r = cli(home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Work.db"),
+                       QStringLiteral("--group"), QStringLiteral("Friends"), QStringLiteral("--keyword"),
+                       QStringLiteral("0199"), QStringLiteral("--json")});
+        QCOMPARE(r.code, 0);
+        const QJsonArray found = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found.at(0)[QStringLiteral("full_name")].toString(), QStringLiteral("Mark Cole"));
+
+        r = cli(home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Work")});
+        QCOMPARE(r.code, 0);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(0).contains("Anna Berg\tMobile:555 0101"));
+
+        r = cli(home, {QStringLiteral("dbs")});
+        QCOMPARE(r.out, QByteArray("Work.db\t3\n"));
+    }
+
+    void errorsAndUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no command") << QStringList() << 2 << QStringLiteral("Usage:");
+        QTest::newRow("unknown command") << QStringList{QStringLiteral("frobnicate")} << 2
+                                         << QStringLiteral("unknown command");
+        QTest::newRow("list without db") << QStringList{QStringLiteral("list")} << 2
+                                         << QStringLiteral("--db is required");
+        QTest::newRow("unknown option") << QStringList{QStringLiteral("dbs"), QStringLiteral("--xml")} << 2
+                                        << QStringLiteral("unknown option --xml");
+        QTest::newRow("missing db") << QStringList{QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Nope")}
+                                    << 1 << QStringLiteral("no local database named \"Nope\"");
+        QTest::newRow("invalid name") << QStringList{QStringLiteral("create-db"), QStringLiteral("a:b")} << 2
+                                      << QStringLiteral("Invalid Local Database name");
+        QTest::newRow("empty name") << QStringList{QStringLiteral("create-db"), QStringLiteral("  ")} << 2
+                                    << QStringLiteral("Select one Database or enter a new Database name");
+    }
+    void errorsAndUsage()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        TempHome home;
+        const Result r = cli(home, args);
+        QCOMPARE(r.code, code);
+        QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    }
+
+    void helpGoesToStdout()
+    {
+        TempHome home;
+        const Result r = cli(home, {QStringLiteral("--help")});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.contains("create-db NAME"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,12 +1,131 @@
 #pragma once
 
-#include <QMainWindow>
+#include "pim.h"
 
-// The program's main window. For now it only sets itself up and prepares the data folder; the device tree,
-// contact list and operations come with the window's own work.
+#include <QHash>
+#include <QItemSelection>
+#include <QMainWindow>
+#include <QSharedPointer>
+
+class ContactDisplayer;
+class ItemModelContacts;
+class ItemModelMainTree;
+class LocalDb;
+class MyTreeView;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QThread;
+class QTreeView;
+class _DBItemNode;
+class _ItemNode;
+
+// The program's window: the tree of devices and local databases on the left, the contact list of the selected
+// node in the middle, the selected contact on the right. Every command becomes a choice dialog plus one worker
+// run behind the progress dialog.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The node selected in the tree (a group's database node when a group is selected), or null.
+    _DBItemNode *selectedDbNode() const;
+    ItemModelMainTree *treeModel() const { return m_treeModel; }
+    ItemModelContacts *contactsModel() const { return m_contactsModel; }
+    // The action of a command slot by its name ("miTreeBackup", …), for tests and the tool bar.
+    QAction *action(const char *slotName) const;
+
+public Q_SLOTS:
+    void iosDeviceDisconnected(const QString &devid);
+    void onMainTreeItemSelected(const QItemSelection &selected, const QItemSelection &deselected);
+    void onMainTreeItemClicked(const QModelIndex &index);
+    void onContactsTreeItemSelected(const QItemSelection &selected, const QItemSelection &deselected);
+    void onContactsTreeItemDoubleClicked(const QModelIndex &index);
+    void onBtnSearchPressed();
+    void treeCreateContextMenu();
+    void contactCreateContextMenu();
+
+    void miTreeBackup();
+    void miContactBackup();
+    void miFileBackup();
+    void miTreeI2I();
+    void miContactI2I();
+    void miFileI2I();
+    void miTreeI2A();
+    void miContactI2A();
+    void miFileI2A();
+    void miTreeA2I();
+    void miContactA2I();
+    void miFileA2I();
+    void miTreeA2A();
+    void miContactA2A();
+    void miFileA2A();
+    void miTreeDB2I();
+    void miContactDB2I();
+    void miFileDB2I();
+    void miTreeDB2A();
+    void miContactDB2A();
+    void miFileDB2A();
+    void miContactDel();
+    void miTreeDel();
+    void miFileDelete();
+    void miTreeUnmount();
+    void miOpenFolder();
+
+    void miToolsCheckForUpdate();
+    void miHelpHelp();
+    void miHelpFeedback();
+    void miHelpAbout();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    enum Platform { PlatformNone = 0, PlatformIos = 1, PlatformAndroid = 2 };
+
+    void buildLayout();
+    void buildActions();
+    void buildMenus();
+    void loadInitialNodes();
+    void updateActions();
+
+    // Contacts the commands act on.
+    QList<pim::Contact> selectedContacts() const;
+    QList<pim::Contact> nodeContacts() const; // all contacts of the selected node, or of its selected group
+    qint64 selectedGroupId() const;
+    bool contactsSelected() const;
+
+    void showContacts(const QList<pim::Contact> &contacts);
+    void showNodeContacts(const QString &keyword);
+    void selectNode(_ItemNode *node);
+    void refreshNode(_DBItemNode *node);
+
+    // The database the user picks or names; null when cancelled or when creating it failed.
+    _DBItemNode *selectOrCreateLocalDb(const QString &suggestedName);
+    void backupContacts(const QList<pim::Contact> &contacts);
+    void deleteContacts(_DBItemNode *node, const QList<pim::Contact> &contacts);
+    // Asks for a target device of a platform (excluding one id); null when nothing was chosen.
+    _DBItemNode *chooseTargetDevice(int platform, const QString &excludedId);
+    void transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId);
+    void transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId);
+    void removeDeviceNode(_DBItemNode *node);
+
+    MyTreeView *m_treeMain = nullptr;
+    QLineEdit *m_txtKeyword = nullptr;
+    QPushButton *m_btnSearch = nullptr;
+    QLabel *m_lbDisplayKeyword = nullptr;
+    QTreeView *m_treeContacts = nullptr;
+    QLabel *m_lbTotal = nullptr;
+    ContactDisplayer *m_wdContactInfo = nullptr;
+    QSplitter *m_splitter = nullptr;
+
+    ItemModelMainTree *m_treeModel = nullptr;
+    ItemModelContacts *m_contactsModel = nullptr;
+    QHash<QByteArray, QAction *> m_actions;
+    QMenu *m_menuPhoneToPhone = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "messagebox.h"
 
+#include "datafolder.h"
 #include "stylesheet.h"
 #include "texts.h"
 #include "winmovable.h"
@@ -43,8 +44,8 @@ Button escapeAnswer(int buttons)
 
 void reportError(const QString &text)
 {
-    // The error-report web service is not part of this program; the text goes to the log instead.
-    qWarning("Error shown to the user: %s", qUtf8Printable(text));
+    // What the user saw goes to the error log in the data folder, where support can ask for it.
+    ErrorLog::append(text);
 }
 
 } // namespace

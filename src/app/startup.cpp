@@ -1,10 +1,12 @@
 #include "startup.h"
 
+#include "adbkillserverthread.h"
 #include "keepawake.h"
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "sqlite_qt.h"
 #include "texts.h"
+#include "win32killprocessesthread.h"
 
 #include <QApplication>
 
@@ -25,10 +27,21 @@ int run(QApplication &app)
         return 1;
     }
 
+    // Other programs that grab the phones (iTunes, other adb servers) are ended once a second while we run.
+    auto processWatcher = std::make_unique<Win32KillProcessesThread>();
+    processWatcher->addDefaultNames();
+    QObject::connect(processWatcher.get(), &Win32KillProcessesThread::noticeRequested, processWatcher.get(),
+                     [](const QString &text) { MessageBox::information(nullptr, text); });
+    processWatcher->start();
+    auto adbWatcher = std::make_unique<AdbKillServerThread>();
+    adbWatcher->start();
+
     auto window = std::make_unique<MainWindow>();
     window->show();
     const int code = QApplication::exec();
     window.reset(); // the window goes first, before the watchers it may still use
+    adbWatcher.reset();
+    processWatcher.reset();
     return code;
 }
 

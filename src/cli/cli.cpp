@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "dbcommands.h"
+#include "devicecommands.h"
 
 #include <QTextStream>
 
@@ -26,6 +27,11 @@ const QList<Command> &commands()
         {"create-db", "create-db NAME                                    a new local database (\".db\" appended)",
          runCreateDb},
         {"delete-db", "delete-db NAME                                    removes a local database file", runDeleteDb},
+        {"devices", "devices [--json]                                  connected devices: platform, id, name",
+         runDevices},
+        {"backup", "backup --device ID [--db NAME] [--contacts N,N...]  copies a device's contacts into a local "
+                   "database, merging namesakes",
+         runBackup},
     };
     return list;
 }

@@ -1,6 +1,7 @@
 #include "dbcommands.h"
 
 #include "combinerule.h"
+#include "clicommon.h"
 #include "contactjson.h"
 #include "datafolder.h"
 #include "localdb.h"
@@ -18,25 +19,6 @@
 namespace cli {
 
 namespace {
-
-void printJson(QTextStream &out, const QJsonDocument &doc)
-{
-    out << QString::fromUtf8(doc.toJson(QJsonDocument::Indented));
-}
-
-// The file of an existing local database named as the user names it ("Work" or "Work.db").
-QString existingDbPath(const QString &name)
-{
-    const QString path = LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name));
-    if (name.isEmpty() || !LocalDbFiles::isValidName(name) || !QFileInfo(path).isFile())
-        throw std::runtime_error(QStringLiteral("There is no local database named \"%1\".").arg(name).toStdString());
-    return path;
-}
-
-std::unique_ptr<LocalDb> openDb(const QString &path)
-{
-    return std::make_unique<LocalDb>(path, PContactCombineRule(new LocalDbCombineRule));
-}
 
 qint64 groupIdByName(LocalDb &db, const QString &name)
 {
@@ -60,7 +42,7 @@ int runDbs(const QStringList &args, Io io)
 
     QJsonArray array;
     for (const QString &file : LocalDbFiles::list()) {
-        auto db = openDb(LocalDbFiles::pathFor(file));
+        auto db = openLocalDb(LocalDbFiles::pathFor(file));
         const int contacts = int(db->listContacts(0, QString()).size());
         if (options.has(QStringLiteral("json")))
             array.append(QJsonObject{{QStringLiteral("name"), file}, {QStringLiteral("contacts"), contacts}});
@@ -76,7 +58,7 @@ int runList(const QStringList &args, Io io)
 {
     const Options options(args, {QStringLiteral("db"), QStringLiteral("group"), QStringLiteral("keyword")},
                           {QStringLiteral("json")});
-    auto db = openDb(existingDbPath(options.required(QStringLiteral("db"))));
+    auto db = openLocalDb(existingDbPath(options.required(QStringLiteral("db"))));
     const qint64 groupId =
         options.has(QStringLiteral("group")) ? groupIdByName(*db, options.value(QStringLiteral("group"))) : 0;
     const QList<pim::Contact> contacts = db->listContacts(groupId, options.value(QStringLiteral("keyword")));
@@ -105,20 +87,11 @@ int runCreateDb(const QStringList &args, Io io)
 {
     const Options options(args, {}, {});
     const QString name = options.positional(0, QStringLiteral("database name"));
-    if (name.trimmed().isEmpty())
-        throw UsageException{trKey("IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME")};
-    if (!LocalDbFiles::isValidName(name))
-        throw UsageException{trKey("IDS_INVALID_LOCALDB_NAME")};
     const QString file = LocalDbFiles::fileNameFor(name);
     const QString path = LocalDbFiles::pathFor(file);
     if (QFileInfo::exists(path))
         throw std::runtime_error(QStringLiteral("A local database named \"%1\" already exists.").arg(file).toStdString());
-    try {
-        openDb(path)->createFromTemplate();
-    } catch (const std::exception &e) {
-        throw std::runtime_error(
-            trKey("IDS_CREATE_DB_FAIL_%1").arg(QString::fromUtf8(e.what())).toStdString());
-    }
+    openOrCreateLocalDb(name);
     io.out << file << '\n';
     return Success;
 }
@@ -127,7 +100,7 @@ int runDeleteDb(const QStringList &args, Io io)
 {
     const Options options(args, {}, {});
     const QString path = existingDbPath(options.positional(0, QStringLiteral("database name")));
-    if (!openDb(path)->removeFile())
+    if (!openLocalDb(path)->removeFile())
         throw std::runtime_error(trKey("An Error Occurred during deleting Local Database. Please try again.").toStdString());
     io.out << QFileInfo(path).fileName() << '\n';
     return Success;

@@ -1,5 +1,6 @@
 #include "datafolder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -109,3 +110,22 @@ QStringList list()
 }
 
 } // namespace LocalDbFiles
+
+namespace ErrorLog {
+
+QString path()
+{
+    return DataFolder::root() + QStringLiteral("/errors.log");
+}
+
+void append(const QString &text)
+{
+    static QMutex mutex;
+    QMutexLocker lock(&mutex);
+    QFile file(path());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return;
+    file.write(QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + ' ' + text.toUtf8() + '\n');
+}
+
+} // namespace ErrorLog

@@ -40,3 +40,9 @@ QString pathFor(const QString &fileName);
 // File names of the "*.db" files (files only), oldest modification time first.
 QStringList list();
 } // namespace LocalDbFiles
+
+// The error log: every text shown in an error box, with a time stamp, in "errors.log" of the data root.
+namespace ErrorLog {
+QString path();
+void append(const QString &text);
+} // namespace ErrorLog

@@ -7,6 +7,11 @@ int sqlite_qt_version()
     return 8;
 }
 
+const char *sqlite_qt_engine_version()
+{
+    return sqlite3_libversion();
+}
+
 Sqlite3Exception::Sqlite3Exception(const QString &message, int code)
     : std::runtime_error(message.toUtf8().toStdString()), m_code(code)
 {

@@ -19,6 +19,8 @@ struct sqlite3_stmt;
 
 // Version of this component's interface; start-up refuses to run with any other.
 int sqlite_qt_version();
+// The SQLite engine's own version text, for the About box.
+const char *sqlite_qt_engine_version();
 
 class Sqlite3Exception : public std::runtime_error
 {

@@ -1,4 +1,9 @@
+#include "backupcontactstolocalthread.h"
+#include "combinerule.h"
+#include "contactfixtures.h"
+#include "localdb.h"
 #include "messagebox.h"
+#include "progressform.h"
 #include "stylesheet.h"
 #include "temphome.h"
 #include "texts.h"
@@ -6,6 +11,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QTest>
@@ -68,6 +78,80 @@ private Q_SLOTS:
         mouse(&w, QEvent::MouseButtonPress, {10, 10}, Qt::RightButton, Qt::RightButton);
         mouse(&w, QEvent::MouseMove, {40, 40}, Qt::NoButton, Qt::RightButton);
         QCOMPARE(w.pos(), start + QPoint(20, 15));
+    }
+
+    void progressFormShowsWhatTheWorkerPosts()
+    {
+        ProgressForm form(QStringLiteral("Loading Contacts from Device"));
+        auto *bar = form.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+        auto *text = form.findChild<QLabel *>(QStringLiteral("lbProgress"));
+        auto *status = form.findChild<QLabel *>(QStringLiteral("lbStatus"));
+        QVERIFY(bar && text && status);
+        QCOMPARE(status->text(), QStringLiteral("Loading Contacts from Device"));
+        QCOMPARE(form.size(), QSize(350, 122));
+
+        form.updateProgress(QString(), 40, QString());
+        QCOMPARE(bar->value(), 40);
+        QCOMPARE(text->text(), QStringLiteral("Progress:40%"));
+        form.updateProgress(QStringLiteral("Backing up"), -1, QStringLiteral("Contacts:4/10"));
+        QCOMPARE(bar->value(), 40); // -1 keeps the bar
+        QCOMPARE(status->text(), QStringLiteral("Backing up"));
+        QCOMPARE(text->text(), QStringLiteral("Contacts:4/10"));
+        form.updateProgress(QString(), -1, QString());
+        QCOMPARE(status->text(), QStringLiteral("Backing up")); // an empty status keeps the line
+        QCOMPARE(text->text(), QStringLiteral("Progress:40%"));
+    }
+
+    void progressFormCancelAsksFirst()
+    {
+        ProgressForm form(QStringLiteral("t"));
+        QSignalSpy cancelled(&form, &ProgressForm::userCacel);
+        form.open();
+        MessageBox::queueAnswer(MessageBox::No);
+        form.findChild<QPushButton *>(QStringLiteral("btnCancel"))->pressed();
+        QVERIFY(form.isVisible());
+        QVERIFY(!form.finishedWithoutSuccess());
+        QCOMPARE(cancelled.size(), 0);
+
+        MessageBox::queueAnswer(MessageBox::Yes);
+        form.cancel();
+        QCOMPARE(cancelled.size(), 1);
+        QVERIFY(!form.isVisible());
+        QCOMPARE(form.result(), 0);
+        QVERIFY(form.finishedWithoutSuccess());
+        QCOMPARE(MessageBox::takeShownTexts(),
+                 (QStringList{QStringLiteral("Are You Sure You Want To Cancel?"), QStringLiteral("Are You Sure You Want To Cancel?")}));
+
+        // A success posted after the cancel changes nothing.
+        form.succeed(QStringLiteral("late"));
+        QVERIFY(form.finishedWithoutSuccess());
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    // A whole operation as the window runs it: dialog, real worker thread, real database.
+    void operationBehindTheDialog()
+    {
+        QTemporaryDir dir;
+        LocalDb target(dir.filePath(QStringLiteral("t.db")), PContactCombineRule(new LocalDbCombineRule));
+        target.createFromTemplate();
+        const QList<pim::Contact> contacts{fixtures::person(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("1")),
+                                           fixtures::person(QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("2"))};
+        {
+            ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"));
+            BackupContactsToLocalThread worker(contacts, &target, &form);
+            MessageBox::queueAnswer(MessageBox::Ok);
+            QVERIFY(form.runWorker(&worker));
+            QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("Successfully backup 2 contacts to Local Database.")});
+        }
+        // A failing operation: the error box, and the operation counts as failed.
+        target.db().executeThrow("create trigger boom before insert on contact begin select raise(abort, 'no room'); end");
+        ProgressForm form(QStringLiteral("t"));
+        BackupContactsToLocalThread worker({fixtures::person(QStringLiteral("E"), QStringLiteral("F"))}, &target, &form);
+        MessageBox::queueAnswer(MessageBox::Ok);
+        QVERIFY(!form.runWorker(&worker));
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown.first().contains(QLatin1String("no room")));
     }
 
     // The real program, started as a user would: it must come up, create its data folder and keep running.

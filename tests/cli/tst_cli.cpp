@@ -1,4 +1,6 @@
 #include "combinerule.h"
+#include "contactfixtures.h"
+#include "ioscontactcombinerule.h"
 #include "datafolder.h"
 #include "localdb.h"
 #include "pim.h"
@@ -10,6 +12,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
+
+#include <csignal>
 
 // Runs the real command line tool under a temporary home.
 class TestCli : public QObject
@@ -153,6 +157,95 @@ private Q_SLOTS:
 
         r = cli(home, {QStringLiteral("dbs")});
         QCOMPARE(r.out, QByteArray("Work.db\t3\n"));
+    }
+
+    // A virtual iPhone: a contact database in the data root's "ios_virtual" folder.
+    static void makeVirtualIphone(const QString &id, int contacts)
+    {
+        const QString folder = DataFolder::root() + QStringLiteral("/ios_virtual");
+        QDir().mkpath(folder);
+        LocalDb db(folder + QLatin1Char('/') + id + QStringLiteral(".db"), PContactCombineRule(new IOSContactCombineRule));
+        db.createFromTemplate();
+        db.beginTransaction();
+        for (int i = 0; i < contacts; ++i) {
+            pim::Contact c = fixtures::person(QStringLiteral("Person%1").arg(i, 5, 10, QLatin1Char('0')),
+                                              QStringLiteral("Test"), QStringLiteral("+1 555 %1").arg(i));
+            c.addRow(pim::ENTITY_EMAIL, fixtures::row({{1, QStringLiteral("p%1@example.org").arg(i)}, {2, 1}}));
+            db.saveContactWithMerge(c);
+        }
+        db.endTransaction(true);
+    }
+
+    void backupVirtualDeviceTwice()
+    {
+        TempHome home;
+        makeVirtualIphone(QStringLiteral("Anna-iPhone"), 3);
+
+        Result r = cli(home, {QStringLiteral("devices"), QStringLiteral("--json")});
+        QCOMPARE(r.code, 0);
+        const QJsonArray devices = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.at(0)[QStringLiteral("platform")].toString(), QStringLiteral("ios"));
+        QCOMPARE(devices.at(0)[QStringLiteral("id")].toString(), QStringLiteral("Anna-iPhone"));
+        QCOMPARE(devices.at(0)[QStringLiteral("name")].toString(), QStringLiteral("Anna-iPhone.db"));
+
+        r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Anna-iPhone"),
+                       QStringLiteral("--db"), QStringLiteral("Home")});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("Successfully backup 3 contacts to Local Database.\n"));
+        QVERIFY(r.err.contains("Backing up contacts to Local Database 100% Contacts:3/3"));
+        r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Anna-iPhone"),
+                       QStringLiteral("--db"), QStringLiteral("Home.db")});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("Successfully backup 0 contacts to Local Database;3 repeated contacts merged.\n"));
+
+        // Each contact once, with all its rows.
+        r = cli(home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Home"), QStringLiteral("--json")});
+        const QJsonArray list = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(list.size(), 3);
+        for (const QJsonValue &c : list) {
+            const QJsonObject entities = c[QStringLiteral("entities")].toObject();
+            QCOMPARE(entities[QStringLiteral("1")].toArray().size(), 1);
+            QCOMPARE(entities[QStringLiteral("3")].toArray().size(), 1);
+            QCOMPARE(entities[QStringLiteral("4")].toArray().size(), 1);
+        }
+
+        // Without --db the database is named after the device; --contacts picks contacts by id.
+        const qint64 firstId = list.at(0)[QStringLiteral("_id")].toInteger();
+        r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Anna-iPhone"),
+                       QStringLiteral("--contacts"), QString::number(firstId)});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("Successfully backup 1 contacts to Local Database.\n"));
+        QVERIFY(QFileInfo::exists(LocalDbFiles::pathFor(QStringLiteral("Anna-iPhone.db-backup.db"))));
+
+        r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Nobody")});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.contains("There is no device \"Nobody\""));
+    }
+
+    // Ctrl-C ends the backup as a confirmed cancel does: exit status 3, what was saved before it stays.
+    void interruptCancelsAndKeepsSavedContacts()
+    {
+        TempHome home;
+        makeVirtualIphone(QStringLiteral("Big"), 4000);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE),
+                {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Big"), QStringLiteral("--db"),
+                 QStringLiteral("Into")});
+        QVERIFY(p.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Contacts:"), 20000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        err += p.readAllStandardError();
+        QVERIFY2(err.contains("Cancelled."), err.right(300).constData());
+        QCOMPARE(p.exitCode(), 3);
+        LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Into.db")), PContactCombineRule(new LocalDbCombineRule));
+        const int saved = int(db.listContacts(0, QString()).size());
+        QVERIFY2(saved > 0 && saved < 4000, qPrintable(QString::number(saved)));
     }
 
     void errorsAndUsage_data()

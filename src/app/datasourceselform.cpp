@@ -1,0 +1,122 @@
+#include "datasourceselform.h"
+
+#include "itemmodelmaintree.h"
+#include "messagebox.h"
+#include "stylesheet.h"
+#include "texts.h"
+#include "winmovable.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QQueue>
+#include <QVBoxLayout>
+
+namespace {
+QQueue<int> queuedAnswers; // GUI thread only
+}
+
+DataSourceSelForm::DataSourceSelForm(QWidget *parent) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    new WinMovable(this);
+    setStyleSheet(StyleSheet::load());
+    setMinimumWidth(380);
+
+    m_lbSelDevice = new QLabel(this);
+    m_lbSelDevice->setObjectName(QStringLiteral("lbSelDevice"));
+    m_lbSelDevice->setWordWrap(true);
+    m_cbDevice = new QComboBox(this);
+    m_cbDevice->setObjectName(QStringLiteral("cbDevice"));
+    m_btnOpenOther = new QLabel(trKey("(To manually select iTunes Backup, click <a href=\"#\">HERE</a>.)"), this);
+    m_btnOpenOther->setObjectName(QStringLiteral("btnOpenOther"));
+    m_btnOpenOther->setTextFormat(Qt::RichText);
+    m_btnOpenOther->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+
+    auto *btnOK = new QPushButton(trKey("Confirm"), this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setDefault(true);
+    auto *btnCancel = new QPushButton(trKey("Cancel"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->addWidget(m_lbSelDevice);
+    layout->addWidget(m_cbDevice);
+    layout->addWidget(m_btnOpenOther);
+    layout->addLayout(buttons);
+
+    connect(btnOK, &QPushButton::clicked, this, &DataSourceSelForm::onBtnOkPressed);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_btnOpenOther, &QLabel::linkActivated, this, &DataSourceSelForm::openOtherRequested);
+}
+
+void DataSourceSelForm::setPrompt(const QString &prompt)
+{
+    m_lbSelDevice->setText(prompt);
+    setWindowTitle(prompt);
+}
+
+void DataSourceSelForm::addChoice(const QIcon &icon, const QString &name, const QVariant &data)
+{
+    m_cbDevice->addItem(icon, name, data);
+}
+
+void DataSourceSelForm::setOpenOtherVisible(bool visible)
+{
+    m_btnOpenOther->setVisible(visible);
+}
+
+void DataSourceSelForm::setDeviceCandidates(const QString &prompt, const QList<Candidate> &candidates)
+{
+    setOpenOtherVisible(false);
+    setPrompt(prompt);
+    for (const Candidate &candidate : candidates)
+        addChoice(candidate.icon, candidate.name, QVariant::fromValue(candidate.node));
+}
+
+QVariant DataSourceSelForm::selectedData() const
+{
+    return m_cbDevice->currentIndex() < 0 ? QVariant() : m_cbDevice->currentData();
+}
+
+_DBItemNode *DataSourceSelForm::selectedNode() const
+{
+    return selectedData().value<_DBItemNode *>();
+}
+
+void DataSourceSelForm::onBtnOkPressed()
+{
+    if (m_cbDevice->currentIndex() < 0) {
+        MessageBox::warning(this, trKey("IDS_PLEASE_SELECT_ONE_DATASOURCE"));
+        return;
+    }
+    accept();
+}
+
+int DataSourceSelForm::exec()
+{
+    if (queuedAnswers.isEmpty())
+        return QDialog::exec();
+    while (!queuedAnswers.isEmpty()) {
+        const int row = queuedAnswers.dequeue();
+        if (row < 0)
+            break;
+        m_cbDevice->setCurrentIndex(row < m_cbDevice->count() ? row : -1);
+        onBtnOkPressed();
+        if (result() == QDialog::Accepted)
+            return QDialog::Accepted;
+    }
+    reject();
+    return QDialog::Rejected;
+}
+
+void DataSourceSelForm::queueAnswer(int row)
+{
+    queuedAnswers.enqueue(row);
+}

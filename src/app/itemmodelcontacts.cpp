@@ -1,0 +1,159 @@
+#include "itemmodelcontacts.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QImage>
+#include <QSize>
+
+namespace {
+constexpr int kIconWidth = 18;
+constexpr int kRowHeight = 25;
+} // namespace
+
+ItemModelContacts::ItemModelContacts(QObject *parent) : QAbstractItemModel(parent) {}
+
+ItemModelContacts::~ItemModelContacts() = default;
+
+QModelIndex ItemModelContacts::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= m_contacts.size() || column < 0 || column >= ColumnCount)
+        return {};
+    return createIndex(row, column);
+}
+
+QModelIndex ItemModelContacts::parent(const QModelIndex &) const
+{
+    return {};
+}
+
+int ItemModelContacts::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_contacts.size());
+}
+
+int ItemModelContacts::columnCount(const QModelIndex &) const
+{
+    return ColumnCount;
+}
+
+QString ItemModelContacts::phoneText(const pim::Contact &contact)
+{
+    const QList<pim::DataRow> phones = contact.rows(pim::ENTITY_PHONE);
+    if (phones.isEmpty())
+        return {};
+    for (const pim::DataRow &phone : phones) {
+        bool ok = false;
+        if (phone.value(QStringLiteral("data2")).toInt(&ok) == 2 && ok) // 2 = Mobile
+            return phone.text(QStringLiteral("data1"));
+    }
+    return phones.first().text(QStringLiteral("data1"));
+}
+
+QString ItemModelContacts::emailText(const pim::Contact &contact)
+{
+    return contact.firstRow(pim::ENTITY_EMAIL).text(QStringLiteral("data1"));
+}
+
+QString ItemModelContacts::addressText(const pim::Contact &contact)
+{
+    return contact.firstRow(pim::ENTITY_ADDRESS).text(QStringLiteral("data1"));
+}
+
+QPixmap ItemModelContacts::photoFor(int row) const
+{
+    std::optional<QPixmap> &cached = m_photos[size_t(row)];
+    if (cached)
+        return *cached;
+
+    const QByteArray bytes =
+        m_contacts.at(row).firstRow(pim::ENTITY_PHOTO).value(QStringLiteral("data15")).toByteArray();
+    QImage image;
+    if (!bytes.isEmpty() && !image.loadFromData(bytes, "JPEG"))
+        image.loadFromData(bytes, "PNG");
+    if (!image.isNull()) {
+        cached = QPixmap::fromImage(image.scaledToWidth(kIconWidth, Qt::SmoothTransformation));
+        return *cached;
+    }
+    // Contacts without a usable photo share one picture.
+    if (!m_emptyPhoto)
+        m_emptyPhoto = QPixmap(QStringLiteral(":res/empty_contact.png")).scaledToWidth(kIconWidth, Qt::SmoothTransformation);
+    cached = *m_emptyPhoto;
+    return *cached;
+}
+
+QVariant ItemModelContacts::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.model() != this || index.row() >= m_contacts.size())
+        return {};
+    const pim::Contact &contact = m_contacts.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case ColumnName:
+            return contact.full_name;
+        case ColumnPhone:
+            return phoneText(contact);
+        case ColumnEmail:
+            return emailText(contact);
+        case ColumnAddress:
+            return addressText(contact);
+        default:
+            return {};
+        }
+    case Qt::DecorationRole:
+        if (index.column() == ColumnName)
+            return photoFor(index.row());
+        return {};
+    case Qt::BackgroundRole:
+        return QBrush(index.row() % 2 == 0 ? QColor(250, 250, 250) : QColor(255, 255, 255));
+    case Qt::SizeHintRole:
+        // Only the height is fixed; the window sets the column widths.
+        return QSize(0, kRowHeight);
+    default:
+        return {};
+    }
+}
+
+QVariant ItemModelContacts::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case ColumnName:
+        return QStringLiteral("Name");
+    case ColumnPhone:
+        return QStringLiteral("Phone");
+    case ColumnEmail:
+        return QStringLiteral("E-Mail");
+    case ColumnAddress:
+        return QStringLiteral("Address");
+    default:
+        return {};
+    }
+}
+
+void ItemModelContacts::setContacts(const QList<pim::Contact> &contacts)
+{
+    beginResetModel();
+    m_contacts = contacts;
+    m_photos.assign(size_t(m_contacts.size()), std::nullopt);
+    endResetModel();
+}
+
+void ItemModelContacts::clear()
+{
+    setContacts({});
+}
+
+QModelIndex ItemModelContacts::indexOfRow(int row) const
+{
+    return index(row, ColumnName);
+}
+
+pim::Contact ItemModelContacts::contactAt(const QModelIndex &index) const
+{
+    if (!index.isValid() || index.model() != this || index.row() >= m_contacts.size())
+        return {};
+    return m_contacts.at(index.row());
+}

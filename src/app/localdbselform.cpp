@@ -1,0 +1,110 @@
+#include "localdbselform.h"
+
+#include "datafolder.h"
+#include "messagebox.h"
+#include "stylesheet.h"
+#include "texts.h"
+#include "winmovable.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QQueue>
+#include <QVBoxLayout>
+
+namespace {
+QQueue<QString> queuedAnswers; // GUI thread only
+}
+
+LocalDbSelForm::LocalDbSelForm(QWidget *parent, const QString &suggestedName) : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    new WinMovable(this);
+    setStyleSheet(StyleSheet::load());
+    setWindowTitle(trKey("Select one Database for backup"));
+    setMinimumWidth(420);
+
+    // The window has no frame, so its title is shown as a label of its own.
+    auto *lbTitle = new QLabel(windowTitle(), this);
+    lbTitle->setObjectName(QStringLiteral("lbTitle"));
+    auto *lbSelect = new QLabel(trKey("Select current database to merge or enter a new database name:"), this);
+    lbSelect->setObjectName(QStringLiteral("lbSelectDb"));
+    lbSelect->setWordWrap(true);
+
+    m_cbLocalDbNames = new QComboBox(this);
+    m_cbLocalDbNames->setObjectName(QStringLiteral("cbLocalDbNames"));
+    m_cbLocalDbNames->setEditable(true);
+    // Enter confirms the dialog instead of adding the typed text to the list.
+    m_cbLocalDbNames->setInsertPolicy(QComboBox::NoInsert);
+    m_cbLocalDbNames->addItem(QString());
+    m_cbLocalDbNames->addItems(LocalDbFiles::list());
+    if (!suggestedName.isEmpty())
+        m_cbLocalDbNames->setEditText(suggestedName);
+
+    auto *lbHint = new QLabel(
+        trKey("Selecting current Database will merge contacts;entering new DB name will create a new Database."), this);
+    lbHint->setObjectName(QStringLiteral("lbHint"));
+    lbHint->setWordWrap(true);
+
+    m_btnOK = new QPushButton(trKey("Confirm"), this);
+    m_btnOK->setObjectName(QStringLiteral("btnOK"));
+    m_btnOK->setDefault(true);
+    auto *btnCancel = new QPushButton(trKey("Cancel"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_btnOK);
+    buttons->addWidget(btnCancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->addWidget(lbTitle);
+    layout->addWidget(lbSelect);
+    layout->addWidget(m_cbLocalDbNames);
+    layout->addWidget(lbHint);
+    layout->addLayout(buttons);
+
+    connect(m_btnOK, &QPushButton::clicked, this, &LocalDbSelForm::onBtnOkPress);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void LocalDbSelForm::onBtnOkPress()
+{
+    const QString text = m_cbLocalDbNames->currentText();
+    if (text.trimmed().isEmpty()) {
+        MessageBox::warning(this, trKey("IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME"));
+        return;
+    }
+    // A name starting with a dot would become a hidden file, which the list of local databases never shows
+    // again: the database would seem lost after the next start.
+    if (!LocalDbFiles::isValidName(text) || text.startsWith(QLatin1Char('.'))) {
+        MessageBox::warning(this, trKey("IDS_INVALID_LOCALDB_NAME"));
+        return;
+    }
+    m_fileName = LocalDbFiles::fileNameFor(text);
+    accept();
+}
+
+int LocalDbSelForm::exec()
+{
+    if (queuedAnswers.isEmpty())
+        return QDialog::exec();
+    while (!queuedAnswers.isEmpty()) {
+        const QString answer = queuedAnswers.dequeue();
+        if (answer.isNull())
+            break;
+        m_cbLocalDbNames->setEditText(answer);
+        onBtnOkPress();
+        if (result() == QDialog::Accepted)
+            return QDialog::Accepted;
+    }
+    reject();
+    return QDialog::Rejected;
+}
+
+void LocalDbSelForm::queueAnswer(const QString &text)
+{
+    queuedAnswers.enqueue(text);
+}

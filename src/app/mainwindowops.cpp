@@ -1,0 +1,556 @@
+// The window's reactions to selection and search, its context menus and its commands.
+
+#include "mainwindow.h"
+
+#include "backupcontactstolocalthread.h"
+#include "combinerule.h"
+#include "contactdisplayer.h"
+#include "datafolder.h"
+#include "datasourceselform.h"
+#include "desktop.h"
+#include "itemmodelcontacts.h"
+#include "itemmodelmaintree.h"
+#include "localdb.h"
+#include "localdbselform.h"
+#include "messagebox.h"
+#include "mytreeview.h"
+#include "progressform.h"
+#include "stylesheet.h"
+#include "texts.h"
+#include "webpages.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeView>
+
+namespace {
+
+// Runs one storage step of the window; a failure shows the error box instead of reaching the event loop.
+template <typename F>
+bool guarded(QWidget *parent, F &&step)
+{
+    try {
+        step();
+        return true;
+    } catch (const std::exception &e) {
+        MessageBox::error(parent, QString::fromUtf8(e.what()));
+        return false;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------------------
+// Selection, list and search
+
+_DBItemNode *MainWindow::selectedDbNode() const
+{
+    const QModelIndexList rows = m_treeMain->selectionModel()->selectedIndexes();
+    if (rows.isEmpty())
+        return nullptr;
+    return m_treeModel->dbNodeOf(rows.first());
+}
+
+qint64 MainWindow::selectedGroupId() const
+{
+    const QModelIndexList rows = m_treeMain->selectionModel()->selectedIndexes();
+    if (rows.isEmpty())
+        return 0;
+    const _GroupItemNode *group = m_treeModel->groupNodeOf(rows.first());
+    return group ? group->groupId : 0;
+}
+
+bool MainWindow::contactsSelected() const
+{
+    return !m_treeContacts->selectionModel()->selectedRows().isEmpty();
+}
+
+QList<pim::Contact> MainWindow::selectedContacts() const
+{
+    QList<pim::Contact> contacts;
+    QModelIndexList rows = m_treeContacts->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(), [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
+    for (const QModelIndex &index : std::as_const(rows))
+        contacts.append(m_contactsModel->contactAt(index));
+    return contacts;
+}
+
+QList<pim::Contact> MainWindow::nodeContacts() const
+{
+    _DBItemNode *node = selectedDbNode();
+    QList<pim::Contact> contacts;
+    if (node)
+        guarded(const_cast<MainWindow *>(this), [&] { contacts = node->db->listContacts(selectedGroupId(), QString()); });
+    return contacts;
+}
+
+void MainWindow::showContacts(const QList<pim::Contact> &contacts)
+{
+    m_contactsModel->setContacts(contacts);
+    m_lbTotal->setText(trKey("Total:%1").arg(contacts.size()));
+    m_wdContactInfo->clear();
+    if (!contacts.isEmpty())
+        m_treeContacts->setCurrentIndex(m_contactsModel->indexOfRow(0));
+}
+
+void MainWindow::showNodeContacts(const QString &keyword)
+{
+    _DBItemNode *node = selectedDbNode();
+    if (!node)
+        return;
+    QList<pim::Contact> contacts;
+    if (guarded(this, [&] { contacts = node->db->listContacts(selectedGroupId(), keyword); }))
+        showContacts(contacts);
+    else
+        showContacts({});
+}
+
+void MainWindow::onMainTreeItemSelected(const QItemSelection &, const QItemSelection &)
+{
+    updateActions();
+    _DBItemNode *node = selectedDbNode();
+    m_txtKeyword->clear();
+    m_lbDisplayKeyword->hide();
+    if (!node) {
+        m_contactsModel->clear();
+        m_wdContactInfo->clear();
+        m_lbTotal->setText(trKey("Total:%1").arg(0));
+        return;
+    }
+    if (!node->groupsLoaded)
+        guarded(this, [&] { m_treeModel->reloadGroups(node); });
+    m_treeMain->expand(m_treeModel->indexOfNode(node));
+    showNodeContacts(QString());
+    m_treeContacts->clearSelection();
+}
+
+void MainWindow::onMainTreeItemClicked(const QModelIndex &)
+{
+    updateActions();
+}
+
+void MainWindow::onContactsTreeItemSelected(const QItemSelection &, const QItemSelection &)
+{
+    const QModelIndexList rows = m_treeContacts->selectionModel()->selectedRows();
+    if (rows.isEmpty() || !rows.first().isValid())
+        m_wdContactInfo->clear();
+    else
+        m_wdContactInfo->setContact(m_contactsModel->contactAt(rows.first()));
+    updateActions();
+}
+
+void MainWindow::onContactsTreeItemDoubleClicked(const QModelIndex &index)
+{
+    // Editing comes with the contact editor; until then a double click only shows the contact.
+    if (index.isValid())
+        m_wdContactInfo->setContact(m_contactsModel->contactAt(m_contactsModel->indexOfRow(index.row())));
+}
+
+void MainWindow::onBtnSearchPressed()
+{
+    if (!selectedDbNode())
+        return;
+    const QString keyword = m_txtKeyword->text().trimmed();
+    showNodeContacts(keyword);
+    if (keyword.isEmpty()) {
+        m_lbDisplayKeyword->hide();
+    } else {
+        m_lbDisplayKeyword->setText(trKey("IDS_SEARCH_KEYWORKD_%1").arg(keyword));
+        m_lbDisplayKeyword->show();
+    }
+}
+
+void MainWindow::selectNode(_ItemNode *node)
+{
+    const QModelIndex index = m_treeModel->indexOfNode(node);
+    m_treeMain->expand(index);
+    m_treeMain->selectionModel()->clearSelection();
+    m_treeMain->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+    m_treeMain->setCurrentIndex(index);
+}
+
+void MainWindow::refreshNode(_DBItemNode *node)
+{
+    guarded(this, [&] { m_treeModel->reloadGroups(node); });
+    if (selectedDbNode() == node && selectedGroupId() == 0)
+        onMainTreeItemSelected({}, {}); // already selected: show its fresh contents
+    else
+        selectNode(node);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Enabling rules and context menus
+
+void MainWindow::updateActions()
+{
+    const _DBItemNode *node = selectedDbNode();
+    const QModelIndexList treeRows = m_treeMain->selectionModel()->selectedIndexes();
+    const int kind = treeRows.isEmpty() ? 0 : m_treeModel->kindOf(treeRows.first());
+    const bool device = node && node->kind == _ItemNode::KindDevice;
+    const bool database = node && node->kind == _ItemNode::KindDatabase;
+    const bool ios = device && node->platform == PlatformIos;
+    const bool android = device && node->platform == PlatformAndroid;
+    const int iosCount = m_treeModel->deviceCount(PlatformIos);
+    const int androidCount = m_treeModel->deviceCount(PlatformAndroid);
+    const bool group = selectedGroupId() != 0;
+    const int selected = int(m_treeContacts->selectionModel()->selectedRows().size());
+
+    auto set = [this](std::initializer_list<const char *> slots, bool on) {
+        for (const char *slot : slots) {
+            QAction *a = action(slot);
+            a->setEnabled(on && !a->property("unavailable").toBool());
+        }
+    };
+    set({"miTreeBackup", "miFileBackup"}, device);
+    set({"miContactBackup"}, device && selected > 0);
+    set({"miTreeI2I", "miFileI2I"}, ios && iosCount >= 2);
+    set({"miContactI2I"}, ios && iosCount >= 2 && selected > 0);
+    set({"miTreeI2A", "miFileI2A"}, ios && androidCount >= 1);
+    set({"miContactI2A"}, ios && androidCount >= 1 && selected > 0);
+    set({"miTreeA2I", "miFileA2I"}, android && iosCount >= 1);
+    set({"miContactA2I"}, android && iosCount >= 1 && selected > 0);
+    set({"miTreeA2A", "miFileA2A"}, android && androidCount >= 2);
+    set({"miContactA2A"}, android && androidCount >= 2 && selected > 0);
+    set({"miTreeDB2I", "miFileDB2I"}, database && iosCount >= 1);
+    set({"miContactDB2I"}, database && iosCount >= 1 && selected > 0);
+    set({"miTreeDB2A", "miFileDB2A"}, database && androidCount >= 1);
+    set({"miContactDB2A"}, database && androidCount >= 1 && selected > 0);
+    set({"miTreeExport", "miFileExport", "miTreePrint", "miFilePrint", "miNewContact"}, node != nullptr);
+    set({"miContactExport", "miContactPrint", "miContactSetGroup", "miContactDel"}, node && selected > 0);
+    set({"miContactEdit"}, node && selected == 1);
+    set({"miTreeDel", "miFileDelete"}, node != nullptr);
+    set({"miTreeUnmount"}, device && !group);
+    set({"miOpenFolder", "miFromiTunes", "miImport", "miToolsCheckForUpdate", "miToolsConnectViaWiFi", "miHelpHelp",
+         "miHelpFeedback", "miHelpAbout"},
+        true);
+
+    // The delete command names what it deletes.
+    const QString deleteText = database && !group ? trKey("IDS_MI_REMOVE_LOCAL_DB") : trKey("Delete Contact");
+    action("miTreeDel")->setText(deleteText);
+    action("miFileDelete")->setText(deleteText);
+    Q_UNUSED(kind);
+}
+
+void MainWindow::treeCreateContextMenu()
+{
+    const QModelIndex index = m_treeMain->indexAt(m_treeMain->viewport()->mapFromGlobal(QCursor::pos()));
+    if (index.isValid() && !m_treeMain->selectionModel()->isSelected(index))
+        m_treeMain->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
+    const QModelIndexList rows = m_treeMain->selectionModel()->selectedIndexes();
+    if (rows.isEmpty())
+        return;
+    updateActions();
+    const int kind = m_treeModel->kindOf(rows.first());
+    const _DBItemNode *node = selectedDbNode();
+    const bool group = selectedGroupId() != 0;
+
+    QMenu menu(this);
+    menu.setStyleSheet(StyleSheet::load());
+    if (kind == _ItemNode::KindDatabasesRoot) {
+        menu.addAction(action("miOpenFolder"));
+        menu.addAction(action("miFromiTunes"));
+        menu.addAction(action("miImport"));
+    } else if (node && node->kind == _ItemNode::KindDevice) {
+        menu.addAction(action("miTreeBackup"));
+        if (node->platform == PlatformIos) {
+            menu.addAction(action("miTreeI2I"));
+            menu.addAction(action("miTreeI2A"));
+        } else {
+            menu.addAction(action("miTreeA2I"));
+            menu.addAction(action("miTreeA2A"));
+        }
+        menu.addSeparator();
+        menu.addAction(action("miTreeExport"));
+        menu.addAction(action("miTreePrint"));
+        menu.addAction(action("miNewContact"));
+        menu.addAction(action("miTreeDel"));
+        if (!group) {
+            menu.addSeparator();
+            menu.addAction(action("miTreeUnmount"));
+        }
+    } else if (node) {
+        menu.addAction(action("miTreeDB2I"));
+        menu.addAction(action("miTreeDB2A"));
+        menu.addSeparator();
+        menu.addAction(action("miTreeExport"));
+        menu.addAction(action("miTreePrint"));
+        menu.addAction(action("miNewContact"));
+        menu.addAction(action("miTreeDel"));
+    }
+    if (!menu.isEmpty())
+        menu.exec(QCursor::pos());
+}
+
+void MainWindow::contactCreateContextMenu()
+{
+    const _DBItemNode *node = selectedDbNode();
+    if (!node || !contactsSelected())
+        return;
+    updateActions();
+    QMenu menu(this);
+    menu.setStyleSheet(StyleSheet::load());
+    if (node->kind == _ItemNode::KindDevice) {
+        menu.addAction(action("miContactBackup"));
+        if (node->platform == PlatformIos) {
+            menu.addAction(action("miContactI2I"));
+            menu.addAction(action("miContactI2A"));
+        } else {
+            menu.addAction(action("miContactA2I"));
+            menu.addAction(action("miContactA2A"));
+        }
+    } else {
+        menu.addAction(action("miContactDB2I"));
+        menu.addAction(action("miContactDB2A"));
+    }
+    menu.addSeparator();
+    for (const char *slot : {"miContactExport", "miContactPrint", "miContactEdit", "miContactSetGroup", "miContactDel"})
+        menu.addAction(action(slot));
+    menu.exec(QCursor::pos());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Local databases and backup
+
+_DBItemNode *MainWindow::selectOrCreateLocalDb(const QString &suggestedName)
+{
+    LocalDbSelForm form(this, suggestedName);
+    if (form.exec() != QDialog::Accepted)
+        return nullptr;
+    const QString fileName = form.selectedFileName();
+    if (fileName.isEmpty())
+        return nullptr;
+    if (_DBItemNode *existing = m_treeModel->findDatabaseNode(fileName))
+        return existing;
+    const QString path = LocalDbFiles::pathFor(fileName);
+    auto db = QSharedPointer<LocalDb>::create(path, PContactCombineRule(new LocalDbCombineRule));
+    try {
+        if (!QFileInfo::exists(path))
+            db->createFromTemplate();
+    } catch (const std::exception &e) {
+        MessageBox::error(this, trKey("IDS_CREATE_DB_FAIL_%1").arg(QString::fromUtf8(e.what())));
+        return nullptr;
+    }
+    return m_treeModel->addDatabaseNode(db, fileName);
+}
+
+void MainWindow::backupContacts(const QList<pim::Contact> &contacts)
+{
+    const _DBItemNode *device = selectedDbNode();
+    if (!device || device->kind != _ItemNode::KindDevice)
+        return;
+    _DBItemNode *target = selectOrCreateLocalDb(QStringLiteral("%1-backup.db").arg(device->name));
+    if (!target)
+        return;
+    ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"), this);
+    BackupContactsToLocalThread worker(contacts, target->db.data(), &form);
+    if (form.runWorker(&worker))
+        refreshNode(target);
+}
+
+void MainWindow::miTreeBackup()
+{
+    backupContacts(nodeContacts());
+}
+
+void MainWindow::miContactBackup()
+{
+    backupContacts(selectedContacts());
+}
+
+void MainWindow::miFileBackup()
+{
+    contactsSelected() ? miContactBackup() : miTreeBackup();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Transfers between devices
+
+_DBItemNode *MainWindow::chooseTargetDevice(int platform, const QString &excludedId)
+{
+    QList<DataSourceSelForm::Candidate> candidates;
+    const QIcon icon(platform == PlatformIos ? QStringLiteral(":/res/iphone.png") : QStringLiteral(":/res/icon_android.png"));
+    for (_DBItemNode *node : m_treeModel->deviceNodes(platform))
+        if (node->id != excludedId)
+            candidates.append({icon, node->name, node});
+    DataSourceSelForm form(this);
+    form.setDeviceCandidates(trKey(platform == PlatformIos ? "IDS_SELECT_IOS_TO_TRANSFER" : "IDS_SELECT_ANDROID_TO_TRANSFER"),
+                             candidates);
+    if (form.exec() != QDialog::Accepted)
+        return nullptr;
+    return form.selectedNode();
+}
+
+void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)
+{
+    _DBItemNode *target = chooseTargetDevice(PlatformIos, excludedId);
+    if (!target)
+        return;
+    // The transfer worker for iPhones is connected here by the iOS link.
+    Q_UNUSED(contacts);
+}
+
+void MainWindow::transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId)
+{
+    _DBItemNode *target = chooseTargetDevice(PlatformAndroid, excludedId);
+    if (!target)
+        return;
+    // The transfer worker for Android phones is connected here by the Android link.
+    Q_UNUSED(contacts);
+}
+
+void MainWindow::miTreeI2I() { transferToIos(nodeContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
+void MainWindow::miContactI2I() { transferToIos(selectedContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
+void MainWindow::miFileI2I() { contactsSelected() ? miContactI2I() : miTreeI2I(); }
+void MainWindow::miTreeI2A() { transferToAndroid(nodeContacts(), QString()); }
+void MainWindow::miContactI2A() { transferToAndroid(selectedContacts(), QString()); }
+void MainWindow::miFileI2A() { contactsSelected() ? miContactI2A() : miTreeI2A(); }
+void MainWindow::miTreeA2I() { transferToIos(nodeContacts(), QString()); }
+void MainWindow::miContactA2I() { transferToIos(selectedContacts(), QString()); }
+void MainWindow::miFileA2I() { contactsSelected() ? miContactA2I() : miTreeA2I(); }
+void MainWindow::miTreeA2A() { transferToAndroid(nodeContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
+void MainWindow::miContactA2A() { transferToAndroid(selectedContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
+void MainWindow::miFileA2A() { contactsSelected() ? miContactA2A() : miTreeA2A(); }
+void MainWindow::miTreeDB2I() { transferToIos(nodeContacts(), QString()); }
+void MainWindow::miContactDB2I() { transferToIos(selectedContacts(), QString()); }
+void MainWindow::miFileDB2I() { contactsSelected() ? miContactDB2I() : miTreeDB2I(); }
+void MainWindow::miTreeDB2A() { transferToAndroid(nodeContacts(), QString()); }
+void MainWindow::miContactDB2A() { transferToAndroid(selectedContacts(), QString()); }
+void MainWindow::miFileDB2A() { contactsSelected() ? miContactDB2A() : miTreeDB2A(); }
+
+// ---------------------------------------------------------------------------------------------------------------
+// Deleting
+
+void MainWindow::deleteContacts(_DBItemNode *node, const QList<pim::Contact> &contacts)
+{
+    const bool ok = guarded(this, [&] {
+        node->db->beginTransaction();
+        try {
+            for (const pim::Contact &c : contacts)
+                node->db->deleteContact(c._id);
+            node->db->endTransaction(true);
+        } catch (...) {
+            node->db->endTransaction(false);
+            throw;
+        }
+    });
+    showNodeContacts(m_txtKeyword->text().trimmed());
+    if (ok)
+        MessageBox::information(this, trKey("IDS_SUC_DEL_CONTACTS"));
+}
+
+void MainWindow::miContactDel()
+{
+    _DBItemNode *node = selectedDbNode();
+    if (!node || !contactsSelected())
+        return;
+    if (!MessageBox::question(this, trKey("IDS_CONFIRM_DEL_SELECTIONS")))
+        return;
+    deleteContacts(node, selectedContacts());
+}
+
+void MainWindow::miTreeDel()
+{
+    _DBItemNode *node = selectedDbNode();
+    if (!node)
+        return;
+    const qint64 groupId = selectedGroupId();
+    if (groupId != 0) {
+        if (!MessageBox::question(this, trKey("Confirm to delete the Group?")))
+            return;
+        guarded(this, [&] {
+            const QList<pim::Contact> members = node->db->listContacts(groupId, QString());
+            node->db->beginTransaction();
+            try {
+                for (const pim::Contact &c : members)
+                    node->db->deleteContact(c._id);
+                node->db->deleteGroup(groupId);
+                node->db->endTransaction(true);
+            } catch (...) {
+                node->db->endTransaction(false);
+                throw;
+            }
+        });
+        refreshNode(node);
+        return;
+    }
+    if (node->kind == _ItemNode::KindDatabase) {
+        if (!MessageBox::question(this, trKey("Confirm to delete this Local Database?")))
+            return;
+        if (node->db->removeFile()) {
+            m_treeModel->removeDatabaseNode(node);
+            MessageBox::information(this, trKey("Successfully deleted Local Database."));
+        } else {
+            MessageBox::error(this, trKey("An Error Occurred during deleting Local Database. Please try again."));
+        }
+        return;
+    }
+    const char *question = node->platform == PlatformIos ? "Confrim to clear all iPhone contacts?"
+                                                         : "Confirm to clear all Android Contacts?";
+    if (!MessageBox::question(this, trKey(question)))
+        return;
+    deleteContacts(node, nodeContacts());
+}
+
+void MainWindow::miFileDelete()
+{
+    contactsSelected() ? miContactDel() : miTreeDel();
+}
+
+void MainWindow::removeDeviceNode(_DBItemNode *node)
+{
+    const QString id = node->id;
+    const int platform = node->platform;
+    m_treeMain->selectionModel()->clearSelection();
+    m_treeModel->removeDeviceNode(id, platform);
+    updateActions();
+}
+
+void MainWindow::iosDeviceDisconnected(const QString &devid)
+{
+    const bool wasSelected = selectedDbNode() && selectedDbNode()->id == devid;
+    m_treeModel->removeDeviceNode(devid, PlatformIos);
+    if (wasSelected)
+        onMainTreeItemSelected({}, {});
+    updateActions();
+}
+
+void MainWindow::miTreeUnmount()
+{
+    _DBItemNode *node = selectedDbNode();
+    if (node && node->kind == _ItemNode::KindDevice && selectedGroupId() == 0)
+        removeDeviceNode(node);
+}
+
+void MainWindow::miOpenFolder()
+{
+    Desktop::openFolder(DataFolder::localDbDir());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Help and product pages
+
+void MainWindow::miToolsCheckForUpdate()
+{
+    Desktop::open(WebPages::downloadPage());
+}
+
+void MainWindow::miHelpHelp()
+{
+    const QString page = WebPages::writeHelpPage();
+    if (page.isEmpty() || !Desktop::open(page))
+        MessageBox::warning(this, trKey("Help"));
+}
+
+void MainWindow::miHelpFeedback()
+{
+    Desktop::open(WebPages::supportMail());
+}
+
+void MainWindow::miHelpAbout()
+{
+    MessageBox::show(this, MessageBox::Icon::Information, WebPages::aboutText(), MessageBox::Ok, true);
+}

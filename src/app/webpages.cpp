@@ -1,0 +1,45 @@
+#include "webpages.h"
+
+#include "datafolder.h"
+#include "texts.h"
+
+#include <QDir>
+#include <QFile>
+
+#include "sqlite_qt.h"
+
+namespace WebPages {
+
+QString writeHelpPage()
+{
+    QFile source(QStringLiteral(":/help/index.html"));
+    if (!source.open(QIODevice::ReadOnly))
+        return QString();
+    const QString folder = DataFolder::root() + QStringLiteral("/help");
+    QDir().mkpath(folder);
+    const QString path = folder + QStringLiteral("/index.html");
+    QFile target(path);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate) || target.write(source.readAll()) < 0)
+        return QString();
+    return path;
+}
+
+QString supportMail()
+{
+    return QStringLiteral("mailto:support@tallowbrook.com?subject=Tallowbrook%20Contact%20Mover%20")
+           + QLatin1String(Product::kVersion);
+}
+
+QString downloadPage()
+{
+    return QStringLiteral("https://www.tallowbrook.com/contact-mover/download");
+}
+
+QString aboutText()
+{
+    return QStringLiteral("<p>%1</p><p>Qt %2<br/>SQLite %3</p><p>Data folder:<br/>%4</p>")
+        .arg(trKey("Tallowbrook Contact Mover").toHtmlEscaped(), QLatin1String(qVersion()),
+             QLatin1String(sqlite_qt_engine_version()), DataFolder::root().toHtmlEscaped());
+}
+
+} // namespace WebPages

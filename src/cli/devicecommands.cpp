@@ -1,0 +1,55 @@
+#include "devicecommands.h"
+
+#include "backupcontactstolocalthread.h"
+#include "clicommon.h"
+#include "devices.h"
+#include "localdb.h"
+#include "pim.h"
+#include "progress.h"
+#include "workerrunner.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+namespace cli {
+
+int runDevices(const QStringList &args, Io io)
+{
+    const Options options(args, {}, {QStringLiteral("json")});
+    if (!options.positional().isEmpty())
+        throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().first())};
+    QJsonArray array;
+    for (const DeviceEntry &d : listDevices()) {
+        if (options.has(QStringLiteral("json")))
+            array.append(QJsonObject{{QStringLiteral("platform"), d.platform},
+                                     {QStringLiteral("id"), d.id},
+                                     {QStringLiteral("name"), d.name}});
+        else
+            io.out << d.platform << '\t' << d.id << '\t' << d.name << '\n';
+    }
+    if (options.has(QStringLiteral("json")))
+        printJson(io.out, QJsonDocument(array));
+    return Success;
+}
+
+int runBackup(const QStringList &args, Io io)
+{
+    const Options options(args, {QStringLiteral("device"), QStringLiteral("db"), QStringLiteral("contacts")}, {});
+    const DeviceEntry device = findDevice(options.required(QStringLiteral("device")));
+    QList<pim::Contact> contacts = openDeviceDb(device)->listContacts(0, QString());
+    if (options.has(QStringLiteral("contacts")))
+        contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
+
+    // The window suggests the device name followed by "-backup.db".
+    const QString name = options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db"))
+                                                           : QStringLiteral("%1-backup.db").arg(device.name);
+    auto target = openOrCreateLocalDb(name);
+
+    ProgressObject progress;
+    BackupContactsToLocalThread worker(contacts, target.get(), &progress);
+    return runWorker(worker, progress, io);
+}
+
+} // namespace cli

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class LocalDb;
+
+namespace cli {
+
+// A place the tool can take contacts from or send them to, other than a local database.
+struct DeviceEntry
+{
+    QString platform; // "ios" or "android"
+    QString id;       // UDID, adb serial, or the base name of a virtual device's file
+    QString name;     // what the window shows
+    QString dbPath;   // the device's contact database (a virtual device's file, a real device's cache)
+};
+
+// Virtual devices: every "*.db" file of the data root's "ios_virtual" and "android_virtual" folders is a device
+// whose id is the file's base name and whose name is the file name.
+QList<DeviceEntry> listDevices();
+// The device with this id; throws std::runtime_error when there is none.
+DeviceEntry findDevice(const QString &id);
+// The device's contact database with the duplicate rule of its platform.
+std::unique_ptr<LocalDb> openDeviceDb(const DeviceEntry &device);
+
+} // namespace cli

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "cli.h"
+
+class QThread;
+class ProgressObject;
+
+namespace cli {
+// Runs a worker thread to its end with a widget-free progress receiver: progress to stderr (a bar on a terminal,
+// a line per change otherwise), the success text to stdout. Ctrl-C cancels through the worker's flag, as a
+// confirmed cancel in the window does. The worker must post to `progress`. Returns the exit code.
+
+int runWorker(QThread &worker, ::ProgressObject &progress, Io io);
+} // namespace cli

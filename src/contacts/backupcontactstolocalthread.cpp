@@ -1,0 +1,50 @@
+#include "backupcontactstolocalthread.h"
+
+#include "localdb.h"
+#include "progress.h"
+#include "texts.h"
+
+BackupContactsToLocalThread::BackupContactsToLocalThread(QList<pim::Contact> contacts, LocalDb *target,
+                                                         ProgressTarget *progress, QObject *parent)
+    : QThread(parent), m_contacts(std::move(contacts)), m_target(target), m_progress(progress)
+{
+}
+
+void BackupContactsToLocalThread::run()
+{
+    const ProgressReporter progress(m_progress);
+    const qint64 total = m_contacts.size();
+    qint64 counter = 0;
+    qint64 merged = 0;
+    bool inTransaction = false;
+    try {
+        m_target->beginTransaction();
+        inTransaction = true;
+        for (const pim::Contact &contact : std::as_const(m_contacts)) {
+            if (progress.stopRequested())
+                break;
+            ++counter;
+            progress.updateProgress(trKey("IDS_IMPORTING_CONTACTS_TO_LOCALDB"),
+                                    ProgressReporter::percent(counter, total),
+                                    ProgressReporter::contactsText(counter, total));
+            if (m_target->saveContactWithMerge(contact).merged)
+                ++merged;
+        }
+        // A cancel ends the loop like the last contact does: what was saved so far is kept.
+        inTransaction = false;
+        m_target->endTransaction(true);
+        if (merged != 0)
+            progress.succeed(trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED").arg(counter - merged).arg(merged));
+        else
+            progress.succeed(trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB").arg(counter));
+    } catch (const std::exception &e) {
+        if (inTransaction) {
+            try {
+                m_target->endTransaction(false);
+            } catch (const std::exception &rollbackError) {
+                qWarning("BackupContactsToLocalThread, rollback failed: %s", rollbackError.what());
+            }
+        }
+        progress.errorOccurred(QString::fromUtf8(e.what()));
+    }
+}

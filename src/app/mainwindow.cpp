@@ -84,6 +84,13 @@ constexpr CommandSpec kCommands[] = {
     {"miExit", "Exit", ":/res/exit.png"},
 };
 
+// Transfers need the device links' writing workers; until those are part of the program the commands are shown
+// but stay disabled, while the target choice behind them already works.
+constexpr const char *kWaitingForDeviceLinks[] = {
+    "miTreeI2I", "miContactI2I", "miFileI2I", "miTreeI2A", "miContactI2A", "miFileI2A",
+    "miTreeA2I", "miContactA2I", "miFileA2I", "miTreeA2A", "miContactA2A", "miFileA2A",
+    "miTreeDB2I", "miContactDB2I", "miFileDB2I", "miTreeDB2A", "miContactDB2A", "miFileDB2A"};
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
@@ -198,6 +205,8 @@ void MainWindow::buildActions()
             action->setProperty("unavailable", true);
         m_actions.insert(QByteArray(spec.slot), action);
     }
+    for (const char *slot : kWaitingForDeviceLinks)
+        action(slot)->setProperty("unavailable", true);
     action("miNewContact")->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
     action("miExit")->setProperty("unavailable", QVariant());
     connect(action("miExit"), &QAction::triggered, this, &QWidget::close);

@@ -188,8 +188,6 @@ void MainWindow::refreshNode(_DBItemNode *node)
 void MainWindow::updateActions()
 {
     const _DBItemNode *node = selectedDbNode();
-    const QModelIndexList treeRows = m_treeMain->selectionModel()->selectedIndexes();
-    const int kind = treeRows.isEmpty() ? 0 : m_treeModel->kindOf(treeRows.first());
     const bool device = node && node->kind == _ItemNode::KindDevice;
     const bool database = node && node->kind == _ItemNode::KindDatabase;
     const bool ios = device && node->platform == PlatformIos;
@@ -232,7 +230,6 @@ void MainWindow::updateActions()
     const QString deleteText = database && !group ? trKey("IDS_MI_REMOVE_LOCAL_DB") : trKey("Delete Contact");
     action("miTreeDel")->setText(deleteText);
     action("miFileDelete")->setText(deleteText);
-    Q_UNUSED(kind);
 }
 
 void MainWindow::treeCreateContextMenu()

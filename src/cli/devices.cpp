@@ -4,9 +4,12 @@
 #include "datafolder.h"
 #include "ioscontactcombinerule.h"
 #include "localdb.h"
+#include "adbpoll.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <stdexcept>
 
@@ -25,7 +28,7 @@ void addVirtual(QList<DeviceEntry> &devices, const QString &folder, const QStrin
 
 } // namespace
 
-QList<DeviceEntry> listDevices()
+QList<DeviceEntry> listVirtualDevices()
 {
     QList<DeviceEntry> devices;
     addVirtual(devices, QStringLiteral("ios_virtual"), QStringLiteral("ios"));
@@ -33,9 +36,47 @@ QList<DeviceEntry> listDevices()
     return devices;
 }
 
+QList<DeviceEntry> listAdbDevices()
+{
+    // The poller reports what it finds as it finds it; the list is complete once a little while has passed
+    // without news (handshakes run in parallel, each bounded by its own timeout).
+    constexpr int kQuietMs = 800;
+    constexpr int kLongestMs = 6000;
+    AdbPoll poll(200, nullptr);
+    QList<PAdbUSBHandle> found;
+    QEventLoop loop;
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&poll, &AbsAdbPoll::newDevice, &loop, [&](const QString &, const PAdbUSBHandle &device) {
+        found.append(device);
+        quiet.start(kQuietMs);
+    });
+    QTimer::singleShot(kLongestMs, &loop, &QEventLoop::quit);
+    poll.start();
+    quiet.start(kQuietMs * 2);
+    loop.exec();
+
+    QList<DeviceEntry> devices;
+    for (const PAdbUSBHandle &device : std::as_const(found)) {
+        if (device->waitForHandshake(3000) != AdbUSBHandle::State::Online)
+            continue; // not allowed yet on the phone, or gone again
+        devices.append({QStringLiteral("android"), device->serial(), device->name(), QString()});
+    }
+    poll.stop();
+    poll.wait();
+    return devices;
+}
+
+QList<DeviceEntry> listDevices()
+{
+    return listVirtualDevices() + listAdbDevices();
+}
+
 DeviceEntry findDevice(const QString &id)
 {
-    for (const DeviceEntry &device : listDevices())
+    // Only virtual devices have a contact database of their own so far; a phone gets its cache when it is loaded.
+    for (const DeviceEntry &device : listVirtualDevices())
         if (device.id == id)
             return device;
     throw std::runtime_error(QStringLiteral("There is no device \"%1\".").arg(id).toStdString());

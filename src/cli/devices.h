@@ -20,6 +20,11 @@ struct DeviceEntry
 
 // Virtual devices: every "*.db" file of the data root's "ios_virtual" and "android_virtual" folders is a device
 // whose id is the file's base name and whose name is the file name.
+QList<DeviceEntry> listVirtualDevices();
+// Android phones reachable through adb (USB, and the adbd endpoints of CONTACT_MOVER_ADB_TCP): id = adb serial,
+// name = the phone's model. Waits until the poller has settled.
+QList<DeviceEntry> listAdbDevices();
+// Both of the above.
 QList<DeviceEntry> listDevices();
 // The device with this id; throws std::runtime_error when there is none.
 DeviceEntry findDevice(const QString &id);

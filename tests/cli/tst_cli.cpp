@@ -248,6 +248,40 @@ private Q_SLOTS:
         QVERIFY2(saved > 0 && saved < 4000, qPrintable(QString::number(saved)));
     }
 
+    // A phone reached through its adbd over TCP is listed with its serial and the name it announces.
+    void devicesListsAnAdbPhone()
+    {
+        TempHome home;
+        QProcess phone;
+        phone.start(QStringLiteral(PHONE_SIM_EXE), {QStringLiteral("--name"), QStringLiteral("Pixel 7"),
+                                                   QStringLiteral("--serial"), QStringLiteral("SIM7"),
+                                                   QStringLiteral("--adb-port"), QStringLiteral("0")});
+        QVERIFY(phone.waitForStarted());
+        QByteArray banner;
+        QTRY_VERIFY_WITH_TIMEOUT((banner += phone.readAllStandardOutput()).contains("ready"), 10000);
+        QByteArray endpoint;
+        for (const QByteArray &line : banner.split('\n'))
+            if (line.startsWith("CONTACT_MOVER_ADB_TCP="))
+                endpoint = line.mid(int(qstrlen("CONTACT_MOVER_ADB_TCP="))).trimmed();
+        QVERIFY(!endpoint.isEmpty());
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("CONTACT_MOVER_ADB_TCP"), QString::fromLatin1(endpoint));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), {QStringLiteral("devices"), QStringLiteral("--json")});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 0);
+        const QJsonArray devices = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.at(0)[QStringLiteral("platform")].toString(), QStringLiteral("android"));
+        QCOMPARE(devices.at(0)[QStringLiteral("id")].toString(), QString::fromLatin1(endpoint));
+        QCOMPARE(devices.at(0)[QStringLiteral("name")].toString(), QStringLiteral("Pixel 7"));
+        phone.terminate();
+        QVERIFY(phone.waitForFinished(10000));
+    }
+
     void errorsAndUsage_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -1,0 +1,132 @@
+// phone-sim: a simulated Android phone for tests and the demo. Its adbd face listens on 127.0.0.1.
+
+#include "simadbd.h"
+#include "simphone.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QStringList kFailModes = {u"close-mid-batch"_s, u"error-reply"_s, u"old-version"_s, u"drop-mid-shell"_s};
+
+int usageError(const QString &text)
+{
+    std::fprintf(stderr, "phone-sim: %s\n", qPrintable(text));
+    return 2;
+}
+
+bool parsePort(const QString &text, bool allowZero, quint16 *out)
+{
+    bool ok = false;
+    const uint v = text.toUInt(&ok);
+    if (!ok || v > 65535 || (!allowZero && v == 0))
+        return false;
+    *out = quint16(v);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"phone-sim"_s);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Simulated Android phone: adbd over TCP on 127.0.0.1."_s);
+    parser.addHelpOption();
+    const QCommandLineOption name(u"name"_s, u"Device name (its model in the adb banner)."_s, u"NAME"_s, u"Phone Sim"_s);
+    const QCommandLineOption serial(u"serial"_s, u"Serial number (getprop ro.serialno)."_s, u"SERIAL"_s, u"PHONESIM0001"_s);
+    const QCommandLineOption adbPort(u"adb-port"_s, u"adbd port; 0 picks a free one."_s, u"P"_s);
+    const QCommandLineOption wifiPort(u"wifi-port"_s, u"Companion Wi-Fi listener port (companion face)."_s, u"W"_s);
+    const QCommandLineOption store(u"store"_s, u"The phone's JSON store."_s, u"FILE.json"_s);
+    const QCommandLineOption seed(u"seed"_s, u"vCard file that fills an empty contact store (companion face)."_s, u"FILE.vcf"_s);
+    const QCommandLineOption noCompanion(u"no-companion"_s, u"Run without the companion app."_s);
+    const QCommandLineOption auth(u"auth"_s, u"Require adb AUTH; offered keys are allowed at once."_s);
+    const QCommandLineOption fail(u"fail"_s, u"Fault to inject: %1."_s.arg(kFailModes.join(u", "_s)), u"MODE"_s);
+    // Test helpers, not part of the stable command line.
+    QCommandLineOption echoPort(u"echo-port"_s, u"Echo service on this port inside the phone."_s, u"PORT"_s);
+    echoPort.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption authDelay(u"auth-delay"_s, u"Milliseconds before an offered key is allowed (-1: never)."_s, u"MS"_s);
+    authDelay.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption maxData(u"maxdata"_s, u"maxdata announced in CNXN."_s, u"BYTES"_s);
+    maxData.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption trustKey(u"trust-key"_s, u"adbkey.pub file whose key the phone already trusts."_s, u"FILE"_s);
+    trustKey.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({name, serial, adbPort, wifiPort, store, seed, noCompanion, auth, fail, echoPort, authDelay,
+                       maxData, trustKey});
+    parser.process(app);
+
+    quint16 port = 0;
+    if (!parser.isSet(adbPort))
+        return usageError(u"--adb-port is required"_s);
+    if (!parsePort(parser.value(adbPort), true, &port))
+        return usageError(u"bad --adb-port %1"_s.arg(parser.value(adbPort)));
+    quint16 unused = 0;
+    if (parser.isSet(wifiPort) && !parsePort(parser.value(wifiPort), true, &unused))
+        return usageError(u"bad --wifi-port %1"_s.arg(parser.value(wifiPort)));
+    if (parser.isSet(seed) && !QFileInfo(parser.value(seed)).isReadable())
+        return usageError(u"can not read --seed %1"_s.arg(parser.value(seed)));
+    if (parser.isSet(fail) && !kFailModes.contains(parser.value(fail)))
+        return usageError(u"unknown --fail mode %1 (known: %2)"_s.arg(parser.value(fail), kFailModes.join(u", "_s)));
+    if (parser.value(name).isEmpty() || parser.value(serial).isEmpty())
+        return usageError(u"--name and --serial must not be empty"_s);
+
+    SimAdbdConfig config;
+    config.requireAuth = parser.isSet(auth);
+    if (parser.isSet(authDelay))
+        config.acceptKeyAfterMs = parser.value(authDelay).toInt();
+    if (parser.isSet(maxData)) {
+        config.maxData = parser.value(maxData).toUInt();
+        if (config.maxData < 256 || config.maxData > adbproto::kMaxPayload)
+            return usageError(u"bad --maxdata"_s);
+    }
+    if (parser.value(fail) == u"drop-mid-shell"_s)
+        config.dropMidShell = u"logcat"_s;
+
+    SimPhone phone(parser.value(name), parser.value(serial));
+    QString error;
+    if (parser.isSet(store) && !phone.openStore(parser.value(store), &error))
+        return usageError(error);
+    for (const QString &p : parser.values(echoPort)) {
+        quint16 echo = 0;
+        if (!parsePort(p, false, &echo))
+            return usageError(u"bad --echo-port %1"_s.arg(p));
+        phone.listen(echo, SimPhone::echoService());
+    }
+
+    // SIGINT/SIGTERM end the simulator cleanly; the main thread waits for them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    {
+        SimAdbd adbd(&phone, config);
+        if (parser.isSet(trustKey)) {
+            QFile keyFile(parser.value(trustKey));
+            if (!keyFile.open(QIODevice::ReadOnly))
+                return usageError(u"can not read --trust-key %1"_s.arg(parser.value(trustKey)));
+            adbd.trustKey(keyFile.readAll().trimmed());
+        }
+        if (!adbd.listen(port, &error)) {
+            std::fprintf(stderr, "phone-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        // The port, the environment line that points the program at this phone, then "ready".
+        std::printf("adb-port=%u\nCONTACT_MOVER_ADB_TCP=127.0.0.1:%u\nready\n", adbd.port(), adbd.port());
+        std::fflush(stdout);
+        int sig = 0;
+        sigwait(&signals, &sig);
+    }
+    return 0;
+}

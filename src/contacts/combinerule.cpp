@@ -5,9 +5,7 @@ using namespace pim;
 
 AbsContactCombineRule::~AbsContactCombineRule() = default;
 
-namespace {
-
-QStringList cols(std::initializer_list<int> numbers)
+QStringList dataColumns(std::initializer_list<int> numbers)
 {
     QStringList list;
     for (int n : numbers)
@@ -15,6 +13,11 @@ QStringList cols(std::initializer_list<int> numbers)
     return list;
 }
 
+namespace {
+QStringList cols(std::initializer_list<int> numbers)
+{
+    return dataColumns(numbers);
+}
 } // namespace
 
 QStringList LocalDbCombineRule::emptyTestColumns(int type) const

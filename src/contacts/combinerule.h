@@ -27,6 +27,9 @@ public:
 
 using PContactCombineRule = QSharedPointer<AbsContactCombineRule>;
 
+// {1, 5, 4} → "data1", "data5", "data4", in the order given.
+QStringList dataColumns(std::initializer_list<int> numbers);
+
 // The rule of user local databases and Android caches.
 class LocalDbCombineRule : public AbsContactCombineRule
 {

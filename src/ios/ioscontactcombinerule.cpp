@@ -2,86 +2,40 @@
 
 using namespace pim;
 
-namespace {
-
-QStringList cols(std::initializer_list<int> numbers)
-{
-    QStringList list;
-    for (int n : numbers)
-        list << QStringLiteral("data%1").arg(n);
-    return list;
-}
-
-} // namespace
+// The iOS rule is the local rule except for the four kinds of row where the device's records differ; every
+// other answer is the local rule's own.
 
 QStringList IOSContactCombineRule::emptyTestColumns(int type) const
 {
-    switch (type) {
-    case ENTITY_PHOTO:
-        return cols({4});
-    case ENTITY_ORGANIZATION:
-        return cols({1, 5, 4});
-    case ENTITY_PHONE:
-    case ENTITY_EMAIL:
-    case ENTITY_NICKNAME:
-    case ENTITY_EVENT:
-    case ENTITY_IM:
-    case ENTITY_NOTE:
-    case ENTITY_RELATION:
-    case ENTITY_ADDRESS:
-    case ENTITY_WEBSITE:
-        return cols({1});
-    default: // names, groups and unknown types
+    if (type == ENTITY_GROUP)
         return {};
-    }
+    return LocalDbCombineRule().emptyTestColumns(type);
 }
 
 QStringList IOSContactCombineRule::identityColumns(int type) const
 {
     switch (type) {
-    case ENTITY_PHOTO:
-        return cols({4});
+    case ENTITY_GROUP:
+        return {};
     case ENTITY_EVENT:
     case ENTITY_RELATION:
-        return cols({1, 2});
+        return dataColumns({1, 2});
     case ENTITY_IM:
-        return cols({1, 5});
-    case ENTITY_ORGANIZATION:
-        return cols({1, 5, 4});
-    case ENTITY_PHONE:
-    case ENTITY_EMAIL:
-    case ENTITY_NICKNAME:
-    case ENTITY_NOTE:
-    case ENTITY_ADDRESS:
-    case ENTITY_WEBSITE:
-        return cols({1});
+        return dataColumns({1, 5});
     default:
-        return {};
+        return LocalDbCombineRule().identityColumns(type);
     }
 }
 
 QStringList IOSContactCombineRule::changeColumns(int type) const
 {
     switch (type) {
-    case ENTITY_PHOTO:
-        return cols({4});
-    case ENTITY_NICKNAME:
-    case ENTITY_NOTE:
-        return cols({1});
-    case ENTITY_IM:
-        return cols({1, 5, 2, 3});
-    case ENTITY_ORGANIZATION:
-        return cols({1, 5, 4});
-    case ENTITY_ADDRESS:
-        return cols({10, 11, 8, 7, 4, 9, 2, 3});
-    case ENTITY_PHONE:
-    case ENTITY_EMAIL:
-    case ENTITY_EVENT:
-    case ENTITY_RELATION:
-    case ENTITY_WEBSITE:
-        return cols({1, 2, 3});
-    default:
+    case ENTITY_GROUP:
         return {};
+    case ENTITY_IM:
+        return dataColumns({1, 5, 2, 3});
+    default:
+        return LocalDbCombineRule().changeColumns(type);
     }
 }
 
@@ -89,27 +43,14 @@ QStringList IOSContactCombineRule::mergeColumns(int type, bool &single) const
 {
     single = false;
     switch (type) {
-    case ENTITY_PHOTO:
-        single = true;
-        return cols({4, 15});
-    case ENTITY_NICKNAME:
+    case ENTITY_GROUP:
+        return {};
+    case ENTITY_IM:
+        return dataColumns({1, 5, 2, 3});
     case ENTITY_NOTE:
         single = true;
-        return cols({1});
-    case ENTITY_ORGANIZATION:
-        single = true;
-        return cols({1, 5, 4});
-    case ENTITY_IM:
-        return cols({1, 5, 2, 3});
-    case ENTITY_ADDRESS:
-        return cols({1, 10, 11, 8, 7, 4, 9, 2, 3});
-    case ENTITY_PHONE:
-    case ENTITY_EMAIL:
-    case ENTITY_EVENT:
-    case ENTITY_RELATION:
-    case ENTITY_WEBSITE:
-        return cols({1, 2, 3});
+        return dataColumns({1});
     default:
-        return {};
+        return LocalDbCombineRule().mergeColumns(type, single);
     }
 }

@@ -27,6 +27,50 @@ class TestIos : public QObject
     }
 
 private Q_SLOTS:
+    // The whole table, written out as the device's records need it: "empty|identity|change|merge|single".
+    void ruleTable_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("expected");
+        const char *rows[] = {
+            "||||0",
+            "4|4|4|4,15|1",
+            "1|1|1,2,3|1,2,3|0",
+            "1|1|1,2,3|1,2,3|0",
+            "1|1|1|1|1",
+            "1|1,2|1,2,3|1,2,3|0",
+            "||||0",
+            "1|1,5|1,5,2,3|1,5,2,3|0",
+            "1|1|1|1|1",
+            "1,5,4|1,5,4|1,5,4|1,5,4|1",
+            "1|1,2|1,2,3|1,2,3|0",
+            "1|1|10,11,8,7,4,9,2,3|1,10,11,8,7,4,9,2,3|0",
+            "1|1|1,2,3|1,2,3|0",
+        };
+        for (int type = 1; type <= 13; ++type)
+            QTest::addRow("type %d", type) << type << QString::fromLatin1(rows[type - 1]);
+        QTest::addRow("type 14") << 14 << QStringLiteral("||||0");
+    }
+    void ruleTable()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, expected);
+        const IOSContactCombineRule rule;
+        auto numbers = [](const QStringList &columns) {
+            QStringList n;
+            for (const QString &c : columns)
+                n << c.mid(4);
+            return n.join(QLatin1Char(','));
+        };
+        bool single = true;
+        const QStringList merge = rule.mergeColumns(type, single);
+        const QString actual = QStringList{numbers(rule.emptyTestColumns(type)), numbers(rule.identityColumns(type)),
+                                           numbers(rule.changeColumns(type)), numbers(merge),
+                                           QString::number(int(single))}
+                                   .join(QLatin1Char('|'));
+        QCOMPARE(actual, expected);
+    }
+
     void groupsAreNeverWrittenIntoACache()
     {
         auto cache = newCache();

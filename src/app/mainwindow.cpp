@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "adbconnector.h"
 #include "combinerule.h"
 #include "contactdisplayer.h"
 #include "datafolder.h"
@@ -87,9 +88,9 @@ constexpr CommandSpec kCommands[] = {
 // Transfers need the device links' writing workers; until those are part of the program the commands are shown
 // but stay disabled, while the target choice behind them already works.
 constexpr const char *kWaitingForDeviceLinks[] = {
-    "miTreeI2I", "miContactI2I", "miFileI2I", "miTreeI2A", "miContactI2A", "miFileI2A",
-    "miTreeA2I", "miContactA2I", "miFileA2I", "miTreeA2A", "miContactA2A", "miFileA2A",
-    "miTreeDB2I", "miContactDB2I", "miFileDB2I", "miTreeDB2A", "miContactDB2A", "miFileDB2A"};
+    "miTreeI2I", "miContactI2I", "miFileI2I",
+    "miTreeA2I", "miContactA2I", "miFileA2I",
+    "miTreeDB2I", "miContactDB2I", "miFileDB2I"};
 
 } // namespace
 
@@ -107,6 +108,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     loadInitialNodes();
     updateActions();
     resize(1100, 700);
+    setUpAndroidLink();
+    setUpIosLink();
 }
 
 MainWindow::~MainWindow() = default;
@@ -266,9 +269,11 @@ void MainWindow::loadInitialNodes()
     const QFileInfoList androidFiles = QDir(root + QStringLiteral("/android_virtual"))
                                            .entryInfoList({QStringLiteral("*.db")}, QDir::Files, QDir::Name);
     for (const QFileInfo &file : androidFiles) {
+        // A connector without a device: the virtual phone is only its file.
+        const PAndroidConnector connector(new AdbConnector(PAdbUSBHandle()));
         QSharedPointer<LocalDb> db(
-            new AndroidContactsDb(file.filePath(), PContactCombineRule(new LocalDbCombineRule), PAndroidConnector()));
-        m_treeModel->addDeviceNode(PAndroidConnector(), db, file.fileName(), file.completeBaseName(), PlatformAndroid);
+            new AndroidContactsDb(file.filePath(), PContactCombineRule(new LocalDbCombineRule), connector));
+        m_treeModel->addDeviceNode(connector, db, file.fileName(), file.completeBaseName(), PlatformAndroid);
     }
     for (const QString &file : LocalDbFiles::list()) {
         auto db = QSharedPointer<LocalDb>::create(LocalDbFiles::pathFor(file), PContactCombineRule(new LocalDbCombineRule));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "adb.h"
+#include "iandroidconnector.h"
 #include "pim.h"
 
 #include <QHash>
@@ -41,7 +43,14 @@ public:
     QAction *action(const char *slotName) const;
 
 public Q_SLOTS:
+    void iosDeviceConnected(const QString &devid);
     void iosDeviceDisconnected(const QString &devid);
+    void androidDeviceConnected(const QString &path, const PAdbUSBHandle &handle);
+    void androidDeviceDisconnected(const QString &path, const PAdbUSBHandle &h);
+    void androidDeviceConnectedFailed2(const QString &path);
+    void androidDeviceIniLoad(const QString &devId, const PAndroidConnector &connector);
+    void androidUsbTips();
+    void miToolsConnectViaWiFi();
     void onMainTreeItemSelected(const QItemSelection &selected, const QItemSelection &deselected);
     void onMainTreeItemClicked(const QModelIndex &index);
     void onContactsTreeItemSelected(const QItemSelection &selected, const QItemSelection &deselected);
@@ -74,6 +83,11 @@ public Q_SLOTS:
     void miContactDel();
     void miTreeDel();
     void miFileDelete();
+    // Contact files (mainwindowfiles.cpp).
+    void miImport();
+    void miTreeExport();
+    void miContactExport();
+    void miFileExport();
     void miTreeUnmount();
     void miOpenFolder();
 
@@ -92,6 +106,10 @@ private:
     void buildActions();
     void buildMenus();
     void loadInitialNodes();
+    // The adb device poller and the Android arrival flows (mainwindowandroid.cpp).
+    void setUpAndroidLink();
+    // The iOS device notifier (mainwindowios.cpp).
+    void setUpIosLink();
     void updateActions();
 
     // Contacts the commands act on.
@@ -113,6 +131,11 @@ private:
     _DBItemNode *chooseTargetDevice(int platform, const QString &excludedId);
     void transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId);
     void transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId);
+    // Sends the deletion of contacts already deleted from an Android node's cache; on failure or cancel the phone
+    // is reloaded. False when it was not sent.
+    bool sendAndroidDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts);
+    // Rebuilds an Android node's cache from its phone after a failed or cancelled write; the node is replaced.
+    void reloadAndroidDevice(_DBItemNode *node);
     void removeDeviceNode(_DBItemNode *node);
 
     MyTreeView *m_treeMain = nullptr;

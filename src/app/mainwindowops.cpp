@@ -2,6 +2,8 @@
 
 #include "mainwindow.h"
 
+#include "adbconnector.h"
+#include "androidsendchangesthread.h"
 #include "backupcontactstolocalthread.h"
 #include "combinerule.h"
 #include "contactdisplayer.h"
@@ -16,6 +18,8 @@
 #include "mytreeview.h"
 #include "progressform.h"
 #include "stylesheet.h"
+#include "syncbackupthread.h"
+#include "syncprotocol.h"
 #include "texts.h"
 #include "webpages.h"
 
@@ -40,6 +44,14 @@ bool guarded(QWidget *parent, F &&step)
         MessageBox::error(parent, QString::fromUtf8(e.what()));
         return false;
     }
+}
+
+// A virtual Android device (a database file standing for a phone) has a connector without a phone behind it:
+// nothing can be sent to it and nothing reloaded from it.
+bool isVirtualAndroid(const _DBItemNode *node)
+{
+    const auto *adb = dynamic_cast<const AdbConnector *>(node->connector.data());
+    return !node->connector || (adb && !adb->handle());
 }
 
 } // namespace
@@ -395,8 +407,41 @@ void MainWindow::transferToAndroid(const QList<pim::Contact> &contacts, const QS
     _DBItemNode *target = chooseTargetDevice(PlatformAndroid, excludedId);
     if (!target)
         return;
-    // The transfer worker for Android phones is connected here by the Android link.
-    Q_UNUSED(contacts);
+    auto *cache = dynamic_cast<AndroidContactsDb *>(target->db.data());
+    if (!cache)
+        return;
+    ProgressForm form(QString(), this);
+    SyncBackupThread worker(contacts, cache, simpleprotocol::nextSyncPort(), &form);
+    if (form.runWorker(&worker))
+        refreshNode(target);
+    else
+        reloadAndroidDevice(target); // what the phone holds now, including what was sent before the failure
+}
+
+bool MainWindow::sendAndroidDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts)
+{
+    auto *cache = dynamic_cast<AndroidContactsDb *>(node->db.data());
+    if (!cache || isVirtualAndroid(node))
+        return true; // the file is all there is
+    ProgressForm form(QString(), this);
+    AndroidSendChangesThread worker(&form, cache, simpleprotocol::nextSyncPort());
+    worker.setContactsToDelete(contacts);
+    if (form.runWorker(&worker))
+        return true;
+    reloadAndroidDevice(node);
+    return false;
+}
+
+void MainWindow::reloadAndroidDevice(_DBItemNode *node)
+{
+    if (isVirtualAndroid(node)) {
+        refreshNode(node); // no phone to reload from; the worker rolled its own changes back
+        return;
+    }
+    const QString id = node->id;
+    const PAndroidConnector connector = node->connector;
+    node->db->close();
+    androidDeviceIniLoad(id, connector); // replaces the node
 }
 
 void MainWindow::miTreeI2I() { transferToIos(nodeContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
@@ -434,6 +479,10 @@ void MainWindow::deleteContacts(_DBItemNode *node, const QList<pim::Contact> &co
             throw;
         }
     });
+    // An Android phone is told too; when that fails it is reloaded and the list shows what it holds.
+    if (ok && node->kind == _ItemNode::KindDevice && node->platform == PlatformAndroid
+        && !sendAndroidDeletion(node, contacts))
+        return;
     showNodeContacts(m_txtKeyword->text().trimmed());
     if (ok)
         MessageBox::information(this, trKey("IDS_SUC_DEL_CONTACTS"));
@@ -458,8 +507,9 @@ void MainWindow::miTreeDel()
     if (groupId != 0) {
         if (!MessageBox::question(this, trKey("Confirm to delete the Group?")))
             return;
-        guarded(this, [&] {
-            const QList<pim::Contact> members = node->db->listContacts(groupId, QString());
+        QList<pim::Contact> members;
+        const bool ok = guarded(this, [&] {
+            members = node->db->listContacts(groupId, QString());
             node->db->beginTransaction();
             try {
                 for (const pim::Contact &c : members)
@@ -471,6 +521,10 @@ void MainWindow::miTreeDel()
                 throw;
             }
         });
+        // The group's contacts go from an Android phone as well, or the phone is reloaded.
+        if (ok && node->kind == _ItemNode::KindDevice && node->platform == PlatformAndroid
+            && !sendAndroidDeletion(node, members))
+            return;
         refreshNode(node);
         return;
     }

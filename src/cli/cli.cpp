@@ -2,6 +2,8 @@
 
 #include "dbcommands.h"
 #include "devicecommands.h"
+#include "filecommands.h"
+#include "transfercommands.h"
 
 #include <QTextStream>
 
@@ -23,15 +25,26 @@ const QList<Command> &commands()
 {
     static const QList<Command> list = {
         {"dbs", "dbs [--json]                                      local databases: name, contacts", runDbs},
-        {"list", "list --db NAME [--group NAME] [--keyword K] [--json]  contacts of a local database", runList},
+        {"list", "list (--db NAME | --device ID) [--group NAME] [--keyword K] [--json]  contacts of a local database "
+                 "or a device",
+         runList},
         {"create-db", "create-db NAME                                    a new local database (\".db\" appended)",
          runCreateDb},
         {"delete-db", "delete-db NAME                                    removes a local database file", runDeleteDb},
-        {"devices", "devices [--json]                                  connected devices: platform, id, name",
+        {"devices", "devices [--json]                                  connected devices: platform, id, name (loads "
+                    "phones)",
          runDevices},
         {"backup", "backup --device ID [--db NAME] [--contacts N,N...]  copies a device's contacts into a local "
                    "database, merging namesakes",
          runBackup},
+        {"import", "import FILE --format vcf [--db NAME]              imports a contact file into a local database",
+         runImport},
+        {"export", "export (--db NAME | --device ID) [--contacts N,N...] --format vcf OUT  writes contacts to a file",
+         runExport},
+        {"transfer", "transfer (--db NAME | --device ID) --to ID [--contacts N,N...]  sends contacts to a phone, merging namesakes", runTransfer},
+        {"delete", "delete (--db NAME | --device ID) --contacts N,N...  deletes contacts (on a phone too)", runDelete},
+        {"set-group", "set-group (--db NAME | --device ID) --contacts N,N... (--group NAME | --none)  sets contacts' group", runSetGroup},
+        {"add", "add --device ID --vcf FILE                        adds each card of a vCard file to a phone", runAdd},
     };
     return list;
 }

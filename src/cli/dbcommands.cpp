@@ -4,6 +4,7 @@
 #include "clicommon.h"
 #include "contactjson.h"
 #include "datafolder.h"
+#include "devices.h"
 #include "localdb.h"
 #include "pim.h"
 #include "texts.h"
@@ -56,9 +57,12 @@ int runDbs(const QStringList &args, Io io)
 
 int runList(const QStringList &args, Io io)
 {
-    const Options options(args, {QStringLiteral("db"), QStringLiteral("group"), QStringLiteral("keyword")},
+    const Options options(args, {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("group"),
+                                 QStringLiteral("keyword")},
                           {QStringLiteral("json")});
-    auto db = openLocalDb(existingDbPath(options.required(QStringLiteral("db"))));
+    // A device lists its contact database (a phone is loaded into its cache first).
+    auto db = options.has(QStringLiteral("device")) ? openDeviceDb(findDevice(options.value(QStringLiteral("device"))))
+                                                    : openLocalDb(existingDbPath(options.required(QStringLiteral("db"))));
     const qint64 groupId =
         options.has(QStringLiteral("group")) ? groupIdByName(*db, options.value(QStringLiteral("group"))) : 0;
     const QList<pim::Contact> contacts = db->listContacts(groupId, options.value(QStringLiteral("keyword")));

@@ -3,8 +3,9 @@
 #include "combinerule.h"
 #include "datafolder.h"
 #include "ioscontactcombinerule.h"
+#include "iosdevices.h"
 #include "localdb.h"
-#include "adbpoll.h"
+#include "androiddevices.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -38,47 +39,28 @@ QList<DeviceEntry> listVirtualDevices()
 
 QList<DeviceEntry> listAdbDevices()
 {
-    // The poller reports what it finds as it finds it; the list is complete once a little while has passed
-    // without news (handshakes run in parallel, each bounded by its own timeout).
-    constexpr int kQuietMs = 800;
-    constexpr int kLongestMs = 6000;
-    AdbPoll poll(200, nullptr);
-    QList<PAdbUSBHandle> found;
-    QEventLoop loop;
-    QTimer quiet;
-    quiet.setSingleShot(true);
-    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&poll, &AbsAdbPoll::newDevice, &loop, [&](const QString &, const PAdbUSBHandle &device) {
-        found.append(device);
-        quiet.start(kQuietMs);
-    });
-    QTimer::singleShot(kLongestMs, &loop, &QEventLoop::quit);
-    poll.start();
-    quiet.start(kQuietMs * 2);
-    loop.exec();
-
     QList<DeviceEntry> devices;
-    for (const PAdbUSBHandle &device : std::as_const(found)) {
-        if (device->waitForHandshake(3000) != AdbUSBHandle::State::Online)
-            continue; // not allowed yet on the phone, or gone again
-        devices.append({QStringLiteral("android"), device->serial(), device->name(), QString()});
-    }
-    poll.stop();
-    poll.wait();
+    withAdbPhones([&devices](const QList<PAdbUSBHandle> &phones) {
+        for (const PAdbUSBHandle &device : phones)
+            devices.append({QStringLiteral("android"), device->serial(), device->name(), QString()});
+    });
     return devices;
 }
 
 QList<DeviceEntry> listDevices()
 {
-    return listVirtualDevices() + listAdbDevices();
+    // Android phones are listed once loaded, with the name they announce.
+    return listVirtualDevices() + listIosDevices() + loadAdbPhones();
 }
 
 DeviceEntry findDevice(const QString &id)
 {
-    // Only virtual devices have a contact database of their own so far; a phone gets its cache when it is loaded.
+    // Virtual devices have a contact database of their own; an Android phone gets its cache when it is loaded.
     for (const DeviceEntry &device : listVirtualDevices())
         if (device.id == id)
             return device;
+    if (const std::optional<DeviceEntry> android = findAndroidDevice(id))
+        return *android;
     throw std::runtime_error(QStringLiteral("There is no device \"%1\".").arg(id).toStdString());
 }
 

@@ -24,9 +24,11 @@ QList<DeviceEntry> listVirtualDevices();
 // Android phones reachable through adb (USB, and the adbd endpoints of CONTACT_MOVER_ADB_TCP): id = adb serial,
 // name = the phone's model. Waits until the poller has settled.
 QList<DeviceEntry> listAdbDevices();
-// Both of the above.
+// The virtual devices, the iPhones and the adb phones, each Android phone loaded into its cache first (named
+// as it announces itself).
 QList<DeviceEntry> listDevices();
-// The device with this id; throws std::runtime_error when there is none.
+// The device with this id: a virtual device, or an Android phone (adb serial or "wifi:ADDRESS") loaded into its
+// cache; throws std::runtime_error when there is none or it can not be loaded.
 DeviceEntry findDevice(const QString &id);
 // The device's contact database with the duplicate rule of its platform.
 std::unique_ptr<LocalDb> openDeviceDb(const DeviceEntry &device);

@@ -269,6 +269,7 @@ private Q_SLOTS:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home.path());
         env.insert(QStringLiteral("CONTACT_MOVER_ADB_TCP"), QString::fromLatin1(endpoint));
+        env.insert(QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("0")); // devices loads the phone
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), {QStringLiteral("devices"), QStringLiteral("--json")});
         QVERIFY(p.waitForFinished(30000));
@@ -318,6 +319,122 @@ private Q_SLOTS:
         const Result r = cli(home, {QStringLiteral("--help")});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.contains("create-db NAME"));
+    }
+
+    // ---- Android phones: phone-sim as a process, reached over adb and over its Wi-Fi listener ----
+
+private:
+    // A running phone-sim with the environment lines it printed; ended when the test lets go of it.
+    struct SimulatedPhoneProcess
+    {
+        QProcess process;
+        QHash<QString, QString> lines; // "CONTACT_MOVER_ADB_TCP" → "127.0.0.1:…", …
+
+        bool start(const QStringList &args)
+        {
+            process.start(QStringLiteral(PHONE_SIM_EXE), args);
+            QByteArray out;
+            if (!process.waitForStarted()
+                || !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
+                return false;
+            for (const QByteArray &line : out.split('\n'))
+                if (line.contains('='))
+                    lines.insert(QString::fromLatin1(line.left(line.indexOf('='))), QString::fromLatin1(line.mid(line.indexOf('=') + 1)));
+            return true;
+        }
+        ~SimulatedPhoneProcess()
+        {
+            process.terminate();
+            if (!process.waitForFinished(10000))
+                process.kill();
+        }
+    };
+
+    Result cliWith(const TempHome &home, const QStringList &args, const QHash<QString, QString> &extra)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("0"));
+        for (auto it = extra.cbegin(); it != extra.cend(); ++it)
+            env.insert(it.key(), it.value());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
+        if (!p.waitForFinished(30000))
+            return {-1, {}, "timed out"};
+        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    }
+
+private Q_SLOTS:
+    void androidPhoneListedLoadedAndBackedUp()
+    {
+        TempHome home;
+        QFile seed(home.filePath(QStringLiteral("seed.vcf")));
+        QVERIFY(seed.open(QIODevice::WriteOnly));
+        seed.write("BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:+1 555 0100\nCATEGORIES:Friends\nEND:VCARD\n"
+                   "BEGIN:VCARD\nVERSION:2.1\nN:Cole;Mark\nEMAIL;WORK:mark@example.org\nEND:VCARD\n"
+                   "BEGIN:VCARD\nVERSION:4.0\nFN:Acme Corp\nORG:Acme Corp\nEND:VCARD\n");
+        seed.close();
+        const QString store = home.filePath(QStringLiteral("phone.json"));
+        SimulatedPhoneProcess phone;
+        QVERIFY(phone.start({QStringLiteral("--name"), QStringLiteral("Pixel 7"), QStringLiteral("--adb-port"), QStringLiteral("0"),
+                             QStringLiteral("--wifi-port"), QStringLiteral("0"), QStringLiteral("--store"), store,
+                             QStringLiteral("--seed"), seed.fileName()}));
+        const QString serial = phone.lines.value(QStringLiteral("CONTACT_MOVER_ADB_TCP"));
+        const QHash<QString, QString> adb{{QStringLiteral("CONTACT_MOVER_ADB_TCP"), serial}};
+
+        Result r = cliWith(home, {QStringLiteral("devices"), QStringLiteral("--json")}, adb);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(QJsonDocument::fromJson(r.out).array().at(0)[QStringLiteral("name")].toString(), QStringLiteral("Pixel 7"));
+
+        r = cliWith(home, {QStringLiteral("list"), QStringLiteral("--device"), serial, QStringLiteral("--json")}, adb);
+        QCOMPARE(r.code, 0);
+        QJsonArray contacts = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(contacts.size(), 3);
+        QCOMPARE(contacts.at(0)[QStringLiteral("full_name")].toString(), QStringLiteral("Acme Corp"));
+        QCOMPARE(contacts.at(1)[QStringLiteral("entities")][QStringLiteral("3")][0][QStringLiteral("data1")].toString(),
+                 QStringLiteral("+1 555 0100"));
+        QCOMPARE(contacts.at(2)[QStringLiteral("entities")][QStringLiteral("4")][0][QStringLiteral("data1")].toString(),
+                 QStringLiteral("mark@example.org"));
+
+        r = cliWith(home, {QStringLiteral("backup"), QStringLiteral("--device"), serial}, adb);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("Successfully backup 3 contacts to Local Database.\n"));
+        QVERIFY(QFileInfo::exists(LocalDbFiles::pathFor(QStringLiteral("Pixel 7-backup.db"))));
+
+        // The phone kept the app installed on the first load.
+        QFile storeFile(store);
+        QVERIFY(storeFile.open(QIODevice::ReadOnly));
+        QVERIFY(QJsonDocument::fromJson(storeFile.readAll())[QStringLiteral("packages")].toArray().contains(
+            QStringLiteral("com.tallowbrook.contactssync")));
+
+        // The same phone through its Wi-Fi listener.
+        r = cliWith(home, {QStringLiteral("list"), QStringLiteral("--device"), QStringLiteral("wifi:127.0.0.1"), QStringLiteral("--json")},
+                    {{QStringLiteral("CONTACT_MOVER_WIFI_PORT"), phone.lines.value(QStringLiteral("CONTACT_MOVER_WIFI_PORT"))},
+                     {QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("300")}});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(QJsonDocument::fromJson(r.out).array().size(), 3);
+
+        r = cliWith(home, {QStringLiteral("list"), QStringLiteral("--device"), QStringLiteral("wifi:phone.local")}, {});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.contains("Input Error."));
+    }
+
+    void androidPhoneThatFailsToLoad()
+    {
+        TempHome home;
+        SimulatedPhoneProcess phone;
+        QVERIFY(phone.start({QStringLiteral("--adb-port"), QStringLiteral("0"), QStringLiteral("--fail"), QStringLiteral("old-version")}));
+        const QString serial = phone.lines.value(QStringLiteral("CONTACT_MOVER_ADB_TCP"));
+        const QHash<QString, QString> adb{{QStringLiteral("CONTACT_MOVER_ADB_TCP"), serial}};
+        Result r = cliWith(home, {QStringLiteral("list"), QStringLiteral("--device"), serial}, adb);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("3.0.3 needed"), r.err.constData());
+        QVERIFY(r.out.isEmpty());
+        r = cliWith(home, {QStringLiteral("devices"), QStringLiteral("--json")}, adb);
+        QCOMPARE(r.code, 0);
+        QVERIFY(QJsonDocument::fromJson(r.out).array().isEmpty());
+        QVERIFY(r.err.contains("3.0.3 needed"));
     }
 };
 

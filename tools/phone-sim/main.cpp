@@ -1,6 +1,8 @@
-// phone-sim: a simulated Android phone for tests and the demo. Its adbd face listens on 127.0.0.1.
+// phone-sim: a simulated Android phone for tests and the demo. Its adbd face and the companion app's Wi-Fi
+// listener listen on 127.0.0.1.
 
 #include "simadbd.h"
+#include "simcompanion.h"
 #include "simphone.h"
 
 #include <QCommandLineParser>
@@ -15,7 +17,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QStringList kFailModes = {u"close-mid-batch"_s, u"error-reply"_s, u"old-version"_s, u"drop-mid-shell"_s};
+const QStringList kFailModes = {u"close-mid-batch"_s, u"error-reply"_s, u"old-version"_s, u"bad-id"_s,
+                                u"empty-line"_s, u"drop-mid-shell"_s, u"close-mid-restore"_s};
 
 int usageError(const QString &text)
 {
@@ -41,7 +44,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(u"phone-sim"_s);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(u"Simulated Android phone: adbd over TCP on 127.0.0.1."_s);
+    parser.setApplicationDescription(u"Simulated Android phone: adbd over TCP on 127.0.0.1 and the companion app."_s);
     parser.addHelpOption();
     const QCommandLineOption name(u"name"_s, u"Device name (its model in the adb banner)."_s, u"NAME"_s, u"Phone Sim"_s);
     const QCommandLineOption serial(u"serial"_s, u"Serial number (getprop ro.serialno)."_s, u"SERIAL"_s, u"PHONESIM0001"_s);
@@ -70,11 +73,16 @@ int main(int argc, char **argv)
         return usageError(u"--adb-port is required"_s);
     if (!parsePort(parser.value(adbPort), true, &port))
         return usageError(u"bad --adb-port %1"_s.arg(parser.value(adbPort)));
-    quint16 unused = 0;
-    if (parser.isSet(wifiPort) && !parsePort(parser.value(wifiPort), true, &unused))
+    quint16 wifi = 0;
+    if (parser.isSet(wifiPort) && !parsePort(parser.value(wifiPort), true, &wifi))
         return usageError(u"bad --wifi-port %1"_s.arg(parser.value(wifiPort)));
-    if (parser.isSet(seed) && !QFileInfo(parser.value(seed)).isReadable())
-        return usageError(u"can not read --seed %1"_s.arg(parser.value(seed)));
+    QByteArray seedCards;
+    if (parser.isSet(seed)) {
+        QFile seedFile(parser.value(seed));
+        if (!seedFile.open(QIODevice::ReadOnly))
+            return usageError(u"can not read --seed %1"_s.arg(parser.value(seed)));
+        seedCards = seedFile.readAll();
+    }
     if (parser.isSet(fail) && !kFailModes.contains(parser.value(fail)))
         return usageError(u"unknown --fail mode %1 (known: %2)"_s.arg(parser.value(fail), kFailModes.join(u", "_s)));
     if (parser.value(name).isEmpty() || parser.value(serial).isEmpty())
@@ -91,11 +99,29 @@ int main(int argc, char **argv)
     }
     if (parser.value(fail) == u"drop-mid-shell"_s)
         config.dropMidShell = u"logcat"_s;
+    SimCompanionConfig companionConfig;
+    if (parser.isSet(fail))
+        SimCompanion::parseFail(parser.value(fail), &companionConfig.fail);
+    if (parser.isSet(noCompanion) && (parser.isSet(wifiPort) || parser.isSet(seed)))
+        return usageError(u"--wifi-port and --seed need the companion app"_s);
 
     SimPhone phone(parser.value(name), parser.value(serial));
     QString error;
     if (parser.isSet(store) && !phone.openStore(parser.value(store), &error))
         return usageError(error);
+    // The companion app: its contacts from the store (seeded when empty) and its Wi-Fi listener.
+    std::unique_ptr<SimCompanion> companion;
+    if (!parser.isSet(noCompanion)) {
+        companion = std::make_unique<SimCompanion>(&phone, companionConfig);
+        if (!companion->loadStore(&error))
+            return usageError(u"%1: %2"_s.arg(parser.value(store), error));
+        if (!seedCards.isEmpty())
+            companion->seed(seedCards);
+        if (parser.isSet(wifiPort) && !companion->listenWifi(wifi, &error)) {
+            std::fprintf(stderr, "phone-sim: Wi-Fi listener: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
     for (const QString &p : parser.values(echoPort)) {
         quint16 echo = 0;
         if (!parsePort(p, false, &echo))
@@ -122,8 +148,11 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "phone-sim: %s\n", qPrintable(error));
             return 1;
         }
-        // The port, the environment line that points the program at this phone, then "ready".
-        std::printf("adb-port=%u\nCONTACT_MOVER_ADB_TCP=127.0.0.1:%u\nready\n", adbd.port(), adbd.port());
+        // The ports, the environment lines that point the program at this phone, then "ready".
+        std::printf("adb-port=%u\nCONTACT_MOVER_ADB_TCP=127.0.0.1:%u\n", adbd.port(), adbd.port());
+        if (companion && companion->wifiPort() != 0)
+            std::printf("wifi-port=%u\nCONTACT_MOVER_WIFI_PORT=%u\n", companion->wifiPort(), companion->wifiPort());
+        std::printf("ready\n");
         std::fflush(stdout);
         int sig = 0;
         sigwait(&signals, &sig);

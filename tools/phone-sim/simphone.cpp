@@ -93,6 +93,21 @@ void SimPhone::saveLocked()
     }
 }
 
+QJsonValue SimPhone::storeValue(const QString &key) const
+{
+    std::lock_guard lock(m_mutex);
+    return QJsonDocument::fromJson(m_storeOther).object().value(key);
+}
+
+void SimPhone::setStoreValue(const QString &key, const QJsonValue &value)
+{
+    std::lock_guard lock(m_mutex);
+    QJsonObject obj = QJsonDocument::fromJson(m_storeOther).object();
+    obj.insert(key, value);
+    m_storeOther = QJsonDocument(obj).toJson();
+    saveLocked();
+}
+
 QStringList SimPhone::packages() const
 {
     std::lock_guard lock(m_mutex);

@@ -3,6 +3,7 @@
 #include "simthreads.h"
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -11,7 +12,7 @@
 #include <mutex>
 #include <optional>
 
-// The simulated phone's own state, behind its faces (adbd now; the companion app later): installed packages,
+// The simulated phone's own state, behind its faces (adbd and the companion app): installed packages,
 // files pushed to it, the log, the intents it was sent, and the TCP services listening inside it.
 class SimPhone
 {
@@ -28,6 +29,11 @@ public:
 
     QStringList packages() const;
     void setPackages(const QStringList &packages);
+    bool hasPackage(const QString &name) const { return packages().contains(name); }
+
+    // A key of the store that another face owns (the companion app's "contacts"); setting it writes the store.
+    QJsonValue storeValue(const QString &key) const;
+    void setStoreValue(const QString &key, const QJsonValue &value);
 
     // Files under /data/local/tmp/ and /sdcard/ only, as a shell user may write them.
     static bool isWritablePath(const QString &path);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "adb.h"
+#include "iandroidconnector.h"
+
+#include <QSet>
+
+// A phone attached by USB (or any adbd the adb library reaches): installs the companion app from the program's
+// resources and starts its sessions through "am start", a port forward and "am broadcast". Without a device
+// handle (a phone known only from its saved cache) prepare() does nothing and the session starts only name
+// the local host.
+class AdbConnector : public IAndroidConnector
+{
+public:
+    static constexpr char kPackage[] = "com.tallowbrook.contactssync";
+    static constexpr char kPackageResource[] = ":res/com.tallowbrook.contactssync.apk";
+
+    explicit AdbConnector(PAdbUSBHandle handle);
+    ~AdbConnector() override;
+
+    const PAdbUSBHandle &handle() const { return m_handle; }
+
+    // Installs the app when the phone lists user packages and the app is not among them; then waits 5 s.
+    // Throws std::runtime_error "Can not install com.tallowbrook.contactssync. %1" when the install fails, and
+    // AdbError when the phone can not be asked.
+    void prepare() override;
+    QString startBackup(int port) override;
+    QString startRestore(int port) override;
+    // The output of "logcat -d".
+    QString deviceLog() override;
+
+    // The package names in the output of "pm list packages": the rest of every line that begins with
+    // "package:", trimmed.
+    static QSet<QString> parsePackageList(const QByteArray &output);
+
+private:
+    QString startSession(const char *kind, int port);
+
+    PAdbUSBHandle m_handle;
+};

@@ -1,0 +1,75 @@
+#include "androidlink.h"
+
+#include "datafolder.h"
+
+#include <QCryptographicHash>
+#include <QThread>
+#include <QUrl>
+
+#include <atomic>
+
+namespace AndroidLink {
+
+namespace {
+std::atomic<int> pauseOverride{-1};
+
+int configuredPause(int defaultMs)
+{
+    const int forced = pauseOverride.load();
+    if (forced >= 0)
+        return forced;
+    bool ok = false;
+    const int fromEnv = qEnvironmentVariableIntValue("CONTACT_MOVER_ANDROID_PAUSE_MS", &ok);
+    return ok && fromEnv >= 0 ? fromEnv : defaultMs;
+}
+} // namespace
+
+int wifiListenerPort()
+{
+    bool ok = false;
+    const int port = qEnvironmentVariableIntValue("CONTACT_MOVER_WIFI_PORT", &ok);
+    return ok && port > 0 && port < 65536 ? port : kDefaultWifiPort;
+}
+
+int pauseAfterInstallMs()
+{
+    return configuredPause(5000);
+}
+
+int pauseAfterSessionStartMs()
+{
+    return configuredPause(3000);
+}
+
+void setPauseOverrideMs(int ms)
+{
+    pauseOverride.store(ms);
+}
+
+void pause(int ms)
+{
+    if (ms > 0)
+        QThread::msleep(ulong(ms));
+}
+
+QString cacheFileName(const QString &deviceId)
+{
+    QString name = QString::fromLatin1(QUrl::toPercentEncoding(deviceId, ":"));
+    if (name.isEmpty())
+        name = QStringLiteral("%empty"); // no encoded id looks like this
+    if (name.startsWith(QLatin1Char('.')))
+        name = QStringLiteral("%2E") + name.mid(1);
+    // File names hold at most 255 bytes: keep the start readable and make the rest unique.
+    constexpr int kMaxName = 160;
+    if (name.size() > kMaxName)
+        name = name.left(kMaxName - 41) + QLatin1Char('~')
+               + QString::fromLatin1(QCryptographicHash::hash(deviceId.toUtf8(), QCryptographicHash::Sha1).toHex());
+    return name;
+}
+
+QString cachePath(const QString &deviceId)
+{
+    return DataFolder::androidCacheDir() + QLatin1Char('/') + cacheFileName(deviceId);
+}
+
+} // namespace AndroidLink

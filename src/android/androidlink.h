@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Settings of the Android link that tests change, and the place of a phone's cache database.
+namespace AndroidLink {
+
+// Port of the companion app's Wi-Fi listener: 48888, or the value of the environment variable
+// CONTACT_MOVER_WIFI_PORT (tests point it at a simulated phone).
+inline constexpr int kDefaultWifiPort = 48888;
+int wifiListenerPort();
+
+// The pauses that give the phone time after installing the app (5 s) and after starting a session (3 s).
+// The environment variable CONTACT_MOVER_ANDROID_PAUSE_MS, when set, replaces both (tests use 0).
+int pauseAfterInstallMs();
+int pauseAfterSessionStartMs();
+// Overrides both pauses for this process; a negative value goes back to the defaults and the environment.
+void setPauseOverrideMs(int ms);
+void pause(int ms);
+
+// The cache database of a device id in the data folder's "android_cache" folder. The id comes from the phone
+// (a serial, or the name its Wi-Fi listener announces), so it is made into a safe file name: characters other
+// than letters, digits, '-', '.', '_', '~' and ':' are percent-encoded, a leading dot too, and an overlong name
+// is shortened with a digest. Different ids give different names.
+QString cacheFileName(const QString &deviceId);
+QString cachePath(const QString &deviceId);
+
+} // namespace AndroidLink

@@ -1,0 +1,167 @@
+// The window's Android link: the adb device poller, a phone's arrival (authorisation, loading its contacts into
+// its cache), its removal, and the Wi-Fi dialog.
+
+#include "mainwindow.h"
+
+#include "adbconnector.h"
+#include "adbpoll.h"
+#include "androidlink.h"
+#include "androidwificonnector.h"
+#include "androidwifiform.h"
+#include "combinerule.h"
+#include "itemmodelmaintree.h"
+#include "localdb.h"
+#include "messagebox.h"
+#include "mytreeview.h"
+#include "progressform.h"
+#include "syncprotocol.h"
+#include "syncrestorethread.h"
+#include "texts.h"
+#include "winmovable.h"
+
+#include <QHash>
+#include <QSet>
+
+namespace {
+
+// What the window keeps for its Android link: the poller (a child, so it is stopped and joined when the window
+// goes) and the loads under way.
+class AndroidLinkState : public QObject
+{
+    Q_OBJECT
+public:
+    explicit AndroidLinkState(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("androidLink")); }
+
+    AdbPoll *poll = nullptr;
+    QSet<QString> loading;
+    // A phone that arrives again while its cache is being loaded waits here: rebuilding the cache file under
+    // the running load would mix two sessions in one database.
+    QHash<QString, PAndroidConnector> pending;
+};
+
+AndroidLinkState *linkState(QObject *window)
+{
+    return window->findChild<AndroidLinkState *>(QStringLiteral("androidLink"), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+void MainWindow::setUpAndroidLink()
+{
+    auto *state = new AndroidLinkState(this);
+    state->poll = new AdbPoll(1000, state);
+    connect(state->poll, &AbsAdbPoll::newDevice, this, &MainWindow::androidDeviceConnected);
+    connect(state->poll, &AbsAdbPoll::kickDevice, this, &MainWindow::androidDeviceDisconnected);
+    connect(state->poll, &AbsAdbPoll::failedDevice, this, &MainWindow::androidDeviceConnectedFailed2);
+    state->poll->start(QThread::InheritPriority);
+}
+
+void MainWindow::androidDeviceConnected(const QString &path, const PAdbUSBHandle &handle)
+{
+    Q_UNUSED(path);
+    if (!handle)
+        return;
+    // The phone asks its user to allow this computer; until then the user may retry or give up.
+    while (!handle->waitForAuth2(500)) {
+        if (handle->state() == AdbUSBHandle::State::Offline)
+            return; // unplugged meanwhile: its removal follows
+        const MessageBox::Button answer = MessageBox::show(
+            this, MessageBox::Icon::Warning,
+            trKey("Can't connect to your Android Phone: %1.<br/><br/>If you are presented with the pop up to allow debugging with the computer on your Android device screen. Please simply check \"Always allow from this computer\" and then click \"OK\" to finish.<br/><br/><img src=\":res/trust-android.png\"/>")
+                .arg(handle->name().toHtmlEscaped()),
+            MessageBox::Abort | MessageBox::Retry, true);
+        if (answer != MessageBox::Retry)
+            return;
+    }
+    androidDeviceIniLoad(handle->serial(), PAndroidConnector(new AdbConnector(handle)));
+}
+
+void MainWindow::androidDeviceDisconnected(const QString &path, const PAdbUSBHandle &h)
+{
+    const QString id = h ? h->serial() : path;
+    _DBItemNode *node = m_treeModel->findDeviceNode(id, PlatformAndroid);
+    if (!node)
+        return;
+    const bool wasSelected = selectedDbNode() == node;
+    removeDeviceNode(node);
+    if (wasSelected)
+        onMainTreeItemSelected({}, {});
+}
+
+void MainWindow::androidDeviceConnectedFailed2(const QString &path)
+{
+    MessageBox::error(this, trKey("Failed to connect your Android Phone.<br/>usb: %1<br/><br/>Please exit any other Android Manager program on your computer first and then reconnect your phone to try again.")
+                                .arg(path.toHtmlEscaped()));
+}
+
+void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnector &connector)
+{
+    AndroidLinkState *state = linkState(this);
+    if (!connector || !state)
+        return;
+    if (state->loading.contains(devId)) {
+        state->pending.insert(devId, connector);
+        return;
+    }
+    state->loading.insert(devId);
+
+    // The old node goes first: its database is the file about to be rebuilt.
+    if (_DBItemNode *old = m_treeModel->findDeviceNode(devId, PlatformAndroid)) {
+        const bool wasSelected = selectedDbNode() == old;
+        removeDeviceNode(old);
+        if (wasSelected)
+            onMainTreeItemSelected({}, {});
+    }
+    QSharedPointer<AndroidContactsDb> cache(
+        new AndroidContactsDb(AndroidLink::cachePath(devId), PContactCombineRule(new LocalDbCombineRule), connector));
+    bool created = true;
+    try {
+        cache->createFromTemplate();
+    } catch (const std::exception &e) {
+        MessageBox::error(this, QString::fromUtf8(e.what()));
+        created = false;
+    }
+
+    if (created) {
+        ProgressForm form(QString(), this);
+        SyncRestoreThread worker(cache.data(), simpleprotocol::nextSyncPort(), &form);
+        if (form.runWorker(&worker)) {
+            const QString name = worker.deviceName().isEmpty() ? devId : worker.deviceName();
+            _DBItemNode *node = m_treeModel->addDeviceNode(connector, cache, name, devId, PlatformAndroid);
+            try {
+                m_treeModel->reloadGroups(node);
+            } catch (const std::exception &e) {
+                MessageBox::error(this, QString::fromUtf8(e.what()));
+            }
+            selectNode(node);
+            updateActions();
+        } else {
+            cache->close(); // the empty cache stays on disk until the next load rebuilds it
+        }
+    }
+
+    state->loading.remove(devId);
+    if (state->pending.contains(devId)) {
+        const PAndroidConnector next = state->pending.take(devId);
+        QMetaObject::invokeMethod(this, [this, devId, next] { androidDeviceIniLoad(devId, next); }, Qt::QueuedConnection);
+    }
+}
+
+void MainWindow::androidUsbTips() {}
+
+void MainWindow::miToolsConnectViaWiFi()
+{
+    AndroidWIFIForm form(this);
+    new WinMovable(&form);
+    form.setMessageHandler([&form](bool error, const QString &text) {
+        if (error)
+            MessageBox::error(&form, text);
+        else
+            MessageBox::warning(&form, text);
+    });
+    if (form.exec() != QDialog::Accepted || !form.connector())
+        return;
+    androidDeviceIniLoad(form.wifiConnector()->deviceName(), form.connector());
+}
+
+#include "mainwindowandroid.moc"

@@ -1,0 +1,107 @@
+// The window's contact-file commands: import a file into a local database, export contacts to a file.
+
+#include "mainwindow.h"
+
+#include "exporttofilethread.h"
+#include "filedialogs.h"
+#include "fileformats.h"
+#include "importcontactstolocalthread.h"
+#include "itemmodelmaintree.h"
+#include "localdb.h"
+#include "progressform.h"
+#include "texts.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The formats a dialog offers: those whose importer (or exporter) is part of the program, in table order.
+QList<const fileio::FileFormat *> offeredFormats(bool import)
+{
+    QList<const fileio::FileFormat *> formats;
+    for (const fileio::FileFormat &format : fileio::fileFormats()) {
+        const bool available = import
+                                   ? format.importKind != 0 && fileio::createImporter(format.importKind)
+                                   : format.exportKind != 0 && fileio::createExporter(format.exportKind, {});
+        if (available)
+            formats.append(&format);
+    }
+    return formats;
+}
+
+QString filterList(const QList<const fileio::FileFormat *> &formats)
+{
+    QStringList filters;
+    for (const fileio::FileFormat *format : formats)
+        filters.append(trKey(format->filter));
+    return filters.join(u";;"_s);
+}
+
+// The format of the filter the dialog returned; the first offered when it returned none it knows.
+const fileio::FileFormat *formatOfFilter(const QList<const fileio::FileFormat *> &formats,
+                                         const QString &filter)
+{
+    for (const fileio::FileFormat *format : formats)
+        if (trKey(format->filter) == filter)
+            return format;
+    return formats.isEmpty() ? nullptr : formats.first();
+}
+
+void exportToFile(QWidget *parent, const QList<pim::Contact> &contacts)
+{
+    const QList<const fileio::FileFormat *> formats = offeredFormats(false);
+    const QString proposed =
+        QDir(QDir::homePath())
+            .filePath(u"contacts(%1)"_s.arg(QDateTime::currentDateTime().toString(u"yyyyMMdd-hhmmss"_s)));
+    QString selected;
+    QString path = FileDialogs::saveFileName(parent, QString(), proposed, filterList(formats), &selected);
+    const fileio::FileFormat *format = formatOfFilter(formats, selected);
+    if (path.isEmpty() || !format)
+        return;
+    // The chosen filter decides the format; its extension is added to a name that has none.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1String(format->extension);
+    ProgressForm form(trKey("IDS_STARTING_EXPORT_CONTACTS_TO_FILE"), parent);
+    ExportToFileThread worker(contacts, format->exportKind, path, &form);
+    form.runWorker(&worker);
+}
+
+} // namespace
+
+void MainWindow::miImport()
+{
+    const QList<const fileio::FileFormat *> formats = offeredFormats(true);
+    QString selected;
+    const QString path =
+        FileDialogs::openFileName(this, QString(), QDir::homePath(), filterList(formats), &selected);
+    const fileio::FileFormat *format = formatOfFilter(formats, selected);
+    if (path.isEmpty() || !format)
+        return;
+    // The selected filter decides how the file is read, whatever its extension.
+    _DBItemNode *target = selectOrCreateLocalDb(QFileInfo(path).fileName());
+    if (!target)
+        return;
+    ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
+    ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
+    if (form.runWorker(&worker))
+        refreshNode(target);
+}
+
+void MainWindow::miTreeExport()
+{
+    exportToFile(this, nodeContacts());
+}
+
+void MainWindow::miContactExport()
+{
+    exportToFile(this, selectedContacts());
+}
+
+void MainWindow::miFileExport()
+{
+    contactsSelected() ? miContactExport() : miTreeExport();
+}

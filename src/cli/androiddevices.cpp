@@ -1,0 +1,134 @@
+#include "androiddevices.h"
+
+#include "adbconnector.h"
+#include "adbpoll.h"
+#include "androidlink.h"
+#include "androidwificonnector.h"
+#include "combinerule.h"
+#include "localdb.h"
+#include "progress.h"
+#include "syncprotocol.h"
+#include "syncrestorethread.h"
+#include "texts.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTextStream>
+#include <QTimer>
+
+#include <stdexcept>
+
+namespace cli {
+
+// Loads a phone into its rebuilt cache; progress goes to stderr, the empty success text nowhere.
+DeviceEntry loadPhone(const QString &devId, const PAndroidConnector &connector)
+{
+    AndroidContactsDb cache(AndroidLink::cachePath(devId), PContactCombineRule(new LocalDbCombineRule), connector);
+    cache.createFromTemplate();
+    ProgressObject progress;
+    SyncRestoreThread worker(&cache, simpleprotocol::nextSyncPort(), &progress);
+    // Progress lines go to stderr; the error, if any, is thrown once for the command to print.
+    QTextStream err(stderr);
+    QString last;
+    QObject::connect(&progress, &ProgressObject::progressChanged, &progress,
+                     [&](const QString &status, int value, const QString &text) {
+                         const QString line = QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text);
+                         if (line != last)
+                             err << line << Qt::endl;
+                         last = line;
+                     });
+    QEventLoop loop;
+    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker.start();
+    if (!worker.isFinished())
+        loop.exec();
+    worker.wait();
+    QCoreApplication::sendPostedEvents(&progress); // posts made just before the thread ended
+    cache.close();
+    if (progress.outcome() != ProgressObject::Outcome::Succeeded)
+        throw std::runtime_error(progress.message().isEmpty() ? std::string("The phone could not be loaded.")
+                                                              : progress.message().toStdString());
+    const QString name = worker.deviceName().isEmpty() ? devId : worker.deviceName();
+    return {QStringLiteral("android"), devId, name, AndroidLink::cachePath(devId)};
+}
+
+void withAdbPhones(const std::function<void(const QList<PAdbUSBHandle> &)> &use, const QString &wanted)
+{
+    // The poller reports what it finds as it finds it; the list is complete once a little while has passed
+    // without news (handshakes run in parallel, each bounded by its own timeout).
+    constexpr int kQuietMs = 800;
+    constexpr int kLongestMs = 6000;
+    constexpr int kExpectedMs = 15000;
+    AdbPoll poll(200, nullptr);
+    QList<PAdbUSBHandle> found;
+    QEventLoop loop;
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&poll, &AbsAdbPoll::newDevice, &loop, [&](const QString &, const PAdbUSBHandle &device) {
+        found.append(device);
+        if (!wanted.isEmpty() && device->serial() == wanted)
+            loop.quit(); // the one asked for: no need to wait for the others
+        else if (quiet.isActive() || wanted.isEmpty())
+            quiet.start(kQuietMs);
+    });
+    // A phone named by one of the configured network endpoints is surely expected: wait for it (a loaded machine
+    // can take a few seconds to connect) instead of giving up after the first quiet spell.
+    const bool expected = !wanted.isEmpty()
+                          && qEnvironmentVariable("CONTACT_MOVER_ADB_TCP").split(QLatin1Char(',')).contains(wanted);
+    QTimer::singleShot(expected ? kExpectedMs : kLongestMs, &loop, &QEventLoop::quit);
+    poll.start();
+    if (!expected)
+        quiet.start(kQuietMs * 2);
+    loop.exec();
+
+    QList<PAdbUSBHandle> online;
+    for (const PAdbUSBHandle &device : std::as_const(found))
+        if (device->waitForHandshake(3000) == AdbUSBHandle::State::Online)
+            online.append(device); // the others are not allowed yet on the phone, or gone again
+    use(online);
+    poll.stop();
+    poll.wait();
+}
+
+QList<DeviceEntry> loadAdbPhones()
+{
+    QList<DeviceEntry> devices;
+    withAdbPhones([&devices](const QList<PAdbUSBHandle> &phones) {
+        for (const PAdbUSBHandle &phone : phones) {
+            try {
+                devices.append(loadPhone(phone->serial(), PAndroidConnector(new AdbConnector(phone))));
+            } catch (const std::exception &e) {
+                QTextStream(stderr) << phone->serial() << ": " << QString::fromUtf8(e.what()) << '\n';
+            }
+        }
+    });
+    return devices;
+}
+
+std::optional<DeviceEntry> findAndroidDevice(const QString &id)
+{
+    if (id.startsWith(QLatin1String("wifi:"))) {
+        const QString address = AndroidWifiConnector::parseAddress(id.mid(5));
+        if (address.isEmpty())
+            throw std::runtime_error(trKey("IDS_WIFI_SOCK_WRONG_FOR_EXAMPLE").toStdString());
+        auto connector = QSharedPointer<AndroidWifiConnector>::create();
+        try {
+            connector->hello(address);
+        } catch (const WifiServiceTimeoutException &) {
+            throw std::runtime_error(trKey("IDS_WIFI_CONNECTOR_CONNECT_TIMEOUT").toStdString());
+        }
+        return loadPhone(connector->deviceName(), connector);
+    }
+    std::optional<DeviceEntry> device;
+    withAdbPhones(
+        [&](const QList<PAdbUSBHandle> &phones) {
+            for (const PAdbUSBHandle &phone : phones)
+                if (phone->serial() == id)
+                    device = loadPhone(id, PAndroidConnector(new AdbConnector(phone)));
+        },
+        id);
+    return device;
+}
+
+} // namespace cli

@@ -1,0 +1,89 @@
+#include "filecommands.h"
+
+#include "clicommon.h"
+#include "devices.h"
+#include "exporttofilethread.h"
+#include "fileformats.h"
+#include "importcontactstolocalthread.h"
+#include "localdb.h"
+#include "pim.h"
+#include "progress.h"
+#include "workerrunner.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <stdexcept>
+
+namespace cli {
+
+namespace {
+
+// The format named by --format that can do the job (import or export); a usage error otherwise.
+const fileio::FileFormat &formatFor(const Options &options, bool import)
+{
+    const QString name = options.required(QStringLiteral("format"));
+    const fileio::FileFormat *format = fileio::formatNamed(name);
+    const int kind = !format ? 0 : import ? format->importKind : format->exportKind;
+    const bool available = kind != 0 && (import ? bool(fileio::createImporter(kind))
+                                                : bool(fileio::createExporter(kind, QString())));
+    if (!available)
+        throw UsageException{QStringLiteral("cannot %1 the format \"%2\"")
+                                 .arg(import ? QStringLiteral("import") : QStringLiteral("export"), name)};
+    return *format;
+}
+
+} // namespace
+
+int runImport(const QStringList &args, Io io)
+{
+    const Options options(args, {QStringLiteral("format"), QStringLiteral("db")}, {});
+    const QString file = options.positional(0, QStringLiteral("FILE"));
+    if (options.positional().size() > 1)
+        throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().at(1))};
+    const fileio::FileFormat &format = formatFor(options, true);
+
+    // A file that cannot be read is reported before a database is created for it.
+    QFile probe(file);
+    if (!probe.open(QIODevice::ReadOnly))
+        throw std::runtime_error(probe.errorString().toStdString());
+    probe.close();
+
+    // The window suggests the file's name with its extension; ".db" is appended to it.
+    const QString name =
+        options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db")) : QFileInfo(file).fileName();
+    auto target = openOrCreateLocalDb(name);
+
+    ProgressObject progress;
+    ImportContactsToLocalThread worker(file, format.importKind, target.get(), &progress);
+    return runWorker(worker, progress, io);
+}
+
+int runExport(const QStringList &args, Io io)
+{
+    const Options options(args,
+                          {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("contacts"),
+                           QStringLiteral("format")},
+                          {});
+    const QString out = options.positional(0, QStringLiteral("OUT"));
+    if (options.positional().size() > 1)
+        throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().at(1))};
+    if (options.has(QStringLiteral("db")) == options.has(QStringLiteral("device")))
+        throw UsageException{QStringLiteral("name either --db or --device")};
+    const fileio::FileFormat &format = formatFor(options, false);
+
+    std::unique_ptr<LocalDb> source = options.has(QStringLiteral("db"))
+                                          ? openLocalDb(existingDbPath(options.value(QStringLiteral("db"))))
+                                          : openDeviceDb(findDevice(options.value(QStringLiteral("device"))));
+    QList<pim::Contact> contacts = source->listContacts(0, QString());
+    if (options.has(QStringLiteral("contacts")))
+        contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
+
+    // OUT is written as named: a command line names its output exactly (the window adds the extension).
+    ProgressObject progress;
+    ExportToFileThread worker(contacts, format.exportKind, out, &progress);
+    return runWorker(worker, progress, io);
+}
+
+} // namespace cli

@@ -1,0 +1,79 @@
+#include "importcontactstolocalthread.h"
+
+#include "absimport.h"
+#include "fileformats.h"
+#include "localdb.h"
+#include "progress.h"
+#include "texts.h"
+
+ImportContactsToLocalThread::ImportContactsToLocalThread(const QString &path, int kind, LocalDb *target,
+                                                         ProgressTarget *progress, QObject *parent)
+    : QThread(parent), m_path(path), m_kind(kind), m_target(target), m_progress(progress)
+{
+}
+
+void ImportContactsToLocalThread::run()
+{
+    const ProgressReporter progress(m_progress);
+    const std::unique_ptr<AbsImport> importer = fileio::createImporter(m_kind);
+    if (!importer) {
+        progress.errorOccurred(QString());
+        return;
+    }
+    try {
+        importer->open(m_path);
+    } catch (const std::exception &e) {
+        progress.errorOccurred(QString::fromUtf8(e.what()));
+        return;
+    }
+
+    bool inTransaction = false;
+    const auto rollback = [&] {
+        if (!inTransaction)
+            return;
+        inTransaction = false;
+        try {
+            m_target->endTransaction(false);
+        } catch (const std::exception &e) {
+            qWarning("ImportContactsToLocalThread, rollback failed: %s", e.what());
+        }
+    };
+    try {
+        m_target->beginTransaction();
+        inTransaction = true;
+        const qint64 total = importer->count();
+        qint64 saved = 0;
+        qint64 merged = 0;
+        qint64 i = 0;
+        while (importer->hasNext()) {
+            if (progress.stopRequested()) {
+                importer->close();
+                rollback();
+                return;
+            }
+            ++i;
+            progress.updateProgress(trKey("IDS_IMPORTING_CONTACTS_TO_DB"),
+                                    ProgressReporter::percent(i, total),
+                                    ProgressReporter::contactsText(i, total));
+            pim::Contact contact;
+            importer->next(contact);
+            // A record without a name counts in the total but is not stored.
+            if (contact.full_name.isEmpty())
+                continue;
+            if (m_target->saveContactWithMerge(contact).merged)
+                ++merged;
+            else
+                ++saved;
+        }
+        importer->close();
+        inTransaction = false;
+        m_target->endTransaction(true);
+        if (merged > 0)
+            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged));
+        else
+            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(saved));
+    } catch (const std::exception &e) {
+        rollback();
+        progress.errorOccurred(QString::fromUtf8(e.what()));
+    }
+}

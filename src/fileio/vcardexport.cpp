@@ -1,0 +1,8 @@
+#include "vcardexport.h"
+
+#include "vcard.h"
+
+QByteArray VCardExport::exportContact(const pim::Contact &contact)
+{
+    return vcard::cardBytes(vcard::cardFromContact(contact));
+}

@@ -1,0 +1,214 @@
+#include "mobiledevice.h"
+
+#include "texts.h"
+
+#include <usbmuxd.h>
+
+#include <QDateTime>
+
+#include <atomic>
+#include <stdexcept>
+
+namespace {
+
+// The object whose subscription is the library's current one (it keeps a single callback).
+std::atomic<MobiledeviceSubscribe *> g_subscriber{nullptr};
+
+[[noreturn]] void fail(const char *key, int code)
+{
+    throw std::runtime_error(trKey(key).arg(code).toUtf8().toStdString());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------------------
+// Device notifications
+
+MobiledeviceSubscribe::MobiledeviceSubscribe(QObject *parent) : QObject(parent) {}
+
+MobiledeviceSubscribe::~MobiledeviceSubscribe()
+{
+    MobiledeviceSubscribe *self = this;
+    if (g_subscriber.compare_exchange_strong(self, nullptr))
+        idevice_event_unsubscribe(); // waits for the event thread, so no callback reaches a dead object
+}
+
+bool MobiledeviceSubscribe::subscribe()
+{
+    // Without this libusbmuxd waits by inotify for the system's socket file and never tries an address given in
+    // USBMUXD_SOCKET_ADDRESS, nor a daemon started later; polling once a second finds both.
+    libusbmuxd_set_use_inotify(0);
+    g_subscriber = this;
+    if (idevice_event_subscribe(&MobiledeviceSubscribe::deviceEvent, this) != IDEVICE_E_SUCCESS) {
+        MobiledeviceSubscribe *self = this;
+        g_subscriber.compare_exchange_strong(self, nullptr);
+        return false;
+    }
+    return true;
+}
+
+void MobiledeviceSubscribe::deviceEvent(const idevice_event_t *event, void *userData)
+{
+    auto *self = static_cast<MobiledeviceSubscribe *>(userData);
+    // Devices reached over the network are not ours to sync; the UDID is only valid during the callback.
+    if (!self || !event || !event->udid || event->conn_type != CONNECTION_USBMUXD)
+        return;
+    const QString udid = QString::fromLatin1(event->udid);
+    if (event->event == IDEVICE_DEVICE_ADD)
+        Q_EMIT self->newDevice(udid);
+    else if (event->event == IDEVICE_DEVICE_REMOVE)
+        Q_EMIT self->kickDevice(udid);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Lockdown values
+
+void MobiledeviceConnection::close()
+{
+    if (lockdown) {
+        lockdownd_client_free(lockdown);
+        lockdown = nullptr;
+    }
+    if (device) {
+        idevice_free(device);
+        device = nullptr;
+    }
+}
+
+MobilesyncAnchors MobilesyncAnchors::forContacts()
+{
+    return {QStringLiteral("com.apple.Contacts"), QStringLiteral("---"),
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"))};
+}
+
+bool mobiledevice_open(MobiledeviceConnection &connection)
+{
+    const QByteArray udid = connection.udid.toUtf8();
+    if (idevice_new_with_options(&connection.device, udid.constData(), IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS)
+        return false;
+    return lockdownd_client_new_with_handshake(connection.device, &connection.lockdown, kMobiledeviceLabel)
+           == LOCKDOWN_E_SUCCESS;
+}
+
+PlistCFType mobiledevice_get_value(const QString &udid, const QString &domain, const QString &key)
+{
+    MobiledeviceConnection connection(udid);
+    if (!mobiledevice_open(connection))
+        return PlistCFType();
+    const QByteArray d = domain.toUtf8();
+    const QByteArray k = key.toUtf8();
+    plist_t value = nullptr;
+    const lockdownd_error_t e = lockdownd_get_value(connection.lockdown, domain.isEmpty() ? nullptr : d.constData(),
+                                                    key.isEmpty() ? nullptr : k.constData(), &value);
+    if (e != LOCKDOWN_E_SUCCESS) {
+        plist_free(value);
+        return PlistCFType();
+    }
+    return PlistCFType(value, true);
+}
+
+bool mobiledevice_set_value(const QString &udid, const QString &domain, const QString &key, const PlistCFType &value)
+{
+    if (value.isNull())
+        return false;
+    MobiledeviceConnection connection(udid);
+    if (!mobiledevice_open(connection))
+        return false;
+    const QByteArray d = domain.toUtf8();
+    const QByteArray k = key.toUtf8();
+    // The library takes the node into its request and frees it there.
+    return lockdownd_set_value(connection.lockdown, domain.isEmpty() ? nullptr : d.constData(),
+                               key.isEmpty() ? nullptr : k.constData(), plist_copy(static_cast<plist_t>(value.node())))
+           == LOCKDOWN_E_SUCCESS;
+}
+
+bool mobiledevice_set_disable_tethered(const QString &udid, const QString &key, bool disabled)
+{
+    PlistCFType settings = PlistCFType::newDict();
+    settings.setItem(QStringLiteral("DisableTethered"), PlistCFType::fromBool(disabled));
+    return mobiledevice_set_value(udid, QStringLiteral("com.apple.mobile.tethered_sync"), key, settings);
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// The session
+
+void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors &anchors, PMobilesyncClient &client)
+{
+    MobiledeviceConnection connection(udid); // only its device handle; released on every way out
+    const QByteArray id = udid.toUtf8();
+    const idevice_error_t opened = idevice_new_with_options(&connection.device, id.constData(), IDEVICE_LOOKUP_USBMUX);
+    if (opened != IDEVICE_E_SUCCESS)
+        fail("mobiledevice_sync_start_throw: open device failed. return %1.", opened);
+
+    const mobilesync_error_t started = MobilesyncClient::startService(connection.device, kMobiledeviceLabel, &client);
+    if (started != MOBILESYNC_E_SUCCESS)
+        fail("mobiledevice_sync_start_throw: start service failed. return %1.", started);
+
+    QString description;
+    const mobilesync_error_t e = client->start(anchors.dataClass, anchors.deviceAnchor, anchors.computerAnchor,
+                                               kComputerDataClassVersion, nullptr, nullptr, &description);
+    if (e != MOBILESYNC_E_SUCCESS) {
+        // The client stays with the caller, who frees it.
+        throw std::runtime_error(trKey("mobiledevice_sync_start_throw: start failed. return %1. %2")
+                                     .arg(QString::number(e), description)
+                                     .toUtf8()
+                                     .toStdString());
+    }
+}
+
+void mobiledevice_sync_get_all_records_throw(MobilesyncClient *client)
+{
+    if (!client)
+        return;
+    const mobilesync_error_t e = client->getAllRecordsFromDevice();
+    if (e != MOBILESYNC_E_SUCCESS)
+        fail("mobilesync_get_all_records_from_device failed. return %1.", e);
+}
+
+bool mobiledevice_sync_receive_changes_throw(MobilesyncClient *client, PlistCFType &entities, PlistCFType *actions)
+{
+    if (!client)
+        return false;
+    bool last = true;
+    PlistCFType received;
+    mobilesync_error_t e = client->receiveChanges(&entities, &last, actions ? actions : &received);
+    if (e != MOBILESYNC_E_SUCCESS)
+        fail("mobilesync_receive_changes failed. return %1.", e);
+    e = client->acknowledgeChangesFromDevice();
+    if (e != MOBILESYNC_E_SUCCESS)
+        fail("mobilesync_acknowledge_changes_from_device failed. return %1.", e);
+    return !last;
+}
+
+void mobiledevice_sync_ready_to_send_throw(MobilesyncClient *client)
+{
+    if (!client)
+        return;
+    const mobilesync_error_t e = client->readyToSendChangesFromComputer();
+    if (e != MOBILESYNC_E_SUCCESS)
+        fail("mobilesync_ready_to_send_changes_from_computer failed. return %1.", e);
+}
+
+PlistCFType mobiledevice_sync_send_changes_throw(MobilesyncClient *client, const PlistCFType &entities, bool last,
+                                                 const PlistCFType &actions)
+{
+    if (!client)
+        return PlistCFType();
+    mobilesync_error_t e = client->sendChanges(entities, last, actions);
+    if (e != MOBILESYNC_E_SUCCESS)
+        fail("mobilesync_send_changes failed. return %1.", e);
+    PlistCFType mapping;
+    e = client->remapIdentifiers(&mapping);
+    if (e != MOBILESYNC_E_SUCCESS)
+        fail("mobilesync_remap_identifiers failed. return %1.", e);
+    return mapping;
+}
+
+void mobiledevice_sync_finish_throw(MobilesyncClient *client)
+{
+    if (!client)
+        return;
+    const mobilesync_error_t e = client->finish();
+    if (e != MOBILESYNC_E_SUCCESS)
+        fail("mobilesync_finish failed. return %1.", e);
+}

@@ -1,0 +1,359 @@
+#include "plistcftype.h"
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Seconds from 1970-01-01 to 2001-01-01 00:00:00 UTC, the epoch of property-list dates.
+constexpr qint64 kPlistEpochOffset = 978307200;
+
+plist_t asNode(void *p)
+{
+    return static_cast<plist_t>(p);
+}
+
+QString takeUtf8(char *text)
+{
+    const QString s = text ? QString::fromUtf8(text) : QString();
+    std::free(text);
+    return s;
+}
+
+} // namespace
+
+PlistCFType::Holder::~Holder()
+{
+    if (owns && node)
+        plist_free(asNode(node));
+}
+
+PlistCFType::PlistCFType(void *node, bool owns)
+{
+    if (node)
+        m_holder = std::make_shared<Holder>(node, owns);
+}
+
+PlistCFType::~PlistCFType() = default;
+
+PlistCFType PlistCFType::fromBool(bool value)
+{
+    return PlistCFType(plist_new_bool(value ? 1 : 0), true);
+}
+
+PlistCFType PlistCFType::fromString(const QString &value)
+{
+    return PlistCFType(plist_new_string(value.toUtf8().constData()), true);
+}
+
+PlistCFType PlistCFType::fromByteArray(const QByteArray &value)
+{
+    return PlistCFType(plist_new_data(value.constData(), quint64(value.size())), true);
+}
+
+PlistCFType PlistCFType::fromDateTime(const QDateTime &value)
+{
+    // The wall-clock fields are read as if they were UTC; toDateTime() reads them back against local time, so a
+    // date's fields survive a write and a read. The sub-second part travels in the node's microsecond field.
+    QDateTime asUtc = value;
+    asUtc.setTimeSpec(Qt::UTC);
+    const qint64 ms = asUtc.toMSecsSinceEpoch();
+    const qint64 seconds = ms / 1000 - kPlistEpochOffset;
+    const qint64 milliseconds = ms % 1000;
+    return PlistCFType(plist_new_date(int32_t(seconds), int32_t(milliseconds * 1000)), true);
+}
+
+PlistCFType PlistCFType::newDict()
+{
+    return PlistCFType(plist_new_dict(), true);
+}
+
+PlistCFType PlistCFType::newArray()
+{
+    return PlistCFType(plist_new_array(), true);
+}
+
+PlistCFType PlistCFType::fromData(const QByteArray &data)
+{
+    plist_t root = nullptr;
+    if (data.size() >= 7 && data.startsWith("bplist"))
+        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
+    else if (!data.isEmpty())
+        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+    return PlistCFType(root, true);
+}
+
+int PlistCFType::type() const
+{
+    if (!node())
+        return TypeNone;
+    switch (plist_get_node_type(asNode(node()))) {
+    case PLIST_STRING:
+    case PLIST_KEY:
+        return TypeString;
+    case PLIST_DICT:
+        return TypeDict;
+    case PLIST_ARRAY:
+        return TypeArray;
+    case PLIST_DATA:
+        return TypeData;
+    case PLIST_BOOLEAN:
+        return TypeBool;
+    case PLIST_UINT:
+    case PLIST_REAL:
+        return TypeNumber;
+    case PLIST_UID:
+        return TypeUid;
+    case PLIST_DATE:
+        return TypeDate;
+    default:
+        return TypeNone;
+    }
+}
+
+QString PlistCFType::toString() const
+{
+    if (!node())
+        return QString();
+    char *text = nullptr;
+    const plist_type kind = plist_get_node_type(asNode(node()));
+    if (kind == PLIST_STRING)
+        plist_get_string_val(asNode(node()), &text);
+    else if (kind == PLIST_KEY)
+        plist_get_key_val(asNode(node()), &text);
+    return takeUtf8(text);
+}
+
+QByteArray PlistCFType::toByteArray() const
+{
+    if (type() != TypeData)
+        return QByteArray();
+    char *bytes = nullptr;
+    uint64_t length = 0;
+    plist_get_data_val(asNode(node()), &bytes, &length);
+    const QByteArray result = (bytes && length > 0) ? QByteArray(bytes, qsizetype(length)) : QByteArray();
+    std::free(bytes);
+    return result;
+}
+
+bool PlistCFType::toBool(bool defaultValue) const
+{
+    if (type() != TypeBool)
+        return defaultValue;
+    uint8_t value = 0;
+    plist_get_bool_val(asNode(node()), &value);
+    return value != 0;
+}
+
+quint64 PlistCFType::toUInt64(quint64 defaultValue) const
+{
+    if (!node() || plist_get_node_type(asNode(node())) != PLIST_UINT)
+        return defaultValue;
+    uint64_t value = 0;
+    plist_get_uint_val(asNode(node()), &value);
+    return value;
+}
+
+int PlistCFType::toInt(int defaultValue) const
+{
+    if (!node() || plist_get_node_type(asNode(node())) != PLIST_UINT)
+        return defaultValue;
+    return int(toUInt64());
+}
+
+short PlistCFType::toShort(short defaultValue) const
+{
+    if (!node() || plist_get_node_type(asNode(node())) != PLIST_UINT)
+        return defaultValue;
+    return short(toUInt64());
+}
+
+double PlistCFType::toDouble(double defaultValue) const
+{
+    if (!node() || plist_get_node_type(asNode(node())) != PLIST_REAL)
+        return defaultValue;
+    double value = 0;
+    plist_get_real_val(asNode(node()), &value);
+    return value;
+}
+
+QDateTime PlistCFType::toDateTime() const
+{
+    if (type() != TypeDate)
+        return QDateTime();
+    int32_t seconds = 0;
+    int32_t microseconds = 0;
+    plist_get_date_val(asNode(node()), &seconds, &microseconds);
+    // The reference point is 2001-01-01 00:00:00 in local time (see fromDateTime()).
+    const qint64 base = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::LocalTime).toSecsSinceEpoch();
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch((base + seconds) * 1000 + microseconds / 1000, Qt::LocalTime);
+    return QDateTime(at.date(), at.time(), Qt::LocalTime);
+}
+
+quint32 PlistCFType::uid() const
+{
+    if (type() != TypeUid)
+        return 0;
+    uint64_t value = 0;
+    plist_get_uid_val(asNode(node()), &value);
+    return quint32(value);
+}
+
+int PlistCFType::count() const
+{
+    switch (type()) {
+    case TypeDict:
+        return int(plist_dict_get_size(asNode(node())));
+    case TypeArray:
+        return int(plist_array_get_size(asNode(node())));
+    default:
+        return 0;
+    }
+}
+
+QString PlistCFType::toText() const
+{
+    if (!node())
+        return QStringLiteral("NULL");
+    switch (plist_get_node_type(asNode(node()))) {
+    case PLIST_BOOLEAN:
+        return toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case PLIST_UINT:
+        return QString::number(toUInt64());
+    case PLIST_REAL:
+        return QString::number(toDouble(), 'g', 6);
+    case PLIST_STRING:
+    case PLIST_KEY:
+        return toString();
+    case PLIST_ARRAY: {
+        QStringList parts;
+        for (int i = 0, n = count(); i < n; ++i)
+            parts << item(i).toText();
+        return QLatin1Char('[') + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
+    }
+    case PLIST_DICT: {
+        QStringList parts;
+        for (const PlistCFType &key : keys())
+            parts << QStringLiteral("%1 : %2").arg(key.toText(), item(key.toString()).toText());
+        return QLatin1Char('{') + parts.join(QStringLiteral(", ")) + QLatin1Char('}');
+    }
+    case PLIST_DATE:
+        return toDateTime().toString();
+    case PLIST_DATA:
+        return QString::fromLatin1(toByteArray().toBase64());
+    case PLIST_UID:
+        return QString::number(uid());
+    default:
+        return QStringLiteral("NULL");
+    }
+}
+
+PlistCFType PlistCFType::item(const QString &key) const
+{
+    if (type() != TypeDict)
+        return PlistCFType();
+    return PlistCFType(plist_dict_get_item(asNode(node()), key.toUtf8().constData()), false);
+}
+
+PlistCFType PlistCFType::item(const PlistCFType &key) const
+{
+    return item(key.toText());
+}
+
+PlistCFType PlistCFType::item(int index) const
+{
+    if (type() != TypeArray || index < 0 || index >= count())
+        return PlistCFType();
+    return PlistCFType(plist_array_get_item(asNode(node()), uint32_t(index)), false);
+}
+
+QList<PlistCFType> PlistCFType::keys() const
+{
+    QList<PlistCFType> result;
+    if (type() != TypeDict || count() == 0)
+        return result;
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(asNode(node()), &it);
+    for (;;) {
+        char *key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(asNode(node()), it, &key, &value);
+        if (!key)
+            break;
+        result.append(PlistCFType(plist_new_string(key), true));
+        std::free(key);
+    }
+    std::free(it);
+    return result;
+}
+
+void *PlistCFType::adopt(const PlistCFType &value)
+{
+    void *child = value.node();
+    // A node that already sits in a tree (a view into a container, or this container itself) cannot move
+    // without tearing that tree; it goes in as a copy and the value stays what it was.
+    if (plist_get_parent(asNode(child)) || child == node())
+        return plist_copy(asNode(child));
+    value.m_holder->owns = false;
+    m_children.insert(child, value.m_holder);
+    return child;
+}
+
+void PlistCFType::setItem(const QString &key, const PlistCFType &value)
+{
+    if (type() != TypeDict || value.isNull())
+        return;
+    const QByteArray utf8 = key.toUtf8();
+    // The library frees the entry being replaced; its holder (if it was inserted here) goes with it.
+    if (plist_t old = plist_dict_get_item(asNode(node()), utf8.constData()))
+        m_children.remove(old);
+    plist_dict_set_item(asNode(node()), utf8.constData(), asNode(adopt(value)));
+}
+
+void PlistCFType::setItem(const PlistCFType &key, const PlistCFType &value)
+{
+    if (key.isNull())
+        return;
+    setItem(key.toText(), value);
+}
+
+void PlistCFType::append(const PlistCFType &value)
+{
+    if (type() != TypeArray || value.isNull())
+        return;
+    plist_array_append_item(asNode(node()), asNode(adopt(value)));
+}
+
+QHash<QString, PlistCFType> PlistCFType::archiveRootObject() const
+{
+    QHash<QString, PlistCFType> result;
+    if (!isDict())
+        return result;
+    const PlistCFType objects = item(QStringLiteral("$objects"));
+    if (objects.type() != TypeArray)
+        return result;
+    const PlistCFType root = objects.item(int(item(QStringLiteral("$top")).item(QStringLiteral("root")).uid()));
+    if (!root.isDict())
+        return result;
+    for (const PlistCFType &key : root.keys()) {
+        const PlistCFType value = root.item(key.toString());
+        result.insert(key.toText(), value.type() == TypeUid ? objects.item(int(value.uid())) : value);
+    }
+    return result;
+}
+
+QByteArray PlistCFType::toXml() const
+{
+    if (!node())
+        return QByteArray();
+    // libplist 2.2's XML writer leaves UID nodes changed for a later binary write; it gets a copy.
+    plist_t copy = plist_copy(asNode(node()));
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(copy, &xml, &length);
+    const QByteArray result(xml, qsizetype(length));
+    plist_to_xml_free(xml);
+    plist_free(copy);
+    return result;
+}

@@ -1,0 +1,336 @@
+#include "backupmanifest.h"
+
+#include "datafolder.h"
+#include "plistcftype.h"
+#include "qopensslevpaes.h"
+#include "sqlite_qt.h"
+#include "texts.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kBlockSize = 8192;
+
+[[noreturn]] void fail(const QString &message)
+{
+    throw std::runtime_error(message.toStdString());
+}
+
+// Creates the parent folder of a path (with its parents) when it is missing.
+void makeParentFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.dir().exists())
+        QDir().mkpath(info.absolutePath());
+}
+
+// Gives a written file the access and modification times of its record.
+void setRecordTimes(const QString &path, quint32 lastModified)
+{
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(lastModified, Qt::UTC);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !file.setFileTime(when, QFileDevice::FileAccessTime)
+        || !file.setFileTime(when, QFileDevice::FileModificationTime))
+        qDebug("BackupManifest: cannot set the times of %s: %s", qPrintable(path), qPrintable(file.errorString()));
+}
+
+// Copies a database (with a -wal file left beside it, if any) into a temporary folder, so that SQLite's
+// journal files arise there and not beside the original. Returns the copy's path.
+QString copyDatabase(const QString &source, const QTemporaryDir &tmp)
+{
+    const QString copy = tmp.filePath(u"Manifest.db"_s);
+    const auto copyOne = [](const QString &from, const QString &to) {
+        QFile file(from);
+        if (!file.copy(to))
+            fail(trKey("can not open %1. %2").arg(from, file.errorString()));
+    };
+    copyOne(source, copy);
+    if (QFileInfo::exists(source + u"-wal"_s))
+        copyOne(source + u"-wal"_s, copy + u"-wal"_s);
+    return copy;
+}
+
+} // namespace
+
+BackupManifest::BackupManifest(const QString &folderPath, QObject *parent) : QObject(parent), m_folder(folderPath)
+{
+}
+
+QStringList BackupManifest::backupRoots()
+{
+    return {DataFolder::baseFolder() + u"/Apple Computer/MobileSync/Backup"_s,
+            QDir::homePath() + u"/Apple/MobileSync/Backup"_s};
+}
+
+QStringList BackupManifest::candidateFolders(const QString &root)
+{
+    QStringList result;
+    const QFileInfoList entries = QDir(root).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+                                                           QDir::Time | QDir::Reversed);
+    for (const QFileInfo &entry : entries) {
+        const QDir dir(entry.absoluteFilePath());
+        if (dir.exists(u"Manifest.plist"_s) && (dir.exists(u"Manifest.mbdb"_s) || dir.exists(u"Manifest.db"_s)))
+            result.append(entry.absoluteFilePath());
+    }
+    return result;
+}
+
+void BackupManifest::readInfo()
+{
+    const QString path = m_folder.absoluteFilePath(u"Manifest.plist"_s);
+    if (!QFileInfo::exists(path))
+        fail(trKey("Cannot find ") + path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(file.errorString());
+    const PlistCFType manifest = PlistCFType::fromData(file.readAll());
+
+    const PlistCFType lockdown = manifest.item(u"Lockdown"_s);
+    m_deviceId = lockdown.item(u"UniqueDeviceID"_s).toString();
+    m_deviceName = lockdown.item(u"DeviceName"_s).toString();
+    m_productType = lockdown.item(u"ProductType"_s).toString();
+    m_productVersion = lockdown.item(u"ProductVersion"_s).toString();
+    m_serialNumber = lockdown.item(u"SerialNumber"_s).toString();
+    m_backupDate = manifest.item(u"Date"_s).toDateTime();
+    m_encrypted = manifest.item(u"IsEncrypted"_s).toBool(false);
+    m_keybagBytes = manifest.item(u"BackupKeyBag"_s).toByteArray();
+    m_manifestKeyBytes = manifest.item(u"ManifestKey"_s).toByteArray();
+
+    // A folder named after the device shows the device's name in its place. An empty device id is not looked
+    // for: every text "contains" it, and replacing it would put the name between all the letters.
+    const QString dirName = m_folder.dirName();
+    if (!m_deviceId.isEmpty() && dirName.contains(m_deviceId))
+        m_displayName = QString(dirName).replace(m_deviceId, m_deviceName);
+    else
+        m_displayName = m_deviceName + u'-' + dirName;
+
+    const QFileInfo status(m_folder.absoluteFilePath(u"Status.plist"_s));
+    if (status.exists() && status.isFile())
+        m_backupDate = status.lastModified();
+}
+
+QString BackupManifest::identity() const
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(m_folder.absolutePath().toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool BackupManifest::setPassword(const QString &password)
+{
+    m_keybag = parseKeybag(m_keybagBytes);
+    if (!unlockKeybag(password.toUtf8(), m_keybag))
+        return false;
+    m_password = password;
+
+    const QMap<QString, QByteArray> &attrs = m_keybag.attributes;
+    if (attrs.contains(u"DPIC"_s) && attrs.contains(u"DPSL"_s)) {
+        // Newer backups encipher Manifest.db with a key wrapped by one of the classes; the class prefix of the
+        // wrapped key is not trusted, every class is tried (a wrong one fails the unwrap's integrity check).
+        const QByteArray wrapped = m_manifestKeyBytes.mid(4);
+        for (auto it = m_keybag.classKeys.constBegin(); it != m_keybag.classKeys.constEnd(); ++it) {
+            const QByteArray key = unwrapClassKey(m_keybag, it.key(), wrapped);
+            if (key.isEmpty())
+                continue;
+            const QString decrypted = m_folder.absoluteFilePath(u"Manifest-decrypted.db"_s);
+            decryptFile(key, m_folder.absoluteFilePath(u"Manifest.db"_s), decrypted);
+            // Kept only once the file is complete, so load() never reads a stale or partial copy.
+            m_manifestDbKey = key;
+            m_decryptedManifestPath = decrypted;
+            break;
+        }
+    }
+    return true;
+}
+
+void BackupManifest::load()
+{
+    if (m_loaded)
+        return;
+    QHash<QString, FileRecord> files;
+    if (usesHashedFolders(m_folder))
+        readManifestDb(files);
+    else
+        readManifestMbdb(files);
+    m_files = files;
+    findAddressBook();
+    m_loaded = true;
+}
+
+void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files) const
+{
+    const QString source = m_manifestDbKey.isEmpty() ? m_folder.absoluteFilePath(u"Manifest.db"_s)
+                                                     : m_decryptedManifestPath;
+    const QTemporaryDir tmp;
+    if (!tmp.isValid())
+        fail(trKey("can not create %1. %2").arg(tmp.path(), tmp.errorString()));
+    Sqlite3DB db;
+    db.openThrow(copyDatabase(source, tmp), Sqlite3DB::OpenReadWrite);
+
+    // iOS 10.0 backups keep Manifest.db plain but encipher each file description with a key made from the
+    // password and the 'salt' property.
+    QByteArray descKey;
+    if (!m_password.isEmpty()) {
+        Sqlite3Cursor hasProperties =
+            db.queryThrow("select 1 from sqlite_master where type='table' and name='Properties'");
+        if (hasProperties.moveNext()) {
+            Sqlite3Cursor salt = db.queryThrow("select * from Properties where key='salt' limit 1");
+            if (salt.moveNext())
+                descKey = descriptionKey(m_password.toUtf8(), salt.getBlob(u"value"_s));
+        }
+    }
+
+    Sqlite3Cursor rows = db.queryThrow("select * from Files");
+    while (rows.moveNext()) {
+        QByteArray blob = rows.getBlob(u"file"_s);
+        if (!descKey.isEmpty())
+            blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), descKey);
+        FileRecord record;
+        record.domain = rows.getText(u"domain"_s).toUtf8();
+        record.relativePath = rows.getText(u"relativePath"_s).toUtf8();
+        if (record.domain.isEmpty())
+            continue;
+        MBDBParser::fillFromArchive(blob, record);
+        files.insert(fileId(record.domainText(), record.relativePathText()), record);
+    }
+    db.close();
+}
+
+void BackupManifest::readManifestMbdb(QHash<QString, FileRecord> &files) const
+{
+    QFile file(m_folder.absoluteFilePath(u"Manifest.mbdb"_s));
+    if (!file.open(QIODevice::ReadOnly))
+        fail(file.errorString());
+    const QList<FileRecord> records = MBDBParser::readMbdb(file);
+    for (const FileRecord &record : records) {
+        if (record.domain.isEmpty())
+            continue;
+        files.insert(fileId(record.domainText(), record.relativePathText()), record);
+    }
+}
+
+void BackupManifest::findAddressBook()
+{
+    QList<const FileRecord *> sorted;
+    sorted.reserve(m_files.size());
+    for (const FileRecord &record : std::as_const(m_files))
+        sorted.append(&record);
+    std::sort(sorted.begin(), sorted.end(), [](const FileRecord *a, const FileRecord *b) {
+        const int byDomain = a->domainText().compare(b->domainText());
+        return byDomain != 0 ? byDomain < 0 : a->relativePathText() < b->relativePathText();
+    });
+
+    m_addressBook.reset();
+    m_addressBookImages.reset();
+    for (const FileRecord *record : std::as_const(sorted)) {
+        if (record->domainText().compare(u"HomeDomain"_s, Qt::CaseInsensitive) != 0)
+            continue;
+        const QString path = record->relativePathText();
+        if (!m_addressBook
+            && path.compare(u"Library/AddressBook/AddressBook.sqlitedb"_s, Qt::CaseInsensitive) == 0)
+            m_addressBook = *record;
+        else if (!m_addressBookImages
+                 && path.compare(u"Library/AddressBook/AddressBookImages.sqlitedb"_s, Qt::CaseInsensitive) == 0)
+            m_addressBookImages = *record;
+    }
+}
+
+void BackupManifest::extractFile(const FileRecord *record, const QString &destPath, ProgressCallback progress,
+                                 void *userData) const
+{
+    if (!record)
+        return;
+    const QString stored = storedFilePath(m_folder, fileId(record->domainText(), record->relativePathText()), false);
+
+    QByteArray fileKey;
+    if (m_encrypted)
+        fileKey = unwrapClassKey(m_keybag, record->protectionClass, record->encryptionKey.mid(4));
+
+    if (!fileKey.isEmpty()) {
+        decryptFile(fileKey, stored, destPath);
+    } else {
+        QFile in(stored);
+        if (!in.open(QIODevice::ReadOnly))
+            fail(trKey("can not open %1. %2").arg(stored, in.errorString()));
+        makeParentFolder(destPath);
+        QFile out(destPath);
+        if (!out.open(QIODevice::WriteOnly))
+            fail(trKey("can not create %1. %2").arg(destPath, out.errorString()));
+        const qint64 total = in.size();
+        qint64 done = 0;
+        QByteArray block(kBlockSize, '\0');
+        while (!in.atEnd()) {
+            const qint64 got = in.read(block.data(), kBlockSize);
+            if (got < 0)
+                fail(trKey("can not open %1. %2").arg(stored, in.errorString()));
+            // A failed write is an error, not a shorter copy.
+            if (out.write(block.constData(), got) != got) {
+                const QString reason = out.errorString();
+                out.remove();
+                fail(trKey("can not create %1. %2").arg(destPath, reason));
+            }
+            done += got;
+            if (progress)
+                progress(total, done, userData);
+        }
+        if (!out.flush()) {
+            const QString reason = out.errorString();
+            out.remove();
+            fail(trKey("can not create %1. %2").arg(destPath, reason));
+        }
+        out.close();
+    }
+    setRecordTimes(destPath, record->lastModified);
+}
+
+QString BackupManifest::fileId(const QString &domain, const QString &relativePath)
+{
+    const QByteArray text = (domain + u'-' + relativePath).toUtf8();
+    return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex());
+}
+
+bool BackupManifest::usesHashedFolders(const QDir &folder)
+{
+    return !folder.exists(u"Manifest.mbdb"_s) && folder.exists(u"Manifest.db"_s);
+}
+
+QString BackupManifest::storedFilePath(const QDir &folder, const QString &fileId, bool makeFolders)
+{
+    if (!usesHashedFolders(folder))
+        return folder.absoluteFilePath(fileId);
+    const QString path = folder.absoluteFilePath(fileId.left(2) + u'/' + fileId);
+    if (makeFolders)
+        QDir().mkpath(QFileInfo(path).absolutePath());
+    return path;
+}
+
+void BackupManifest::decryptFile(const QByteArray &key, const QString &sourcePath, const QString &destPath)
+{
+    QFile in(sourcePath);
+    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        fail(trKey("can not open %1. %2").arg(sourcePath, in.errorString()));
+    makeParentFolder(destPath);
+    QFile out(destPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        fail(trKey("can not create %1. %2").arg(destPath, out.errorString()));
+
+    // Stored files and Manifest.db are enciphered with an IV of sixteen zero bytes.
+    const QByteArray iv(16, '\0');
+    QOpenSSLEVPAES aes;
+    if (!aes.init(EVP_aes_256_cbc(), key, iv, false) || aes.updateAll(&in, &out, kBlockSize) < 0
+        || aes.finalAll(&out, kBlockSize) < 0) {
+        // Nothing incomplete is left behind to be taken for the whole file.
+        out.remove();
+        fail(trKey("BackupManifest::decryptFile: decrypt failed. %1").arg(aes.errorString()));
+    }
+    out.close();
+}

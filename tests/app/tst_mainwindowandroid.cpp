@@ -1,0 +1,209 @@
+// The window and Android phones: a phone that arrives through the adb poller is authorised, loaded and shown
+// with its contacts, backed up, unplugged and plugged again; bad phones leave no node; the Wi-Fi dialog.
+// The simulated phone runs in this process; dialog answers are queued in advance.
+
+#include "androidlink.h"
+#include "androidwifiform.h"
+#include "datafolder.h"
+#include "itemmodelcontacts.h"
+#include "itemmodelmaintree.h"
+#include "localdb.h"
+#include "localdbselform.h"
+#include "mainwindow.h"
+#include "messagebox.h"
+#include "simadbd.h"
+#include "simcompanion.h"
+#include "simphone.h"
+#include "temphome.h"
+#include "texts.h"
+
+#include "adbtransport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QTest>
+
+namespace {
+
+QByteArray people(int n)
+{
+    QByteArray cards;
+    for (int i = 0; i < n; ++i)
+        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 "
+                 + QByteArray::number(i) + "\nEND:VCARD\n";
+    return cards;
+}
+
+// The phone, its companion app and its adbd, which the window finds through CONTACT_MOVER_ADB_TCP.
+struct Phone
+{
+    explicit Phone(SimCompanionConfig config = {}, SimAdbdConfig adbConfig = {})
+        : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config), adbd(&phone, adbConfig)
+    {
+        QString error;
+        adbd.listen(0, &error);
+        qputenv("CONTACT_MOVER_ADB_TCP", endpoint().toLatin1());
+    }
+    ~Phone() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
+    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(adbd.port()); }
+    int installs() const { return int(phone.shellHistory().filter(QStringLiteral("pm install")).size()); }
+
+    SimPhone phone;
+    SimCompanion companion;
+    SimAdbd adbd;
+};
+
+_DBItemNode *androidNode(MainWindow &w, const QString &id)
+{
+    return w.treeModel()->findDeviceNode(id, ItemModelMainTree::PlatformAndroid);
+}
+
+} // namespace
+
+class TestMainWindowAndroid : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        installEnglishTranslation(*QCoreApplication::instance());
+        AndroidLink::setPauseOverrideMs(0);
+    }
+    void init() { m_home = std::make_unique<TempHome>(); }
+    void cleanup()
+    {
+        MessageBox::takeShownTexts();
+        m_home.reset();
+    }
+
+    void aPhoneArrivesIsShownBackedUpAndComesBack()
+    {
+        Phone sim;
+        sim.companion.seed(people(300));
+        MainWindow w;
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, sim.endpoint()), 20000);
+        _DBItemNode *node = androidNode(w, sim.endpoint());
+        QCOMPARE(node->name, QStringLiteral("Pixel Sim"));
+        QCOMPARE(w.selectedDbNode(), node);
+        QCOMPARE(w.contactsModel()->contacts().size(), 300);
+        QCOMPARE(w.findChild<QLabel *>(QStringLiteral("lbTotal"))->text(), QStringLiteral("Total:300"));
+        QCOMPARE(sim.installs(), 1);
+        QVERIFY(QFileInfo::exists(AndroidLink::cachePath(sim.endpoint())));
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+
+        LocalDbSelForm::queueAnswer(QStringLiteral("Phone backup"));
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.action("miTreeBackup")->trigger();
+        QCOMPARE(MessageBox::takeShownTexts(),
+                 QStringList{QStringLiteral("Successfully backup 300 contacts to Local Database.")});
+        _DBItemNode *backup = w.treeModel()->findDatabaseNode(QStringLiteral("Phone backup.db"));
+        QVERIFY(backup);
+        QCOMPARE(backup->db->listContacts(0, QString()).size(), 300);
+
+        // Unplugged and back again (the poller finds it at once): loaded afresh, the app already there.
+        QCOMPARE(sim.companion.backupSessions(), 1);
+        sim.adbd.dropConnections();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.companion.backupSessions(), 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, sim.endpoint()), 20000);
+        QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
+        QCOMPARE(androidNode(w, sim.endpoint())->db->listContacts(0, QString()).size(), 300);
+        QCOMPARE(sim.installs(), 1);
+    }
+
+    void aPhoneThatWaitsForTheUserIsRetriedOrAbandoned()
+    {
+        SimAdbdConfig auth;
+        auth.requireAuth = true;
+        auth.acceptKeyAfterMs = -1; // the user has not tapped "Allow" yet
+        Phone sim({}, auth);
+        MessageBox::queueAnswer(MessageBox::Retry);
+        MessageBox::queueAnswer(MessageBox::Abort);
+        MainWindow w;
+        QStringList shown;
+        QTRY_VERIFY_WITH_TIMEOUT((shown += MessageBox::takeShownTexts()).size() == 2, 20000);
+        // Until it is allowed the phone has not said its name: the serial stands in.
+        QVERIFY2(shown.first().contains(QStringLiteral("Can't connect to your Android Phone: %1.").arg(sim.endpoint())),
+                 qPrintable(shown.first()));
+        QVERIFY(!androidNode(w, sim.endpoint()));
+
+        // Allowed at last; plugged in again, it loads without asking.
+        sim.adbd.acceptPendingKeys();
+        sim.adbd.dropConnections();
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, sim.endpoint()), 20000);
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    void badPhonesGetNoNode_data()
+    {
+        QTest::addColumn<QString>("fail");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("close mid batch") << QStringLiteral("close-mid-batch") << QStringLiteral("The remote host closed the connection");
+        QTest::newRow("error reply") << QStringLiteral("error-reply") << QStringLiteral("Simulated failure");
+        QTest::newRow("old version") << QStringLiteral("old-version") << QStringLiteral("3.0.3 needed");
+        QTest::newRow("malformed id") << QStringLiteral("bad-id") << QStringLiteral("Invalid:$ent:1/x/");
+        QTest::newRow("empty line") << QStringLiteral("empty-line") << QStringLiteral("Null command.");
+    }
+    void badPhonesGetNoNode()
+    {
+        QFETCH(QString, fail);
+        QFETCH(QString, message);
+        SimCompanionConfig config;
+        QVERIFY(SimCompanion::parseFail(fail, &config.fail));
+        Phone sim(config);
+        sim.companion.seed(people(30));
+        MessageBox::queueAnswer(MessageBox::Ok);
+        MainWindow w;
+        QStringList shown;
+        QTRY_VERIFY_WITH_TIMEOUT(!(shown += MessageBox::takeShownTexts()).isEmpty(), 20000);
+        QVERIFY2(shown.first().contains(message), qPrintable(shown.first()));
+        QVERIFY(!androidNode(w, sim.endpoint()));
+        LocalDb cache(AndroidLink::cachePath(sim.endpoint()), PContactCombineRule());
+        QVERIFY(cache.listContacts(0, QString()).isEmpty());
+        // The window goes on: the Wi-Fi command still opens its dialog (cancelled here).
+        QVERIFY(w.action("miToolsConnectViaWiFi")->isEnabled());
+    }
+
+    void wifiDialog()
+    {
+        Phone sim;
+        sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
+        sim.companion.seed(people(2));
+        QString error;
+        QVERIFY(sim.companion.listenWifi(0, &error));
+        MainWindow w;
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, sim.endpoint()), 20000); // the same phone over USB
+
+        // Wrong input stays in the dialog; an address where nobody listens is a timeout; then a good one.
+        quint16 closedPort = 0;
+        adbsocket::closeFd(adbsocket::listenLoopback(0, &closedPort, &error));
+        qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(closedPort));
+        AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1:48888"));
+        AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1"));
+        MessageBox::queueAnswer(MessageBox::Ok);
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.miToolsConnectViaWiFi();
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.at(0), QStringLiteral("Input Error. Please input the correct WiFi connection info."));
+        QVERIFY2(shown.at(1).contains(QLatin1String("Connection Timeout.Please make sure")), qPrintable(shown.at(1)));
+        QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
+
+        qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(sim.companion.wifiPort()));
+        AndroidLink::setPauseOverrideMs(300); // the app opens its session port after our request
+        AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1 "));
+        w.miToolsConnectViaWiFi();
+        AndroidLink::setPauseOverrideMs(0);
+        qunsetenv("CONTACT_MOVER_WIFI_PORT");
+        _DBItemNode *wifi = androidNode(w, QStringLiteral("Pixel Sim")); // a Wi-Fi phone's id is its name
+        QVERIFY(wifi);
+        QCOMPARE(wifi->db->listContacts(0, QString()).size(), 2);
+        QCOMPARE(w.selectedDbNode(), wifi);
+        QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 2);
+    }
+};
+
+QTEST_MAIN(TestMainWindowAndroid)
+#include "tst_mainwindowandroid.moc"

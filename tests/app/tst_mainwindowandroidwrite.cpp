@@ -1,0 +1,239 @@
+// The window writing to Android phones: Android to Android and Restore Contacts to Android between simulated
+// phones found by the adb poller, a transfer that fails halfway (the phone is reloaded, the database untouched),
+// and deleting contacts on a phone. Dialog answers are queued in advance.
+
+#include "androidlink.h"
+#include "combinerule.h"
+#include "contactfixtures.h"
+#include "datafolder.h"
+#include "datasourceselform.h"
+#include "itemmodelcontacts.h"
+#include "itemmodelmaintree.h"
+#include "localdb.h"
+#include "mainwindow.h"
+#include "messagebox.h"
+#include "simadbd.h"
+#include "simcompanion.h"
+#include "simphone.h"
+#include "temphome.h"
+#include "texts.h"
+
+#include <QAction>
+#include <QCryptographicHash>
+#include <QTest>
+#include <QTreeView>
+
+using fixtures::person;
+
+namespace {
+
+QByteArray people(int n)
+{
+    QByteArray cards;
+    for (int i = 0; i < n; ++i)
+        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 "
+                 + QByteArray::number(i) + "\nEND:VCARD\n";
+    return cards;
+}
+
+struct Phone
+{
+    explicit Phone(const QString &name, SimCompanionConfig config = {})
+        : phone(name, name.toUpper().remove(u' ')), companion(&phone, config), adbd(&phone, {})
+    {
+        QString error;
+        adbd.listen(0, &error);
+        // The app is there already: two phones arriving together install in parallel, which is not what these
+        // tests are about.
+        phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
+    }
+    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(adbd.port()); }
+    QStringList names() const
+    {
+        QStringList n;
+        for (const SimContact &c : companion.store().contacts())
+            n << c.name;
+        n.sort();
+        return n;
+    }
+
+    SimPhone phone;
+    SimCompanion companion;
+    SimAdbd adbd;
+};
+
+// The window's adb poller watches these phones.
+struct Watched
+{
+    explicit Watched(const QStringList &endpoints) { qputenv("CONTACT_MOVER_ADB_TCP", endpoints.join(u',').toLatin1()); }
+    ~Watched() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
+};
+
+_DBItemNode *androidNode(MainWindow &w, const QString &id)
+{
+    return w.treeModel()->findDeviceNode(id, ItemModelMainTree::PlatformAndroid);
+}
+
+void select(MainWindow &w, _ItemNode *node)
+{
+    w.findChild<QTreeView *>(QStringLiteral("treeMain"))
+        ->selectionModel()
+        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
+}
+
+// Queues the pick of a target phone in the device dialog, which lists the Android nodes in tree order.
+void pickTarget(MainWindow &w, const QString &id, const QString &excluded = QString())
+{
+    int row = 0;
+    for (_DBItemNode *node : w.treeModel()->deviceNodes(ItemModelMainTree::PlatformAndroid)) {
+        if (node->id == excluded)
+            continue;
+        if (node->id == id)
+            break;
+        ++row;
+    }
+    DataSourceSelForm::queueAnswer(row);
+}
+
+_DBItemNode *localDatabase(MainWindow &w, const QString &fileName)
+{
+    return w.treeModel()->findDatabaseNode(fileName);
+}
+
+void createDatabase(const QString &fileName, int contacts)
+{
+    LocalDb db(LocalDbFiles::pathFor(fileName), PContactCombineRule(new LocalDbCombineRule));
+    db.createFromTemplate();
+    for (int i = 0; i < contacts; ++i)
+        db.saveContactWithMerge(person(QStringLiteral("Db%1").arg(i), QStringLiteral("Person"), QStringLiteral("777 %1").arg(i)));
+}
+
+QByteArray fileHash(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+}
+
+} // namespace
+
+class TestMainWindowAndroidWrite : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        installEnglishTranslation(*QCoreApplication::instance());
+        AndroidLink::setPauseOverrideMs(0);
+    }
+    void init()
+    {
+        m_home = std::make_unique<TempHome>();
+        QDir().mkpath(DataFolder::localDbDir());
+    }
+    void cleanup()
+    {
+        MessageBox::takeShownTexts();
+        m_home.reset();
+    }
+
+    void androidToAndroidAndRestoreToAndroid()
+    {
+        Phone a(QStringLiteral("Phone A")), b(QStringLiteral("Phone B"));
+        a.companion.seed(people(5));
+        b.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Person1;Test;;;\nTEL;TYPE=WORK:999\nEND:VCARD\n");
+        createDatabase(QStringLiteral("Office.db"), 2);
+        const QByteArray dbBefore = fileHash(LocalDbFiles::pathFor(QStringLiteral("Office.db")));
+        Watched watched({a.endpoint(), b.endpoint()});
+        MainWindow w;
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, a.endpoint()) && androidNode(w, b.endpoint()), 20000);
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+
+        select(w, androidNode(w, a.endpoint()));
+        QVERIFY(w.action("miTreeA2A")->isEnabled());
+        pickTarget(w, b.endpoint(), a.endpoint());
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.action("miTreeA2A")->trigger();
+        QCOMPARE(MessageBox::takeShownTexts(),
+                 QStringList{QStringLiteral("Successfully transferred 4 contacts to Android,with 1 repeated contacts merged.")});
+        QCOMPARE(b.names(), a.names());
+        QCOMPARE(w.selectedDbNode(), androidNode(w, b.endpoint()));
+        QCOMPARE(w.contactsModel()->contacts().size(), 5);
+
+        select(w, localDatabase(w, QStringLiteral("Office.db")));
+        QVERIFY(w.action("miFileDB2A")->isEnabled());
+        pickTarget(w, b.endpoint());
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.action("miFileDB2A")->trigger();
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("Successfully transferred 2 contacts to Android.")});
+        QCOMPARE(b.companion.store().contactCount(), 7);
+        QVERIFY(b.names().contains(QStringLiteral("Db1 Person")));
+        QCOMPARE(androidNode(w, b.endpoint())->db->listContacts(0, QString()).size(), 7);
+        QCOMPARE(fileHash(LocalDbFiles::pathFor(QStringLiteral("Office.db"))), dbBefore);
+    }
+
+    void aTransferThatFailsReloadsThePhone()
+    {
+        SimCompanionConfig dropping;
+        dropping.fail = SimCompanionConfig::Fail::CloseMidRestore;
+        Phone b(QStringLiteral("Phone B"), dropping);
+        b.companion.seed(people(1));
+        createDatabase(QStringLiteral("Many.db"), 25);
+        const QByteArray dbBefore = fileHash(LocalDbFiles::pathFor(QStringLiteral("Many.db")));
+        Watched watched({b.endpoint()});
+        MainWindow w;
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, b.endpoint()), 20000);
+
+        select(w, localDatabase(w, QStringLiteral("Many.db")));
+        pickTarget(w, b.endpoint());
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.action("miTreeDB2A")->trigger();
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(QStringLiteral("The remote host closed the connection")), qPrintable(shown.first()));
+        // The first batch of 20 reached the phone; the reloaded node shows exactly what the phone holds.
+        QCOMPARE(b.companion.store().contactCount(), 21);
+        _DBItemNode *node = androidNode(w, b.endpoint());
+        QVERIFY(node);
+        QCOMPARE(node->db->listContacts(0, QString()).size(), 21);
+        QCOMPARE(b.companion.backupSessions(), 2);
+        QCOMPARE(fileHash(LocalDbFiles::pathFor(QStringLiteral("Many.db"))), dbBefore);
+    }
+
+    void deletingContactsOnAPhone()
+    {
+        Phone b(QStringLiteral("Phone B"));
+        b.companion.seed(people(3));
+        Watched watched({b.endpoint()});
+        MainWindow w;
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, b.endpoint()), 20000);
+        QCOMPARE(w.contactsModel()->contacts().size(), 3);
+
+        const QString first = w.contactsModel()->contacts().first().full_name;
+        w.findChild<QTreeView *>(QStringLiteral("treeContacts"))
+            ->selectionModel()
+            ->select(w.contactsModel()->indexOfRow(0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        MessageBox::queueAnswer(MessageBox::Yes);
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.action("miContactDel")->trigger();
+        QCOMPARE(MessageBox::takeShownTexts(),
+                 (QStringList{QStringLiteral("Confirm to delete selected contacts?"), QStringLiteral("Successfully deleted contact.")}));
+        // The phone does not answer a delete: wait for its store.
+        QTRY_COMPARE_WITH_TIMEOUT(b.companion.store().contactCount(), 2, 10000);
+        QVERIFY(!b.names().contains(first));
+
+        // Clearing the phone.
+        select(w, androidNode(w, b.endpoint()));
+        MessageBox::queueAnswer(MessageBox::Yes);
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.action("miTreeDel")->trigger();
+        QCOMPARE(MessageBox::takeShownTexts().first(), QStringLiteral("Confirm to clear all Android Contacts?"));
+        QTRY_COMPARE_WITH_TIMEOUT(b.companion.store().contactCount(), 0, 10000);
+        QVERIFY(w.contactsModel()->contacts().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMainWindowAndroidWrite)
+#include "tst_mainwindowandroidwrite.moc"

@@ -1,0 +1,223 @@
+// The command line tool writing to phones: transfer, delete, set-group and add against phone-sim processes,
+// checked in the phones' store files.
+
+#include "combinerule.h"
+#include "contactfixtures.h"
+#include "datafolder.h"
+#include "localdb.h"
+#include "temphome.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+using fixtures::person;
+
+class TestCliTransfer : public QObject
+{
+    Q_OBJECT
+
+    struct Result
+    {
+        int code;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    // A running phone-sim; ended when the test lets go of it.
+    struct PhoneSim
+    {
+        QProcess process;
+        QString serial;
+        QString store;
+
+        bool start(const TempHome &home, const QString &name, const QByteArray &seed, const QStringList &extra = {})
+        {
+            store = home.filePath(name + QStringLiteral(".json"));
+            const QString seedFile = home.filePath(name + QStringLiteral(".vcf"));
+            QFile f(seedFile);
+            if (!f.open(QIODevice::WriteOnly))
+                return false;
+            f.write(seed);
+            f.close();
+            process.start(QStringLiteral(PHONE_SIM_EXE), QStringList{QStringLiteral("--name"), name, QStringLiteral("--adb-port"),
+                                                                    QStringLiteral("0"), QStringLiteral("--store"), store,
+                                                                    QStringLiteral("--seed"), seedFile} + extra);
+            QByteArray out;
+            if (!process.waitForStarted()
+                || !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
+                return false;
+            for (const QByteArray &line : out.split('\n'))
+                if (line.startsWith("CONTACT_MOVER_ADB_TCP="))
+                    serial = QString::fromLatin1(line.mid(line.indexOf('=') + 1));
+            return true;
+        }
+        ~PhoneSim()
+        {
+            process.terminate();
+            if (!process.waitForFinished(10000))
+                process.kill();
+        }
+        // name → the contact's rows other than its name, as "type:fields".
+        QMap<QString, QStringList> contents() const
+        {
+            QFile f(store);
+            if (!f.open(QIODevice::ReadOnly))
+                return {};
+            QMap<QString, QStringList> out;
+            for (const QJsonValue &c : QJsonDocument::fromJson(f.readAll())[QStringLiteral("contacts")].toArray()) {
+                QStringList rows;
+                for (const QJsonValue &r : c[QStringLiteral("rows")].toArray()) {
+                    if (r[QStringLiteral("type")].toInt() == 1)
+                        continue;
+                    QStringList fields;
+                    for (const QJsonValue &v : r[QStringLiteral("fields")].toArray())
+                        fields << v.toString();
+                    rows << QStringLiteral("%1:%2").arg(r[QStringLiteral("type")].toInt()).arg(fields.join(u'|'));
+                }
+                rows.sort();
+                out.insert(c[QStringLiteral("name")].toString(), rows);
+            }
+            return out;
+        }
+    };
+
+    Result cli(const TempHome &home, const QStringList &phones, const QStringList &args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("0"));
+        env.insert(QStringLiteral("CONTACT_MOVER_ADB_TCP"), phones.join(u','));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
+        if (!p.waitForFinished(30000))
+            return {-1, {}, "timed out"};
+        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    }
+
+    // The cache _id of the phone's contact of that name, as "list" prints it.
+    qint64 contactId(const TempHome &home, const PhoneSim &phone, const QString &name)
+    {
+        const Result r = cli(home, {phone.serial}, {QStringLiteral("list"), QStringLiteral("--device"), phone.serial, QStringLiteral("--json")});
+        for (const QJsonValue &c : QJsonDocument::fromJson(r.out).array())
+            if (c[QStringLiteral("full_name")].toString() == name)
+                return c[QStringLiteral("_id")].toInteger();
+        return 0;
+    }
+
+    static QByteArray cards(int n, const char *prefix)
+    {
+        QByteArray out;
+        for (int i = 0; i < n; ++i)
+            out += "BEGIN:VCARD\nVERSION:3.0\nN:" + QByteArray(prefix) + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 "
+                   + QByteArray::number(i) + "\nEND:VCARD\n";
+        return out;
+    }
+
+private Q_SLOTS:
+    void transferBetweenPhonesAndFromADatabase()
+    {
+        TempHome home;
+        PhoneSim a, b;
+        QVERIFY(a.start(home, QStringLiteral("Phone A"), cards(3, "A")));
+        QVERIFY(b.start(home, QStringLiteral("Phone B"), "BEGIN:VCARD\nVERSION:3.0\nN:A1;Test;;;\nTEL;TYPE=WORK:999\nEND:VCARD\n"));
+        const QStringList both{a.serial, b.serial};
+
+        Result r = cli(home, both, {QStringLiteral("transfer"), QStringLiteral("--device"), a.serial, QStringLiteral("--to"), b.serial});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.out, QByteArray("Successfully transferred 2 contacts to Android,with 1 repeated contacts merged.\n"));
+        QMap<QString, QStringList> expected = a.contents();
+        expected[QStringLiteral("Test A1")] = QStringList{QStringLiteral("3:mobile||555 1"), QStringLiteral("3:work||999")};
+        QCOMPARE(b.contents(), expected);
+
+        // From a local database, one chosen contact; the database is only read.
+        {
+            QDir().mkpath(DataFolder::localDbDir());
+            LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Office.db")), PContactCombineRule(new LocalDbCombineRule));
+            db.createFromTemplate();
+            db.saveContactWithMerge(person(QStringLiteral("Dora"), QStringLiteral("Dee"), QStringLiteral("+49 1")));
+            db.saveContactWithMerge(person(QStringLiteral("Emil"), QStringLiteral("Eck"), QStringLiteral("+49 2")));
+        }
+        const QString dbPath = LocalDbFiles::pathFor(QStringLiteral("Office.db"));
+        QFile dbFile(dbPath);
+        QVERIFY(dbFile.open(QIODevice::ReadOnly));
+        const QByteArray dbBefore = dbFile.readAll();
+        dbFile.close();
+        r = cli(home, {b.serial}, {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Office"), QStringLiteral("--to"),
+                                   b.serial, QStringLiteral("--contacts"), QStringLiteral("2")});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.out, QByteArray("Successfully transferred 1 contacts to Android.\n"));
+        expected.insert(QStringLiteral("Emil Eck"), {QStringLiteral("3:mobile||+49 2")});
+        QCOMPARE(b.contents(), expected);
+        QVERIFY(dbFile.open(QIODevice::ReadOnly));
+        QCOMPARE(dbFile.readAll(), dbBefore);
+
+        QCOMPARE(cli(home, both, {QStringLiteral("transfer"), QStringLiteral("--device"), b.serial, QStringLiteral("--to"), b.serial}).code, 2);
+        QCOMPARE(cli(home, both, {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Office")}).code, 2);
+    }
+
+    void deleteRegroupAndAddOnAPhone()
+    {
+        TempHome home;
+        PhoneSim b;
+        QVERIFY(b.start(home, QStringLiteral("Phone B"), cards(3, "B")));
+
+        const qint64 b1 = contactId(home, b, QStringLiteral("Test B1"));
+        QVERIFY(b1 > 0);
+        Result r = cli(home, {b.serial}, {QStringLiteral("set-group"), QStringLiteral("--device"), b.serial, QStringLiteral("--contacts"),
+                                          QString::number(b1), QStringLiteral("--group"), QStringLiteral("Golf")});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.out, QByteArray("Successfuly set Contact Group\n"));
+        QVERIFY(b.contents().value(QStringLiteral("Test B1")).contains(QStringLiteral("7:Golf")));
+        r = cli(home, {b.serial}, {QStringLiteral("set-group"), QStringLiteral("--device"), b.serial, QStringLiteral("--contacts"),
+                                   QString::number(contactId(home, b, QStringLiteral("Test B1"))), QStringLiteral("--none")});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(b.contents().value(QStringLiteral("Test B1")), QStringList{QStringLiteral("3:mobile||555 1")});
+
+        r = cli(home, {b.serial}, {QStringLiteral("delete"), QStringLiteral("--device"), b.serial, QStringLiteral("--contacts"),
+                                   QString::number(contactId(home, b, QStringLiteral("Test B0")))});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.out, QByteArray("Successfully deleted contact.\n"));
+        // The phone does not answer a delete batch; its store follows a moment later.
+        QTRY_VERIFY_WITH_TIMEOUT(!b.contents().contains(QStringLiteral("Test B0")), 10000);
+
+        const QString vcf = home.filePath(QStringLiteral("new.vcf"));
+        QFile f(vcf);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("BEGIN:VCARD\nVERSION:3.0\nN:Neu;Nina;;;\nTEL;TYPE=CELL:+49 30 1\nEMAIL:nina@example.org\nEND:VCARD\n");
+        f.close();
+        r = cli(home, {b.serial}, {QStringLiteral("add"), QStringLiteral("--device"), b.serial, QStringLiteral("--vcf"), vcf});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(b.contents().value(QStringLiteral("Nina Neu")),
+                 (QStringList{QStringLiteral("3:mobile||+49 30 1"), QStringLiteral("4:home||nina@example.org")}));
+    }
+
+    void aTransferThatFailsHalfway()
+    {
+        TempHome home;
+        PhoneSim c;
+        QVERIFY(c.start(home, QStringLiteral("Phone C"), QByteArray(), {QStringLiteral("--fail"), QStringLiteral("close-mid-restore")}));
+        QDir().mkpath(DataFolder::localDbDir());
+        {
+            LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Many.db")), PContactCombineRule(new LocalDbCombineRule));
+            db.createFromTemplate();
+            for (int i = 0; i < 25; ++i)
+                db.saveContactWithMerge(person(QStringLiteral("M%1").arg(i), QStringLiteral("Test"), QStringLiteral("1%1").arg(i)));
+        }
+        const Result r = cli(home, {c.serial}, {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"),
+                                                QStringLiteral("--to"), c.serial});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("The remote host closed the connection"), r.err.constData());
+        QCOMPARE(c.contents().size(), 20);
+        // The cache was loaded again from the phone after the failure.
+        LocalDb cache(DataFolder::androidCacheDir() + QLatin1Char('/') + c.serial, PContactCombineRule(new LocalDbCombineRule));
+        QCOMPARE(cache.listContacts(0, QString()).size(), 20);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliTransfer)
+#include "tst_clitransfer.moc"

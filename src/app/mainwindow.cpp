@@ -192,21 +192,21 @@ void MainWindow::buildLayout()
 
 void MainWindow::buildActions()
 {
-    for (const CommandSpec &spec : kCommands) {
-        auto *action = new QAction(trKey(spec.text), this);
-        action->setObjectName(QLatin1String(spec.slot));
-        if (*spec.icon)
-            action->setIcon(QIcon(QLatin1String(spec.icon)));
+    for (const CommandSpec &command : kCommands) {
+        auto *action = new QAction(trKey(command.text), this);
+        action->setObjectName(QLatin1String(command.slot));
+        if (*command.icon)
+            action->setIcon(QIcon(QLatin1String(command.icon)));
         // Connect by slot name; a command without a slot in this window stays disabled until its work exists.
-        const QByteArray signature = QByteArray(spec.slot) + "()";
+        const QByteArray signature = QByteArray(command.slot) + "()";
         const int index = metaObject()->indexOfSlot(signature.constData());
         if (index >= 0)
-            connect(action, &QAction::triggered, this, [this, name = QByteArray(spec.slot)] {
+            connect(action, &QAction::triggered, this, [this, name = QByteArray(command.slot)] {
                 QMetaObject::invokeMethod(this, name.constData());
             });
         else
             action->setProperty("unavailable", true);
-        m_actions.insert(QByteArray(spec.slot), action);
+        m_actions.insert(QByteArray(command.slot), action);
     }
     for (const char *slot : kWaitingForDeviceLinks)
         action(slot)->setProperty("unavailable", true);

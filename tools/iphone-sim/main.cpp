@@ -95,10 +95,10 @@ int main(int argc, char **argv)
     first.batchSize = batch;
     if (!sim.addDevice(first, &error))
         return usageError(error);
-    for (const QString &spec : parser.values(device)) {
-        const QStringList f = spec.split(u',');
+    for (const QString &entry : parser.values(device)) {
+        const QStringList f = entry.split(u',');
         if (f.size() < 3 || f.size() > 4)
-            return usageError(u"--device wants UDID,NAME,STORE.json[,SEED.vcf]: %1"_s.arg(spec));
+            return usageError(u"--device wants UDID,NAME,STORE.json[,SEED.vcf]: %1"_s.arg(entry));
         SimDeviceConfig more;
         more.udid = f[0];
         more.name = f[1];
@@ -111,10 +111,10 @@ int main(int argc, char **argv)
         if (!sim.addDevice(more, &error))
             return usageError(error);
     }
-    for (const QString &spec : parser.values(networkDevice)) {
-        const QStringList f = spec.split(u',');
+    for (const QString &entry : parser.values(networkDevice)) {
+        const QStringList f = entry.split(u',');
         if (f.size() != 2)
-            return usageError(u"--network-device wants UDID,NAME: %1"_s.arg(spec));
+            return usageError(u"--network-device wants UDID,NAME: %1"_s.arg(entry));
         SimDeviceConfig wifi;
         wifi.udid = f[0];
         wifi.name = f[1];

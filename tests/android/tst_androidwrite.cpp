@@ -191,7 +191,8 @@ struct SimulatedPhone
     QMap<QString, QStringList> contents() const
     {
         QMap<QString, QStringList> out;
-        for (const SimContact &c : companion.store().contacts()) {
+        const SimContactStore store = companion.store();
+        for (const SimContact &c : store.contacts()) {
             QStringList rows;
             for (const SimRow &r : c.rows)
                 if (r.type != 1)

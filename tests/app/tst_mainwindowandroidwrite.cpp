@@ -51,7 +51,8 @@ struct Phone
     QStringList names() const
     {
         QStringList n;
-        for (const SimContact &c : companion.store().contacts())
+        const SimContactStore store = companion.store();
+        for (const SimContact &c : store.contacts())
             n << c.name;
         n.sort();
         return n;

@@ -8,6 +8,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -56,12 +58,16 @@ class TestKeepAwake : public QObject
     QProcess m_bus;
     QString m_address;
     QThread m_serviceThread;
+    std::vector<std::unique_ptr<QObject>> m_services; // destroyed once their thread has stopped
+    QStringList m_connections;
 
     // Registers a service object on its own connection, served from a thread of its own: the program's calls
     // block their caller, so the answers must come from elsewhere.
     bool serve(QObject *service, const QString &name, const QString &path)
     {
+        m_services.emplace_back(service);
         service->moveToThread(&m_serviceThread);
+        m_connections << name;
         QDBusConnection c = QDBusConnection::connectToBus(m_address, name);
         return c.isConnected() && c.registerService(name)
                && c.registerObject(path, service, QDBusConnection::ExportAllSlots);
@@ -92,8 +98,11 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
+        for (const QString &name : std::as_const(m_connections))
+            QDBusConnection::disconnectFromBus(name);
         m_serviceThread.quit();
         m_serviceThread.wait();
+        m_services.clear();
         m_bus.kill();
         m_bus.waitForFinished();
     }

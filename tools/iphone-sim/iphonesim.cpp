@@ -5,6 +5,7 @@
 
 #include "simcerts.h"
 #include "simchannel.h"
+#include "threadgroup.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -53,52 +54,9 @@ bool recvExact(int fd, char *buffer, size_t n)
 
 } // namespace
 
-// Connection threads, all joined before the simulator goes; finished ones are reaped as new ones start.
-class IPhoneSim::Threads
+// Connection threads, all joined before the simulator goes.
+class IPhoneSim::Threads : public ThreadGroup
 {
-public:
-    ~Threads() { joinAll(); }
-    void start(std::function<void()> fn)
-    {
-        auto done = std::make_shared<std::atomic<bool>>(false);
-        std::lock_guard lock(m_mutex);
-        for (auto it = m_threads.begin(); it != m_threads.end();) {
-            if (*it->done) {
-                it->thread.join();
-                it = m_threads.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        m_threads.push_back({std::thread([fn = std::move(fn), done] {
-                                 fn();
-                                 *done = true;
-                             }),
-                             done});
-    }
-    void joinAll()
-    {
-        for (;;) {
-            std::list<Entry> taken;
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_threads.empty())
-                    return;
-                taken.swap(m_threads);
-            }
-            for (Entry &e : taken)
-                e.thread.join();
-        }
-    }
-
-private:
-    struct Entry
-    {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::mutex m_mutex;
-    std::list<Entry> m_threads;
 };
 
 QStringList IPhoneSim::failModes()

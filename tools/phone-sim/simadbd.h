@@ -1,7 +1,7 @@
 #pragma once
 
 #include "adbprotocol.h"
-#include "simthreads.h"
+#include "threadgroup.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "simcontacts.h"
-#include "simthreads.h"
+#include "threadgroup.h"
 
 #include <QHash>
 #include <QStringList>

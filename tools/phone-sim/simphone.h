@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simthreads.h"
+#include "threadgroup.h"
 
 #include <QByteArray>
 #include <QJsonValue>

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-// Threads of the simulated phone that must all be joined before their owner goes; finished ones are reaped as
+// Threads of a simulator that must all be joined before their owner goes; finished ones are reaped as
 // new ones start, so a long-running simulator does not pile them up.
 class ThreadGroup
 {

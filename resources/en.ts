@@ -567,6 +567,10 @@
         <source>Total:%1</source>
         <translation>Total:%1</translation>
     </message>
+    <message>
+        <source>To begin, connect a phone, or import a contact file or an iPhone backup.</source>
+        <translation>To begin, connect a phone, or import a contact file or an iPhone backup.</translation>
+    </message>
     <!-- progress dialog and backup into a local database -->
     <message>
         <source>Progress:%1%</source>

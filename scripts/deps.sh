@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev libplist-dev libimobiledevice-dev libusbmuxd-dev libusb-1.0-0-dev libssl-dev
   # tests and tools
   adb libimobiledevice-utils sqlite3 poppler-utils xvfb xauth dbus-daemon
+  dpkg-dev desktop-file-utils    # the Debian package: dependencies found by dpkg-shlibdeps, menu entry checked
   python3 python3-cryptography   # the second backup reader (tools/backup-maker/verify-backup.py)
 )
 

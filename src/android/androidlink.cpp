@@ -2,9 +2,7 @@
 
 #include "datafolder.h"
 
-#include <QCryptographicHash>
 #include <QThread>
-#include <QUrl>
 
 #include <atomic>
 
@@ -54,17 +52,7 @@ void pause(int ms)
 
 QString cacheFileName(const QString &deviceId)
 {
-    QString name = QString::fromLatin1(QUrl::toPercentEncoding(deviceId, ":"));
-    if (name.isEmpty())
-        name = QStringLiteral("%empty"); // no encoded id looks like this
-    if (name.startsWith(QLatin1Char('.')))
-        name = QStringLiteral("%2E") + name.mid(1);
-    // File names hold at most 255 bytes: keep the start readable and make the rest unique.
-    constexpr int kMaxName = 160;
-    if (name.size() > kMaxName)
-        name = name.left(kMaxName - 41) + QLatin1Char('~')
-               + QString::fromLatin1(QCryptographicHash::hash(deviceId.toUtf8(), QCryptographicHash::Sha1).toHex());
-    return name;
+    return DataFolder::cacheFileName(deviceId);
 }
 
 QString cachePath(const QString &deviceId)

@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -85,13 +86,6 @@ constexpr CommandSpec kCommands[] = {
     {"miExit", "Exit", ":/res/exit.png"},
 };
 
-// Transfers need the device links' writing workers; until those are part of the program the commands are shown
-// but stay disabled, while the target choice behind them already works.
-constexpr const char *kWaitingForDeviceLinks[] = {
-    "miTreeI2I", "miContactI2I", "miFileI2I",
-    "miTreeA2I", "miContactA2I", "miFileA2I",
-    "miTreeDB2I", "miContactDB2I", "miFileDB2I"};
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
@@ -108,11 +102,38 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     loadInitialNodes();
     updateActions();
     resize(1100, 700);
+    restoreWindowSize();
+    selectNode(m_treeModel->databasesRoot());
+    // What to do first, until the user does something else with the window.
+    statusBar()->showMessage(trKey("To begin, connect a phone, or import a contact file or an iPhone backup."));
     setUpAndroidLink();
     setUpIosLink();
 }
 
 MainWindow::~MainWindow() = default;
+
+namespace {
+// The window's size and place, kept in the data folder beside the databases.
+QString windowSettingsPath()
+{
+    return DataFolder::root() + QStringLiteral("/window.ini");
+}
+} // namespace
+
+void MainWindow::restoreWindowSize()
+{
+    const QSettings settings(windowSettingsPath(), QSettings::IniFormat);
+    const QByteArray geometry = settings.value(QStringLiteral("geometry")).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QSettings settings(windowSettingsPath(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    QMainWindow::closeEvent(event);
+}
 
 QAction *MainWindow::action(const char *slotName) const
 {
@@ -208,8 +229,6 @@ void MainWindow::buildActions()
             action->setProperty("unavailable", true);
         m_actions.insert(QByteArray(command.slot), action);
     }
-    for (const char *slot : kWaitingForDeviceLinks)
-        action(slot)->setProperty("unavailable", true);
     action("miNewContact")->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
     action("miExit")->setProperty("unavailable", QVariant());
     connect(action("miExit"), &QAction::triggered, this, &QWidget::close);

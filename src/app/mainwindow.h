@@ -83,11 +83,20 @@ public Q_SLOTS:
     void miContactDel();
     void miTreeDel();
     void miFileDelete();
+    // Adding, editing and grouping contacts (mainwindowedit.cpp).
+    void miNewContact();
+    void miContactEdit();
+    void miContactSetGroup();
     // Contact files (mainwindowfiles.cpp).
     void miImport();
+    // iTunes backups (mainwindowitunes.cpp).
+    void miFromiTunes();
     void miTreeExport();
     void miContactExport();
     void miFileExport();
+    void miTreePrint();
+    void miContactPrint();
+    void miFilePrint();
     void miTreeUnmount();
     void miOpenFolder();
 
@@ -98,6 +107,8 @@ public Q_SLOTS:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    // The size the user gave the window last time is kept when it closes.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     enum Platform { PlatformNone = 0, PlatformIos = 1, PlatformAndroid = 2 };
@@ -110,6 +121,7 @@ private:
     void setUpAndroidLink();
     // The iOS device notifier (mainwindowios.cpp).
     void setUpIosLink();
+    void restoreWindowSize();
     void updateActions();
 
     // Contacts the commands act on.
@@ -127,6 +139,9 @@ private:
     _DBItemNode *selectOrCreateLocalDb(const QString &suggestedName);
     void backupContacts(const QList<pim::Contact> &contacts);
     void deleteContacts(_DBItemNode *node, const QList<pim::Contact> &contacts);
+    // Runs the edit dialog on a contact of the node (an empty one to add a contact), stores the changes and sends
+    // them to the node's device; on a failed send the device is reloaded.
+    void editContact(_DBItemNode *node, const pim::Contact &contact);
     // Asks for a target device of a platform (excluding one id); null when nothing was chosen.
     _DBItemNode *chooseTargetDevice(int platform, const QString &excludedId);
     void transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId);
@@ -134,8 +149,16 @@ private:
     // Sends the deletion of contacts already deleted from an Android node's cache; on failure or cancel the phone
     // is reloaded. False when it was not sent.
     bool sendAndroidDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts);
+    // The same for the device node of either platform; true for a database node or nothing to send.
+    bool sendDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts);
     // Rebuilds an Android node's cache from its phone after a failed or cancelled write; the node is replaced.
     void reloadAndroidDevice(_DBItemNode *node);
+    // Sends to an iPhone what the caller already applied to its cache: one contact's change records and/or the
+    // deletion of contacts. On failure or cancel the iPhone is loaded again from scratch. False when not sent.
+    bool sendIosChanges(const QString &udid, LocalDb *cache, const pim::Contact &contact,
+                        const QList<pim::ChangeRecord> &changes, const QList<pim::Contact> &toDelete);
+    // Rebuilds an iOS node's cache from its iPhone (a virtual one is only refreshed); the node is replaced.
+    void reloadIosDevice(_DBItemNode *node);
     void removeDeviceNode(_DBItemNode *node);
 
     MyTreeView *m_treeMain = nullptr;

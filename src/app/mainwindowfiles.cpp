@@ -1,13 +1,17 @@
-// The window's contact-file commands: import a file into a local database, export contacts to a file.
+// The window's contact-file commands: import a file into a local database, export contacts to a file, print
+// contacts.
 
 #include "mainwindow.h"
 
+#include "contactsprinter.h"
+#include "contactsprintpreview.h"
 #include "exporttofilethread.h"
 #include "filedialogs.h"
 #include "fileformats.h"
 #include "importcontactstolocalthread.h"
 #include "itemmodelmaintree.h"
 #include "localdb.h"
+#include "messagebox.h"
 #include "progressform.h"
 #include "texts.h"
 
@@ -24,9 +28,10 @@ QList<const fileio::FileFormat *> offeredFormats(bool import)
 {
     QList<const fileio::FileFormat *> formats;
     for (const fileio::FileFormat &format : fileio::fileFormats()) {
-        const bool available = import
-                                   ? format.importKind != 0 && fileio::createImporter(format.importKind)
-                                   : format.exportKind != 0 && fileio::createExporter(format.exportKind, {});
+        const bool available =
+            import ? format.importKind != 0 && fileio::createImporter(format.importKind)
+                   : fileio::isPrinted(format) ||
+                         (format.exportKind != 0 && fileio::createExporter(format.exportKind, {}));
         if (available)
             formats.append(&format);
     }
@@ -65,6 +70,16 @@ void exportToFile(QWidget *parent, const QList<pim::Contact> &contacts)
     // The chosen filter decides the format; its extension is added to a name that has none.
     if (QFileInfo(path).suffix().isEmpty())
         path += QLatin1String(format->extension);
+    if (fileio::isPrinted(*format)) {
+        // The cards are painted into the PDF on this thread; the file appears only when complete.
+        try {
+            const int count = ContactsPrinter(contacts).writePdf(path);
+            MessageBox::information(parent, trKey("IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE").arg(count));
+        } catch (const std::exception &e) {
+            MessageBox::error(parent, QString::fromUtf8(e.what()));
+        }
+        return;
+    }
     ProgressForm form(trKey("IDS_STARTING_EXPORT_CONTACTS_TO_FILE"), parent);
     ExportToFileThread worker(contacts, format->exportKind, path, &form);
     form.runWorker(&worker);
@@ -104,4 +119,19 @@ void MainWindow::miContactExport()
 void MainWindow::miFileExport()
 {
     contactsSelected() ? miContactExport() : miTreeExport();
+}
+
+void MainWindow::miTreePrint()
+{
+    ContactsPrintPreview(this).print(nodeContacts());
+}
+
+void MainWindow::miContactPrint()
+{
+    ContactsPrintPreview(this).print(selectedContacts());
+}
+
+void MainWindow::miFilePrint()
+{
+    contactsSelected() ? miContactPrint() : miTreePrint();
 }

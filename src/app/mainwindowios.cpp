@@ -1,15 +1,60 @@
-// The window's iOS link: the device notifier and an iPhone's arrival.
+// The window's iOS link: the device notifier, an iPhone's arrival (loading its contacts into its cache), and the
+// writes to an iPhone (transfers, edits, deletions) with the reload that follows a failed one.
 
 #include "mainwindow.h"
 
+#include "datafolder.h"
+#include "ioscontactcombinerule.h"
+#include "iossendchangesthread.h"
+#include "iossynctodevicethread.h"
+#include "iossynctopcthread.h"
+#include "itemmodelmaintree.h"
+#include "localdb.h"
 #include "messagebox.h"
 #include "mobiledevice.h"
+#include "progressform.h"
 #include "texts.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+// The iPhones whose cache is being loaded, and those that arrived again meanwhile: rebuilding a cache file under
+// the running load would mix two sessions in one database, so the second arrival waits for the first.
+class IosLinkState : public QObject
+{
+    Q_OBJECT
+public:
+    explicit IosLinkState(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("iosLink")); }
+
+    QSet<QString> loading;
+    QSet<QString> pending;
+};
+
+IosLinkState *linkState(QObject *window)
+{
+    return window->findChild<IosLinkState *>(QStringLiteral("iosLink"), Qt::FindDirectChildrenOnly);
+}
+
+QString iosCachePath(const QString &udid)
+{
+    return DataFolder::iosCacheDir() + QLatin1Char('/') + DataFolder::cacheFileName(udid);
+}
+
+// A virtual iPhone (a database file of "ios_virtual") has no phone behind it: its file is all there is.
+bool isVirtualIos(const _DBItemNode *node)
+{
+    return QFileInfo(node->db->path()).absolutePath() != QDir(DataFolder::iosCacheDir()).absolutePath();
+}
+
+} // namespace
 
 void MainWindow::setUpIosLink()
 {
+    new IosLinkState(this);
     // A child of the window, so it unsubscribes when the window goes; its signals come from libusbmuxd's thread
     // and are queued to this one.
     auto *notifier = new MobiledeviceSubscribe(this);
@@ -24,6 +69,15 @@ void MainWindow::setUpIosLink()
 
 void MainWindow::iosDeviceConnected(const QString &devid)
 {
+    IosLinkState *state = linkState(this);
+    if (!state)
+        return;
+    if (state->loading.contains(devid)) {
+        state->pending.insert(devid);
+        return;
+    }
+    state->loading.insert(devid);
+
     // The user may have to unlock the phone and tap "Trust" before lockdown answers.
     MessageBox::information(this, trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
 
@@ -32,9 +86,82 @@ void MainWindow::iosDeviceConnected(const QString &devid)
         mobiledevice_get_value(devid, QString(), QString()).item(QStringLiteral("DeviceName")).toString();
     qDebug("IOS device connected, udid:%s name:%s", qUtf8Printable(devid), qUtf8Printable(deviceName));
 
-    // Loading the phone's contacts needs the reading thread IOSSyncToPCThread, which comes with the mapping of
-    // iOS contact records. Once it exists, this is where the arrival goes on: remove any node with this UDID,
-    // recreate the cache "ios_cache/UDID" from the template with IOSContactCombineRule, run the thread under a
-    // progress dialog with an empty title, and on success add the device node (platform iOS, named deviceName),
-    // load its groups, expand and select it. Until then an iPhone gets no node.
+    // The old node goes first: its database is the file about to be rebuilt.
+    if (_DBItemNode *old = m_treeModel->findDeviceNode(devid, PlatformIos)) {
+        const bool wasSelected = selectedDbNode() == old;
+        removeDeviceNode(old);
+        if (wasSelected)
+            onMainTreeItemSelected({}, {});
+    }
+    QSharedPointer<LocalDb> cache(new LocalDb(iosCachePath(devid), PContactCombineRule(new IOSContactCombineRule)));
+    bool created = true;
+    try {
+        cache->createFromTemplate();
+    } catch (const std::exception &e) {
+        MessageBox::error(this, QString::fromUtf8(e.what()));
+        created = false;
+    }
+
+    if (created) {
+        ProgressForm form(QString(), this);
+        IOSSyncToPCThread worker(devid, cache.data(), &form);
+        if (form.runWorker(&worker)) {
+            _DBItemNode *node = m_treeModel->addDeviceNode(PAndroidConnector(), cache,
+                                                          deviceName.isEmpty() ? devid : deviceName, devid, PlatformIos);
+            try {
+                m_treeModel->reloadGroups(node);
+            } catch (const std::exception &e) {
+                MessageBox::error(this, QString::fromUtf8(e.what()));
+            }
+            selectNode(node);
+            updateActions();
+        } else {
+            cache->close(); // the partial cache stays on disk until the next load rebuilds it
+        }
+    }
+
+    state->loading.remove(devid);
+    if (state->pending.remove(devid))
+        QMetaObject::invokeMethod(this, [this, devid] { iosDeviceConnected(devid); }, Qt::QueuedConnection);
 }
+
+void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)
+{
+    _DBItemNode *target = chooseTargetDevice(PlatformIos, excludedId);
+    if (!target)
+        return;
+    ProgressForm form(QString(), this);
+    IOSSyncToDeviceThread worker(target->id, target->db.data(), contacts, &form);
+    if (form.runWorker(&worker))
+        refreshNode(target);
+    else
+        reloadIosDevice(target); // groups sent before the failure are on the phone: show what it holds now
+}
+
+bool MainWindow::sendIosChanges(const QString &udid, LocalDb *cache, const pim::Contact &contact,
+                                const QList<pim::ChangeRecord> &changes, const QList<pim::Contact> &toDelete)
+{
+    _DBItemNode *node = m_treeModel->findDeviceNode(udid, PlatformIos);
+    if (node && isVirtualIos(node))
+        return true; // the file is all there is
+    ProgressForm form(QString(), this);
+    IOSSendChangesThread worker(udid, cache, contact, changes, toDelete, &form);
+    if (form.runWorker(&worker))
+        return true;
+    if (node)
+        reloadIosDevice(node);
+    return false;
+}
+
+void MainWindow::reloadIosDevice(_DBItemNode *node)
+{
+    if (isVirtualIos(node)) {
+        refreshNode(node);
+        return;
+    }
+    const QString udid = node->id;
+    node->db->close();
+    iosDeviceConnected(udid); // replaces the node
+}
+
+#include "mainwindowios.moc"

@@ -157,9 +157,9 @@ void MainWindow::onContactsTreeItemSelected(const QItemSelection &, const QItemS
 
 void MainWindow::onContactsTreeItemDoubleClicked(const QModelIndex &index)
 {
-    // Editing comes with the contact editor; until then a double click only shows the contact.
-    if (index.isValid())
-        m_wdContactInfo->setContact(m_contactsModel->contactAt(m_contactsModel->indexOfRow(index.row())));
+    _DBItemNode *node = selectedDbNode();
+    if (node && index.isValid())
+        editContact(node, m_contactsModel->contactAt(m_contactsModel->indexOfRow(index.row())));
 }
 
 void MainWindow::onBtnSearchPressed()
@@ -393,15 +393,6 @@ _DBItemNode *MainWindow::chooseTargetDevice(int platform, const QString &exclude
     return form.selectedNode();
 }
 
-void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)
-{
-    _DBItemNode *target = chooseTargetDevice(PlatformIos, excludedId);
-    if (!target)
-        return;
-    // The transfer worker for iPhones is connected here by the iOS link.
-    Q_UNUSED(contacts);
-}
-
 void MainWindow::transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId)
 {
     _DBItemNode *target = chooseTargetDevice(PlatformAndroid, excludedId);
@@ -430,6 +421,15 @@ bool MainWindow::sendAndroidDeletion(_DBItemNode *node, const QList<pim::Contact
         return true;
     reloadAndroidDevice(node);
     return false;
+}
+
+bool MainWindow::sendDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts)
+{
+    if (node->kind != _ItemNode::KindDevice || contacts.isEmpty())
+        return true;
+    if (node->platform == PlatformIos)
+        return sendIosChanges(node->id, node->db.data(), pim::Contact(), {}, contacts);
+    return sendAndroidDeletion(node, contacts);
 }
 
 void MainWindow::reloadAndroidDevice(_DBItemNode *node)
@@ -479,9 +479,8 @@ void MainWindow::deleteContacts(_DBItemNode *node, const QList<pim::Contact> &co
             throw;
         }
     });
-    // An Android phone is told too; when that fails it is reloaded and the list shows what it holds.
-    if (ok && node->kind == _ItemNode::KindDevice && node->platform == PlatformAndroid
-        && !sendAndroidDeletion(node, contacts))
+    // The phone is told too; when that fails it is reloaded and the list shows what it holds.
+    if (ok && !sendDeletion(node, contacts))
         return;
     showNodeContacts(m_txtKeyword->text().trimmed());
     if (ok)
@@ -521,9 +520,8 @@ void MainWindow::miTreeDel()
                 throw;
             }
         });
-        // The group's contacts go from an Android phone as well, or the phone is reloaded.
-        if (ok && node->kind == _ItemNode::KindDevice && node->platform == PlatformAndroid
-            && !sendAndroidDeletion(node, members))
+        // The group's contacts go from the phone as well, or the phone is reloaded.
+        if (ok && !sendDeletion(node, members))
             return;
         refreshNode(node);
         return;

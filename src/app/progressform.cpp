@@ -67,7 +67,9 @@ void ProgressForm::errorOccurred(const QString &err)
 {
     if (isOver())
         return;
-    MessageBox::error(this, err);
+    // A worker's error is plain text that may quote what a phone, a file or a contact said: the rich-text box
+    // shows it as written, never as markup.
+    MessageBox::error(this, err.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br/>")));
     done(0);
 }
 

@@ -10,6 +10,7 @@
 #include "syncprotocol.h"
 #include "syncrestorethread.h"
 #include "texts.h"
+#include "workerrunner.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -27,27 +28,13 @@ DeviceEntry loadPhone(const QString &devId, const PAndroidConnector &connector)
     cache.createFromTemplate();
     ProgressObject progress;
     SyncRestoreThread worker(&cache, simpleprotocol::nextSyncPort(), &progress);
-    // Progress lines go to stderr; the error, if any, is thrown once for the command to print.
-    QTextStream err(stderr);
-    QString last;
-    QObject::connect(&progress, &ProgressObject::progressChanged, &progress,
-                     [&](const QString &status, int value, const QString &text) {
-                         const QString line = QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text);
-                         if (line != last)
-                             err << line << Qt::endl;
-                         last = line;
-                     });
-    QEventLoop loop;
-    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
-    worker.start();
-    if (!worker.isFinished())
-        loop.exec();
-    worker.wait();
-    QCoreApplication::sendPostedEvents(&progress); // posts made just before the thread ended
+    try {
+        runLoader(worker, progress, "The phone could not be loaded.");
+    } catch (...) {
+        cache.close();
+        throw;
+    }
     cache.close();
-    if (progress.outcome() != ProgressObject::Outcome::Succeeded)
-        throw std::runtime_error(progress.message().isEmpty() ? std::string("The phone could not be loaded.")
-                                                              : progress.message().toStdString());
     const QString name = worker.deviceName().isEmpty() ? devId : worker.deviceName();
     return {QStringLiteral("android"), devId, name, AndroidLink::cachePath(devId)};
 }

@@ -3,6 +3,7 @@
 #include "dbcommands.h"
 #include "devicecommands.h"
 #include "filecommands.h"
+#include "itunescommands.h"
 #include "transfercommands.h"
 
 #include <QTextStream>
@@ -37,14 +38,22 @@ const QList<Command> &commands()
         {"backup", "backup --device ID [--db NAME] [--contacts N,N...]  copies a device's contacts into a local "
                    "database, merging namesakes",
          runBackup},
-        {"import", "import FILE --format vcf [--db NAME]              imports a contact file into a local database",
+        {"import", "import FILE --format vcf|csv [--db NAME]          imports a contact file into a local database",
          runImport},
-        {"export", "export (--db NAME | --device ID) [--contacts N,N...] --format vcf OUT  writes contacts to a file",
+        {"export", "export (--db NAME | --device ID) [--contacts N,N...] --format vcf|csv|txt|html|doc|pdf OUT  "
+                   "writes contacts to a file",
          runExport},
         {"transfer", "transfer (--db NAME | --device ID) --to ID [--contacts N,N...]  sends contacts to a phone, merging namesakes", runTransfer},
         {"delete", "delete (--db NAME | --device ID) --contacts N,N...  deletes contacts (on a phone too)", runDelete},
         {"set-group", "set-group (--db NAME | --device ID) --contacts N,N... (--group NAME | --none)  sets contacts' group", runSetGroup},
-        {"add", "add --device ID --vcf FILE                        adds each card of a vCard file to a phone", runAdd},
+        {"add", "add (--db NAME | --device ID) --vcf FILE          adds each card of a vCard file as a new contact",
+         runAdd},
+        {"itunes-backups", "itunes-backups [--json]                           iPhone backups on this computer: name, date, "
+                           "encryption, folder",
+         runItunesBackups},
+        {"itunes-import", "itunes-import DIR [--db NAME] [--password-file F]  imports a backup's address book into a "
+                          "local database, merging namesakes",
+         runItunesImport},
     };
     return list;
 }

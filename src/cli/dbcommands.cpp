@@ -42,9 +42,18 @@ int runDbs(const QStringList &args, Io io)
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().first())};
 
     QJsonArray array;
+    int status = Success;
     for (const QString &file : LocalDbFiles::list()) {
-        auto db = openLocalDb(LocalDbFiles::pathFor(file));
-        const int contacts = int(db->listContacts(0, QString()).size());
+        int contacts = 0;
+        try {
+            auto db = openLocalDb(LocalDbFiles::pathFor(file));
+            contacts = int(db->listContacts(0, QString()).size());
+        } catch (const std::exception &e) {
+            // A damaged or foreign file is reported and left alone; it does not hide the databases after it.
+            io.err << file << ": " << QString::fromUtf8(e.what()) << '\n';
+            status = Failure;
+            continue;
+        }
         if (options.has(QStringLiteral("json")))
             array.append(QJsonObject{{QStringLiteral("name"), file}, {QStringLiteral("contacts"), contacts}});
         else
@@ -52,7 +61,7 @@ int runDbs(const QStringList &args, Io io)
     }
     if (options.has(QStringLiteral("json")))
         printJson(io.out, QJsonDocument(array));
-    return Success;
+    return status;
 }
 
 int runList(const QStringList &args, Io io)

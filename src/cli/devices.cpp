@@ -59,6 +59,8 @@ DeviceEntry findDevice(const QString &id)
     for (const DeviceEntry &device : listVirtualDevices())
         if (device.id == id)
             return device;
+    if (const std::optional<DeviceEntry> iphone = findIosDevice(id))
+        return *iphone;
     if (const std::optional<DeviceEntry> android = findAndroidDevice(id))
         return *android;
     throw std::runtime_error(QStringLiteral("There is no device \"%1\".").arg(id).toStdString());

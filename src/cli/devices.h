@@ -27,8 +27,8 @@ QList<DeviceEntry> listAdbDevices();
 // The virtual devices, the iPhones and the adb phones, each Android phone loaded into its cache first (named
 // as it announces itself).
 QList<DeviceEntry> listDevices();
-// The device with this id: a virtual device, or an Android phone (adb serial or "wifi:ADDRESS") loaded into its
-// cache; throws std::runtime_error when there is none or it can not be loaded.
+// The device with this id: a virtual device, or an iPhone (UDID) or Android phone (adb serial or "wifi:ADDRESS")
+// loaded into its cache; throws std::runtime_error when there is none or it can not be loaded.
 DeviceEntry findDevice(const QString &id);
 // The device's contact database with the duplicate rule of its platform.
 std::unique_ptr<LocalDb> openDeviceDb(const DeviceEntry &device);

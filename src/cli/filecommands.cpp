@@ -1,6 +1,7 @@
 #include "filecommands.h"
 
 #include "clicommon.h"
+#include "contactsprinter.h"
 #include "devices.h"
 #include "exporttofilethread.h"
 #include "fileformats.h"
@@ -8,6 +9,7 @@
 #include "localdb.h"
 #include "pim.h"
 #include "progress.h"
+#include "texts.h"
 #include "workerrunner.h"
 
 #include <QFile>
@@ -26,8 +28,9 @@ const fileio::FileFormat &formatFor(const Options &options, bool import)
     const QString name = options.required(QStringLiteral("format"));
     const fileio::FileFormat *format = fileio::formatNamed(name);
     const int kind = !format ? 0 : import ? format->importKind : format->exportKind;
-    const bool available = kind != 0 && (import ? bool(fileio::createImporter(kind))
-                                                : bool(fileio::createExporter(kind, QString())));
+    const bool printed = !import && format && fileio::isPrinted(*format);
+    const bool available = printed || (kind != 0 && (import ? bool(fileio::createImporter(kind))
+                                                            : bool(fileio::createExporter(kind, QString()))));
     if (!available)
         throw UsageException{QStringLiteral("cannot %1 the format \"%2\"")
                                  .arg(import ? QStringLiteral("import") : QStringLiteral("export"), name)};
@@ -81,6 +84,12 @@ int runExport(const QStringList &args, Io io)
         contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
 
     // OUT is written as named: a command line names its output exactly (the window adds the extension).
+    if (fileio::isPrinted(format)) {
+        // The cards are painted into the PDF here, as the window does on its own thread.
+        const int count = ContactsPrinter(contacts).writePdf(out);
+        io.out << trKey("IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE").arg(count) << '\n';
+        return Success;
+    }
     ProgressObject progress;
     ExportToFileThread worker(contacts, format.exportKind, out, &progress);
     return runWorker(worker, progress, io);

@@ -1,6 +1,12 @@
 #include "iosdevices.h"
 
+#include "datafolder.h"
+#include "ioscontactcombinerule.h"
+#include "iossynctopcthread.h"
+#include "localdb.h"
 #include "mobiledevice.h"
+#include "progress.h"
+#include "workerrunner.h"
 
 #include <libimobiledevice/libimobiledevice.h>
 
@@ -23,9 +29,32 @@ QList<DeviceEntry> listIosDevices()
         const PlistCFType name = mobiledevice_get_value(udid, QString(), QStringLiteral("DeviceName"));
         if (name.isNull())
             continue;
-        devices.append({QStringLiteral("ios"), udid, name.toString(), QString()});
+        devices.append({QStringLiteral("ios"), udid, name.toString(), iosCachePath(udid)});
     }
     return devices;
+}
+
+QString iosCachePath(const QString &udid)
+{
+    return DataFolder::iosCacheDir() + QLatin1Char('/') + DataFolder::cacheFileName(udid);
+}
+
+DeviceEntry loadIosDevice(const DeviceEntry &iphone)
+{
+    LocalDb cache(iphone.dbPath, PContactCombineRule(new IOSContactCombineRule));
+    cache.createFromTemplate();
+    ProgressObject progress;
+    IOSSyncToPCThread worker(iphone.id, &cache, &progress);
+    runLoader(worker, progress, "The iPhone could not be loaded.");
+    return iphone;
+}
+
+std::optional<DeviceEntry> findIosDevice(const QString &udid)
+{
+    for (const DeviceEntry &iphone : listIosDevices())
+        if (iphone.id == udid)
+            return loadIosDevice(iphone);
+    return std::nullopt;
 }
 
 } // namespace cli

@@ -6,7 +6,12 @@
 #include "androidwificonnector.h"
 #include "clicommon.h"
 #include "combinerule.h"
+#include "contactchanges.h"
 #include "devices.h"
+#include "ioscontactcombinerule.h"
+#include "iosdevices.h"
+#include "iossendchangesthread.h"
+#include "iossynctodevicethread.h"
 #include "localdb.h"
 #include "pim.h"
 #include "progress.h"
@@ -20,6 +25,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 namespace cli {
@@ -95,6 +101,36 @@ int runWrite(QThread &worker, ProgressObject &progress, AndroidContactsDb &cache
     return code;
 }
 
+// Runs `use` with the iPhone of this UDID, freshly loaded into its cache, and that cache; returns nothing when no
+// attached iPhone has the UDID (the id may then name an Android phone).
+using IPhoneUse = std::function<int(const DeviceEntry &, LocalDb &)>;
+std::optional<int> withIosPhone(const QString &udid, const IPhoneUse &use)
+{
+    const std::optional<DeviceEntry> iphone = findIosDevice(udid);
+    if (!iphone)
+        return std::nullopt;
+    LocalDb cache(iphone->dbPath, PContactCombineRule(new IOSContactCombineRule));
+    return use(*iphone, cache);
+}
+
+// Runs a writing worker on an iPhone; on failure or cancel the iPhone is loaded again, as the window does.
+int runIosWrite(QThread &worker, ProgressObject &progress, LocalDb &cache, const DeviceEntry &iphone, Io io,
+                bool printSuccess)
+{
+    QString ignored;
+    QTextStream discard(&ignored);
+    const int code = runWorker(worker, progress, Io{printSuccess ? io.out : discard, io.err});
+    if (code == Success)
+        return code;
+    cache.close();
+    try {
+        loadIosDevice(iphone);
+    } catch (const std::exception &e) {
+        io.err << QString::fromUtf8(e.what()) << '\n';
+    }
+    return code;
+}
+
 void deleteInTransaction(LocalDb &db, const QList<pim::Contact> &contacts)
 {
     db.beginTransaction();
@@ -134,6 +170,31 @@ QList<pim::Contact> regroup(LocalDb &db, const QList<pim::Contact> &contacts, co
     return now;
 }
 
+// A card as the contact editor would return it for a new contact: no stored ids, trimmed name parts and the
+// display name in the name row (a card without one gets an empty name row, which the caller refuses).
+pim::Contact contactToAdd(const pim::Contact &card)
+{
+    pim::Contact edited;
+    for (auto it = card.entities.cbegin(); it != card.entities.cend(); ++it) {
+        for (pim::DataRow row : it.value()) {
+            row._id = 0;
+            row.src_id.clear();
+            edited.addRow(it.key(), row);
+        }
+    }
+    pim::DataRow name = edited.firstRow(pim::ENTITY_NAME);
+    for (const char *column : {"data5", "data2", "data4", "data3", "data6"})
+        name.setValue(QLatin1String(column), name.text(QLatin1String(column)).trimmed());
+    name.setValue(QStringLiteral("data1"), pim::displayName(name));
+    QList<pim::DataRow> names = edited.rows(pim::ENTITY_NAME);
+    if (names.isEmpty())
+        names.append(name);
+    else
+        names.first() = name;
+    edited.entities.insert(pim::ENTITY_NAME, names);
+    return edited;
+}
+
 void requireOneSource(const Options &options)
 {
     if (!options.positional().isEmpty())
@@ -164,6 +225,13 @@ int runTransfer(const QStringList &args, Io io)
     if (options.has(QStringLiteral("contacts")))
         contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
 
+    const std::optional<int> toIphone = withIosPhone(to, [&](const DeviceEntry &target, LocalDb &cache) {
+        ProgressObject progress;
+        IOSSyncToDeviceThread worker(target.id, &cache, contacts, &progress);
+        return runIosWrite(worker, progress, cache, target, io, true);
+    });
+    if (toIphone)
+        return *toIphone;
     return withAndroidPhone(to, [&](const DeviceEntry &target, AndroidContactsDb &cache) {
         ProgressObject progress;
         SyncBackupThread worker(contacts, &cache, simpleprotocol::nextSyncPort(), &progress);
@@ -183,6 +251,19 @@ int runDelete(const QStringList &args, Io io)
         io.out << trKey("IDS_SUC_DEL_CONTACTS") << '\n';
         return Success;
     }
+    const std::optional<int> onIphone =
+        withIosPhone(options.value(QStringLiteral("device")), [&](const DeviceEntry &iphone, LocalDb &cache) {
+            const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
+            deleteInTransaction(cache, contacts);
+            ProgressObject progress;
+            IOSSendChangesThread worker(iphone.id, &cache, pim::Contact(), {}, contacts, &progress);
+            const int code = runIosWrite(worker, progress, cache, iphone, io, false);
+            if (code == Success)
+                io.out << trKey("IDS_SUC_DEL_CONTACTS") << '\n';
+            return code;
+        });
+    if (onIphone)
+        return *onIphone;
     return withAndroidPhone(options.value(QStringLiteral("device")), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
         const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
         deleteInTransaction(cache, contacts);
@@ -224,6 +305,12 @@ int runSetGroup(const QStringList &args, Io io)
         io.out << trKey("IDS_UPDATE_GROUP_SUC") << '\n';
         return Success;
     }
+    // An iPhone's groups live only in the computer's cache of it, which the next load rebuilds from the phone:
+    // setting them here would change nothing that lasts.
+    for (const DeviceEntry &iphone : listIosDevices())
+        if (iphone.id == options.value(QStringLiteral("device")))
+            throw std::runtime_error("An iPhone's contact groups are not sent to the phone; set groups in a local "
+                                     "database (backup, set-group, then transfer) instead.");
     return withAndroidPhone(options.value(QStringLiteral("device")), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
         const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
         // The memberships reach the phone before the commit; a failure leaves the cache as it was.
@@ -258,55 +345,71 @@ int runSetGroup(const QStringList &args, Io io)
 
 int runAdd(const QStringList &args, Io io)
 {
-    const Options options(args, {QStringLiteral("device"), QStringLiteral("vcf")}, {});
-    if (!options.positional().isEmpty())
-        throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().first())};
-    const QString device = options.required(QStringLiteral("device"));
+    const Options options(args, {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("vcf")}, {});
+    requireOneSource(options);
     VCardImport cards;
-    cards.open(options.required(QStringLiteral("vcf"))); // an unreadable file fails before the phone is loaded
+    cards.open(options.required(QStringLiteral("vcf"))); // an unreadable file fails before a phone is loaded
+    QList<pim::Contact> contents;
+    while (cards.hasNext()) {
+        pim::Contact card;
+        cards.next(card);
+        contents.append(card);
+    }
 
-    return withAndroidPhone(device, [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
+    // Each card as the window's Add Contact stores it: refused as the edit dialog refuses it, else its rows as
+    // the change records of an edit that starts from an empty contact. `send` passes them on to a device.
+    using Send = std::function<int(const pim::Contact &, const QList<pim::ChangeRecord> &)>;
+    const auto addAll = [&](LocalDb &db, const QString &placeName, const Send &send) {
         int added = 0;
-        while (cards.hasNext()) {
-            pim::Contact card;
-            cards.next(card);
-            if (!card.hasRows(pim::ENTITY_NAME)) {
-                io.err << "A card without a name was skipped.\n";
+        for (const pim::Contact &card : std::as_const(contents)) {
+            const pim::Contact edited = contactToAdd(card);
+            const pim::DataRow name = edited.firstRow(pim::ENTITY_NAME);
+            if (name.text(QStringLiteral("data2")).isEmpty() && name.text(QStringLiteral("data3")).isEmpty()) {
+                io.err << trKey("IDS_ENTER_FIRSTNAME_OR_LASTNAME") << '\n';
                 continue;
             }
-            // As Add Contact: the contact under its name's display name, then each row as an added row.
-            pim::Contact stored;
-            stored.full_name = pim::displayName(card.firstRow(pim::ENTITY_NAME));
-            QList<pim::ChangeRecord> changes;
-            cache.beginTransaction();
-            try {
-                cache.insertContact(stored);
-                for (auto it = card.entities.cbegin(); it != card.entities.cend(); ++it) {
-                    for (pim::DataRow row : it.value()) {
-                        row._id = 0;
-                        row.src_id.clear();
-                        if (it.key() == pim::ENTITY_GROUP)
-                            row.setValue(QStringLiteral("data1"), QString::number(cache.findOrCreateGroup(row.text(QStringLiteral("data2")))));
-                        cache.insertRow(stored._id, it.key(), row);
-                        stored.addRow(it.key(), row);
-                        changes.append({it.key(), pim::ACTION_ADDED, row});
-                    }
-                }
-                cache.endTransaction(true);
-            } catch (...) {
-                cache.endTransaction(false);
-                throw;
+            if (db.findContactByName(name.text(QStringLiteral("data1"))) != 0) {
+                io.err << trKey("IDS_CONTACT_NAME_%1_EXIST").arg(name.text(QStringLiteral("data1"))) << '\n';
+                continue;
             }
+            QList<pim::ChangeRecord> changes = getChanges(*db.rule(), pim::Contact(), edited);
+            pim::Contact stored;
+            applyChanges(db, stored, changes);
+            if (send) {
+                const int code = send(db.loadContact(stored._id), changes);
+                if (code != Success)
+                    return code;
+            }
+            ++added;
+        }
+        io.out << QStringLiteral("Added %1 contacts to %2.").arg(added).arg(placeName) << '\n';
+        return int(Success);
+    };
+
+    if (options.has(QStringLiteral("db"))) {
+        auto db = openLocalDb(existingDbPath(options.value(QStringLiteral("db"))));
+        return addAll(*db, options.value(QStringLiteral("db")), Send());
+    }
+    const QString device = options.value(QStringLiteral("device"));
+    for (const DeviceEntry &entry : listVirtualDevices())
+        if (entry.id == device) // a virtual device is only its file
+            return addAll(*openDeviceDb(entry), entry.name, Send());
+    const std::optional<int> onIphone = withIosPhone(device, [&](const DeviceEntry &iphone, LocalDb &cache) {
+        return addAll(cache, iphone.name, [&](const pim::Contact &stored, const QList<pim::ChangeRecord> &changes) {
+            ProgressObject progress;
+            IOSSendChangesThread worker(iphone.id, &cache, stored, changes, {}, &progress);
+            return runIosWrite(worker, progress, cache, iphone, io, false);
+        });
+    });
+    if (onIphone)
+        return *onIphone;
+    return withAndroidPhone(device, [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
+        return addAll(cache, phone.name, [&](const pim::Contact &stored, const QList<pim::ChangeRecord> &changes) {
             ProgressObject progress;
             AndroidSendChangesThread worker(&progress, &cache, simpleprotocol::nextSyncPort());
             worker.setChanges(stored, changes);
-            const int code = runWrite(worker, progress, cache, phone, io, false);
-            if (code != Success)
-                return code;
-            ++added;
-        }
-        io.out << QStringLiteral("Added %1 contacts to %2.").arg(added).arg(phone.name) << '\n';
-        return int(Success);
+            return runWrite(worker, progress, cache, phone, io, false);
+        });
     });
 }
 

@@ -13,7 +13,8 @@ int runTransfer(const QStringList &args, Io io);
 int runDelete(const QStringList &args, Io io);
 // set-group (--db NAME | --device ID) --contacts N,N… (--group NAME | --none)
 int runSetGroup(const QStringList &args, Io io);
-// add --device ID --vcf FILE: every card becomes an added contact, as the window's Add Contact makes one.
+// add (--db NAME | --device ID) --vcf FILE: every card becomes an added contact, stored (and sent to the device)
+// through the same change records as the window's Add Contact; cards the edit dialog would refuse are skipped.
 int runAdd(const QStringList &args, Io io);
 
 } // namespace cli

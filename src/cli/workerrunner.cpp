@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <stdexcept>
 #include <csignal>
 #include <unistd.h>
 
@@ -86,6 +87,29 @@ int runWorker(QThread &worker, ProgressObject &progress, Io io)
     }
     io.err << "The operation ended without a result.\n";
     return Failure;
+}
+
+void runLoader(QThread &worker, ProgressObject &progress, const char *fallbackError)
+{
+    QTextStream err(stderr);
+    QString last;
+    QObject::connect(&progress, &ProgressObject::progressChanged, &progress,
+                     [&](const QString &status, int value, const QString &text) {
+                         const QString line = QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text);
+                         if (line != last)
+                             err << line << Qt::endl;
+                         last = line;
+                     });
+    QEventLoop loop;
+    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker.start();
+    if (!worker.isFinished())
+        loop.exec();
+    worker.wait();
+    QCoreApplication::sendPostedEvents(&progress); // posts made just before the thread ended
+    if (progress.outcome() != ProgressObject::Outcome::Succeeded)
+        throw std::runtime_error(progress.message().isEmpty() ? std::string(fallbackError)
+                                                              : progress.message().toStdString());
 }
 
 } // namespace cli

@@ -11,4 +11,8 @@ namespace cli {
 // confirmed cancel in the window does. The worker must post to `progress`. Returns the exit code.
 
 int runWorker(QThread &worker, ::ProgressObject &progress, Io io);
+
+// Runs a loading worker (a phone read into its cache): progress lines to stderr, its (empty) success text
+// nowhere; throws std::runtime_error with the worker's error text, or `fallbackError` when it gave none.
+void runLoader(QThread &worker, ::ProgressObject &progress, const char *fallbackError);
 } // namespace cli

@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -81,6 +82,90 @@ DataRow readRow(const Sqlite3Cursor &cursor, int type)
     return row;
 }
 
+// Where the columns of a listing are in its result, found once from its first row.
+struct ListColumns
+{
+    ListColumns() = default;
+    explicit ListColumns(const Sqlite3Row &row)
+        : contactId(row.columnIndex(u"contact_id"_s)), type(row.columnIndex(u"type"_s)),
+          id(row.columnIndex(u"_id"_s)), srcId(row.columnIndex(u"src_id"_s)),
+          fullName(row.columnIndex(u"full_name"_s)), contactSrcId(row.columnIndex(u"csrc_id"_s))
+    {
+        for (int n = 1; n < int(data.size()); ++n)
+            data[n] = row.columnIndex(u"data"_s + QString::number(n));
+    }
+
+    // A data row of a type, as readRow reads it from a cursor.
+    DataRow readRow(const Sqlite3Row &row, int type) const
+    {
+        DataRow result;
+        result._id = row.getInt64(id);
+        result.src_id = row.getText(srcId);
+        const QStringList &names = storedColumns(type);
+        const QList<int> &numbers = columnNumbers(type);
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const int number = numbers.at(i);
+            if (number == 15)
+                result.columns.insert(names.at(i), row.getBlob(data[15]));
+            else
+                result.columns.insert(names.at(i), row.getText(data[number]));
+        }
+        return result;
+    }
+
+    // The numbers N of the "dataN" columns a type stores, in storedColumns order.
+    static const QList<int> &columnNumbers(int type)
+    {
+        static const std::array<QList<int>, 14> numbers = [] {
+            std::array<QList<int>, 14> all;
+            for (int t = 0; t < int(all.size()); ++t) {
+                for (const QString &column : storedColumns(t))
+                    all[t].append(QStringView(column).mid(4).toInt());
+            }
+            return all;
+        }();
+        static const QList<int> none;
+        return type >= 0 && type < int(numbers.size()) ? numbers[type] : none;
+    }
+
+    int contactId = -1;
+    int type = -1;
+    int id = -1;
+    int srcId = -1;
+    int fullName = -1;
+    int contactSrcId = -1;
+    std::array<int, 16> data{}; // "dataN" at data[N]
+};
+
+// The insert and update statements of a type, built once: the statement cache of the connection is keyed by
+// the text, so the same text must not be rebuilt for every row.
+struct RowStatements
+{
+    QString insert;
+    QString update;
+};
+
+const RowStatements &rowStatements(int type)
+{
+    static const std::array<RowStatements, 14> statements = [] {
+        std::array<RowStatements, 14> all;
+        for (int t = 0; t < int(all.size()); ++t) {
+            const QStringList &columns = storedColumns(t);
+            if (columns.isEmpty())
+                continue;
+            all[t].insert = fillColumns(u"insert into data(contact_id,type,src_id,"_s +
+                                            numberedPlaceholders(columns.size(), {}) + u") values(?,?,?,"_s +
+                                            QStringList(columns.size(), u"?"_s).join(u',') + u')',
+                                        columns);
+            all[t].update = fillColumns(u"update data set src_id=?,"_s +
+                                            numberedPlaceholders(columns.size(), u"=?"_s) + u" where _id=?"_s,
+                                        columns);
+        }
+        return all;
+    }();
+    return statements[type];
+}
+
 // A LIKE pattern that matches the text itself: the escape character and the wildcards are escaped with "\".
 QString likeLiteral(QString text)
 {
@@ -135,16 +220,21 @@ void LocalDb::beginTransaction()
 void LocalDb::endTransaction(bool commit)
 {
     openIfNeeded();
-    if (commit)
+    if (commit) {
         m_db.commitTran();
-    else
+    } else {
         m_db.rollbackTran();
+        // The index may have been made inside the transaction just undone.
+        m_nameIndexChecked = false;
+    }
 }
 
 void LocalDb::close()
 {
     if (m_db.isOpen())
         m_db.close();
+    // Another file may be at the path when the connection opens again.
+    m_nameIndexChecked = false;
 }
 
 bool LocalDb::removeFile()
@@ -156,16 +246,37 @@ bool LocalDb::removeFile()
 qint64 LocalDb::findContactByName(const QString &name)
 {
     openIfNeeded();
-    Sqlite3Sql sql("select _id,src_id from contact where full_name like ? escape '\\' limit 1");
-    sql.addTextParam(likeLiteral(name));
-    Sqlite3Cursor cursor = m_db.queryThrow(sql);
-    return cursor.moveNext() ? cursor.getInt64(u"_id"_s) : 0;
+    ensureNameIndex();
+    // NOCASE equality is the wildcard-free LIKE match (ASCII letters folded, everything else exact), and unlike
+    // LIKE it is served by the index instead of a scan of the whole table. Equal keys come in _id order, so the
+    // first match is the oldest contact, as the scan found it.
+    static const QString text = u"select _id,src_id from contact where full_name=? collate nocase limit 1"_s;
+    Sqlite3Sql sql(text);
+    sql.addTextParam(name);
+    qint64 id = 0;
+    m_db.queryEach(sql, [&id](const Sqlite3Row &row) { id = row.getInt64(0); });
+    return id;
+}
+
+void LocalDb::ensureNameIndex()
+{
+    if (m_nameIndexChecked)
+        return;
+    m_nameIndexChecked = true;
+    // Made on first use rather than at open, so that opening a database never writes to it; a file where it
+    // cannot be made (read-only, busy) is still searched correctly, only by a scan.
+    try {
+        m_db.executeThrow(Sqlite3Sql("create index if not exists index_contacts_full_name_nocase on "
+                                     "contact(full_name collate nocase)"));
+    } catch (const Sqlite3Exception &) {
+    }
 }
 
 void LocalDb::insertContact(Contact &contact)
 {
     openIfNeeded();
-    Sqlite3Sql sql("insert into contact(src_id,full_name) values(?,?)");
+    static const QString text = u"insert into contact(src_id,full_name) values(?,?)"_s;
+    Sqlite3Sql sql(text);
     sql.addTextParam(contact.src_id);
     sql.addTextParam(contact.full_name);
     m_db.executeThrow(sql);
@@ -266,12 +377,9 @@ DataRow LocalDb::setContactGroup(qint64 contactId, qint64 groupId, const QString
 
 void LocalDb::insertRow(qint64 contactId, int type, DataRow &row)
 {
-    const QStringList &columns = columnsOrThrow(type, "insertRow");
+    columnsOrThrow(type, "insertRow");
     openIfNeeded();
-    const QString tmpl = u"insert into data(contact_id,type,src_id,"_s +
-                         numberedPlaceholders(columns.size(), {}) + u") values(?,?,?,"_s +
-                         QStringList(columns.size(), u"?"_s).join(u',') + u')';
-    Sqlite3Sql sql(fillColumns(tmpl, columns));
+    Sqlite3Sql sql(rowStatements(type).insert);
     sql.addInt64Param(contactId);
     sql.addIntParam(type);
     sql.addTextParam(row.src_id);
@@ -282,11 +390,9 @@ void LocalDb::insertRow(qint64 contactId, int type, DataRow &row)
 
 void LocalDb::updateRow(int type, const DataRow &row)
 {
-    const QStringList &columns = columnsOrThrow(type, "updateRow");
+    columnsOrThrow(type, "updateRow");
     openIfNeeded();
-    const QString tmpl =
-        u"update data set src_id=?,"_s + numberedPlaceholders(columns.size(), u"=?"_s) + u" where _id=?"_s;
-    Sqlite3Sql sql(fillColumns(tmpl, columns));
+    Sqlite3Sql sql(rowStatements(type).update);
     sql.addTextParam(row.src_id);
     bindColumns(sql, type, row);
     sql.addInt64Param(row._id);
@@ -335,24 +441,28 @@ QList<Contact> LocalDb::listContacts(qint64 groupId, const QString &keyword)
     }
     sql.appendSql(u" order by contact_id asc"_s);
 
+    // A whole database can be listed: the rows are turned into contacts as they are stepped to, reading only
+    // the columns of each row's type, rather than first held as a full result of every column.
     QList<Contact> contacts;
     Contact current;
-    Sqlite3Cursor cursor = m_db.queryThrow(sql);
-    while (cursor.moveNext()) {
-        const qint64 contactId = cursor.getInt64(u"contact_id"_s);
+    ListColumns columns;
+    m_db.queryEach(sql, [&](const Sqlite3Row &row) {
+        if (columns.contactId < 0)
+            columns = ListColumns(row);
+        const qint64 contactId = row.getInt64(columns.contactId);
         if (contactId != current._id) {
             if (current._id != 0)
-                contacts.append(current);
+                contacts.append(std::move(current));
             current = Contact();
             current._id = contactId;
-            current.full_name = cursor.getText(u"full_name"_s);
-            current.src_id = cursor.getText(u"csrc_id"_s);
+            current.full_name = row.getText(columns.fullName);
+            current.src_id = row.getText(columns.contactSrcId);
         }
-        const int type = cursor.getInt(u"type"_s);
-        current.addRow(type, readRow(cursor, type));
-    }
+        const int type = row.getInt(columns.type);
+        current.entities[type].append(columns.readRow(row, type));
+    });
     if (current._id != 0)
-        contacts.append(current);
+        contacts.append(std::move(current));
 
     std::stable_sort(contacts.begin(), contacts.end(),
                      [](const Contact &a, const Contact &b) { return a.full_name < b.full_name; });

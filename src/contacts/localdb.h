@@ -89,10 +89,13 @@ public:
 
 private:
     void openIfNeeded();
+    // Makes the case-folded index on contact names that findContactByName looks names up in, once per opening.
+    void ensureNameIndex();
 
     PContactCombineRule m_rule;
     Sqlite3DB m_db;
     QString m_path;
+    bool m_nameIndexChecked = false;
 };
 
 // A LocalDb that also carries the shared connection to its Android device.

@@ -1,10 +1,12 @@
 #include "datafolder.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QUrl>
 
 namespace DataFolder {
 
@@ -17,9 +19,21 @@ QString productId()
     return QString::fromLatin1(kProductId);
 }
 
+// The data folder and everything in it hold personal data: owner only, whatever the umask. A folder made
+// earlier with wider permissions is narrowed too.
+constexpr QFile::Permissions kOwnerOnlyDir = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+constexpr QFile::Permissions kGroupOrOthers = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+                                              | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+
 QString ensured(const QString &path)
 {
-    QDir().mkpath(path);
+    if (!QFileInfo(path).isDir()) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        // Made owner-only at once, so nothing can be opened in it in between.
+        QDir().mkdir(path, kOwnerOnlyDir);
+    } else if (QFile::permissions(path) & kGroupOrOthers) {
+        QFile::setPermissions(path, kOwnerOnlyDir);
+    }
     return path;
 }
 
@@ -74,6 +88,21 @@ QString iosCacheDir()
     return ensured(root() + QStringLiteral("/ios_cache"));
 }
 
+QString cacheFileName(const QString &deviceId)
+{
+    QString name = QString::fromLatin1(QUrl::toPercentEncoding(deviceId, ":"));
+    if (name.isEmpty())
+        name = QStringLiteral("%empty"); // no encoded id looks like this
+    if (name.startsWith(QLatin1Char('.')))
+        name = QStringLiteral("%2E") + name.mid(1);
+    // File names hold at most 255 bytes: keep the start readable and make the rest unique.
+    constexpr int kMaxName = 160;
+    if (name.size() > kMaxName)
+        name = name.left(kMaxName - 41) + QLatin1Char('~')
+               + QString::fromLatin1(QCryptographicHash::hash(deviceId.toUtf8(), QCryptographicHash::Sha1).toHex());
+    return name;
+}
+
 void resetCache()
 {
     QMutexLocker lock(&cacheMutex);
@@ -123,7 +152,8 @@ void append(const QString &text)
     static QMutex mutex;
     QMutexLocker lock(&mutex);
     QFile file(path());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    // Error texts can name contacts and devices: a new log is created readable by its owner only.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFile::ReadOwner | QFile::WriteOwner))
         return;
     file.write(QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + ' ' + text.toUtf8() + '\n');
 }

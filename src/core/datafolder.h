@@ -17,6 +17,10 @@ QString localDbDir();       // "data": the user's local databases
 QString androidCacheDir();  // "android_cache": one cache file per adb serial
 QString iosCacheDir();      // "ios_cache": one cache file per UDID
 
+// The file name of a device's cache: the device id percent-encoded (":" kept), never hidden, and shortened with a
+// digest when it would be too long for a file name.
+QString cacheFileName(const QString &deviceId);
+
 // The application-data base folder under the home folder (no caching, no creation).
 QString baseFolder();
 // Where the redirect file is looked for.

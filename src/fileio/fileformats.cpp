@@ -1,5 +1,9 @@
 #include "fileformats.h"
 
+#include "csvexport.h"
+#include "csvimport.h"
+#include "htmlexport.h"
+#include "txtexport.h"
 #include "vcardexport.h"
 #include "vcardimport.h"
 
@@ -21,6 +25,11 @@ const QList<FileFormat> &fileFormats()
     return formats;
 }
 
+bool isPrinted(const FileFormat &format)
+{
+    return qstrcmp(format.name, "pdf") == 0;
+}
+
 const FileFormat *formatNamed(const QString &name)
 {
     for (const FileFormat &format : fileFormats())
@@ -34,6 +43,8 @@ std::unique_ptr<AbsImport> createImporter(int kind)
     switch (kind) {
     case ImportVCard:
         return std::make_unique<VCardImport>();
+    case ImportCsv:
+        return std::make_unique<CSVImport>();
     default:
         return nullptr;
     }
@@ -41,10 +52,15 @@ std::unique_ptr<AbsImport> createImporter(int kind)
 
 std::unique_ptr<AbsExport> createExporter(int kind, const QString &folder)
 {
-    Q_UNUSED(folder); // for the HTML exporter's pictures
     switch (kind) {
     case ExportVCard:
         return std::make_unique<VCardExport>();
+    case ExportCsv:
+        return std::make_unique<CSVExport>();
+    case ExportText:
+        return std::make_unique<TxtExport>();
+    case ExportHtml:
+        return std::make_unique<HtmlExport>(folder);
     default:
         return nullptr;
     }

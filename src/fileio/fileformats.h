@@ -27,6 +27,8 @@ struct FileFormat
 
 // The formats in the order of the export dialog's filters: vCard, CSV, text, HTML, Word, PDF.
 const QList<FileFormat> &fileFormats();
+// True for the format that is printed (PDF) rather than written by the export thread.
+bool isPrinted(const FileFormat &format);
 // The format with this --format name, or null.
 const FileFormat *formatNamed(const QString &name);
 

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QtDebug>
 
+#include <array>
+
 using namespace Qt::StringLiterals;
 using namespace pim;
 
@@ -50,9 +52,28 @@ template <std::size_t N> const char *textOf(const TypeText (&table)[N], int code
     return nullptr;
 }
 
-QString col(int n)
+// The column names "data0" … "data15", made once: the mapping names columns for every value it sets.
+const QString &col(int n)
 {
-    return u"data%1"_s.arg(n);
+    static const auto names = [] {
+        std::array<QString, 16> texts;
+        for (int k = 0; k < 16; ++k)
+            texts[k] = u"data%1"_s.arg(k);
+        return texts;
+    }();
+    return names[n];
+}
+
+// baseName() without its copies in the usual case, a name of upper-case ASCII letters, digits and "-"
+// (the result is then the same text); any other name goes through baseName().
+QString upperBaseName(const Property &property)
+{
+    const qsizetype dot = property.name.lastIndexOf(u'.');
+    const QStringView base = QStringView(property.name).mid(dot + 1);
+    for (const QChar c : base)
+        if (c.unicode() >= 0x80 || (c >= u'a' && c <= u'z'))
+            return baseName(property);
+    return dot < 0 ? property.name : base.toString();
 }
 
 // The first row of a type, created when the contact has none: types a contact keeps once.
@@ -171,7 +192,7 @@ Contact contactFromCard(const Card &card)
     QString formattedName;
     for (const Property &p : card) {
         // Grouped names (Apple's and Google's "item1.TEL") map by the name after the group.
-        const QString name = baseName(p);
+        const QString name = upperBaseName(p);
         if (name == u"FN") {
             formattedName = singleText(p);
         } else if (name == u"N") {

@@ -20,20 +20,34 @@ int hexValue(char c)
     return -1;
 }
 
-int base64Value(char c)
+// Base64 digit values; the other entries mark whitespace (skipped), the pad "=" and anything else.
+constexpr int kBase64Invalid = -1;
+constexpr int kBase64Space = -2;
+constexpr int kBase64Pad = -3;
+
+struct Base64Table
 {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
+    int values[256];
+    constexpr Base64Table() : values()
+    {
+        for (int &v : values)
+            v = kBase64Invalid;
+        for (int k = 0; k < 26; ++k) {
+            values['A' + k] = k;
+            values['a' + k] = k + 26;
+        }
+        for (int k = 0; k < 10; ++k)
+            values['0' + k] = k + 52;
+        values[int('+')] = 62;
+        values[int('/')] = 63;
+        values[int('=')] = kBase64Pad;
+        for (char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+            values[int(c)] = kBase64Space;
+    }
+};
+
+constexpr Base64Table kBase64Table;
+constexpr const int *kBase64Values = kBase64Table.values;
 
 // True when the bytes start with the probe, ASCII case ignored; false when fewer bytes are there.
 bool startsWithNoCase(const char *bytes, qsizetype length, const char *probe)
@@ -46,20 +60,25 @@ bool startsWithNoCase(const char *bytes, qsizetype length, const char *probe)
 
 bool VCardParser::feed(const char *bytes, qsizetype length, bool final)
 {
-    for (qsizetype i = 0; i < length; ++i) {
+    qsizetype i = 0;
+    while (i < length) {
         const char c = bytes[i];
         if (m_breakPending) {
             if (c == '\n') { // blank lines vanish
                 m_blankLine = true;
+                ++i;
                 continue;
             }
             if (!m_continuation) {
                 // A carriage return at the start of a line belongs to the line break (a blank CR LF line), so
                 // it never makes the following line a continuation of the previous value.
-                if (c == '\r')
+                if (c == '\r') {
+                    ++i;
                     continue;
+                }
                 if (isWhitespace(c)) {
                     m_continuation = true;
+                    ++i;
                     continue;
                 }
             }
@@ -73,10 +92,25 @@ bool VCardParser::feed(const char *bytes, qsizetype length, bool final)
             m_breakPending = true;
             m_continuation = false;
             m_blankLine = false;
+            ++i;
+            continue;
+        }
+        if (m_state == State::Value) {
+            // The rest of the value's line in one go rather than byte by byte (photos are most of a file).
+            const auto *lineEnd = static_cast<const char *>(std::memchr(bytes + i, '\n', size_t(length - i)));
+            const qsizetype end = lineEnd ? lineEnd - bytes : length;
+            const qsizetype rejected = valueRun(bytes, i, end);
+            if (rejected >= 0) {
+                malformed(rejected);
+                i = rejected + 1;
+            } else {
+                i = end;
+            }
             continue;
         }
         if (!step(c))
             malformed(i);
+        ++i;
     }
     m_consumed += length;
     if (final) {
@@ -310,6 +344,50 @@ void VCardParser::dispatch()
     m_skipLeadingWhitespace = true;
 }
 
+qsizetype VCardParser::valueRun(const char *bytes, qsizetype from, qsizetype end)
+{
+    // The same reading as step() byte by byte: carriage returns dropped, leading whitespace skipped, then
+    // the transfer decoding.
+    qsizetype i = from;
+    if (m_skipLeadingWhitespace) {
+        while (i < end && isWhitespace(bytes[i]))
+            ++i;
+        if (i == end)
+            return -1;
+        m_skipLeadingWhitespace = false;
+    }
+    switch (m_encoding) {
+    case Encoding::Base64:
+        return decodeBase64Run(bytes, i, end);
+    case Encoding::QuotedPrintable:
+        while (i < end) {
+            if (m_qpEquals == 0 && !m_qpHaveFirstDigit) {
+                qsizetype plain = i;
+                while (plain < end && bytes[plain] != '=' && bytes[plain] != '\r')
+                    ++plain;
+                m_buffer.append(bytes + i, plain - i);
+                i = plain;
+                if (i == end)
+                    break;
+            }
+            if (bytes[i] != '\r')
+                decodeQuotedPrintable(bytes[i]);
+            ++i;
+        }
+        return -1;
+    case Encoding::None:
+    case Encoding::EightBit:
+        while (i < end) {
+            const auto *cr = static_cast<const char *>(std::memchr(bytes + i, '\r', size_t(end - i)));
+            const qsizetype stop = cr ? cr - bytes : end;
+            m_buffer.append(bytes + i, stop - i);
+            i = stop + 1;
+        }
+        return -1;
+    }
+    return -1;
+}
+
 void VCardParser::decodeQuotedPrintable(char c)
 {
     if (m_qpHaveFirstDigit) {
@@ -352,32 +430,68 @@ void VCardParser::decodeQuotedPrintable(char c)
         appendByte(c);
 }
 
+char *VCardParser::emitBase64Group(char *out) const
+{
+    const int v0 = kBase64Values[uchar(m_base64[0])];
+    const int v1 = kBase64Values[uchar(m_base64[1])];
+    *out++ = char((v0 << 2) | (v1 >> 4));
+    if (m_base64[2] == '=')
+        return out;
+    const int v2 = kBase64Values[uchar(m_base64[2])];
+    *out++ = char(((v1 & 0x0F) << 4) | (v2 >> 2));
+    if (m_base64[3] == '=')
+        return out;
+    *out++ = char(((v2 & 0x03) << 6) | kBase64Values[uchar(m_base64[3])]);
+    return out;
+}
+
 bool VCardParser::decodeBase64(char c)
 {
-    if (isWhitespace(c))
-        return true;
-    const int position = m_base64Count;
-    if (c == '=') {
-        if (position < 2)
-            return false;
-    } else if (base64Value(c) < 0) {
-        return false;
+    return decodeBase64Run(&c, 0, 1) < 0;
+}
+
+qsizetype VCardParser::decodeBase64Run(const char *bytes, qsizetype from, qsizetype end)
+{
+    // Room for every whole group the run can complete, written in place and cut back to what was written.
+    const qsizetype start = m_buffer.size();
+    m_buffer.resize(start + (m_base64Count + (end - from)) / 4 * 3);
+    char *const first = m_buffer.data() + start;
+    char *out = first;
+    qsizetype rejected = -1;
+    for (qsizetype i = from; i < end; ++i) {
+        if (m_base64Count == 0) {
+            // Whole groups of four digits, the usual case, go straight to the output.
+            while (end - i >= 4) {
+                const int a = kBase64Values[uchar(bytes[i])];
+                const int b = kBase64Values[uchar(bytes[i + 1])];
+                const int c = kBase64Values[uchar(bytes[i + 2])];
+                const int d = kBase64Values[uchar(bytes[i + 3])];
+                if ((a | b | c | d) < 0)
+                    break;
+                *out++ = char((a << 2) | (b >> 4));
+                *out++ = char(((b & 0x0F) << 4) | (c >> 2));
+                *out++ = char(((c & 0x03) << 6) | d);
+                i += 4;
+            }
+            if (i == end)
+                break;
+        }
+        const char c = bytes[i];
+        const int value = kBase64Values[uchar(c)];
+        if (value == kBase64Space)
+            continue;
+        if (value == kBase64Invalid || (value == kBase64Pad && m_base64Count < 2)) {
+            rejected = i;
+            break;
+        }
+        m_base64[m_base64Count] = c;
+        if (++m_base64Count < 4)
+            continue;
+        m_base64Count = 0;
+        out = emitBase64Group(out);
     }
-    m_base64[position] = c;
-    if (++m_base64Count < 4)
-        return true;
-    m_base64Count = 0;
-    const int v0 = base64Value(m_base64[0]);
-    const int v1 = base64Value(m_base64[1]);
-    appendByte(char((v0 << 2) | (v1 >> 4)));
-    if (m_base64[2] == '=')
-        return true;
-    const int v2 = base64Value(m_base64[2]);
-    appendByte(char(((v1 & 0x0F) << 4) | (v2 >> 2)));
-    if (m_base64[3] == '=')
-        return true;
-    appendByte(char(((v2 & 0x03) << 6) | base64Value(m_base64[3])));
-    return true;
+    m_buffer.resize(start + (out - first));
+    return rejected;
 }
 
 void VCardParser::endProperty()
@@ -386,8 +500,13 @@ void VCardParser::endProperty()
     if (m_encoding == Encoding::Base64) {
         if (m_base64Count == 1)
             m_base64Count = 0;
-        while (m_base64Count > 0)
-            decodeBase64('=');
+        if (m_base64Count > 0) {
+            while (m_base64Count < 4)
+                m_base64[m_base64Count++] = '=';
+            m_base64Count = 0;
+            char group[3];
+            m_buffer.append(group, emitBase64Group(group) - group);
+        }
     }
     // A quoted-printable escape still waiting for digits at the end of the value is dropped.
     const qsizetype length = m_buffer.size() - m_valueStart;

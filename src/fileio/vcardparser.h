@@ -70,6 +70,12 @@ private:
     void dispatch();
     void decodeQuotedPrintable(char c);
     bool decodeBase64(char c);
+    // The value bytes [from, end) of one line (no line feed among them), decoded onto the buffer; the
+    // index of a rejected byte, or -1.
+    qsizetype valueRun(const char *bytes, qsizetype from, qsizetype end);
+    qsizetype decodeBase64Run(const char *bytes, qsizetype from, qsizetype end);
+    // Writes the bytes of the complete group in m_base64; returns the end of what it wrote.
+    char *emitBase64Group(char *out) const;
     void endProperty();
     void resetProperty();
     void foldIntoValue();

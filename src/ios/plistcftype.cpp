@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <climits>
 #include <cstdlib>
 
 namespace {
@@ -116,11 +117,17 @@ QString PlistCFType::toString() const
 {
     if (!node())
         return QString();
-    char *text = nullptr;
     const plist_type kind = plist_get_node_type(asNode(node()));
-    if (kind == PLIST_STRING)
-        plist_get_string_val(asNode(node()), &text);
-    else if (kind == PLIST_KEY)
+    if (kind == PLIST_STRING) {
+        // Not plist_get_string_val: a string holding a NUL byte (a damaged or hostile file) fails its length
+        // assertion and ends the program. The text ends at the first NUL, as the C string would.
+        uint64_t length = 0;
+        const char *text = plist_get_string_ptr(asNode(node()), &length);
+        return text ? QString::fromUtf8(text, qsizetype(qstrnlen(text, uint(qMin<uint64_t>(length, INT_MAX)))))
+                    : QString();
+    }
+    char *text = nullptr;
+    if (kind == PLIST_KEY)
         plist_get_key_val(asNode(node()), &text);
     return takeUtf8(text);
 }

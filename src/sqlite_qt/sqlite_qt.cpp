@@ -1,5 +1,7 @@
 #include "sqlite_qt.h"
 
+#include <QLocale>
+
 #include <sqlite3.h>
 
 int sqlite_qt_version()
@@ -161,6 +163,78 @@ QByteArray Sqlite3Cursor::getBlob(const QString &column) const
 bool Sqlite3Cursor::isNull(const QString &column) const
 {
     return isNull(indexOrThrow(column));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Sqlite3Row
+
+int Sqlite3Row::columnCount() const
+{
+    return sqlite3_column_count(m_stmt);
+}
+
+int Sqlite3Row::columnIndex(const QString &column) const
+{
+    const QByteArray name = column.toUtf8();
+    for (int c = 0; c < columnCount(); ++c) {
+        if (name == sqlite3_column_name(m_stmt, c))
+            return c;
+    }
+    return -1;
+}
+
+void Sqlite3Row::checkColumn(int column) const
+{
+    if (column < 0 || column >= columnCount())
+        throw Sqlite3Exception(QStringLiteral("Sqlite3Row: column %1 out of range.").arg(column), 0);
+}
+
+QString Sqlite3Row::getText(int column) const
+{
+    checkColumn(column);
+    if (sqlite3_column_type(m_stmt, column) == SQLITE_FLOAT) // the text Sqlite3Cursor gives
+        return QString::number(sqlite3_column_double(m_stmt, column), 'g', QLocale::FloatingPointShortest);
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return size > 0 ? QString::fromUtf8(text, size) : QStringLiteral("");
+}
+
+int Sqlite3Row::getInt(int column) const
+{
+    return int(getInt64(column));
+}
+
+qint64 Sqlite3Row::getInt64(int column) const
+{
+    checkColumn(column);
+    switch (sqlite3_column_type(m_stmt, column)) {
+    case SQLITE_INTEGER:
+        return sqlite3_column_int64(m_stmt, column);
+    case SQLITE_FLOAT:
+        return qRound64(sqlite3_column_double(m_stmt, column)); // as QVariant converts it for the cursor
+    case SQLITE_TEXT:
+        return getText(column).trimmed().toLongLong(); // as Sqlite3Cursor reads text
+    case SQLITE_BLOB:
+        return getBlob(column).toLongLong();
+    default:
+        return 0;
+    }
+}
+
+QByteArray Sqlite3Row::getBlob(int column) const
+{
+    checkColumn(column);
+    if (sqlite3_column_type(m_stmt, column) == SQLITE_FLOAT)
+        return getText(column).toUtf8();
+    const auto *blob = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return size > 0 ? QByteArray(blob, size) : QByteArray();
+}
+
+bool Sqlite3Row::isNull(int column) const
+{
+    checkColumn(column);
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -372,6 +446,37 @@ Sqlite3Cursor Sqlite3DB::queryThrow(const Sqlite3Sql &sql)
     return cursor;
 }
 
+void Sqlite3DB::queryEach(const Sqlite3Sql &sql, const std::function<void(const Sqlite3Row &)> &onRow)
+{
+    sqlite3_stmt *stmt = prepare(sql);
+    // Taken out of the cache while it is stepped, so that a statement run by onRow never resets it; put back
+    // afterwards unless onRow cached another statement of the same text meanwhile.
+    m_statements.remove(sql.sql());
+    struct Release
+    {
+        Sqlite3DB &db;
+        sqlite3_stmt *stmt;
+        const QString &text;
+        ~Release()
+        {
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+            if (db.m_db && !db.m_statements.contains(text) && db.m_statements.size() < kMaxCachedStatements)
+                db.m_statements.insert(text, stmt);
+            else
+                sqlite3_finalize(stmt);
+        }
+    } release{*this, stmt, sql.sql()};
+    bind(stmt, sql);
+
+    const Sqlite3Row row(stmt);
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW)
+        onRow(row);
+    if (rc != SQLITE_DONE)
+        fail(QStringLiteral("Sqlite3DB, query \"%1\" failed").arg(sql.sql()), rc);
+}
+
 qint64 Sqlite3DB::lastInsertId() const
 {
     return m_db ? sqlite3_last_insert_rowid(m_db) : 0;
@@ -396,23 +501,35 @@ void Sqlite3DB::execPlain(const char *sql)
     }
 }
 
+void Sqlite3DB::execCached(const QString &sql)
+{
+    // Prepared once and kept: a batch opens and releases a savepoint for every contact it saves.
+    sqlite3_stmt *stmt = prepare(Sqlite3Sql(sql));
+    StatementReset reset{stmt};
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        fail(QStringLiteral("Sqlite3DB, \"%1\" failed").arg(sql), rc);
+}
+
 void Sqlite3DB::beginTran()
 {
+    static const QString begin = QStringLiteral("BEGIN");
     if (m_depth == 0)
-        execPlain("BEGIN");
+        execCached(begin);
     else
-        execPlain(QStringLiteral("SAVEPOINT tran_%1").arg(m_depth).toUtf8().constData());
+        execCached(QStringLiteral("SAVEPOINT tran_%1").arg(m_depth));
     ++m_depth;
 }
 
 void Sqlite3DB::commitTran()
 {
+    static const QString commit = QStringLiteral("COMMIT");
     if (m_depth <= 0)
         throw Sqlite3Exception(QStringLiteral("Sqlite3DB::commitTran, no transaction is open."), 0);
     if (m_depth == 1)
-        execPlain("COMMIT");
+        execCached(commit);
     else
-        execPlain(QStringLiteral("RELEASE tran_%1").arg(m_depth - 1).toUtf8().constData());
+        execCached(QStringLiteral("RELEASE tran_%1").arg(m_depth - 1));
     --m_depth;
 }
 

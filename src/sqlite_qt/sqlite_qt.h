@@ -11,6 +11,7 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -99,6 +100,29 @@ private:
     int m_row = -1;
 };
 
+// The current row of a query that Sqlite3DB::queryEach steps through; valid only during the call that receives
+// it. The getters convert as Sqlite3Cursor's do (NULL reads as empty text, 0 or empty bytes).
+class Sqlite3Row
+{
+public:
+    int columnCount() const;
+    // Position of a column by name (the first of that name), -1 when the result has none.
+    int columnIndex(const QString &column) const;
+
+    QString getText(int column) const;
+    int getInt(int column) const;
+    qint64 getInt64(int column) const;
+    QByteArray getBlob(int column) const;
+    bool isNull(int column) const;
+
+private:
+    friend class Sqlite3DB;
+    explicit Sqlite3Row(sqlite3_stmt *stmt) : m_stmt(stmt) {}
+    void checkColumn(int column) const;
+
+    sqlite3_stmt *m_stmt;
+};
+
 class Sqlite3DB
 {
 public:
@@ -118,6 +142,10 @@ public:
 
     void executeThrow(const Sqlite3Sql &sql);
     Sqlite3Cursor queryThrow(const Sqlite3Sql &sql);
+    // Runs a query and hands each row to onRow as it is stepped to, keeping nothing: for results too large to
+    // hold as a whole next to what the caller builds from them. onRow may run other statements on this
+    // connection; an exception from it ends the query and propagates.
+    void queryEach(const Sqlite3Sql &sql, const std::function<void(const Sqlite3Row &)> &onRow);
     qint64 lastInsertId() const;
     int changes() const;
 
@@ -132,6 +160,7 @@ private:
     sqlite3_stmt *prepare(const Sqlite3Sql &sql);
     void bind(sqlite3_stmt *stmt, const Sqlite3Sql &sql);
     void execPlain(const char *sql);
+    void execCached(const QString &sql);
     [[noreturn]] void fail(const QString &what, int rc) const;
 
     sqlite3 *m_db = nullptr;

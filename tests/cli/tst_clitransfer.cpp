@@ -12,9 +12,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 using fixtures::person;
+using namespace Qt::StringLiterals;
 
 class TestCliTransfer : public QObject
 {
@@ -216,6 +218,86 @@ private Q_SLOTS:
         // The cache was loaded again from the phone after the failure.
         LocalDb cache(DataFolder::androidCacheDir() + QLatin1Char('/') + c.serial, PContactCombineRule(new LocalDbCombineRule));
         QCOMPARE(cache.listContacts(0, QString()).size(), 20);
+    }
+
+    // iPhones from the command line: iphone-sim with two phones beside a phone-sim Android phone.
+    void iPhonesListTransferAndDelete()
+    {
+        TempHome home;
+        PhoneSim android;
+        QVERIFY(android.start(home, QStringLiteral("Phone A"), cards(2, "A")));
+        const QString udidA = QStringLiteral("00008030-00000000000000A1"), udidB = QStringLiteral("00008030-00000000000000B2");
+        const QString storeA = home.filePath(QStringLiteral("ia.json")), storeB = home.filePath(QStringLiteral("ib.json"));
+        const QString seed = home.filePath(QStringLiteral("ia.vcf"));
+        QFile f(seed);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("BEGIN:VCARD\nVERSION:3.0\nN:A0;Test;;;\nEMAIL:a0@example.com\nEND:VCARD\n"
+                "BEGIN:VCARD\nVERSION:3.0\nN:Ipho;Ida;;;\nTEL;TYPE=HOME:+1 2\nBDAY:1990-04-01\nEND:VCARD\n");
+        f.close();
+        QProcess iphones;
+        iphones.start(QStringLiteral(IPHONE_SIM_EXE),
+                      {QStringLiteral("--socket"), home.filePath(QStringLiteral("mux.sock")), QStringLiteral("--udid"), udidA,
+                       QStringLiteral("--name"), QStringLiteral("Ida's iPhone"), QStringLiteral("--store"), storeA,
+                       QStringLiteral("--seed"), seed, QStringLiteral("--device"),
+                       QStringLiteral("%1,Empty iPhone,%2").arg(udidB, storeB)});
+        QByteArray out;
+        QVERIFY(iphones.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return (out += iphones.readAllStandardOutput()).contains("ready\n"); }, 10000));
+        const QByteArray env = out.split('\n').first();
+        qputenv("USBMUXD_SOCKET_ADDRESS", env.mid(env.indexOf('=') + 1));
+        const auto stop = qScopeGuard([&] {
+            qunsetenv("USBMUXD_SOCKET_ADDRESS");
+            iphones.terminate();
+            iphones.waitForFinished(10000);
+        });
+        const auto iphoneNames = [](const QString &store) {
+            QFile file(store);
+            QStringList names;
+            if (file.open(QIODevice::ReadOnly))
+                for (const QJsonValue &c : QJsonDocument::fromJson(file.readAll())[QStringLiteral("contacts")].toArray())
+                    names << c[QStringLiteral("name")].toString();
+            names.sort();
+            return names;
+        };
+
+        Result r = cli(home, {android.serial}, {QStringLiteral("devices")});
+        QVERIFY2(r.out.contains((u"ios\t"_s + udidA + u"\tIda's iPhone\n"_s).toUtf8()), r.out.constData());
+        QVERIFY(r.out.contains((u"ios\t"_s + udidB + u"\tEmpty iPhone\n"_s).toUtf8()));
+
+        // The iPhone's contacts, read into its cache, with the birthday that travels in the Contact record.
+        r = cli(home, {}, {QStringLiteral("list"), QStringLiteral("--device"), udidA, QStringLiteral("--json")});
+        QVERIFY2(r.code == 0, r.err.constData());
+        const QJsonArray listed = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(listed.size(), 2);
+        qint64 idaId = 0;
+        for (const QJsonValue &c : listed)
+            if (c[QStringLiteral("full_name")].toString() == QStringLiteral("Ida Ipho"))
+                idaId = c[QStringLiteral("_id")].toInteger();
+        QVERIFY(idaId > 0);
+
+        // Android to iPhone: the namesake "Test A0" merges into the iPhone's contact.
+        r = cli(home, {android.serial}, {QStringLiteral("transfer"), QStringLiteral("--device"), android.serial, QStringLiteral("--to"), udidA});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.out, QByteArray("Successfully transferred 1 contacts to device, with 1 repeated contacts merged.\n"));
+        QCOMPARE(iphoneNames(storeA), (QStringList{QStringLiteral("Ida Ipho"), QStringLiteral("Test A0"), QStringLiteral("Test A1")}));
+
+        // iPhone to Android, and iPhone to iPhone.
+        r = cli(home, {android.serial}, {QStringLiteral("transfer"), QStringLiteral("--device"), udidA, QStringLiteral("--to"), android.serial});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QVERIFY(android.contents().contains(QStringLiteral("Ida Ipho")));
+        QCOMPARE(android.contents().value(QStringLiteral("Ida Ipho")).filter(QStringLiteral("3:")), QStringList{QStringLiteral("3:home||+1 2")});
+        r = cli(home, {}, {QStringLiteral("transfer"), QStringLiteral("--device"), udidA, QStringLiteral("--to"), udidB});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(r.out, QByteArray("Successfully transferred 3 contacts to device.\n"));
+        QCOMPARE(iphoneNames(storeB), iphoneNames(storeA));
+
+        // Deleting on the iPhone; its groups are not sent to it, which set-group says instead of pretending.
+        r = cli(home, {}, {QStringLiteral("delete"), QStringLiteral("--device"), udidA, QStringLiteral("--contacts"), QString::number(idaId)});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(iphoneNames(storeA), (QStringList{QStringLiteral("Test A0"), QStringLiteral("Test A1")}));
+        r = cli(home, {}, {QStringLiteral("set-group"), QStringLiteral("--device"), udidA, QStringLiteral("--contacts"), QStringLiteral("1"),
+                           QStringLiteral("--group"), QStringLiteral("Golf")});
+        QCOMPARE(r.code, 1);
     }
 };
 

@@ -592,7 +592,88 @@ private Q_SLOTS:
         QTest::newRow("backslash") << u"a\\_b"_s << u"a\\_b"_s << true;
         QTest::newRow("backslash is no escape") << u"a_b"_s << u"a\\_b"_s << false;
         QTest::newRow("empty names") << QString() << QString() << false;
+        QTest::newRow("ASCII folded, the rest exact") << u"\u00C9MILE Zola"_s << u"\u00C9mile zola"_s << true;
+        QTest::newRow("trailing space") << u"Anna"_s << u"Anna "_s << false;
     }
+    // The name lookup is served by an index on the case-folded name (no scan of the contact table), made once
+    // per opening and made again when a rolled-back transaction took it away; among names that match it
+    // finds the oldest contact, as a scan in table order does.
+    void nameLookupUsesIndex()
+    {
+        auto db = freshDb();
+        for (const QString &name : {u"zed"_s, u"ann lee"_s, u"ANN LEE"_s}) {
+            Contact c;
+            c.full_name = name;
+            db->insertContact(c);
+        }
+        const QString indexCount =
+            u"select count(*) from sqlite_master where name='index_contacts_full_name_nocase'"_s;
+        QCOMPARE(scalar(*db, indexCount), qint64(0)); // opening alone does not write to the file
+
+        db->beginTransaction();
+        QCOMPARE(db->findContactByName(u"Ann Lee"_s), qint64(2));
+        QCOMPARE(scalar(*db, indexCount), qint64(1));
+        db->endTransaction(false);
+        QCOMPARE(scalar(*db, indexCount), qint64(0));
+        QCOMPARE(db->findContactByName(u"aNN lEE"_s), qint64(2));
+        QCOMPARE(scalar(*db, indexCount), qint64(1));
+        QCOMPARE(db->findContactByName(u"ann le"_s), qint64(0));
+
+        Sqlite3Sql explain("explain query plan select _id,src_id from contact where full_name=? collate nocase limit 1");
+        explain.addTextParam(u"x"_s);
+        Sqlite3Cursor plan = db->db().queryThrow(explain);
+        QVERIFY(plan.moveNext());
+        QVERIFY2(plan.getText(u"detail"_s).contains(u"USING INDEX index_contacts_full_name_nocase"_s),
+                 qPrintable(plan.getText(u"detail"_s)));
+
+        // A reopened file already has the index; another file at the same path gets its own.
+        db->close();
+        QCOMPARE(db->findContactByName(u"ZED"_s), qint64(1));
+        db->createFromTemplate();
+        QCOMPARE(db->findContactByName(u"ZED"_s), qint64(0));
+        QCOMPARE(scalar(*db, indexCount), qint64(1));
+    }
+
+    // A listing reads every contact and row exactly as loading each contact does.
+    void listedContactsEqualLoaded()
+    {
+        auto db = freshDb();
+        const QByteArray photo = QByteArray::fromHex("ffd800") + "jpeg" + QByteArray(1, '\0') + "bytes";
+        QList<qint64> ids;
+        for (int i = 0; i < 3; ++i) {
+            Contact c = person(u"P"_s + QString::number(2 - i), QString());
+            c.src_id = u"c"_s + QString::number(i);
+            db->insertContact(c);
+            ids << c._id;
+            for (int type = ENTITY_NAME; type <= ENTITY_WEBSITE; ++type) {
+                DataRow row;
+                row.src_id = u"s%1/%2"_s.arg(i).arg(type);
+                for (const QString &column : storedColumns(type))
+                    row.setValue(column, column == u"data15"_s ? QVariant(photo) : QVariant(column + u'x'));
+                db->insertRow(c._id, type, row);
+            }
+        }
+        const QList<Contact> listed = db->listContacts(0, QString());
+        QCOMPARE(listed.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const Contact &got = listed.at(i);
+            const Contact want = db->loadContact(ids.at(2 - i)); // sorted by name: P0, P1, P2
+            QCOMPARE(got._id, want._id);
+            QCOMPARE(got.full_name, want.full_name);
+            QCOMPARE(got.src_id, want.src_id);
+            QCOMPARE(got.entities.keys(), want.entities.keys());
+            for (auto it = want.entities.cbegin(); it != want.entities.cend(); ++it) {
+                const QList<DataRow> rows = got.rows(it.key());
+                QCOMPARE(rows.size(), it.value().size());
+                QCOMPARE(rows.first()._id, it.value().first()._id);
+                QCOMPARE(rows.first().src_id, it.value().first().src_id);
+                QCOMPARE(rows.first().columns.keys(), it.value().first().columns.keys());
+                compareColumns(rows.first(), it.value().first());
+            }
+        }
+        QCOMPARE(listed.first().firstRow(ENTITY_PHOTO).value(u"data15"_s).toByteArray(), photo);
+    }
+
     void mergeNameMatching()
     {
         QFETCH(QString, storedName);

@@ -1,5 +1,6 @@
 // The command line's import and export, run as the real tool under a temporary home: a round trip from a file
-// through a database to a file and into a second database, and the command line's errors.
+// through a database to a file and into a second database, a CSV file exported in every format, and the
+// command line's errors.
 
 #include "datafolder.h"
 #include "temphome.h"
@@ -108,6 +109,61 @@ private Q_SLOTS:
         const QByteArray bytes = one.readAll();
         QCOMPARE(bytes.count("BEGIN:VCARD"), 1);
         QVERIFY(bytes.contains("N;CHARSET=UTF-8:M\xC3\xBCller;J\xC3\xBCrgen;;;\r\n"));
+    }
+
+    void csvInEveryFormat()
+    {
+        TempHome home;
+        write(home.filePath(u"people.csv"_s),
+              "\xEF\xBB\xBF"
+              "First Name,Last Name,Mobile Phone,E-mail Address,Home Street,Home City,Company\n"
+              "Anna,Berg,+47 555,anna@example.com,Storgata 1,Oslo,\"Acme, Inc\"\n"
+              "Mark,Cole,+47 666,,,,\n");
+        Result r = cli(home, {u"import"_s, u"people.csv"_s, u"--format"_s, u"csv"_s});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.trimmed(), QByteArray("Successfully imported 2 contacts."));
+        const QJsonArray first = listed(home, u"people.csv"_s);
+        QCOMPARE(first.size(), 2);
+        const QJsonObject anna = first.at(0)[u"entities"_s].toObject();
+        QCOMPARE(anna[u"3"_s][0][u"data1"_s].toString(), u"+47 555"_s);
+        QCOMPARE(anna[u"12"_s][0][u"data7"_s].toString(), u"Oslo"_s);
+        QCOMPARE(anna[u"10"_s][0][u"data1"_s].toString(), u"Acme, Inc"_s);
+
+        const struct
+        {
+            QString format;
+            QString out;
+            QString file;
+            QByteArray content;
+        } exports[] = {
+            {u"csv"_s, u"out.csv"_s, u"out.csv"_s, "Anna,Berg,\"Acme, Inc\",+47 555,anna@example.com"},
+            {u"txt"_s, u"out.txt"_s, u"out.txt"_s, "Storgata 1"},
+            {u"html"_s, u"out.html"_s, u"out.html/out.html"_s, "<li>Mobile:+47 666</li>"},
+            {u"doc"_s, u"out.doc"_s, u"out.doc/out.doc"_s, "Acme, Inc"},
+            {u"pdf"_s, u"out.pdf"_s, u"out.pdf"_s, "%PDF-"},
+        };
+        for (const auto &e : exports) {
+            r = cli(home, {u"export"_s, u"--db"_s, u"people.csv"_s, u"--format"_s, e.format, e.out});
+            QVERIFY2(r.code == 0, r.err.constData());
+            QCOMPARE(r.out.trimmed(), QByteArray("Successfully exported 2 contacts to File."));
+            QFile f(home.filePath(e.file));
+            QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(e.file));
+            QVERIFY2(f.readAll().contains(e.content), qPrintable(e.file));
+        }
+
+        // The CSV file reads back into the same contacts.
+        r = cli(home, {u"import"_s, u"out.csv"_s, u"--format"_s, u"csv"_s, u"--db"_s, u"Again"_s});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(listed(home, u"Again"_s), first);
+
+        // Outputs that cannot be written (below a plain file): the error text, nothing left behind.
+        write(home.filePath(u"plain"_s), "x");
+        for (const QString &format : {u"csv"_s, u"html"_s, u"pdf"_s}) {
+            r = cli(home, {u"export"_s, u"--db"_s, u"people.csv"_s, u"--format"_s, format, u"plain/out.x"_s});
+            QCOMPARE(r.code, 1);
+            QVERIFY2(!r.err.trimmed().isEmpty(), qPrintable(format));
+            QCOMPARE(QFileInfo(home.filePath(u"plain"_s)).size(), 1);
+        }
     }
 
     void errors_data()

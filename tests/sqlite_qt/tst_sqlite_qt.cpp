@@ -224,6 +224,69 @@ private Q_SLOTS:
         QCOMPARE(c.getInt64(QStringLiteral("c")), 100);
         QCOMPARE(c.getInt64(QStringLiteral("s")), 2 * (50 + 99) * 50 / 2);
     }
+
+    // Stepping through rows one by one reads every value as the full cursor does.
+    void queryEachReadsAsTheCursor()
+    {
+        Sqlite3DB db;
+        makeDb(db);
+        db.executeThrow("insert into t(name,n,b) values('Zoë 张', 9007199254740993, x'00ff')");
+        db.executeThrow("insert into t(name,n,b) values(NULL, NULL, NULL)");
+        db.executeThrow("insert into t(name,n,b) values(' 42x', 2.5, '')");
+        const Sqlite3Sql sql("select _id, name, n, b from t order by _id");
+        Sqlite3Cursor cursor = db.queryThrow(sql);
+        int seen = 0;
+        db.queryEach(sql, [&](const Sqlite3Row &row) {
+            QVERIFY(cursor.moveNext());
+            QCOMPARE(row.columnCount(), 4);
+            QCOMPARE(row.columnIndex(QStringLiteral("b")), 3);
+            QCOMPARE(row.columnIndex(QStringLiteral("missing")), -1);
+            for (int c = 0; c < 4; ++c) {
+                QCOMPARE(row.getText(c), cursor.getText(c));
+                QCOMPARE(row.getInt64(c), cursor.getInt64(c));
+                QCOMPARE(row.getBlob(c), cursor.getBlob(c));
+                QCOMPARE(row.isNull(c), cursor.isNull(c));
+            }
+            QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, row.getText(4));
+            ++seen;
+        });
+        QCOMPARE(seen, 3);
+    }
+
+    // The statement being stepped is not the cached one a callback can run again, and a callback's exception
+    // leaves the connection usable.
+    void queryEachAllowsStatementsInsideAndStopsOnException()
+    {
+        Sqlite3DB db;
+        makeDb(db);
+        for (int i = 0; i < 3; ++i)
+            insert(db, QString::number(i));
+        const Sqlite3Sql all("select _id, name from t order by _id");
+        QStringList names;
+        db.queryEach(all, [&](const Sqlite3Row &row) {
+            names << row.getText(1);
+            // The same text again, and a write, while the outer statement is on its row.
+            QCOMPARE(db.queryThrow(all).count(), 3);
+            db.queryEach(all, [](const Sqlite3Row &) {});
+            Sqlite3Sql update("update t set n=? where _id=?");
+            update.addIntParam(7);
+            update.addInt64Param(row.getInt64(0));
+            db.executeThrow(update);
+        });
+        QCOMPARE(names, (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")}));
+        QCOMPARE(db.queryThrow("select * from t where n=7").count(), 3);
+
+        int calls = 0;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, db.queryEach(all, [&](const Sqlite3Row &) {
+            ++calls;
+            throw std::runtime_error("stop");
+        }));
+        QCOMPARE(calls, 1);
+        calls = 0;
+        db.queryEach(all, [&](const Sqlite3Row &) { ++calls; });
+        QCOMPARE(calls, 3);
+        QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, db.queryEach("select nope from t", [](const Sqlite3Row &) {}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSqliteQt)

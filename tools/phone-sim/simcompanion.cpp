@@ -166,6 +166,26 @@ void SimCompanion::noteError(const QString &text)
 void SimCompanion::saveLocked()
 {
     m_phone->setStoreValue(u"contacts"_s, m_store.toJson());
+    m_unsaved = false;
+}
+
+void SimCompanion::batchAppliedLocked()
+{
+    // Rewriting the whole file after every batch of 20 contacts costs time in the square of the store's
+    // size: a big store is written once when the session ends instead. Small ones (every test's) are on
+    // disk as soon as the program has the batch's reply.
+    constexpr int kWriteEveryBatchUpTo = 1000;
+    if (m_store.contactCount() <= kWriteEveryBatchUpTo)
+        saveLocked();
+    else
+        m_unsaved = true;
+}
+
+void SimCompanion::flush()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_unsaved)
+        saveLocked();
 }
 
 bool SimCompanion::enter(int fd)
@@ -211,6 +231,7 @@ void SimCompanion::stop()
     m_idle.wait(lock, [this] { return m_active == 0; });
     lock.unlock();
     m_threads.joinAll();
+    flush();
     if (m_wifiFd >= 0)
         adbsocket::closeFd(m_wifiFd);
     m_wifiFd = -1;
@@ -268,6 +289,7 @@ void SimCompanion::serveSession(int fd, Kind kind)
     } else {
         ++m_restoreSessions;
         serveRestore(io);
+        flush();
     }
     leave(fd);
 }
@@ -386,7 +408,7 @@ void SimCompanion::serveRestore(Line &io)
             }
             if (error.isEmpty()) {
                 m_store = next;
-                saveLocked();
+                batchAppliedLocked();
             }
         }
         if (!error.isEmpty())

@@ -75,6 +75,9 @@ private:
     void startWifiSession(Kind kind, quint16 port);
     void noteError(const QString &text);
     void saveLocked();
+    // After a restore batch: a small store is written at once, a big one when the session ends (flush()).
+    void batchAppliedLocked();
+    void flush();
     bool enter(int fd);
     void leave(int fd);
 
@@ -83,6 +86,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_idle;
     SimContactStore m_store;
+    bool m_unsaved = false; // m_store has changes the store file does not have yet
     QStringList m_errors;
     QHash<quint16, int> m_registered; // session port inside the phone → generation
     int m_generation = 0;

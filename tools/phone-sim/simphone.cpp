@@ -51,7 +51,7 @@ bool SimPhone::openStore(const QString &path, QString *error)
     m_storePath = path;
     QFile file(path);
     if (!file.exists()) {
-        m_storeOther = QJsonDocument(QJsonObject{{u"contacts"_s, QJsonArray()}}).toJson();
+        m_storeOther = QJsonObject{{u"contacts"_s, QJsonArray()}};
         saveLocked();
         return true;
     }
@@ -76,7 +76,7 @@ bool SimPhone::openStore(const QString &path, QString *error)
             if (v.isString() && !v.toString().isEmpty())
                 m_packages.append(v.toString());
     }
-    m_storeOther = doc.toJson();
+    m_storeOther = obj;
     return true;
 }
 
@@ -84,7 +84,7 @@ void SimPhone::saveLocked()
 {
     if (m_storePath.isEmpty())
         return;
-    QJsonObject obj = QJsonDocument::fromJson(m_storeOther).object();
+    QJsonObject obj = m_storeOther;
     obj.insert(u"packages"_s, QJsonArray::fromStringList(m_packages));
     QSaveFile file(m_storePath);
     if (file.open(QIODevice::WriteOnly)) {
@@ -96,15 +96,13 @@ void SimPhone::saveLocked()
 QJsonValue SimPhone::storeValue(const QString &key) const
 {
     std::lock_guard lock(m_mutex);
-    return QJsonDocument::fromJson(m_storeOther).object().value(key);
+    return m_storeOther.value(key);
 }
 
 void SimPhone::setStoreValue(const QString &key, const QJsonValue &value)
 {
     std::lock_guard lock(m_mutex);
-    QJsonObject obj = QJsonDocument::fromJson(m_storeOther).object();
-    obj.insert(key, value);
-    m_storeOther = QJsonDocument(obj).toJson();
+    m_storeOther.insert(key, value);
     saveLocked();
 }
 

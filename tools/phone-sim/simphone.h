@@ -3,6 +3,7 @@
 #include "threadgroup.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QMap>
 #include <QString>
@@ -80,7 +81,7 @@ private:
     const QString m_serial;
     mutable std::mutex m_mutex;
     QString m_storePath;
-    QByteArray m_storeOther; // the store's JSON, for the keys other faces own
+    QJsonObject m_storeOther; // the store's JSON, for the keys other faces own
     QStringList m_packages;
     QMap<QString, QByteArray> m_files;
     QStringList m_logcat;

@@ -1,0 +1,66 @@
+// The window's "Import from iTunes": choose a backup (and give its password when it is encrypted), choose or
+// name a local database, and import the backup's address book into it.
+
+#include "mainwindow.h"
+
+#include "backupmanifest.h"
+#include "datafolder.h"
+#include "importcontactsfromitunesthread.h"
+#include "itemmodelmaintree.h"
+#include "loaditunesbackupdlg.h"
+#include "localdb.h"
+#include "messagebox.h"
+#include "passcodedlg.h"
+#include "progressform.h"
+#include "texts.h"
+
+void MainWindow::miFromiTunes()
+{
+    PBackupManifest manifest;
+    {
+        LoadItunesBackupDlg dlg(this);
+        if (dlg.exec() != QDialog::Accepted)
+            return;
+        manifest = dlg.selectedManifest();
+    }
+    if (!manifest)
+        return;
+    if (manifest->isEncrypted()) {
+        PasscodeDlg passcode(manifest, this);
+        if (passcode.exec() != QDialog::Accepted)
+            return;
+    }
+    // The file table is read before a database is chosen, so an unreadable backup leaves no empty database.
+    try {
+        manifest->load();
+    } catch (const std::exception &e) {
+        MessageBox::error(this, QString::fromUtf8(e.what()));
+        return;
+    }
+
+    const QString device = manifest->deviceName().isEmpty() ? QStringLiteral("Unknown Device") : manifest->deviceName();
+    const QStringList filesBefore = LocalDbFiles::list();
+    _DBItemNode *target = selectOrCreateLocalDb(device + QStringLiteral("-backup.db"));
+    if (!target)
+        return;
+    // Only a database made for this import is removed when it fails; one the user chose to merge into keeps
+    // its contacts (the import's own changes are rolled back).
+    const bool created = !filesBefore.contains(target->name);
+
+    bool succeeded = false;
+    {
+        ProgressForm form(trKey("IDS_READING_CONTACTS_FROM_ITUNES"), this);
+        ImportContactsFromiTunesThread worker(manifest, target->db.data(), &form);
+        succeeded = form.runWorker(&worker);
+    }
+    if (succeeded) {
+        refreshNode(target);
+        return;
+    }
+    if (created) {
+        const PLocalDb db = target->db;
+        m_treeModel->removeDatabaseNode(target);
+        if (!db->removeFile())
+            qWarning("MainWindow::miFromiTunes: cannot remove %s", qPrintable(db->path()));
+    }
+}

@@ -1,0 +1,106 @@
+#include "passcodedlg.h"
+
+#include "iositunesbksetpasswordthread.h"
+#include "messagebox.h"
+#include "progressform.h"
+#include "stylesheet.h"
+#include "texts.h"
+#include "winmovable.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QQueue>
+#include <QVBoxLayout>
+
+namespace {
+QQueue<QString> queuedAnswers; // GUI thread only
+}
+
+PasscodeDlg::PasscodeDlg(const PBackupManifest &manifest, QWidget *parent) : QDialog(parent), m_manifest(manifest)
+{
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    new WinMovable(this);
+    setStyleSheet(StyleSheet::load(QStringLiteral(":/res/style.css")));
+    setWindowTitle(trKey("Dialog"));
+    setMinimumWidth(380);
+
+    auto *lbTitle2 = new QLabel(trKey("IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP"), this);
+    lbTitle2->setObjectName(QStringLiteral("lbTitle2"));
+    lbTitle2->setWordWrap(true);
+    m_txtPasscode = new QLineEdit(this);
+    m_txtPasscode->setObjectName(QStringLiteral("txtPasscode"));
+    m_txtPasscode->setEchoMode(QLineEdit::Password);
+    m_txtPasscode->setPlaceholderText(trKey("IDS_ENTER_PASSWORD"));
+    auto *btnOK = new QPushButton(trKey("OK"), this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setDefault(true);
+    auto *btnCancel = new QPushButton(trKey("Cancel"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->addWidget(lbTitle2);
+    layout->addWidget(m_txtPasscode);
+    layout->addLayout(buttons);
+
+    connect(btnOK, &QPushButton::pressed, this, &PasscodeDlg::btnOKPressed);
+    connect(btnCancel, &QPushButton::pressed, this, &QDialog::reject);
+}
+
+PasscodeDlg::~PasscodeDlg() = default;
+
+void PasscodeDlg::btnOKPressed()
+{
+    const QString text = m_txtPasscode->text();
+    if (text.isEmpty()) {
+        MessageBox::information(this, trKey("IDS_PWD_IS_NULL"));
+        return;
+    }
+    bool accepted = false;
+    {
+        ProgressForm progress(QString(), this);
+        progress.setCancelEnabled(false);
+        IOSiTunesBKSetPasswordThread check(m_manifest, text, &progress);
+        check.start(QThread::InheritPriority);
+        progress.exec();
+        // The check cannot be cancelled and ends by itself within seconds; it is waited for, never terminated,
+        // since it may be writing Manifest-decrypted.db.
+        progress.waitThread(&check);
+        accepted = check.result();
+    }
+    if (!accepted) {
+        MessageBox::information(this, trKey("IDS_INVALID_PASSWORD"));
+        m_txtPasscode->clear();
+        return;
+    }
+    m_password = text;
+    accept();
+}
+
+int PasscodeDlg::exec()
+{
+    if (queuedAnswers.isEmpty())
+        return QDialog::exec();
+    while (!queuedAnswers.isEmpty()) {
+        const QString answer = queuedAnswers.dequeue();
+        if (answer.isNull())
+            break;
+        m_txtPasscode->setText(answer);
+        btnOKPressed();
+        if (result() == QDialog::Accepted)
+            return QDialog::Accepted;
+    }
+    reject();
+    return QDialog::Rejected;
+}
+
+void PasscodeDlg::queueAnswer(const QString &password)
+{
+    queuedAnswers.enqueue(password);
+}

@@ -1,0 +1,435 @@
+#include "csvimport.h"
+
+#include "csvrow.h"
+
+#include <QFile>
+#include <QHash>
+#include <QMap>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+using namespace pim;
+
+namespace csv {
+
+// Where the value of a named column goes.
+struct Target
+{
+    int type = 0;       // entity type; 0: the column is not one of ours
+    QString column;     // the row column receiving the value
+    int code = 0;       // type code, written to codeColumn when not 0
+    QString codeColumn; // empty: no code is written
+    QString slot;       // columns of one type and code fill one row unless their slots differ
+};
+
+// One column of the opened file's header and what it holds.
+struct Column
+{
+    Target target;
+    // Numbered groups of Google exports ("Phone 2 - Label", "Phone 2 - Value"): the group's type and number,
+    // and the row column of a value, or nothing for the label.
+    int groupType = 0;
+    int groupNumber = 0;
+    QString groupColumn;
+    bool groupLabel = false;
+    // A whole display name ("Display Name", "File As"), used when the name columns give none.
+    bool displayName = false;
+};
+
+struct ColumnPlan
+{
+    QList<Column> columns;
+};
+
+} // namespace csv
+
+namespace {
+
+using csv::Column;
+using csv::Target;
+
+QString col(int n)
+{
+    return u"data%1"_s.arg(n);
+}
+
+// The names of the program's own columns and of common address-book exports, compared exactly.
+QHash<QString, Target> buildTable()
+{
+    QHash<QString, Target> table;
+    const auto add = [&table](const QString &name, int type, int column, int code = 0, int codeColumn = 0,
+                              const QString &slot = QString()) {
+        table.insert(name, Target{type, col(column), code, codeColumn ? col(codeColumn) : QString(), slot});
+    };
+    const auto addCoded = [&add](const QString &prefix, LabelFamily family, int type, int codeColumn) {
+        const QMap<int, QString> &labels = labelTable(family);
+        for (auto it = labels.cbegin(); it != labels.cend(); ++it)
+            add(prefix + it.value(), type, 1, it.key(), codeColumn);
+    };
+
+    // The program's own names.
+    add(u"Prefix"_s, ENTITY_NAME, 5);
+    add(u"First Name"_s, ENTITY_NAME, 2);
+    add(u"Middle Name"_s, ENTITY_NAME, 4);
+    add(u"Last Name"_s, ENTITY_NAME, 3);
+    add(u"Suffix"_s, ENTITY_NAME, 6);
+    addCoded(u"Tel:"_s, LabelFamily::Phone, ENTITY_PHONE, 2);
+    addCoded(u"Email:"_s, LabelFamily::Email, ENTITY_EMAIL, 2);
+    add(u"Nickname"_s, ENTITY_NICKNAME, 1, 1);
+    addCoded(u"Date:"_s, LabelFamily::Event, ENTITY_EVENT, 2);
+    add(u"Category"_s, ENTITY_GROUP, 2);
+    addCoded(u"IM:"_s, LabelFamily::ImProtocol, ENTITY_IM, 5);
+    add(u"Notes"_s, ENTITY_NOTE, 1);
+    add(u"Company"_s, ENTITY_ORGANIZATION, 1, 0, 2);
+    add(u"Department"_s, ENTITY_ORGANIZATION, 5, 0, 2);
+    add(u"Job Title"_s, ENTITY_ORGANIZATION, 4, 0, 2);
+    addCoded(u"Rel:"_s, LabelFamily::Relation, ENTITY_RELATION, 2);
+    addCoded(u"Url:"_s, LabelFamily::Website, ENTITY_WEBSITE, 2);
+    const QMap<int, QString> &addressLabels = labelTable(LabelFamily::Address);
+    for (auto it = addressLabels.cbegin(); it != addressLabels.cend(); ++it) {
+        const QString prefix = u"Addr:"_s + it.value();
+        add(prefix + u":Country"_s, ENTITY_ADDRESS, 10, it.key(), 2);
+        add(prefix + u":State"_s, ENTITY_ADDRESS, 8, it.key(), 2);
+        add(prefix + u":City"_s, ENTITY_ADDRESS, 7, it.key(), 2);
+        add(prefix + u":Street"_s, ENTITY_ADDRESS, 4, it.key(), 2);
+        add(prefix + u":Postcode"_s, ENTITY_ADDRESS, 9, it.key(), 2);
+    }
+
+    // Outlook and Google.
+    add(u"Title"_s, ENTITY_NAME, 5);
+    add(u"Given Name"_s, ENTITY_NAME, 2);
+    add(u"Additional Name"_s, ENTITY_NAME, 4);
+    add(u"Family Name"_s, ENTITY_NAME, 3);
+    add(u"Name Prefix"_s, ENTITY_NAME, 5);
+    add(u"Name Suffix"_s, ENTITY_NAME, 6);
+    add(u"Categories"_s, ENTITY_GROUP, 2);
+    add(u"Web Page"_s, ENTITY_WEBSITE, 1, 1, 2);
+    add(u"Birthday"_s, ENTITY_EVENT, 1, 3, 2);
+    add(u"Anniversary"_s, ENTITY_EVENT, 1, 1, 2);
+    add(u"E-mail Address"_s, ENTITY_EMAIL, 1, 1, 2);
+    add(u"E-mail 2 Address"_s, ENTITY_EMAIL, 1, 2, 2);
+    add(u"E-mail 3 Address"_s, ENTITY_EMAIL, 1, 0, 2);
+    const std::pair<const char16_t *, int> phones[] = {{u"Primary Phone", 12},
+                                                       {u"Home Phone", 1},
+                                                       {u"Mobile Phone", 2},
+                                                       {u"Pager", 6},
+                                                       {u"Company Main Phone", 10},
+                                                       {u"Business Phone", 3},
+                                                       {u"Business Phone 2", 17},
+                                                       {u"Business Fax", 4},
+                                                       {u"Assistant's Phone", 19},
+                                                       {u"Other Phone", 0},
+                                                       {u"Other Fax", 13},
+                                                       {u"Home Fax", 5},
+                                                       {u"Callback", 8},
+                                                       {u"Car Phone", 9},
+                                                       {u"ISDN", 11},
+                                                       {u"Radio Phone", 14},
+                                                       {u"TTY/TDD Phone", 16},
+                                                       {u"Telex", 15}};
+    for (const auto &[name, code] : phones)
+        add(QString::fromUtf16(name), ENTITY_PHONE, 1, code, 2);
+    // A second home number is a phone of its own, not more text of the first.
+    add(u"Home Phone 2"_s, ENTITY_PHONE, 1, 1, 2, u"2"_s);
+    const std::pair<const char16_t *, int> places[] = {{u"Home", 1}, {u"Business", 2}, {u"Other", 0}};
+    for (const auto &[place, code] : places) {
+        const QString p = QString::fromUtf16(place) + u' ';
+        for (const QString &street : {u"Street"_s, u"Street 2"_s, u"Street 3"_s})
+            add(p + street, ENTITY_ADDRESS, 4, code, 2);
+        add(p + u"City"_s, ENTITY_ADDRESS, 7, code, 2);
+        add(p + u"State"_s, ENTITY_ADDRESS, 8, code, 2);
+        add(p + u"Postal Code"_s, ENTITY_ADDRESS, 9, code, 2);
+        add(p + u"Country"_s, ENTITY_ADDRESS, 10, code, 2);
+        add(p + u"Country/Region"_s, ENTITY_ADDRESS, 10, code, 2); // Outlook.com
+    }
+    add(u"Spouse"_s, ENTITY_RELATION, 1, 14, 2);
+    add(u"Children"_s, ENTITY_RELATION, 1, 3, 2);
+    add(u"Manager's Name"_s, ENTITY_RELATION, 1, 7, 2);
+    add(u"Assistant's Name"_s, ENTITY_RELATION, 1, 1, 2);
+    add(u"Referred By"_s, ENTITY_RELATION, 1, 11, 2);
+
+    // Current Google Contacts exports (the numbered groups are read apart).
+    add(u"Organization Name"_s, ENTITY_ORGANIZATION, 1, 0, 2);
+    add(u"Organization Title"_s, ENTITY_ORGANIZATION, 4, 0, 2);
+    add(u"Organization Department"_s, ENTITY_ORGANIZATION, 5, 0, 2);
+    add(u"Phonetic First Name"_s, ENTITY_NAME, 7);
+    add(u"Phonetic Last Name"_s, ENTITY_NAME, 8);
+
+    // Thunderbird.
+    add(u"Primary Email"_s, ENTITY_EMAIL, 1, 1, 2);
+    add(u"Secondary Email"_s, ENTITY_EMAIL, 1, 0, 2);
+    add(u"Work Phone"_s, ENTITY_PHONE, 1, 3, 2);
+    add(u"Mobile Number"_s, ENTITY_PHONE, 1, 2, 2);
+    add(u"Fax Number"_s, ENTITY_PHONE, 1, 13, 2);
+    add(u"Pager Number"_s, ENTITY_PHONE, 1, 6, 2);
+    add(u"Home Address 2"_s, ENTITY_ADDRESS, 4, 1, 2);
+    add(u"Home ZipCode"_s, ENTITY_ADDRESS, 9, 1, 2);
+    add(u"Work Address"_s, ENTITY_ADDRESS, 4, 2, 2);
+    add(u"Work Address 2"_s, ENTITY_ADDRESS, 4, 2, 2);
+    add(u"Work City"_s, ENTITY_ADDRESS, 7, 2, 2);
+    add(u"Work State"_s, ENTITY_ADDRESS, 8, 2, 2);
+    add(u"Work ZipCode"_s, ENTITY_ADDRESS, 9, 2, 2);
+    add(u"Work Country"_s, ENTITY_ADDRESS, 10, 2, 2);
+    add(u"Organization"_s, ENTITY_ORGANIZATION, 1, 0, 2);
+    add(u"Web Page 1"_s, ENTITY_WEBSITE, 1, 5, 2);
+    add(u"Web Page 2"_s, ENTITY_WEBSITE, 1, 4, 2);
+    return table;
+}
+
+const QHash<QString, Target> &importTable()
+{
+    static const QHash<QString, Target> table = buildTable();
+    return table;
+}
+
+// The groups of Google exports: "Phone 1 - Value", "E-mail 2 - Label", "Address 1 - City", …
+int groupType(const QString &kind)
+{
+    static const QHash<QString, int> types = {
+        {u"Phone"_s, ENTITY_PHONE},     {u"E-mail"_s, ENTITY_EMAIL},
+        {u"Website"_s, ENTITY_WEBSITE}, {u"Relation"_s, ENTITY_RELATION},
+        {u"Address"_s, ENTITY_ADDRESS}, {u"Organization"_s, ENTITY_ORGANIZATION}};
+    return types.value(kind);
+}
+
+// The row column of a group's field; empty when the field is not kept ("Formatted", "Yomi Name", …).
+QString groupField(int type, const QString &field)
+{
+    if (type == ENTITY_ADDRESS) {
+        static const QHash<QString, int> fields = {
+            {u"Street"_s, 4}, {u"Extended Address"_s, 4}, {u"PO Box"_s, 5},  {u"City"_s, 7},
+            {u"Region"_s, 8}, {u"Postal Code"_s, 9},      {u"Country"_s, 10}};
+        const int n = fields.value(field);
+        return n ? col(n) : QString();
+    }
+    if (type == ENTITY_ORGANIZATION) {
+        static const QHash<QString, int> fields = {{u"Name"_s, 1},       {u"Title"_s, 4},
+                                                   {u"Department"_s, 5}, {u"Job Description"_s, 6},
+                                                   {u"Symbol"_s, 7},     {u"Location"_s, 9}};
+        const int n = fields.value(field);
+        return n ? col(n) : QString();
+    }
+    return field == u"Value" ? col(1) : QString();
+}
+
+std::optional<LabelFamily> familyOf(int type)
+{
+    switch (type) {
+    case ENTITY_PHONE:
+        return LabelFamily::Phone;
+    case ENTITY_EMAIL:
+        return LabelFamily::Email;
+    case ENTITY_WEBSITE:
+        return LabelFamily::Website;
+    case ENTITY_RELATION:
+        return LabelFamily::Relation;
+    case ENTITY_ADDRESS:
+        return LabelFamily::Address;
+    default:
+        return std::nullopt;
+    }
+}
+
+Column planColumn(const QString &name, const QStringList &header)
+{
+    Column column;
+    if (const auto it = importTable().constFind(name); it != importTable().cend()) {
+        column.target = it.value();
+        return column;
+    }
+    if (name == u"Display Name" || name == u"File As" || name == u"Name") {
+        column.displayName = true;
+        return column;
+    }
+    // Thunderbird's street column; Outlook writes a whole address under that name beside its street columns.
+    if (name == u"Home Address" && !header.contains(u"Home Street"_s)) {
+        column.target = Target{ENTITY_ADDRESS, col(4), 1, col(2), QString()};
+        return column;
+    }
+    static const QRegularExpression group(u"^([A-Za-z-]+) (\\d+) - (.+)$"_s);
+    const QRegularExpressionMatch m = group.match(name);
+    if (!m.hasMatch())
+        return column;
+    const int type = groupType(m.captured(1));
+    if (!type)
+        return column;
+    const QString field = m.captured(3);
+    if (field == u"Label" || field == u"Type") {
+        column.groupLabel = type != ENTITY_ORGANIZATION;
+    } else {
+        column.groupColumn = groupField(type, field);
+    }
+    if (column.groupLabel || !column.groupColumn.isEmpty()) {
+        column.groupType = type;
+        column.groupNumber = m.captured(2).toInt();
+    }
+    return column;
+}
+
+void appendValue(DataRow &row, const QString &column, const QString &value)
+{
+    const QString held = row.text(column);
+    row.setValue(column, held.isEmpty() ? value : held + u' ' + value);
+}
+
+// A Google label ("* Home", "Mobile ::: Work", "Cottage"): the first of its labels without the mark of the
+// primary value, as the family's code when it names one, else as the row's custom label.
+void applyLabel(DataRow &row, int type, int number, const QString &label)
+{
+    const std::optional<LabelFamily> family = familyOf(type);
+    if (!family)
+        return;
+    QString text = label.section(u" ::: "_s, 0, 0).trimmed();
+    if (text.startsWith(u"* "))
+        text = text.mid(2).trimmed();
+    if (text.isEmpty()) {
+        // The first e-mail of a Google export without labels is taken as the home address.
+        if (type == ENTITY_EMAIL && number == 1)
+            row.setValue(col(2), 1);
+        return;
+    }
+    const QMap<int, QString> &table = labelTable(*family);
+    for (auto it = table.cbegin(); it != table.cend(); ++it) {
+        if (it.value().compare(text, Qt::CaseInsensitive) == 0) {
+            if (it.key() != 0)
+                row.setValue(col(2), it.key());
+            return;
+        }
+    }
+    row.setValue(col(3), text);
+}
+
+} // namespace
+
+CSVImport::CSVImport() = default;
+CSVImport::~CSVImport() = default;
+
+void CSVImport::open(const QString &path)
+{
+    m_rows.clear();
+    m_next = 0;
+    m_plan = std::make_unique<csv::ColumnPlan>();
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error(file.errorString().toStdString());
+    QStringList header;
+    char separator = ',';
+    bool more = utf8CSVRow(header, file, true, separator);
+    // A header that is one field holding semicolons is a file separated by semicolons.
+    if (header.size() == 1 && header.first().contains(u';')) {
+        separator = ';';
+        header.clear();
+        if (!file.seek(0))
+            throw std::runtime_error(file.errorString().toStdString());
+        more = utf8CSVRow(header, file, true, separator);
+    }
+    while (more) {
+        QStringList fields;
+        more = utf8CSVRow(fields, file, false, separator);
+        // A last row without a line feed is kept when it holds anything.
+        if (more ||
+            std::any_of(fields.cbegin(), fields.cend(), [](const QString &f) { return !f.isEmpty(); }))
+            m_rows.append(fields);
+    }
+    file.close();
+
+    for (const QString &name : std::as_const(header))
+        m_plan->columns.append(planColumn(name, header));
+}
+
+void CSVImport::next(Contact &out)
+{
+    const QStringList fields = std::exchange(m_rows[m_next], QStringList());
+    ++m_next;
+    const QList<Column> &columns = m_plan->columns;
+    const auto field = [&fields](qsizetype i) { return i < fields.size() ? fields.at(i) : QString(); };
+    const auto groupKey = [](int type, int number) {
+        return u"%1-g%2"_s.arg(type).arg(number, 3, 10, QLatin1Char('0'));
+    };
+
+    QHash<QString, QString> labels;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        if (columns.at(i).groupLabel)
+            labels.insert(groupKey(columns.at(i).groupType, columns.at(i).groupNumber), field(i));
+
+    // Rows by identifier: "type-code" for named columns, so that all columns of one type and code fill one
+    // row; "type-gNNN" for the numbered groups of Google exports.
+    QMap<QString, DataRow> rows;
+    QString wholeName;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        const Column &column = columns.at(i);
+        const QString value = field(i);
+        if (value.isEmpty())
+            continue;
+        if (column.displayName) {
+            if (wholeName.isEmpty())
+                wholeName = value;
+        } else if (column.target.type) {
+            const Target &t = column.target;
+            // Outlook writes "0/0/00" for a date it does not have.
+            static const QRegularExpression noDate(u"^0+/0+/0+$"_s);
+            if (t.type == ENTITY_EVENT && noDate.match(value).hasMatch())
+                continue;
+            const QString key = u"%1-%2"_s.arg(t.type).arg(t.code);
+            DataRow &row = rows[t.slot.isEmpty() ? key : key + u'#' + t.slot];
+            if (!t.codeColumn.isEmpty() && t.code != 0)
+                row.setValue(t.codeColumn, t.code);
+            appendValue(row, t.column, value);
+        } else if (!column.groupColumn.isEmpty()) {
+            const QString key = groupKey(column.groupType, column.groupNumber);
+            // Google joins the values of one label in one cell: "+1 555 ::: +1 666" are two phones.
+            const bool several = column.groupType == ENTITY_PHONE || column.groupType == ENTITY_EMAIL ||
+                                 column.groupType == ENTITY_WEBSITE;
+            const QStringList parts = several ? value.split(u" ::: "_s) : QStringList{value};
+            for (qsizetype p = 0; p < parts.size(); ++p) {
+                const QString part = parts.at(p).trimmed();
+                if (part.isEmpty())
+                    continue;
+                const QString partKey = several ? key + u".%1"_s.arg(p, 3, 10, QLatin1Char('0')) : key;
+                const bool created = !rows.contains(partKey);
+                DataRow &row = rows[partKey];
+                if (created)
+                    applyLabel(row, column.groupType, column.groupNumber, labels.value(key));
+                appendValue(row, column.groupColumn, part);
+            }
+        }
+    }
+
+    static const QRegularExpression typeOfKey(u"^(\\d+)\\-"_s);
+    for (auto it = rows.begin(); it != rows.end(); ++it) {
+        const int type = typeOfKey.match(it.key()).captured(1).toInt();
+        DataRow &row = it.value();
+        if (type == ENTITY_NAME) {
+            row.setValue(col(1), displayName(row));
+            out.full_name = row.text(col(1));
+        } else if (type == ENTITY_ADDRESS) {
+            row.setValue(col(1), addressText(row));
+        } else if (type == ENTITY_IM) {
+            row.setValue(col(2), 1);
+        }
+        out.addRow(type, row);
+    }
+
+    // A row without name parts (a company, a list entry) is named by its whole display name or its company,
+    // as the given name, so that it is not dropped as nameless.
+    if (out.full_name.isEmpty()) {
+        QString name = wholeName;
+        for (const DataRow &org : out.rows(ENTITY_ORGANIZATION))
+            if (name.isEmpty())
+                name = org.text(col(1));
+        if (!name.isEmpty()) {
+            QList<DataRow> &names = out.entities[ENTITY_NAME];
+            if (names.isEmpty())
+                names.append(DataRow());
+            names.first().setValue(col(2), name);
+            names.first().setValue(col(1), displayName(names.first()));
+            out.full_name = names.first().text(col(1));
+        }
+    }
+}

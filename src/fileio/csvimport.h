@@ -1,0 +1,35 @@
+#pragma once
+
+#include "absimport.h"
+
+#include <QList>
+#include <QStringList>
+
+#include <memory>
+
+namespace csv {
+struct ColumnPlan;
+}
+
+// Importer kind 2: a comma-separated file whose first row names the columns. It understands the program's own
+// column names ("First Name", "Tel:Mobile", "Addr:Home:City", …), the names of common address-book exports
+// (Outlook's "Home Phone", "Business Street", …; Google's "Given Name", "Phone 1 - Value" with its label, …;
+// Thunderbird's "Primary Email", …) and ignores any other column. Every data row is one record; a file whose
+// header is one field holding semicolons is read as separated by semicolons.
+class CSVImport : public AbsImport
+{
+public:
+    CSVImport();
+    ~CSVImport() override;
+
+    void open(const QString &path) override;
+    int count() const override { return int(m_rows.size()); }
+    bool hasNext() const override { return m_next < m_rows.size(); }
+    void next(pim::Contact &out) override;
+    void close() override {}
+
+private:
+    std::unique_ptr<csv::ColumnPlan> m_plan;
+    QList<QStringList> m_rows;
+    qsizetype m_next = 0;
+};

@@ -1,0 +1,205 @@
+#include "iossynctodevicethread.h"
+
+#include "iosrecords.h"
+#include "localdb.h"
+#include "mobiledevice.h"
+#include "texts.h"
+
+#include <QMap>
+
+#include <algorithm>
+
+using pim::Contact;
+using pim::DataRow;
+
+namespace {
+
+struct Cancelled
+{
+};
+
+using Written = QMap<int, QList<DataRow>>;
+
+// Adds the rows of a later merge into the same stored contact to what was recorded for it: a row written again
+// replaces its earlier state, a new one is appended.
+void addWritten(Written &into, const Written &more)
+{
+    for (auto it = more.cbegin(); it != more.cend(); ++it) {
+        QList<DataRow> &rows = into[it.key()];
+        for (const DataRow &row : it.value()) {
+            const auto same =
+                std::find_if(rows.begin(), rows.end(), [&row](const DataRow &r) { return r._id == row._id; });
+            if (same != rows.end())
+                *same = row;
+            else
+                rows.append(row);
+        }
+    }
+}
+
+bool carriesContactRecordRows(const Written &written)
+{
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        for (const DataRow &row : it.value())
+            if (iosrecords::travelsInContactRecord(it.key(), row))
+                return true;
+    return false;
+}
+
+} // namespace
+
+// What one group wrote into the cache and still has to send.
+struct IOSSyncToDeviceThread::Group
+{
+    QMap<qint64, QString> recordIds;  // contact _id → its Contact record identifier (empty while new to the device)
+    QMap<qint64, Written> rowsToSend; // contact _id → rows the merge wrote, by type
+    QList<Contact> needContactRecord; // stored contacts whose Contact record is to be sent, as they now are
+};
+
+IOSSyncToDeviceThread::IOSSyncToDeviceThread(const QString &udid, LocalDb *cache, const QList<Contact> &contacts,
+                                             ProgressTarget *progress, QObject *parent)
+    : QThread(parent), m_udid(udid), m_cache(cache), m_contacts(contacts), m_progress(progress)
+{
+}
+
+IOSSyncToDeviceThread::~IOSSyncToDeviceThread() = default;
+
+bool IOSSyncToDeviceThread::cancelled() const
+{
+    return m_progress.stopRequested();
+}
+
+void IOSSyncToDeviceThread::run()
+{
+    const auto rollback = [this] {
+        if (!m_inTransaction)
+            return;
+        m_inTransaction = false;
+        try {
+            m_cache->endTransaction(false);
+        } catch (const std::exception &e) {
+            qCDebug(lcIosSync, "IOS Sync, rollback failed: %s", e.what());
+        }
+    };
+    try {
+        m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), 0, QString());
+        m_total = int(m_contacts.size());
+        m_processed = 0;
+        m_merged = 0;
+        while (m_processed < m_total)
+            sendGroup(m_processed, std::min(kGroupContacts, m_total - m_processed));
+
+        const QString text = m_merged == 0
+                                 ? trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS").arg(m_processed)
+                                 : trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2")
+                                       .arg(m_processed - m_merged)
+                                       .arg(m_merged);
+        m_progress.succeed(text);
+    } catch (const Cancelled &) {
+        qCDebug(lcIosSync, "IOS Sync, transfer cancelled.");
+        rollback();
+    } catch (const std::exception &e) {
+        rollback();
+        m_progress.errorOccurred(QString::fromUtf8(e.what()));
+    }
+}
+
+void IOSSyncToDeviceThread::sendGroup(int first, int count)
+{
+    m_cache->beginTransaction();
+    m_inTransaction = true;
+
+    Group group;
+    for (int i = first; i < first + count; ++i) {
+        if (cancelled())
+            throw Cancelled();
+        ++m_processed;
+        m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), ProgressReporter::percent(m_processed, m_total),
+                                  ProgressReporter::contactsText(m_processed, m_total));
+        const LocalDb::SaveResult saved = m_cache->saveContactWithMerge(m_contacts.at(i));
+        if (saved.merged)
+            ++m_merged;
+        if (saved.written.isEmpty())
+            continue;
+        const Contact &stored = saved.stored;
+        group.recordIds.insert(stored._id, stored.src_id);
+        addWritten(group.rowsToSend[stored._id], saved.written);
+        // A contact new to the device needs its Contact record before any of its rows can name it, even when
+        // the merge wrote no field that the Contact record carries (a contact without a name row).
+        if (carriesContactRecordRows(saved.written) || stored.src_id.isEmpty()) {
+            const auto same = std::find_if(group.needContactRecord.begin(), group.needContactRecord.end(),
+                                           [&stored](const Contact &c) { return c._id == stored._id; });
+            if (same != group.needContactRecord.end())
+                *same = stored;
+            else
+                group.needContactRecord.append(stored);
+        }
+    }
+
+    if (!group.needContactRecord.isEmpty() || !group.rowsToSend.isEmpty())
+        sendToDevice(group);
+
+    m_inTransaction = false;
+    m_cache->endTransaction(true);
+}
+
+void IOSSyncToDeviceThread::sendToDevice(Group &group)
+{
+    PMobilesyncClient client;
+    mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(), client);
+    mobiledevice_sync_ready_to_send_throw(client.get());
+
+    // Contact records; the device answers new ones ("-" and the local _id) with its identifiers.
+    const int contactCount = int(group.needContactRecord.size());
+    for (int first = 0; first < contactCount; first += kBatchContacts) {
+        if (cancelled())
+            throw Cancelled();
+        PlistCFType batch = PlistCFType::newDict();
+        for (int k = first; k < std::min(contactCount, first + kBatchContacts); ++k)
+            iosrecords::contactToRecord(batch, group.needContactRecord.at(k));
+        const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+        for (const PlistCFType &key : mapping.keys()) {
+            const qint64 contactId = iosrecords::contactIdOfRemapKey(key.toString());
+            if (contactId <= 0)
+                continue;
+            const QString recordId = mapping.item(key).toString();
+            qCDebug(lcIosSync, "IOS Sync, cid:%lld => %s", contactId, qUtf8Printable(recordId));
+            m_cache->setContactSrcId(contactId, recordId);
+            group.recordIds.insert(contactId, recordId);
+        }
+    }
+
+    // The other records, under their contacts' record identifiers.
+    const QList<qint64> ids = group.rowsToSend.keys();
+    const int rowContacts = int(ids.size());
+    for (int first = 0; first < rowContacts; first += kBatchContacts) {
+        if (cancelled())
+            throw Cancelled();
+        PlistCFType batch = PlistCFType::newDict();
+        for (int k = first; k < std::min(rowContacts, first + kBatchContacts); ++k) {
+            const QString recordId = group.recordIds.value(ids.at(k));
+            if (recordId.isEmpty()) {
+                qCDebug(lcIosSync, "IOS Sync, the device gave no identifier to contact %lld; its rows stay here.",
+                        ids.at(k));
+                continue;
+            }
+            const Written &rows = group.rowsToSend.value(ids.at(k));
+            for (auto it = rows.cbegin(); it != rows.cend(); ++it)
+                for (const DataRow &row : it.value())
+                    iosrecords::rowToRecord(batch, recordId, it.key(), -row._id, row);
+        }
+        if (batch.count() == 0)
+            continue;
+        const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+        for (const PlistCFType &key : mapping.keys()) {
+            const qint64 rowId = iosrecords::rowIdOfRemapKey(key.toString());
+            if (rowId <= 0)
+                continue;
+            const QString recordId = mapping.item(key).toString();
+            qCDebug(lcIosSync, "IOS Sync, ent:%s => %s", qUtf8Printable(key.toString()), qUtf8Printable(recordId));
+            m_cache->setRowSrcId(rowId, recordId);
+        }
+    }
+
+    mobiledevice_sync_finish_throw(client.get());
+}

@@ -1,0 +1,137 @@
+#include "iossynctopcthread.h"
+
+#include "iosrecords.h"
+#include "localdb.h"
+#include "mobiledevice.h"
+#include "texts.h"
+
+#include <QHash>
+
+using pim::DataRow;
+
+namespace {
+
+struct Cancelled
+{
+};
+
+// Stores the records of one read as they arrive: a Contact record becomes a contact with the rows it carries,
+// any other record a row under each Contact it names. A row naming a Contact not seen yet waits for it.
+class RecordStore
+{
+public:
+    explicit RecordStore(LocalDb &cache) : m_cache(cache) {}
+
+    void store(const QString &id, const PlistCFType &record)
+    {
+        const QString kind = iosrecords::kindOf(record);
+        if (kind == QLatin1String(iosrecords::kContactKind)) {
+            storeContact(id, record);
+            return;
+        }
+        int type = 0;
+        DataRow row;
+        if (!iosrecords::recordToRow(record, id, &type, &row))
+            return; // a kind this program does not sync
+        for (const QString &contactId : iosrecords::contactRefs(record)) {
+            const qint64 local = m_contactIds.value(contactId, 0);
+            if (local > 0) {
+                DataRow copy = row;
+                m_cache.insertRow(local, type, copy);
+            } else {
+                m_pending[contactId].append({type, row});
+            }
+        }
+    }
+
+    int contacts() const { return m_contactCount; }
+    // Rows still waiting: their Contact record never came.
+    int pendingRows() const
+    {
+        int n = 0;
+        for (const auto &rows : m_pending)
+            n += int(rows.size());
+        return n;
+    }
+
+private:
+    void storeContact(const QString &id, const PlistCFType &record)
+    {
+        pim::Contact contact = iosrecords::contactRecordToContact(record, id);
+        m_cache.insertContact(contact);
+        m_contactIds.insert(id, contact._id);
+        ++m_contactCount;
+        // The name row first, then what else the record carries.
+        for (int type : {pim::ENTITY_NAME, pim::ENTITY_NICKNAME, pim::ENTITY_ORGANIZATION, pim::ENTITY_EVENT,
+                         pim::ENTITY_PHOTO, pim::ENTITY_NOTE})
+            for (DataRow &row : contact.entities[type])
+                m_cache.insertRow(contact._id, type, row);
+        const QList<std::pair<int, DataRow>> waiting = m_pending.take(id);
+        for (auto [type, row] : waiting)
+            m_cache.insertRow(contact._id, type, row);
+    }
+
+    LocalDb &m_cache;
+    QHash<QString, qint64> m_contactIds;                       // Contact record identifier → local contact _id
+    QHash<QString, QList<std::pair<int, DataRow>>> m_pending;  // rows waiting for their Contact record
+    int m_contactCount = 0;
+};
+
+} // namespace
+
+IOSSyncToPCThread::IOSSyncToPCThread(const QString &udid, LocalDb *cache, ProgressTarget *progress, QObject *parent)
+    : QThread(parent), m_udid(udid), m_cache(cache), m_progress(progress)
+{
+}
+
+IOSSyncToPCThread::~IOSSyncToPCThread() = default;
+
+void IOSSyncToPCThread::run()
+{
+    PMobilesyncClient client;
+    bool inTransaction = false;
+    const auto rollback = [&] {
+        if (!inTransaction)
+            return;
+        inTransaction = false;
+        try {
+            m_cache->endTransaction(false);
+        } catch (const std::exception &e) {
+            qCDebug(lcIosSync, "IOS Sync, rollback failed: %s", e.what());
+        }
+    };
+    try {
+        m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
+        const MobilesyncAnchors anchors = MobilesyncAnchors::forContacts();
+        mobiledevice_set_disable_tethered(m_udid, QStringLiteral("Contacts"), false);
+        mobiledevice_sync_start_throw(m_udid, anchors, client);
+        mobiledevice_sync_get_all_records_throw(client.get());
+
+        m_cache->beginTransaction();
+        inTransaction = true;
+        RecordStore store(*m_cache);
+        bool more = true;
+        while (more) {
+            if (m_progress.stopRequested())
+                throw Cancelled();
+            PlistCFType entities;
+            more = mobiledevice_sync_receive_changes_throw(client.get(), entities);
+            for (const PlistCFType &key : entities.keys())
+                store.store(key.toString(), entities.item(key));
+        }
+        m_contacts = store.contacts();
+        m_orphanRows = store.pendingRows();
+        if (m_orphanRows > 0)
+            qCDebug(lcIosSync, "IOS Sync, %d rows name a contact that never came; not stored.", m_orphanRows);
+
+        inTransaction = false;
+        m_cache->endTransaction(true);
+        m_progress.succeed(QString());
+    } catch (const Cancelled &) {
+        qCDebug(lcIosSync, "IOS Sync, reading cancelled.");
+        rollback();
+    } catch (const std::exception &e) {
+        rollback();
+        m_progress.errorOccurred(QString::fromUtf8(e.what()));
+    }
+}

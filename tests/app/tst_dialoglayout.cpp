@@ -1,0 +1,180 @@
+// Every window and dialog the user meets, opened as the program opens it: no label, button or field is narrower or
+// lower than its text needs, no two visible controls overlap, and every control lies inside its window. With
+// TB_SCREENSHOT_DIR set each one is also saved as a picture (docs/ holds them, taken under Xvfb).
+
+#include "androidwifiform.h"
+#include "combinerule.h"
+#include "contactfixtures.h"
+#include "datafolder.h"
+#include "datasourceselform.h"
+#include "editcontactform.h"
+#include "groupform.h"
+#include "loaditunesbackupdlg.h"
+#include "localdb.h"
+#include "localdbselform.h"
+#include "mainwindow.h"
+#include "progressform.h"
+#include "temphome.h"
+#include "texts.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QTest>
+
+namespace {
+
+// The controls whose text must fit: labels with plain one-line text, buttons, line edits, combo boxes.
+QList<QWidget *> textControls(QWidget *window)
+{
+    QList<QWidget *> controls;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(window) || w->width() == 0)
+            continue;
+        if (auto *label = qobject_cast<QLabel *>(w)) {
+            // Word-wrapped, rich and picture labels lay themselves out; plain labels must show their whole text.
+            if (label->wordWrap() || label->text().isEmpty() || Qt::mightBeRichText(label->text()))
+                continue;
+            controls << w;
+        } else if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QComboBox *>(w)) {
+            controls << w;
+        }
+    }
+    return controls;
+}
+
+// Problems of one window: clipped texts, controls outside the window, overlapping controls.
+QStringList layoutProblems(QWidget *window)
+{
+    QStringList problems;
+    const QList<QWidget *> controls = textControls(window);
+    const QRect inside = window->rect();
+    QList<QPair<QWidget *, QRect>> placed;
+    for (QWidget *w : controls) {
+        const QString name = QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(w->metaObject()->className()), w->objectName());
+        const QSize hint = w->minimumSizeHint().isValid() ? w->minimumSizeHint() : w->sizeHint();
+        if (auto *label = qobject_cast<QLabel *>(w)) {
+            const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin();
+            if (label->width() < needed && !label->text().contains(QLatin1Char('\n')))
+                problems << QStringLiteral("%1 clipped: %2 < %3 (%4)").arg(name).arg(label->width()).arg(needed).arg(label->text());
+        } else if (auto *button = qobject_cast<QAbstractButton *>(w); button && !button->text().isEmpty()) {
+            if (button->width() < hint.width() || button->height() < hint.height() - 2)
+                problems << QStringLiteral("%1 clipped: %2x%3 < %4x%5 (%6)")
+                                .arg(name).arg(button->width()).arg(button->height()).arg(hint.width()).arg(hint.height())
+                                .arg(button->text());
+        }
+        // Inside a scroll area a control may lie beyond the visible part; elsewhere it must be inside the window.
+        bool scrolled = false;
+        for (QWidget *p = w->parentWidget(); p && p != window; p = p->parentWidget())
+            scrolled = scrolled || qobject_cast<QScrollArea *>(p);
+        const QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+        if (!scrolled && !inside.contains(r))
+            problems << QStringLiteral("%1 outside the window: %2,%3 %4x%5").arg(name).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        if (!scrolled)
+            placed.append({w, r});
+    }
+    for (int i = 0; i < placed.size(); ++i)
+        for (int j = i + 1; j < placed.size(); ++j) {
+            QWidget *a = placed[i].first, *b = placed[j].first;
+            if (a->isAncestorOf(b) || b->isAncestorOf(a))
+                continue;
+            // A combo's own line edit and the like belong to it; only siblings in the layout can overlap.
+            if (placed[i].second.intersected(placed[j].second).width() > 1 && placed[i].second.intersected(placed[j].second).height() > 1)
+                problems << QStringLiteral("%1 \"%2\" overlaps %3 \"%4\"")
+                                .arg(QString::fromLatin1(a->metaObject()->className()), a->objectName(),
+                                     QString::fromLatin1(b->metaObject()->className()), b->objectName());
+        }
+    return problems;
+}
+
+void shoot(QWidget *window, const QString &file)
+{
+    const QString dir = qEnvironmentVariable("TB_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        window->grab().save(dir + QLatin1Char('/') + file);
+}
+
+// Shows a window as the program would, lets its layout settle, and checks it.
+void check(QWidget *window, const QString &file)
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::qWait(50);
+    const QStringList problems = layoutProblems(window);
+    QVERIFY2(problems.isEmpty(), qPrintable(file + QStringLiteral(":\n") + problems.join(u'\n')));
+    shoot(window, file);
+    window->hide();
+}
+
+} // namespace
+
+class TestDialogLayout : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TempHome> m_home;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        installEnglishTranslation(*QCoreApplication::instance());
+        m_home = std::make_unique<TempHome>();
+    }
+    void cleanupTestCase() { m_home.reset(); }
+
+    void windowAndDialogs()
+    {
+        QDir().mkpath(DataFolder::localDbDir());
+        LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Family.db")), PContactCombineRule(new LocalDbCombineRule));
+        db.createFromTemplate();
+        pim::Contact anna = fixtures::person(QStringLiteral("Anna"), QStringLiteral("Berg"), QStringLiteral("+46 70 123 45 67"));
+        db.saveContactWithMerge(anna);
+        anna = db.loadContact(db.findContactByName(QStringLiteral("Anna Berg")));
+        db.findOrCreateGroup(QStringLiteral("Friends"));
+
+        {
+            MainWindow window;
+            check(&window, QStringLiteral("main-window.png"));
+        }
+        {
+            EditContactForm form(anna, nullptr);
+            check(&form, QStringLiteral("edit-contact.png"));
+        }
+        {
+            EditContactForm form(pim::Contact(), &db);
+            check(&form, QStringLiteral("add-contact.png"));
+        }
+        {
+            GroupForm form(&db);
+            check(&form, QStringLiteral("group.png"));
+        }
+        {
+            LocalDbSelForm form(nullptr, QStringLiteral("Pixel-backup.db"));
+            check(&form, QStringLiteral("local-database-choice.png"));
+        }
+        {
+            DataSourceSelForm form;
+            form.setDeviceCandidates(trKey("IDS_SELECT_IOS_TO_TRANSFER"),
+                                     {{QIcon(QStringLiteral(":/res/iphone.png")), QStringLiteral("Zoë's iPhone"), nullptr},
+                                      {QIcon(QStringLiteral(":/res/iphone.png")), QStringLiteral("Work iPhone"), nullptr}});
+            check(&form, QStringLiteral("device-choice.png"));
+        }
+        {
+            AndroidWIFIForm form;
+            check(&form, QStringLiteral("wifi.png"));
+        }
+        {
+            LoadItunesBackupDlg dialog;
+            check(&dialog, QStringLiteral("itunes-backups.png"));
+        }
+        {
+            ProgressForm form{QString()};
+            check(&form, QStringLiteral("progress.png"));
+        }
+    }
+};
+
+QTEST_MAIN(TestDialogLayout)
+#include "tst_dialoglayout.moc"

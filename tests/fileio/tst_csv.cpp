@@ -1,0 +1,477 @@
+// CSV files: the row reader on tricky bytes, the importer's column names (own, Outlook, Google, Thunderbird),
+// the exporter's escaping and columns, a round trip through a file, and the public CSV files of other
+// programs imported with their fields in the right places.
+
+#include "combinerule.h"
+#include "contactdump.h"
+#include "contactfixtures.h"
+#include "csvexport.h"
+#include "csvimport.h"
+#include "csvrow.h"
+#include "exporttofilethread.h"
+#include "fileformats.h"
+#include "importcontactstolocalthread.h"
+#include "localdb.h"
+#include "progress.h"
+#include "texts.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+using fixtures::row;
+
+namespace {
+
+// A device that fails every read after a number of bytes.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice(QByteArray bytes, qint64 failAt) : m_bytes(std::move(bytes)), m_failAt(failAt)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 max) override
+    {
+        if (m_pos >= m_failAt) {
+            setErrorString(u"disk unreadable"_s);
+            return -1;
+        }
+        const qint64 n = std::min({max, m_failAt - m_pos, qint64(m_bytes.size()) - m_pos});
+        memcpy(data, m_bytes.constData() + m_pos, size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_failAt;
+    qint64 m_pos = 0;
+};
+
+// Every row of the bytes as the reader gives it, the header read with atStart; the last entry is the row
+// that ran into the end of the bytes, marked with "<eof>".
+QList<QStringList> rows(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QList<QStringList> out;
+    bool atStart = true;
+    for (;;) {
+        QStringList fields;
+        const bool more = utf8CSVRow(fields, buffer, atStart);
+        atStart = false;
+        if (!more) {
+            out.append(fields << u"<eof>"_s);
+            return out;
+        }
+        out.append(fields);
+    }
+}
+
+QList<pim::Contact> importBytes(const QByteArray &bytes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"in.csv"_s);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    f.write(bytes);
+    f.close();
+    CSVImport importer;
+    importer.open(path);
+    QList<pim::Contact> out;
+    while (importer.hasNext()) {
+        pim::Contact c;
+        importer.next(c);
+        out.append(c);
+    }
+    return out;
+}
+
+// The rows of a type as "data1|data2|data3" texts, for compact checks.
+QStringList texts(const pim::Contact &c, int type, const QStringList &columns = {u"data1"_s, u"data2"_s})
+{
+    QStringList out;
+    for (const pim::DataRow &r : c.rows(type)) {
+        QStringList parts;
+        for (const QString &column : columns)
+            parts << r.text(column);
+        out << parts.join(u'|');
+    }
+    return out;
+}
+
+const pim::Contact *named(const QList<pim::Contact> &contacts, const QString &name)
+{
+    for (const pim::Contact &c : contacts)
+        if (c.full_name == name)
+            return &c;
+    return nullptr;
+}
+
+} // namespace
+
+class TestCsv : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { installEnglishTranslation(*QCoreApplication::instance()); }
+
+    void rowReader_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<QStringList>>("expected");
+        const QString eof = u"<eof>"_s;
+        QTest::newRow("doubled quotes")
+            << QByteArray("\"a\"\"b\",c\n") << QList<QStringList>{{u"a\"b"_s, u"c"_s}, {u""_s, eof}};
+        QTest::newRow("commas and line breaks inside quotes")
+            << QByteArray("\"x,y\",\"1\n2\"\nz\n")
+            << QList<QStringList>{{u"x,y"_s, u"1\n2"_s}, {u"z"_s}, {u""_s, eof}};
+        QTest::newRow("carriage return kept inside quotes, dropped outside")
+            << QByteArray("\"a\r\nb\",c\r\nd\r\n")
+            << QList<QStringList>{{u"a\r\nb"_s, u"c"_s}, {u"d"_s}, {u""_s, eof}};
+        QTest::newRow("a quote opens quoted mode mid-field")
+            << QByteArray("x\"y,\nz\",w\n") << QList<QStringList>{{u"xy,\nz"_s, u"w"_s}, {u""_s, eof}};
+        QTest::newRow("a quote after the quoted part is text")
+            << QByteArray("\"a\"b\"c,d\n") << QList<QStringList>{{u"ab\"c"_s, u"d"_s}, {u""_s, eof}};
+        QTest::newRow("byte order mark skipped") << QByteArray("\xEF\xBB\xBFName,Tel\n")
+                                                 << QList<QStringList>{{u"Name"_s, u"Tel"_s}, {u""_s, eof}};
+        QTest::newRow("UTF-8 across fields") << QByteArray("Zo\xC3\xAB,\xE5\xB1\xB1\xE6\x9C\xAC\n")
+                                             << QList<QStringList>{{u"Zoë"_s, u"山本"_s}, {u""_s, eof}};
+        QTest::newRow("header shorter than a byte order mark")
+            << QByteArray("ab") << QList<QStringList>{{u"ab"_s, eof}};
+        QTest::newRow("last row without a line feed")
+            << QByteArray("h\na,b") << QList<QStringList>{{u"h"_s}, {u"a"_s, u"b"_s, eof}};
+        QTest::newRow("unterminated quote runs to the end")
+            << QByteArray("h\n\"a,b\nc") << QList<QStringList>{{u"h"_s}, {u"a,b\nc"_s, eof}};
+        QTest::newRow("empty") << QByteArray() << QList<QStringList>{{eof}};
+    }
+
+    void rowReader()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<QStringList>, expected);
+        QCOMPARE(rows(bytes), expected);
+    }
+
+    void rowReaderReportsReadErrors()
+    {
+        FailingDevice device("Name,Tel\nAnna,123\n", 12);
+        QStringList fields;
+        QVERIFY(utf8CSVRow(fields, device, true));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, utf8CSVRow(fields, device, false));
+        FailingDevice atOnce("Name", 0);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, utf8CSVRow(fields, atOnce, true));
+    }
+
+    // What one data row under a header becomes, as the contact dump shows it.
+    void importRow_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("dump");
+        QTest::newRow("own names, codes from the column name")
+            << QByteArray("First Name,Last Name,Tel:Mobile,Tel:Work Fax,Email:Work,IM:Skype,Date:Birthday,"
+                          "Rel:Sister,Url:Blog,Nickname,Category,Notes\n"
+                          "Anna,Berg,123,456,a@work,anna.b,1980-02-29,Eva,http://b.log,Annie,Friends,hi\n")
+            << u"contact: Anna Berg\n"
+               "  1: data1=Anna Berg | data2=Anna | data3=Berg\n"
+               "  3: data1=123 | data2=2\n"
+               "  3: data1=456 | data2=4\n"
+               "  4: data1=a@work | data2=2\n"
+               "  5: data1=Annie\n"
+               "  6: data1=1980-02-29 | data2=3\n"
+               "  7: data2=Friends\n"
+               "  8: data1=anna.b | data2=1 | data5=4\n"
+               "  9: data1=hi\n"
+               "  11: data1=Eva | data2=13\n"
+               "  13: data1=http://b.log | data2=2\n"_s;
+        QTest::newRow("Outlook: street lines joined, third e-mail without code, second home phone kept apart")
+            << QByteArray("Title,First Name,Last Name,Home Street,Home Street 2,Home City,Home Postal Code,"
+                          "E-mail 3 Address,Home Phone,Home Phone 2,Company,Job Title\n"
+                          "Dr,John,Smith,1 Main St,Apt 5,Springfield,12345,j@x,111,222,Acme,Boss\n")
+            << u"contact: Dr John Smith\n"
+               "  1: data1=Dr John Smith | data2=John | data3=Smith | data5=Dr\n"
+               "  3: data1=111 | data2=1\n"
+               "  3: data1=222 | data2=1\n"
+               "  4: data1=j@x\n"
+               "  10: data1=Acme | data4=Boss\n"
+               "  12: data1=1 Main St Apt 5\\nSpringfield, 12345 | data2=1 | data4=1 Main St Apt 5 | "
+               "data7=Springfield | data9=12345\n"_s;
+        QTest::newRow("own address columns")
+            << QByteArray("First Name,Addr:Work:Street,Addr:Work:City,Addr:Work:Country,Addr:Other:Postcode\n"
+                          "A,Kongens gate 1,Oslo,Norway,0153\n")
+            << u"contact: A\n"
+               "  1: data1=A | data2=A\n"
+               "  12: data9=0153\n"
+               "  12: data1=Kongens gate 1\\nOslo\\nNorway | data2=2 | data4=Kongens gate 1 | data7=Oslo | "
+               "data10=Norway\n"_s;
+        QTest::newRow("short row, unknown and empty columns")
+            << QByteArray("Shoe Size,First Name,Last Name,Mobile Phone\n42,Mark\n")
+            << u"contact: Mark\n  1: data1=Mark | data2=Mark\n"_s;
+        QTest::newRow("Google: labels, several values in one cell, custom label")
+            << QByteArray(
+                   "First Name,Phone 1 - Label,Phone 1 - Value,Phone 2 - Value,Phone 2 - Label,"
+                   "E-mail 1 - Value,Address 1 - Label,Address 1 - Street,Address 1 - City,"
+                   "Organization Name,Website 1 - Label,Website 1 - Value\n"
+                   "Ana,* Mobile,+351 1 ::: +351 2,+351 3,Cottage,ana@x,Work,Rua 1,Lisboa,ACME,Profile,"
+                   "https://a\n")
+            << u"contact: Ana\n"
+               "  1: data1=Ana | data2=Ana\n"
+               "  3: data1=+351 1 | data2=2\n"
+               "  3: data1=+351 2 | data2=2\n"
+               "  3: data1=+351 3 | data3=Cottage\n"
+               "  4: data1=ana@x | data2=1\n"
+               "  10: data1=ACME\n"
+               "  12: data1=Rua 1\\nLisboa | data2=2 | data4=Rua 1 | data7=Lisboa\n"
+               "  13: data1=https://a | data2=3\n"_s;
+        QTest::newRow("a row without name parts is named by its display name, else its company")
+            << QByteArray("Display Name,First Name,Company,Tel:Work\nThe Shop,,Shop AS,1\n,,Acme,2\n,,,3\n")
+            << u"contact: The Shop\n"
+               "  1: data1=The Shop | data2=The Shop\n"
+               "  3: data1=1 | data2=3\n"
+               "  10: data1=Shop AS\n"
+               "contact: Acme\n"
+               "  1: data1=Acme | data2=Acme\n"
+               "  3: data1=2 | data2=3\n"
+               "  10: data1=Acme\n"
+               "contact: \n"
+               "  3: data1=3 | data2=3\n"_s;
+        QTest::newRow("semicolons as separators")
+            << QByteArray("\"First Name\";\"Last Name\";\"E-mail Address\"\n\"Jo\";\"Doe\";\"a;b@x\"\n")
+            << u"contact: Jo Doe\n"
+               "  1: data1=Jo Doe | data2=Jo | data3=Doe\n"
+               "  4: data1=a;b@x | data2=1\n"_s;
+        QTest::newRow("last row without a line feed kept")
+            << QByteArray("First Name\r\nA\r\nB")
+            << u"contact: A\n  1: data1=A | data2=A\ncontact: B\n"
+               "  1: data1=B | data2=B\n"_s;
+        QTest::newRow("no header row: the first contact is taken as the header")
+            << QByteArray("Anna,Berg,123\nMark,Cole,456\n") << u"contact: \n"_s;
+    }
+
+    void importRow()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, dump);
+        QCOMPARE(dump::contacts(importBytes(file)), dump);
+    }
+
+    void importCountsRowsAndReportsFileErrors()
+    {
+        CSVImport importer;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, importer.open(u"/nonexistent/x.csv"_s));
+        QCOMPARE(importBytes(QByteArray()).size(), 0);
+        QCOMPARE(importBytes("First Name").size(), 0);
+        QCOMPARE(importBytes("First Name\n\nA\n").size(), 2); // a blank line is a record without a name
+    }
+
+    // Escaping, the columns that the contacts fill (no empty Nickname column), UTF-8 without a byte order
+    // mark.
+    void exportBytes()
+    {
+        pim::Contact a = fixtures::person(u"Zoë"_s, u"Adams"_s, u"555"_s);
+        a.addRow(pim::ENTITY_NOTE, row({{1, u"says \"hi\", twice\nand\rmore"_s}}));
+        a.addRow(pim::ENTITY_ORGANIZATION, row({{1, u"Acme, Inc"_s}, {4, u"a\rb"_s}}));
+        pim::Contact b = fixtures::person(u"Bo"_s, QString());
+        b.addRow(pim::ENTITY_EMAIL, row({{1, u"bo@x"_s}, {2, 2}}));
+        CSVExport exporter;
+        QByteArray bytes = exporter.header({a, b});
+        bytes += exporter.exportContact(a);
+        bytes += exporter.exportContact(b);
+        QCOMPARE(bytes,
+                 QByteArray("First Name,Last Name,Company,Job Title,Tel:Mobile,Email:Work,Notes\n"
+                            "Zo\xC3\xAB,Adams,\"Acme, Inc\",a\rb,555,,\"says \"\"hi\"\", twice\nand\rmore\"\n"
+                            "Bo,,,,,bo@x,\n"));
+    }
+
+    // Every kind of row written by the exporter thread and read back by the importer thread.
+    void roundTripThroughFiles()
+    {
+        pim::Contact c = fixtures::person(u"Anna"_s, u"Berg"_s, u"+47 555"_s);
+        c.entities[pim::ENTITY_NAME].first().setValue(u"data5"_s, u"Dr"_s);
+        c.entities[pim::ENTITY_NAME].first().setValue(u"data4"_s, u"Maria"_s);
+        c.entities[pim::ENTITY_NAME].first().setValue(u"data1"_s, u"Dr Anna Maria Berg"_s);
+        c.full_name = u"Dr Anna Maria Berg"_s;
+        c.addRow(pim::ENTITY_PHONE, row({{1, u"+47 666"_s}, {2, u"3"_s}}));
+        c.addRow(pim::ENTITY_EMAIL, row({{1, u"anna@home"_s}, {2, u"1"_s}}));
+        c.addRow(pim::ENTITY_NICKNAME, row({{1, u"Annie"_s}}));
+        c.addRow(pim::ENTITY_EVENT, row({{1, u"1980-02-29"_s}, {2, u"3"_s}}));
+        c.addRow(pim::ENTITY_GROUP, row({{2, u"Friends"_s}}));
+        c.addRow(pim::ENTITY_IM, row({{1, u"anna.b"_s}, {2, u"1"_s}, {5, u"4"_s}}));
+        c.addRow(pim::ENTITY_NOTE, row({{1, u"Tall, fair \"blonde\"\nLikes skiing"_s}}));
+        c.addRow(pim::ENTITY_ORGANIZATION, row({{1, u"Acme"_s}, {4, u"Engineer"_s}, {5, u"R&D"_s}}));
+        c.addRow(pim::ENTITY_RELATION, row({{1, u"Eva"_s}, {2, u"13"_s}}));
+        pim::DataRow home = row({{2, u"1"_s},
+                                 {4, u"Storgata 1\nBakgården"_s},
+                                 {7, u"Oslo"_s},
+                                 {8, u"Oslo fylke"_s},
+                                 {9, u"0155"_s},
+                                 {10, u"Norway"_s}});
+        home.setValue(u"data1"_s, pim::addressText(home));
+        c.addRow(pim::ENTITY_ADDRESS, home);
+        c.addRow(pim::ENTITY_WEBSITE, row({{1, u"https://anna.no"_s}, {2, u"1"_s}}));
+        const pim::Contact other = fixtures::person(u"Mark"_s, u"Cole"_s);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"out.csv"_s);
+        ProgressObject exported;
+        ExportToFileThread writer({c, other}, fileio::ExportCsv, path, &exported);
+        writer.start();
+        QVERIFY(writer.wait(30000));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(exported.message(), u"Successfully exported 2 contacts to File."_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray header = file.readLine();
+        QVERIFY2(header.contains("Addr:Home:Street"), header.constData());
+        QVERIFY(!header.startsWith("\xEF\xBB\xBF"));
+
+        LocalDb db(dir.filePath(u"in.db"_s), PContactCombineRule(new LocalDbCombineRule));
+        db.createFromTemplate();
+        ProgressObject imported;
+        ImportContactsToLocalThread reader(path, fileio::ImportCsv, &db, &imported);
+        reader.start();
+        QVERIFY(reader.wait(30000));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(imported.message(), u"Successfully imported 2 contacts."_s);
+        const QList<pim::Contact> back = db.listContacts(0, QString());
+        const pim::Contact *anna = named(back, u"Dr Anna Maria Berg"_s);
+        QVERIFY(anna);
+        QCOMPARE(texts(*anna, pim::ENTITY_PHONE), (QStringList{u"+47 555|2"_s, u"+47 666|3"_s}));
+        QCOMPARE(texts(*anna, pim::ENTITY_EMAIL), QStringList{u"anna@home|1"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_NICKNAME, {u"data1"_s}), QStringList{u"Annie"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_EVENT), QStringList{u"1980-02-29|3"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_GROUP, {u"data2"_s}), QStringList{u"Friends"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_IM, {u"data1"_s, u"data2"_s, u"data5"_s}),
+                 QStringList{u"anna.b|1|4"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_NOTE, {u"data1"_s}),
+                 QStringList{c.rows(pim::ENTITY_NOTE).first().text(u"data1"_s)});
+        QCOMPARE(texts(*anna, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s, u"data5"_s}),
+                 QStringList{u"Acme|Engineer|R&D"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_RELATION), QStringList{u"Eva|13"_s});
+        QCOMPARE(
+            texts(*anna, pim::ENTITY_ADDRESS,
+                  {u"data1"_s, u"data2"_s, u"data4"_s, u"data7"_s, u"data8"_s, u"data9"_s, u"data10"_s}),
+            QStringList{home.text(u"data1"_s) + u"|1|Storgata 1\nBakgården|Oslo|Oslo fylke|0155|Norway"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_WEBSITE), QStringList{u"https://anna.no|1"_s});
+        QVERIFY(named(back, u"Mark Cole"_s));
+    }
+
+    // Files written by other programs: each imports, and the fields a user looks for are where they belong.
+    void publicFilesImport()
+    {
+        const QDir corpus(QStringLiteral(SHARED_CORPUS_DIR "/csv"));
+        const QStringList files = corpus.entryList({u"*.csv"_s}, QDir::Files);
+        QVERIFY(files.size() >= 10);
+        QMap<QString, QList<pim::Contact>> read;
+        for (const QString &name : files) {
+            QFile f(corpus.filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            read.insert(name, importBytes(f.readAll()));
+        }
+
+        // Current Google Contacts export.
+        const QList<pim::Contact> google = read.value(u"synthetic_google_contacts_new.csv"_s);
+        QCOMPARE(google.size(), 3);
+        const pim::Contact *ana = named(google, u"Ana Silva"_s);
+        QVERIFY(ana);
+        QCOMPARE(texts(*ana, pim::ENTITY_PHONE),
+                 (QStringList{u"+351 912 345 678|2"_s, u"+351 913 000 000|2"_s, u"+351 21 000 0000|3"_s}));
+        QCOMPARE(texts(*ana, pim::ENTITY_EMAIL), QStringList{u"ana@example.com|1"_s});
+        QCOMPARE(
+            texts(*ana, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data7"_s, u"data9"_s, u"data10"_s}),
+            QStringList{u"1|Rua 1|Lisboa|1000-001|Portugal"_s});
+        QCOMPARE(texts(*ana, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}),
+                 QStringList{u"ACME|Engineer"_s});
+        QCOMPARE(texts(*ana, pim::ENTITY_EVENT), QStringList{u"1990-04-03|3"_s});
+        QCOMPARE(texts(*ana, pim::ENTITY_NOTE, {u"data1"_s}),
+                 QStringList{u"Met at the fair, 2024\nsays \"hi\""_s});
+        QCOMPARE(texts(*ana, pim::ENTITY_NICKNAME, {u"data1"_s}), QStringList{u"Aninha"_s});
+        const pim::Contact *taro = named(google, u"太郎 山本"_s);
+        QVERIFY(taro);
+        QCOMPARE(texts(*taro, pim::ENTITY_EMAIL), QStringList{u"taro@example.jp|1"_s});
+        QCOMPARE(taro->firstRow(pim::ENTITY_NAME).text(u"data7"_s), u"たろう"_s);
+        const pim::Contact *company = named(google, u"Only A Company Ltd"_s);
+        QVERIFY(company);
+        QCOMPARE(texts(*company, pim::ENTITY_WEBSITE), QStringList{u"https://example.com/acme|3"_s});
+
+        // Outlook desktop: every field quoted, a street of two lines, business phone and company.
+        const QList<pim::Contact> outlook = read.value(u"synthetic_outlook_desktop.csv"_s);
+        QCOMPARE(outlook.size(), 2);
+        const pim::Contact *juergen = named(outlook, u"Jürgen Müller"_s);
+        QVERIFY(juergen);
+        QCOMPARE(texts(*juergen, pim::ENTITY_PHONE),
+                 (QStringList{u"+49 171 000000|2"_s, u"+49 30 1234567|3"_s}));
+        QCOMPARE(texts(*juergen, pim::ENTITY_EMAIL), QStringList{u"jm@example.de|1"_s});
+        QCOMPARE(texts(*juergen, pim::ENTITY_ADDRESS,
+                       {u"data2"_s, u"data4"_s, u"data7"_s, u"data9"_s, u"data10"_s}),
+                 QStringList{u"1|Hauptstraße 1\nHinterhaus|Berlin|10115|Germany"_s});
+        QCOMPARE(texts(*juergen, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}),
+                 QStringList{u"Müller & Söhne|CEO"_s});
+        QCOMPARE(texts(*juergen, pim::ENTITY_NOTE, {u"data1"_s}),
+                 QStringList{u"multi\nline \"quoted\" note"_s});
+        // Outlook's "0/0/00" is no anniversary.
+        QCOMPARE(texts(*juergen, pim::ENTITY_EVENT), QStringList{u"2/29/1980|3"_s});
+
+        const pim::Contact *lee = named(outlook, u"Lee Chen"_s);
+        QVERIFY(lee);
+        QCOMPARE(texts(*lee, pim::ENTITY_EMAIL),
+                 (QStringList{u"lee@example.com|1"_s, u"lee.chen@example.org|2"_s}));
+        QCOMPARE(texts(*lee, pim::ENTITY_PHONE), QStringList{u"(555) 010-9999|1"_s});
+        QVERIFY(!lee->hasRows(pim::ENTITY_EVENT));
+
+        // Outlook.com, with a byte order mark.
+        const QList<pim::Contact> outlookCom = read.value(u"synthetic_outlook_com.csv"_s);
+        const pim::Contact *svein = named(outlookCom, u"Svein Heimdal"_s);
+        QVERIFY(svein);
+        QCOMPARE(texts(*svein, pim::ENTITY_EMAIL), QStringList{u"svein@example.no|1"_s});
+        QCOMPARE(texts(*svein, pim::ENTITY_PHONE), QStringList{u"901 06 000|2"_s});
+        QVERIFY(named(outlookCom, u"Larsen"_s));
+
+        // The older Google export: types in "- Type" columns, a multi-line formatted address.
+        const QList<pim::Contact> legacy = read.value(u"roundcube_gmail.csv"_s);
+        QCOMPARE(legacy.size(), 1);
+        const pim::Contact &g = legacy.first();
+        QCOMPARE(g.full_name, u"Prefix Firstname Middle Lastname Suffix"_s);
+        QCOMPARE(texts(g, pim::ENTITY_EMAIL, {u"data1"_s, u"data2"_s, u"data3"_s}),
+                 (QStringList{u"home@aaa.pl|1|"_s, u"work@email.pl|2|"_s, u"unknown@email.com||"_s,
+                              u"other@email.com||"_s}));
+        QCOMPARE(texts(g, pim::ENTITY_PHONE).size(), 7);
+        QVERIFY(texts(g, pim::ENTITY_PHONE).contains(u"mobile|2"_s));
+        QCOMPARE(texts(g, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data5"_s, u"data7"_s}),
+                 (QStringList{u"1|home_street|home_pobox|home_city"_s, u"2|work_street||work_city"_s}));
+        QCOMPARE(texts(g, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}),
+                 QStringList{u"company|jobtitle"_s});
+
+        // Thunderbird, comma- and semicolon-separated.
+        const QList<pim::Contact> thunderbird = read.value(u"roundcube_tb_plain.csv"_s);
+        QCOMPARE(thunderbird.size(), 1);
+        const pim::Contact &t = thunderbird.first();
+        QCOMPARE(t.full_name, u"Firstname Lastname"_s);
+        QCOMPARE(texts(t, pim::ENTITY_EMAIL), (QStringList{u"next@domain.tld|"_s, u"test@domain.tld|1"_s}));
+        QCOMPARE(texts(t, pim::ENTITY_PHONE).size(), 5);
+        QCOMPARE(texts(t, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data9"_s}),
+                 (QStringList{u"1|Priv address|xx-xxx"_s, u"2|Addr work|33-333"_s}));
+        const QList<pim::Contact> semicolons = read.value(u"thunderbird_csv_semicolon.csv"_s);
+        QCOMPARE(semicolons.size(), 2);
+        QCOMPARE(semicolons.first().full_name, u"John Doe"_s);
+
+        // Files whose columns name no contact still read without failing.
+        QCOMPARE(read.value(u"roundcube_outlook.csv"_s).size(), 1);
+        QVERIFY(!read.value(u"synthetic_outlook_de_cp1252_semicolon.csv"_s).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCsv)
+#include "tst_csv.moc"

@@ -14,6 +14,8 @@ fi
 
 scripts/deps.sh
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+# Paths relative to the checkout, so that another clone of the project reuses the cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 cmake -S . -B "$build_dir" "${cmake_args[@]}" >/dev/null
 cmake --build "$build_dir" -j2
 cd "$build_dir"

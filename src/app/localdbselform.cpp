@@ -2,6 +2,7 @@
 
 #include "datafolder.h"
 #include "messagebox.h"
+#include "queuedanswers.h"
 #include "stylesheet.h"
 #include "texts.h"
 #include "winmovable.h"
@@ -91,17 +92,10 @@ int LocalDbSelForm::exec()
 {
     if (queuedAnswers.isEmpty())
         return QDialog::exec();
-    while (!queuedAnswers.isEmpty()) {
-        const QString answer = queuedAnswers.dequeue();
-        if (answer.isNull())
-            break;
+    return execWithQueuedAnswers(*this, queuedAnswers, [this](const QString &answer) {
         m_cbLocalDbNames->setEditText(answer);
         onBtnOkPress();
-        if (result() == QDialog::Accepted)
-            return QDialog::Accepted;
-    }
-    reject();
-    return QDialog::Rejected;
+    });
 }
 
 void LocalDbSelForm::queueAnswer(const QString &text)

@@ -160,6 +160,8 @@ private:
     // Rebuilds an iOS node's cache from its iPhone (a virtual one is only refreshed); the node is replaced.
     void reloadIosDevice(_DBItemNode *node);
     void removeDeviceNode(_DBItemNode *node);
+    // A device node just added after its load: its groups loaded, then selected.
+    void showLoadedDevice(_DBItemNode *node);
 
     MyTreeView *m_treeMain = nullptr;
     QLineEdit *m_txtKeyword = nullptr;

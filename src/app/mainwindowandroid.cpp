@@ -127,14 +127,7 @@ void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnec
         SyncRestoreThread worker(cache.data(), simpleprotocol::nextSyncPort(), &form);
         if (form.runWorker(&worker)) {
             const QString name = worker.deviceName().isEmpty() ? devId : worker.deviceName();
-            _DBItemNode *node = m_treeModel->addDeviceNode(connector, cache, name, devId, PlatformAndroid);
-            try {
-                m_treeModel->reloadGroups(node);
-            } catch (const std::exception &e) {
-                MessageBox::error(this, QString::fromUtf8(e.what()));
-            }
-            selectNode(node);
-            updateActions();
+            showLoadedDevice(m_treeModel->addDeviceNode(connector, cache, name, devId, PlatformAndroid));
         } else {
             cache->close(); // the empty cache stays on disk until the next load rebuilds it
         }

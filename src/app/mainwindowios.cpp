@@ -106,15 +106,8 @@ void MainWindow::iosDeviceConnected(const QString &devid)
         ProgressForm form(QString(), this);
         IOSSyncToPCThread worker(devid, cache.data(), &form);
         if (form.runWorker(&worker)) {
-            _DBItemNode *node = m_treeModel->addDeviceNode(PAndroidConnector(), cache,
-                                                          deviceName.isEmpty() ? devid : deviceName, devid, PlatformIos);
-            try {
-                m_treeModel->reloadGroups(node);
-            } catch (const std::exception &e) {
-                MessageBox::error(this, QString::fromUtf8(e.what()));
-            }
-            selectNode(node);
-            updateActions();
+            showLoadedDevice(m_treeModel->addDeviceNode(PAndroidConnector(), cache,
+                                                        deviceName.isEmpty() ? devid : deviceName, devid, PlatformIos));
         } else {
             cache->close(); // the partial cache stays on disk until the next load rebuilds it
         }

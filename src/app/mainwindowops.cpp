@@ -185,6 +185,17 @@ void MainWindow::selectNode(_ItemNode *node)
     m_treeMain->setCurrentIndex(index);
 }
 
+void MainWindow::showLoadedDevice(_DBItemNode *node)
+{
+    try {
+        m_treeModel->reloadGroups(node);
+    } catch (const std::exception &e) {
+        MessageBox::error(this, QString::fromUtf8(e.what()));
+    }
+    selectNode(node);
+    updateActions();
+}
+
 void MainWindow::refreshNode(_DBItemNode *node)
 {
     guarded(this, [&] { m_treeModel->reloadGroups(node); });

@@ -3,6 +3,7 @@
 #include "iositunesbksetpasswordthread.h"
 #include "messagebox.h"
 #include "progressform.h"
+#include "queuedanswers.h"
 #include "stylesheet.h"
 #include "texts.h"
 #include "winmovable.h"
@@ -87,17 +88,10 @@ int PasscodeDlg::exec()
 {
     if (queuedAnswers.isEmpty())
         return QDialog::exec();
-    while (!queuedAnswers.isEmpty()) {
-        const QString answer = queuedAnswers.dequeue();
-        if (answer.isNull())
-            break;
+    return execWithQueuedAnswers(*this, queuedAnswers, [this](const QString &answer) {
         m_txtPasscode->setText(answer);
         btnOKPressed();
-        if (result() == QDialog::Accepted)
-            return QDialog::Accepted;
-    }
-    reject();
-    return QDialog::Rejected;
+    });
 }
 
 void PasscodeDlg::queueAnswer(const QString &password)

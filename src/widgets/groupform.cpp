@@ -1,6 +1,7 @@
 #include "groupform.h"
 
 #include "localdb.h"
+#include "queuedanswers.h"
 #include "texts.h"
 
 #include <QComboBox>
@@ -86,17 +87,10 @@ int GroupForm::exec()
 {
     if (queuedAnswers.isEmpty())
         return QDialog::exec();
-    while (!queuedAnswers.isEmpty()) {
-        const QString answer = queuedAnswers.dequeue();
-        if (answer.isNull())
-            break;
+    return execWithQueuedAnswers(*this, queuedAnswers, [this](const QString &answer) {
         m_cbGroups->setEditText(answer);
         onBtnOKPressed();
-        if (result() == QDialog::Accepted)
-            return QDialog::Accepted;
-    }
-    reject();
-    return QDialog::Rejected;
+    });
 }
 
 void GroupForm::queueAnswer(const QString &text)

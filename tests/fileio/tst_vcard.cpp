@@ -165,6 +165,28 @@ private Q_SLOTS:
             << card("PHOTO;ENCODING=b:AQID\r\n BA", "3.0") << u"PHOTO"_s << QByteArray("\x01\x02\x03\x04");
         QTest::newRow("bare BASE64") << card("PHOTO;BASE64:\r\n AQID\r\n\r\n") << u"PHOTO"_s
                                      << QByteArray("\x01\x02\x03");
+        // Values are decoded a line at a time: groups cut by folds and whitespace, padding in the middle of a
+        // value, and carriage returns inside a line must read as they do byte by byte.
+        QTest::newRow("Base64 groups across folds and blanks")
+            << card("PHOTO;ENCODING=b: AQ\tI\r\n D BA\r\n UG", "3.0") << u"PHOTO"_s
+            << QByteArray("\x01\x02\x03\x04\x05\x06");
+        QTest::newRow("Base64 padding inside a value") << card("PHOTO;ENCODING=b:AQ==AQID") << u"PHOTO"_s
+                                                       << QByteArray("\x01\x01\x02\x03");
+        QTest::newRow("carriage returns inside a plain line") << card("NOTE:a\rb\r\rc") << u"NOTE"_s
+                                                              << QByteArray("abc");
+        QTest::newRow("QP escapes between plain runs")
+            << card("NOTE;ENCODING=QUOTED-PRINTABLE:ab=3Dcd=\r\n=3D=\rx") << u"NOTE"_s << QByteArray("ab=cd==x");
+    }
+
+    // The first rejected byte is reported where it is, also in the middle of a long Base64 line.
+    void errorOffset()
+    {
+        const QByteArray head = card("N:A").left(card("N:A").indexOf("END:VCARD"));
+        const QByteArray input = head + "PHOTO;ENCODING=b:" + QByteArray(400, 'A') + "*AAA\r\nTEL:1\r\nEND:VCARD\r\n";
+        const vcard::ParseResult parsed = vcard::parseCards(input);
+        QCOMPARE(parsed.errorOffset, qint64(input.indexOf('*')));
+        QCOMPARE(parsed.cards.size(), 1);
+        QCOMPARE(parsed.cards.first().last().value, QByteArray("1"));
     }
 
     void parsedValue()

@@ -63,7 +63,12 @@ public:
         }
     }
 
-    bool write(const QByteArray &line) { return adbsocket::sendAll(m_fd, line.constData(), line.size()) && sendNl(); }
+    // The line and its line feed in one send, so that the adb bridge forwards them as one packet.
+    bool write(const QByteArray &line)
+    {
+        const QByteArray out = line + '\n';
+        return adbsocket::sendAll(m_fd, out.constData(), out.size());
+    }
     bool write(const char *command, const QByteArray &argument = {}) { return write(QByteArray(command) + argument); }
 
     // Waits until the program closes its end (or a while passes), so that it reads everything first.
@@ -75,8 +80,6 @@ public:
     }
 
 private:
-    bool sendNl() { return adbsocket::sendAll(m_fd, "\n", 1); }
-
     const int m_fd;
     const std::atomic<bool> &m_stop;
     QByteArray m_buffer;

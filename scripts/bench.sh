@@ -2,8 +2,8 @@
 # Installs what the benchmarks need, builds them and runs them; prints every figure of bench/README.md with
 # the ratio to its reference, each pair measured side by side in the same run.
 #
-#   scripts/bench.sh [SECTION...]      SECTION: parse import localdb phone startup itunes
-#                                      (default: all but itunes)
+#   scripts/bench.sh [SECTION...]      SECTION: parse import localdb phone iphone startup itunes
+#                                      (default: all but itunes and iphone)
 #
 # Environment: BUILD (default build-bench), RUNS (rounds of the whole-process timings, default 3; the median
 # is reported), CONTACTS (contacts of the vCard file, default 100000), DB_CONTACTS (contacts of the database
@@ -49,6 +49,7 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCONTACT_MOVER_BENCH=ON >/dev
 targets=(vcard-bench-gen vcard-parse-run vcard-import-run bench_localdb)
 [[ " ${SECTIONS[*]} " == *" itunes "* ]] && targets+=(itunes-decrypt-run itunes-password-run backup-maker)
 [[ " ${SECTIONS[*]} " == *" phone "* ]] && targets+=(contact-mover-cli phone-sim)
+[[ " ${SECTIONS[*]} " == *" iphone "* ]] && targets+=(contact-mover-cli iphone-sim)
 [[ " ${SECTIONS[*]} " == *" startup "* ]] && targets+=(startup-run)
 cmake --build "$BUILD" -j1 --target "${targets[@]}" >/dev/null
 PEERS="$BUILD/bench/peers"
@@ -193,6 +194,37 @@ EOF
     echo "LocalDb plain storage of the same rows (in-process, wall): $store ms"
     echo "$(row "load (cli devices)" load)   ratio wall to storage $(ratio "${WALL[load]}" "$store")"
     echo "$(row "transfer (cli transfer)" transfer)   ratio wall to storage $(ratio "${WALL[transfer]}" "$store")"
+    ;;
+  iphone)
+    echo "== iphone-sim: loading $PHONE_CONTACTS contacts from it"
+    PHONE_VCF="$WORK/phone$PHONE_CONTACTS.vcf"
+    [ -f "$PHONE_VCF" ] || "$BUILD/bench/vcard-bench-gen" --mixed "$PHONE_VCF" "$PHONE_CONTACTS"
+    HOMEDIR="$WORK/ios-home"
+    rm -rf "$HOMEDIR" && mkdir -p "$HOMEDIR"
+    UDID=00008030-001A2B3C4D5E6F70
+    # The seeded store is kept in WORK: seeding 10,000 contacts takes the simulator minutes.
+    rm -f "$WORK/ios.fifo" && mkfifo "$WORK/ios.fifo"
+    "$BUILD/tools/iphone-sim/iphone-sim" --socket "$WORK/ios.sock" --udid "$UDID" --name Bench \
+      --store "$WORK/ios$PHONE_CONTACTS.json" --seed "$PHONE_VCF" </dev/null >"$WORK/ios.fifo" 2>"$WORK/ios.log" &
+    IOS_PID=$!
+    IOS_ENV=
+    while read -r line; do
+      case "$line" in USBMUXD_SOCKET_ADDRESS=*) IOS_ENV=$line ;; ready) break ;; esac
+    done <"$WORK/ios.fifo"
+    cat "$WORK/ios.fifo" >/dev/null &
+    : >"$WORK/iosload.runs"; : >"$WORK/store.runs"
+    for _ in $(seq "$RUNS"); do
+      run_once "HOME='$HOMEDIR' $IOS_ENV '$BUILD/src/cli/contact-mover-cli' list --device $UDID --json" >>"$WORK/iosload.runs"
+      rm -f "$WORK/store.db"
+      "$BUILD/bench/vcard-import-run" --plain "$PHONE_VCF" "$WORK/store.db" | awk '/ s$/ { printf "%d\n", $1 * 1000 }' >>"$WORK/store.runs"
+    done
+    kill "$IOS_PID" 2>/dev/null; wait "$IOS_PID" 2>/dev/null || true
+    n=iosload
+    WALL[$n]=$(cut -d' ' -f1 "$WORK/$n.runs" | median); CPU[$n]=$(cut -d' ' -f2 "$WORK/$n.runs" | median)
+    RSS[$n]=$(cut -d' ' -f3 "$WORK/$n.runs" | median)
+    store=$(median <"$WORK/store.runs")
+    echo "LocalDb plain storage of the same rows (in-process, wall): $store ms"
+    echo "$(row "load (cli list --device)" iosload)   ratio wall to storage $(ratio "${WALL[iosload]}" "$store")"
     ;;
   startup)
     echo "== start-up to the window's first paint, $STARTUP_DBS local databases of $STARTUP_CONTACTS contacts"

@@ -100,6 +100,9 @@ void connectThrow(QTcpSocket &socket, const QString &host, int port)
     socket.connectToHost(host, quint16(port), QIODevice::ReadWrite);
     if (!socket.waitForConnected(kConnectTimeoutMs))
         throw std::runtime_error(trKey("IDS_ANDROID_CONNECT_FAIL%0:%1").arg(host).arg(port).toStdString());
+    // Sessions are request and reply in short lines: without this a line written right after another waits for
+    // the peer's delayed acknowledgement (tens of milliseconds per batch).
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
 
 QList<RemapItem> remapItems(const QString &reply)

@@ -2,10 +2,13 @@
 
 #include "csvrow.h"
 
+#include <QBuffer>
+#include <QDate>
 #include <QFile>
 #include <QHash>
 #include <QMap>
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <optional>
@@ -178,6 +181,34 @@ QHash<QString, Target> buildTable()
     add(u"Organization"_s, ENTITY_ORGANIZATION, 1, 0, 2);
     add(u"Web Page 1"_s, ENTITY_WEBSITE, 1, 5, 2);
     add(u"Web Page 2"_s, ENTITY_WEBSITE, 1, 4, 2);
+
+    // German Outlook.
+    add(u"Vorname"_s, ENTITY_NAME, 2);
+    add(u"Weitere Vornamen"_s, ENTITY_NAME, 4);
+    add(u"Nachname"_s, ENTITY_NAME, 3);
+    add(u"Firma"_s, ENTITY_ORGANIZATION, 1, 0, 2);
+    add(u"Abteilung"_s, ENTITY_ORGANIZATION, 5, 0, 2);
+    add(u"Position"_s, ENTITY_ORGANIZATION, 4, 0, 2);
+    const std::pair<const char16_t *, int> germanPlaces[] = {{u"privat", 1}, {u"gesch\u00e4ftlich", 2}};
+    for (const auto &[place, code] : germanPlaces) {
+        const QString p = u' ' + QString::fromUtf16(place);
+        add(u"Stra\u00dfe"_s + p, ENTITY_ADDRESS, 4, code, 2);
+        add(u"Ort"_s + p, ENTITY_ADDRESS, 7, code, 2);
+        add(u"Postleitzahl"_s + p, ENTITY_ADDRESS, 9, code, 2);
+        add(u"Bundesland"_s + p, ENTITY_ADDRESS, 8, code, 2);
+        add(u"Land"_s + p, ENTITY_ADDRESS, 10, code, 2);
+    }
+    add(u"Telefon gesch\u00e4ftlich"_s, ENTITY_PHONE, 1, 3, 2);
+    add(u"Telefon privat"_s, ENTITY_PHONE, 1, 1, 2);
+    add(u"Mobiltelefon"_s, ENTITY_PHONE, 1, 2, 2);
+    add(u"Fax gesch\u00e4ftlich"_s, ENTITY_PHONE, 1, 4, 2);
+    add(u"E-Mail-Adresse"_s, ENTITY_EMAIL, 1, 1, 2);
+    add(u"E-Mail 2: Adresse"_s, ENTITY_EMAIL, 1, 2, 2);
+    add(u"E-Mail 3: Adresse"_s, ENTITY_EMAIL, 1, 0, 2);
+    add(u"Geburtstag"_s, ENTITY_EVENT, 1, 3, 2);
+    add(u"Notizen"_s, ENTITY_NOTE, 1);
+    add(u"Kategorien"_s, ENTITY_GROUP, 2);
+    add(u"Webseite"_s, ENTITY_WEBSITE, 1, 1, 2);
     return table;
 }
 
@@ -271,6 +302,33 @@ Column planColumn(const QString &name, const QStringList &header)
     return column;
 }
 
+// The file's bytes as UTF-8: unchanged when they are valid UTF-8, else read as Windows-1252 (what Outlook and
+// Excel write on a Western Windows) and converted; a UTF-8 byte order mark before them is kept.
+QByteArray asUtf8(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString decoded = utf8.decode(bytes); // decoding happens on the conversion to QString
+    Q_UNUSED(decoded);
+    if (!utf8.hasError())
+        return bytes;
+    const QByteArray bom("\xEF\xBB\xBF");
+    const qsizetype skip = bytes.startsWith(bom) ? bom.size() : 0;
+    QStringDecoder windows("windows-1252"); // needs ICU; Latin-1 without it differs only in 0x80-0x9F
+    const QByteArrayView rest = QByteArrayView(bytes).sliced(skip);
+    const QString text = windows.isValid() ? QString(windows.decode(rest)) : QString::fromLatin1(rest);
+    return bytes.left(skip) + text.toUtf8();
+}
+
+// A German date ("29.2.1980") as ISO 8601 text; any other text as it is.
+QString eventDate(const QString &value)
+{
+    static const QRegularExpression dotted(u"^\\d{1,2}\\.\\d{1,2}\\.\\d{4}$"_s);
+    if (!dotted.match(value).hasMatch())
+        return value;
+    const QDate date = QDate::fromString(value, u"d.M.yyyy"_s);
+    return date.isValid() ? date.toString(Qt::ISODate) : value;
+}
+
 void appendValue(DataRow &row, const QString &column, const QString &value)
 {
     const QString held = row.text(column);
@@ -315,9 +373,16 @@ void CSVImport::open(const QString &path)
     m_next = 0;
     m_plan = std::make_unique<csv::ColumnPlan>();
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(file.errorString().toStdString());
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly))
+        throw std::runtime_error(source.errorString().toStdString());
+    const QByteArray bytes = source.readAll();
+    if (source.error() != QFileDevice::NoError)
+        throw std::runtime_error(source.errorString().toStdString());
+    source.close();
+    QBuffer file;
+    file.setData(asUtf8(bytes));
+    file.open(QIODevice::ReadOnly);
     QStringList header;
     char separator = ',';
     bool more = utf8CSVRow(header, file, true, separator);
@@ -362,6 +427,8 @@ void CSVImport::next(Contact &out)
     // row; "type-gNNN" for the numbered groups of Google exports.
     QMap<QString, DataRow> rows;
     QString wholeName;
+    QString firstEmail; // the first e-mail address and phone number in column order, to name a nameless row
+    QString firstPhone;
     for (qsizetype i = 0; i < columns.size(); ++i) {
         const Column &column = columns.at(i);
         const QString value = field(i);
@@ -376,11 +443,15 @@ void CSVImport::next(Contact &out)
             static const QRegularExpression noDate(u"^0+/0+/0+$"_s);
             if (t.type == ENTITY_EVENT && noDate.match(value).hasMatch())
                 continue;
+            if (t.type == ENTITY_EMAIL && firstEmail.isEmpty())
+                firstEmail = value.trimmed();
+            else if (t.type == ENTITY_PHONE && firstPhone.isEmpty())
+                firstPhone = value.trimmed();
             const QString key = u"%1-%2"_s.arg(t.type).arg(t.code);
             DataRow &row = rows[t.slot.isEmpty() ? key : key + u'#' + t.slot];
             if (!t.codeColumn.isEmpty() && t.code != 0)
                 row.setValue(t.codeColumn, t.code);
-            appendValue(row, t.column, value);
+            appendValue(row, t.column, t.type == ENTITY_EVENT ? eventDate(value) : value);
         } else if (!column.groupColumn.isEmpty()) {
             const QString key = groupKey(column.groupType, column.groupNumber);
             // Google joins the values of one label in one cell: "+1 555 ::: +1 666" are two phones.
@@ -391,6 +462,10 @@ void CSVImport::next(Contact &out)
                 const QString part = parts.at(p).trimmed();
                 if (part.isEmpty())
                     continue;
+                if (column.groupType == ENTITY_EMAIL && firstEmail.isEmpty())
+                    firstEmail = part;
+                else if (column.groupType == ENTITY_PHONE && firstPhone.isEmpty())
+                    firstPhone = part;
                 const QString partKey = several ? key + u".%1"_s.arg(p, 3, 10, QLatin1Char('0')) : key;
                 const bool created = !rows.contains(partKey);
                 DataRow &row = rows[partKey];
@@ -416,13 +491,16 @@ void CSVImport::next(Contact &out)
         out.addRow(type, row);
     }
 
-    // A row without name parts (a company, a list entry) is named by its whole display name or its company,
-    // as the given name, so that it is not dropped as nameless.
+    // A row without name parts (a company, a list entry, a bare address list) is named by its whole display
+    // name, else its company, else its first e-mail address, else its first phone number, as the given name,
+    // so that it is not dropped as nameless.
     if (out.full_name.isEmpty()) {
         QString name = wholeName;
         for (const DataRow &org : out.rows(ENTITY_ORGANIZATION))
             if (name.isEmpty())
                 name = org.text(col(1));
+        if (name.isEmpty())
+            name = !firstEmail.isEmpty() ? firstEmail : firstPhone;
         if (!name.isEmpty()) {
             QList<DataRow> &names = out.entities[ENTITY_NAME];
             if (names.isEmpty())

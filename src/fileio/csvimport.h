@@ -14,8 +14,9 @@ struct ColumnPlan;
 // Importer kind 2: a comma-separated file whose first row names the columns. It understands the program's own
 // column names ("First Name", "Tel:Mobile", "Addr:Home:City", …), the names of common address-book exports
 // (Outlook's "Home Phone", "Business Street", …; Google's "Given Name", "Phone 1 - Value" with its label, …;
-// Thunderbird's "Primary Email", …) and ignores any other column. Every data row is one record; a file whose
-// header is one field holding semicolons is read as separated by semicolons.
+// Thunderbird's "Primary Email", …; German Outlook's "Vorname", "Telefon geschäftlich", …) and ignores any other
+// column. Every data row is one record; a file whose header is one field holding semicolons is read as separated
+// by semicolons. A file that is not valid UTF-8 is read as Windows-1252.
 class CSVImport : public AbsImport
 {
 public:

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include <QRegularExpression>
+
 namespace {
 
 // Seconds from 1970-01-01 to 2001-01-01 00:00:00 UTC, the epoch of property-list dates.
@@ -75,13 +77,91 @@ PlistCFType PlistCFType::newArray()
     return PlistCFType(plist_new_array(), true);
 }
 
+namespace {
+
+// A big-endian unsigned number of `size` bytes at `at`, or false when it does not fit in the data.
+bool readBE(const QByteArray &data, quint64 at, quint64 size, quint64 *value)
+{
+    if (size == 0 || size > 8 || at > quint64(data.size()) || size > quint64(data.size()) - at)
+        return false;
+    *value = 0;
+    for (quint64 i = 0; i < size; ++i)
+        *value = (*value << 8) | quint8(data[qsizetype(at + i)]);
+    return true;
+}
+
+// The element count of the binary object at `at` and where its content starts.
+bool objectCount(const QByteArray &data, quint64 at, quint64 *count, quint64 *content)
+{
+    quint64 marker = 0;
+    if (!readBE(data, at, 1, &marker))
+        return false;
+    *count = marker & 0x0F;
+    *content = at + 1;
+    if (*count != 0x0F)
+        return true;
+    quint64 intMarker = 0;
+    if (!readBE(data, at + 1, 1, &intMarker) || (intMarker & 0xF0) != 0x10)
+        return false;
+    const quint64 size = quint64(1) << (intMarker & 0x0F);
+    *content = at + 2 + size;
+    return readBE(data, at + 2, size, count);
+}
+
+// True when a dictionary key of a binary property list holds a NUL character. libplist keeps such a key but
+// asserts (ending the program) when it is read; no real device writes one, so the document is refused.
+bool binaryKeyHoldsNul(const QByteArray &data)
+{
+    quint64 offsetSize = 0, refSize = 0, objects = 0, tableAt = 0;
+    const quint64 trailer = quint64(data.size()) - 32;
+    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 7, 1, &refSize)
+        || !readBE(data, trailer + 8, 8, &objects) || !readBE(data, trailer + 24, 8, &tableAt)
+        || objects > quint64(data.size()))
+        return false; // libplist refuses what does not even have a readable trailer
+    const auto objectAt = [&](quint64 index, quint64 *at) {
+        return index < objects && readBE(data, tableAt + index * offsetSize, offsetSize, at);
+    };
+    for (quint64 i = 0; i < objects; ++i) {
+        quint64 at = 0, marker = 0, count = 0, content = 0;
+        if (!objectAt(i, &at) || !readBE(data, at, 1, &marker) || (marker >> 4) != 0xD
+            || !objectCount(data, at, &count, &content) || count > quint64(data.size()))
+            continue;
+        for (quint64 k = 0; k < count; ++k) {
+            quint64 ref = 0, keyAt = 0, keyMarker = 0, length = 0, start = 0;
+            if (!readBE(data, content + k * refSize, refSize, &ref) || !objectAt(ref, &keyAt)
+                || !readBE(data, keyAt, 1, &keyMarker) || !objectCount(data, keyAt, &length, &start))
+                continue;
+            const quint64 unit = (keyMarker >> 4) == 0x5 ? 1 : (keyMarker >> 4) == 0x6 ? 2 : 0;
+            if (unit == 0 || start > quint64(data.size()) || length > (quint64(data.size()) - start) / unit)
+                continue;
+            for (quint64 c = 0; c < length; ++c) {
+                quint64 character = 0;
+                if (readBE(data, start + c * unit, unit, &character) && character == 0)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The same for an XML property list: a key holding a NUL byte or a character reference to NUL.
+bool xmlKeyHoldsNul(const QByteArray &data)
+{
+    static const QRegularExpression nulInKey(QStringLiteral("<key>[^<]*(\\x{0}|&#(0+|[xX]0+);)"));
+    return nulInKey.match(QString::fromLatin1(data)).hasMatch();
+}
+
+} // namespace
+
 PlistCFType PlistCFType::fromData(const QByteArray &data)
 {
     plist_t root = nullptr;
-    if (data.size() >= 7 && data.startsWith("bplist"))
-        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    else if (!data.isEmpty())
+    if (data.size() >= 7 && data.startsWith("bplist")) {
+        if (!binaryKeyHoldsNul(data))
+            plist_from_bin(data.constData(), uint32_t(data.size()), &root);
+    } else if (!data.isEmpty() && !xmlKeyHoldsNul(data)) {
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+    }
     return PlistCFType(root, true);
 }
 

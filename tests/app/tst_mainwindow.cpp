@@ -130,6 +130,23 @@ private Q_SLOTS:
         QCOMPARE(total(w), QStringLiteral("Total:0"));
     }
 
+    // The window opens where the user left it, at that size, with the databases root selected.
+    void theWindowRemembersItsSize()
+    {
+        {
+            MainWindow w;
+            QCOMPARE(w.size(), QSize(1100, 700));
+            w.show();
+            w.resize(900, 640);
+            QTRY_COMPARE(w.size(), QSize(900, 640));
+            w.close();
+        }
+        MainWindow again;
+        QCOMPARE(again.size(), QSize(900, 640));
+        QVERIFY(!again.selectedDbNode());
+        QVERIFY(again.action("miImport")->isEnabled());
+    }
+
     void deletingAGroupDeletesItsContacts()
     {
         MainWindow w;

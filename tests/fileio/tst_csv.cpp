@@ -235,18 +235,52 @@ private Q_SLOTS:
                "  10: data1=ACME\n"
                "  12: data1=Rua 1\\nLisboa | data2=2 | data4=Rua 1 | data7=Lisboa\n"
                "  13: data1=https://a | data2=3\n"_s;
-        QTest::newRow("a row without name parts is named by its display name, else its company")
-            << QByteArray("Display Name,First Name,Company,Tel:Work\nThe Shop,,Shop AS,1\n,,Acme,2\n,,,3\n")
+        QTest::newRow("a row without name parts: display name, else company, else first e-mail, else phone")
+            << QByteArray("Display Name,First Name,Company,Tel:Work,E-mail 2 Address,E-mail Address\n"
+                          "The Shop,,Shop AS,1,s@x,\n,,Acme,2,,a@x\n,,,3,b@x,c@x\n,,,4,,\n,,,,,\n")
             << u"contact: The Shop\n"
                "  1: data1=The Shop | data2=The Shop\n"
                "  3: data1=1 | data2=3\n"
+               "  4: data1=s@x | data2=2\n"
                "  10: data1=Shop AS\n"
                "contact: Acme\n"
                "  1: data1=Acme | data2=Acme\n"
                "  3: data1=2 | data2=3\n"
+               "  4: data1=a@x | data2=1\n"
                "  10: data1=Acme\n"
-               "contact: \n"
-               "  3: data1=3 | data2=3\n"_s;
+               "contact: b@x\n"
+               "  1: data1=b@x | data2=b@x\n"
+               "  3: data1=3 | data2=3\n"
+               "  4: data1=c@x | data2=1\n"
+               "  4: data1=b@x | data2=2\n"
+               "contact: 4\n"
+               "  1: data1=4 | data2=4\n"
+               "  3: data1=4 | data2=3\n"
+               "contact: \n"_s;
+        QTest::newRow("German Outlook columns; dotted birthdays as ISO dates, impossible ones kept")
+            << QByteArray("Vorname;Weitere Vornamen;Nachname;Firma;Abteilung;Position;Straße privat;Ort privat;"
+                          "Postleitzahl privat;Bundesland privat;Land privat;Ort geschäftlich;"
+                          "Telefon privat;Mobiltelefon;Fax geschäftlich;E-Mail 3: Adresse;Geburtstag;"
+                          "Kategorien;Webseite\n"
+                          "Eva;Maria;Groß;ACME;Vertrieb;Leiterin;Weg 2;Bonn;53111;NRW;Deutschland;Köln;"
+                          "1;2;3;e@x;1.3.1975;Familie;https://e.de\n"
+                          "Udo;;Bär;;;;;;;;;;;;;;31.2.1980;;\n")
+            << u"contact: Eva Maria Groß\n"
+               "  1: data1=Eva Maria Groß | data2=Eva | data3=Groß | data4=Maria\n"
+               "  3: data1=1 | data2=1\n"
+               "  3: data1=2 | data2=2\n"
+               "  3: data1=3 | data2=4\n"
+               "  4: data1=e@x\n"
+               "  6: data1=1975-03-01 | data2=3\n"
+               "  7: data2=Familie\n"
+               "  10: data1=ACME | data4=Leiterin | data5=Vertrieb\n"
+               "  12: data1=Weg 2\\nBonn, NRW 53111\\nDeutschland | data2=1 | data4=Weg 2 | data7=Bonn | "
+               "data8=NRW | data9=53111 | data10=Deutschland\n"
+               "  12: data1=Köln | data2=2 | data7=Köln\n"
+               "  13: data1=https://e.de | data2=1\n"
+               "contact: Udo Bär\n"
+               "  1: data1=Udo Bär | data2=Udo | data3=Bär\n"
+               "  6: data1=31.2.1980 | data2=3\n"_s;
         QTest::newRow("semicolons as separators")
             << QByteArray("\"First Name\";\"Last Name\";\"E-mail Address\"\n\"Jo\";\"Doe\";\"a;b@x\"\n")
             << u"contact: Jo Doe\n"
@@ -265,6 +299,36 @@ private Q_SLOTS:
         QFETCH(QByteArray, file);
         QFETCH(QString, dump);
         QCOMPARE(dump::contacts(importBytes(file)), dump);
+    }
+
+    // Bytes that are not UTF-8 are read as Windows-1252 (0x80-0x9F included); valid UTF-8, whose umlauts
+    // would read as two Windows-1252 letters each, is left alone, with or without a byte order mark.
+    void importEncodings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("Windows-1252")
+            << QByteArray("First Name,Last Name,Notes\nJ\xFCrgen,M\xFCller,\x80 5 \x84Stra\xDF" "e\x93\n")
+            << u"Jürgen Müller"_s << u"€ 5 „Straße“"_s;
+        QTest::newRow("UTF-8") << QByteArray("First Name,Last Name,Notes\nJürgen,Müller,€ 5 „Straße“\n")
+                               << u"Jürgen Müller"_s << u"€ 5 „Straße“"_s;
+        QTest::newRow("UTF-8 with byte order mark")
+            << QByteArray("\xEF\xBB\xBF" "First Name,Last Name,Notes\nJürgen,Müller,Öl\n") << u"Jürgen Müller"_s
+            << u"Öl"_s;
+        QTest::newRow("Windows-1252 after a byte order mark")
+            << QByteArray("\xEF\xBB\xBF" "First Name,Notes\nJ\xFCrgen,\xD6l\n") << u"Jürgen"_s << u"Öl"_s;
+    }
+
+    void importEncodings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, name);
+        QFETCH(QString, note);
+        const QList<pim::Contact> contacts = importBytes(file);
+        QCOMPARE(contacts.size(), 1);
+        QCOMPARE(contacts.first().full_name, name);
+        QCOMPARE(texts(contacts.first(), pim::ENTITY_NOTE, {u"data1"_s}), QStringList{note});
     }
 
     void importCountsRowsAndReportsFileErrors()
@@ -371,15 +435,19 @@ private Q_SLOTS:
     // Files written by other programs: each imports, and the fields a user looks for are where they belong.
     void publicFilesImport()
     {
-        const QDir corpus(QStringLiteral(SHARED_CORPUS_DIR "/csv"));
-        const QStringList files = corpus.entryList({u"*.csv"_s}, QDir::Files);
-        QVERIFY(files.size() >= 10);
+        // The repository's copies of the synthetic files, plus the shared corpus beside the checkout when it is
+        // there (it holds files written by other programs whose licence keeps them out of the repository).
         QMap<QString, QList<pim::Contact>> read;
-        for (const QString &name : files) {
-            QFile f(corpus.filePath(name));
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            read.insert(name, importBytes(f.readAll()));
+        for (const QString &dir : {QStringLiteral(CSV_DATA_DIR "/corpus"), QStringLiteral(SHARED_CORPUS_DIR "/csv")}) {
+            const QDir corpus(dir);
+            for (const QString &name : corpus.entryList({u"*.csv"_s}, QDir::Files)) {
+                QFile f(corpus.filePath(name));
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                read.insert(name, importBytes(f.readAll()));
+            }
         }
+        const bool shared = QDir(QStringLiteral(SHARED_CORPUS_DIR "/csv")).exists();
+        QVERIFY(read.size() >= (shared ? 10 : 4));
 
         // Current Google Contacts export.
         const QList<pim::Contact> google = read.value(u"synthetic_google_contacts_new.csv"_s);
@@ -439,6 +507,24 @@ private Q_SLOTS:
         QCOMPARE(texts(*svein, pim::ENTITY_PHONE), QStringList{u"901 06 000|2"_s});
         QVERIFY(named(outlookCom, u"Larsen"_s));
 
+        // German Outlook: Windows-1252, semicolons, German column names.
+        const QList<pim::Contact> german = read.value(u"synthetic_outlook_de_cp1252_semicolon.csv"_s);
+        QCOMPARE(german.size(), 1);
+        const pim::Contact &m = german.first();
+        QCOMPARE(m.full_name, u"Jürgen Müller"_s);
+        QCOMPARE(texts(m, pim::ENTITY_NAME, {u"data2"_s, u"data3"_s}), QStringList{u"Jürgen|Müller"_s});
+        QCOMPARE(texts(m, pim::ENTITY_ORGANIZATION, {u"data1"_s}), QStringList{u"Müller & Söhne"_s});
+        QCOMPARE(texts(m, pim::ENTITY_PHONE), QStringList{u"+49 221 123|3"_s});
+        QCOMPARE(texts(m, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data7"_s, u"data9"_s}),
+                 QStringList{u"1|Hauptstraße 1|Köln|50667"_s});
+        QCOMPARE(texts(m, pim::ENTITY_EMAIL), QStringList{u"jm@example.de|1"_s});
+        QCOMPARE(texts(m, pim::ENTITY_EVENT), QStringList{u"1980-02-29|3"_s});
+        QCOMPARE(texts(m, pim::ENTITY_NOTE, {u"data1"_s}), QStringList{u"Grüße; \"Zitat\""_s});
+        QCOMPARE(texts(m, pim::ENTITY_GROUP, {u"data2"_s}), QStringList{u"Geschäftlich"_s});
+
+        if (!shared)
+            QSKIP("the files of other programs are in the shared corpus, which is not beside this checkout");
+
         // The older Google export: types in "- Type" columns, a multi-line formatted address.
         const QList<pim::Contact> legacy = read.value(u"roundcube_gmail.csv"_s);
         QCOMPARE(legacy.size(), 1);
@@ -467,9 +553,19 @@ private Q_SLOTS:
         QCOMPARE(semicolons.size(), 2);
         QCOMPARE(semicolons.first().full_name, u"John Doe"_s);
 
-        // Files whose columns name no contact still read without failing.
-        QCOMPARE(read.value(u"roundcube_outlook.csv"_s).size(), 1);
-        QVERIFY(!read.value(u"synthetic_outlook_de_cp1252_semicolon.csv"_s).isEmpty());
+        // Lists of bare addresses: each row is named by its first address.
+        const QList<pim::Contact> emails = read.value(u"roundcube_email.csv"_s);
+        QCOMPARE(emails.size(), 4);
+        QCOMPARE(emails.at(1).full_name, u"test2@domain.tld"_s);
+        QCOMPARE(texts(emails.at(1), pim::ENTITY_EMAIL), QStringList{u"test2@domain.tld|1"_s});
+        QCOMPARE(texts(emails.at(1), pim::ENTITY_NAME, {u"data1"_s, u"data2"_s, u"data3"_s}),
+                 QStringList{u"test2@domain.tld|test2@domain.tld|"_s});
+        const QList<pim::Contact> addresses = read.value(u"roundcube_outlook.csv"_s);
+        QCOMPARE(addresses.size(), 1);
+        QCOMPARE(addresses.first().full_name, u"test1@domain.tld"_s);
+        QCOMPARE(texts(addresses.first(), pim::ENTITY_EMAIL),
+                 (QStringList{u"test3@domain.tld|"_s, u"test1@domain.tld|1"_s, u"test2@domain.tld|2"_s}));
+
     }
 };
 

@@ -23,7 +23,7 @@ constexpr int kPhotoShown = 64;
 constexpr int kPhotoStored = 320;
 
 // The single fields: object name, placeholder key, the row they belong to and its column.
-struct FieldSpec
+struct SingleField
 {
     const char *name;
     const char *placeholder;
@@ -31,7 +31,7 @@ struct FieldSpec
     const char *column;
 };
 
-constexpr FieldSpec kFields[] = {
+constexpr SingleField kFields[] = {
     {"txtPrefix", "Prefix", pim::ENTITY_NAME, "data5"},
     {"txtFirstName", "First Name", pim::ENTITY_NAME, "data2"},
     {"txtMiddleName", "Middle Name", pim::ENTITY_NAME, "data4"},
@@ -135,12 +135,12 @@ QWidget *ContactEditor::createHeader()
     row->addLayout(photoColumn);
 
     auto *fieldColumn = new QVBoxLayout;
-    for (const FieldSpec &spec : kFields) {
+    for (const SingleField &field : kFields) {
         auto *edit = new QLineEdit(header);
-        edit->setObjectName(QLatin1String(spec.name));
-        edit->setPlaceholderText(trKey(spec.placeholder));
+        edit->setObjectName(QLatin1String(field.name));
+        edit->setPlaceholderText(trKey(field.placeholder));
         fieldColumn->addWidget(edit);
-        m_fields.insert(QLatin1String(spec.name), edit);
+        m_fields.insert(QLatin1String(field.name), edit);
     }
     row->addLayout(fieldColumn);
     return header;
@@ -165,11 +165,11 @@ void ContactEditor::setContact(const pim::Contact &contact)
     m_noteRow = contact.firstRow(pim::ENTITY_NOTE);
     m_photo = m_photoRow.value(u"data15"_s).toByteArray();
 
-    for (const FieldSpec &spec : kFields) {
-        const DataRow &row = spec.type == pim::ENTITY_NAME       ? m_nameRow
-                             : spec.type == pim::ENTITY_NICKNAME ? m_nicknameRow
+    for (const SingleField &field : kFields) {
+        const DataRow &row = field.type == pim::ENTITY_NAME       ? m_nameRow
+                             : field.type == pim::ENTITY_NICKNAME ? m_nicknameRow
                                                                  : m_organizationRow;
-        m_fields.value(QLatin1String(spec.name))->setText(row.text(QLatin1String(spec.column)));
+        m_fields.value(QLatin1String(field.name))->setText(row.text(QLatin1String(field.column)));
     }
     m_txtNotes->setPlainText(m_noteRow.text(u"data1"_s));
 
@@ -191,9 +191,9 @@ void ContactEditor::setContact(const pim::Contact &contact)
 DataRow ContactEditor::currentNameRow() const
 {
     DataRow row = m_nameRow;
-    for (const FieldSpec &spec : kFields)
-        if (spec.type == pim::ENTITY_NAME)
-            row.setValue(QLatin1String(spec.column), m_fields.value(QLatin1String(spec.name))->text().trimmed());
+    for (const SingleField &field : kFields)
+        if (field.type == pim::ENTITY_NAME)
+            row.setValue(QLatin1String(field.column), m_fields.value(QLatin1String(field.name))->text().trimmed());
     row.setValue(u"data1"_s, pim::displayName(row));
     return row;
 }

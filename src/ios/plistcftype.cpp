@@ -108,47 +108,38 @@ bool objectCount(const QByteArray &data, quint64 at, quint64 *count, quint64 *co
     return readBE(data, at + 2, size, count);
 }
 
-// True when a dictionary key of a binary property list holds a NUL character. libplist keeps such a key but
-// asserts (ending the program) when it is read; no real device writes one, so the document is refused.
-bool binaryKeyHoldsNul(const QByteArray &data)
+// True when a string of a binary property list holds a NUL character. libplist cuts such a string at the NUL but
+// keeps its full length (its XML reader does the same): reading a dictionary key then asserts (ending the program) and writing the list out again
+// reads past the cut copy. No real device or backup writes one, so the document is refused as unreadable.
+bool binaryStringHoldsNul(const QByteArray &data)
 {
-    quint64 offsetSize = 0, refSize = 0, objects = 0, tableAt = 0;
+    quint64 offsetSize = 0, objects = 0, tableAt = 0;
     const quint64 trailer = quint64(data.size()) - 32;
-    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 7, 1, &refSize)
-        || !readBE(data, trailer + 8, 8, &objects) || !readBE(data, trailer + 24, 8, &tableAt)
-        || objects > quint64(data.size()))
+    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 8, 8, &objects)
+        || !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()))
         return false; // libplist refuses what does not even have a readable trailer
-    const auto objectAt = [&](quint64 index, quint64 *at) {
-        return index < objects && readBE(data, tableAt + index * offsetSize, offsetSize, at);
-    };
     for (quint64 i = 0; i < objects; ++i) {
-        quint64 at = 0, marker = 0, count = 0, content = 0;
-        if (!objectAt(i, &at) || !readBE(data, at, 1, &marker) || (marker >> 4) != 0xD
-            || !objectCount(data, at, &count, &content) || count > quint64(data.size()))
+        quint64 at = 0, marker = 0, length = 0, start = 0;
+        if (!readBE(data, tableAt + i * offsetSize, offsetSize, &at) || !readBE(data, at, 1, &marker))
             continue;
-        for (quint64 k = 0; k < count; ++k) {
-            quint64 ref = 0, keyAt = 0, keyMarker = 0, length = 0, start = 0;
-            if (!readBE(data, content + k * refSize, refSize, &ref) || !objectAt(ref, &keyAt)
-                || !readBE(data, keyAt, 1, &keyMarker) || !objectCount(data, keyAt, &length, &start))
-                continue;
-            const quint64 unit = (keyMarker >> 4) == 0x5 ? 1 : (keyMarker >> 4) == 0x6 ? 2 : 0;
-            if (unit == 0 || start > quint64(data.size()) || length > (quint64(data.size()) - start) / unit)
-                continue;
-            for (quint64 c = 0; c < length; ++c) {
-                quint64 character = 0;
-                if (readBE(data, start + c * unit, unit, &character) && character == 0)
-                    return true;
-            }
+        const quint64 unit = (marker >> 4) == 0x5 ? 1 : (marker >> 4) == 0x6 ? 2 : 0;
+        if (unit == 0 || !objectCount(data, at, &length, &start) || start > quint64(data.size())
+            || length > (quint64(data.size()) - start) / unit)
+            continue;
+        for (quint64 c = 0; c < length; ++c) {
+            quint64 character = 0;
+            if (readBE(data, start + c * unit, unit, &character) && character == 0)
+                return true;
         }
     }
     return false;
 }
 
-// The same for an XML property list: a key holding a NUL byte or a character reference to NUL.
-bool xmlKeyHoldsNul(const QByteArray &data)
+// The same for an XML property list: a NUL byte, or a character reference to NUL, anywhere in it.
+bool xmlHoldsNul(const QByteArray &data)
 {
-    static const QRegularExpression nulInKey(QStringLiteral("<key>[^<]*(\\x{0}|&#(0+|[xX]0+);)"));
-    return nulInKey.match(QString::fromLatin1(data)).hasMatch();
+    static const QRegularExpression nulReference(QStringLiteral("&#(0+|[xX]0+);"));
+    return data.contains('\0') || nulReference.match(QString::fromLatin1(data)).hasMatch();
 }
 
 } // namespace
@@ -157,9 +148,9 @@ PlistCFType PlistCFType::fromData(const QByteArray &data)
 {
     plist_t root = nullptr;
     if (data.size() >= 7 && data.startsWith("bplist")) {
-        if (!binaryKeyHoldsNul(data))
+        if (!binaryStringHoldsNul(data))
             plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    } else if (!data.isEmpty() && !xmlKeyHoldsNul(data)) {
+    } else if (!data.isEmpty() && !xmlHoldsNul(data)) {
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);
     }
     return PlistCFType(root, true);

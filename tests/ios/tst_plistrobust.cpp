@@ -1,7 +1,6 @@
-// Property lists from a damaged or hostile file or device: a string holding a NUL byte (which libplist keeps,
-// and whose plain getter then fails an assertion that ends the program) reads as the text before the NUL. The
-// XML reader keeps the NUL (the case that ended the program); the binary one cuts the string itself, and both
-// must read the same.
+// Property lists from a damaged or hostile file or device holding a NUL byte in a string or key. libplist cuts such a
+// string at the NUL but keeps its whole length: reading a key fails an assertion that ends the program, and writing
+// the list out again reads past the cut copy. Such a document is refused as unreadable, in both forms.
 
 #include "plistcftype.h"
 
@@ -25,21 +24,13 @@ class TestPlistRobust : public QObject
     }
 
 private Q_SLOTS:
-    void stringWithNulByte_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("xml") << seed("regress-string-with-nul.xml");
-        QTest::newRow("binary") << seed("regress-string-with-nul.bplist");
-    }
     void stringWithNulByte()
     {
-        QFETCH(QByteArray, bytes);
-        QVERIFY(bytes.contains('\0'));
-        const PlistCFType root = PlistCFType::fromData(bytes);
-        QVERIFY(root.isDict());
-        QCOMPARE(root.item(u"Device Name"_s).toString(), u"iPh"_s);
-        QCOMPARE(root.item(u"Device Name"_s).toText(), u"iPh"_s);
-        QVERIFY(!root.toText().isEmpty());
+        for (const char *name : {"regress-string-with-nul.bplist", "regress-string-with-nul.xml"}) {
+            const QByteArray bytes = seed(name);
+            QVERIFY(bytes.contains('\0'));
+            QVERIFY2(PlistCFType::fromData(bytes).isNull(), name);
+        }
     }
 
     // A dictionary key holding NUL cannot be read through libplist at all (every key getter asserts): such a

@@ -93,7 +93,8 @@ bool LoadItunesBackupDlg::addFolder(const PBackupManifest &manifest)
     } catch (const std::exception &e) {
         qDebug("%s", e.what());
         MessageBox::error(this, trKey("load %1 error. %2")
-                                    .arg(manifest->folder().absolutePath(), QString::fromUtf8(e.what())));
+                                    .arg(MessageBox::escaped(manifest->folder().absolutePath()),
+                                         MessageBox::escaped(QString::fromUtf8(e.what()))));
         return false;
     }
     m_model->addBackup(manifest);

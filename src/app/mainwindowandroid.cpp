@@ -118,7 +118,7 @@ void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnec
     try {
         cache->createFromTemplate();
     } catch (const std::exception &e) {
-        MessageBox::error(this, QString::fromUtf8(e.what()));
+        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
         created = false;
     }
 
@@ -147,8 +147,9 @@ void MainWindow::miToolsConnectViaWiFi()
     AndroidWIFIForm form(this);
     new WinMovable(&form);
     form.setMessageHandler([&form](bool error, const QString &text) {
+        // The form's errors may quote a phone's reply.
         if (error)
-            MessageBox::error(&form, text);
+            MessageBox::error(&form, MessageBox::escaped(text));
         else
             MessageBox::warning(&form, text);
     });

@@ -44,7 +44,7 @@ bool storageStep(QWidget *parent, F &&step)
         step();
         return true;
     } catch (const std::exception &e) {
-        MessageBox::error(parent, QString::fromUtf8(e.what()));
+        MessageBox::error(parent, MessageBox::escaped(QString::fromUtf8(e.what())));
         return false;
     }
 }

@@ -76,7 +76,7 @@ void exportToFile(QWidget *parent, const QList<pim::Contact> &contacts)
             const int count = ContactsPrinter(contacts).writePdf(path);
             MessageBox::information(parent, trKey("IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE").arg(count));
         } catch (const std::exception &e) {
-            MessageBox::error(parent, QString::fromUtf8(e.what()));
+            MessageBox::error(parent, MessageBox::escaped(QString::fromUtf8(e.what())));
         }
         return;
     }

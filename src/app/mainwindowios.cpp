@@ -98,7 +98,7 @@ void MainWindow::iosDeviceConnected(const QString &devid)
     try {
         cache->createFromTemplate();
     } catch (const std::exception &e) {
-        MessageBox::error(this, QString::fromUtf8(e.what()));
+        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
         created = false;
     }
 

@@ -34,7 +34,7 @@ void MainWindow::miFromiTunes()
     try {
         manifest->load();
     } catch (const std::exception &e) {
-        MessageBox::error(this, QString::fromUtf8(e.what()));
+        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
         return;
     }
 

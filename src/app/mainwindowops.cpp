@@ -41,7 +41,7 @@ bool guarded(QWidget *parent, F &&step)
         step();
         return true;
     } catch (const std::exception &e) {
-        MessageBox::error(parent, QString::fromUtf8(e.what()));
+        MessageBox::error(parent, MessageBox::escaped(QString::fromUtf8(e.what())));
         return false;
     }
 }
@@ -190,7 +190,7 @@ void MainWindow::showLoadedDevice(_DBItemNode *node)
     try {
         m_treeModel->reloadGroups(node);
     } catch (const std::exception &e) {
-        MessageBox::error(this, QString::fromUtf8(e.what()));
+        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
     }
     selectNode(node);
     updateActions();
@@ -351,7 +351,7 @@ _DBItemNode *MainWindow::selectOrCreateLocalDb(const QString &suggestedName)
         if (!QFileInfo::exists(path))
             db->createFromTemplate();
     } catch (const std::exception &e) {
-        MessageBox::error(this, trKey("IDS_CREATE_DB_FAIL_%1").arg(QString::fromUtf8(e.what())));
+        MessageBox::error(this, trKey("IDS_CREATE_DB_FAIL_%1").arg(MessageBox::escaped(QString::fromUtf8(e.what()))));
         return nullptr;
     }
     return m_treeModel->addDatabaseNode(db, fileName);

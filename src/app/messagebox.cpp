@@ -120,6 +120,11 @@ QString errorText(const QString &text)
            + trKey("If this keeps happening, please write to us at %1.").arg(QLatin1String(kSupportAddress));
 }
 
+QString escaped(const QString &plain)
+{
+    return plain.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br/>"));
+}
+
 void error(QWidget *parent, const QString &text)
 {
     show(parent, Icon::Critical, errorText(text), Ok, true);

@@ -25,6 +25,10 @@ Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool w
 // The full text the error box shows for a given message.
 QString errorText(const QString &text);
 
+// A plain text (an exception's message, a worker's error) as a box shows it: markup escaped, line breaks kept.
+// Such texts quote what a phone, a file or a contact said and must never be read as markup.
+QString escaped(const QString &plain);
+
 // Headless runs (tests, scripted window flows): when answers are queued, a box is not shown; the next queued
 // answer is returned and the box's text is recorded instead.
 void queueAnswer(Button answer);

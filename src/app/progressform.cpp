@@ -69,7 +69,7 @@ void ProgressForm::errorOccurred(const QString &err)
         return;
     // A worker's error is plain text that may quote what a phone, a file or a contact said: the rich-text box
     // shows it as written, never as markup.
-    MessageBox::error(this, err.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br/>")));
+    MessageBox::error(this, MessageBox::escaped(err));
     done(0);
 }
 

@@ -127,15 +127,15 @@ private Q_SLOTS:
             QCOMPARE(dlg.model()->rowCount(), 1);
         }
 
-        // A folder that is no backup.
-        const QString empty = home.filePath(u"empty"_s);
+        // A folder that is no backup; its name, markup included, is shown as written.
+        const QString empty = home.filePath(u"empty <b>&amp;"_s);
         QDir().mkpath(empty);
         LoadItunesBackupDlg::queueFolderChoice(empty);
         MessageBox::queueAnswer(MessageBox::Ok);
         dlg.btnAddOtherClicked(u"#"_s);
         const QStringList shown = MessageBox::takeShownTexts();
         QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown.first().contains(u"load %1 error. Cannot find %1/Manifest.plist"_s.arg(empty)),
+        QVERIFY2(shown.first().contains(u"load %1 error. Cannot find %1/Manifest.plist"_s.arg(empty.toHtmlEscaped())),
                  qPrintable(shown.first()));
         QCOMPARE(dlg.model()->rowCount(), 1);
 

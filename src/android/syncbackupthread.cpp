@@ -7,6 +7,7 @@
 #include "syncprotocol.h"
 #include "texts.h"
 
+#include <QHash>
 #include <QMap>
 #include <QTcpSocket>
 
@@ -77,6 +78,7 @@ void SyncBackupThread::run()
         QMap<qint64, QString> phoneIds; // contact _id → its phone id (empty while not on the phone)
         QMap<qint64, Written> added;    // contact _id → rows written, in _id order
         QList<Contact> newContacts;
+        QHash<qint64, qsizetype> newIndex; // contact _id → its place in newContacts
         for (const Contact &contact : m_contacts) {
             if (cancelled())
                 throw OperationCancelled();
@@ -95,12 +97,13 @@ void SyncBackupThread::run()
             // the contact once, with its name row as it is now.
             mergeWritten(added[id], saved.written);
             if (saved.written.contains(pim::ENTITY_NAME)) {
-                const auto same = std::find_if(newContacts.begin(), newContacts.end(),
-                                               [id](const Contact &c) { return c._id == id; });
-                if (same != newContacts.end())
-                    *same = saved.stored;
-                else
+                const auto same = newIndex.constFind(id);
+                if (same != newIndex.cend()) {
+                    newContacts[*same] = saved.stored;
+                } else {
+                    newIndex.insert(id, newContacts.size());
                     newContacts.append(saved.stored);
+                }
             }
         }
 

@@ -2,7 +2,7 @@
 
 #include "progress.h"
 #include <QCoreApplication>
-
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTextStream>
 #include <QThread>
@@ -33,24 +33,51 @@ struct InterruptGuard
     ~InterruptGuard() { std::signal(SIGINT, previous); }
 };
 
+// Decides which progress updates get a line: a new status or percentage always, a new text alone at most every
+// fifth of a second. Workers report every contact; ten thousand lines would cost more than the work.
+class ProgressLines
+{
+public:
+    bool accept(const QString &status, int value, const QString &text)
+    {
+        const bool step = status != m_status || value != m_value;
+        if (!step && (text == m_text || (m_clock.isValid() && m_clock.elapsed() < 200)))
+            return false;
+        m_status = status;
+        m_value = value;
+        m_text = text;
+        m_clock.start();
+        return true;
+    }
+
+private:
+    QString m_status;
+    int m_value = -1;
+    QString m_text;
+    QElapsedTimer m_clock;
+};
+
 } // namespace
 
 int runWorker(QThread &worker, ProgressObject &progress, Io io)
 {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    QString lastLine;
+    ProgressLines lines;
+    bool printed = false;
     QObject::connect(&progress, &ProgressObject::progressChanged, &progress,
                      [&](const QString &status, int value, const QString &text) {
+                         if (!lines.accept(status, value, text))
+                             return;
+                         printed = true;
                          const QString line = QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text);
                          if (terminal) {
                              const int filled = value / 5;
                              io.err << "\r[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char(' '))
                                     << "] " << line << "\x1b[K";
-                         } else if (line != lastLine) {
+                         } else {
                              io.err << line << '\n';
                          }
                          io.err.flush();
-                         lastLine = line;
                      });
 
     InterruptGuard guard;
@@ -69,7 +96,7 @@ int runWorker(QThread &worker, ProgressObject &progress, Io io)
     worker.wait();
     // Posts made just before the thread ended are still queued: deliver them.
     QCoreApplication::sendPostedEvents(&progress);
-    if (terminal && !lastLine.isEmpty())
+    if (terminal && printed)
         io.err << '\n';
 
     switch (progress.outcome()) {
@@ -92,13 +119,11 @@ int runWorker(QThread &worker, ProgressObject &progress, Io io)
 void runLoader(QThread &worker, ProgressObject &progress, const char *fallbackError)
 {
     QTextStream err(stderr);
-    QString last;
+    ProgressLines lines;
     QObject::connect(&progress, &ProgressObject::progressChanged, &progress,
                      [&](const QString &status, int value, const QString &text) {
-                         const QString line = QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text);
-                         if (line != last)
-                             err << line << Qt::endl;
-                         last = line;
+                         if (lines.accept(status, value, text))
+                             err << QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text) << Qt::endl;
                      });
     QEventLoop loop;
     QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);

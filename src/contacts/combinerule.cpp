@@ -14,9 +14,12 @@ QStringList dataColumns(std::initializer_list<int> numbers)
 }
 
 namespace {
-QStringList cols(std::initializer_list<int> numbers)
+// The lists are asked for every row a merge compares: each is made once and then shared.
+template <int... Numbers>
+const QStringList &cols()
 {
-    return dataColumns(numbers);
+    static const QStringList list = dataColumns({Numbers...});
+    return list;
 }
 } // namespace
 
@@ -24,9 +27,9 @@ QStringList LocalDbCombineRule::emptyTestColumns(int type) const
 {
     switch (type) {
     case ENTITY_PHOTO:
-        return cols({4});
+        return cols<4>();
     case ENTITY_ORGANIZATION:
-        return cols({1, 5, 4});
+        return cols<1, 5, 4>();
     case ENTITY_PHONE:
     case ENTITY_EMAIL:
     case ENTITY_NICKNAME:
@@ -37,7 +40,7 @@ QStringList LocalDbCombineRule::emptyTestColumns(int type) const
     case ENTITY_RELATION:
     case ENTITY_ADDRESS:
     case ENTITY_WEBSITE:
-        return cols({1});
+        return cols<1>();
     default:
         return {};
     }
@@ -47,11 +50,11 @@ QStringList LocalDbCombineRule::identityColumns(int type) const
 {
     switch (type) {
     case ENTITY_PHOTO:
-        return cols({4});
+        return cols<4>();
     case ENTITY_IM:
-        return cols({1, 5, 6});
+        return cols<1, 5, 6>();
     case ENTITY_ORGANIZATION:
-        return cols({1, 5, 4});
+        return cols<1, 5, 4>();
     case ENTITY_PHONE:
     case ENTITY_EMAIL:
     case ENTITY_NICKNAME:
@@ -61,7 +64,7 @@ QStringList LocalDbCombineRule::identityColumns(int type) const
     case ENTITY_RELATION:
     case ENTITY_ADDRESS:
     case ENTITY_WEBSITE:
-        return cols({1});
+        return cols<1>();
     default:
         return {};
     }
@@ -71,23 +74,23 @@ QStringList LocalDbCombineRule::changeColumns(int type) const
 {
     switch (type) {
     case ENTITY_PHOTO:
-        return cols({4});
+        return cols<4>();
     case ENTITY_NICKNAME:
     case ENTITY_GROUP:
     case ENTITY_NOTE:
-        return cols({1});
+        return cols<1>();
     case ENTITY_IM:
-        return cols({1, 5, 6, 2, 3});
+        return cols<1, 5, 6, 2, 3>();
     case ENTITY_ORGANIZATION:
-        return cols({1, 5, 4});
+        return cols<1, 5, 4>();
     case ENTITY_ADDRESS:
-        return cols({10, 11, 8, 7, 4, 9, 2, 3});
+        return cols<10, 11, 8, 7, 4, 9, 2, 3>();
     case ENTITY_PHONE:
     case ENTITY_EMAIL:
     case ENTITY_EVENT:
     case ENTITY_RELATION:
     case ENTITY_WEBSITE:
-        return cols({1, 2, 3});
+        return cols<1, 2, 3>();
     default:
         return {};
     }
@@ -99,28 +102,28 @@ QStringList LocalDbCombineRule::mergeColumns(int type, bool &single) const
     switch (type) {
     case ENTITY_PHOTO:
         single = true;
-        return cols({4, 15});
+        return cols<4, 15>();
     case ENTITY_NICKNAME:
         single = true;
-        return cols({1});
+        return cols<1>();
     case ENTITY_GROUP:
         single = true;
-        return cols({1, 2});
+        return cols<1, 2>();
     case ENTITY_ORGANIZATION:
         single = true;
-        return cols({1, 5, 4});
+        return cols<1, 5, 4>();
     case ENTITY_NOTE:
-        return cols({1});
+        return cols<1>();
     case ENTITY_IM:
-        return cols({1, 5, 6, 2, 3});
+        return cols<1, 5, 6, 2, 3>();
     case ENTITY_ADDRESS:
-        return cols({1, 10, 11, 8, 7, 4, 9, 2, 3});
+        return cols<1, 10, 11, 8, 7, 4, 9, 2, 3>();
     case ENTITY_PHONE:
     case ENTITY_EMAIL:
     case ENTITY_EVENT:
     case ENTITY_RELATION:
     case ENTITY_WEBSITE:
-        return cols({1, 2, 3});
+        return cols<1, 2, 3>();
     default:
         return {};
     }

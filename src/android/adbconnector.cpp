@@ -58,28 +58,42 @@ void AdbConnector::prepare()
     AndroidLink::pause(AndroidLink::pauseAfterInstallMs());
 }
 
-QString AdbConnector::startSession(const char *kind, int port)
+void AdbConnector::forwardThrow(int &port)
+{
+    // Without its forward the session's connect would fail, or reach whatever else listens on the port.
+    QString error;
+    for (int attempt = 0; attempt < kForwardAttempts; ++attempt) {
+        if (attempt > 0)
+            port = simpleprotocol::nextSyncPort();
+        if (AdbForwardServer::forward(m_handle, ushort(port), ushort(port), &error) != 0)
+            return;
+        qCDebug(lcAndroidSync, "Android Sync, forward of port %d failed: %s", port, qUtf8Printable(error));
+        if (m_handle->state() != AdbUSBHandle::State::Online)
+            break; // another port would not help
+    }
+    throw std::runtime_error(error.toStdString());
+}
+
+QString AdbConnector::startSession(const char *kind, int &port)
 {
     if (!m_handle)
         return u"127.0.0.1"_s;
-    // Failures are not examined here: a session that can not be reached fails at the connect that follows.
+    // Shell failures are not examined here: a session that can not be reached fails at the connect that follows.
     bool ok = true;
     adbShell(m_handle, u"am start -n %1/.ContactsSync"_s.arg(QLatin1String(kPackage)), &ok);
-    QString error;
-    if (AdbForwardServer::forward(m_handle, ushort(port), ushort(port), &error) == 0)
-        qCDebug(lcAndroidSync, "Android Sync, forward of port %d failed: %s", port, qUtf8Printable(error));
+    forwardThrow(port);
     const QString url = u"sync://%1:%2/"_s.arg(QLatin1String(kind)).arg(port);
     adbShell(m_handle, u"am broadcast -n %1/.AdbSyncBroadcastReceiver -d %2"_s.arg(QLatin1String(kPackage), url), &ok);
     AndroidLink::pause(AndroidLink::pauseAfterSessionStartMs());
     return u"127.0.0.1"_s;
 }
 
-QString AdbConnector::startBackup(int port)
+QString AdbConnector::startBackup(int &port)
 {
     return startSession("backup", port);
 }
 
-QString AdbConnector::startRestore(int port)
+QString AdbConnector::startRestore(int &port)
 {
     return startSession("restore", port);
 }

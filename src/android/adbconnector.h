@@ -14,6 +14,7 @@ class AdbConnector : public IAndroidConnector
 public:
     static constexpr char kPackage[] = "com.tallowbrook.contactssync";
     static constexpr char kPackageResource[] = ":res/com.tallowbrook.contactssync.apk";
+    static constexpr int kForwardAttempts = 10;
 
     explicit AdbConnector(PAdbUSBHandle handle);
     ~AdbConnector() override;
@@ -24,8 +25,12 @@ public:
     // Throws std::runtime_error "Can not install com.tallowbrook.contactssync. %1" when the install fails, and
     // AdbError when the phone can not be asked.
     void prepare() override;
-    QString startBackup(int port) override;
-    QString startRestore(int port) override;
+    // The session port is forwarded to the same port on the phone. When the forward can not listen on it (any
+    // socket on this computer may hold it), the next session port is tried, up to kForwardAttempts ports; the
+    // phone is told the port that was bound. Throws std::runtime_error with the forward's error when no forward
+    // could be made.
+    QString startBackup(int &port) override;
+    QString startRestore(int &port) override;
     // The output of "logcat -d".
     QString deviceLog() override;
 
@@ -34,7 +39,8 @@ public:
     static QSet<QString> parsePackageList(const QByteArray &output);
 
 private:
-    QString startSession(const char *kind, int port);
+    QString startSession(const char *kind, int &port);
+    void forwardThrow(int &port);
 
     PAdbUSBHandle m_handle;
 };

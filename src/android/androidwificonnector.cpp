@@ -47,12 +47,12 @@ QString AndroidWifiConnector::startSession(const char *command, int port)
     return m_address;
 }
 
-QString AndroidWifiConnector::startBackup(int port)
+QString AndroidWifiConnector::startBackup(int &port)
 {
     return startSession(simpleprotocol::kBackup, port);
 }
 
-QString AndroidWifiConnector::startRestore(int port)
+QString AndroidWifiConnector::startRestore(int &port)
 {
     return startSession(simpleprotocol::kRestore, port);
 }

@@ -33,8 +33,9 @@ public:
     const QString &deviceName() const { return m_deviceName; }
 
     void prepare() override {}
-    QString startBackup(int port) override;
-    QString startRestore(int port) override;
+    // The port is the phone's: it is used as given.
+    QString startBackup(int &port) override;
+    QString startRestore(int &port) override;
     QString deviceLog() override { return {}; }
 
 private:

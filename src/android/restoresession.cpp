@@ -11,6 +11,7 @@ namespace restoresession {
 
 void open(QTcpSocket &socket, IAndroidConnector &connector, int port)
 {
+    // The connector may move the session to another port.
     const QString host = connector.startRestore(port);
     connectThrow(socket, host, port);
 }

@@ -50,8 +50,9 @@ void SyncRestoreThread::run()
             return;
 
         m_progress.updateProgress(trKey("IDS_SYNC_START_SERVICE"), 0, QString());
-        const QString host = connector->startBackup(m_port);
-        connectThrow(*socket, host, m_port);
+        int port = m_port;
+        const QString host = connector->startBackup(port);
+        connectThrow(*socket, host, port);
         if (cancelled())
             return;
 

@@ -11,6 +11,7 @@
 #include "contactfixtures.h"
 #include "localdb.h"
 #include "progress.h"
+#include "restoresession.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
@@ -19,6 +20,7 @@
 #include "temphome.h"
 #include "texts.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
@@ -88,8 +90,8 @@ class LocalConnector : public IAndroidConnector
 {
 public:
     void prepare() override {}
-    QString startBackup(int) override { return QStringLiteral("127.0.0.1"); }
-    QString startRestore(int) override { return QStringLiteral("127.0.0.1"); }
+    QString startBackup(int &) override { return QStringLiteral("127.0.0.1"); }
+    QString startRestore(int &) override { return QStringLiteral("127.0.0.1"); }
     QString deviceLog() override { return {}; }
 };
 
@@ -452,8 +454,10 @@ private Q_SLOTS:
         // A connector without a device only names the local host and touches no phone.
         AdbConnector offline{PAdbUSBHandle()};
         offline.prepare();
-        QCOMPARE(offline.startBackup(12345), QStringLiteral("127.0.0.1"));
-        QCOMPARE(offline.startRestore(12345), QStringLiteral("127.0.0.1"));
+        int port = 12345;
+        QCOMPARE(offline.startBackup(port), QStringLiteral("127.0.0.1"));
+        QCOMPARE(offline.startRestore(port), QStringLiteral("127.0.0.1"));
+        QCOMPARE(port, 12345);
     }
 
     void badPhonesLeaveAnEmptyCache_data()
@@ -493,6 +497,74 @@ private Q_SLOTS:
         const Load l = load(broken.connector());
         QCOMPARE(l.outcome, ProgressObject::Outcome::Failed);
         QVERIFY2(l.message.startsWith(QStringLiteral("Can not install com.tallowbrook.contactssync. ")), qPrintable(l.message));
+    }
+
+    void sessionPortHeldBySomethingElse()
+    {
+        // Another program listens on the session port: every connection it gets is counted and hung up on.
+        int held = 0;
+        int strangerFd = -1;
+        for (int i = 0; i < 20 && strangerFd < 0; ++i) {
+            held = nextSyncPort();
+            QString error;
+            strangerFd = adbsocket::listenLoopback(quint16(held), nullptr, &error);
+        }
+        QVERIFY(strangerFd >= 0);
+        std::atomic<bool> stop{false};
+        std::atomic<int> visitors{0};
+        std::thread stranger([&] {
+            while (!stop) {
+                bool timedOut = false;
+                const int fd = adbsocket::acceptOne(strangerFd, 50, &timedOut);
+                if (fd >= 0) {
+                    ++visitors;
+                    adbsocket::closeFd(fd);
+                }
+            }
+        });
+        const auto release = qScopeGuard([&] {
+            stop = true;
+            stranger.join();
+            adbsocket::closeFd(strangerFd);
+        });
+
+        SimulatedPhone sim;
+        sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
+        sim.companion.seed(people(5));
+        const PAndroidConnector connector = sim.connector();
+
+        // The backup session moves to a port of its own and the phone is told that one.
+        const Load l = load(connector, held);
+        QCOMPARE(l.outcome, ProgressObject::Outcome::Succeeded);
+        QCOMPARE(l.contacts.size(), 5);
+        const QString backupUrl = sim.phone.broadcasts().last();
+        QVERIFY2(backupUrl.startsWith(QStringLiteral("sync://backup:")), qPrintable(backupUrl));
+        const int moved = backupUrl.section(u':', 2).chopped(1).toInt();
+        QVERIFY(moved != held && moved > 10000 && moved < 46000);
+
+        // So does a restore session, and the connection reaches the phone.
+        QTcpSocket socket;
+        restoresession::open(socket, *connector, held);
+        QVERIFY(sim.phone.broadcasts().last() != QStringLiteral("sync://restore:%1/").arg(held));
+        pim::DataRow name = row({{2, QStringLiteral("Moved")}});
+        name._id = 7;
+        restoresession::sendBatch(socket, {{kEnt, encodeRow(pim::ENTITY_NAME, 3, 3, name)}});
+        QCOMPARE(readBatchReply(&socket, 5000).size(), 1);
+        socket.close();
+        QCOMPARE(sim.companion.restoreSessions(), 1);
+
+        // A phone gone away gets no session at all: the forward's failure is the error.
+        sim.adbd.stop();
+        const auto *adb = static_cast<AdbConnector *>(connector.data());
+        QTRY_VERIFY(adb->handle()->state() != AdbUSBHandle::State::Online);
+        int port = held;
+        try {
+            connector->startBackup(port);
+            QFAIL("a session was started without a forward");
+        } catch (const std::runtime_error &e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("not online")), e.what());
+        }
+        QCOMPARE(visitors.load(), 0);
     }
 
     // ---- Loading a phone: what only a scripted peer sends ----
@@ -593,9 +665,10 @@ private Q_SLOTS:
         sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
         sim.companion.seed(people(1));
         const PAndroidConnector connector = sim.connector();
-        const int port = nextSyncPort();
+        int port = nextSyncPort();
         QTcpSocket socket;
-        connectThrow(socket, connector->startRestore(port), port);
+        const QString host = connector->startRestore(port);
+        connectThrow(socket, host, port);
 
         pim::DataRow name = row({{2, QStringLiteral("Neu")}, {3, QStringLiteral("Kontakt")}});
         name._id = 31;
@@ -632,8 +705,9 @@ private Q_SLOTS:
 
         // The delete batch: sent and closed at once, without waiting for a reply.
         QTcpSocket del;
-        const int port2 = nextSyncPort();
-        connectThrow(del, connector->startRestore(port2), port2);
+        int port2 = nextSyncPort();
+        const QString host2 = connector->startRestore(port2);
+        connectThrow(del, host2, port2);
         pim::DataRow stored;
         stored.src_id = added.rows.first().id;
         writeCommand(&del, QLatin1String(kBatch), QString(), true, -1);

@@ -158,8 +158,8 @@ class LocalConnector : public IAndroidConnector
 {
 public:
     void prepare() override {}
-    QString startBackup(int) override { return QStringLiteral("127.0.0.1"); }
-    QString startRestore(int) override
+    QString startBackup(int &) override { return QStringLiteral("127.0.0.1"); }
+    QString startRestore(int &) override
     {
         ++restores;
         return QStringLiteral("127.0.0.1");

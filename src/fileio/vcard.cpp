@@ -1,10 +1,10 @@
 #include "vcard.h"
 
-#include "vcardparser.h"
+#include "vcardmapper.h"
+#include "vcardreader.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QStringDecoder>
 #include <QtDebug>
 
 #include <algorithm>
@@ -13,109 +13,59 @@ using namespace Qt::StringLiterals;
 
 namespace vcard {
 
-namespace {
-
-// What the parser's callbacks build: the cards, and per property the spaces its folds left, which are taken
-// out again once the card's version is known.
-struct CardCollector
-{
-    struct Collected
-    {
-        Card card;
-        QList<QList<qsizetype>> foldSpaces; // one entry per property
-    };
-
-    VCardParser *parser = nullptr;
-    QList<Collected> cards;
-    qsizetype current = -1;  // index of the open card; -1 outside a card
-    bool takesValue = false; // the property in progress was appended to the open card
-
-    static void onPropertyStart(void *userData, const char *name, const VCardParam *params)
-    {
-        auto *self = static_cast<CardCollector *>(userData);
-        self->takesValue = false;
-        // Property names are case-insensitive (RFC 2426/6350); files written as "begin:vcard" exist.
-        if (qstricmp(name, "BEGIN") == 0) {
-            self->cards.append(Collected());
-            self->current = self->cards.size() - 1;
-            return;
-        }
-        if (qstricmp(name, "END") == 0) {
-            self->current = -1;
-            return;
-        }
-        if (self->current < 0)
-            return;
-        Property property;
-        property.name = QString::fromUtf8(name);
-        for (const VCardParam *p = params; p->name; ++p)
-            property.parameters.insert(QString::fromUtf8(p->name),
-                                       p->value ? QString::fromUtf8(p->value) : QString());
-        Collected &card = self->cards[self->current];
-        card.card.append(property);
-        card.foldSpaces.append(QList<qsizetype>());
-        self->takesValue = true;
-    }
-
-    static void onValue(void *userData, const char *bytes, qsizetype length)
-    {
-        auto *self = static_cast<CardCollector *>(userData);
-        if (!self->takesValue || length == 0)
-            return;
-        Collected &card = self->cards[self->current];
-        card.card.last().value = QByteArray(bytes, length);
-        card.foldSpaces.last() = self->parser->foldSpaces();
-    }
-};
-
-// True when the card declares vCard 3.0 or 4.0, whose writers fold anywhere (even inside a UTF-8 sequence)
-// and whose folds mean nothing (RFC 2425/6350).
-bool foldsMeanNothing(const Card &card)
-{
-    for (const Property &p : card) {
-        if (baseName(p) == u"VERSION") {
-            const QByteArray version = p.value.trimmed();
-            return version == "3.0" || version == "4.0";
-        }
-    }
-    return false;
-}
-
-} // namespace
-
 ParseResult parseCards(const QByteArray &bytes)
 {
-    VCardParser parser;
-    CardCollector collector;
-    collector.parser = &parser;
-    parser.setUserData(&collector);
-    parser.setPropertyStartCallback(&CardCollector::onPropertyStart);
-    parser.setValueCallback(&CardCollector::onValue);
-    const bool wellFormed = parser.feed(bytes.constData(), bytes.size(), true);
-
     ParseResult result;
-    result.errorOffset = wellFormed ? -1 : parser.errorOffset();
-    if (!wellFormed)
-        qDebug("vCard: %d malformed lines dropped, the first at byte %lld", parser.malformedLines(),
-               result.errorOffset);
-    if (parser.droppedLines() > 0)
-        qDebug("vCard: %d lines without \":\" dropped", parser.droppedLines());
-
-    result.cards.reserve(collector.cards.size());
-    for (CardCollector::Collected &collected : collector.cards) {
-        if (foldsMeanNothing(collected.card)) {
-            for (qsizetype i = 0; i < collected.card.size(); ++i) {
-                QByteArray &value = collected.card[i].value;
-                const QList<qsizetype> &spaces = collected.foldSpaces.at(i);
-                for (auto it = spaces.crbegin(); it != spaces.crend(); ++it)
-                    if (*it < value.size() && value.at(*it) == ' ')
-                        value.remove(*it, 1);
+    result.errorOffset = detail::readCards(bytes, [&result](const detail::CardView &view) {
+        Card card;
+        card.reserve(qsizetype(view.size()));
+        for (const detail::PropertyView &p : view) {
+            Property property;
+            property.name = QString::fromUtf8(p.name);
+            for (qsizetype i = 0; i < p.paramCount; ++i) {
+                const detail::ParamView &param = p.params[i];
+                property.parameters.insert(QString::fromUtf8(param.name),
+                                           param.hasValue ? QString::fromUtf8(param.value) : QString());
             }
+            property.value = QByteArray(p.value.data(), p.value.size()); // a null value stays null
+            card.append(std::move(property));
         }
-        result.cards.append(std::move(collected.card));
-    }
+        result.cards.append(std::move(card));
+    });
     return result;
 }
+
+namespace detail {
+
+CardViews cardViews(const Card &card)
+{
+    CardViews views;
+    // A QByteArray's bytes stay where they are when the vector holding it grows, so views of them stay valid.
+    std::vector<qsizetype> firstParams;
+    for (const Property &p : card) {
+        const qsizetype first = qsizetype(views.params.size());
+        for (auto it = p.parameters.cbegin(); it != p.parameters.cend(); ++it) {
+            views.texts.push_back(it.key().toUtf8());
+            const QByteArrayView name = views.texts.back();
+            views.texts.push_back(it.value().toUtf8());
+            views.params.push_back({name, views.texts.back(), !it.value().isNull()});
+        }
+        firstParams.push_back(first);
+        views.texts.push_back(p.name.toUtf8());
+        PropertyView view;
+        view.name = views.texts.back();
+        view.paramCount = canonicalParams(views.params.data() + first, qsizetype(views.params.size()) - first);
+        views.params.resize(size_t(first + view.paramCount));
+        view.value = p.value;
+        view.kind = kindOf(view.name);
+        views.card.push_back(view);
+    }
+    for (size_t i = 0; i < views.card.size(); ++i)
+        views.card[i].params = views.params.data() + firstParams[i];
+    return views;
+}
+
+} // namespace detail
 
 QString baseName(const Property &property)
 {
@@ -123,61 +73,10 @@ QString baseName(const Property &property)
     return (dot < 0 ? property.name : property.name.mid(dot + 1)).toUpper();
 }
 
-QString parameter(const Property &property, const QString &name)
-{
-    const auto exact = property.parameters.constFind(name);
-    if (exact != property.parameters.cend())
-        return exact.value();
-    for (auto it = property.parameters.cbegin(); it != property.parameters.cend(); ++it)
-        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
-            return it.value();
-    return {};
-}
-
-namespace {
-
-enum class Transfer { None, QuotedPrintable, Base64, EightBit };
-
-// The same rule as the parser's: the value of ENCODING or the name of a bare parameter, the last match
-// winning.
-Transfer transferOf(const Property &property)
-{
-    Transfer transfer = Transfer::None;
-    for (auto it = property.parameters.cbegin(); it != property.parameters.cend(); ++it) {
-        const QString word =
-            it.key().compare(u"ENCODING"_s, Qt::CaseInsensitive) == 0 ? it.value() : it.key();
-        if (word.compare(u"QUOTED-PRINTABLE"_s, Qt::CaseInsensitive) == 0)
-            transfer = Transfer::QuotedPrintable;
-        else if (word.compare(u"BASE64"_s, Qt::CaseInsensitive) == 0 ||
-                 word.compare(u"B"_s, Qt::CaseInsensitive) == 0)
-            transfer = Transfer::Base64;
-        else if (word.compare(u"8BIT"_s, Qt::CaseInsensitive) == 0)
-            transfer = Transfer::EightBit;
-    }
-    return transfer;
-}
-
-} // namespace
-
-bool isQuotedPrintable(const Property &property)
-{
-    return transferOf(property) == Transfer::QuotedPrintable;
-}
-
-bool isBase64(const Property &property)
-{
-    return transferOf(property) == Transfer::Base64;
-}
-
 QString valueText(const Property &property)
 {
-    const QString charset = parameter(property, u"CHARSET"_s);
-    if (!charset.isEmpty()) {
-        QStringDecoder decoder(charset.toLatin1().constData());
-        if (decoder.isValid())
-            return decoder.decode(property.value);
-    }
-    return QString::fromLocal8Bit(property.value);
+    const detail::CardViews views = detail::cardViews(Card{property});
+    return detail::CardMapper().text(views.card.front());
 }
 
 QString unescapeText(const QString &text)
@@ -208,12 +107,18 @@ QString unescapeText(const QString &text)
 
 QStringList splitComponents(const QString &value, bool textEscapes)
 {
+    // Text between escapes and separators is taken in runs. An empty component is a null QString, as it
+    // always was.
     QStringList parts;
     QString current;
-    for (qsizetype i = 0; i < value.size(); ++i) {
-        const QChar c = value.at(i);
-        if (c == u'\\' && i + 1 < value.size()) {
-            const QChar next = value.at(i + 1);
+    const QChar *data = value.constData();
+    const qsizetype size = value.size();
+    qsizetype run = 0; // start of the text not yet taken into current
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = data[i];
+        if (c == u'\\' && i + 1 < size) {
+            current.append(data + run, i - run);
+            const QChar next = data[i + 1];
             if (!textEscapes) {
                 current += next;
                 ++i;
@@ -226,15 +131,17 @@ QStringList splitComponents(const QString &value, bool textEscapes)
             } else {
                 current += c;
             }
+            run = i + 1;
             continue;
         }
         if (c == u';') {
+            current.append(data + run, i - run);
             parts.append(current);
             current.clear();
-            continue;
+            run = i + 1;
         }
-        current += c;
     }
+    current.append(data + run, size - run);
     if (!current.isEmpty())
         parts.append(current);
     return parts;
@@ -307,9 +214,10 @@ QByteArray quotedPrintable(const QByteArray &bytes)
 
 QList<pim::Contact> contactsFromBytes(const QByteArray &bytes)
 {
+    // Each card becomes its contact as soon as it has been read, so no card is kept.
     QList<pim::Contact> contacts;
-    for (const Card &card : parseCards(bytes).cards)
-        contacts.append(contactFromCard(card));
+    detail::CardMapper mapper;
+    detail::readCards(bytes, [&](const detail::CardView &card) { contacts.append(mapper.contact(card)); });
     return contacts;
 }
 

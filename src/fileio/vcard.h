@@ -40,13 +40,6 @@ ParseResult parseCards(const QByteArray &bytes);
 
 // The property's name without its group prefix, in upper case: "item1.tel" → "TEL".
 QString baseName(const Property &property);
-// The value of a parameter; the name is compared without regard to case (an exact match first). Empty when
-// absent.
-QString parameter(const Property &property, const QString &name);
-// True when the value was quoted-printable in the file.
-bool isQuotedPrintable(const Property &property);
-// True when the value was Base64 in the file.
-bool isBase64(const Property &property);
 // The value bytes decoded with the codec named by CHARSET, or as the local 8-bit encoding when there is none
 // or no codec has that name.
 QString valueText(const Property &property);

@@ -12,14 +12,15 @@ void VCardImport::open(const QString &path)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw std::runtime_error(file.errorString().toStdString());
-    m_cards = vcard::parseCards(bytes).cards;
+    // The cards are mapped as they are read, so the file's bytes and its contacts are all that is held.
+    m_contacts = vcard::contactsFromBytes(bytes);
     m_next = 0;
 }
 
 void VCardImport::next(pim::Contact &out)
 {
-    out = vcard::contactFromCard(m_cards.at(m_next));
-    // The card is not needed again: its memory (photos) goes back as the import proceeds.
-    m_cards[m_next] = vcard::Card();
+    // Handed over rather than copied: its memory (photos) goes with it as the import proceeds.
+    out = std::move(m_contacts[m_next]);
+    m_contacts[m_next] = pim::Contact();
     ++m_next;
 }

@@ -7,14 +7,14 @@
 class VCardImport : public AbsImport
 {
 public:
-    // Reads and parses the whole file; malformed input ends the card list where the fault is.
+    // Reads the whole file and turns every card into its contact; a malformed line costs that line only.
     void open(const QString &path) override;
-    int count() const override { return int(m_cards.size()); }
-    bool hasNext() const override { return m_next < m_cards.size(); }
+    int count() const override { return int(m_contacts.size()); }
+    bool hasNext() const override { return m_next < m_contacts.size(); }
     void next(pim::Contact &out) override;
     void close() override {}
 
 private:
-    QList<vcard::Card> m_cards;
+    QList<pim::Contact> m_contacts;
     qsizetype m_next = 0;
 };

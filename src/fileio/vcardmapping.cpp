@@ -1,12 +1,15 @@
 // The mapping between vCard properties and the rows of a contact, both ways.
 
 #include "vcard.h"
+#include "vcardmapper.h"
 
 #include <QDate>
 #include <QDateTime>
+#include <QStringDecoder>
 #include <QtDebug>
 
 #include <array>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using namespace pim;
@@ -36,14 +39,6 @@ constexpr TypeText kRelationTypes[] = {{1, "assistant"}, {2, "brother"},  {3, "c
 constexpr TypeText kWebsiteTypes[] = {{1, "homepage"}, {2, "blog"}, {3, "profile"},
                                       {4, "home"},     {5, "work"}, {6, "ftp"}};
 
-template <std::size_t N> int codeOf(const TypeText (&table)[N], const QString &text, int otherwise)
-{
-    for (const TypeText &t : table)
-        if (text == QLatin1String(t.text))
-            return t.code;
-    return otherwise;
-}
-
 template <std::size_t N> const char *textOf(const TypeText (&table)[N], int code)
 {
     for (const TypeText &t : table)
@@ -64,18 +59,6 @@ const QString &col(int n)
     return names[n];
 }
 
-// baseName() without its copies in the usual case, a name of upper-case ASCII letters, digits and "-"
-// (the result is then the same text); any other name goes through baseName().
-QString upperBaseName(const Property &property)
-{
-    const qsizetype dot = property.name.lastIndexOf(u'.');
-    const QStringView base = QStringView(property.name).mid(dot + 1);
-    for (const QChar c : base)
-        if (c.unicode() >= 0x80 || (c >= u'a' && c <= u'z'))
-            return baseName(property);
-    return dot < 0 ? property.name : base.toString();
-}
-
 // The first row of a type, created when the contact has none: types a contact keeps once.
 DataRow &singleRow(Contact &contact, int type)
 {
@@ -92,31 +75,85 @@ DataRow &newRow(Contact &contact, int type)
     return rows.last();
 }
 
-// The text of a single value: charset decoded, and text escapes undone unless it was quoted-printable.
-QString singleText(const Property &p)
+using detail::ParamView;
+using detail::PropertyKind;
+using detail::PropertyView;
+
+// A parameter as parameter() finds it: the exact name first, else the first name (in name order) equal to it
+// without regard to case. Null when absent.
+const ParamView *findParam(const PropertyView &p, QLatin1StringView name)
 {
-    const QString text = valueText(p);
-    return isQuotedPrintable(p) ? text : unescapeText(text);
+    const QByteArrayView bytes(name.data(), name.size());
+    for (qsizetype i = 0; i < p.paramCount; ++i)
+        if (p.params[i].name == bytes)
+            return p.params + i;
+    for (qsizetype i = 0; i < p.paramCount; ++i)
+        if (detail::equalsNoCase(p.params[i].name, name))
+            return p.params + i;
+    return nullptr;
 }
 
-QStringList components(const Property &p)
+// The parameter's value as UTF-8; empty when absent or written without "=".
+QByteArrayView paramValue(const PropertyView &p, QLatin1StringView name)
 {
-    return splitComponents(valueText(p), !isQuotedPrintable(p));
+    const ParamView *param = findParam(p, name);
+    return param ? param->value : QByteArrayView();
+}
+
+enum class Transfer { None, QuotedPrintable, Base64, EightBit };
+
+// The same rule as the parser's: the value of ENCODING or the name of a bare parameter, the last match (in
+// name order) winning.
+Transfer transferOf(const PropertyView &p)
+{
+    Transfer transfer = Transfer::None;
+    for (qsizetype i = 0; i < p.paramCount; ++i) {
+        const ParamView &param = p.params[i];
+        const QByteArrayView word = detail::equalsNoCase(param.name, "ENCODING"_L1) ? param.value : param.name;
+        if (detail::equalsNoCase(word, "QUOTED-PRINTABLE"_L1))
+            transfer = Transfer::QuotedPrintable;
+        else if (detail::equalsNoCase(word, "BASE64"_L1) || detail::equalsNoCase(word, "B"_L1))
+            transfer = Transfer::Base64;
+        else if (detail::equalsNoCase(word, "8BIT"_L1))
+            transfer = Transfer::EightBit;
+    }
+    return transfer;
+}
+
+// A "TYPE" text against a table: the whole value compared exactly.
+template <std::size_t N> int codeOf(const TypeText (&table)[N], QByteArrayView text, int otherwise)
+{
+    for (const TypeText &t : table)
+        if (text == t.text)
+            return t.code;
+    return otherwise;
 }
 
 // Picture bytes: a Base64 value, or a vCard 4.0 data: URI. Anything else is a reference to a picture
 // elsewhere (a web address), not a picture; it yields nothing.
-QByteArray photoBytes(const Property &p)
+QByteArray photoBytes(const PropertyView &p)
 {
-    if (isBase64(p))
-        return p.value;
-    const QByteArray text = p.value.trimmed();
+    if (transferOf(p) == Transfer::Base64)
+        return QByteArray(p.value.data(), p.value.size());
+    const QByteArrayView text = p.value.trimmed();
     const qsizetype marker = text.indexOf(";base64,");
-    if (text.size() > 5 && qstrnicmp(text.constData(), "data:", 5) == 0 && marker > 0)
-        return QByteArray::fromBase64(text.mid(marker + 8));
+    if (text.size() > 5 && qstrnicmp(text.data(), "data:", 5) == 0 && marker > 0)
+        return QByteArray::fromBase64(text.sliced(marker + 8).toByteArray());
     if (!text.isEmpty())
         qDebug("vCard: PHOTO that is no picture but a reference ignored");
     return {};
+}
+
+const QStringList &organizationColumns()
+{
+    static const QStringList columns{col(1), col(4), col(5)};
+    return columns;
+}
+
+const QStringList &addressColumns()
+{
+    static const QStringList columns{col(4), col(7), col(8), col(9), col(10)};
+    return columns;
 }
 
 // Rows a card produced without a value (an empty EMAIL line, ADR:;;;;;;) are left out rather than stored
@@ -128,15 +165,32 @@ bool valueless(int type, const DataRow &row)
         return false;
     case ENTITY_PHOTO:
         return row.value(col(15)).toByteArray().isEmpty();
+    case ENTITY_EVENT: {
+        // A date the import parsed has ISO 8601 text for every year from 1 to 9999; no need to make it.
+        const QVariant date = row.value(col(1));
+        if (date.metaType().id() == QMetaType::QDateTime) {
+            const QDateTime dateTime = date.toDateTime();
+            if (dateTime.isValid() && dateTime.date().year() >= 1 && dateTime.date().year() <= 9999)
+                return false;
+        }
+        return valueEmpty(date);
+    }
     case ENTITY_GROUP:
         return row.text(col(2)).isEmpty();
     case ENTITY_ORGANIZATION:
-        return rowEmpty(row, {col(1), col(4), col(5)});
+        return rowEmpty(row, organizationColumns());
     case ENTITY_ADDRESS:
-        return rowEmpty(row, {col(4), col(7), col(8), col(9), col(10)});
+        return rowEmpty(row, addressColumns());
     default:
         return valueEmpty(row.value(col(1)));
     }
+}
+
+// Texts in the local 8-bit encoding; ASCII reads the same in every encoding Qt has for it, and Latin-1 is the
+// quickest way there.
+QString fromLocal8Bit(QByteArrayView bytes)
+{
+    return !bytes.isEmpty() && detail::isAscii(bytes) ? QString::fromLatin1(bytes) : QString::fromLocal8Bit(bytes);
 }
 
 // Export helpers. A line break inside a value that is written without quoted-printable would end the
@@ -186,16 +240,92 @@ QString eventText(const QVariant &value)
 
 } // namespace
 
-Contact contactFromCard(const Card &card)
+namespace detail {
+
+// The codecs that CHARSET parameters named, by the parameter's text. Qt's own codecs are kept and reset
+// before each value (a reset codec decodes as a new one does); others are made anew for every value.
+struct CardMapper::Codecs
 {
+    struct Entry
+    {
+        QByteArray charset; // the parameter's text
+        QByteArray name;    // as handed to the codec registry
+        bool valid = false;
+        bool builtIn = false;
+        bool asciiIsLatin1 = false; // UTF-8 or Latin-1: ASCII bytes read as themselves
+        std::optional<QStringDecoder> decoder;
+    };
+    std::vector<Entry> entries;
+
+    Entry &entry(QByteArrayView charset)
+    {
+        for (Entry &e : entries)
+            if (e.charset == charset)
+                return e;
+        Entry e;
+        e.charset = charset.toByteArray();
+        // As QString::toLatin1 has it: a character outside Latin-1 becomes "?".
+        e.name = isAscii(charset) ? e.charset : QString::fromUtf8(charset).toLatin1();
+        QStringDecoder decoder(e.name.constData());
+        e.valid = decoder.isValid();
+        const std::optional<QStringConverter::Encoding> encoding =
+            QStringConverter::encodingForName(e.name.constData());
+        e.builtIn = e.valid && encoding.has_value();
+        e.asciiIsLatin1 = e.builtIn && (*encoding == QStringConverter::Utf8 || *encoding == QStringConverter::Latin1);
+        if (e.builtIn)
+            e.decoder.emplace(std::move(decoder));
+        entries.push_back(std::move(e));
+        return entries.back();
+    }
+};
+
+CardMapper::CardMapper() : m_codecs(std::make_unique<Codecs>()) {}
+
+CardMapper::~CardMapper() = default;
+
+QString CardMapper::text(const PropertyView &p)
+{
+    const QByteArrayView charset = paramValue(p, "CHARSET"_L1);
+    if (!charset.isEmpty()) {
+        Codecs::Entry &codec = m_codecs->entry(charset);
+        if (codec.asciiIsLatin1 && !p.value.isEmpty() && isAscii(p.value))
+            return QString::fromLatin1(p.value);
+        if (codec.builtIn) {
+            codec.decoder->resetState();
+            return codec.decoder->decode(p.value);
+        }
+        if (codec.valid) {
+            QStringDecoder decoder(codec.name.constData());
+            return decoder.decode(p.value);
+        }
+    }
+    return fromLocal8Bit(p.value);
+}
+
+Contact CardMapper::contact(const CardView &card)
+{
+    // The text of a single value: charset decoded, and text escapes undone unless it was quoted-printable.
+    const auto singleText = [this](const PropertyView &p) {
+        const QString text = this->text(p);
+        return transferOf(p) == Transfer::QuotedPrintable ? text : unescapeText(text);
+    };
+    const auto components = [this](const PropertyView &p) {
+        return splitComponents(this->text(p), transferOf(p) != Transfer::QuotedPrintable);
+    };
+    const auto type = [](const PropertyView &p) { return paramValue(p, "TYPE"_L1); };
+
     Contact contact;
     QString formattedName;
-    for (const Property &p : card) {
+    for (const PropertyView &p : card) {
         // Grouped names (Apple's and Google's "item1.TEL") map by the name after the group.
-        const QString name = upperBaseName(p);
-        if (name == u"FN") {
+        switch (p.kind) {
+        case PropertyKind::Other:
+        case PropertyKind::Version:
+            break;
+        case PropertyKind::FN:
             formattedName = singleText(p);
-        } else if (name == u"N") {
+            break;
+        case PropertyKind::N: {
             // Family name first, as every vCard writer puts it (RFC 2426:
             // Family;Given;Additional;Prefix;Suffix).
             DataRow &row = singleRow(contact, ENTITY_NAME);
@@ -205,53 +335,75 @@ Contact contactFromCard(const Card &card)
                 row.setValue(col(columns[i]), parts.at(i));
             row.setValue(col(1), displayName(row));
             contact.full_name = row.text(col(1));
-        } else if (name == u"PHOTO") {
+            break;
+        }
+        case PropertyKind::Photo: {
             const QByteArray bytes = photoBytes(p);
             if (!bytes.isEmpty())
                 singleRow(contact, ENTITY_PHOTO).setValue(col(15), bytes);
-        } else if (name == u"TEL") {
+            break;
+        }
+        case PropertyKind::Tel: {
             DataRow &row = newRow(contact, ENTITY_PHONE);
             row.setValue(col(1), singleText(p));
-            row.setValue(col(2), codeOf(kPhoneTypes, parameter(p, u"TYPE"_s), 2));
-        } else if (name == u"EMAIL") {
+            row.setValue(col(2), codeOf(kPhoneTypes, type(p), 2));
+            break;
+        }
+        case PropertyKind::Email: {
             DataRow &row = newRow(contact, ENTITY_EMAIL);
             row.setValue(col(1), singleText(p));
             row.setValue(col(2), 1);
-        } else if (name == u"NICKNAME") {
+            break;
+        }
+        case PropertyKind::Nickname:
             singleRow(contact, ENTITY_NICKNAME).setValue(col(1), singleText(p));
-        } else if (name == u"BDAY") {
+            break;
+        case PropertyKind::Bday: {
             DataRow &row = newRow(contact, ENTITY_EVENT);
             row.setValue(col(1), eventDate(singleText(p)));
             row.setValue(col(2), 3);
-        } else if (name == u"X-EVENT") {
+            break;
+        }
+        case PropertyKind::XEvent: {
             DataRow &row = newRow(contact, ENTITY_EVENT);
             row.setValue(col(1), eventDate(singleText(p)));
-            row.setValue(col(2), parameter(p, u"TYPE"_s) == u"anniversary" ? 1 : 0);
-        } else if (name == u"CATEGORIES") {
+            row.setValue(col(2), type(p) == "anniversary" ? 1 : 0);
+            break;
+        }
+        case PropertyKind::Categories:
             singleRow(contact, ENTITY_GROUP).setValue(col(2), singleText(p));
-        } else if (name == u"X-IM") {
+            break;
+        case PropertyKind::XIm: {
             DataRow &row = newRow(contact, ENTITY_IM);
             row.setValue(col(2), 1);
             row.setValue(col(1), singleText(p));
-            const int protocol = codeOf(kImTypes, parameter(p, u"TYPE"_s), -1);
+            const int protocol = codeOf(kImTypes, type(p), -1);
             if (protocol >= 0)
                 row.setValue(col(5), protocol);
-        } else if (name == u"NOTE") {
+            break;
+        }
+        case PropertyKind::Note:
             singleRow(contact, ENTITY_NOTE).setValue(col(1), singleText(p));
-        } else if (name == u"ORG") {
+            break;
+        case PropertyKind::Org: {
             DataRow &row = singleRow(contact, ENTITY_ORGANIZATION);
             const QStringList parts = components(p);
             if (!parts.isEmpty())
                 row.setValue(col(1), parts.at(0));
             if (parts.size() > 1)
                 row.setValue(col(5), parts.at(1));
-        } else if (name == u"TITLE") {
+            break;
+        }
+        case PropertyKind::Title:
             singleRow(contact, ENTITY_ORGANIZATION).setValue(col(4), singleText(p));
-        } else if (name == u"X-REL") {
+            break;
+        case PropertyKind::XRel: {
             DataRow &row = newRow(contact, ENTITY_RELATION);
             row.setValue(col(1), singleText(p));
-            row.setValue(col(2), codeOf(kRelationTypes, parameter(p, u"TYPE"_s), 0));
-        } else if (name == u"ADR") {
+            row.setValue(col(2), codeOf(kRelationTypes, type(p), 0));
+            break;
+        }
+        case PropertyKind::Adr: {
             DataRow &row = newRow(contact, ENTITY_ADDRESS);
             const QStringList parts = components(p);
             // Components 3 to 7: street, city, region, postcode, country.
@@ -267,13 +419,17 @@ Contact contactFromCard(const Card &card)
                         break;
                     }
             }
-            const QString type = parameter(p, u"TYPE"_s);
-            row.setValue(col(2), type == u"home" ? 1 : type == u"work" ? 2 : 0);
+            const QByteArrayView kind = type(p);
+            row.setValue(col(2), kind == "home" ? 1 : kind == "work" ? 2 : 0);
             row.setValue(col(1), addressText(row));
-        } else if (name == u"URL") {
+            break;
+        }
+        case PropertyKind::Url: {
             DataRow &row = newRow(contact, ENTITY_WEBSITE);
             row.setValue(col(1), singleText(p));
-            row.setValue(col(2), codeOf(kWebsiteTypes, parameter(p, u"TYPE"_s), 0));
+            row.setValue(col(2), codeOf(kWebsiteTypes, type(p), 0));
+            break;
+        }
         }
     }
 
@@ -291,6 +447,14 @@ Contact contactFromCard(const Card &card)
         it = rows.isEmpty() ? contact.entities.erase(it) : std::next(it);
     }
     return contact;
+}
+
+} // namespace detail
+
+Contact contactFromCard(const Card &card)
+{
+    const detail::CardViews views = detail::cardViews(card);
+    return detail::CardMapper().contact(views.card);
 }
 
 Card cardFromContact(const Contact &contact)

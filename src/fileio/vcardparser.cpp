@@ -47,6 +47,9 @@ struct Base64Table
 };
 
 constexpr Base64Table kBase64Table;
+
+// The property buffer is kept up to this size between properties.
+constexpr qsizetype kKeptBufferBytes = 256 * 1024;
 constexpr const int *kBase64Values = kBase64Table.values;
 
 // True when the bytes start with the probe, ASCII case ignored; false when fewer bytes are there.
@@ -532,8 +535,9 @@ void VCardParser::resetProperty()
     m_base64Count = 0;
     m_foldSpaces.clear();
     m_valueStart = 0;
-    // The buffer is reused; one that a large value (a photo) made big is given back.
-    if (m_buffer.capacity() > 1024)
+    // The buffer is reused, photos included (growing it again for every photo costs more than keeping it);
+    // one that an unusually large value made big is given back.
+    if (m_buffer.capacity() > kKeptBufferBytes)
         m_buffer = QByteArray();
     else
         m_buffer.resize(0);

@@ -1,0 +1,336 @@
+#include "vcardreader.h"
+
+#include "vcardparser.h"
+
+#include <QString>
+#include <QtDebug>
+
+#include <algorithm>
+#include <cstring>
+
+namespace vcard::detail {
+
+namespace {
+
+struct KindName
+{
+    const char *name;
+    PropertyKind kind;
+};
+
+constexpr KindName kKinds[] = {
+    {"VERSION", PropertyKind::Version}, {"FN", PropertyKind::FN},
+    {"N", PropertyKind::N},             {"PHOTO", PropertyKind::Photo},
+    {"TEL", PropertyKind::Tel},         {"EMAIL", PropertyKind::Email},
+    {"NICKNAME", PropertyKind::Nickname}, {"BDAY", PropertyKind::Bday},
+    {"X-EVENT", PropertyKind::XEvent},  {"CATEGORIES", PropertyKind::Categories},
+    {"X-IM", PropertyKind::XIm},        {"NOTE", PropertyKind::Note},
+    {"ORG", PropertyKind::Org},         {"TITLE", PropertyKind::Title},
+    {"X-REL", PropertyKind::XRel},      {"ADR", PropertyKind::Adr},
+    {"URL", PropertyKind::Url}};
+
+bool hasFourByteSequence(QByteArrayView utf8)
+{
+    for (const char c : utf8)
+        if (uchar(c) >= 0xF0)
+            return true;
+    return false;
+}
+
+// QString's order (UTF-16 code units). For UTF-8 without characters beyond U+FFFF that is the byte order;
+// those characters sort differently in UTF-16 (surrogates come before U+E000), so they go through QString.
+bool nameLess(QByteArrayView a, QByteArrayView b)
+{
+    if (hasFourByteSequence(a) || hasFourByteSequence(b))
+        return QString::fromUtf8(a) < QString::fromUtf8(b);
+    const qsizetype n = std::min(a.size(), b.size());
+    const int c = n > 0 ? std::memcmp(a.data(), b.data(), size_t(n)) : 0;
+    return c < 0 || (c == 0 && a.size() < b.size());
+}
+
+// Collects the properties of the open card into reused buffers; see readCards.
+class CardCollector
+{
+public:
+    CardCollector(const VCardParser &parser, const std::function<void(const CardView &)> &onCard)
+        : m_parser(parser), m_onCard(onCard)
+    {
+    }
+
+    static void onPropertyStart(void *userData, const char *name, const VCardParam *params)
+    {
+        static_cast<CardCollector *>(userData)->propertyStart(name, params);
+    }
+
+    static void onValue(void *userData, const char *bytes, qsizetype length)
+    {
+        static_cast<CardCollector *>(userData)->value(bytes, length);
+    }
+
+    // Hands on the open card, if any.
+    void finish();
+
+private:
+    // Offsets into m_text.
+    struct Span
+    {
+        qsizetype start = -1; // -1: none (a parameter without value, a value never reported)
+        qsizetype size = 0;
+    };
+    struct RawParam
+    {
+        Span name;
+        Span value;
+    };
+    struct RawProperty
+    {
+        Span name;
+        qsizetype firstParam = 0;
+        qsizetype paramCount = 0;
+        Span value;
+        qsizetype firstFold = 0;
+        qsizetype foldCount = 0;
+        qsizetype firstView = 0; // its parameters in m_paramViews, made canonical
+        qsizetype viewCount = 0;
+        PropertyKind kind = PropertyKind::Other;
+    };
+
+    void propertyStart(const char *name, const VCardParam *params);
+    void value(const char *bytes, qsizetype length);
+    Span appendText(const char *text);
+    QByteArrayView view(Span span) const
+    {
+        return span.start < 0 ? QByteArrayView() : QByteArrayView(m_text.data() + span.start, span.size);
+    }
+    void removeFolds(RawProperty &property);
+
+    const VCardParser &m_parser;
+    const std::function<void(const CardView &)> &m_onCard;
+    bool m_open = false;       // a card is open
+    bool m_takesValue = false; // the property in progress belongs to the open card
+
+    std::vector<char> m_text; // names, parameters (each ended by a NUL byte) and values of the open card
+    std::vector<RawProperty> m_properties;
+    std::vector<RawParam> m_params;
+    std::vector<qsizetype> m_folds; // per property: where a folded line break left a space in its value
+    std::vector<ParamView> m_paramViews;
+    CardView m_card;
+};
+
+void CardCollector::propertyStart(const char *name, const VCardParam *params)
+{
+    m_takesValue = false;
+    // Property names are case-insensitive (RFC 2426/6350); files written as "begin:vcard" exist.
+    if (qstricmp(name, "BEGIN") == 0) {
+        finish();
+        m_open = true;
+        return;
+    }
+    if (qstricmp(name, "END") == 0) {
+        finish();
+        return;
+    }
+    if (!m_open)
+        return;
+    RawProperty property;
+    property.name = appendText(name);
+    property.kind = kindOf(view(property.name));
+    property.firstParam = qsizetype(m_params.size());
+    for (const VCardParam *p = params; p->name; ++p) {
+        RawParam param;
+        param.name = appendText(p->name);
+        if (p->value)
+            param.value = appendText(p->value);
+        m_params.push_back(param);
+    }
+    property.paramCount = qsizetype(m_params.size()) - property.firstParam;
+    m_properties.push_back(property);
+    m_takesValue = true;
+}
+
+CardCollector::Span CardCollector::appendText(const char *text)
+{
+    QByteArrayView bytes(text, qsizetype(std::strlen(text)));
+    // Anything but ASCII is stored as QString::fromUtf8 reads it, so that equal texts are equal bytes.
+    QByteArray normal;
+    if (!isAscii(bytes)) {
+        normal = QString::fromUtf8(bytes).toUtf8();
+        bytes = normal;
+    }
+    const Span span{qsizetype(m_text.size()), bytes.size()};
+    m_text.insert(m_text.end(), bytes.begin(), bytes.end());
+    m_text.push_back('\0');
+    return span;
+}
+
+void CardCollector::value(const char *bytes, qsizetype length)
+{
+    if (!m_takesValue || length == 0)
+        return;
+    RawProperty &property = m_properties.back();
+    property.value = {qsizetype(m_text.size()), length};
+    m_text.insert(m_text.end(), bytes, bytes + length);
+    const QList<qsizetype> &folds = m_parser.foldSpaces();
+    property.firstFold = qsizetype(m_folds.size());
+    property.foldCount = folds.size();
+    m_folds.insert(m_folds.end(), folds.cbegin(), folds.cend());
+}
+
+void CardCollector::removeFolds(RawProperty &property)
+{
+    if (property.value.start < 0)
+        return;
+    char *value = m_text.data() + property.value.start;
+    for (qsizetype k = property.foldCount - 1; k >= 0; --k) {
+        const qsizetype at = m_folds[size_t(property.firstFold + k)];
+        if (at < property.value.size && value[at] == ' ') {
+            std::memmove(value + at, value + at + 1, size_t(property.value.size - at - 1));
+            --property.value.size;
+        }
+    }
+}
+
+void CardCollector::finish()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+
+    // vCard 3.0 and 4.0 writers fold anywhere (even inside a UTF-8 sequence), and their folds mean nothing
+    // (RFC 2425/6350); the first VERSION decides.
+    for (const RawProperty &p : m_properties) {
+        if (p.kind != PropertyKind::Version)
+            continue;
+        const QByteArrayView version = view(p.value).trimmed();
+        if (version == "3.0" || version == "4.0") {
+            for (RawProperty &q : m_properties)
+                removeFolds(q);
+        }
+        break;
+    }
+
+    // The parameters of every property first, then the properties pointing at them (the vector stands still).
+    m_paramViews.clear();
+    for (RawProperty &p : m_properties) {
+        const qsizetype first = qsizetype(m_paramViews.size());
+        for (qsizetype k = 0; k < p.paramCount; ++k) {
+            const RawParam &raw = m_params[size_t(p.firstParam + k)];
+            m_paramViews.push_back({view(raw.name), view(raw.value), raw.value.start >= 0});
+        }
+        p.viewCount = canonicalParams(m_paramViews.data() + first, p.paramCount);
+        m_paramViews.resize(size_t(first + p.viewCount));
+        p.firstView = first;
+    }
+    m_card.clear();
+    for (const RawProperty &p : m_properties) {
+        PropertyView property;
+        property.name = view(p.name);
+        property.params = m_paramViews.data() + p.firstView;
+        property.paramCount = p.viewCount;
+        property.value = view(p.value);
+        property.kind = p.kind;
+        m_card.push_back(property);
+    }
+
+    m_onCard(m_card);
+
+    m_text.clear();
+    m_properties.clear();
+    m_params.clear();
+    m_folds.clear();
+}
+
+} // namespace
+
+bool isAscii(QByteArrayView bytes)
+{
+    // Eight bytes at a time: values are mostly ASCII, and photos are long.
+    const char *p = bytes.data();
+    qsizetype n = bytes.size();
+    quint64 high = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        quint64 word;
+        std::memcpy(&word, p, 8);
+        high |= word;
+    }
+    for (; n > 0; ++p, --n)
+        high |= uchar(*p);
+    return (high & 0x8080808080808080ULL) == 0;
+}
+
+bool equalsNoCase(QByteArrayView utf8, QLatin1StringView probe)
+{
+    if (isAscii(utf8))
+        return utf8.size() == probe.size() &&
+               (probe.isEmpty() || qstrnicmp(utf8.data(), probe.data(), size_t(probe.size())) == 0);
+    // Unicode case folding: "ſ" (long s) folds to "s", the Kelvin sign to "k".
+    return QString::fromUtf8(utf8).compare(probe, Qt::CaseInsensitive) == 0;
+}
+
+PropertyKind kindOf(QByteArrayView name)
+{
+    const qsizetype dot = name.lastIndexOf('.');
+    const QByteArrayView base = name.sliced(dot + 1);
+    if (!isAscii(base)) {
+        // Upper-casing some letters outside ASCII gives ASCII ones ("ı" gives "I").
+        const QString upper = QString::fromUtf8(base).toUpper();
+        for (const KindName &k : kKinds)
+            if (upper == QLatin1StringView(k.name))
+                return k.kind;
+        return PropertyKind::Other;
+    }
+    char upper[12];
+    if (base.size() > qsizetype(sizeof upper))
+        return PropertyKind::Other;
+    for (qsizetype i = 0; i < base.size(); ++i) {
+        const char c = base[i];
+        upper[i] = c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+    }
+    const QByteArrayView folded(upper, base.size());
+    for (const KindName &k : kKinds)
+        if (folded == k.name)
+            return k.kind;
+    return PropertyKind::Other;
+}
+
+qsizetype canonicalParams(ParamView *params, qsizetype count)
+{
+    // Insertion in name order; a name written again replaces the value and keeps its place. Properties have a
+    // few parameters, so this beats any container.
+    qsizetype kept = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        const ParamView p = params[i];
+        qsizetype at = 0;
+        while (at < kept && nameLess(params[at].name, p.name))
+            ++at;
+        if (at < kept && params[at].name == p.name) {
+            params[at].value = p.value;
+            params[at].hasValue = p.hasValue;
+            continue;
+        }
+        std::move_backward(params + at, params + kept, params + kept + 1);
+        params[at] = p;
+        ++kept;
+    }
+    return kept;
+}
+
+qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard)
+{
+    VCardParser parser;
+    CardCollector collector(parser, onCard);
+    parser.setUserData(&collector);
+    parser.setPropertyStartCallback(&CardCollector::onPropertyStart);
+    parser.setValueCallback(&CardCollector::onValue);
+    const bool wellFormed = parser.feed(bytes.constData(), bytes.size(), true);
+    collector.finish();
+
+    const qint64 errorOffset = wellFormed ? -1 : parser.errorOffset();
+    if (!wellFormed)
+        qDebug("vCard: %d malformed lines dropped, the first at byte %lld", parser.malformedLines(), errorOffset);
+    if (parser.droppedLines() > 0)
+        qDebug("vCard: %d lines without \":\" dropped", parser.droppedLines());
+    return errorOffset;
+}
+
+} // namespace vcard::detail

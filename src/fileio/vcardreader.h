@@ -1,0 +1,77 @@
+#pragma once
+
+// Inside the card layer: a whole file read card by card. Each card is handed on as views into buffers that are
+// reused for the next card, so no card is kept once it has been turned into what the caller wants (a contact,
+// or a vcard::Card), and reading a card allocates nothing in the usual case.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QLatin1StringView>
+
+#include <functional>
+#include <vector>
+
+namespace vcard::detail {
+
+// What a property's name says once its group prefix is gone and its case folded (as baseName() does); Other
+// for every name the mapping does not read.
+enum class PropertyKind : unsigned char {
+    Other,
+    Version,
+    FN,
+    N,
+    Photo,
+    Tel,
+    Email,
+    Nickname,
+    Bday,
+    XEvent,
+    Categories,
+    XIm,
+    Note,
+    Org,
+    Title,
+    XRel,
+    Adr,
+    Url
+};
+
+// One parameter, as UTF-8. hasValue is false for a parameter written without "=".
+struct ParamView
+{
+    QByteArrayView name;
+    QByteArrayView value;
+    bool hasValue = false;
+};
+
+// One property. Its parameters are the ones a QMap<QString, QString> of them holds: one per name (the last one
+// written wins), ordered as their names are as QStrings. Texts are valid UTF-8 (anything else was replaced as
+// QString::fromUtf8 replaces it). A null value is one that was never reported (empty, or rejected).
+struct PropertyView
+{
+    QByteArrayView name;
+    const ParamView *params = nullptr;
+    qsizetype paramCount = 0;
+    QByteArrayView value;
+    PropertyKind kind = PropertyKind::Other;
+};
+
+using CardView = std::vector<PropertyView>;
+
+// The kind of a whole property name (UTF-8), group prefix included.
+PropertyKind kindOf(QByteArrayView name);
+// True when every byte is below 0x80.
+bool isAscii(QByteArrayView bytes);
+// The text equals the ASCII probe without regard to case, as QString::compare(…, Qt::CaseInsensitive) has it.
+bool equalsNoCase(QByteArrayView utf8, QLatin1StringView probe);
+// Sorts parameters into the order and uniqueness described at PropertyView; the names must be valid UTF-8.
+// Returns the new count.
+qsizetype canonicalParams(ParamView *params, qsizetype count);
+
+// Parses a whole file and hands each card to onCard in file order; the views are valid during the call only.
+// A card starts at BEGIN and ends at END (names compared without regard to case), at the next BEGIN or at
+// the end of the input; properties outside a card are skipped. The folds of a card that declares VERSION 3.0
+// or 4.0 are already taken out of its values. Returns the offset of the first malformed byte, -1 when none.
+qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard);
+
+} // namespace vcard::detail

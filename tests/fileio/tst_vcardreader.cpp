@@ -1,0 +1,165 @@
+// The card-by-card reading of a whole file: contacts made as each card ends must be those the card list gives,
+// the parameter rules of QMap-held parameters (last one wins, exact name before case-folded, Unicode case
+// folding), per-card fold rules, codecs reused between values, and the importer handing out its contacts.
+
+#include "contactdump.h"
+#include "vcard.h"
+#include "vcardimport.h"
+
+#include <QDataStream>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray card(const QByteArray &lines, const QByteArray &version = "2.1")
+{
+    return "BEGIN:VCARD\r\nVERSION:" + version + "\r\n" + lines + "\r\nEND:VCARD\r\n";
+}
+
+// Everything a contact holds, value types and null texts included.
+QByteArray exact(const QList<pim::Contact> &contacts)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    for (const pim::Contact &c : contacts) {
+        out << c.full_name;
+        for (auto it = c.entities.cbegin(); it != c.entities.cend(); ++it)
+            for (const pim::DataRow &row : it.value())
+                out << it.key() << row.columns;
+    }
+    return bytes;
+}
+
+QList<pim::Contact> viaCards(const QByteArray &bytes)
+{
+    QList<pim::Contact> contacts;
+    for (const vcard::Card &c : vcard::parseCards(bytes).cards)
+        contacts.append(vcard::contactFromCard(c));
+    return contacts;
+}
+
+} // namespace
+
+class TestVCardReader : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void lookupRules_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QVariant>("expected");
+
+        QTest::newRow("repeated parameter: the last wins")
+            << QByteArray("TEL;TYPE=home,voice;TYPE=pager:1") << int(pim::ENTITY_PHONE) << u"data2"_s << QVariant(6);
+        QTest::newRow("exact name before a case-folded one")
+            << QByteArray("TEL;type=car;TYPE=pager:1") << int(pim::ENTITY_PHONE) << u"data2"_s << QVariant(6);
+        QTest::newRow("case-folded names: the first in name order")
+            << QByteArray("TEL;type=pager;Type=car:1") << int(pim::ENTITY_PHONE) << u"data2"_s << QVariant(9);
+        // "ı" (dotless i) upper-cases to "I"; "ſ" (long s) case-folds to "s".
+        QTest::newRow("name upper-cased beyond ASCII")
+            << QByteArray("item1.n\xc4\xb1" "ckname:Nick") << int(pim::ENTITY_NICKNAME) << u"data1"_s
+            << QVariant(u"Nick"_s);
+        QTest::newRow("parameter name folded beyond ASCII")
+            << QByteArray("NOTE;CHAR\xc5\xbf" "ET=ISO-8859-1:\xe6") << int(pim::ENTITY_NOTE) << u"data1"_s
+            << QVariant(u"æ"_s);
+        QTest::newRow("bare QUOTED-PRINTABLE, escapes kept")
+            << QByteArray("NOTE;QUOTED-PRINTABLE:a=3Db\\n") << int(pim::ENTITY_NOTE) << u"data1"_s
+            << QVariant(u"a=b\\n"_s);
+        QTest::newRow("unknown charset: local 8-bit")
+            << QByteArray("NOTE;CHARSET=NO-SUCH:\xc3\xa6") << int(pim::ENTITY_NOTE) << u"data1"_s
+            << QVariant(u"æ"_s);
+    }
+
+    // The rules a QMap of parameters gave the mapping, now that the parameters are read without one.
+    void lookupRules()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, type);
+        QFETCH(QString, column);
+        QFETCH(QVariant, expected);
+        const QByteArray bytes = card("N:Smith;John\r\n" + line);
+        const QList<pim::Contact> contacts = vcard::contactsFromBytes(bytes);
+        QCOMPARE(contacts.size(), 1);
+        QCOMPARE(contacts.first().firstRow(type).value(column), expected);
+        QCOMPARE(exact(contacts), exact(viaCards(bytes)));
+    }
+
+    // A codec is reused from one value to the next: a sequence cut at the end of one value must not reach into
+    // the next, and an empty component stays a null text as it always was.
+    void codecsAndComponents()
+    {
+        const QByteArray bytes = card("N;CHARSET=UTF-8:;J\xc3\xb8rn;;;\r\n"
+                                      "NOTE;CHARSET=UTF-8:abc\xc3\r\n"
+                                      "TITLE;CHARSET=UTF-8:\xa6x",
+                                      "3.0");
+        const QList<pim::Contact> contacts = vcard::contactsFromBytes(bytes);
+        QCOMPARE(contacts.size(), 1);
+        const pim::Contact &c = contacts.first();
+        QCOMPARE(c.firstRow(pim::ENTITY_NAME).text(u"data2"_s), u"Jørn"_s);
+        QVERIFY(c.firstRow(pim::ENTITY_NAME).value(u"data3"_s).toString().isNull());
+        QCOMPARE(c.firstRow(pim::ENTITY_NOTE).text(u"data1"_s), u"abc"_s);
+        QCOMPARE(c.firstRow(pim::ENTITY_ORGANIZATION).text(u"data4"_s), QString(QChar::ReplacementCharacter) + u'x');
+        QCOMPARE(exact(contacts), exact(viaCards(bytes)));
+    }
+
+    // Folds are judged per card by its own VERSION, wherever it stands; a card left open ends at the next
+    // BEGIN; lines between cards are skipped.
+    void cardBoundaries()
+    {
+        const QByteArray bytes = "BEGIN:VCARD\r\nN:One;A\r\nNOTE:ab\r\n cd\r\nVERSION:3.0\r\n"
+                                 "BEGIN:VCARD\r\nN:Two;B\r\nNOTE:ab\r\n cd\r\nEND:VCARD\r\n"
+                                 "NOTE:outside\r\n"
+                                 "begin:vcard\r\nn:Three;C\r\nend:vcard";
+        const QList<pim::Contact> contacts = vcard::contactsFromBytes(bytes);
+        QCOMPARE(contacts.size(), 3);
+        QCOMPARE(contacts.at(0).firstRow(pim::ENTITY_NOTE).text(u"data1"_s), u"abcd"_s);
+        QCOMPARE(contacts.at(1).firstRow(pim::ENTITY_NOTE).text(u"data1"_s), u"ab cd"_s);
+        QCOMPARE(contacts.at(2).full_name, u"C Three"_s);
+        QVERIFY(!contacts.at(2).hasRows(pim::ENTITY_NOTE));
+        QCOMPARE(exact(contacts), exact(viaCards(bytes)));
+    }
+
+    // The importer hands out every card's contact once, in file order, photos included; a nameless card
+    // counts as a record with an empty name.
+    void importerHandsOut()
+    {
+        QByteArray bytes;
+        for (int i = 0; i < 40; ++i)
+            bytes += card("N:Family" + QByteArray::number(i) + ";Given\r\nTEL;TYPE=cell:" + QByteArray::number(i) +
+                              (i % 7 == 0 ? "\r\nPHOTO;ENCODING=b:AAECAwQF\r\n BgcI" : ""),
+                          "3.0");
+        bytes += card("NOTE:no name");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"in.vcf"_s);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+
+        VCardImport importer;
+        importer.open(path);
+        QCOMPARE(importer.count(), 41);
+        QList<pim::Contact> handed;
+        while (importer.hasNext()) {
+            pim::Contact c;
+            importer.next(c);
+            handed.append(c);
+        }
+        importer.close();
+        QCOMPARE(handed.size(), 41);
+        QCOMPARE(handed.at(3).full_name, u"Given Family3"_s);
+        QCOMPARE(handed.at(7).firstRow(pim::ENTITY_PHOTO).value(u"data15"_s).toByteArray(),
+                 QByteArray("\x00\x01\x02\x03\x04\x05\x06\x07\x08", 9));
+        QVERIFY(handed.last().full_name.isEmpty());
+        QCOMPARE(exact(handed), exact(viaCards(bytes)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVCardReader)
+#include "tst_vcardreader.moc"

@@ -131,6 +131,9 @@ int run(const QStringList &args, Io io)
             continue;
         try {
             return c.run(args.mid(1), io);
+        } catch (const CancelledByUser &) {
+            io.err << "Cancelled.\n";
+            return Cancelled;
         } catch (const UsageException &e) {
             io.err << "contact-mover-cli " << name << ": " << e.message << "\n\n";
             io.err << "Usage: contact-mover-cli " << c.synopsis << '\n';

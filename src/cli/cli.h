@@ -26,6 +26,11 @@ struct UsageException
     QString message;
 };
 
+// Thrown when Ctrl-C or SIGTERM cancelled a worker whose caller cannot go on; run() returns Cancelled.
+struct CancelledByUser
+{
+};
+
 // Parsed "--name value" options and flags of one command; positional arguments in order.
 class Options
 {

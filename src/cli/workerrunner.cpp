@@ -18,19 +18,37 @@ namespace cli {
 namespace {
 
 std::atomic<bool> interrupted{false};
+std::atomic<int> interrupts{0};
 
-extern "C" void onInterrupt(int)
+extern "C" void onInterrupt(int sig)
 {
+    // The first Ctrl-C or SIGTERM cancels through the worker's flag; a second one ends the program at once.
+    if (interrupts.fetch_add(1) > 0) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
+        return;
+    }
     interrupted.store(true);
 }
 
-// Restores the previous Ctrl-C behaviour when the run ends.
+// Ctrl-C (SIGINT) and SIGTERM cancel while a worker runs; the previous behaviour returns when the run ends.
 struct InterruptGuard
 {
     using Handler = void (*)(int);
-    Handler previous;
-    InterruptGuard() : previous(std::signal(SIGINT, onInterrupt)) { interrupted.store(false); }
-    ~InterruptGuard() { std::signal(SIGINT, previous); }
+    Handler previousInt;
+    Handler previousTerm;
+    InterruptGuard()
+    {
+        interrupted.store(false);
+        interrupts.store(0);
+        previousInt = std::signal(SIGINT, onInterrupt);
+        previousTerm = std::signal(SIGTERM, onInterrupt);
+    }
+    ~InterruptGuard()
+    {
+        std::signal(SIGINT, previousInt);
+        std::signal(SIGTERM, previousTerm);
+    }
 };
 
 // Decides which progress updates get a line: a new status or percentage always, a new text alone at most every
@@ -125,13 +143,22 @@ void runLoader(QThread &worker, ProgressObject &progress, const char *fallbackEr
                          if (lines.accept(status, value, text))
                              err << QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text) << Qt::endl;
                      });
+    InterruptGuard guard;
     QEventLoop loop;
+    QTimer interruptPoll;
+    QObject::connect(&interruptPoll, &QTimer::timeout, &progress, [&] {
+        if (interrupted.exchange(false))
+            progress.cancel();
+    });
+    interruptPoll.start(50);
     QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit);
     worker.start();
     if (!worker.isFinished())
         loop.exec();
     worker.wait();
     QCoreApplication::sendPostedEvents(&progress); // posts made just before the thread ended
+    if (progress.outcome() == ProgressObject::Outcome::Cancelled)
+        throw CancelledByUser();
     if (progress.outcome() != ProgressObject::Outcome::Succeeded)
         throw std::runtime_error(progress.message().isEmpty() ? std::string(fallbackError)
                                                               : progress.message().toStdString());

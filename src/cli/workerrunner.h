@@ -13,6 +13,7 @@ namespace cli {
 int runWorker(QThread &worker, ::ProgressObject &progress, Io io);
 
 // Runs a loading worker (a phone read into its cache): progress lines to stderr, its (empty) success text
-// nowhere; throws std::runtime_error with the worker's error text, or `fallbackError` when it gave none.
+// nowhere; throws std::runtime_error with the worker's error text, or `fallbackError` when it gave none, and
+// CancelledByUser when Ctrl-C or SIGTERM cancelled it.
 void runLoader(QThread &worker, ::ProgressObject &progress, const char *fallbackError);
 } // namespace cli

@@ -98,6 +98,9 @@ void IOSSyncToDeviceThread::run()
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, transfer cancelled.");
         rollback();
+    } catch (const MobilesyncCancelled &) {
+        qCDebug(lcIosSync, "IOS Sync, transfer cancelled while the device was silent.");
+        rollback();
     } catch (const std::exception &e) {
         rollback();
         m_progress.errorOccurred(QString::fromUtf8(e.what()));
@@ -146,7 +149,7 @@ void IOSSyncToDeviceThread::sendGroup(int first, int count)
 void IOSSyncToDeviceThread::sendToDevice(Group &group)
 {
     PMobilesyncClient client;
-    mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(), client);
+    mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(), client, [this] { return cancelled(); });
     mobiledevice_sync_ready_to_send_throw(client.get());
 
     // Contact records; the device answers new ones ("-" and the local _id) with its identifiers.

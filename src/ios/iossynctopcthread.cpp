@@ -104,7 +104,7 @@ void IOSSyncToPCThread::run()
         m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
         const MobilesyncAnchors anchors = MobilesyncAnchors::forContacts();
         mobiledevice_set_disable_tethered(m_udid, QStringLiteral("Contacts"), false);
-        mobiledevice_sync_start_throw(m_udid, anchors, client);
+        mobiledevice_sync_start_throw(m_udid, anchors, client, [this] { return m_progress.stopRequested(); });
         mobiledevice_sync_get_all_records_throw(client.get());
 
         m_cache->beginTransaction();
@@ -129,6 +129,9 @@ void IOSSyncToPCThread::run()
         m_progress.succeed(QString());
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, reading cancelled.");
+        rollback();
+    } catch (const MobilesyncCancelled &) {
+        qCDebug(lcIosSync, "IOS Sync, reading cancelled while the device was silent.");
         rollback();
     } catch (const std::exception &e) {
         rollback();

@@ -19,6 +19,14 @@ std::atomic<MobiledeviceSubscribe *> g_subscriber{nullptr};
     throw std::runtime_error(trKey(key).arg(code).toUtf8().toStdString());
 }
 
+// A session call that failed: a cancel by the user ends the session as such, anything else as the call's error.
+[[noreturn]] void fail(const MobilesyncClient *client, const char *key, int code)
+{
+    if (client->cancelledByUser())
+        throw MobilesyncCancelled();
+    fail(key, code);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -132,7 +140,8 @@ bool mobiledevice_set_disable_tethered(const QString &udid, const QString &key, 
 // ---------------------------------------------------------------------------------------------------------------
 // The session
 
-void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors &anchors, PMobilesyncClient &client)
+void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors &anchors, PMobilesyncClient &client,
+                                   const std::function<bool()> &cancelled)
 {
     MobiledeviceConnection connection(udid); // only its device handle; released on every way out
     const QByteArray id = udid.toUtf8();
@@ -143,12 +152,15 @@ void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors 
     const mobilesync_error_t started = MobilesyncClient::startService(connection.device, kMobiledeviceLabel, &client);
     if (started != MOBILESYNC_E_SUCCESS)
         fail("mobiledevice_sync_start_throw: start service failed. return %1.", started);
+    client->setCancelCheck(cancelled);
 
     QString description;
     const mobilesync_error_t e = client->start(anchors.dataClass, anchors.deviceAnchor, anchors.computerAnchor,
                                                kComputerDataClassVersion, nullptr, nullptr, &description);
     if (e != MOBILESYNC_E_SUCCESS) {
         // The client stays with the caller, who frees it.
+        if (client->cancelledByUser())
+            throw MobilesyncCancelled();
         throw std::runtime_error(trKey("mobiledevice_sync_start_throw: start failed. return %1. %2")
                                      .arg(QString::number(e), description)
                                      .toUtf8()
@@ -162,7 +174,7 @@ void mobiledevice_sync_get_all_records_throw(MobilesyncClient *client)
         return;
     const mobilesync_error_t e = client->getAllRecordsFromDevice();
     if (e != MOBILESYNC_E_SUCCESS)
-        fail("mobilesync_get_all_records_from_device failed. return %1.", e);
+        fail(client, "mobilesync_get_all_records_from_device failed. return %1.", e);
 }
 
 bool mobiledevice_sync_receive_changes_throw(MobilesyncClient *client, PlistCFType &entities, PlistCFType *actions)
@@ -173,10 +185,10 @@ bool mobiledevice_sync_receive_changes_throw(MobilesyncClient *client, PlistCFTy
     PlistCFType received;
     mobilesync_error_t e = client->receiveChanges(&entities, &last, actions ? actions : &received);
     if (e != MOBILESYNC_E_SUCCESS)
-        fail("mobilesync_receive_changes failed. return %1.", e);
+        fail(client, "mobilesync_receive_changes failed. return %1.", e);
     e = client->acknowledgeChangesFromDevice();
     if (e != MOBILESYNC_E_SUCCESS)
-        fail("mobilesync_acknowledge_changes_from_device failed. return %1.", e);
+        fail(client, "mobilesync_acknowledge_changes_from_device failed. return %1.", e);
     return !last;
 }
 
@@ -186,7 +198,7 @@ void mobiledevice_sync_ready_to_send_throw(MobilesyncClient *client)
         return;
     const mobilesync_error_t e = client->readyToSendChangesFromComputer();
     if (e != MOBILESYNC_E_SUCCESS)
-        fail("mobilesync_ready_to_send_changes_from_computer failed. return %1.", e);
+        fail(client, "mobilesync_ready_to_send_changes_from_computer failed. return %1.", e);
 }
 
 PlistCFType mobiledevice_sync_send_changes_throw(MobilesyncClient *client, const PlistCFType &entities, bool last,
@@ -196,11 +208,11 @@ PlistCFType mobiledevice_sync_send_changes_throw(MobilesyncClient *client, const
         return PlistCFType();
     mobilesync_error_t e = client->sendChanges(entities, last, actions);
     if (e != MOBILESYNC_E_SUCCESS)
-        fail("mobilesync_send_changes failed. return %1.", e);
+        fail(client, "mobilesync_send_changes failed. return %1.", e);
     PlistCFType mapping;
     e = client->remapIdentifiers(&mapping);
     if (e != MOBILESYNC_E_SUCCESS)
-        fail("mobilesync_remap_identifiers failed. return %1.", e);
+        fail(client, "mobilesync_remap_identifiers failed. return %1.", e);
     return mapping;
 }
 
@@ -210,5 +222,5 @@ void mobiledevice_sync_finish_throw(MobilesyncClient *client)
         return;
     const mobilesync_error_t e = client->finish();
     if (e != MOBILESYNC_E_SUCCESS)
-        fail("mobilesync_finish failed. return %1.", e);
+        fail(client, "mobilesync_finish failed. return %1.", e);
 }

@@ -13,7 +13,9 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <stdexcept>
 
 // Every lockdown client and the mobilesync service are opened with this label.
 inline constexpr char kMobiledeviceLabel[] = "TALLOWBROOK";
@@ -82,9 +84,19 @@ bool mobiledevice_set_value(const QString &udid, const QString &domain, const QS
 // { "DisableTethered": disabled } under key in the domain "com.apple.mobile.tethered_sync".
 bool mobiledevice_set_disable_tethered(const QString &udid, const QString &key, bool disabled);
 
+// The user cancelled while the session waited for the device. Not a failure: the thread ends as a cancel does.
+class MobilesyncCancelled : public std::runtime_error
+{
+public:
+    MobilesyncCancelled() : std::runtime_error("IOS Sync, cancelled while waiting for the device.") {}
+};
+
 // The session. Every operation but the start does nothing when the client is empty (receive then returns false,
-// send the null value).
-void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors &anchors, PMobilesyncClient &client);
+// send the null value). With a cancel check, every wait for the device from the session start on (the finish's
+// answer excepted) looks at it a few times a second and throws MobilesyncCancelled once it returns true; without
+// one a wait ends only with the device's message or the library's 30-second time-out.
+void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors &anchors, PMobilesyncClient &client,
+                                   const std::function<bool()> &cancelled = {});
 void mobiledevice_sync_get_all_records_throw(MobilesyncClient *client);
 // One batch: its records by identifier into entities (and the device's actions, when asked for), acknowledged;
 // true when more batches follow.

@@ -3,13 +3,20 @@
 #include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
+
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcMobilesync, "contactmover.ios.mobilesync", QtWarningMsg)
 
 namespace {
 
 constexpr char kEmptyParameter[] = "___EmptyParameterString___";
+// The library gives a device this long to begin a message (property_list_service_receive_plist); a cancellable wait
+// keeps that limit but looks at the cancel check every slice.
+constexpr int kReceiveTimeoutMs = 30000;
+constexpr unsigned kCancelSliceMs = 200;
 
 mobilesync_error_t fromService(property_list_service_error_t e)
 {
@@ -154,7 +161,27 @@ mobilesync_error_t MobilesyncClient::send(void *message)
 mobilesync_error_t MobilesyncClient::receive(PlistCFType *message, QString *name)
 {
     plist_t received = nullptr;
-    const mobilesync_error_t e = fromService(property_list_service_receive_plist(m_service, &received));
+    property_list_service_error_t pe = PROPERTY_LIST_SERVICE_E_UNKNOWN_ERROR;
+    if (!m_cancelCheck) {
+        pe = property_list_service_receive_plist(m_service, &received);
+    } else {
+        // A timed-out slice has read nothing of the message (the library's timeout covers only the wait for its
+        // length), so the next slice starts cleanly.
+        QElapsedTimer waited;
+        waited.start();
+        for (;;) {
+            pe = property_list_service_receive_plist_with_timeout(m_service, &received, kCancelSliceMs);
+            if (pe != PROPERTY_LIST_SERVICE_E_RECEIVE_TIMEOUT || waited.elapsed() >= kReceiveTimeoutMs)
+                break;
+            if (m_cancelCheck()) {
+                m_cancelledByUser = true;
+                *message = PlistCFType();
+                name->clear();
+                return MOBILESYNC_E_CANCELLED;
+            }
+        }
+    }
+    const mobilesync_error_t e = fromService(pe);
     *message = PlistCFType(received, true);
     name->clear();
     if (e != MOBILESYNC_E_SUCCESS)
@@ -340,7 +367,10 @@ mobilesync_error_t MobilesyncClient::finish()
     m_dataClass.clear();
     PlistCFType message;
     QString name;
+    // The device is committing what it was sent: a cancel now could not undo that, so its answer is awaited.
+    const std::function<bool()> check = std::exchange(m_cancelCheck, {});
     e = receive(&message, &name);
+    m_cancelCheck = check;
     if (e != MOBILESYNC_E_SUCCESS)
         return e;
     if (name == QLatin1String("SDMessageCancelSession"))

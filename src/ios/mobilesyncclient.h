@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // The mobilesync conversation (device link plus the sync messages of one data class), built on libimobiledevice's
@@ -33,6 +34,11 @@ public:
 
     // The device-link major version the device announced (300 or 400 on the phones we know).
     quint64 deviceLinkVersion() const { return m_deviceLinkVersion; }
+
+    // Asked while a receive waits for the device: once it returns true the receive gives up with
+    // MOBILESYNC_E_CANCELLED and cancelledByUser() turns true. Without a check a receive waits as the library does.
+    void setCancelCheck(std::function<bool()> check) { m_cancelCheck = std::move(check); }
+    bool cancelledByUser() const { return m_cancelledByUser; }
 
     // Asks the device to sync the data class. The device may refuse (SYNC_REFUSED) or cancel (CANCELLED), giving
     // a description in *errorDescription (empty when it gave none).
@@ -73,4 +79,6 @@ private:
     QString m_dataClass;        // set by a successful start, cleared by finish and cancel
     bool m_lastBatchReceived = false; // the device flagged the batch received last as its last one
     bool m_deviceDone = false;        // and it was acknowledged: the device's ready message follows
+    std::function<bool()> m_cancelCheck;
+    bool m_cancelledByUser = false;
 };

@@ -62,7 +62,7 @@ class IPhoneSim::Threads : public ThreadGroup
 QStringList IPhoneSim::failModes()
 {
     return {QStringLiteral("refuse-start"), QStringLiteral("refuse-start-silent"), QStringLiteral("drop-mid-batch"),
-            QStringLiteral("pairing-pending")};
+            QStringLiteral("stall-mid-batch"), QStringLiteral("pairing-pending")};
 }
 
 IPhoneSim::IPhoneSim(const QString &socketPath) : m_socketPath(socketPath), m_threads(std::make_unique<Threads>()) {}

@@ -43,7 +43,8 @@ class IPhoneSim
 public:
     // refuse-start: the device refuses the session start with a description; refuse-start-silent: without one;
     // drop-mid-batch: the connection drops halfway through a batch of records sent to the computer (the second
-    // batch, or the only one); pairing-pending: the phone has not trusted this computer yet (no pair record,
+    // batch, or the only one); stall-mid-batch: at that point the phone sends nothing more and leaves the connection
+    // open; pairing-pending: the phone has not trusted this computer yet (no pair record,
     // lockdown answers Pair with PairingDialogResponsePending).
     static QStringList failModes();
 

@@ -93,6 +93,15 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
         const Plist batch = message("SDMessageProcessChanges", {plist_new_string(kContactsClass), entities.release(),
                                                                 boolean(more), plist_new_string(kEmptyParameter)});
         ++batchesSent;
+        if (fail == QLatin1String("stall-mid-batch") && batchesSent == qMin(2, batchesTotal)) {
+            // The phone stops sending but keeps the line open: whatever the computer says is read and left
+            // unanswered until it hangs up.
+            Plist ignored;
+            QString ignoredName;
+            while (receive(&ignored, &ignoredName)) {
+            }
+            return false;
+        }
         if (fail == QLatin1String("drop-mid-batch") && batchesSent == qMin(2, batchesTotal)) {
             // Half a frame, then the line goes dead, as when the cable is pulled mid-transfer.
             note(udid, "mobilesync", "out", batch.get());

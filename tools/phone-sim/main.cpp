@@ -18,7 +18,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QStringList kFailModes = {u"close-mid-batch"_s, u"error-reply"_s, u"old-version"_s, u"bad-id"_s,
-                                u"empty-line"_s, u"drop-mid-shell"_s, u"close-mid-restore"_s};
+                                u"empty-line"_s, u"drop-mid-shell"_s, u"close-mid-restore"_s, u"stall-mid-batch"_s,
+                                u"stall-mid-restore"_s};
 
 int usageError(const QString &text)
 {

@@ -15,6 +15,7 @@ namespace {
 
 constexpr int kIdleTimeoutMs = 60000;   // a silent program is given up after this long
 constexpr int kWifiSessionWaitMs = 30000; // how long a session asked for over Wi-Fi waits for its connection
+constexpr int kStallMs = 3600 * 1000;     // a stalled session stays silent this long unless the program hangs up
 constexpr qsizetype kMaxLine = 16 * 1024 * 1024;
 
 QByteArray b64(const QString &text)
@@ -104,7 +105,9 @@ bool SimCompanion::parseFail(const QString &text, SimCompanionConfig::Fail *fail
     using F = SimCompanionConfig::Fail;
     static const QHash<QString, F> modes = {{u"close-mid-batch"_s, F::CloseMidBatch}, {u"error-reply"_s, F::ErrorReply},
                                             {u"old-version"_s, F::OldVersion},        {u"bad-id"_s, F::BadId},
-                                            {u"empty-line"_s, F::EmptyLine}, {u"close-mid-restore"_s, F::CloseMidRestore}};
+                                            {u"empty-line"_s, F::EmptyLine}, {u"close-mid-restore"_s, F::CloseMidRestore},
+                                            {u"stall-mid-batch"_s, F::StallMidBatch},
+                                            {u"stall-mid-restore"_s, F::StallMidRestore}};
     if (!modes.contains(text))
         return false;
     *fail = modes.value(text);
@@ -319,16 +322,19 @@ void SimCompanion::serveBackup(Line &io)
 
     const QList<SimContact> &contacts = store.contacts();
     const int batch = qMax(1, m_config.batchSize);
-    for (qsizetype first = 0; first < contacts.size() || (first == 0 && m_config.fail == F::CloseMidBatch);
-         first += batch) {
+    const bool cutFirstBatch = m_config.fail == F::CloseMidBatch || m_config.fail == F::StallMidBatch;
+    for (qsizetype first = 0; first < contacts.size() || (first == 0 && cutFirstBatch); first += batch) {
         if (!io.write("$batch:"))
             return;
         QList<SimRow> rows;
         for (qsizetype i = first; i < qMin(contacts.size(), first + batch); ++i)
             rows += contacts.at(i).rows;
         for (qsizetype r = 0; r < rows.size(); ++r) {
-            if (m_config.fail == F::CloseMidBatch && r >= rows.size() / 2)
-                return; // the connection drops in the middle of the batch
+            if (cutFirstBatch && r >= rows.size() / 2) {
+                if (m_config.fail == F::StallMidBatch)
+                    io.drain(kStallMs); // silent, the connection open, until the program hangs up
+                return;                 // the connection drops in the middle of the batch
+            }
             QString arg = SimContactStore::wireArgument(rows.at(r));
             if (m_config.fail == F::BadId && r == 0)
                 arg = u"1/x"_s + arg.mid(arg.indexOf(u'/'));
@@ -391,6 +397,8 @@ void SimCompanion::serveRestore(Line &io)
             return;
         if (m_config.fail == F::ErrorReply)
             return refuse(u"Simulated failure: the contacts provider is not available."_s);
+        if (m_config.fail == F::StallMidRestore && batches == 2)
+            return io.drain(kStallMs); // the batch is taken but neither applied nor answered
 
         // A batch is applied as a whole or not at all.
         QStringList remaps;

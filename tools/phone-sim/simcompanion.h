@@ -18,8 +18,11 @@ struct SimCompanionConfig
 {
     // Faults: close the connection halfway through the first batch, answer "$error:", announce protocol
     // version 1, send a row with a malformed id, send an empty line; CloseMidRestore leaves backup sessions alone
-    // and closes a restore session once its second batch has begun (the first one is applied).
-    enum class Fail { None, CloseMidBatch, ErrorReply, OldVersion, BadId, EmptyLine, CloseMidRestore };
+    // and closes a restore session once its second batch has begun (the first one is applied). The stalls keep
+    // the connection open and say nothing more: StallMidBatch halfway through a backup session's first batch,
+    // StallMidRestore once a restore session's second batch has arrived (the first one is applied and answered).
+    enum class Fail { None, CloseMidBatch, ErrorReply, OldVersion, BadId, EmptyLine, CloseMidRestore, StallMidBatch,
+                      StallMidRestore };
     Fail fail = Fail::None;
     int version = 3;   // the protocol version announced in backup sessions
     int batchSize = 25; // contacts per batch of a backup session
@@ -39,8 +42,8 @@ public:
     SimCompanion(SimPhone *phone, SimCompanionConfig config = {});
     ~SimCompanion();
 
-    // "close-mid-batch", "error-reply", "old-version", "bad-id", "empty-line", "close-mid-restore"; false for
-    // anything else.
+    // "close-mid-batch", "error-reply", "old-version", "bad-id", "empty-line", "close-mid-restore",
+    // "stall-mid-batch", "stall-mid-restore"; false for anything else.
     static bool parseFail(const QString &text, SimCompanionConfig::Fail *fail);
 
     // Reads "contacts" from the phone's store.

@@ -77,10 +77,18 @@ int runList(const QStringList &args, Io io)
     const QList<pim::Contact> contacts = db->listContacts(groupId, options.value(QStringLiteral("keyword")));
 
     if (options.has(QStringLiteral("json"))) {
-        QJsonArray array;
-        for (const pim::Contact &c : contacts)
-            array.append(contactToJson(c));
-        printJson(io.out, QJsonDocument(array));
+        // Written one contact at a time, in the layout of an indented array: 100,000 contacts built into one
+        // JSON document first took sixteen times the size of their vCard file in memory.
+        io.out << '[';
+        bool first = true;
+        for (const pim::Contact &c : contacts) {
+            QByteArray element = QJsonDocument(contactToJson(c)).toJson(QJsonDocument::Indented);
+            element.chop(1); // the document's closing line feed
+            element.replace('\n', "\n    ");
+            io.out << (first ? "\n    " : ",\n    ") << QString::fromUtf8(element);
+            first = false;
+        }
+        io.out << "\n]\n";
         return Success;
     }
     for (const pim::Contact &c : contacts) {

@@ -195,9 +195,19 @@ QJsonValue toJson(plist_t node)
         return a;
     }
     case PLIST_DICT: {
+        // Walked once: looking each key up again would search the dictionary for every member.
         QJsonObject o;
-        for (const QString &key : keys(node))
-            o.insert(key, toJson(plist_dict_get_item(node, key.toUtf8().constData())));
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        for (;;) {
+            char *key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, it, &key, &value);
+            if (!key)
+                break;
+            o.insert(takeText(key), toJson(value));
+        }
+        std::free(it);
         return o;
     }
     case PLIST_DATE: {

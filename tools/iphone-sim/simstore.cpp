@@ -3,9 +3,18 @@
 #include "simvcard.h"
 
 #include <QFile>
+#include <QPair>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 using namespace simplist;
 
@@ -37,11 +46,16 @@ QString kindOf(plist_t record)
     return stringItem(record, kEntityNameKey);
 }
 
-bool isContact(const QMap<quint64, Plist> &records, const QString &id)
+bool isContactRecord(plist_t record)
+{
+    return record && kindOf(record) == QLatin1String(kContact);
+}
+
+bool isContact(const SimRecords &records, const QString &id)
 {
     bool ok = false;
     const quint64 n = id.toULongLong(&ok);
-    return ok && records.contains(n) && kindOf(records.value(n).get()) == QLatin1String(kContact);
+    return ok && isContactRecord(records.node(n));
 }
 
 QStringList contactRefs(plist_t record)
@@ -74,11 +88,253 @@ QString displayName(plist_t contact)
     return parts.isEmpty() ? stringItem(contact, "company name") : parts.join(QLatin1Char(' '));
 }
 
+// The readable view, one entry per Contact record in identifier order, each with its other records as rows (in
+// identifier order too). The rows are found through an index of the "contact" references made in one pass.
+template <typename Emit> void forEachReadableContact(const SimRecords &records, Emit emit)
+{
+    QHash<QString, QList<quint64>> rowsOf;
+    for (auto it = records.begin(); it != records.end(); ++it) {
+        for (const QString &ref : contactRefs(it.value().get())) {
+            QList<quint64> &rows = rowsOf[ref];
+            if (rows.isEmpty() || rows.last() != it.key()) // a record naming its contact twice is one row
+                rows.append(it.key());
+        }
+    }
+    for (auto it = records.begin(); it != records.end(); ++it) {
+        plist_t contact = it.value().get();
+        if (!isContactRecord(contact))
+            continue;
+        const QString id = QString::number(it.key());
+        QJsonObject fields = simplist::toJson(contact).toObject();
+        fields.remove(QString::fromLatin1(kEntityNameKey));
+        QJsonArray rows;
+        for (const quint64 rowId : rowsOf.value(id)) {
+            plist_t row = records.node(rowId);
+            QJsonObject rowFields = simplist::toJson(row).toObject();
+            rowFields.remove(QString::fromLatin1(kEntityNameKey));
+            rowFields.remove(QStringLiteral("contact"));
+            rows.append(QJsonObject{{QStringLiteral("id"), QString::number(rowId)},
+                                    {QStringLiteral("type"), entityType(kindOf(row))},
+                                    {QStringLiteral("fields"), rowFields}});
+        }
+        emit(QJsonObject{{QStringLiteral("id"), id},
+                         {QStringLiteral("name"), displayName(contact)},
+                         {QStringLiteral("fields"), fields},
+                         {QStringLiteral("rows"), rows}});
+    }
+}
+
+// A store too big for one QJsonObject, whose insertions move every later member, written piece by piece: the same
+// JSON value as the small stores' file, with the records in identifier order and each entry on one line.
+bool writeLargeStore(const QString &path, const SimRecords &records, quint64 nextId, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("can not write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    bool first = true;
+    file.write("{\n    \"contacts\": [");
+    forEachReadableContact(records, [&](const QJsonObject &contact) {
+        file.write(first ? "\n        " : ",\n        ");
+        file.write(QJsonDocument(contact).toJson(QJsonDocument::Compact));
+        first = false;
+    });
+    file.write("\n    ],\n    \"nextId\": " + QByteArray::number(nextId) + ",\n    \"records\": {");
+    first = true;
+    for (auto it = records.begin(); it != records.end(); ++it) {
+        file.write((first ? "\n        \"" : ",\n        \"") + QByteArray::number(it.key()) + "\": ");
+        file.write(QJsonDocument(simplist::toJson(it.value().get()).toObject()).toJson(QJsonDocument::Compact));
+        first = false;
+    }
+    file.write("\n    }\n}\n");
+    if (!file.commit()) {
+        *error = QStringLiteral("can not write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+SimRecords::const_iterator::const_iterator(Chunks::const_iterator chunk, Chunks::const_iterator end)
+    : m_chunk(chunk), m_end(end)
+{
+    if (m_chunk != m_end)
+        m_in = m_chunk->cbegin(); // chunks are never empty
+}
+
+SimRecords::const_iterator &SimRecords::const_iterator::operator++()
+{
+    if (++m_in == m_chunk->cend() && ++m_chunk != m_end)
+        m_in = m_chunk->cbegin();
+    return *this;
+}
+
+namespace {
+constexpr int kChunkBits = 9; // 512 identifiers a chunk
+}
+
+plist_t SimRecords::node(quint64 id) const
+{
+    const auto chunk = m_chunks.constFind(id >> kChunkBits);
+    if (chunk == m_chunks.cend())
+        return nullptr;
+    const auto record = chunk->constFind(id);
+    return record == chunk->cend() ? nullptr : record->get();
+}
+
+plist_t SimRecords::mutableNode(quint64 id)
+{
+    if (!node(id))
+        return nullptr;
+    return m_chunks[id >> kChunkBits].find(id)->get(); // detaches the chunk from the copies that share it
+}
+
+void SimRecords::insert(quint64 id, Plist record)
+{
+    Chunk &chunk = m_chunks[id >> kChunkBits];
+    const qsizetype before = chunk.size();
+    chunk.insert(id, std::move(record));
+    m_size += chunk.size() - before;
+}
+
+void SimRecords::remove(quint64 id)
+{
+    if (!node(id))
+        return;
+    const auto chunk = m_chunks.find(id >> kChunkBits);
+    chunk->remove(id);
+    --m_size;
+    if (chunk->isEmpty())
+        m_chunks.erase(chunk);
+}
+
+void SimRecords::clear()
+{
+    m_chunks.clear();
+    m_size = 0;
+}
+
+// Writes the snapshots of one store file in the order they were taken: at once when asked to, or on a thread of its
+// own once a second has passed without a newer one. The last snapshot is written when the writer goes.
+class SimStore::Writer
+{
+public:
+    explicit Writer(QString path) : m_path(std::move(path)) {}
+    ~Writer()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_pending) {
+            QString error;
+            if (!write(*m_pending, m_pendingGeneration, &error))
+                std::fprintf(stderr, "iphone-sim: %s\n", qPrintable(error));
+        }
+    }
+
+    bool writeNow(const SimRecords &records, quint64 nextId, QString *error)
+    {
+        quint64 generation = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            generation = m_nextGeneration++;
+            m_pending.reset(); // older than this one
+        }
+        return write({records, nextId}, generation, error);
+    }
+
+    void writeLater(const SimRecords &records, quint64 nextId)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending = Snapshot{records, nextId};
+            m_pendingGeneration = m_nextGeneration++;
+            m_postedAt = std::chrono::steady_clock::now();
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { loop(); });
+        }
+        m_wake.notify_all();
+    }
+
+private:
+    struct Snapshot
+    {
+        SimRecords records;
+        quint64 nextId = 1;
+    };
+
+    void loop()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_stop) {
+            if (!m_pending) {
+                m_wake.wait(lock);
+                continue;
+            }
+            const auto due = m_postedAt + std::chrono::seconds(1);
+            if (std::chrono::steady_clock::now() < due) {
+                m_wake.wait_until(lock, due);
+                continue;
+            }
+            const Snapshot snapshot = std::move(*m_pending);
+            const quint64 generation = m_pendingGeneration;
+            m_pending.reset();
+            lock.unlock();
+            QString error;
+            if (!write(snapshot, generation, &error))
+                std::fprintf(stderr, "iphone-sim: %s\n", qPrintable(error));
+            lock.lock();
+        }
+    }
+
+    // Writes a snapshot unless a newer one was written meanwhile.
+    bool write(const Snapshot &snapshot, quint64 generation, QString *error)
+    {
+        std::lock_guard lock(m_fileMutex);
+        if (generation < m_writtenGeneration)
+            return true;
+        m_writtenGeneration = generation;
+        if (snapshot.records.size() > kPromptSaveRecords)
+            return writeLargeStore(m_path, snapshot.records, snapshot.nextId, error);
+        SimStore small;
+        small.records = snapshot.records;
+        small.nextId = snapshot.nextId;
+        QSaveFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            *error = QStringLiteral("can not write %1: %2").arg(m_path, file.errorString());
+            return false;
+        }
+        file.write(QJsonDocument(small.toJson()).toJson(QJsonDocument::Indented));
+        if (!file.commit()) {
+            *error = QStringLiteral("can not write %1: %2").arg(m_path, file.errorString());
+            return false;
+        }
+        return true;
+    }
+
+    const QString m_path;
+    std::mutex m_mutex; // everything below but the file
+    std::condition_variable m_wake;
+    std::optional<Snapshot> m_pending;
+    quint64 m_pendingGeneration = 0;
+    std::chrono::steady_clock::time_point m_postedAt;
+    quint64 m_nextGeneration = 1;
+    bool m_stop = false;
+    std::thread m_thread;
+    std::mutex m_fileMutex; // one write at a time, and m_writtenGeneration
+    quint64 m_writtenGeneration = 0;
+};
 
 bool SimStore::open(const QString &path, const QString &seedPath, QString *error)
 {
     m_path = path;
+    m_writer = path.isEmpty() ? nullptr : std::make_shared<Writer>(path);
     records.clear();
     nextId = 1;
     QFile file(path);
@@ -118,24 +374,19 @@ bool SimStore::open(const QString &path, const QString &seedPath, QString *error
         for (SimVCardContact &c : simvcard::read(seed.readAll()))
             addContact(std::move(c.contact), std::move(c.others));
     }
-    return save(error);
+    // Written at once whatever its size, so that the file is there as soon as the phone is.
+    return !m_writer || m_writer->writeNow(records, nextId, error);
 }
 
 bool SimStore::save(QString *error) const
 {
-    if (m_path.isEmpty())
+    if (!m_writer)
         return true;
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("can not write %1: %2").arg(m_path, file.errorString());
-        return false;
+    if (records.size() > kPromptSaveRecords) {
+        m_writer->writeLater(records, nextId);
+        return true;
     }
-    file.write(QJsonDocument(toJson()).toJson(QJsonDocument::Indented));
-    if (!file.commit()) {
-        *error = QStringLiteral("can not write %1: %2").arg(m_path, file.errorString());
-        return false;
-    }
-    return true;
+    return m_writer->writeNow(records, nextId, error);
 }
 
 quint64 SimStore::addContact(Plist contact, QList<Plist> others)
@@ -153,30 +404,10 @@ quint64 SimStore::addContact(Plist contact, QList<Plist> others)
 QJsonObject SimStore::toJson() const
 {
     QJsonObject recs;
+    for (auto it = records.begin(); it != records.end(); ++it)
+        recs.insert(QString::number(it.key()), simplist::toJson(it.value().get()));
     QJsonArray contacts;
-    for (auto it = records.begin(); it != records.end(); ++it) {
-        const QString id = QString::number(it.key());
-        recs.insert(id, simplist::toJson(it.value().get()));
-        if (kindOf(it.value().get()) != QLatin1String(kContact))
-            continue;
-        QJsonObject fields = simplist::toJson(it.value().get()).toObject();
-        fields.remove(QString::fromLatin1(kEntityNameKey));
-        QJsonArray rows;
-        for (auto r = records.begin(); r != records.end(); ++r) {
-            if (!contactRefs(r.value().get()).contains(id))
-                continue;
-            QJsonObject rowFields = simplist::toJson(r.value().get()).toObject();
-            rowFields.remove(QString::fromLatin1(kEntityNameKey));
-            rowFields.remove(QStringLiteral("contact"));
-            rows.append(QJsonObject{{QStringLiteral("id"), QString::number(r.key())},
-                                    {QStringLiteral("type"), entityType(kindOf(r.value().get()))},
-                                    {QStringLiteral("fields"), rowFields}});
-        }
-        contacts.append(QJsonObject{{QStringLiteral("id"), id},
-                                    {QStringLiteral("name"), displayName(it.value().get())},
-                                    {QStringLiteral("fields"), fields},
-                                    {QStringLiteral("rows"), rows}});
-    }
+    forEachReadableContact(records, [&contacts](const QJsonObject &contact) { contacts.append(contact); });
     return QJsonObject{{QStringLiteral("nextId"), double(nextId)},
                        {QStringLiteral("records"), recs},
                        {QStringLiteral("contacts"), contacts}};
@@ -189,7 +420,7 @@ bool SimStore::applyChanges(plist_t entities, QHash<QString, QString> &sessionMa
         *error = QStringLiteral("the changes are not a dictionary");
         return false;
     }
-    QMap<quint64, Plist> next = records; // applied on success only
+    SimRecords next = records; // applied on success only; shares the records until a chunk changes
     quint64 nextFree = nextId;
     QHash<QString, QString> map = sessionMap;
     QMap<QString, QString> assigned;
@@ -200,45 +431,62 @@ bool SimStore::applyChanges(plist_t entities, QHash<QString, QString> &sessionMa
         return ok && next.contains(n) ? n : 0;
     };
 
-    const QStringList keyList = keys(entities);
     QStringList contactKeys, otherKeys;
-    for (const QString &key : keyList) {
-        plist_t value = plist_dict_get_item(entities, key.toUtf8().constData());
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(entities, &iter);
+    for (;;) {
+        char *rawKey = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(entities, iter, &rawKey, &value);
+        if (!rawKey)
+            break;
+        const QString key = QString::fromUtf8(rawKey);
+        std::free(rawKey);
         if (isString(value) && string(value) == QLatin1String(kEmptyParameter)) {
             // A deletion; a deleted Contact takes its own records along. Unknown identifiers are ignored.
             if (const quint64 id = knownId(key)) {
-                const bool contact = kindOf(next.value(id).get()) == QLatin1String(kContact);
+                const bool contact = isContactRecord(next.node(id));
                 next.remove(id);
                 if (contact) {
-                    for (auto it = next.begin(); it != next.end();) {
-                        QStringList refs = contactRefs(it.value().get());
-                        if (refs.removeAll(key) > 0 && refs.isEmpty()) {
-                            it = next.erase(it);
+                    QList<quint64> orphans;
+                    QList<QPair<quint64, QStringList>> narrowed;
+                    for (auto it = next.begin(); it != next.end(); ++it) {
+                        const QStringList before = contactRefs(it.value().get());
+                        QStringList refs = before;
+                        if (refs.removeAll(key) == 0)
                             continue;
-                        }
-                        if (!refs.isEmpty() && refs != contactRefs(it.value().get()))
-                            setContactRefs(it.value().get(), refs);
-                        ++it;
+                        if (refs.isEmpty())
+                            orphans.append(it.key());
+                        else
+                            narrowed.append({it.key(), refs});
                     }
+                    for (const quint64 orphan : std::as_const(orphans))
+                        next.remove(orphan);
+                    for (const auto &[rowId, refs] : std::as_const(narrowed))
+                        setContactRefs(next.mutableNode(rowId), refs);
                 }
             }
             continue;
         }
         if (!value || plist_get_node_type(value) != PLIST_DICT) {
+            std::free(iter);
             *error = QStringLiteral("record %1 is neither a dictionary nor a deletion").arg(key);
             return false;
         }
         const QString kind = kindOf(value);
         if (entityType(kind) == 0) {
+            std::free(iter);
             *error = QStringLiteral("record %1 has an unknown kind \"%2\"").arg(key, kind);
             return false;
         }
-        if (const quint64 id = knownId(key); id && kindOf(next.value(id).get()) != kind) {
+        if (const quint64 id = knownId(key); id && kindOf(next.node(id)) != kind) {
+            std::free(iter);
             *error = QStringLiteral("record %1 changes its kind to \"%2\"").arg(key, kind);
             return false;
         }
         (kind == QLatin1String(kContact) ? contactKeys : otherKeys) << key;
     }
+    std::free(iter);
 
     // Contacts first, so that the other records of this batch can name new Contacts by their temporary keys.
     for (const QString &key : std::as_const(contactKeys)) {

@@ -457,7 +457,8 @@ void IPhoneSim::note(const QString &udid, const char *channel, const char *dir, 
                             {QStringLiteral("dir"), QLatin1String(dir)},
                             {QStringLiteral("message"), toJson(message)}};
     std::lock_guard lock(m_logMutex);
-    m_transcript.append(entry);
+    if (m_keepTranscript)
+        m_transcript.append(entry);
     if (!m_transcriptPath.isEmpty()) {
         QFile file(m_transcriptPath);
         if (file.open(QIODevice::Append))

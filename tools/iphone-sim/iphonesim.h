@@ -71,6 +71,8 @@ public:
 
     // Every decoded message: {"device", "channel" (usbmuxd, lockdown, mobilesync), "dir" (in, out), "message"}.
     QList<QJsonObject> transcript() const;
+    // The program keeps none in memory (a long run would grow without end); in-process tests keep them.
+    void setKeepTranscript(bool keep) { m_keepTranscript = keep; }
     // Protocol errors seen (the reason a conversation was ended).
     QStringList errors() const;
     // The committed store of a device, as written to its file.
@@ -118,6 +120,7 @@ private:
     QSet<int> m_openFds;
     QList<QJsonObject> m_transcript;
     QString m_transcriptPath;
+    bool m_keepTranscript = true;
     QStringList m_errors;
     std::unique_ptr<Threads> m_threads;
     std::thread m_acceptThread;

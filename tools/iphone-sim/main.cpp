@@ -84,6 +84,7 @@ int main(int argc, char **argv)
         return usageError(u"can not read --seed %1"_s.arg(parser.value(seed)));
 
     IPhoneSim sim(parser.value(socket));
+    sim.setKeepTranscript(false);
     QString error;
     SimDeviceConfig first;
     first.udid = parser.value(udid);

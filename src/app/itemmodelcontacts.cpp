@@ -4,10 +4,23 @@
 #include <QColor>
 #include <QImage>
 #include <QSize>
+#include <QThreadPool>
+
+#include <utility>
 
 namespace {
 constexpr int kIconWidth = 18;
 constexpr int kRowHeight = 25;
+// From this many contacts a replaced list is freed on a pool thread: a list of tens of thousands of contacts is
+// millions of small blocks, and freeing them here would stall the window when it switches away from a large node.
+constexpr qsizetype kFreeElsewhere = 1000;
+
+void release(QList<pim::Contact> &&contacts)
+{
+    if (contacts.size() < kFreeElsewhere)
+        return;
+    QThreadPool::globalInstance()->start([doomed = std::move(contacts)]() mutable { doomed = {}; });
+}
 } // namespace
 
 ItemModelContacts::ItemModelContacts(QObject *parent) : QAbstractItemModel(parent) {}
@@ -136,9 +149,21 @@ QVariant ItemModelContacts::headerData(int section, Qt::Orientation orientation,
 void ItemModelContacts::setContacts(const QList<pim::Contact> &contacts)
 {
     beginResetModel();
-    m_contacts = contacts;
+    QList<pim::Contact> old = std::exchange(m_contacts, contacts);
     m_photos.assign(size_t(m_contacts.size()), std::nullopt);
     endResetModel();
+    release(std::move(old));
+}
+
+void ItemModelContacts::appendContacts(const QList<pim::Contact> &contacts)
+{
+    if (contacts.isEmpty())
+        return;
+    const int first = int(m_contacts.size());
+    beginInsertRows(QModelIndex(), first, first + int(contacts.size()) - 1);
+    m_contacts.append(contacts);
+    m_photos.resize(size_t(m_contacts.size()));
+    endInsertRows();
 }
 
 void ItemModelContacts::clear()

@@ -29,6 +29,8 @@ public:
 
     // Replaces the whole list (in the order given) and resets the model.
     void setContacts(const QList<pim::Contact> &contacts);
+    // Adds contacts after the last row, for a list that arrives in pieces.
+    void appendContacts(const QList<pim::Contact> &contacts);
     void clear();
     const QList<pim::Contact> &contacts() const { return m_contacts; }
 

@@ -10,6 +10,7 @@
 #include <QSharedPointer>
 
 class ContactDisplayer;
+class ContactLister;
 class ItemModelContacts;
 class ItemModelMainTree;
 class LocalDb;
@@ -39,6 +40,8 @@ public:
     _DBItemNode *selectedDbNode() const;
     ItemModelMainTree *treeModel() const { return m_treeModel; }
     ItemModelContacts *contactsModel() const { return m_contactsModel; }
+    // The contact list is still being filled by a listing of the selected node.
+    bool isListingContacts() const;
     // The action of a command slot by its name ("miTreeBackup", …), for tests and the tool bar.
     QAction *action(const char *slotName) const;
 
@@ -130,8 +133,15 @@ private:
     qint64 selectedGroupId() const;
     bool contactsSelected() const;
 
-    void showContacts(const QList<pim::Contact> &contacts);
     void showNodeContacts(const QString &keyword);
+    // Starts listing the selected node's contacts (its group's, with the keyword) into the emptied list. With
+    // selectFirst the first row is selected when it arrives, else only made current.
+    void listNodeContacts(const QString &keyword, bool selectFirst);
+    void onContactsCounted(int total);
+    void onContactsListed(const QList<pim::Contact> &contacts);
+    void onContactListingFinished(const QString &error);
+    // Drops a listing that is still running; nothing more is added to the list.
+    void stopListing();
     void selectNode(_ItemNode *node);
     void refreshNode(_DBItemNode *node);
 
@@ -174,6 +184,8 @@ private:
 
     ItemModelMainTree *m_treeModel = nullptr;
     ItemModelContacts *m_contactsModel = nullptr;
+    ContactLister *m_lister = nullptr; // made on first use
+    bool m_listSelectsFirst = false;
     QHash<QByteArray, QAction *> m_actions;
     QMenu *m_menuPhoneToPhone = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "backupcontactstolocalthread.h"
 #include "combinerule.h"
 #include "contactdisplayer.h"
+#include "contactlister.h"
 #include "datafolder.h"
 #include "datasourceselform.h"
 #include "desktop.h"
@@ -100,25 +101,85 @@ QList<pim::Contact> MainWindow::nodeContacts() const
     return contacts;
 }
 
-void MainWindow::showContacts(const QList<pim::Contact> &contacts)
+bool MainWindow::isListingContacts() const
 {
-    m_contactsModel->setContacts(contacts);
-    m_lbTotal->setText(trKey("Total:%1").arg(contacts.size()));
-    m_wdContactInfo->clear();
-    if (!contacts.isEmpty())
-        m_treeContacts->setCurrentIndex(m_contactsModel->indexOfRow(0));
+    return m_lister && m_lister->isRunning();
 }
 
 void MainWindow::showNodeContacts(const QString &keyword)
 {
+    listNodeContacts(keyword, true);
+}
+
+void MainWindow::listNodeContacts(const QString &keyword, bool selectFirst)
+{
     _DBItemNode *node = selectedDbNode();
     if (!node)
         return;
-    QList<pim::Contact> contacts;
-    if (guarded(this, [&] { contacts = node->db->listContacts(selectedGroupId(), keyword); }))
-        showContacts(contacts);
+    if (!m_lister) {
+        m_lister = new ContactLister(this);
+        connect(m_lister, &ContactLister::counted, this, &MainWindow::onContactsCounted);
+        connect(m_lister, &ContactLister::contactsListed, this, &MainWindow::onContactsListed);
+        connect(m_lister, &ContactLister::finished, this, &MainWindow::onContactListingFinished);
+    }
+    m_contactsModel->clear();
+    m_wdContactInfo->clear();
+    m_lbTotal->setText(trKey("Total:%1").arg(0));
+    m_listSelectsFirst = selectFirst;
+    // A small node is listed before this returns; a large one arrives in pieces while the window stays usable.
+    m_lister->start(*node->db, selectedGroupId(), keyword);
+}
+
+void MainWindow::onContactsCounted(int total)
+{
+    m_lbTotal->setText(trKey("Total:%1").arg(total));
+}
+
+void MainWindow::onContactsListed(const QList<pim::Contact> &contacts)
+{
+    const int first = m_contactsModel->rowCount();
+    m_contactsModel->appendContacts(contacts);
+    QItemSelectionModel *selection = m_treeContacts->selectionModel();
+    // The listing emptied the details pane; a contact shown there since was put there by the command that
+    // started the listing (an edit shows the contact it saved): its row is selected once it arrives, unless the
+    // user has selected rows meanwhile.
+    const qint64 shown = m_wdContactInfo->contact()._id;
+    if (shown != 0 && !selection->hasSelection()) {
+        for (int row = first; row < m_contactsModel->rowCount(); ++row) {
+            if (m_contactsModel->contacts().at(row)._id != shown)
+                continue;
+            const QModelIndex index = m_contactsModel->indexOfRow(row);
+            selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            m_treeContacts->scrollTo(index);
+            return;
+        }
+    }
+    if (first != 0 || m_contactsModel->rowCount() == 0)
+        return;
+    const QModelIndex top = m_contactsModel->indexOfRow(0);
+    if (m_listSelectsFirst && shown == 0)
+        m_treeContacts->setCurrentIndex(top);
     else
-        showContacts({});
+        selection->setCurrentIndex(top, QItemSelectionModel::NoUpdate);
+}
+
+void MainWindow::onContactListingFinished(const QString &error)
+{
+    if (error.isEmpty()) {
+        m_lbTotal->setText(trKey("Total:%1").arg(m_contactsModel->rowCount()));
+        return;
+    }
+    // Emptied before the box, whose event loop may already start the next listing.
+    m_contactsModel->clear();
+    m_wdContactInfo->clear();
+    m_lbTotal->setText(trKey("Total:%1").arg(0));
+    MessageBox::error(this, MessageBox::escaped(error));
+}
+
+void MainWindow::stopListing()
+{
+    if (m_lister)
+        m_lister->cancel();
 }
 
 void MainWindow::onMainTreeItemSelected(const QItemSelection &, const QItemSelection &)
@@ -128,6 +189,7 @@ void MainWindow::onMainTreeItemSelected(const QItemSelection &, const QItemSelec
     m_txtKeyword->clear();
     m_lbDisplayKeyword->hide();
     if (!node) {
+        stopListing();
         m_contactsModel->clear();
         m_wdContactInfo->clear();
         m_lbTotal->setText(trKey("Total:%1").arg(0));
@@ -136,8 +198,7 @@ void MainWindow::onMainTreeItemSelected(const QItemSelection &, const QItemSelec
     if (!node->groupsLoaded)
         guarded(this, [&] { m_treeModel->reloadGroups(node); });
     m_treeMain->expand(m_treeModel->indexOfNode(node));
-    showNodeContacts(QString());
-    m_treeContacts->clearSelection();
+    listNodeContacts(QString(), false);
 }
 
 void MainWindow::onMainTreeItemClicked(const QModelIndex &)
@@ -540,6 +601,7 @@ void MainWindow::miTreeDel()
     if (node->kind == _ItemNode::KindDatabase) {
         if (!MessageBox::question(this, trKey("Confirm to delete this Local Database?")))
             return;
+        stopListing(); // nothing more of the file goes into the list
         if (node->db->removeFile()) {
             m_treeModel->removeDatabaseNode(node);
             MessageBox::information(this, trKey("Successfully deleted Local Database."));

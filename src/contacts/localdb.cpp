@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <array>
@@ -173,6 +174,32 @@ QString likeLiteral(QString text)
     text.replace(u'%', u"\\%"_s);
     text.replace(u'_', u"\\_"_s);
     return text;
+}
+
+// The group and keyword conditions of a listing, each appended as " and ID in (…)" on the contact id column
+// named.
+void appendListFilter(Sqlite3Sql &sql, const QString &idColumn, qint64 groupId, const QString &keyword)
+{
+    if (groupId != 0) {
+        sql.appendSql(u" and "_s + idColumn +
+                      u" in (select contact_id from data where type=? and %1=?)"_s.arg(u"data1"_s));
+        sql.addIntParam(ENTITY_GROUP);
+        sql.addTextParam(QString::number(groupId));
+    }
+    if (!keyword.isEmpty()) {
+        sql.appendSql(u" and "_s + idColumn +
+                      u" in (select contact_id from data where type not in (?,?) and data1 like ?)"_s);
+        sql.addIntParam(ENTITY_GROUP);
+        sql.addIntParam(ENTITY_PHOTO);
+        sql.addTextParam(u'%' + keyword + u'%');
+    }
+}
+
+// The order of a listing: by full name, UTF-16 code units compared; contacts of equal names keep their order.
+void sortByName(QList<Contact> &contacts)
+{
+    std::stable_sort(contacts.begin(), contacts.end(),
+                     [](const Contact &a, const Contact &b) { return a.full_name < b.full_name; });
 }
 
 } // namespace
@@ -425,19 +452,7 @@ QList<Contact> LocalDb::listContacts(qint64 groupId, const QString &keyword)
                    "d.contact_id=c._id");
     if (groupId != 0 || !keyword.isEmpty()) {
         sql.appendSql(u" where 1=1"_s);
-        if (groupId != 0) {
-            sql.appendSql(
-                u" and contact_id in (select contact_id from data where type=? and %1=?)"_s.arg(u"data1"_s));
-            sql.addIntParam(ENTITY_GROUP);
-            sql.addTextParam(QString::number(groupId));
-        }
-        if (!keyword.isEmpty()) {
-            sql.appendSql(
-                u" and contact_id in (select contact_id from data where type not in (?,?) and data1 like ?)"_s);
-            sql.addIntParam(ENTITY_GROUP);
-            sql.addIntParam(ENTITY_PHOTO);
-            sql.addTextParam(u'%' + keyword + u'%');
-        }
+        appendListFilter(sql, u"contact_id"_s, groupId, keyword);
     }
     sql.appendSql(u" order by contact_id asc"_s);
 
@@ -464,9 +479,67 @@ QList<Contact> LocalDb::listContacts(qint64 groupId, const QString &keyword)
     if (current._id != 0)
         contacts.append(std::move(current));
 
-    std::stable_sort(contacts.begin(), contacts.end(),
-                     [](const Contact &a, const Contact &b) { return a.full_name < b.full_name; });
+    sortByName(contacts);
     return contacts;
+}
+
+QList<Contact> LocalDb::listContactHeads(qint64 groupId, const QString &keyword)
+{
+    openIfNeeded();
+    // The contacts that listContacts' join yields: those with at least one data row, in contact id order.
+    Sqlite3Sql sql("select c._id,c.full_name,c.src_id from contact as c where exists (select 1 from data where "
+                   "contact_id=c._id)");
+    appendListFilter(sql, u"c._id"_s, groupId, keyword);
+    sql.appendSql(u" order by c._id asc"_s);
+    QList<Contact> heads;
+    m_db.queryEach(sql, [&heads](const Sqlite3Row &row) {
+        Contact head;
+        head._id = row.getInt64(0);
+        if (head._id == 0) // listContacts takes id 0 for "no contact yet" and never lists it
+            return;
+        head.full_name = row.getText(1);
+        head.src_id = row.getText(2);
+        heads.append(std::move(head));
+    });
+    sortByName(heads);
+    return heads;
+}
+
+void LocalDb::readContactRows(std::span<Contact> contacts)
+{
+    if (contacts.empty())
+        return;
+    openIfNeeded();
+    QString text = u"select * from data where contact_id in (?"_s;
+    text.reserve(text.size() + qsizetype(contacts.size()) * 2 + 40);
+    for (size_t i = 1; i < contacts.size(); ++i)
+        text += u",?"_s;
+    // Within a contact the rows come as listContacts' walk of index_data_contact gives them.
+    text += u") order by contact_id,type,_id"_s;
+    Sqlite3Sql sql(text);
+    QHash<qint64, Contact *> byId;
+    byId.reserve(qsizetype(contacts.size()));
+    for (Contact &contact : contacts) {
+        contact.entities.clear();
+        sql.addInt64Param(contact._id);
+        byId.insert(contact._id, &contact);
+    }
+    ListColumns columns;
+    m_db.queryEach(sql, [&](const Sqlite3Row &row) {
+        if (columns.contactId < 0)
+            columns = ListColumns(row);
+        Contact *contact = byId.value(row.getInt64(columns.contactId));
+        if (!contact)
+            return;
+        const int type = row.getInt(columns.type);
+        contact->entities[type].append(columns.readRow(row, type));
+    });
+}
+
+void LocalDb::openReadOnly()
+{
+    close();
+    m_db.openThrow(m_path, Sqlite3DB::OpenReadOnly);
 }
 
 LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact)

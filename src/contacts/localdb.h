@@ -14,6 +14,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <span>
+
 class IAndroidConnector;
 using PAndroidConnector = QSharedPointer<IAndroidConnector>;
 
@@ -81,6 +83,15 @@ public:
     // group's members; a keyword keeps contacts with a row (other than photo and group rows) whose "data1"
     // contains it under LIKE, wildcards included.
     QList<pim::Contact> listContacts(qint64 groupId, const QString &keyword);
+    // The contacts listContacts returns, in its order, without their data rows (_id, src_id and full name only):
+    // the order and number of a listing, known before its rows are read.
+    QList<pim::Contact> listContactHeads(qint64 groupId, const QString &keyword);
+    // Replaces the data rows of these contacts (found by _id) by the stored ones, read as listContacts reads
+    // them, in one statement. A contact whose rows are gone is left without rows.
+    void readContactRows(std::span<pim::Contact> contacts);
+    // Opens the connection read-only, for a reader beside another connection that writes to the file; every
+    // later operation uses that connection, so a write through it fails.
+    void openReadOnly();
 
     // Adds a contact to this database, merging it into a stored contact of the same name (ASCII case ignored)
     // by the database's rule. A contact without a name is always added as a contact of its own. Runs in a

@@ -7,6 +7,7 @@
 #include "contactfixtures.h"
 #include "datafolder.h"
 #include "localdb.h"
+#include "phonesimstore.h"
 #include "temphome.h"
 
 #include <QCryptographicHash>
@@ -130,29 +131,6 @@ Run cli(const TempHome &home, const QStringList &env, const QStringList &args, i
     return r;
 }
 
-// A phone-sim store: name → the contact's rows other than its name, as "type:fields".
-QMap<QString, QStringList> androidContents(const QString &store)
-{
-    QFile f(store);
-    QMap<QString, QStringList> out;
-    if (!f.open(QIODevice::ReadOnly))
-        return out;
-    for (const QJsonValue &c : QJsonDocument::fromJson(f.readAll())[QStringLiteral("contacts")].toArray()) {
-        QStringList rows;
-        for (const QJsonValue &r : c[QStringLiteral("rows")].toArray()) {
-            if (r[QStringLiteral("type")].toInt() == 1)
-                continue;
-            QStringList fields;
-            for (const QJsonValue &v : r[QStringLiteral("fields")].toArray())
-                fields << v.toString();
-            rows << QStringLiteral("%1:%2").arg(r[QStringLiteral("type")].toInt()).arg(fields.join(u'|'));
-        }
-        rows.sort();
-        out.insert(c[QStringLiteral("name")].toString(), rows);
-    }
-    return out;
-}
-
 int androidCount(const QString &store)
 {
     QFile f(store);
@@ -227,7 +205,7 @@ private Q_SLOTS:
         {
             Sim phone;
             QVERIFY(phone.start(QStringLiteral(PHONE_SIM_EXE), simArgs + QStringList{QStringLiteral("--fail"), fail}));
-            phoneBefore = androidContents(store);
+            phoneBefore = phoneSimContents(store);
             QCOMPARE(phoneBefore.size(), 3);
             const QString serial = phone.value("CONTACT_MOVER_ADB_TCP");
             const Run r = cli(home, {QStringLiteral("CONTACT_MOVER_ADB_TCP=") + serial},
@@ -245,7 +223,7 @@ private Q_SLOTS:
             QCOMPARE(fileHash(dbPath), dbBefore);
             QCOMPARE(androidCount(store), phoneAfter);
             for (auto it = phoneBefore.cbegin(); it != phoneBefore.cend(); ++it)
-                QCOMPARE(androidContents(store).value(it.key()), it.value());
+                QCOMPARE(phoneSimContents(store).value(it.key()), it.value());
         }
 
         // The same phone without the fault: the retry brings the rest and doubles nothing.
@@ -256,7 +234,7 @@ private Q_SLOTS:
                           {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"), QStringLiteral("--to"), serial});
         QVERIFY2(r.code == 0, r.err.constData());
         QVERIFY2(r.out.startsWith("Successfully transferred"), r.out.constData());
-        const QMap<QString, QStringList> after = androidContents(store);
+        const QMap<QString, QStringList> after = phoneSimContents(store);
         QCOMPARE(androidCount(store), 48);
         QCOMPARE(after.size(), 48);
         for (int i = 0; i < 45; ++i)

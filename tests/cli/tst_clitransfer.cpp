@@ -5,6 +5,7 @@
 #include "contactfixtures.h"
 #include "datafolder.h"
 #include "localdb.h"
+#include "phonesimstore.h"
 #include "temphome.h"
 
 #include <QCryptographicHash>
@@ -64,27 +65,7 @@ class TestCliTransfer : public QObject
                 process.kill();
         }
         // name → the contact's rows other than its name, as "type:fields".
-        QMap<QString, QStringList> contents() const
-        {
-            QFile f(store);
-            if (!f.open(QIODevice::ReadOnly))
-                return {};
-            QMap<QString, QStringList> out;
-            for (const QJsonValue &c : QJsonDocument::fromJson(f.readAll())[QStringLiteral("contacts")].toArray()) {
-                QStringList rows;
-                for (const QJsonValue &r : c[QStringLiteral("rows")].toArray()) {
-                    if (r[QStringLiteral("type")].toInt() == 1)
-                        continue;
-                    QStringList fields;
-                    for (const QJsonValue &v : r[QStringLiteral("fields")].toArray())
-                        fields << v.toString();
-                    rows << QStringLiteral("%1:%2").arg(r[QStringLiteral("type")].toInt()).arg(fields.join(u'|'));
-                }
-                rows.sort();
-                out.insert(c[QStringLiteral("name")].toString(), rows);
-            }
-            return out;
-        }
+        QMap<QString, QStringList> contents() const { return phoneSimContents(store); }
     };
 
     Result cli(const TempHome &home, const QStringList &phones, const QStringList &args)

@@ -6,6 +6,7 @@
 #include "restoresession.h"
 #include "syncprotocol.h"
 #include "texts.h"
+#include "workertransaction.h"
 
 #include <QHash>
 #include <QMap>
@@ -56,22 +57,11 @@ void SyncBackupThread::run()
 {
     auto socket = std::make_unique<QTcpSocket>();
     const CancelCheck cancelCheck = [this] { return cancelled(); };
-    bool inTransaction = false;
-    const auto rollback = [&] {
-        if (!inTransaction)
-            return;
-        inTransaction = false;
-        try {
-            m_cache->endTransaction(false);
-        } catch (const std::exception &e) {
-            qCDebug(lcAndroidSync, "Android Sync, rollback failed: %s", e.what());
-        }
-    };
+    WorkerTransaction transaction(m_cache, "Sync to Android");
     try {
         m_processed = 0;
         m_merged = 0;
-        m_cache->beginTransaction();
-        inTransaction = true;
+        transaction.begin();
 
         // Merge into the cache; what the merge wrote is what the phone gets.
         const int total = int(m_contacts.size());
@@ -173,8 +163,7 @@ void SyncBackupThread::run()
             socket->disconnectFromHost();
         }
 
-        inTransaction = false;
-        m_cache->endTransaction(true);
+        transaction.commit();
         const QString text =
             m_merged == 0
                 ? trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_ANDROID").arg(m_processed)
@@ -182,9 +171,9 @@ void SyncBackupThread::run()
         m_progress.succeed(text);
     } catch (const OperationCancelled &) {
         qCDebug(lcAndroidSync, "Sync to Android, User canceled.");
-        rollback();
+        transaction.rollback();
     } catch (const std::exception &e) {
-        rollback();
+        transaction.rollback();
         m_progress.errorOccurred(QString::fromUtf8(e.what()));
     }
 }

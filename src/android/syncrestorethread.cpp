@@ -5,6 +5,7 @@
 #include "localdb.h"
 #include "syncprotocol.h"
 #include "texts.h"
+#include "workertransaction.h"
 
 #include <QTcpSocket>
 
@@ -29,17 +30,7 @@ void SyncRestoreThread::run()
 {
     // The socket lives and dies on this thread.
     auto socket = std::make_unique<QTcpSocket>();
-    bool inTransaction = false;
-    const auto rollback = [&] {
-        if (!inTransaction)
-            return;
-        inTransaction = false;
-        try {
-            m_cache->endTransaction(false);
-        } catch (const std::exception &e) {
-            qCDebug(lcAndroidSync, "Android Sync, rollback failed: %s", e.what());
-        }
-    };
+    WorkerTransaction transaction(m_cache, "Sync from Android");
     try {
         const PAndroidConnector connector = m_cache->connector();
         if (!connector)
@@ -57,8 +48,7 @@ void SyncRestoreThread::run()
             return;
 
         m_progress.updateProgress(trKey("IDS_SYNC_BACKING"), 0, QString());
-        m_cache->beginTransaction();
-        inTransaction = true;
+        transaction.begin();
         m_totalCount = 0;
         m_receivedCount = 0;
         m_orphanRows = 0;
@@ -70,17 +60,16 @@ void SyncRestoreThread::run()
             if (handleLine(*socket, line) == Step::Done)
                 break;
         }
-        inTransaction = false;
-        m_cache->endTransaction(true);
+        transaction.commit();
         socket->disconnectFromHost();
         if (m_orphanRows > 0)
             qCDebug(lcAndroidSync, "Android Sync, %d rows without a name row were not stored.", m_orphanRows);
         m_progress.succeed(QString());
     } catch (const OperationCancelled &) {
         qCDebug(lcAndroidSync, "Sync from Android, User canceled.");
-        rollback();
+        transaction.rollback();
     } catch (const std::exception &e) {
-        rollback();
+        transaction.rollback();
         m_progress.errorOccurred(QString::fromUtf8(e.what()));
     }
 }

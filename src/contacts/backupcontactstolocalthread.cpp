@@ -3,6 +3,7 @@
 #include "localdb.h"
 #include "progress.h"
 #include "texts.h"
+#include "workertransaction.h"
 
 BackupContactsToLocalThread::BackupContactsToLocalThread(QList<pim::Contact> contacts, LocalDb *target,
                                                          ProgressTarget *progress, QObject *parent)
@@ -16,10 +17,9 @@ void BackupContactsToLocalThread::run()
     const qint64 total = m_contacts.size();
     qint64 counter = 0;
     qint64 merged = 0;
-    bool inTransaction = false;
+    WorkerTransaction transaction(m_target, "BackupContactsToLocalThread");
     try {
-        m_target->beginTransaction();
-        inTransaction = true;
+        transaction.begin();
         for (const pim::Contact &contact : std::as_const(m_contacts)) {
             if (progress.stopRequested())
                 break;
@@ -31,20 +31,13 @@ void BackupContactsToLocalThread::run()
                 ++merged;
         }
         // A cancel ends the loop like the last contact does: what was saved so far is kept.
-        inTransaction = false;
-        m_target->endTransaction(true);
+        transaction.commit();
         if (merged != 0)
             progress.succeed(trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED").arg(counter - merged).arg(merged));
         else
             progress.succeed(trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB").arg(counter));
     } catch (const std::exception &e) {
-        if (inTransaction) {
-            try {
-                m_target->endTransaction(false);
-            } catch (const std::exception &rollbackError) {
-                qWarning("BackupContactsToLocalThread, rollback failed: %s", rollbackError.what());
-            }
-        }
+        transaction.rollback();
         progress.errorOccurred(QString::fromUtf8(e.what()));
     }
 }

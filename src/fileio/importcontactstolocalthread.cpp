@@ -5,6 +5,7 @@
 #include "localdb.h"
 #include "progress.h"
 #include "texts.h"
+#include "workertransaction.h"
 
 ImportContactsToLocalThread::ImportContactsToLocalThread(const QString &path, int kind, LocalDb *target,
                                                          ProgressTarget *progress, QObject *parent)
@@ -27,20 +28,9 @@ void ImportContactsToLocalThread::run()
         return;
     }
 
-    bool inTransaction = false;
-    const auto rollback = [&] {
-        if (!inTransaction)
-            return;
-        inTransaction = false;
-        try {
-            m_target->endTransaction(false);
-        } catch (const std::exception &e) {
-            qWarning("ImportContactsToLocalThread, rollback failed: %s", e.what());
-        }
-    };
+    WorkerTransaction transaction(m_target, "ImportContactsToLocalThread");
     try {
-        m_target->beginTransaction();
-        inTransaction = true;
+        transaction.begin();
         const qint64 total = importer->count();
         qint64 saved = 0;
         qint64 merged = 0;
@@ -48,7 +38,7 @@ void ImportContactsToLocalThread::run()
         while (importer->hasNext()) {
             if (progress.stopRequested()) {
                 importer->close();
-                rollback();
+                transaction.rollback();
                 return;
             }
             ++i;
@@ -66,14 +56,13 @@ void ImportContactsToLocalThread::run()
                 ++saved;
         }
         importer->close();
-        inTransaction = false;
-        m_target->endTransaction(true);
+        transaction.commit();
         if (merged > 0)
             progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged));
         else
             progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(saved));
     } catch (const std::exception &e) {
-        rollback();
+        transaction.rollback();
         progress.errorOccurred(QString::fromUtf8(e.what()));
     }
 }

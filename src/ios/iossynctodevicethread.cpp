@@ -4,6 +4,7 @@
 #include "localdb.h"
 #include "mobiledevice.h"
 #include "texts.h"
+#include "workertransaction.h"
 
 #include <QMap>
 
@@ -71,16 +72,6 @@ bool IOSSyncToDeviceThread::cancelled() const
 
 void IOSSyncToDeviceThread::run()
 {
-    const auto rollback = [this] {
-        if (!m_inTransaction)
-            return;
-        m_inTransaction = false;
-        try {
-            m_cache->endTransaction(false);
-        } catch (const std::exception &e) {
-            qCDebug(lcIosSync, "IOS Sync, rollback failed: %s", e.what());
-        }
-    };
     try {
         m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), 0, QString());
         m_total = int(m_contacts.size());
@@ -97,20 +88,18 @@ void IOSSyncToDeviceThread::run()
         m_progress.succeed(text);
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, transfer cancelled.");
-        rollback();
     } catch (const MobilesyncCancelled &) {
         qCDebug(lcIosSync, "IOS Sync, transfer cancelled while the device was silent.");
-        rollback();
     } catch (const std::exception &e) {
-        rollback();
         m_progress.errorOccurred(QString::fromUtf8(e.what()));
     }
 }
 
 void IOSSyncToDeviceThread::sendGroup(int first, int count)
 {
-    m_cache->beginTransaction();
-    m_inTransaction = true;
+    // The group's own transaction: an exception leaving this function rolls the group back.
+    WorkerTransaction transaction(m_cache, "Sync to iPhone");
+    transaction.begin();
 
     Group group;
     for (int i = first; i < first + count; ++i) {
@@ -142,8 +131,7 @@ void IOSSyncToDeviceThread::sendGroup(int first, int count)
     if (!group.needContactRecord.isEmpty() || !group.rowsToSend.isEmpty())
         sendToDevice(group);
 
-    m_inTransaction = false;
-    m_cache->endTransaction(true);
+    transaction.commit();
 }
 
 void IOSSyncToDeviceThread::sendToDevice(Group &group)

@@ -46,5 +46,4 @@ private:
     int m_total = 0;
     int m_processed = 0;
     int m_merged = 0;
-    bool m_inTransaction = false;
 };

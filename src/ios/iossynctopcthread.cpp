@@ -4,6 +4,7 @@
 #include "localdb.h"
 #include "mobiledevice.h"
 #include "texts.h"
+#include "workertransaction.h"
 
 #include <QHash>
 
@@ -89,17 +90,7 @@ IOSSyncToPCThread::~IOSSyncToPCThread() = default;
 void IOSSyncToPCThread::run()
 {
     PMobilesyncClient client;
-    bool inTransaction = false;
-    const auto rollback = [&] {
-        if (!inTransaction)
-            return;
-        inTransaction = false;
-        try {
-            m_cache->endTransaction(false);
-        } catch (const std::exception &e) {
-            qCDebug(lcIosSync, "IOS Sync, rollback failed: %s", e.what());
-        }
-    };
+    WorkerTransaction transaction(m_cache, "Sync from iPhone");
     try {
         m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
         const MobilesyncAnchors anchors = MobilesyncAnchors::forContacts();
@@ -107,8 +98,7 @@ void IOSSyncToPCThread::run()
         mobiledevice_sync_start_throw(m_udid, anchors, client, [this] { return m_progress.stopRequested(); });
         mobiledevice_sync_get_all_records_throw(client.get());
 
-        m_cache->beginTransaction();
-        inTransaction = true;
+        transaction.begin();
         RecordStore store(*m_cache);
         bool more = true;
         while (more) {
@@ -124,17 +114,16 @@ void IOSSyncToPCThread::run()
         if (m_orphanRows > 0)
             qCDebug(lcIosSync, "IOS Sync, %d rows name a contact that never came; not stored.", m_orphanRows);
 
-        inTransaction = false;
-        m_cache->endTransaction(true);
+        transaction.commit();
         m_progress.succeed(QString());
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, reading cancelled.");
-        rollback();
+        transaction.rollback();
     } catch (const MobilesyncCancelled &) {
         qCDebug(lcIosSync, "IOS Sync, reading cancelled while the device was silent.");
-        rollback();
+        transaction.rollback();
     } catch (const std::exception &e) {
-        rollback();
+        transaction.rollback();
         m_progress.errorOccurred(QString::fromUtf8(e.what()));
     }
 }

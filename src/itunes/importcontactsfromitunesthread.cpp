@@ -4,6 +4,7 @@
 #include "localdb.h"
 #include "progress.h"
 #include "texts.h"
+#include "workertransaction.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -104,24 +105,13 @@ void ImportContactsFromiTunesThread::writeContacts(const ProgressReporter &progr
     const qint64 total = contacts.size();
     qint64 saved = 0;
     qint64 merged = 0;
-    bool inTransaction = false;
-    const auto rollback = [&] {
-        if (!inTransaction)
-            return;
-        inTransaction = false;
-        try {
-            m_target->endTransaction(false);
-        } catch (const std::exception &e) {
-            qWarning("ImportContactsFromiTunesThread, rollback failed: %s", e.what());
-        }
-    };
+    WorkerTransaction transaction(m_target, "ImportContactsFromiTunesThread");
     try {
-        m_target->beginTransaction();
-        inTransaction = true;
+        transaction.begin();
         const QString status = trKey("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB");
         for (const pim::Contact &contact : contacts) {
             if (progress.stopRequested()) {
-                rollback();
+                transaction.rollback();
                 return;
             }
             ++saved;
@@ -130,10 +120,9 @@ void ImportContactsFromiTunesThread::writeContacts(const ProgressReporter &progr
             if (m_target->saveContactWithMerge(contact).merged)
                 ++merged;
         }
-        m_target->endTransaction(true);
-        inTransaction = false;
+        transaction.commit();
     } catch (const std::exception &e) {
-        rollback();
+        transaction.rollback();
         progress.errorOccurred(QString::fromUtf8(e.what()));
         return;
     }

@@ -3,6 +3,7 @@
 #include "combinerule.h"
 #include "localdb.h"
 #include "pim.h"
+#include "workertransaction.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -771,6 +772,33 @@ private Q_SLOTS:
         QCOMPARE(stored.firstRow(ENTITY_PHONE).text(u"data3"_s), QString()); // the label update was undone
         QCOMPARE(scalar(*db, u"select count(*) from data where type=4"_s), qint64(0));
         QCOMPARE(db->db().tranDepth(), 0);
+    }
+
+    // A worker whose commit fails (here: another connection still reads the file) rolls back and leaves the
+    // connection out of any transaction, so that its next transaction really reaches the file.
+    void workerTransactionAfterAFailedCommit()
+    {
+        auto db = freshDb();
+        db->db().executeThrow(Sqlite3Sql("pragma busy_timeout=0"));
+        LocalDb reader(db->path(), localRule());
+        reader.beginTransaction();
+        reader.listContacts(0, QString()); // holds the shared lock until its transaction ends
+        {
+            WorkerTransaction transaction(db.get(), "test");
+            transaction.begin();
+            db->saveContactWithMerge(person(u"Ann"_s, u"Lee"_s));
+            QVERIFY_THROWS_EXCEPTION(std::exception, transaction.commit());
+        }
+        QCOMPARE(db->db().tranDepth(), 0);
+        reader.endTransaction(true);
+
+        WorkerTransaction transaction(db.get(), "test");
+        transaction.begin();
+        db->saveContactWithMerge(person(u"Bo"_s, u"Kim"_s));
+        transaction.commit();
+        LocalDb other(db->path(), localRule());
+        QCOMPARE(other.findContactByName(u"Ann Lee"_s), qint64(0));
+        QVERIFY(other.findContactByName(u"Bo Kim"_s) != 0);
     }
 };
 

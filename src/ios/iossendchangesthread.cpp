@@ -20,6 +20,7 @@ IOSSendChangesThread::~IOSSendChangesThread() = default;
 
 void IOSSendChangesThread::run()
 {
+    const DeviceThreadScope deviceThread;
     PMobilesyncClient client;
     try {
         m_progress.updateProgress(trKey("IDS_SENGING_CHANGES_TO_DEVICE"), 99, QString());

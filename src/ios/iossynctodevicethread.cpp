@@ -72,6 +72,7 @@ bool IOSSyncToDeviceThread::cancelled() const
 
 void IOSSyncToDeviceThread::run()
 {
+    const DeviceThreadScope deviceThread;
     try {
         m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), 0, QString());
         m_total = int(m_contacts.size());

@@ -89,6 +89,7 @@ IOSSyncToPCThread::~IOSSyncToPCThread() = default;
 
 void IOSSyncToPCThread::run()
 {
+    const DeviceThreadScope deviceThread;
     PMobilesyncClient client;
     WorkerTransaction transaction(m_cache, "Sync from iPhone");
     try {

@@ -2,6 +2,7 @@
 
 #include "texts.h"
 
+#include <openssl/crypto.h>
 #include <usbmuxd.h>
 
 #include <QDateTime>
@@ -223,4 +224,9 @@ void mobiledevice_sync_finish_throw(MobilesyncClient *client)
     const mobilesync_error_t e = client->finish();
     if (e != MOBILESYNC_E_SUCCESS)
         fail(client, "mobilesync_finish failed. return %1.", e);
+}
+
+DeviceThreadScope::~DeviceThreadScope()
+{
+    OPENSSL_thread_stop();
 }

@@ -107,3 +107,15 @@ void mobiledevice_sync_ready_to_send_throw(MobilesyncClient *client);
 PlistCFType mobiledevice_sync_send_changes_throw(MobilesyncClient *client, const PlistCFType &entities, bool last,
                                                  const PlistCFType &actions = PlistCFType());
 void mobiledevice_sync_finish_throw(MobilesyncClient *client);
+
+// First thing in the run() of a worker that talks to devices: at its end frees what the TLS library keeps for the
+// thread. The library frees it itself when the thread exits, but QThread::wait() returns before that, and a
+// program that ends right after its worker would leave it behind.
+class DeviceThreadScope
+{
+public:
+    DeviceThreadScope() = default;
+    ~DeviceThreadScope();
+    DeviceThreadScope(const DeviceThreadScope &) = delete;
+    DeviceThreadScope &operator=(const DeviceThreadScope &) = delete;
+};

@@ -10,6 +10,8 @@ cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${1:-}" = "--asan" ]; then
   build_dir=build-asan
   cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DCONTACT_MOVER_SANITIZE=ON)
+  # Undefined behaviour fails the test that meets it, as a memory error does.
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 fi
 
 scripts/deps.sh

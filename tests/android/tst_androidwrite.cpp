@@ -3,6 +3,7 @@
 // checked in the phones' stores.
 
 #include "adbconnector.h"
+#include "filehash.h"
 #include "adbtransport.h"
 #include "androidentity.h"
 #include "androidlink.h"
@@ -243,14 +244,6 @@ Outcome finish(QThread &worker, ProgressObject &progress, const std::function<vo
     result.outcome = progress.outcome();
     result.message = progress.message();
     return result;
-}
-
-QByteArray fileHash(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }
 
 // Loads a phone into a fresh cache at path through the real reading thread.

@@ -3,6 +3,7 @@
 // leave the cache as it was before the run, and a retry on a working phone must bring everything across once.
 
 #include "adbconnector.h"
+#include "filehash.h"
 #include "androidlink.h"
 #include "combinerule.h"
 #include "contactfixtures.h"
@@ -103,12 +104,6 @@ QMap<QString, QStringList> cacheContents(LocalDb &cache)
         out.insert(c.full_name, rows);
     }
     return out;
-}
-
-QByteArray fileHash(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
 }
 
 // Starts a worker and waits until it ended, delivering what it posted; `during` runs while it works. Returns false

@@ -3,6 +3,7 @@
 // and deleting contacts on a phone. Dialog answers are queued in advance.
 
 #include "androidlink.h"
+#include "filehash.h"
 #include "combinerule.h"
 #include "contactfixtures.h"
 #include "datafolder.h"
@@ -107,12 +108,6 @@ void createDatabase(const QString &fileName, int contacts)
     db.createFromTemplate();
     for (int i = 0; i < contacts; ++i)
         db.saveContactWithMerge(person(QStringLiteral("Db%1").arg(i), QStringLiteral("Person"), QStringLiteral("777 %1").arg(i)));
-}
-
-QByteArray fileHash(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // checked in the simulated phone's own store.
 
 #include "combinerule.h"
+#include "filehash.h"
 #include "contactfixtures.h"
 #include "datafolder.h"
 #include "contacteditor.h"
@@ -152,12 +153,6 @@ void selectContactRows(MainWindow &w, const QList<int> &rows)
     for (int row : rows)
         view->selectionModel()->select(w.contactsModel()->indexOfRow(row),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
-}
-
-QByteArray fileHash(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
 }
 
 } // namespace

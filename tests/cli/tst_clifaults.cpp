@@ -4,6 +4,7 @@
 // changed, the phone keeps what it held plus the batches it answered, and a retry on a working phone loses nothing.
 
 #include "combinerule.h"
+#include "filehash.h"
 #include "contactfixtures.h"
 #include "datafolder.h"
 #include "localdb.h"
@@ -23,12 +24,6 @@
 using fixtures::person;
 
 namespace {
-
-QByteArray fileHash(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {

@@ -64,19 +64,18 @@ void readMessages(const QByteArray &bytes)
     AdbStream stream(link, 1, 0);
     ShellV2Parser shell;
     QByteArray sync;
-    quint32 version = kVersionMin;
     QString error;
     for (;;) {
         Header h;
         QByteArray payload;
-        if (!transport.readMessage(&h, &payload, kMaxPayload, &error) || !verifyChecksum(h, payload, version, &error))
+        if (!transport.readMessage(&h, &payload, kMaxPayload, &error))
             return;
         bool ok = true;
         switch (h.command) {
         case A_CNXN: {
-            version = qMin(kVersionSkipChecksum, h.arg0);
             const Banner banner = parseBanner(payload);
             (void)banner.props.value(QStringLiteral("ro.product.model"));
+            (void)bannerTypeProblem(banner.type);
             break;
         }
         case A_OKAY:
@@ -131,7 +130,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // The handle signs AUTH tokens with the user's adb key: make one in a private folder, never the real one.
     static QTemporaryDir keyHome;
-    qputenv("ANDROID_USER_HOME", QFile::encodeName(keyHome.path()));
+    qputenv("HOME", QFile::encodeName(keyHome.path()));
     return 0;
 }
 

@@ -93,8 +93,8 @@ public:
 
     // Reader thread only.
     QList<std::shared_ptr<AdbKey>> keys;
-    int keysTried = 0;
-    bool publicKeySent = false;
+    int keysTried = 0; // of this round: a round signs with each key in turn, then offers the public key
+    bool wrongMode = false;
 };
 
 void AdbUSBHandle::Private::run()
@@ -106,14 +106,7 @@ void AdbUSBHandle::Private::run()
         for (;;) {
             Header h;
             QByteArray payload;
-            if (!transport->readMessage(&h, &payload, kMaxPayload, &reason))
-                break;
-            quint32 agreed;
-            {
-                std::lock_guard lock(mutex);
-                agreed = version;
-            }
-            if (!verifyChecksum(h, payload, agreed, &reason) || !dispatch(h, payload, &reason))
+            if (!transport->readMessage(&h, &payload, kMaxPayload, &reason) || !dispatch(h, payload, &reason))
                 break;
         }
     }
@@ -139,7 +132,8 @@ void AdbUSBHandle::Private::goOffline(const QString &reason)
             return;
         quiet = closing;
         state = State::Offline;
-        error = u"device %1 disconnected: %2"_s.arg(serial, reason);
+        error = wrongMode ? u"device %1: %2"_s.arg(serial, reason)
+                          : u"device %1 disconnected: %2"_s.arg(serial, reason);
         text = error;
         dropped.swap(streams);
         toCall.swap(listeners);
@@ -154,6 +148,9 @@ void AdbUSBHandle::Private::goOffline(const QString &reason)
         listener();
 }
 
+// What the reader does with each packet, as adb's handle_packet does: before the phone's CNXN only CNXN, AUTH
+// and STLS count (leftovers of an earlier connection still arrive over USB); unknown commands and packets for
+// streams that do not exist are ignored. A data_check is never looked at.
 bool AdbUSBHandle::Private::dispatch(const Header &h, const QByteArray &payload, QString *err)
 {
     State current;
@@ -167,19 +164,23 @@ bool AdbUSBHandle::Private::dispatch(const Header &h, const QByteArray &payload,
             *err = u"CNXN with maxdata %1"_s.arg(h.arg1);
             return false;
         }
+        const Banner parsed = parseBanner(payload);
+        const QString problem = bannerTypeProblem(parsed.type);
         std::lock_guard lock(mutex);
+        banner = parsed;
+        if (!problem.isEmpty()) {
+            // Recovery, sideload, rescue, bootloader: adbd answers there, but pm and am do not exist.
+            wrongMode = true;
+            *err = problem;
+            return false;
+        }
         version = qMin(kVersionSkipChecksum, h.arg0);
         peerMaxData = qMin(kMaxPayload, h.arg1);
-        banner = parseBanner(payload);
         state = State::Online;
         cond.notify_all();
         return true;
     }
     case A_AUTH:
-        if (current == State::Online) {
-            *err = u"AUTH after the connection was accepted"_s;
-            return false;
-        }
         return handleAuth(h, payload, err);
     case A_STLS:
         *err = u"the device asks for a TLS connection (wireless debugging), which is not supported"_s;
@@ -187,10 +188,8 @@ bool AdbUSBHandle::Private::dispatch(const Header &h, const QByteArray &payload,
     default:
         break;
     }
-    if (current != State::Online) {
-        *err = u"%1 before the connection was accepted"_s.arg(commandName(h.command));
-        return false;
-    }
+    if (current != State::Online || !isKnownCommand(h.command))
+        return true;
     if (h.command == A_OPEN) {
         // We offer no services to the device.
         sendPacket(A_CLSE, 0, h.arg0, {});
@@ -199,17 +198,19 @@ bool AdbUSBHandle::Private::dispatch(const Header &h, const QByteArray &payload,
     std::shared_ptr<AdbStream> stream;
     {
         std::lock_guard lock(mutex);
-        if (h.arg1 == 0 || h.arg1 >= nextId) {
-            *err = u"%1 for stream id %2, which was never opened"_s.arg(commandName(h.command)).arg(h.arg1);
-            return false;
-        }
         auto it = streams.find(h.arg1);
         if (it != streams.end())
             stream = it->second;
     }
     if (!stream) {
-        // A stream we already closed: late packets are normal. An OKAY means the device still holds its end.
-        if (h.command == A_OKAY && h.arg0 != 0)
+        // A stream we closed or never opened. An OKAY from a live device stream of ours that we already closed
+        // means the phone still holds its end: close it.
+        bool ours;
+        {
+            std::lock_guard lock(mutex);
+            ours = h.arg1 != 0 && h.arg1 < nextId;
+        }
+        if (ours && h.command == A_OKAY && h.arg0 != 0)
             sendPacket(A_CLSE, h.arg1, h.arg0, {});
         return true;
     }
@@ -227,6 +228,9 @@ bool AdbUSBHandle::Private::dispatch(const Header &h, const QByteArray &payload,
     return true;
 }
 
+// Every token is answered, as adb's send_auth_response does: each key signs in turn, then the public key goes
+// out for the user to allow. A token after that starts the round again: Android 4.2 to 10 send one when the
+// phone's framework connects late (still booting, restarted), and only then show the "Allow" prompt.
 bool AdbUSBHandle::Private::handleAuth(const Header &h, const QByteArray &payload, QString *err)
 {
     if (h.arg0 != kAuthToken) {
@@ -246,7 +250,6 @@ bool AdbUSBHandle::Private::handleAuth(const Header &h, const QByteArray &payloa
         }
         keys.append(key);
     }
-    // Each refused signature draws a fresh token; after the last key, offer the public key for the user to allow.
     if (keysTried < keys.size()) {
         QString signError;
         const QByteArray sig = keys.at(keysTried++)->signToken(payload, &signError);
@@ -256,17 +259,17 @@ bool AdbUSBHandle::Private::handleAuth(const Header &h, const QByteArray &payloa
         }
         {
             std::lock_guard lock(mutex);
-            state = State::Authorizing;
+            if (state != State::Online)
+                state = State::Authorizing;
             cond.notify_all();
         }
         return sendPacket(A_AUTH, kAuthSignature, 0, sig);
     }
-    if (publicKeySent)
-        return true;
-    publicKeySent = true;
+    keysTried = 0;
     {
         std::lock_guard lock(mutex);
-        state = State::Unauthorized;
+        if (state != State::Online)
+            state = State::Unauthorized;
         cond.notify_all();
     }
     return sendPacket(A_AUTH, kAuthRsaPublicKey, 0, keys.first()->publicKeyLine() + '\0');

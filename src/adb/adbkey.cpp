@@ -62,12 +62,9 @@ AdbKey::~AdbKey()
 
 QString AdbKey::defaultPath()
 {
-    const QString userHome = qEnvironmentVariable("ANDROID_USER_HOME");
-    if (!userHome.isEmpty())
-        return QDir(userHome).filePath(u"adbkey"_s);
-    const QString sdkHome = qEnvironmentVariable("ANDROID_SDK_HOME");
-    const QString base = sdkHome.isEmpty() ? QDir::homePath() : sdkHome;
-    return QDir(base).filePath(u".android/adbkey"_s);
+    // Where adb itself keeps it since 2016 (it no longer reads ANDROID_SDK_HOME): sharing this one key means the
+    // phone asks its user once for both programs.
+    return QDir(QDir::homePath()).filePath(u".android/adbkey"_s);
 }
 
 std::shared_ptr<AdbKey> AdbKey::fromPem(const QByteArray &pem, QString *error)

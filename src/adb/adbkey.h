@@ -16,8 +16,7 @@ public:
     AdbKey(const AdbKey &) = delete;
     AdbKey &operator=(const AdbKey &) = delete;
 
-    // adb's key file: $ANDROID_USER_HOME/adbkey, else $ANDROID_SDK_HOME/.android/adbkey, else
-    // ~/.android/adbkey (QDir::homePath(), so HOME decides).
+    // adb's key file, $HOME/.android/adbkey (QDir::homePath(), so HOME decides), whatever else is set.
     static QString defaultPath();
     // Reads the PEM key at path (PKCS#8 or PKCS#1); when the file is missing, creates a 2048-bit key there
     // (mode 0600) and its .pub line. Keys are cached per path. Null with error set when neither works.

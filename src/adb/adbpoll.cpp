@@ -62,6 +62,7 @@ struct AbsAdbPoll::Private
         bool pending = false;
         bool failedReported = false;
         qint64 retryAfter = 0;
+        QString failure;
     };
     std::shared_ptr<Shared> shared = std::make_shared<Shared>();
     mutable std::mutex mutex; // entries: written on the poller thread, read by devices()
@@ -101,6 +102,15 @@ QList<PAdbUSBHandle> AbsAdbPoll::devices() const
         if (e.device)
             out.append(e.device);
     return out;
+}
+
+QString AbsAdbPoll::failure(const QString &serial) const
+{
+    std::lock_guard lock(d->mutex);
+    for (const auto &e : d->entries)
+        if (e.serial == serial && !e.device)
+            return e.failure;
+    return {};
 }
 
 void AbsAdbPoll::run()
@@ -150,6 +160,7 @@ void AbsAdbPoll::collect()
             it->pending = false;
             if (!r.serial.isEmpty())
                 it->serial = r.serial;
+            it->failure = r.error;
             if (r.device) {
                 it->device = r.device;
                 it->failedReported = false;

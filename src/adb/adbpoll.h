@@ -19,6 +19,9 @@ public:
     // Ends polling; the devices found are closed when the thread ends.
     void stop();
     QList<PAdbUSBHandle> devices() const;
+    // Why the device reported by failedDevice(serial) can not be used ("the phone is in recovery mode", "no
+    // permissions …"); empty once it works or is gone.
+    QString failure(const QString &serial) const;
 
 Q_SIGNALS:
     void newDevice(QString serial, PAdbUSBHandle device);

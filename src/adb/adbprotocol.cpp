@@ -80,13 +80,6 @@ bool decodeHeader(const char *bytes, Header *out, quint32 maxPayload, QString *e
                      .arg(h.magic, 8, 16, QLatin1Char('0'));
         return false;
     }
-    switch (h.command) {
-    case A_CNXN: case A_AUTH: case A_OPEN: case A_OKAY: case A_CLSE: case A_WRTE: case A_STLS:
-        break;
-    default:
-        *error = u"unknown command %1"_s.arg(commandName(h.command));
-        return false;
-    }
     if (h.length > maxPayload) {
         *error = u"%1 payload of %2 bytes exceeds maxdata %3"_s.arg(commandName(h.command)).arg(h.length)
                      .arg(maxPayload);
@@ -96,15 +89,12 @@ bool decodeHeader(const char *bytes, Header *out, quint32 maxPayload, QString *e
     return true;
 }
 
-bool verifyChecksum(const Header &h, QByteArrayView payload, quint32 version, QString *error)
+bool isKnownCommand(quint32 command)
 {
-    const quint32 sum = checksum(payload);
-    if (h.check == sum)
+    switch (command) {
+    case A_CNXN: case A_AUTH: case A_OPEN: case A_OKAY: case A_CLSE: case A_WRTE: case A_STLS:
         return true;
-    if (h.check == 0 && version >= kVersionSkipChecksum)
-        return true;
-    *error = u"wrong checksum on %1 (header 0x%2, payload sums to 0x%3)"_s.arg(commandName(h.command))
-                 .arg(h.check, 0, 16).arg(sum, 0, 16);
+    }
     return false;
 }
 
@@ -135,6 +125,16 @@ Banner parseBanner(QByteArrayView payload)
             b.props.insert(key, value);
     }
     return b;
+}
+
+QString bannerTypeProblem(const QString &type)
+{
+    if (type == u"device"_s)
+        return {};
+    // The modes a phone reboots into for updates and repairs: adbd runs there without the package manager.
+    if (type == u"recovery"_s || type == u"sideload"_s || type == u"rescue"_s || type == u"bootloader"_s)
+        return u"the phone is in %1 mode; restart it normally to reach its contacts"_s.arg(type);
+    return u"the other side is not a phone in normal mode (it calls itself \"%1\")"_s.arg(type);
 }
 
 QByteArray buildBanner(const QString &type, const QMap<QString, QString> &props, const QStringList &features)

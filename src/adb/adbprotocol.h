@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-// The adb wire format shared by the host side (this library) and the simulated phone: 24-byte headers of six
-// little-endian u32, the connection banner, shell protocol v2 frames and sync records.
+// The adb wire format as the host side speaks it: 24-byte headers of six little-endian u32, the connection
+// banner, shell protocol v2 frames and sync records.
 namespace adbproto {
 
 inline constexpr quint32 A_SYNC = 0x434e5953;
@@ -51,14 +51,15 @@ struct Header
 
 // Plain byte sum of the payload, which is what data_check holds.
 quint32 checksum(QByteArrayView data);
-// Header plus payload, always with the checksum filled in.
+// Header plus payload, always with the checksum filled in: phones of protocol version 0x01000000 (Android 8
+// and older) check it, newer ones ignore it.
 QByteArray encode(const Message &msg);
 QByteArray encodeHeader(const Message &msg);
-// Decodes and checks a received header: magic, known command, length within maxPayload.
+// Decodes and checks a received header as adb does (check_header): the magic and the length within maxPayload.
+// data_check is never checked (a phone on 0x01000001 sends 0 there, even in its AUTH and CNXN), and an unknown
+// command passes: the connection ignores it.
 bool decodeHeader(const char *bytes, Header *out, quint32 maxPayload, QString *error);
-// Checks data_check against the payload. A zero check is accepted only when the agreed version lets the sender
-// skip it; any non-zero check must match.
-bool verifyChecksum(const Header &h, QByteArrayView payload, quint32 version, QString *error);
+bool isKnownCommand(quint32 command);
 QString commandName(quint32 command);
 
 // "device::ro.product.name=X;ro.product.model=Y;ro.product.device=Z;features=a,b"
@@ -69,6 +70,9 @@ struct Banner
     QStringList features;
 };
 Banner parseBanner(QByteArrayView payload);
+// Why a phone whose banner has this type can not be used ("the phone is in recovery mode"); empty for
+// "device", the only type that runs the services the program needs.
+QString bannerTypeProblem(const QString &type);
 QByteArray buildBanner(const QString &type, const QMap<QString, QString> &props, const QStringList &features);
 
 // Shell protocol v2: u8 id, u32le length, bytes; frames do not follow WRTE boundaries.

@@ -27,49 +27,15 @@ public:
     QList<HotplugEvent> events;
 };
 
-namespace {
-
-constexpr unsigned kReadTimeoutMs = 500;
-constexpr unsigned kWriteTimeoutMs = 10000;
-
-QString usbError(int rc)
-{
-    return QString::fromUtf8(libusb_strerror(rc));
-}
-
-// Runs with libusb's locks held: only queue the event.
-int LIBUSB_CALL onHotplug(libusb_context *, libusb_device *dev, libusb_hotplug_event event, void *user)
-{
-    auto *c = static_cast<Context *>(user);
-    std::lock_guard lock(c->mutex);
-    c->events.append({event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? Event::Arrived : Event::Left,
-                      libusb_ref_device(dev)});
-    return 0;
-}
-
-struct AdbInterface
-{
-    int number = -1;
-    unsigned char in = 0;
-    unsigned char out = 0;
-    int outPacketSize = 512;
-};
-
-AdbInterface findInterface(libusb_device *dev)
+// The adb interface is found by its own class triple wherever it sits: adb on Linux does not look at the
+// device class (phones announce 0x00 or 0xEF, some vendors 0xFF or 0x02 with a composite configuration).
+AdbInterface findAdbInterface(const libusb_device_descriptor &, const libusb_config_descriptor &config)
 {
     AdbInterface found;
-    libusb_device_descriptor desc;
-    if (libusb_get_device_descriptor(dev, &desc) != 0)
-        return found;
-    if (desc.bDeviceClass != LIBUSB_CLASS_PER_INTERFACE && desc.bDeviceClass != LIBUSB_CLASS_MISCELLANEOUS)
-        return found;
-    libusb_config_descriptor *config = nullptr;
-    if (libusb_get_active_config_descriptor(dev, &config) != 0)
-        return found;
-    for (int i = 0; i < config->bNumInterfaces && found.number < 0; ++i) {
-        if (config->interface[i].num_altsetting < 1)
+    for (int i = 0; i < config.bNumInterfaces && found.number < 0; ++i) {
+        if (config.interface[i].num_altsetting < 1)
             continue;
-        const libusb_interface_descriptor &alt = config->interface[i].altsetting[0];
+        const libusb_interface_descriptor &alt = config.interface[i].altsetting[0];
         if (alt.bInterfaceClass != 0xff || alt.bInterfaceSubClass != 0x42 || alt.bInterfaceProtocol != 0x01)
             continue;
         AdbInterface cand;
@@ -90,6 +56,37 @@ AdbInterface findInterface(libusb_device *dev)
             found = cand;
         }
     }
+    return found;
+}
+
+namespace {
+
+constexpr unsigned kReadTimeoutMs = 500;
+constexpr unsigned kWriteTimeoutMs = 10000;
+
+QString usbError(int rc)
+{
+    return QString::fromUtf8(libusb_strerror(rc));
+}
+
+// Runs with libusb's locks held: only queue the event.
+int LIBUSB_CALL onHotplug(libusb_context *, libusb_device *dev, libusb_hotplug_event event, void *user)
+{
+    auto *c = static_cast<Context *>(user);
+    std::lock_guard lock(c->mutex);
+    c->events.append({event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? Event::Arrived : Event::Left,
+                      libusb_ref_device(dev)});
+    return 0;
+}
+
+AdbInterface findInterface(libusb_device *dev)
+{
+    AdbInterface found;
+    libusb_device_descriptor desc;
+    libusb_config_descriptor *config = nullptr;
+    if (libusb_get_device_descriptor(dev, &desc) != 0 || libusb_get_active_config_descriptor(dev, &config) != 0)
+        return found;
+    found = findAdbInterface(desc, *config);
     libusb_free_config_descriptor(config);
     return found;
 }
@@ -141,6 +138,7 @@ protected:
                 continue;
             if (rc != 0) {
                 *error = rc == LIBUSB_ERROR_NO_DEVICE ? u"USB device removed"_s : u"USB read failed: %1"_s.arg(usbError(rc));
+                clearHalts(rc);
                 return false;
             }
         }
@@ -148,6 +146,16 @@ protected:
     }
 
 private:
+    // After a failed transfer both endpoints may be stalled; adb clears the halt on both (and only then: clearing
+    // halts on a healthy device upsets some phones), so that the next connection starts clean.
+    void clearHalts(int rc)
+    {
+        if (rc == LIBUSB_ERROR_NO_DEVICE)
+            return;
+        libusb_clear_halt(m_handle, m_if.in);
+        libusb_clear_halt(m_handle, m_if.out);
+    }
+
     bool transfer(unsigned char ep, char *data, qsizetype len, QString *error)
     {
         qsizetype done = 0;
@@ -162,6 +170,7 @@ private:
             done += got;
             if (rc != 0) {
                 *error = u"USB write failed: %1"_s.arg(usbError(rc));
+                clearHalts(rc);
                 return false;
             }
         } while (done < len);

@@ -9,6 +9,8 @@
 
 struct libusb_context;
 struct libusb_device;
+struct libusb_device_descriptor;
+struct libusb_config_descriptor;
 
 // libusb access for the poller: one shared context, the adb interface test and the USB transport.
 namespace adbusb {
@@ -35,6 +37,17 @@ QList<HotplugEvent> takeEvents(const PContext &ctx);
 QList<libusb_device *> listDevices(const PContext &ctx);
 void unref(libusb_device *dev);
 void ref(libusb_device *dev);
+
+struct AdbInterface
+{
+    int number = -1; // -1: none
+    unsigned char in = 0;
+    unsigned char out = 0;
+    int outPacketSize = 512;
+};
+// The first interface of class 0xFF, subclass 0x42, protocol 0x01 with a bulk IN and a bulk OUT endpoint,
+// whatever the device's own class.
+AdbInterface findAdbInterface(const libusb_device_descriptor &device, const libusb_config_descriptor &config);
 
 // "usb:BUS-PORT.PORT…", stable while the device stays in its port.
 QString portPath(libusb_device *dev);

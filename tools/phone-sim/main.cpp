@@ -55,6 +55,11 @@ int main(int argc, char **argv)
     const QCommandLineOption seed(u"seed"_s, u"vCard file that fills an empty contact store (companion face)."_s, u"FILE.vcf"_s);
     const QCommandLineOption noCompanion(u"no-companion"_s, u"Run without the companion app."_s);
     const QCommandLineOption auth(u"auth"_s, u"Require adb AUTH; offered keys are allowed at once."_s);
+    const QCommandLineOption adbd(u"adbd"_s, u"adbd generation: legacy (Android 8 and older), pie (9, 10) or current (11 and newer; the default, or $PHONE_SIM_ADBD)."_s,
+                                  u"GENERATION"_s);
+    const QCommandLineOption stalePackets(u"stale-packets"_s, u"Send leftovers of an earlier connection (WRTE, OKAY, CLSE) before anything else."_s);
+    const QCommandLineOption bannerType(u"banner"_s, u"The mode adbd announces: device (default), recovery, sideload, rescue or bootloader."_s,
+                                        u"TYPE"_s, u"device"_s);
     const QCommandLineOption fail(u"fail"_s, u"Fault to inject: %1."_s.arg(kFailModes.join(u", "_s)), u"MODE"_s);
     // Test helpers, not part of the stable command line.
     QCommandLineOption echoPort(u"echo-port"_s, u"Echo service on this port inside the phone."_s, u"PORT"_s);
@@ -65,8 +70,8 @@ int main(int argc, char **argv)
     maxData.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption trustKey(u"trust-key"_s, u"adbkey.pub file whose key the phone already trusts."_s, u"FILE"_s);
     trustKey.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({name, serial, adbPort, wifiPort, store, seed, noCompanion, auth, fail, echoPort, authDelay,
-                       maxData, trustKey});
+    parser.addOptions({name, serial, adbPort, wifiPort, store, seed, noCompanion, auth, adbd, stalePackets, bannerType,
+                       fail, echoPort, authDelay, maxData, trustKey});
     parser.process(app);
 
     quint16 port = 0;
@@ -89,13 +94,24 @@ int main(int argc, char **argv)
     if (parser.value(name).isEmpty() || parser.value(serial).isEmpty())
         return usageError(u"--name and --serial must not be empty"_s);
 
-    SimAdbdConfig config;
+    SimAdbdGeneration generation = SimAdbdGeneration::Current;
+    const QString generationText =
+        parser.isSet(adbd) ? parser.value(adbd) : qEnvironmentVariable("PHONE_SIM_ADBD", u"current"_s);
+    if (!SimAdbdConfig::parseGeneration(generationText, &generation))
+        return usageError(u"unknown --adbd generation %1 (known: legacy, pie, current)"_s.arg(generationText));
+    const QStringList bannerTypes = {u"device"_s, u"recovery"_s, u"sideload"_s, u"rescue"_s, u"bootloader"_s};
+    if (!bannerTypes.contains(parser.value(bannerType)))
+        return usageError(u"unknown --banner %1 (known: %2)"_s.arg(parser.value(bannerType), bannerTypes.join(u", "_s)));
+
+    SimAdbdConfig config = SimAdbdConfig::forGeneration(generation);
+    config.bannerType = parser.value(bannerType);
+    config.stalePackets = parser.isSet(stalePackets);
     config.requireAuth = parser.isSet(auth);
     if (parser.isSet(authDelay))
         config.acceptKeyAfterMs = parser.value(authDelay).toInt();
     if (parser.isSet(maxData)) {
         config.maxData = parser.value(maxData).toUInt();
-        if (config.maxData < 256 || config.maxData > adbproto::kMaxPayload)
+        if (config.maxData < 256 || config.maxData > 1024 * 1024)
             return usageError(u"bad --maxdata"_s);
     }
     if (parser.value(fail) == u"drop-mid-shell"_s)
@@ -138,19 +154,19 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     {
-        SimAdbd adbd(&phone, config);
+        SimAdbd adbdFace(&phone, config);
         if (parser.isSet(trustKey)) {
             QFile keyFile(parser.value(trustKey));
             if (!keyFile.open(QIODevice::ReadOnly))
                 return usageError(u"can not read --trust-key %1"_s.arg(parser.value(trustKey)));
-            adbd.trustKey(keyFile.readAll().trimmed());
+            adbdFace.trustKey(keyFile.readAll().trimmed());
         }
-        if (!adbd.listen(port, &error)) {
+        if (!adbdFace.listen(port, &error)) {
             std::fprintf(stderr, "phone-sim: %s\n", qPrintable(error));
             return 1;
         }
         // The ports, the environment lines that point the program at this phone, then "ready".
-        std::printf("adb-port=%u\nCONTACT_MOVER_ADB_TCP=127.0.0.1:%u\n", adbd.port(), adbd.port());
+        std::printf("adb-port=%u\nCONTACT_MOVER_ADB_TCP=127.0.0.1:%u\n", adbdFace.port(), adbdFace.port());
         if (companion && companion->wifiPort() != 0)
             std::printf("wifi-port=%u\nCONTACT_MOVER_WIFI_PORT=%u\n", companion->wifiPort(), companion->wifiPort());
         std::printf("ready\n");

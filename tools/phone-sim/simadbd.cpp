@@ -1,9 +1,9 @@
 #include "simadbd.h"
 
-#include "adbstream.h"
-#include "adbtransport.h"
+#include "simadbsocket.h"
 #include "simauth.h"
 #include "simphone.h"
+#include "simwire.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
-using namespace adbproto;
+using namespace simwire;
 
 namespace {
 constexpr int kIoTimeoutMs = 30000;
@@ -37,51 +37,106 @@ using PSharedFd = std::shared_ptr<SharedFd>;
 QByteArray statV2(quint32 error, quint32 mode, quint64 size)
 {
     QByteArray out("STA2");
-    appendU32(&out, error);
-    appendU64(&out, 0);                 // dev
-    appendU64(&out, 0);                 // ino
-    appendU32(&out, mode);
-    appendU32(&out, 1);                 // nlink
-    appendU32(&out, 2000);              // uid: shell
-    appendU32(&out, 2000);              // gid
-    appendU64(&out, size);
+    put32(&out, error);
+    put64(&out, 0);                 // dev
+    put64(&out, 0);                 // ino
+    put32(&out, mode);
+    put32(&out, 1);                 // nlink
+    put32(&out, 2000);              // uid: shell
+    put32(&out, 2000);              // gid
+    put64(&out, size);
     const quint64 now = quint64(QDateTime::currentSecsSinceEpoch());
-    appendU64(&out, now);               // atime
-    appendU64(&out, now);               // mtime
-    appendU64(&out, now);               // ctime
+    put64(&out, now);               // atime
+    put64(&out, now);               // mtime
+    put64(&out, now);               // ctime
     return out;
 }
 } // namespace
 
-class SimAdbd::Connection : public AdbStreamLink, public std::enable_shared_from_this<Connection>
+SimAdbdConfig SimAdbdConfig::forGeneration(SimAdbdGeneration generation)
+{
+    SimAdbdConfig c;
+    c.generation = generation;
+    switch (generation) {
+    case SimAdbdGeneration::Legacy:
+        c.version = A_VERSION_MIN;
+        c.maxData = MAX_PAYLOAD_V1;
+        c.features = {u"shell_v2"_s, u"stat_v2"_s};
+        break;
+    case SimAdbdGeneration::Pie:
+        c.version = A_VERSION_SKIP_CHECKSUM;
+        c.maxData = 256 * 1024;
+        c.features = {u"shell_v2"_s, u"stat_v2"_s, u"fixed_push_mkdir"_s};
+        c.lateFrameworkMs = 300;
+        break;
+    case SimAdbdGeneration::Current:
+        break;
+    }
+    return c;
+}
+
+bool SimAdbdConfig::parseGeneration(const QString &text, SimAdbdGeneration *out)
+{
+    if (text == u"legacy"_s)
+        *out = SimAdbdGeneration::Legacy;
+    else if (text == u"pie"_s)
+        *out = SimAdbdGeneration::Pie;
+    else if (text == u"current"_s)
+        *out = SimAdbdGeneration::Current;
+    else
+        return false;
+    return true;
+}
+
+// One host connection: adbd's atransport with its reader (handle_packet) and its sockets.
+class SimAdbd::Connection : public SimAdbLink, public std::enable_shared_from_this<Connection>
 {
 public:
-    Connection(SimAdbd *o, int fd) : owner(o), transport(fd, u"host"_s) {}
+    Connection(SimAdbd *o, int f) : owner(o), fd(f)
+    {
+        timeval tv{20, 0}; // a host that stops reading must not hold our writers forever
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
+    ~Connection() override { ::close(fd); }
 
+    // send_packet: the magic always, the sum only below A_VERSION_SKIP_CHECKSUM. The version is updated from
+    // the host's CNXN before anything else is sent, so on 0x01000001 even AUTH and CNXN carry 0.
     bool sendPacket(quint32 command, quint32 arg0, quint32 arg1, const QByteArray &payload) override
     {
+        apacket p;
+        p.msg = {command, arg0, arg1, quint32(payload.size()), 0, command ^ 0xffffffffu};
+        {
+            std::lock_guard lock(mutex);
+            if (version < A_VERSION_SKIP_CHECKSUM)
+                p.msg.data_check = calculate_checksum(payload);
+        }
+        p.payload = payload;
+        const QByteArray bytes = serialize(p);
         std::lock_guard lock(writeMutex);
-        QString error;
-        if (transport.writeMessage({command, arg0, arg1, payload}, &error))
+        if (simnet::sendAll(fd, bytes.constData(), bytes.size()))
             return true;
-        transport.shutdown();
+        ::shutdown(fd, SHUT_RDWR);
         return false;
     }
     quint32 maxPayload() const override
     {
         std::lock_guard lock(mutex);
-        return qMin(hostMaxData, owner->m_config.maxData);
+        return maxData;
     }
-    void forgetStream(quint32 localId) override
+    void forgetSocket(quint32 localId) override
     {
         std::lock_guard lock(mutex);
-        streams.erase(localId);
+        sockets.erase(localId);
     }
 
     void run();
-    bool dispatch(const Header &h, const QByteArray &payload, QString *error);
-    void sendToken();
-    void comeOnline();
+    bool readPacket(apacket *p, QString *error);
+    bool handle_packet(const apacket &p, QString *error);
+    void handle_new_connection(const apacket &p);
+    void send_auth_request();
+    void send_connect();
+    void adbd_auth_confirm_key(const QByteArray &key);
+    void sendStalePackets();
     void drop(const QString &reason)
     {
         {
@@ -89,144 +144,254 @@ public:
             if (dropReason.isEmpty())
                 dropReason = reason;
         }
-        transport.shutdown();
+        ::shutdown(fd, SHUT_RDWR);
     }
-    void failStreams(const QString &reason);
-    void openService(quint32 hostId, const QString &service);
-    void serveShell(std::shared_ptr<AdbStream> s, bool v2, QString command);
-    void serveSync(std::shared_ptr<AdbStream> s);
-    void bridgeDown(std::shared_ptr<AdbStream> s, PSharedFd fd);
-    void bridgeUp(std::shared_ptr<AdbStream> s, PSharedFd fd);
+    void closeSockets(const QString &reason);
+    void openService(quint32 hostId, quint32 hostWindow, const QString &service);
+    void serveShell(std::shared_ptr<SimAdbSocket> s, bool v2, QString command);
+    void serveSync(std::shared_ptr<SimAdbSocket> s);
+    void bridgeDown(std::shared_ptr<SimAdbSocket> s, PSharedFd fd);
+    void bridgeUp(std::shared_ptr<SimAdbSocket> s, PSharedFd fd);
     bool isClosed() const
     {
         std::lock_guard lock(mutex);
         return state == State::Closed;
     }
 
-    enum class State { WaitCnxn, WaitAuth, Online, Closed };
+    enum class State { Offline, Authorizing, Online, Closed };
     SimAdbd *owner;
-    AdbTcpTransport transport;
+    const int fd;
     std::mutex writeMutex;
     mutable std::mutex mutex;
-    State state = State::WaitCnxn;
+    State state = State::Offline;
     QString dropReason;
-    quint32 version = kVersionMin;
-    quint32 hostMaxData = kMaxHandshakePayload;
+    // A transport starts at A_VERSION_MIN and the old maximum; CNXN updates both (update_version).
+    quint32 version = A_VERSION_MIN;
+    quint32 maxData = MAX_PAYLOAD;
+    bool delayedAck = false;
     QByteArray token;
-    bool keyOffered = false;
-    std::map<quint32, std::shared_ptr<AdbStream>> streams;
+    bool keyPrompted = false; // the user is being asked about the key this connection offered
+    bool needsRetry = false;  // a key came while the framework was away
+    std::map<quint32, std::shared_ptr<SimAdbSocket>> sockets;
     quint32 nextId = 1;
     ThreadGroup services;
 };
 
+bool SimAdbd::Connection::readPacket(apacket *p, QString *error)
+{
+    auto readExact = [this, error](char *data, qsizetype len) {
+        while (len > 0) {
+            const qsizetype n = simnet::receive(fd, data, len);
+            if (n <= 0) {
+                *error = n == 0 ? u"host closed the connection"_s : u"read failed"_s;
+                return false;
+            }
+            data += n;
+            len -= n;
+        }
+        return true;
+    };
+    char header[kHeaderSize];
+    if (!readExact(header, kHeaderSize))
+        return false;
+    p->msg = parseHeader(header);
+    if (!check_header(p->msg, maxPayload(), error)) {
+        *error = u"protocol error: "_s + *error;
+        return false;
+    }
+    p->payload.resize(p->msg.data_length);
+    if (p->msg.data_length && !readExact(p->payload.data(), p->msg.data_length))
+        return false;
+    // adbd before the skip-checksum version checks every packet's sum (check_data) and drops the transport.
+    if (owner->m_config.version < A_VERSION_SKIP_CHECKSUM && calculate_checksum(p->payload) != p->msg.data_check) {
+        *error = u"protocol error: check_data failed on %1 (sum 0x%2, header 0x%3)"_s.arg(commandName(p->msg.command))
+                     .arg(calculate_checksum(p->payload), 0, 16).arg(p->msg.data_check, 0, 16);
+        return false;
+    }
+    return true;
+}
+
 void SimAdbd::Connection::run()
 {
+    if (owner->m_config.stalePackets)
+        sendStalePackets();
     QString error;
     for (;;) {
-        Header h;
-        QByteArray payload;
-        if (!transport.readMessage(&h, &payload, owner->m_config.maxData, &error)) {
-            if (error.contains(u"malformed"_s) || error.contains(u"unknown command"_s) || error.contains(u"exceeds"_s))
-                owner->noteError(u"protocol error: "_s + error);
+        apacket p;
+        if (!readPacket(&p, &error))
             break;
-        }
-        quint32 agreed;
-        {
-            std::lock_guard lock(mutex);
-            agreed = version;
-        }
-        if (!verifyChecksum(h, payload, agreed, &error) || !dispatch(h, payload, &error)) {
-            owner->noteError(u"protocol error: "_s + error);
+        if (!handle_packet(p, &error)) {
+            error = u"protocol error: "_s + error;
             break;
         }
     }
+    if (error.startsWith(u"protocol error"_s))
+        owner->noteError(error);
     {
         std::lock_guard lock(mutex);
         state = State::Closed;
         if (!dropReason.isEmpty())
             error = dropReason;
     }
-    transport.shutdown();
-    failStreams(u"connection closed: "_s + error);
+    ::shutdown(fd, SHUT_RDWR);
+    closeSockets(u"connection closed: "_s + error);
     services.joinAll();
 }
 
-void SimAdbd::Connection::failStreams(const QString &reason)
+// What an earlier host's session left in the phone's USB queue: output and the close of a stream long gone.
+void SimAdbd::Connection::sendStalePackets()
 {
-    std::map<quint32, std::shared_ptr<AdbStream>> dropped;
+    sendPacket(A_WRTE, 0x51, 0x7, "output of a shell the previous host had open\n");
+    sendPacket(A_OKAY, 0x51, 0x7, {});
+    sendPacket(A_CLSE, 0x51, 0x7, {});
+}
+
+void SimAdbd::Connection::closeSockets(const QString &reason)
+{
+    std::map<quint32, std::shared_ptr<SimAdbSocket>> dropped;
     {
         std::lock_guard lock(mutex);
-        dropped.swap(streams);
+        dropped.swap(sockets);
     }
     for (auto &[id, s] : dropped)
         s->fail(reason);
 }
 
-void SimAdbd::Connection::sendToken()
+// send_auth_request: a fresh random token for the host to sign.
+void SimAdbd::Connection::send_auth_request()
 {
-    QByteArray t(kTokenSize, Qt::Uninitialized);
+    QByteArray t(TOKEN_SIZE, Qt::Uninitialized);
     for (char &c : t)
         c = char(QRandomGenerator::system()->bounded(256));
     {
         std::lock_guard lock(mutex);
+        if (state == State::Closed || state == State::Online)
+            return;
         token = t;
-        state = State::WaitAuth;
+        state = State::Authorizing;
     }
-    sendPacket(A_AUTH, kAuthToken, 0, t);
+    ++owner->m_tokensSent;
+    sendPacket(A_AUTH, ADB_AUTH_TOKEN, 0, t);
 }
 
-void SimAdbd::Connection::comeOnline()
+// send_connect, with get_connection_string's banner: "TYPE::ro.product.name=…;ro.product.model=…;
+// ro.product.device=…;features=…". arg1 is the maxdata agreed with the host.
+void SimAdbd::Connection::send_connect()
 {
-    QMap<QString, QString> props;
     QString model = owner->m_phone->name();
     model.replace(QRegularExpression(u"[;:=]"_s), u"_"_s);
-    props.insert(u"ro.product.name"_s, u"phone_sim"_s);
-    props.insert(u"ro.product.model"_s, model);
-    props.insert(u"ro.product.device"_s, u"phonesim"_s);
+    const QString banner = u"%1::ro.product.name=phone_sim;ro.product.model=%2;ro.product.device=phonesim;features=%3"_s
+                               .arg(owner->m_config.bannerType, model, owner->m_config.features.join(QLatin1Char(',')));
+    quint32 agreedMax;
     {
         std::lock_guard lock(mutex);
         if (state == State::Online || state == State::Closed)
             return;
         state = State::Online;
+        agreedMax = maxData;
     }
-    sendPacket(A_CNXN, owner->m_config.version, owner->m_config.maxData,
-               buildBanner(u"device"_s, props, owner->m_config.features));
+    sendPacket(A_CNXN, owner->m_config.version, agreedMax, banner.toUtf8());
 }
 
-bool SimAdbd::Connection::dispatch(const Header &h, const QByteArray &payload, QString *error)
+// handle_new_connection: a CNXN (also a second one) drops the sockets, takes the host's version, maxdata and
+// features (update_version, parse_banner), then asks for AUTH or connects.
+void SimAdbd::Connection::handle_new_connection(const apacket &p)
+{
+    closeSockets(u"new CNXN"_s);
+    QString banner = QString::fromUtf8(p.payload);
+    while (banner.endsWith(QChar(0)))
+        banner.chop(1);
+    QStringList hostFeatures;
+    for (const QString &prop : banner.section(QLatin1Char(':'), 2).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (prop.startsWith(u"features="_s))
+            hostFeatures = prop.mid(9).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const SimAdbdConfig &cfg = owner->m_config;
+    {
+        std::lock_guard lock(mutex);
+        version = qMin(cfg.version, p.msg.arg0);
+        maxData = qMin(cfg.maxData, p.msg.arg1);
+        delayedAck = cfg.features.contains(u"delayed_ack"_s) && hostFeatures.contains(u"delayed_ack"_s);
+        state = State::Offline;
+        keyPrompted = false;
+        needsRetry = false;
+    }
+    if (cfg.requireAuth)
+        send_auth_request();
+    else
+        send_connect();
+}
+
+// adbd_auth_confirm_key: the public key goes to the framework, which asks the user. Without the framework
+// ("Client not connected") nothing happens until it connects; adbd then sends a new token (needs_retry).
+void SimAdbd::Connection::adbd_auth_confirm_key(const QByteArray &key)
+{
+    if (key.isEmpty() || !key.endsWith('\0')) {
+        owner->noteError(u"Key must be a null-terminated string"_s);
+        return;
+    }
+    simauth::PublicKey decoded;
+    QString keyError;
+    if (!simauth::decodePublicKey(key, &decoded, &keyError)) {
+        owner->noteError(u"bad public key offered: "_s + keyError);
+        return; // the framework shows nothing; the host waits for a prompt that never comes
+    }
+    if (!owner->frameworkConnected(weak_from_this())) {
+        std::lock_guard lock(mutex);
+        needsRetry = true;
+        return;
+    }
+    {
+        std::lock_guard lock(owner->m_mutex);
+        owner->m_offered.append(decoded.base64);
+    }
+    {
+        std::lock_guard lock(mutex);
+        keyPrompted = true;
+    }
+    const SimAdbdConfig &cfg = owner->m_config;
+    if (cfg.acceptKeyAfterMs < 0)
+        return;
+    std::weak_ptr<Connection> weak = weak_from_this();
+    const QByteArray keyText = decoded.base64;
+    const int delay = cfg.acceptKeyAfterMs;
+    services.start([weak, keyText, delay] {
+        for (int waited = 0; waited < delay; waited += 10) {
+            auto c = weak.lock();
+            if (!c || c->isClosed())
+                return;
+            c.reset();
+            QThread::msleep(10);
+        }
+        if (auto c = weak.lock()) {
+            c->owner->trustKey(keyText);
+            c->send_connect(); // adbd_auth_verified
+        }
+    });
+}
+
+bool SimAdbd::Connection::handle_packet(const apacket &p, QString *error)
 {
     State current;
     {
         std::lock_guard lock(mutex);
         current = state;
     }
-    const SimAdbdConfig &cfg = owner->m_config;
-    if (h.command == A_CNXN) {
-        // A new CNXN restarts the connection: streams go, AUTH starts over.
-        failStreams(u"new CNXN"_s);
-        {
-            std::lock_guard lock(mutex);
-            version = qMin(cfg.version, h.arg0);
-            hostMaxData = h.arg1;
-            state = State::WaitCnxn;
-            keyOffered = false;
-        }
-        if (h.arg1 < 256) {
-            *error = u"CNXN with maxdata %1"_s.arg(h.arg1);
+    const bool online = current == State::Online;
+    const amessage &m = p.msg;
+    switch (m.command) {
+    case A_CNXN:
+        if (m.arg1 < 256) {
+            *error = u"CNXN with maxdata %1"_s.arg(m.arg1);
             return false;
         }
-        if (cfg.requireAuth)
-            sendToken();
-        else
-            comeOnline();
+        handle_new_connection(p);
         return true;
-    }
-    if (h.command == A_AUTH) {
-        if (current != State::WaitAuth) {
-            *error = u"AUTH while not authenticating"_s;
-            return false;
-        }
-        if (h.arg0 == kAuthSignature) {
+    case A_STLS: // only an answer to our own STLS, which a USB or adb-tcp adbd never sends
+        return true;
+    case A_AUTH:
+        if (current != State::Authorizing)
+            return true;
+        if (m.arg0 == ADB_AUTH_SIGNATURE) {
             QList<QByteArray> trusted;
             QByteArray tok;
             {
@@ -240,105 +405,77 @@ bool SimAdbd::Connection::dispatch(const Header &h, const QByteArray &payload, Q
             for (const QByteArray &line : trusted) {
                 simauth::PublicKey key;
                 QString keyError;
-                if (simauth::decodePublicKey(line, &key, &keyError) && simauth::verifyToken(key, tok, payload)) {
-                    ++owner->m_goodSignatures;
-                    comeOnline();
+                if (simauth::decodePublicKey(line, &key, &keyError) && simauth::verifyToken(key, tok, p.payload)) {
+                    ++owner->m_goodSignatures; // adbd_auth_verify
+                    send_connect();
                     return true;
                 }
             }
-            sendToken(); // a fresh token after every refused signature, as adbd does
+            send_auth_request(); // a fresh token after every refused signature
             return true;
         }
-        if (h.arg0 == kAuthRsaPublicKey) {
-            simauth::PublicKey key;
-            QString keyError;
-            if (!simauth::decodePublicKey(payload, &key, &keyError)) {
-                owner->noteError(u"bad public key offered: "_s + keyError);
-                return true; // adbd ignores it; the host waits for a prompt that never comes
-            }
-            {
-                std::lock_guard lock(owner->m_mutex);
-                owner->m_offered.append(key.base64);
-            }
-            {
-                std::lock_guard lock(mutex);
-                keyOffered = true;
-            }
-            if (cfg.acceptKeyAfterMs >= 0) {
-                std::weak_ptr<Connection> weak = weak_from_this();
-                const QByteArray keyText = key.base64;
-                const int delay = cfg.acceptKeyAfterMs;
-                services.start([weak, keyText, delay] {
-                    for (int waited = 0; waited < delay; waited += 10) {
-                        auto c = weak.lock();
-                        if (!c || c->isClosed())
-                            return;
-                        c.reset();
-                        QThread::msleep(10);
-                    }
-                    if (auto c = weak.lock()) {
-                        c->owner->trustKey(keyText);
-                        c->comeOnline();
-                    }
-                });
-            }
+        if (m.arg0 == ADB_AUTH_RSAPUBLICKEY) {
+            adbd_auth_confirm_key(p.payload);
             return true;
         }
-        *error = u"AUTH of type %1 from the host"_s.arg(h.arg0);
+        *error = u"AUTH of type %1 from the host"_s.arg(m.arg0); // handle_offline
         return false;
-    }
-    if (current != State::Online) {
-        *error = u"%1 before the connection was accepted"_s.arg(commandName(h.command));
-        return false;
-    }
-    switch (h.command) {
     case A_OPEN: {
-        if (h.arg0 == 0) {
-            *error = u"OPEN with local id 0"_s;
-            return false;
+        if (!online || m.arg0 == 0)
+            return true;
+        bool agreed;
+        {
+            std::lock_guard lock(mutex);
+            agreed = delayedAck;
         }
-        QString service = QString::fromUtf8(payload);
+        // arg1 is the host's window with delayed acks and must be 0 without them; a mismatch is refused.
+        if (agreed != (m.arg1 != 0)) {
+            sendPacket(A_CLSE, 0, m.arg0, {});
+            return true;
+        }
+        QString service = QString::fromUtf8(p.payload);
         while (service.endsWith(QChar(0)))
             service.chop(1);
-        if (h.arg1 != 0) // delayed_ack is not offered
-            sendPacket(A_CLSE, 0, h.arg0, {});
-        else
-            openService(h.arg0, service);
+        openService(m.arg0, m.arg1, service);
         return true;
     }
     case A_OKAY:
     case A_WRTE:
     case A_CLSE: {
-        std::shared_ptr<AdbStream> s;
+        if (!online || m.arg1 == 0 || (m.command != A_CLSE && m.arg0 == 0))
+            return true;
+        std::shared_ptr<SimAdbSocket> s;
         {
             std::lock_guard lock(mutex);
-            auto it = streams.find(h.arg1);
-            if (it != streams.end())
+            auto it = sockets.find(m.arg1);
+            if (it != sockets.end())
                 s = it->second;
         }
-        if (!s)
-            return true; // adbd ignores packets for streams it does not know
-        if (h.command == A_OKAY)
-            return s->handleOkay(h.arg0, error);
-        if (h.command == A_WRTE)
-            return s->handleWrite(payload, error);
+        // Packets for sockets that do not exist (closed, or never opened) are dropped, as adbd does.
+        if (!s || (m.arg0 != 0 && m.arg0 != s->hostId()))
+            return true;
+        if (m.command == A_OKAY)
+            return s->handleOkay(p.payload, error);
+        if (m.command == A_WRTE)
+            return s->handleWrite(p.payload, error);
         if (s->handleClose())
-            sendPacket(A_CLSE, h.arg1, h.arg0, {});
-        forgetStream(h.arg1);
+            sendPacket(A_CLSE, m.arg1, s->hostId(), {});
+        forgetSocket(m.arg1);
         return true;
     }
     default:
-        *error = u"unexpected %1"_s.arg(commandName(h.command));
-        return false;
+        // "handle_packet: what is %08x?!": logged and ignored.
+        qDebug().noquote() << "phone-sim adbd: ignoring unknown command" << commandName(m.command);
+        return true;
     }
 }
 
-void SimAdbd::Connection::openService(quint32 hostId, const QString &service)
+void SimAdbd::Connection::openService(quint32 hostId, quint32 hostWindow, const QString &service)
 {
     enum { Shell, Sync, Tcp } kind;
     bool v2 = false;
     QString command;
-    int fd = -1;
+    int serviceFd = -1;
     if (service.startsWith(u"shell"_s) && service.indexOf(QLatin1Char(':')) >= 5
         && (service.at(5) == QLatin1Char(':') || service.at(5) == QLatin1Char(','))) {
         const qsizetype colon = service.indexOf(QLatin1Char(':'));
@@ -356,8 +493,8 @@ void SimAdbd::Connection::openService(quint32 hostId, const QString &service)
         const quint16 port = parts.value(1).toUShort(&ok);
         const QString host = parts.value(2, u"localhost"_s);
         if (ok && (host == u"localhost"_s || host == u"127.0.0.1"_s))
-            fd = owner->m_phone->connectService(port);
-        if (fd < 0) { // nothing listens there: refused
+            serviceFd = owner->m_phone->connectService(port);
+        if (serviceFd < 0) { // nothing listens there: refused
             sendPacket(A_CLSE, 0, hostId, {});
             return;
         }
@@ -366,14 +503,17 @@ void SimAdbd::Connection::openService(quint32 hostId, const QString &service)
         sendPacket(A_CLSE, 0, hostId, {});
         return;
     }
-    std::shared_ptr<AdbStream> s;
+    std::shared_ptr<SimAdbSocket> s;
+    QByteArray window; // send_ready: with delayed acks the first OKAY carries our receive window
     {
         std::lock_guard lock(mutex);
         const quint32 id = nextId++;
-        s = std::make_shared<AdbStream>(weak_from_this(), id, hostId);
-        streams.emplace(id, s);
+        s = std::make_shared<SimAdbSocket>(weak_from_this(), id, hostId, delayedAck, hostWindow);
+        sockets.emplace(id, s);
+        if (delayedAck)
+            put32(&window, quint32(SimAdbSocket::kReceiveWindow));
     }
-    sendPacket(A_OKAY, s->localId(), hostId, {});
+    sendPacket(A_OKAY, s->localId(), hostId, window);
     auto self = shared_from_this();
     switch (kind) {
     case Shell:
@@ -383,26 +523,25 @@ void SimAdbd::Connection::openService(quint32 hostId, const QString &service)
         services.start([self, s] { self->serveSync(s); });
         break;
     case Tcp: {
-        auto shared = std::make_shared<SharedFd>(fd);
+        auto shared = std::make_shared<SharedFd>(serviceFd);
         services.start([self, s, shared] { self->bridgeUp(s, shared); });
         services.start([self, s, shared] { self->bridgeDown(s, shared); });
         break;
     }
-        break;
     }
 }
 
-void SimAdbd::Connection::serveShell(std::shared_ptr<AdbStream> s, bool v2, QString command)
+void SimAdbd::Connection::serveShell(std::shared_ptr<SimAdbSocket> s, bool v2, QString command)
 {
     const SimPhone::ShellResult r = owner->m_phone->runShell(command);
     QString error;
     QByteArray out;
     if (v2) {
         for (qsizetype pos = 0; pos < r.out.size(); pos += kShellFrame)
-            out += shellFrame(ShellStdout, r.out.mid(pos, kShellFrame));
+            out += shellPacket(kIdStdout, r.out.mid(pos, kShellFrame));
         if (!r.err.isEmpty())
-            out += shellFrame(ShellStderr, r.err);
-        out += shellFrame(ShellExit, QByteArray(1, char(r.exitCode & 0xff)));
+            out += shellPacket(kIdStderr, r.err);
+        out += shellPacket(kIdExit, QByteArray(1, char(r.exitCode & 0xff)));
     } else {
         out = r.out + r.err;
     }
@@ -417,19 +556,19 @@ void SimAdbd::Connection::serveShell(std::shared_ptr<AdbStream> s, bool v2, QStr
     s->close();
 }
 
-void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
+void SimAdbd::Connection::serveSync(std::shared_ptr<SimAdbSocket> s)
 {
     QString error;
     auto fail = [&](const QString &message) {
-        s->write(syncRecord("FAIL", message.toUtf8()), kIoTimeoutMs, &error);
+        s->write(syncMessage("FAIL", message.toUtf8()), kIoTimeoutMs, &error);
         s->close();
     };
     for (;;) {
         QByteArray rec;
-        if (s->readExact(8, &rec, kIoTimeoutMs, &error) != AdbStream::Read::Data)
+        if (s->readExact(8, &rec, kIoTimeoutMs, &error) != SimAdbSocket::Read::Data)
             break;
         const QByteArray id = rec.left(4);
-        const quint32 len = readU32(rec.constData() + 4);
+        const quint32 len = get32(rec.constData() + 4);
         if (id == "QUIT")
             break;
         if (len > 1024) {
@@ -437,7 +576,7 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
             return;
         }
         QByteArray pathBytes;
-        if (s->readExact(len, &pathBytes, kIoTimeoutMs, &error) != AdbStream::Read::Data)
+        if (s->readExact(len, &pathBytes, kIoTimeoutMs, &error) != SimAdbSocket::Read::Data)
             break;
         QString path = QString::fromUtf8(pathBytes);
         if (id == "STAT" || id == "STA2" || id == "LST2") {
@@ -448,9 +587,9 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
             QByteArray reply;
             if (id == "STAT") {
                 reply = "STAT";
-                appendU32(&reply, mode);
-                appendU32(&reply, quint32(size));
-                appendU32(&reply, mode ? quint32(QDateTime::currentSecsSinceEpoch()) : 0);
+                put32(&reply, mode);
+                put32(&reply, quint32(size));
+                put32(&reply, mode ? quint32(QDateTime::currentSecsSinceEpoch()) : 0);
             } else {
                 reply = statV2(mode ? 0 : 2, mode, size);
                 reply.replace(0, 4, id);
@@ -464,11 +603,11 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
             QByteArray content;
             bool tooBig = false;
             for (;;) {
-                if (s->readExact(8, &rec, kIoTimeoutMs, &error) != AdbStream::Read::Data) {
+                if (s->readExact(8, &rec, kIoTimeoutMs, &error) != SimAdbSocket::Read::Data) {
                     s->close();
                     return;
                 }
-                const quint32 n = readU32(rec.constData() + 4);
+                const quint32 n = get32(rec.constData() + 4);
                 if (rec.startsWith("DONE"))
                     break;
                 if (!rec.startsWith("DATA")) {
@@ -480,7 +619,7 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
                     return;
                 }
                 QByteArray chunk;
-                if (s->readExact(n, &chunk, kIoTimeoutMs, &error) != AdbStream::Read::Data) {
+                if (s->readExact(n, &chunk, kIoTimeoutMs, &error) != SimAdbSocket::Read::Data) {
                     s->close();
                     return;
                 }
@@ -493,7 +632,7 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
                             : u"couldn't create file: Permission denied"_s);
                 return;
             }
-            if (!s->write(syncRecord("OKAY", quint32(0)), kIoTimeoutMs, &error))
+            if (!s->write(syncMessage("OKAY", quint32(0)), kIoTimeoutMs, &error))
                 break;
         } else if (id == "RECV") {
             const auto data = owner->m_phone->file(path);
@@ -503,8 +642,8 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
             }
             QByteArray out;
             for (qsizetype pos = 0; pos < data->size(); pos += kMaxSyncData)
-                out += syncRecord("DATA", data->mid(pos, kMaxSyncData));
-            out += syncRecord("DONE", quint32(0));
+                out += syncMessage("DATA", data->mid(pos, kMaxSyncData));
+            out += syncMessage("DONE", quint32(0));
             if (!s->write(out, kIoTimeoutMs, &error))
                 break;
         } else {
@@ -516,27 +655,27 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<AdbStream> s)
 }
 
 // Host to the service inside the phone; the service sees end of stream when the host closes.
-void SimAdbd::Connection::bridgeDown(std::shared_ptr<AdbStream> s, PSharedFd shared)
+void SimAdbd::Connection::bridgeDown(std::shared_ptr<SimAdbSocket> s, PSharedFd shared)
 {
-    const int fd = shared->fd;
+    const int serviceFd = shared->fd;
     QString error;
     for (;;) {
         QByteArray chunk;
-        if (s->read(&chunk, -1, &error) != AdbStream::Read::Data)
+        if (s->read(&chunk, -1, &error) != SimAdbSocket::Read::Data)
             break;
-        if (!adbsocket::sendAll(fd, chunk.constData(), chunk.size()))
+        if (!simnet::sendAll(serviceFd, chunk.constData(), chunk.size()))
             break;
     }
-    ::shutdown(fd, SHUT_RDWR);
+    ::shutdown(serviceFd, SHUT_RDWR);
 }
 
-void SimAdbd::Connection::bridgeUp(std::shared_ptr<AdbStream> s, PSharedFd shared)
+void SimAdbd::Connection::bridgeUp(std::shared_ptr<SimAdbSocket> s, PSharedFd shared)
 {
-    const int fd = shared->fd;
+    const int serviceFd = shared->fd;
     QString error;
     QByteArray buffer(int(maxPayload()), Qt::Uninitialized);
     for (;;) {
-        const qsizetype n = adbsocket::receive(fd, buffer.data(), buffer.size());
+        const qsizetype n = simnet::receive(serviceFd, buffer.data(), buffer.size());
         if (n <= 0)
             break;
         if (!s->write(buffer.left(n), kIoTimeoutMs, &error))
@@ -544,12 +683,15 @@ void SimAdbd::Connection::bridgeUp(std::shared_ptr<AdbStream> s, PSharedFd share
     }
     s->flush(kIoTimeoutMs, &error);
     s->close();
-    ::shutdown(fd, SHUT_RDWR);
+    ::shutdown(serviceFd, SHUT_RDWR);
 }
 
 // ---- SimAdbd ----
 
-SimAdbd::SimAdbd(SimPhone *phone, SimAdbdConfig config) : m_phone(phone), m_config(std::move(config)) {}
+SimAdbd::SimAdbd(SimPhone *phone, SimAdbdConfig config) : m_phone(phone), m_config(std::move(config))
+{
+    m_frameworkUp = m_config.lateFrameworkMs < 0;
+}
 
 SimAdbd::~SimAdbd()
 {
@@ -558,7 +700,7 @@ SimAdbd::~SimAdbd()
 
 bool SimAdbd::listen(quint16 port, QString *error)
 {
-    m_listenFd = adbsocket::listenLoopback(port, &m_port, error);
+    m_listenFd = simnet::listenLoopback(port, &m_port, error);
     if (m_listenFd < 0)
         return false;
     m_threads.start([this] { acceptLoop(); });
@@ -569,14 +711,14 @@ void SimAdbd::acceptLoop()
 {
     while (!m_stop) {
         bool timedOut = false;
-        const int fd = adbsocket::acceptOne(m_listenFd, 100, &timedOut);
+        const int fd = simnet::acceptOne(m_listenFd, 100, &timedOut);
         if (fd < 0)
             continue;
         auto conn = std::make_shared<Connection>(this, fd);
         {
             std::lock_guard lock(m_mutex);
             if (m_stop) {
-                conn->transport.shutdown();
+                ::shutdown(fd, SHUT_RDWR);
                 continue;
             }
             m_connections.append(conn);
@@ -587,6 +729,44 @@ void SimAdbd::acceptLoop()
             m_connections.removeAll(conn);
         });
     }
+}
+
+bool SimAdbd::frameworkConnected(std::weak_ptr<Connection> waiting)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_frameworkUp)
+        return true;
+    m_frameworkWaiters.append(waiting);
+    if (!m_frameworkStarting) {
+        // adbd_auth_listener: when the framework's socket connects, every transport that needs it gets a new
+        // token (send_auth_request), and the key it then offers reaches the user.
+        m_frameworkStarting = true;
+        const int delay = m_config.lateFrameworkMs;
+        m_threads.start([this, delay] {
+            for (int waited = 0; waited < delay && !m_stop; waited += 10)
+                QThread::msleep(10);
+            QList<std::weak_ptr<Connection>> waiters;
+            {
+                std::lock_guard lock(m_mutex);
+                m_frameworkUp = true;
+                waiters.swap(m_frameworkWaiters);
+            }
+            for (const auto &weak : waiters) {
+                auto c = weak.lock();
+                if (!c)
+                    continue;
+                bool retry;
+                {
+                    std::lock_guard lock(c->mutex);
+                    retry = c->needsRetry;
+                    c->needsRetry = false;
+                }
+                if (retry)
+                    c->send_auth_request();
+            }
+        });
+    }
+    return false;
 }
 
 void SimAdbd::stop()
@@ -645,10 +825,10 @@ void SimAdbd::acceptPendingKeys()
         bool waiting;
         {
             std::lock_guard lock(c->mutex);
-            waiting = c->state == Connection::State::WaitAuth && c->keyOffered;
+            waiting = c->state == Connection::State::Authorizing && c->keyPrompted;
         }
         if (waiting)
-            c->comeOnline();
+            c->send_connect();
     }
 }
 

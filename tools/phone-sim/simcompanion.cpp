@@ -1,6 +1,6 @@
 #include "simcompanion.h"
 
-#include "adbtransport.h"
+#include "simwire.h"
 #include "simphone.h"
 
 #include <QRegularExpression>
@@ -56,7 +56,7 @@ public:
                 continue;
             }
             char buf[65536];
-            const qsizetype n = adbsocket::receive(m_fd, buf, sizeof buf);
+            const qsizetype n = simnet::receive(m_fd, buf, sizeof buf);
             if (n <= 0)
                 return Closed;
             m_buffer.append(buf, n);
@@ -68,7 +68,7 @@ public:
     bool write(const QByteArray &line)
     {
         const QByteArray out = line + '\n';
-        return adbsocket::sendAll(m_fd, out.constData(), out.size());
+        return simnet::sendAll(m_fd, out.constData(), out.size());
     }
     bool write(const char *command, const QByteArray &argument = {}) { return write(QByteArray(command) + argument); }
 
@@ -206,7 +206,7 @@ bool SimCompanion::enter(int fd)
 
 void SimCompanion::leave(int fd)
 {
-    adbsocket::closeFd(fd);
+    simnet::closeFd(fd);
     std::lock_guard lock(m_mutex);
     m_activeFds.erase(fd);
     --m_active;
@@ -239,7 +239,7 @@ void SimCompanion::stop()
     m_threads.joinAll();
     flush();
     if (m_wifiFd >= 0)
-        adbsocket::closeFd(m_wifiFd);
+        simnet::closeFd(m_wifiFd);
     m_wifiFd = -1;
 }
 
@@ -271,7 +271,7 @@ void SimCompanion::onBroadcast(const QString &url, const QString &component)
         {
             std::lock_guard guard(life->mutex);
             if (!life->alive || !enter(fd)) {
-                adbsocket::closeFd(fd);
+                simnet::closeFd(fd);
                 return;
             }
         }
@@ -432,14 +432,14 @@ void SimCompanion::serveRestore(Line &io)
 bool SimCompanion::listenWifi(quint16 port, QString *error)
 {
     quint16 bound = 0;
-    m_wifiFd = adbsocket::listenLoopback(port, &bound, error);
+    m_wifiFd = simnet::listenLoopback(port, &bound, error);
     if (m_wifiFd < 0)
         return false;
     m_wifiPort = bound;
     m_threads.start([this] {
         while (!m_stop) {
             bool timedOut = false;
-            const int fd = adbsocket::acceptOne(m_wifiFd, 200, &timedOut);
+            const int fd = simnet::acceptOne(m_wifiFd, 200, &timedOut);
             if (fd < 0)
                 continue;
             m_threads.start([this, fd] { serveWifi(fd); });
@@ -451,7 +451,7 @@ bool SimCompanion::listenWifi(quint16 port, QString *error)
 void SimCompanion::serveWifi(int fd)
 {
     if (!enter(fd)) {
-        adbsocket::closeFd(fd);
+        simnet::closeFd(fd);
         return;
     }
     // The app answers only once it is installed (and so running).
@@ -480,7 +480,7 @@ void SimCompanion::startWifiSession(Kind kind, quint16 port)
 {
     QString error;
     quint16 bound = 0;
-    const int listenFd = adbsocket::listenLoopback(port, &bound, &error);
+    const int listenFd = simnet::listenLoopback(port, &bound, &error);
     if (listenFd < 0) {
         noteError(u"wifi: can not listen on port %1: %2"_s.arg(port).arg(error));
         return;
@@ -489,14 +489,14 @@ void SimCompanion::startWifiSession(Kind kind, quint16 port)
         int fd = -1;
         for (int waited = 0; fd < 0 && waited < kWifiSessionWaitMs && !m_stop; waited += 200) {
             bool timedOut = false;
-            fd = adbsocket::acceptOne(listenFd, 200, &timedOut);
+            fd = simnet::acceptOne(listenFd, 200, &timedOut);
         }
-        adbsocket::closeFd(listenFd);
+        simnet::closeFd(listenFd);
         if (fd < 0)
             return;
         if (enter(fd))
             serveSession(fd, kind);
         else
-            adbsocket::closeFd(fd);
+            simnet::closeFd(fd);
     });
 }

@@ -655,6 +655,18 @@
         <translation>Input Error. Please input the correct WiFi connection info.</translation>
     </message>
     <message>
+        <source>IDS_ANDROID_ALLOW_USB_DEBUGGING</source>
+        <translation>%1: Allow USB debugging on the phone (unlock it and tap &quot;Allow&quot;); waiting up to %2 seconds.</translation>
+    </message>
+    <message>
+        <source>IDS_ANDROID_PHONE_NOT_ALLOWED</source>
+        <translation>%1: USB debugging was not allowed on the phone; it is left out.</translation>
+    </message>
+    <message>
+        <source>IDS_ANDROID_PHONE_UNUSABLE</source>
+        <translation>%1: the phone can not be used: %2</translation>
+    </message>
+    <message>
         <source>IDS_WIFI_CONNECTOR_CONNECT_TIMEOUT</source>
         <translation>Connection Timeout.Please make sure you input the WiFi connection info correctly.</translation>
     </message>

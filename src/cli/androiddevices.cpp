@@ -13,6 +13,7 @@
 #include "workerrunner.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTextStream>
 #include <QTimer>
@@ -52,6 +53,9 @@ void withAdbPhones(const std::function<void(const QList<PAdbUSBHandle> &)> &use,
     QTimer quiet;
     quiet.setSingleShot(true);
     QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&poll, &AbsAdbPoll::failedDevice, &loop, [&poll](const QString &serial) {
+        QTextStream(stderr) << trKey("IDS_ANDROID_PHONE_UNUSABLE").arg(serial, poll.failure(serial)) << '\n';
+    });
     QObject::connect(&poll, &AbsAdbPoll::newDevice, &loop, [&](const QString &, const PAdbUSBHandle &device) {
         found.append(device);
         if (!wanted.isEmpty() && device->serial() == wanted)
@@ -69,10 +73,24 @@ void withAdbPhones(const std::function<void(const QList<PAdbUSBHandle> &)> &use,
         quiet.start(kQuietMs * 2);
     loop.exec();
 
+    // A phone that asks its user about this computer comes online the moment they tap "Allow"; wait a while
+    // for that, saying what to do.
+    constexpr int kAllowWaitMs = 30000;
+    QElapsedTimer allowClock;
+    allowClock.start();
+    for (const PAdbUSBHandle &device : std::as_const(found)) {
+        AdbUSBHandle::State state = device->waitForHandshake(3000);
+        if (state == AdbUSBHandle::State::Unauthorized || state == AdbUSBHandle::State::Authorizing) {
+            QTextStream(stderr) << trKey("IDS_ANDROID_ALLOW_USB_DEBUGGING").arg(device->serial()).arg(kAllowWaitMs / 1000)
+                                << '\n';
+            if (!device->waitForAuth2(int(qMax<qint64>(0, kAllowWaitMs - allowClock.elapsed()))))
+                QTextStream(stderr) << trKey("IDS_ANDROID_PHONE_NOT_ALLOWED").arg(device->serial()) << '\n';
+        }
+    }
     QList<PAdbUSBHandle> online;
     for (const PAdbUSBHandle &device : std::as_const(found))
-        if (device->waitForHandshake(3000) == AdbUSBHandle::State::Online)
-            online.append(device); // the others are not allowed yet on the phone, or gone again
+        if (device->state() == AdbUSBHandle::State::Online)
+            online.append(device); // the others are not allowed on the phone, or gone again
     use(online);
     poll.stop();
     poll.wait();

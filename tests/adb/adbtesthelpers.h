@@ -1,6 +1,7 @@
 #pragma once
 
 #include "adb.h"
+#include "adbdgeneration.h"
 #include "adbtransport.h"
 #include "simadbd.h"
 #include "simphone.h"
@@ -15,7 +16,7 @@
 // A simulated phone running in the test process, its adbd on a free loopback port.
 struct InProcessPhone
 {
-    explicit InProcessPhone(const SimAdbdConfig &config = {}, const QString &name = QStringLiteral("Test Phone"))
+    explicit InProcessPhone(const SimAdbdConfig &config = adbdUnderTest(), const QString &name = QStringLiteral("Test Phone"))
         : phone(name, QStringLiteral("SIM42")), adbd(&phone, config)
     {
         QString error;

@@ -12,6 +12,7 @@
 #include "localdb.h"
 #include "progress.h"
 #include "restoresession.h"
+#include "adbdgeneration.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
@@ -98,7 +99,7 @@ public:
 // The simulated phone in this process: adbd on a free port, companion app inside.
 struct SimulatedPhone
 {
-    explicit SimulatedPhone(SimCompanionConfig config = {}, SimAdbdConfig adbConfig = {})
+    explicit SimulatedPhone(SimCompanionConfig config = {}, SimAdbdConfig adbConfig = adbdUnderTest())
         : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config), adbd(&phone, adbConfig)
     {
         QString error;
@@ -491,7 +492,7 @@ private Q_SLOTS:
     {
         QVERIFY(QFile::exists(QStringLiteral(":/res/com.tallowbrook.contactssync.apk")));
         // The phone goes away in the middle of the install.
-        SimAdbdConfig dropping;
+        SimAdbdConfig dropping = adbdUnderTest();
         dropping.dropMidShell = QStringLiteral("pm install");
         SimulatedPhone broken({}, dropping);
         const Load l = load(broken.connector());

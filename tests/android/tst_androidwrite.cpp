@@ -12,6 +12,7 @@
 #include "contactfixtures.h"
 #include "localdb.h"
 #include "progress.h"
+#include "adbdgeneration.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
@@ -173,7 +174,7 @@ public:
 struct SimulatedPhone
 {
     explicit SimulatedPhone(const QString &name, SimCompanionConfig config = {})
-        : phone(name, name.toUpper().remove(u' ')), companion(&phone, config), adbd(&phone, {})
+        : phone(name, name.toUpper().remove(u' ')), companion(&phone, config), adbd(&phone, adbdUnderTest())
     {
         QString error;
         adbd.listen(0, &error);

@@ -9,6 +9,7 @@
 #include "contactfixtures.h"
 #include "localdb.h"
 #include "progress.h"
+#include "adbdgeneration.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
@@ -34,7 +35,7 @@ namespace {
 // phone's store across the swap.
 struct Phone
 {
-    explicit Phone(const QByteArray &seed) : phone(QStringLiteral("Fault Phone"), QStringLiteral("FAULT1")), adbd(&phone, {})
+    explicit Phone(const QByteArray &seed) : phone(QStringLiteral("Fault Phone"), QStringLiteral("FAULT1")), adbd(&phone, adbdUnderTest())
     {
         phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
         companion = std::make_unique<SimCompanion>(&phone);

@@ -249,13 +249,35 @@ private Q_SLOTS:
     }
 
     // A phone reached through its adbd over TCP is listed with its serial and the name it announces.
+    void devicesListsAnAdbPhone_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<QByteArray>("said");
+        const QStringList allowLater = {QStringLiteral("--auth"), QStringLiteral("--auth-delay"), QStringLiteral("1500")};
+        QTest::newRow("Android 8 and older") << QStringList{QStringLiteral("--adbd"), QStringLiteral("legacy")} << true << QByteArray();
+        QTest::newRow("Android 9 and 10, leftovers, the user allows after a while")
+            << QStringList{QStringLiteral("--adbd"), QStringLiteral("pie"), QStringLiteral("--stale-packets")} + allowLater << true
+            << QByteArray("Allow USB debugging on the phone");
+        QTest::newRow("Android 11 and newer") << QStringList{QStringLiteral("--adbd"), QStringLiteral("current")} << true << QByteArray();
+        QTest::newRow("Android 11, the user allows after a while")
+            << QStringList{QStringLiteral("--adbd"), QStringLiteral("current")} + allowLater << true
+            << QByteArray("Allow USB debugging on the phone");
+        QTest::newRow("in recovery") << QStringList{QStringLiteral("--banner"), QStringLiteral("recovery")} << false
+                                     << QByteArray("the phone is in recovery mode");
+    }
+
     void devicesListsAnAdbPhone()
     {
+        QFETCH(QStringList, options);
+        QFETCH(bool, listed);
+        QFETCH(QByteArray, said);
         TempHome home;
         QProcess phone;
-        phone.start(QStringLiteral(PHONE_SIM_EXE), {QStringLiteral("--name"), QStringLiteral("Pixel 7"),
-                                                   QStringLiteral("--serial"), QStringLiteral("SIM7"),
-                                                   QStringLiteral("--adb-port"), QStringLiteral("0")});
+        phone.start(QStringLiteral(PHONE_SIM_EXE), QStringList{QStringLiteral("--name"), QStringLiteral("Pixel 7"),
+                                                               QStringLiteral("--serial"), QStringLiteral("SIM7"),
+                                                               QStringLiteral("--adb-port"), QStringLiteral("0")}
+                                                       + options);
         QVERIFY(phone.waitForStarted());
         QByteArray banner;
         QTRY_VERIFY_WITH_TIMEOUT((banner += phone.readAllStandardOutput()).contains("ready"), 10000);
@@ -272,13 +294,17 @@ private Q_SLOTS:
         env.insert(QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("0")); // devices loads the phone
         p.setProcessEnvironment(env);
         p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), {QStringLiteral("devices"), QStringLiteral("--json")});
-        QVERIFY(p.waitForFinished(30000));
+        QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.contains(said), err.constData());
         const QJsonArray devices = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
-        QCOMPARE(devices.size(), 1);
-        QCOMPARE(devices.at(0)[QStringLiteral("platform")].toString(), QStringLiteral("android"));
-        QCOMPARE(devices.at(0)[QStringLiteral("id")].toString(), QString::fromLatin1(endpoint));
-        QCOMPARE(devices.at(0)[QStringLiteral("name")].toString(), QStringLiteral("Pixel 7"));
+        QCOMPARE(devices.size(), listed ? 1 : 0);
+        if (listed) {
+            QCOMPARE(devices.at(0)[QStringLiteral("platform")].toString(), QStringLiteral("android"));
+            QCOMPARE(devices.at(0)[QStringLiteral("id")].toString(), QString::fromLatin1(endpoint));
+            QCOMPARE(devices.at(0)[QStringLiteral("name")].toString(), QStringLiteral("Pixel 7"));
+        }
         phone.terminate();
         QVERIFY(phone.waitForFinished(10000));
     }

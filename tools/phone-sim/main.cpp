@@ -95,8 +95,9 @@ int main(int argc, char **argv)
         return usageError(u"--name and --serial must not be empty"_s);
 
     SimAdbdGeneration generation = SimAdbdGeneration::Current;
-    const QString generationText =
-        parser.isSet(adbd) ? parser.value(adbd) : qEnvironmentVariable("PHONE_SIM_ADBD", u"current"_s);
+    QString generationText = parser.isSet(adbd) ? parser.value(adbd) : qEnvironmentVariable("PHONE_SIM_ADBD");
+    if (generationText.isEmpty() && !parser.isSet(adbd))
+        generationText = u"current"_s;
     if (!SimAdbdConfig::parseGeneration(generationText, &generation))
         return usageError(u"unknown --adbd generation %1 (known: legacy, pie, current)"_s.arg(generationText));
     const QStringList bannerTypes = {u"device"_s, u"recovery"_s, u"sideload"_s, u"rescue"_s, u"bootloader"_s};

@@ -113,6 +113,15 @@ QString AbsAdbPoll::failure(const QString &serial) const
     return {};
 }
 
+bool AbsAdbPoll::opening() const
+{
+    std::lock_guard lock(d->mutex);
+    for (const auto &e : d->entries)
+        if (e.pending)
+            return true;
+    return false;
+}
+
 void AbsAdbPoll::run()
 {
     beginPolling();

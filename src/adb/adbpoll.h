@@ -22,6 +22,8 @@ public:
     // Why the device reported by failedDevice(serial) can not be used ("the phone is in recovery mode", "no
     // permissions …"); empty once it works or is gone.
     QString failure(const QString &serial) const;
+    // Whether a device found is still being opened (connect and handshake under way).
+    bool opening() const;
 
 Q_SIGNALS:
     void newDevice(QString serial, PAdbUSBHandle device);

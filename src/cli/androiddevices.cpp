@@ -52,7 +52,14 @@ void withAdbPhones(const std::function<void(const QList<PAdbUSBHandle> &)> &use,
     QEventLoop loop;
     QTimer quiet;
     quiet.setSingleShot(true);
-    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // Not quiet while a handshake is under way: a phone still answering (or this computer still making its
+    // adb key) would be missed.
+    QObject::connect(&quiet, &QTimer::timeout, &loop, [&] {
+        if (poll.opening())
+            quiet.start(kQuietMs / 4);
+        else
+            loop.quit();
+    });
     QObject::connect(&poll, &AbsAdbPoll::failedDevice, &loop, [&poll](const QString &serial) {
         QTextStream(stderr) << trKey("IDS_ANDROID_PHONE_UNUSABLE").arg(serial, poll.failure(serial)) << '\n';
     });

@@ -297,8 +297,9 @@ private Q_SLOTS:
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         const QByteArray err = p.readAllStandardError();
-        QVERIFY2(err.contains(said), err.constData());
-        const QJsonArray devices = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        const QByteArray out = p.readAllStandardOutput();
+        QVERIFY2(err.contains(said), (err + out).constData());
+        const QJsonArray devices = QJsonDocument::fromJson(out).array();
         QCOMPARE(devices.size(), listed ? 1 : 0);
         if (listed) {
             QCOMPARE(devices.at(0)[QStringLiteral("platform")].toString(), QStringLiteral("android"));

@@ -241,6 +241,13 @@ bool AdbUSBHandle::Private::handleAuth(const Header &h, const QByteArray &payloa
         *err = u"AUTH token of %1 bytes"_s.arg(payload.size());
         return false;
     }
+    {
+        // The phone has answered: what follows (making our key the first time, signing) is our own time, not a
+        // silent phone.
+        std::lock_guard lock(mutex);
+        if (state == State::Connecting)
+            state = State::Authorizing;
+    }
     if (keys.isEmpty()) {
         QString keyError;
         auto key = AdbKey::loadOrCreate(AdbKey::defaultPath(), &keyError);

@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kConnectTimeoutMs = 1000;
 constexpr int kStatusTimeoutMs = 5000;
+constexpr int kBannerTimeoutMs = 2000;
 // What we announce in the CNXN we play for the server's device; the handle caps its WRTEs to it.
 constexpr quint32 kBridgeMaxData = 256 * 1024;
 constexpr qsizetype kReadChunk = 64 * 1024;
@@ -422,8 +423,16 @@ public:
         cond.notify_all();
     }
 
+    // At most one token more than the first: enough for the handle to try its key and then offer it, and no
+    // endless token-signature round when the server will not let us in.
     void sendToken()
     {
+        {
+            std::lock_guard lock(mutex);
+            if (tokensSent >= 2)
+                return;
+            ++tokensSent;
+        }
         QByteArray token(kTokenSize, '\0');
         QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(token.data()), kTokenSize / 4);
         push(A_AUTH, kAuthToken, 0, token);
@@ -450,7 +459,7 @@ public:
             std::lock_guard lock(mutex);
             return state;
         }();
-        const QByteArray banner = bannerFor(port, serial, type, kStatusTimeoutMs);
+        const QByteArray banner = bannerFor(port, serial, type, kBannerTimeoutMs);
         {
             std::lock_guard lock(mutex);
             if (online)
@@ -476,17 +485,24 @@ public:
     {
         HostSocket socket(port);
         QString why;
-        if (!socket.connect(kConnectTimeoutMs, &why)
-            || !socket.request(u"host:transport:%1"_s.arg(serial), kStatusTimeoutMs, &why)
-            || !socket.request(service, kStatusTimeoutMs * 2, &why)) {
+        bool opened = socket.connect(kConnectTimeoutMs, &why);
+        if (opened) {
+            // Known from here on, so that closing the link cuts a server that does not answer short.
+            std::lock_guard lock(stream->mutex);
+            stream->fd = socket.fd();
+        }
+        opened = opened && !isShut()
+                 && socket.request(u"host:transport:%1"_s.arg(serial), kStatusTimeoutMs, &why)
+                 && socket.request(service, kStatusTimeoutMs * 2, &why);
+        if (!opened) {
+            {
+                std::lock_guard lock(stream->mutex);
+                stream->fd = -1;
+            }
             // A refused OPEN: CLSE with no local id, as adbd answers an unknown service.
             push(A_CLSE, 0, stream->peerId);
             forget(stream->id);
             return;
-        }
-        {
-            std::lock_guard lock(stream->mutex);
-            stream->fd = socket.fd();
         }
         push(A_OKAY, stream->id, stream->peerId);
         QByteArray buffer(kReadChunk, Qt::Uninitialized);
@@ -578,6 +594,7 @@ public:
     QString shutReason;
     bool cnxnPending = false; // the handle sent CNXN and waits for the user to allow the computer
     bool online = false;
+    int tokensSent = 0;
     std::map<quint32, std::shared_ptr<BridgeStream>> streams;
     quint32 nextId = 1;
     int running = 0;
@@ -649,6 +666,7 @@ bool ServerTransport::writeMessage(const Message &msg, QString *error)
             std::lock_guard lock(link->mutex);
             state = link->state;
             link->online = false;
+            link->tokensSent = 0;
         }
         if (isOnlineState(state)) {
             link->answerHandshake();

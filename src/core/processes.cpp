@@ -190,7 +190,8 @@ QString executablePath(qint64 pid)
 
 bool end(qint64 pid)
 {
-    if (pid <= 0 || pid == ::getpid())
+    // Another user's process is never ours to end, even when we could (running as root).
+    if (pid <= 0 || pid == ::getpid() || userOf(pid) != currentUser())
         return false;
     return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }

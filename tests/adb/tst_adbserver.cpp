@@ -114,7 +114,11 @@ private:
         std::unique_lock lock(m_mutex);
         m_requests.append(QString::fromUtf8(service));
         if (service == "host:version") {
+            // Held open until the client lets go: a short reply is silence, not an early end.
             adbsocket::sendAll(fd, m_version.constData(), m_version.size());
+            lock.unlock();
+            waitForEnd(fd);
+            lock.lock();
         } else if (service == "host:track-devices") {
             switch (m_track) {
             case Track::Garbage:

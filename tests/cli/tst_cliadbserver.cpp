@@ -177,8 +177,11 @@ private Q_SLOTS:
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains("directly over USB") && r.out.contains("was asked to exit"), r.out.constData());
         // ("adb devices" would start a new server: the free port tells instead.)
-        QTcpServer takeover;
-        QTRY_VERIFY_WITH_TIMEOUT(takeover.listen(QHostAddress::LocalHost, serverPort()), 5000);
+        const auto portFree = [this] {
+            QTcpServer takeover;
+            return takeover.listen(QHostAddress::LocalHost, serverPort());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(portFree(), 5000);
         m_serverStarted = false;
     }
 };

@@ -1,6 +1,7 @@
 #include "adbserver.h"
 
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
@@ -499,7 +500,9 @@ public:
                 std::lock_guard lock(stream->mutex);
                 stream->fd = -1;
             }
-            // A refused OPEN: CLSE with no local id, as adbd answers an unknown service.
+            // A refused OPEN: CLSE with no local id, as adbd answers an unknown service. The packet has no room
+            // for the server's reason, so it goes to the log.
+            qWarning().noquote() << "adb server:" << why;
             push(A_CLSE, 0, stream->peerId);
             forget(stream->id);
             return;

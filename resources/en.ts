@@ -1106,5 +1106,22 @@
         <source>IDS_CONFIRM_UNGROUP_CONTACTS</source>
         <translation>Confirm to remove seleted member from the Group?</translation>
     </message>
+    <!-- the adb server beside the program -->
+    <message>
+        <source>IDS_ADB_ROUTE_SERVER_%1_%2</source>
+        <translation>Android phones: reached through the adb server running on port %1 (protocol %2), so your own adb keeps working.</translation>
+    </message>
+    <message>
+        <source>IDS_ADB_ROUTE_DIRECT_%1</source>
+        <translation>Android phones: reached directly over USB (no adb server answered on port %1 at start).</translation>
+    </message>
+    <message>
+        <source>IDS_ADB_END_SERVER_%1_%2_%3</source>
+        <translation>An adb server has started: %1 (process %2, %3). While it runs, it competes with Tallowbrook Contact Mover for the Android phones.&lt;br/&gt;&lt;br/&gt;End this adb server?</translation>
+    </message>
+    <message>
+        <source>IDS_ADB_PATH_UNKNOWN</source>
+        <translation>path unknown</translation>
+    </message>
 </context>
 </TS>

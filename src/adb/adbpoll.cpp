@@ -1,5 +1,7 @@
 #include "adbpoll.h"
 
+#include "adbpollserver.h"
+#include "adbroute.h"
 #include "adbusb.h"
 
 #include <QDateTime>
@@ -86,6 +88,11 @@ void AbsAdbPoll::stop()
     std::lock_guard lock(d->shared->mutex);
     d->shared->stopping = true;
     d->shared->cond.notify_all();
+}
+
+void AbsAdbPoll::wake()
+{
+    d->shared->poke();
 }
 
 bool AbsAdbPoll::stopping() const
@@ -320,6 +327,10 @@ AdbPoll::~AdbPoll()
 
 void AdbPoll::beginPolling()
 {
+    if (const adbroute::Route route = adbroute::choose(); route.kind == adbroute::Kind::Server) {
+        beginServerRoute(route.port);
+        return;
+    }
     QString error;
     auto ctx = adbusb::openContext(&error);
     if (!ctx) {
@@ -338,11 +349,14 @@ void AdbPoll::endPolling()
             adbusb::unref(dev);
     }
     m_usb.reset();
+    m_server.reset();
 }
 
 void AdbPoll::pollOnce()
 {
     pollTcp(m_tcp);
+    if (m_server)
+        pollServer();
     if (!m_usb)
         return;
 

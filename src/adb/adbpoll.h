@@ -53,6 +53,8 @@ protected:
     void dropKey(const QString &key, const QString &reason);
     int periodMs() const { return m_period; }
     bool stopping() const;
+    // Starts the next round now (from any thread).
+    void wake();
 
 private:
     void collect();
@@ -64,6 +66,8 @@ private:
 
 // USB devices with an adb interface (libusb-1.0; hotplug when offered, else polling), plus the adbd endpoints
 // listed as host:port,host:port in the environment variable CONTACT_MOVER_ADB_TCP (network phones, simulators).
+// When an adb server already runs at start (adbroute), the USB devices are the ones that server lists, reached
+// through it, and USB is left to it.
 class AdbPoll : public AbsAdbPoll
 {
     Q_OBJECT
@@ -77,8 +81,13 @@ protected:
     void endPolling() override;
 
 private:
+    void beginServerRoute(quint16 port);
+    void pollServer();
+
     struct Usb;
     std::unique_ptr<Usb> m_usb;
+    struct Server;
+    std::unique_ptr<Server> m_server;
     QList<TcpEndpoint> m_tcp;
 };
 

@@ -49,8 +49,8 @@ void Win32KillProcessesThread::addDefaultNames()
         trKey("iTunes can't be started when running Tallowbrook. Please close iTunes.");
     addNoticeName(QStringLiteral("itunes.exe"), itunesNotice);
     addNoticeName(QStringLiteral("itunes"), itunesNotice);
-    for (const char *name : {"adb.exe", "adb", "tadb.exe", "tadb"})
-        addSilentName(QLatin1String(name));
+    // adb servers are not on this list: a process named "adb" may be the user's own client or server, and the
+    // program reaches phones through a running server instead (AdbKillServerThread asks before ending one).
 }
 
 void Win32KillProcessesThread::notify(const QString &text)
@@ -93,11 +93,13 @@ void Win32KillProcessesThread::scan()
         return;
 
     const qint64 self = QCoreApplication::applicationPid();
+    const uint me = Processes::currentUser();
     // A program with several processes must not stack up identical boxes: each notice is shown at most once
     // per pass.
     QStringList noticesOfThisPass;
     for (const Processes::Entry &process : *processes) {
-        if (process.pid == self)
+        // Another user's processes are never ours to end.
+        if (process.pid == self || process.uid != me)
             continue;
         QStringList names{process.comm.toLower()};
         if (!process.exeName.isEmpty())

@@ -10,8 +10,8 @@
 #include <QWaitCondition>
 
 // Ends, once a second for the life of the program, the processes of other programs that take the phones away
-// from us: a running iTunes (with a notice to the user) and other adb servers (silently). Process names are
-// compared lower-cased with both the kernel's process name and the executable's file name.
+// from us: a running iTunes (with a notice to the user). Only processes of our own user are looked at. Process
+// names are compared lower-cased with both the kernel's process name and the executable's file name.
 //
 // The object lives in the GUI thread; run() scans on its own thread and hands notices back to the GUI thread
 // through a queued call of notify().
@@ -29,8 +29,8 @@ public:
     void addSilentName(const QString &name);
     // Ends processes of this name and then shows `notice`, once per pass that ended any of them.
     void addNoticeName(const QString &name, const QString &notice);
-    // What the program watches: iTunes with its notice, and the adb servers "adb" and "tadb", each under its
-    // Windows name (as a Windows build runs under Wine) and its Linux name.
+    // What the program watches: iTunes with its notice, under its Windows name (as it runs under Wine) and its
+    // Linux name. adb servers are left to AdbKillServerThread, which checks what a process is before it acts.
     void addDefaultNames();
 
 public Q_SLOTS:

@@ -50,7 +50,7 @@ void reportError(const QString &text)
 
 } // namespace
 
-Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader)
+Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader, Button defaultButton)
 {
     const QString fullText = withHeader ? header() + text : text;
     {
@@ -89,9 +89,12 @@ Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool w
             added.append({box.addButton(trKey(bt.key), QMessageBox::ActionRole), bt.button});
     }
     const Button onEscape = escapeAnswer(buttons);
-    for (const auto &pair : std::as_const(added))
+    for (const auto &pair : std::as_const(added)) {
         if (pair.second == onEscape)
             box.setEscapeButton(pair.first);
+        if (pair.second == defaultButton)
+            box.setDefaultButton(qobject_cast<QPushButton *>(pair.first));
+    }
     box.exec();
     for (const auto &pair : std::as_const(added))
         if (box.clickedButton() == pair.first)
@@ -112,6 +115,11 @@ void warning(QWidget *parent, const QString &text)
 bool question(QWidget *parent, const QString &text)
 {
     return show(parent, Icon::Question, text, Yes | No) == Yes;
+}
+
+bool questionDefaultNo(QWidget *parent, const QString &text)
+{
+    return show(parent, Icon::Question, text, Yes | No, false, No) == Yes;
 }
 
 QString errorText(const QString &text)

@@ -15,12 +15,16 @@ void information(QWidget *parent, const QString &text);
 void warning(QWidget *parent, const QString &text);
 // True when "Yes" was pressed.
 bool question(QWidget *parent, const QString &text);
+// A question whose default button (Enter) is No, for questions where yes cannot be undone.
+bool questionDefaultNo(QWidget *parent, const QString &text);
 // "An Error Occurred." box with the product header and the support sentence; the text then goes to the error
 // report service.
 void error(QWidget *parent, const QString &text);
 
 // The general form: buttons is an OR of Button values, shown in the order Yes, No, OK, Cancel, Abort, Retry.
-Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader = false);
+// defaultButton, when one of buttons, is the one Enter presses.
+Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader = false,
+            Button defaultButton = Button(0));
 
 // The full text the error box shows for a given message.
 QString errorText(const QString &text);

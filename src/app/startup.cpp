@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "adbkillserverthread.h"
+#include "adbsetup.h"
 #include "keepawake.h"
 #include "mainwindow.h"
 #include "messagebox.h"
@@ -9,6 +10,7 @@
 #include "win32killprocessesthread.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <memory>
 
@@ -27,14 +29,32 @@ int run(QApplication &app)
         return 1;
     }
 
-    // Other programs that grab the phones (iTunes, other adb servers) are ended once a second while we run.
+    // How this run reaches Android phones: through an adb server that already runs, else over USB directly.
+    const bool endAdbServer = AdbSetup::endServerRequested(QCoreApplication::arguments());
+    const adbroute::Route route = AdbSetup::chooseRoute(endAdbServer);
+
+    // Other programs that grab the phones (iTunes) are ended once a second while we run.
     auto processWatcher = std::make_unique<Win32KillProcessesThread>();
     processWatcher->addDefaultNames();
     QObject::connect(processWatcher.get(), &Win32KillProcessesThread::noticeRequested, processWatcher.get(),
                      [](const QString &text) { MessageBox::information(nullptr, text); });
     processWatcher->start();
-    auto adbWatcher = std::make_unique<AdbKillServerThread>();
-    adbWatcher->start();
+    // An adb server that starts while we drive the phones ourselves is ended only when the user says so: by
+    // the option, or by answering the question (No is the default).
+    std::unique_ptr<AdbKillServerThread> adbWatcher;
+    if (route.kind == adbroute::Kind::Direct) {
+        adbWatcher = std::make_unique<AdbKillServerThread>();
+        adbWatcher->setPolicy(endAdbServer ? AdbKillServerThread::Policy::End : AdbKillServerThread::Policy::Ask);
+        AdbKillServerThread *watcher = adbWatcher.get();
+        QObject::connect(watcher, &AdbKillServerThread::endQuestion, watcher,
+                         [watcher](qint64 pid, const QString &name, const QString &path) {
+                             const bool end = MessageBox::questionDefaultNo(
+                                 nullptr, AdbSetup::endServerQuestion(pid, MessageBox::escaped(name),
+                                                                      MessageBox::escaped(path)));
+                             watcher->answer(pid, end);
+                         });
+        adbWatcher->start();
+    }
 
     auto window = std::make_unique<MainWindow>();
     window->show();

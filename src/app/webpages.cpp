@@ -1,5 +1,6 @@
 #include "webpages.h"
 
+#include "adbsetup.h"
 #include "datafolder.h"
 #include "texts.h"
 
@@ -37,9 +38,13 @@ QString downloadPage()
 
 QString aboutText()
 {
-    return QStringLiteral("<p>%1</p><p>Qt %2<br/>SQLite %3</p><p>Data folder:<br/>%4</p>")
-        .arg(trKey("Tallowbrook Contact Mover").toHtmlEscaped(), QLatin1String(qVersion()),
-             QLatin1String(sqlite_qt_engine_version()), DataFolder::root().toHtmlEscaped());
+    QString text = QStringLiteral("<p>%1</p><p>Qt %2<br/>SQLite %3</p><p>Data folder:<br/>%4</p>")
+                       .arg(trKey("Tallowbrook Contact Mover").toHtmlEscaped(), QLatin1String(qVersion()),
+                            QLatin1String(sqlite_qt_engine_version()), DataFolder::root().toHtmlEscaped());
+    // The route to Android phones chosen at start (made by the device poller when not yet chosen).
+    if (const std::optional<adbroute::Route> route = adbroute::chosen())
+        text += QStringLiteral("<p>") + AdbSetup::routeText(*route).toHtmlEscaped() + QStringLiteral("</p>");
+    return text;
 }
 
 } // namespace WebPages

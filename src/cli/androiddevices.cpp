@@ -1,6 +1,7 @@
 #include "androiddevices.h"
 
 #include "adbconnector.h"
+#include "adbsetup.h"
 #include "adbpoll.h"
 #include "androidlink.h"
 #include "androidwificonnector.h"
@@ -72,12 +73,16 @@ void withAdbPhones(const std::function<void(const QList<PAdbUSBHandle> &)> &use,
     });
     // A phone named by one of the configured network endpoints is surely expected: wait for it (a loaded machine
     // can take a few seconds to connect) instead of giving up after the first quiet spell.
-    const bool expected = !wanted.isEmpty()
-                          && qEnvironmentVariable("CONTACT_MOVER_ADB_TCP").split(QLatin1Char(',')).contains(wanted);
+    // The route is chosen first (the probe of the adb server port must not eat the waiting time). Through an
+    // adb server, the phone asked for is surely expected too: the server may need a moment to list it.
+    const bool viaServer = AdbSetup::chooseRoute(false).kind == adbroute::Kind::Server;
+    const bool expected =
+        !wanted.isEmpty()
+        && (viaServer || qEnvironmentVariable("CONTACT_MOVER_ADB_TCP").split(QLatin1Char(',')).contains(wanted));
     QTimer::singleShot(expected ? kExpectedMs : kLongestMs, &loop, &QEventLoop::quit);
     poll.start();
     if (!expected)
-        quiet.start(kQuietMs * 2);
+        quiet.start(kQuietMs * (viaServer ? 4 : 2));
     loop.exec();
 
     // A phone that asks its user about this computer comes online the moment they tap "Allow"; wait a while

@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "adbsetup.h"
 #include "dbcommands.h"
 #include "devicecommands.h"
 #include "filecommands.h"
@@ -32,8 +33,8 @@ const QList<Command> &commands()
         {"create-db", "create-db NAME                                    a new local database (\".db\" appended)",
          runCreateDb},
         {"delete-db", "delete-db NAME                                    removes a local database file", runDeleteDb},
-        {"devices", "devices [--json]                                  connected devices: platform, id, name (loads "
-                    "phones)",
+        {"devices", "devices [--json] [--verbose]                      connected devices: platform, id, name (loads "
+                    "phones); --verbose also says how Android phones are reached",
          runDevices},
         {"backup", "backup --device ID [--db NAME] [--contacts N,N...]  copies a device's contacts into a local "
                    "database, merging namesakes",
@@ -65,6 +66,8 @@ void printUsage(QTextStream &stream)
               "data folder as the window (the home folder decides where it is).\n\nCommands:\n";
     for (const Command &c : commands())
         stream << "  " << c.synopsis << '\n';
+    stream << "\nOption for every command: --end-adb-server  ends a running adb server of yours first, so that the\n"
+              "program reaches the phones over USB itself (without it, phones are reached through that server).\n";
     stream << "\nExit status: 0 success, 1 failure, 2 usage error, 3 cancelled.\n";
 }
 
@@ -115,8 +118,14 @@ QString Options::positional(int i, const QString &what) const
     return m_positional.at(i);
 }
 
-int run(const QStringList &args, Io io)
+int run(const QStringList &givenArgs, Io io)
 {
+    QStringList args = givenArgs;
+    // Chosen before any command looks for phones: the route is fixed for the run.
+    if (AdbSetup::endServerRequested(args)) {
+        args.removeAll(QLatin1String(AdbSetup::kEndServerOption));
+        AdbSetup::chooseRoute(true);
+    }
     if (args.isEmpty()) {
         printUsage(io.err);
         return UsageError;

@@ -1,5 +1,6 @@
 #include "devicecommands.h"
 
+#include "adbsetup.h"
 #include "backupcontactstolocalthread.h"
 #include "clicommon.h"
 #include "devices.h"
@@ -17,11 +18,17 @@ namespace cli {
 
 int runDevices(const QStringList &args, Io io)
 {
-    const Options options(args, {}, {QStringLiteral("json")});
+    const Options options(args, {}, {QStringLiteral("json"), QStringLiteral("verbose")});
     if (!options.positional().isEmpty())
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().first())};
     QJsonArray array;
-    for (const DeviceEntry &d : listDevices()) {
+    const QList<DeviceEntry> devices = listDevices();
+    if (options.has(QStringLiteral("verbose"))) {
+        // The route was chosen when the phones were looked for; the line says which one this run took.
+        const QString line = AdbSetup::routeText(AdbSetup::chooseRoute(false));
+        (options.has(QStringLiteral("json")) ? io.err : io.out) << line << '\n';
+    }
+    for (const DeviceEntry &d : devices) {
         if (options.has(QStringLiteral("json")))
             array.append(QJsonObject{{QStringLiteral("platform"), d.platform},
                                      {QStringLiteral("id"), d.id},

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Processes {
@@ -113,6 +114,7 @@ std::optional<QList<Entry>> list()
             continue;
         Entry entry;
         entry.pid = pid;
+        entry.uid = userOf(pid).value_or(Entry::kNoUser);
         entry.comm = QString::fromUtf8(comm->endsWith('\n') ? comm->chopped(1) : *comm);
         QByteArray exe = readLink(dir + "/exe");
         // The kernel marks an executable removed from disk after the start; the name is still the program's.
@@ -164,16 +166,39 @@ std::optional<QList<qint64>> localTcpPortOwners(quint16 port)
     return owners;
 }
 
+uint currentUser()
+{
+    return ::getuid();
+}
+
+std::optional<uint> userOf(qint64 pid)
+{
+    struct stat info{};
+    const QByteArray dir = "/proc/" + QByteArray::number(pid);
+    if (pid <= 0 || ::stat(dir.constData(), &info) != 0)
+        return std::nullopt;
+    return info.st_uid;
+}
+
+QString executablePath(qint64 pid)
+{
+    QByteArray exe = readLink("/proc/" + QByteArray::number(pid) + "/exe");
+    if (exe.endsWith(" (deleted)"))
+        exe.chop(10);
+    return QString::fromUtf8(exe);
+}
+
 bool end(qint64 pid)
 {
-    if (pid <= 0 || pid == ::getpid())
+    // Another user's process is never ours to end, even when we could (running as root).
+    if (pid <= 0 || pid == ::getpid() || userOf(pid) != currentUser())
         return false;
     return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }
 
 Ops Ops::system()
 {
-    return Ops{&Processes::list, &Processes::localTcpPortOwners, &Processes::end};
+    return Ops{&Processes::list, &Processes::localTcpPortOwners, &Processes::end, &Processes::userOf};
 }
 
 } // namespace Processes

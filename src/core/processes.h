@@ -17,7 +17,17 @@ struct Entry
     qint64 pid = 0;
     QString comm;
     QString exeName;
+    // The user the process runs as (owner of /proc/<pid>); kNoUser when unknown.
+    uint uid = kNoUser;
+    static constexpr uint kNoUser = ~0u;
 };
+
+// The user we run as.
+uint currentUser();
+// The user a process runs as, nullopt when it has ended.
+std::optional<uint> userOf(qint64 pid);
+// The full path of a process's executable (empty when it cannot be read, e.g. another user's process).
+QString executablePath(qint64 pid);
 
 // Every process that is still running; zombies (ended, waiting for their parent) are left out because there
 // is nothing left to end. nullopt when /proc cannot be read.
@@ -30,7 +40,7 @@ std::optional<QList<Entry>> list();
 std::optional<QList<qint64>> localTcpPortOwners(quint16 port);
 
 // Ends the process at once (SIGKILL) without waiting for it. Refuses ids <= 0 (which would signal a whole
-// process group or every process) and our own id. False when refused or the signal could not be sent.
+// process group or every process), our own id and other users' processes. False when refused or the signal could not be sent.
 bool end(qint64 pid);
 
 // The three operations as replaceable functions: the watchers use system(); their tests substitute fakes to
@@ -40,6 +50,7 @@ struct Ops
     std::function<std::optional<QList<Entry>>()> list;
     std::function<std::optional<QList<qint64>>(quint16)> localTcpPortOwners;
     std::function<bool(qint64)> end;
+    std::function<std::optional<uint>(qint64)> userOf;
 
     static Ops system();
 };

@@ -3,6 +3,7 @@
 #include "win32killprocessesthread.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QSemaphore>
@@ -114,20 +115,21 @@ private Q_SLOTS:
         QCOMPARE(probe->exitStatus(), QProcess::CrashExit);
     }
 
-    // The names the program registers, in whatever case the executable carries them; a similar name survives.
-    void watchedNamesAreEndedInAnyCase()
+    // The names the program registers, in whatever case the executable carries them; adb clients and servers
+    // are not on the list any more (they may be the user's own work), and a similar name survives too.
+    void watchedNamesAreEndedInAnyCaseButAdbIsLeftAlone()
     {
-        if (const QStringList others = processesNamed(
-                {QStringLiteral("adb"), QStringLiteral("adb.exe"), QStringLiteral("tadb"),
-                 QStringLiteral("tadb.exe"), QStringLiteral("itunes"), QStringLiteral("itunes.exe")});
+        if (const QStringList others = processesNamed({QStringLiteral("itunes"), QStringLiteral("itunes.exe")});
             !others.isEmpty())
             QSKIP(
                 qPrintable(QStringLiteral("not ours, would be ended: ") + others.join(QStringLiteral(", "))));
         QTemporaryDir dir;
         std::vector<Child> doomed;
-        for (const char *name : {"adb", "ADB.EXE", "Tadb.exe"})
+        for (const char *name : {"itunes", "ITUNES.EXE"})
             doomed.push_back(startAs(dir, QLatin1String(name)));
-        auto survivor = startAs(dir, QStringLiteral("adbd"));
+        std::vector<Child> survivors;
+        for (const char *name : {"adb", "ADB.EXE", "Tadb.exe", "adbd", "iTunesHelper"})
+            survivors.push_back(startAs(dir, QLatin1String(name)));
 
         Win32KillProcessesThread watcher;
         watcher.addDefaultNames();
@@ -138,7 +140,8 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(p->state(), QProcess::NotRunning, 2500);
         QVERIFY(clock.elapsed() < 2000);
         QTest::qWait(1200); // one more pass
-        QCOMPARE(survivor->state(), QProcess::Running);
+        for (const auto &p : survivors)
+            QCOMPARE(p->state(), QProcess::Running);
     }
 
     // One notice per pass however many of the program's processes it ended, none for ended processes that
@@ -173,39 +176,119 @@ private Q_SLOTS:
         QVERIFY(onGuiThread);
     }
 
-    // Whatever listens on 5037 is ended, under any name; a client of a server on 5037 is not, and neither are
-    // we.
-    void adbPortOwnersAreEndedButNotItsClients()
+    // Something on the adb server port that does not answer as an adb server is none of our business, even
+    // with the option that ends adb servers: a plain listener (accepting, silent) and one of our clients.
+    void plainListenerOnTheAdbPortIsLeftAlone()
     {
-        const auto owners = Processes::localTcpPortOwners(AdbKillServerThread::kAdbPort);
-        QVERIFY(owners);
-        if (!owners->isEmpty())
-            QSKIP(
-                "port 5037 is held by a process this test did not start (an adb server?); it would be ended");
         QTemporaryDir dir;
-        AdbKillServerThread watcher;
+        auto holder = startAs(dir, QStringLiteral("adb"), {QStringLiteral("listen"), QStringLiteral("0")});
+        const quint16 port = firstLine(*holder).toUShort();
+        QVERIFY(port != 0);
+        AdbKillServerThread watcher(Processes::Ops::system(), port);
+        watcher.setPolicy(AdbKillServerThread::Policy::End);
+        QSignalSpy questions(&watcher, &AdbKillServerThread::endQuestion);
+        QSignalSpy ended(&watcher, &AdbKillServerThread::serverEnded);
         watcher.start();
+        QTest::qWait(3500); // three passes, each probing the listener
+        QCOMPARE(holder->state(), QProcess::Running);
+        QCOMPARE(questions.size(), 0);
+        QCOMPARE(ended.size(), 0);
+    }
 
-        QElapsedTimer clock;
-        clock.start();
-        auto holder =
-            startAs(dir, QStringLiteral("TbPortHolder"), {QStringLiteral("listen"), QStringLiteral("5037")});
-        if (firstLine(*holder) == "busy")
-            QSKIP("port 5037 cannot be bound on this machine");
-        QTRY_COMPARE_WITH_TIMEOUT(holder->state(), QProcess::NotRunning, 2500);
-        QVERIFY(clock.elapsed() < 2000);
-        QCOMPARE(holder->exitStatus(), QProcess::CrashExit);
+    // An adb server of ours that starts while we drive the phones: the user is asked once, naming the program,
+    // its id and path; nothing happens on No; Yes asks the server to exit, which it does.
+    void adbServerIsEndedOnlyWhenTheUserSaysSo()
+    {
+        QTemporaryDir dir;
+        auto server = startAs(dir, QStringLiteral("adb"), {QStringLiteral("adbserver"), QStringLiteral("0")});
+        const quint16 port = firstLine(*server).toUShort();
+        QVERIFY(port != 0);
+        AdbKillServerThread watcher(Processes::Ops::system(), port);
+        QSignalSpy questions(&watcher, &AdbKillServerThread::endQuestion);
+        QSignalSpy ended(&watcher, &AdbKillServerThread::serverEnded);
+        watcher.start();
+        QTRY_COMPARE_WITH_TIMEOUT(questions.size(), 1, 2500);
+        QCOMPARE(questions.at(0).at(0).toLongLong(), server->processId());
+        QCOMPARE(questions.at(0).at(1).toString(), QStringLiteral("adb"));
+        QCOMPARE(questions.at(0).at(2).toString(), QFileInfo(dir.filePath(QStringLiteral("adb"))).canonicalFilePath());
 
-        // Now we hold the port, and the accepted connection's local port is 5037 too.
-        QTcpServer server;
-        if (!server.listen(QHostAddress::LocalHost, AdbKillServerThread::kAdbPort))
-            QSKIP("port 5037 cannot be bound again on this machine");
-        auto client =
-            startAs(dir, QStringLiteral("TbPortClient"), {QStringLiteral("connect"), QStringLiteral("5037")});
-        QCOMPARE(firstLine(*client), QByteArray("ok"));
-        QVERIFY(server.waitForNewConnection(5000));
+        watcher.answer(server->processId(), false);
         QTest::qWait(2500);
-        QCOMPARE(client->state(), QProcess::Running);
+        QCOMPARE(questions.size(), 1); // asked once per process
+        QCOMPARE(server->state(), QProcess::Running);
+
+        watcher.answer(server->processId(), true);
+        QTRY_COMPARE_WITH_TIMEOUT(server->state(), QProcess::NotRunning, 4000);
+        QCOMPARE(server->exitStatus(), QProcess::NormalExit); // it left by itself on "host:kill"
+        QTRY_COMPARE(ended.size(), 1);
+    }
+
+    // Another user's adb server is never touched, whatever the option says; ours is ended with the option even
+    // when it ignores "host:kill".
+    void optionEndsOnlyOurOwnAdbServer()
+    {
+        QTemporaryDir dir;
+        auto server = startAs(dir, QStringLiteral("adb"),
+                              {QStringLiteral("adbserver"), QStringLiteral("0"), QStringLiteral("stubborn")});
+        const quint16 port = firstLine(*server).toUShort();
+        QVERIFY(port != 0);
+        {
+            Processes::Ops othersOps = Processes::Ops::system();
+            const uint someoneElse = Processes::currentUser() == 0 ? 1000 : 0;
+            othersOps.userOf = [someoneElse](qint64) { return std::optional<uint>(someoneElse); };
+            AdbKillServerThread watcher(othersOps, port);
+            watcher.setPolicy(AdbKillServerThread::Policy::End);
+            QSignalSpy questions(&watcher, &AdbKillServerThread::endQuestion);
+            watcher.start();
+            QTest::qWait(2500);
+            QCOMPARE(server->state(), QProcess::Running);
+            QCOMPARE(questions.size(), 0);
+        }
+        AdbKillServerThread watcher(Processes::Ops::system(), port);
+        watcher.setPolicy(AdbKillServerThread::Policy::End);
+        QSignalSpy questions(&watcher, &AdbKillServerThread::endQuestion);
+        watcher.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server->state(), QProcess::NotRunning, 5000);
+        QCOMPARE(server->exitStatus(), QProcess::CrashExit);
+        QCOMPARE(questions.size(), 0);
+    }
+
+    // Debian's own adb server on a private port: recognised as an adb server (a question, no signal), and
+    // still serving "adb devices" afterwards.
+    void realAdbServerIsRecognisedAndKeepsWorking()
+    {
+        const QString adb = QStringLiteral("/usr/bin/adb");
+        if (!QFile::exists(adb))
+            QSKIP("Debian's adb is not installed");
+        QTemporaryDir home;
+        const quint16 port = [] {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost);
+            return probe.serverPort();
+        }();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("TMPDIR"), home.path());
+        env.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), QString::number(port));
+        auto runAdb = [&](const QStringList &args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(adb, args);
+            return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        };
+        QVERIFY(runAdb({QStringLiteral("start-server")}));
+        const auto owners = Processes::localTcpPortOwners(port);
+        QVERIFY(owners && !owners->isEmpty());
+
+        AdbKillServerThread watcher(Processes::Ops::system(), port);
+        QSignalSpy questions(&watcher, &AdbKillServerThread::endQuestion);
+        watcher.start();
+        QTRY_COMPARE_WITH_TIMEOUT(questions.size(), 1, 3000);
+        QVERIFY(owners->contains(questions.at(0).at(0).toLongLong()));
+        QVERIFY(questions.at(0).at(2).toString().endsWith(QStringLiteral("/adb")));
+        QTest::qWait(1500);
+        QVERIFY(runAdb({QStringLiteral("devices")}));
+        QVERIFY(runAdb({QStringLiteral("kill-server")}));
     }
 
     // With fake process tables: stopping lets a running scan finish and then waits at most one sleep. Along
@@ -213,6 +296,11 @@ private Q_SLOTS:
     // loop.
     void stoppingWaitsForTheScanAndAtMostOneSleep()
     {
+        const quint16 kQuietPort = [] {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost);
+            return probe.serverPort();
+        }();
         QSemaphore scansStarted;
         std::atomic<int> scansFinished = 0;
         std::atomic<int> tableReads = 0;
@@ -223,14 +311,18 @@ private Q_SLOTS:
             scansStarted.release();
             QThread::msleep(400);
             ++scansFinished;
-            return QList<Processes::Entry>{{self, QStringLiteral("adb"), {}},
-                                           {4242, QStringLiteral("x"), QStringLiteral("ADB")}};
+            const uint me = Processes::currentUser();
+            return QList<Processes::Entry>{{self, QStringLiteral("itunes"), {}, me},
+                                           {4242, QStringLiteral("x"), QStringLiteral("ITUNES"), me},
+                                           {4244, QStringLiteral("itunes"), {}, me + 1}, // another user's
+                                           {4246, QStringLiteral("adb"), {}, me}};
         };
         ops.localTcpPortOwners = [&](quint16 port) -> std::optional<QList<qint64>> {
-            if (port != AdbKillServerThread::kAdbPort || tableReads++ == 0)
+            if (port != kQuietPort || tableReads++ == 0)
                 return std::nullopt;
             return QList<qint64>{0, self, 4343};
         };
+        ops.userOf = [](qint64) { return std::optional<uint>(Processes::currentUser()); };
         ops.end = [&](qint64 pid) {
             QMutexLocker lock(&endedMutex);
             ended << pid;
@@ -247,7 +339,8 @@ private Q_SLOTS:
         QVERIFY(clock.elapsed() < 400 + 1100);
         QCOMPARE(scansFinished.load(), 2);
 
-        auto portWatcher = std::make_unique<AdbKillServerThread>(ops);
+        // Nothing answers on this port, so the owners the fake table names are not adb servers.
+        auto portWatcher = std::make_unique<AdbKillServerThread>(ops, kQuietPort);
         portWatcher->start();
         QTRY_VERIFY_WITH_TIMEOUT(tableReads >= 2, 2500);
         QTest::qWait(200); // in the sleep after the second pass
@@ -255,7 +348,7 @@ private Q_SLOTS:
         portWatcher.reset();
         QVERIFY(clock.elapsed() < 1100);
         QMutexLocker lock(&endedMutex);
-        QCOMPARE(ended, (QList<qint64>{4242, 4242, 4343}));
+        QCOMPARE(ended, (QList<qint64>{4242, 4242}));
     }
 };
 

@@ -4,6 +4,8 @@
 //   watch_helper listen PORT           listens on 127.0.0.1:PORT (0: any), prints the port or "busy"
 //   watch_helper connect PORT          connects to 127.0.0.1:PORT, prints "ok" or "fail"
 //   watch_helper spawn PATH...         starts each PATH, prints the ids, and never collects them (zombies)
+//   watch_helper adbserver PORT [stubborn]  listens like an adb server: answers "host:version" with version 41
+//                                      and exits on "host:kill" (unless stubborn); prints the port
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -42,6 +44,43 @@ bool connectTo(int port)
     return fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
 }
 
+bool readAll(int fd, char *data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = read(fd, data, length);
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= size_t(n);
+    }
+    return true;
+}
+
+// One request per connection, as an adb server's smart socket takes them: four hex digits, then the service.
+void serveAdb(int listenFd, bool stubborn)
+{
+    for (;;) {
+        const int fd = accept(listenFd, nullptr, nullptr);
+        if (fd < 0)
+            continue;
+        char hex[5] = {};
+        char service[256] = {};
+        const size_t length = readAll(fd, hex, 4) ? strtoul(hex, nullptr, 16) : 0;
+        if (length > 0 && length < sizeof service && readAll(fd, service, length)) {
+            if (!strcmp(service, "host:version")) {
+                (void)!write(fd, "OKAY00040029", 12);
+            } else if (!strcmp(service, "host:kill")) {
+                (void)!write(fd, "OKAY", 4);
+                if (!stubborn)
+                    _exit(0);
+            } else {
+                (void)!write(fd, "FAIL0007unknown", 15);
+            }
+        }
+        close(fd);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -53,6 +92,24 @@ int main(int argc, char *argv[])
             return 3;
         }
         printf("%d\n", port);
+    } else if (argc >= 3 && !strcmp(argv[1], "adbserver")) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(atoi(argv[2]));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        if (bind(fd, reinterpret_cast<sockaddr *>(&a), length) != 0 || listen(fd, 8) != 0) {
+            puts("busy");
+            return 3;
+        }
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
+        printf("%d\n", ntohs(a.sin_port));
+        fflush(stdout);
+        alarm(60);
+        serveAdb(fd, argc >= 4 && !strcmp(argv[3], "stubborn"));
     } else if (argc >= 3 && !strcmp(argv[1], "connect")) {
         if (!connectTo(atoi(argv[2]))) {
             puts("fail");

@@ -1,5 +1,6 @@
 #include "iossynctodevicethread.h"
 
+#include "iosrecordarchive.h"
 #include "iosrecords.h"
 #include "localdb.h"
 #include "mobiledevice.h"
@@ -138,7 +139,9 @@ void IOSSyncToDeviceThread::sendGroup(int first, int count)
 void IOSSyncToDeviceThread::sendToDevice(Group &group)
 {
     PMobilesyncClient client;
-    mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(), client, [this] { return cancelled(); });
+    IosRecordArchive archive(*m_cache);
+    mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(m_udid), client,
+                                  [this] { return cancelled(); });
     mobiledevice_sync_ready_to_send_throw(client.get());
 
     // Contact records; the device answers new ones ("-" and the local _id) with its identifiers.
@@ -148,8 +151,10 @@ void IOSSyncToDeviceThread::sendToDevice(Group &group)
             throw Cancelled();
         PlistCFType batch = PlistCFType::newDict();
         for (int k = first; k < std::min(contactCount, first + kBatchContacts); ++k)
-            iosrecords::contactToRecord(batch, group.needContactRecord.at(k));
+            iosrecords::contactToRecord(batch, group.needContactRecord.at(k),
+                                        archive.get(group.needContactRecord.at(k).src_id));
         const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+        archive.keepSent(batch, mapping);
         for (const PlistCFType &key : mapping.keys()) {
             const qint64 contactId = iosrecords::contactIdOfRemapKey(key.toString());
             if (contactId <= 0)
@@ -178,11 +183,12 @@ void IOSSyncToDeviceThread::sendToDevice(Group &group)
             const Written &rows = group.rowsToSend.value(ids.at(k));
             for (auto it = rows.cbegin(); it != rows.cend(); ++it)
                 for (const DataRow &row : it.value())
-                    iosrecords::rowToRecord(batch, recordId, it.key(), -row._id, row);
+                    iosrecords::rowToRecord(batch, recordId, it.key(), -row._id, row, archive.get(row.src_id));
         }
         if (batch.count() == 0)
             continue;
         const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+        archive.keepSent(batch, mapping);
         for (const PlistCFType &key : mapping.keys()) {
             const qint64 rowId = iosrecords::rowIdOfRemapKey(key.toString());
             if (rowId <= 0)
@@ -194,4 +200,5 @@ void IOSSyncToDeviceThread::sendToDevice(Group &group)
     }
 
     mobiledevice_sync_finish_throw(client.get());
+    rememberDeviceAnchor(m_udid, client.get());
 }

@@ -1,11 +1,15 @@
 #include "mobiledevice.h"
 
+#include "datafolder.h"
 #include "texts.h"
 
 #include <openssl/crypto.h>
 #include <usbmuxd.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
 
 #include <atomic>
 #include <stdexcept>
@@ -67,6 +71,8 @@ void MobiledeviceSubscribe::deviceEvent(const idevice_event_t *event, void *user
         Q_EMIT self->newDevice(udid);
     else if (event->event == IDEVICE_DEVICE_REMOVE)
         Q_EMIT self->kickDevice(udid);
+    else if (event->event == IDEVICE_DEVICE_PAIRED)
+        Q_EMIT self->devicePaired(udid);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -84,19 +90,99 @@ void MobiledeviceConnection::close()
     }
 }
 
-MobilesyncAnchors MobilesyncAnchors::forContacts()
+MobilesyncAnchors MobilesyncAnchors::forContacts(const QString &udid)
 {
-    return {QStringLiteral("com.apple.Contacts"), QStringLiteral("---"),
+    QString deviceAnchor = QStringLiteral("---");
+    if (!udid.isEmpty()) {
+        QFile file(deviceAnchorPath(udid));
+        if (file.open(QIODevice::ReadOnly)) {
+            const QString kept = QString::fromUtf8(file.read(4096)).trimmed();
+            if (!kept.isEmpty() && !kept.contains(QLatin1Char('\n')))
+                deviceAnchor = kept;
+        }
+    }
+    return {QStringLiteral("com.apple.Contacts"), deviceAnchor,
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"))};
 }
 
-bool mobiledevice_open(MobiledeviceConnection &connection)
+QString deviceAnchorPath(const QString &udid)
 {
+    return DataFolder::iosCacheDir() + QLatin1Char('/') + DataFolder::cacheFileName(udid) + QStringLiteral(".anchor");
+}
+
+void rememberDeviceAnchor(const QString &udid, const MobilesyncClient *client)
+{
+    if (!client || client->deviceAnchor().isEmpty() || udid.isEmpty())
+        return;
+    QDir().mkpath(DataFolder::iosCacheDir());
+    QSaveFile file(deviceAnchorPath(udid));
+    if (!file.open(QIODevice::WriteOnly) || file.write(client->deviceAnchor().toUtf8()) < 0 || !file.commit())
+        qWarning("IOS Sync, the phone's anchor could not be kept: %s", qUtf8Printable(file.errorString()));
+}
+
+bool mobiledevice_open(MobiledeviceConnection &connection, int *lockdownError)
+{
+    if (lockdownError)
+        *lockdownError = LOCKDOWN_E_UNKNOWN_ERROR;
     const QByteArray udid = connection.udid.toUtf8();
     if (idevice_new_with_options(&connection.device, udid.constData(), IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS)
         return false;
-    return lockdownd_client_new_with_handshake(connection.device, &connection.lockdown, kMobiledeviceLabel)
-           == LOCKDOWN_E_SUCCESS;
+    const lockdownd_error_t e =
+        lockdownd_client_new_with_handshake(connection.device, &connection.lockdown, kMobiledeviceLabel);
+    if (lockdownError)
+        *lockdownError = e;
+    return e == LOCKDOWN_E_SUCCESS;
+}
+
+int mobiledevice_trust_state(const QString &udid)
+{
+    MobiledeviceConnection connection(udid);
+    int e = LOCKDOWN_E_UNKNOWN_ERROR;
+    mobiledevice_open(connection, &e);
+    return e;
+}
+
+bool mobiledevice_is_trust_error(int lockdownError)
+{
+    switch (lockdownError) {
+    case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
+    case LOCKDOWN_E_PASSWORD_PROTECTED:
+    case LOCKDOWN_E_USER_DENIED_PAIRING:
+    case LOCKDOWN_E_INVALID_HOST_ID:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString mobiledevice_trust_text(int lockdownError)
+{
+    switch (lockdownError) {
+    case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
+        return trKey("IDS_IOS_TRUST_PENDING");
+    case LOCKDOWN_E_PASSWORD_PROTECTED:
+        return trKey("IDS_IOS_TRUST_LOCKED");
+    case LOCKDOWN_E_USER_DENIED_PAIRING:
+        return trKey("IDS_IOS_TRUST_DENIED");
+    case LOCKDOWN_E_INVALID_HOST_ID:
+        return trKey("IDS_IOS_TRUST_FORGOTTEN");
+    default:
+        return QString();
+    }
+}
+
+bool mobiledevice_contacts_in_icloud(const QString &udid)
+{
+    // The value names the accounts the phone syncs contacts with, e.g. {AccountNames: ["iCloud"]}; its text
+    // rendering is searched so that the shape of the value does not matter.
+    const PlistCFType value =
+        mobiledevice_get_value(udid, QStringLiteral("com.apple.mobile.data_sync"), QStringLiteral("Contacts"));
+    return !value.isNull() && value.toText().contains(QLatin1String("icloud"), Qt::CaseInsensitive);
+}
+
+QString mobiledevice_icloud_warning()
+{
+    return trKey("IDS_IOS_ICLOUD_CONTACTS");
 }
 
 PlistCFType mobiledevice_get_value(const QString &udid, const QString &domain, const QString &key)

@@ -780,6 +780,10 @@
         <translation>The iPhone no longer trusts this computer (its trust settings were reset). Unplug it, plug it in again, unlock it and tap Trust.</translation>
     </message>
     <message>
+        <source>IDS_IOS_NOT_OPENED</source>
+        <translation>The iPhone is attached but could not be opened. Unplug it and plug it in again.</translation>
+    </message>
+    <message>
         <source>IDS_IOS_TRUST_WAITING_%1</source>
         <translation>Waiting for %1 to trust this computer...</translation>
     </message>

@@ -75,6 +75,10 @@ void IOSSyncToDeviceThread::run()
 {
     const DeviceThreadScope deviceThread;
     try {
+        // What goes to a phone that keeps its contacts in iCloud lands in its local store: the user hears so first.
+        const QString icloud = mobiledevice_contacts_in_icloud(m_udid) ? mobiledevice_icloud_warning() : QString();
+        if (!icloud.isEmpty())
+            m_progress.updateProgress(icloud, 0, QString());
         m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), 0, QString());
         m_total = int(m_contacts.size());
         m_processed = 0;
@@ -87,7 +91,7 @@ void IOSSyncToDeviceThread::run()
                                  : trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2")
                                        .arg(m_processed - m_merged)
                                        .arg(m_merged);
-        m_progress.succeed(text);
+        m_progress.succeed(icloud.isEmpty() ? text : text + QLatin1Char('\n') + icloud);
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, transfer cancelled.");
     } catch (const MobilesyncCancelled &) {

@@ -122,7 +122,11 @@ void IOSSyncToPCThread::run()
     PMobilesyncClient client;
     WorkerTransaction transaction(m_cache, "Sync from iPhone");
     try {
-        m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
+        // A phone that keeps its contacts in iCloud serves only its local store: the user hears so first.
+        const QString icloud = mobiledevice_contacts_in_icloud(m_udid) ? mobiledevice_icloud_warning() : QString();
+        if (!icloud.isEmpty())
+            m_progress.updateProgress(icloud, 99, QString());
+        m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, icloud);
         const MobilesyncAnchors anchors = MobilesyncAnchors::forContacts(m_udid);
         mobiledevice_set_disable_tethered(m_udid, QStringLiteral("Contacts"), false);
         mobiledevice_sync_start_throw(m_udid, anchors, client, [this] { return m_progress.stopRequested(); });
@@ -146,7 +150,7 @@ void IOSSyncToPCThread::run()
             qCDebug(lcIosSync, "IOS Sync, %d rows name a contact that never came; not stored.", m_orphanRows);
 
         transaction.commit();
-        m_progress.succeed(QString());
+        m_progress.succeed(icloud);
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, reading cancelled.");
         transaction.rollback();

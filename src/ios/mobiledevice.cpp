@@ -236,7 +236,12 @@ void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors 
     if (opened != IDEVICE_E_SUCCESS)
         fail("mobiledevice_sync_start_throw: open device failed. return %1.", opened);
 
-    const mobilesync_error_t started = MobilesyncClient::startService(connection.device, kMobiledeviceLabel, &client);
+    int lockdownError = 0;
+    const mobilesync_error_t started =
+        MobilesyncClient::startService(connection.device, kMobiledeviceLabel, &client, &lockdownError);
+    // A phone that does not trust this computer yet says what the user has to do, not a return code.
+    if (started != MOBILESYNC_E_SUCCESS && mobiledevice_is_trust_error(lockdownError))
+        throw std::runtime_error(mobiledevice_trust_text(lockdownError).toUtf8().toStdString());
     if (started != MOBILESYNC_E_SUCCESS)
         fail("mobiledevice_sync_start_throw: start service failed. return %1.", started);
     client->setCancelCheck(cancelled);

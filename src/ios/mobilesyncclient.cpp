@@ -80,8 +80,10 @@ PlistCFType copyOf(const PlistCFType &message, int i)
 } // namespace
 
 mobilesync_error_t MobilesyncClient::startService(idevice_t device, const char *label,
-                                                  std::unique_ptr<MobilesyncClient> *client)
+                                                  std::unique_ptr<MobilesyncClient> *client, int *lockdownError)
 {
+    if (lockdownError)
+        *lockdownError = 0;
     if (!device || !client)
         return MOBILESYNC_E_INVALID_ARG;
     client->reset();
@@ -89,6 +91,8 @@ mobilesync_error_t MobilesyncClient::startService(idevice_t device, const char *
     // lockdown code goes to the debug output (-19, for example, is a phone that has not trusted this computer).
     lockdownd_client_t lockdown = nullptr;
     const lockdownd_error_t handshake = lockdownd_client_new_with_handshake(device, &lockdown, label);
+    if (lockdownError)
+        *lockdownError = handshake;
     if (handshake != LOCKDOWN_E_SUCCESS) {
         qCWarning(lcMobilesync, "lockdown handshake failed: %d", int(handshake));
         return MOBILESYNC_E_UNKNOWN_ERROR;

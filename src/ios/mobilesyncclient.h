@@ -24,8 +24,10 @@ public:
     static constexpr quint64 kMaxDeviceLinkVersion = 400;
 
     // Starts "com.apple.mobilesync" through a lockdown session opened with the label, connects to it and exchanges
-    // device-link versions. On success *client holds the new client.
-    static mobilesync_error_t startService(idevice_t device, const char *label, std::unique_ptr<MobilesyncClient> *client);
+    // device-link versions. On success *client holds the new client. With lockdownError, the lockdown handshake's
+    // code goes there (0 when it succeeded; -19, for example, while the phone asks its user to trust this computer).
+    static mobilesync_error_t startService(idevice_t device, const char *label, std::unique_ptr<MobilesyncClient> *client,
+                                           int *lockdownError = nullptr);
 
     // Sends the device-link disconnect message and closes the service connection.
     ~MobilesyncClient();

@@ -59,7 +59,8 @@ void IosRecordArchive::keepSent(const PlistCFType &batch, const PlistCFType &map
         const QString phoneId = mapping.item(id).isNull() ? id : mapping.item(id).toString();
         PlistCFType kept = sent.copy();
         if (sent.item(u"image"_s).toString() == QLatin1String(iosrecords::kImageUnchangedMarker)) {
-            const PlistCFType image = get(id).item(u"image"_s);
+            const PlistCFType before = get(id); // the view below lives in its tree
+            const PlistCFType image = before.item(u"image"_s);
             if (image.isNull())
                 kept.removeItem(u"image"_s);
             else

@@ -171,13 +171,20 @@ QString mobiledevice_trust_text(int lockdownError)
     }
 }
 
-bool mobiledevice_contacts_in_icloud(const QString &udid)
+bool mobiledevice_contacts_in_icloud(const QString &udid, int *lockdownError)
 {
+    MobiledeviceConnection connection(udid);
+    if (!mobiledevice_open(connection, lockdownError))
+        return false;
     // The value names the accounts the phone syncs contacts with, e.g. {AccountNames: ["iCloud"]}; its text
     // rendering is searched so that the shape of the value does not matter.
-    const PlistCFType value =
-        mobiledevice_get_value(udid, QStringLiteral("com.apple.mobile.data_sync"), QStringLiteral("Contacts"));
-    return !value.isNull() && value.toText().contains(QLatin1String("icloud"), Qt::CaseInsensitive);
+    plist_t value = nullptr;
+    if (lockdownd_get_value(connection.lockdown, "com.apple.mobile.data_sync", "Contacts", &value)
+        != LOCKDOWN_E_SUCCESS) {
+        plist_free(value);
+        return false;
+    }
+    return PlistCFType(value, true).toText().contains(QLatin1String("icloud"), Qt::CaseInsensitive);
 }
 
 QString mobiledevice_icloud_warning()

@@ -97,8 +97,9 @@ bool mobiledevice_is_trust_error(int lockdownError);
 // What the user should do about a trust error, in the user's language; empty for other codes.
 QString mobiledevice_trust_text(int lockdownError);
 // Whether the phone keeps its contacts in iCloud (lockdown domain "com.apple.mobile.data_sync", key "Contacts",
-// naming an iCloud account). A phone in that state still syncs, but only its local store ("On My iPhone").
-bool mobiledevice_contacts_in_icloud(const QString &udid);
+// naming an iCloud account). A phone in that state still syncs, but only its local store ("On My iPhone"). With
+// lockdownError, the code of opening the phone goes there (a trust error, for example).
+bool mobiledevice_contacts_in_icloud(const QString &udid, int *lockdownError = nullptr);
 // The warning shown before a phone that keeps its contacts in iCloud is read or written.
 QString mobiledevice_icloud_warning();
 // A lockdown value (an empty domain or key is left out); the null value when the device cannot be opened or the

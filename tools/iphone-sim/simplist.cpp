@@ -1,7 +1,6 @@
 #include "simplist.h"
 
 #include <QDateTime>
-#include <QTimeZone>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -85,9 +84,7 @@ QDateTime dateValue(plist_t node)
     const qsizetype to = text.indexOf("</date>");
     if (from < 0 || to < from)
         return QDateTime();
-    QDateTime at = QDateTime::fromString(QString::fromLatin1(text.mid(from + 6, to - from - 6)), Qt::ISODate);
-    at.setTimeZone(QTimeZone::utc());
-    return at;
+    return QDateTime::fromString(QString::fromLatin1(text.mid(from + 6, to - from - 6)), Qt::ISODate).toUTC();
 }
 
 plist_t str(const QString &s)

@@ -131,7 +131,7 @@ private Q_SLOTS:
     {
         TempHome home;
         Sim sim;
-        QVERIFY(sim.start(home, {u"--trust-after"_s, u"2"_s}));
+        QVERIFY(sim.start(home, {u"--trust-after"_s, u"6"_s}));
         // The tool waits for the tap, telling the user what to do; then the phone is listed.
         const Result r = cli(home, sim, {u"devices"_s}, {{u"CONTACT_MOVER_TRUST_WAIT"_s, u"30"_s}});
         QVERIFY2(r.code == 0, r.err.constData());

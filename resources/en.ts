@@ -776,6 +776,34 @@
     </message>
     <!-- iOS transfers -->
     <message>
+        <source>IDS_IOS_TRUST_PENDING</source>
+        <translation>The iPhone does not trust this computer yet. Unlock the iPhone and tap Trust.</translation>
+    </message>
+    <message>
+        <source>IDS_IOS_TRUST_LOCKED</source>
+        <translation>The iPhone is locked with its passcode. Unlock the iPhone, then tap Trust when it asks.</translation>
+    </message>
+    <message>
+        <source>IDS_IOS_TRUST_DENIED</source>
+        <translation>The iPhone was told not to trust this computer. Unplug it, plug it in again, unlock it and tap Trust.</translation>
+    </message>
+    <message>
+        <source>IDS_IOS_TRUST_FORGOTTEN</source>
+        <translation>The iPhone no longer trusts this computer (its trust settings were reset). Unplug it, plug it in again, unlock it and tap Trust.</translation>
+    </message>
+    <message>
+        <source>IDS_IOS_NOT_OPENED</source>
+        <translation>The iPhone is attached but could not be opened. Unplug it and plug it in again.</translation>
+    </message>
+    <message>
+        <source>IDS_IOS_TRUST_WAITING_%1</source>
+        <translation>Waiting for %1 to trust this computer...</translation>
+    </message>
+    <message>
+        <source>IDS_IOS_ICLOUD_CONTACTS</source>
+        <translation>This iPhone keeps its contacts in iCloud. Only the contacts stored "On My iPhone" are read, and what you send goes to that local store and may not show on the phone.</translation>
+    </message>
+    <message>
         <source>IDS_RECEIVING_CONTACTS_FROM_IOS</source>
         <translation>Loading contacts from device...</translation>
     </message>

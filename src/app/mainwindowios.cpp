@@ -61,6 +61,8 @@ void MainWindow::setUpIosLink()
     notifier->setObjectName(QStringLiteral("iosNotifier"));
     connect(notifier, &MobiledeviceSubscribe::newDevice, this, &MainWindow::iosDeviceConnected);
     connect(notifier, &MobiledeviceSubscribe::kickDevice, this, &MainWindow::iosDeviceDisconnected);
+    // A phone that was not trusted when it arrived is loaded once it trusts this computer.
+    connect(notifier, &MobiledeviceSubscribe::devicePaired, this, &MainWindow::iosDeviceConnected);
     if (!notifier->subscribe())
         MessageBox::warning(
             this,

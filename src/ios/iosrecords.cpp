@@ -1,7 +1,14 @@
 #include "iosrecords.h"
 
+#include "ioslabels.h"
+
+#include <QBuffer>
 #include <QHash>
+#include <QImage>
 #include <QRegularExpression>
+#include <QSet>
+
+#include <cmath>
 
 #include <utility>
 
@@ -48,6 +55,8 @@ const TypeTable &serviceTable()
 }
 
 constexpr int kBirthday = 3;
+// Dates count from here, in UTC.
+const QDate kDateEpoch(2001, 1, 1);
 
 QString text(const PlistCFType &record, const char *key)
 {
@@ -59,11 +68,11 @@ bool has(const PlistCFType &record, const char *key)
     return !record.item(QLatin1String(key)).isNull();
 }
 
-// A date of a record as the rows keep it: the local date-time in ISO 8601 text.
-QString dateText(const PlistCFType &value)
+// A date of a record as the rows keep it (see dateText() in the header); a text value stays as it is.
+QString dateValueText(const PlistCFType &value)
 {
     if (value.type() == PlistCFType::TypeDate)
-        return value.toDateTime().toString(Qt::ISODate);
+        return iosrecords::dateText(value);
     return value.toString();
 }
 
@@ -74,13 +83,22 @@ DataRow rowWithId(const QString &id)
     return row;
 }
 
-// "data2" from the record's "type" (left unset for a text the table does not list) and "data3" from "label".
+// "data2" and "data3" from the record's "label" and "type": one of the phone's own labels gives its code (through
+// the table shared with the backup reader); otherwise "data2" comes from "type" (left unset for a text the table
+// does not list) and "data3" is the label's text.
 void readLabelAndType(int entityType, const PlistCFType &record, DataRow &row)
 {
+    const QString label = text(record, "label");
+    const int labelCode = label.isEmpty() ? -1 : ioslabels::codeOfLabel(entityType, label);
+    if (labelCode >= 0) {
+        row.setValue(u"data2"_s, QString::number(labelCode));
+        row.setValue(u"data3"_s, QString());
+        return;
+    }
     const int code = typeCode(entityType, text(record, "type"));
     if (code >= 0)
         row.setValue(u"data2"_s, QString::number(code));
-    row.setValue(u"data3"_s, text(record, "label"));
+    row.setValue(u"data3"_s, ioslabels::customLabelText(label));
 }
 
 DataRow valueRecordToRow(int entityType, const PlistCFType &record, const QString &id)
@@ -234,6 +252,43 @@ QDateTime isoDateTime(const QVariant &value)
     return time.isValid() ? QDateTime(date, time) : QDateTime();
 }
 
+QString dateText(const PlistCFType &value)
+{
+    bool ok = false;
+    const double seconds = value.toSeconds(&ok);
+    if (!ok || !std::isfinite(seconds))
+        return QString();
+    // Whole days from the epoch in UTC: a date alone never moves with the computer's time zone.
+    const qint64 days = qint64(std::floor(seconds / 86400.0));
+    const QDate date = kDateEpoch.addDays(days);
+    if (!date.isValid())
+        return QString();
+    return date.year() == kNoYear ? date.toString(u"--MM-dd"_s) : date.toString(u"yyyy-MM-dd"_s);
+}
+
+QDate rowDate(const QVariant &value)
+{
+    if (value.metaType().id() == QMetaType::QDate)
+        return value.toDate();
+    if (value.metaType().id() == QMetaType::QDateTime)
+        return value.toDateTime().date();
+    // A date without a year: "--MM-DD" (vCard 4.0, ISO 8601:2000) or "--MMDD".
+    static const QRegularExpression noYear(u"^--(\\d{2})-?(\\d{2})$"_s);
+    const QRegularExpressionMatch m = noYear.match(value.toString().trimmed());
+    if (m.hasMatch())
+        return QDate(kNoYear, m.captured(1).toInt(), m.captured(2).toInt());
+    // A date-time stands for the date written in it, whatever zone it names.
+    return isoDateTime(value).date();
+}
+
+PlistCFType dateNode(const QVariant &value)
+{
+    const QDate date = rowDate(value);
+    if (!date.isValid())
+        return PlistCFType();
+    return PlistCFType::fromSeconds(double(kDateEpoch.daysTo(date)) * 86400.0);
+}
+
 QString contactRecordId(const pim::Contact &contact)
 {
     return contact.src_id.isEmpty() ? u"-"_s + QString::number(contact._id) : contact.src_id;
@@ -305,13 +360,13 @@ bool contactToBirthdayRow(const PlistCFType &record, const QString &id, DataRow 
         return false;
     *row = rowWithId(id);
     row->setValue(u"data2"_s, QString::number(kBirthday));
-    row->setValue(u"data1"_s, dateText(record.item(u"birthday"_s)));
+    row->setValue(u"data1"_s, dateValueText(record.item(u"birthday"_s)));
     return true;
 }
 
 bool contactToPhotoRow(const PlistCFType &record, const QString &id, DataRow *row)
 {
-    if (!has(record, "image"))
+    if (!record.item(u"image"_s).isData() || record.item(u"image"_s).toByteArray().isEmpty())
         return false;
     *row = rowWithId(id);
     row->setValue(u"data15"_s, record.item(u"image"_s).toByteArray());
@@ -370,7 +425,7 @@ DataRow imRecordToRow(const PlistCFType &record, const QString &id)
 DataRow dateRecordToRow(const PlistCFType &record, const QString &id)
 {
     DataRow row = rowWithId(id);
-    row.setValue(u"data1"_s, dateText(record.item(u"value"_s)));
+    row.setValue(u"data1"_s, dateValueText(record.item(u"value"_s)));
     readLabelAndType(pim::ENTITY_EVENT, record, row);
     return row;
 }
@@ -398,7 +453,27 @@ pim::Contact contactRecordToContact(const PlistCFType &record, const QString &id
         contact.addRow(pim::ENTITY_PHOTO, row);
     if (contactToNoteRow(record, id, &row))
         contact.addRow(pim::ENTITY_NOTE, row);
+    // A card the phone shows as a company, or one without a person's name, lists under its company.
+    const QString company = contact.firstRow(pim::ENTITY_ORGANIZATION).text(u"data1"_s);
+    if (!company.trimmed().isEmpty()
+        && (text(record, "display as company") == QLatin1String("company") || contact.full_name.trimmed().isEmpty()))
+        contact.full_name = company;
     return contact;
+}
+
+QString groupName(const PlistCFType &record)
+{
+    return text(record, "name");
+}
+
+QStringList groupMembers(const PlistCFType &record)
+{
+    QStringList members;
+    const PlistCFType array = record.item(u"members"_s);
+    for (int i = 0, n = array.count(); i < n; ++i)
+        if (!array.item(i).toString().isEmpty())
+            members << array.item(i).toString();
+    return members;
 }
 
 bool recordToRow(const PlistCFType &record, const QString &id, int *type, DataRow *row)
@@ -436,10 +511,14 @@ bool recordToRow(const PlistCFType &record, const QString &id, int *type, DataRo
 // ---------------------------------------------------------------------------------------------------------------
 // Writing
 
-void contactToRecord(PlistCFType &batch, const pim::Contact &contact)
+namespace {
+
+// The Contact record of a contact as its rows alone give it.
+PlistCFType freshContactRecord(const pim::Contact &contact)
 {
     PlistCFType record = newRecord(kContactKind);
-    record.setItem(u"display as company"_s, PlistCFType::fromString(u"person"_s));
+    record.setItem(u"display as company"_s,
+                   PlistCFType::fromString(isCompanyCard(contact) ? u"company"_s : u"person"_s));
 
     const DataRow name = contact.firstRow(pim::ENTITY_NAME);
     putText(record, "first name", name, u"data2"_s);
@@ -461,9 +540,9 @@ void contactToRecord(PlistCFType &batch, const pim::Contact &contact)
     for (const DataRow &event : contact.rows(pim::ENTITY_EVENT)) {
         if (event.text(u"data2"_s).toInt() != kBirthday)
             continue;
-        const QDateTime date = isoDateTime(event.value(u"data1"_s));
-        if (date.isValid())
-            record.setItem(u"birthday"_s, PlistCFType::fromDateTime(date));
+        const PlistCFType date = dateNode(event.value(u"data1"_s));
+        if (!date.isNull())
+            record.setItem(u"birthday"_s, date);
     }
 
     const QByteArray image = contact.firstRow(pim::ENTITY_PHOTO).value(u"data15"_s).toByteArray();
@@ -471,16 +550,15 @@ void contactToRecord(PlistCFType &batch, const pim::Contact &contact)
         record.setItem(u"image"_s, PlistCFType::fromByteArray(image));
 
     putText(record, "notes", contact.firstRow(pim::ENTITY_NOTE), u"data1"_s);
-
-    batch.setItem(contactRecordId(contact), record);
+    return record;
 }
 
-void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, qint64 negatedRowId,
-                 const DataRow &row)
+// The record of one row as the row alone gives it; the null value when the row yields none.
+PlistCFType freshRowRecord(const QString &contactRecordId, int type, const DataRow &row)
 {
     const QString kind = kindOfEntityType(type);
     if (kind.isEmpty())
-        return;
+        return PlistCFType();
     PlistCFType record = newRecord(kind.toLatin1().constData());
     switch (type) {
     case pim::ENTITY_PHONE:
@@ -488,12 +566,12 @@ void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, q
     case pim::ENTITY_WEBSITE:
     case pim::ENTITY_RELATION:
         if (row.text(u"data1"_s).isEmpty())
-            return;
+            return PlistCFType();
         record.setItem(u"value"_s, PlistCFType::fromString(row.text(u"data1"_s)));
         break;
     case pim::ENTITY_IM: {
         if (row.text(u"data1"_s).isEmpty())
-            return;
+            return PlistCFType();
         record.setItem(u"user"_s, PlistCFType::fromString(row.text(u"data1"_s)));
         bool numeric = false;
         const int protocol = row.text(u"data5"_s).toInt(&numeric);
@@ -504,16 +582,16 @@ void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, q
     }
     case pim::ENTITY_EVENT: {
         if (travelsInContactRecord(type, row))
-            return; // a birthday goes in the Contact record
-        const QDateTime date = isoDateTime(row.value(u"data1"_s));
-        if (!date.isValid())
-            return;
-        record.setItem(u"value"_s, PlistCFType::fromDateTime(date));
+            return PlistCFType(); // a birthday goes in the Contact record
+        const PlistCFType date = dateNode(row.value(u"data1"_s));
+        if (date.isNull())
+            return PlistCFType();
+        record.setItem(u"value"_s, date);
         break;
     }
     case pim::ENTITY_ADDRESS:
         if (pim::addressText(row).isEmpty())
-            return;
+            return PlistCFType();
         putText(record, "country", row, u"data10"_s);
         putText(record, "country code", row, u"data11"_s);
         putText(record, "state", row, u"data8"_s);
@@ -522,7 +600,7 @@ void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, q
         putText(record, "postal code", row, u"data9"_s);
         break;
     default:
-        return;
+        return PlistCFType();
     }
 
     const QString label = row.text(u"data3"_s);
@@ -530,16 +608,134 @@ void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, q
         record.setItem(u"label"_s, PlistCFType::fromString(label));
         record.setItem(u"type"_s, PlistCFType::fromString(u"other"_s));
     } else {
+        // A code the phone has a type for goes as that type; one it knows only as a label of its own (another
+        // fax) as that label; a code it has neither for, as the closest one it has.
         bool numeric = false;
-        const int code = row.text(u"data2"_s).toInt(&numeric);
-        record.setItem(u"type"_s, PlistCFType::fromString(numeric ? typeText(type, code) : u"other"_s));
+        const int given = row.text(u"data2"_s).toInt(&numeric);
+        const int code = numeric ? ioslabels::nearestCode(type, given) : 0;
+        const QString typeName = typeText(type, code);
+        const QString token = ioslabels::labelOfCode(type, code);
+        if (typeCode(type, typeName) == code || token.isEmpty()) {
+            record.setItem(u"type"_s, PlistCFType::fromString(typeName));
+        } else {
+            record.setItem(u"label"_s, PlistCFType::fromString(token));
+            record.setItem(u"type"_s, PlistCFType::fromString(u"other"_s));
+        }
     }
 
     PlistCFType contacts = PlistCFType::newArray();
     contacts.append(PlistCFType::fromString(contactRecordId));
     record.setItem(u"contact"_s, contacts);
+    return record;
+}
 
-    batch.setItem(rowRecordId(type, contactRecordId, negatedRowId, row), record);
+// The record to send: the phone's own record (original) with the keys whose values the rows changed replaced, or
+// removed when the rows no longer give them. A key is changed when the record built from the rows differs there
+// from the record the same rows would have given when they were read (fromOriginal). Without an original (a
+// record new to the phone, or one of another kind) the record built from the rows.
+PlistCFType overOriginal(const PlistCFType &fresh, const PlistCFType &fromOriginal, const PlistCFType &original)
+{
+    if (!original.isDict() || kindOf(original) != kindOf(fresh))
+        return fresh;
+    PlistCFType result = original.copy();
+    QSet<QString> keys;
+    for (const PlistCFType &key : fresh.keys())
+        keys.insert(key.toString());
+    for (const PlistCFType &key : fromOriginal.keys())
+        keys.insert(key.toString());
+    for (const QString &key : std::as_const(keys)) {
+        const PlistCFType now = fresh.item(key);
+        if (now.sameAs(fromOriginal.item(key)))
+            continue; // not edited: the phone's own value stays
+        if (now.isNull())
+            result.removeItem(key);
+        else
+            result.setItem(key, now.copy());
+    }
+    return result;
+}
+
+} // namespace
+
+QByteArray imageForPhone(const QByteArray &image)
+{
+    if (image.size() <= kMaxImageBytes)
+        return image;
+    QImage picture;
+    if (!picture.loadFromData(image))
+        return image; // not a picture this computer can read: sent as it is
+    if (picture.hasAlphaChannel())
+        picture = picture.convertToFormat(QImage::Format_RGB32);
+    double factor = std::sqrt(double(kMaxImageBytes) / double(image.size()));
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        const int width = std::max(1, int(picture.width() * factor));
+        const int height = std::max(1, int(picture.height() * factor));
+        const QImage smaller = picture.scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (smaller.save(&buffer, "JPEG", 85) && bytes.size() <= kMaxImageBytes && !bytes.isEmpty())
+            return bytes;
+        factor *= 0.8;
+    }
+    return image;
+}
+
+bool isCompanyCard(const pim::Contact &contact)
+{
+    const DataRow name = contact.firstRow(pim::ENTITY_NAME);
+    for (const char *column : {"data2", "data3", "data4", "data5", "data6"})
+        if (!name.text(QLatin1String(column)).trimmed().isEmpty())
+            return false;
+    return !contact.firstRow(pim::ENTITY_ORGANIZATION).text(u"data1"_s).trimmed().isEmpty();
+}
+
+PlistCFType contactRecord(const pim::Contact &contact, const PlistCFType &original)
+{
+    const PlistCFType fresh = freshContactRecord(contact);
+    if (!original.isDict() || kindOf(original) != QLatin1String(kContactKind)) {
+        PlistCFType record = fresh;
+        const PlistCFType image = record.item(u"image"_s);
+        if (image.isData() && image.toByteArray().size() > kMaxImageBytes)
+            record.setItem(u"image"_s, PlistCFType::fromByteArray(imageForPhone(image.toByteArray())));
+        return record;
+    }
+    const PlistCFType fromOriginal =
+        freshContactRecord(contactRecordToContact(original, QString()));
+    PlistCFType record = overOriginal(fresh, fromOriginal, original);
+    const PlistCFType image = record.item(u"image"_s);
+    if (image.isData() && image.sameAs(original.item(u"image"_s))) {
+        // The phone keeps its photo only when told that it did not change.
+        record.setItem(u"image"_s, PlistCFType::fromString(QLatin1String(kImageUnchangedMarker)));
+    } else if (image.isData() && image.toByteArray().size() > kMaxImageBytes) {
+        record.setItem(u"image"_s, PlistCFType::fromByteArray(imageForPhone(image.toByteArray())));
+    }
+    return record;
+}
+
+PlistCFType rowRecord(const QString &contactRecordId, int type, const DataRow &row, const PlistCFType &original)
+{
+    const PlistCFType fresh = freshRowRecord(contactRecordId, type, row);
+    if (fresh.isNull() || !original.isDict())
+        return fresh;
+    int originalType = 0;
+    DataRow read;
+    if (!recordToRow(original, QString(), &originalType, &read) || originalType != type)
+        return fresh;
+    return overOriginal(fresh, freshRowRecord(contactRecordId, type, read), original);
+}
+
+void contactToRecord(PlistCFType &batch, const pim::Contact &contact, const PlistCFType &original)
+{
+    batch.setItem(contactRecordId(contact), contactRecord(contact, original));
+}
+
+void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, qint64 negatedRowId,
+                 const DataRow &row, const PlistCFType &original)
+{
+    const PlistCFType record = rowRecord(contactRecordId, type, row, original);
+    if (!record.isNull())
+        batch.setItem(rowRecordId(type, contactRecordId, negatedRowId, row), record);
 }
 
 } // namespace iosrecords

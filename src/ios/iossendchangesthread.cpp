@@ -1,5 +1,6 @@
 #include "iossendchangesthread.h"
 
+#include "iosrecordarchive.h"
 #include "iosrecords.h"
 #include "localdb.h"
 #include "mobiledevice.h"
@@ -24,7 +25,8 @@ void IOSSendChangesThread::run()
     PMobilesyncClient client;
     try {
         m_progress.updateProgress(trKey("IDS_SENGING_CHANGES_TO_DEVICE"), 99, QString());
-        mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(), client);
+        IosRecordArchive archive(*m_cache);
+        mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(m_udid), client);
         mobiledevice_sync_ready_to_send_throw(client.get());
         bool sent = false;
 
@@ -36,9 +38,10 @@ void IOSSendChangesThread::run()
             });
         if (contactFields || (!m_changes.isEmpty() && m_contact.src_id.isEmpty())) {
             PlistCFType batch = PlistCFType::newDict();
-            iosrecords::contactToRecord(batch, m_contact);
+            iosrecords::contactToRecord(batch, m_contact, archive.get(m_contact.src_id));
             const QString key = iosrecords::contactRecordId(m_contact);
             const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+            archive.keepSent(batch, mapping);
             sent = true;
             if (mapping.count() > 0) {
                 PlistCFType newId = mapping.item(key);
@@ -62,7 +65,8 @@ void IOSSendChangesThread::run()
             if (iosrecords::travelsInContactRecord(change.type, change.row))
                 continue;
             if (change.action == pim::ACTION_ADDED || change.action == pim::ACTION_UPDATED)
-                iosrecords::rowToRecord(batch, m_contact.src_id, change.type, -change.row._id, change.row);
+                iosrecords::rowToRecord(batch, m_contact.src_id, change.type, -change.row._id, change.row,
+                                        archive.get(change.row.src_id));
             else if (change.action == pim::ACTION_DELETED)
                 deleteRecord(change.row.src_id);
         }
@@ -70,6 +74,7 @@ void IOSSendChangesThread::run()
             deleteRecord(contact.src_id);
         if (batch.count() > 0) {
             const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+            archive.keepSent(batch, mapping);
             sent = true;
             for (const PlistCFType &key : mapping.keys()) {
                 const qint64 rowId = iosrecords::rowIdOfRemapKey(key.toString());
@@ -81,8 +86,10 @@ void IOSSendChangesThread::run()
             }
         }
 
-        if (sent)
+        if (sent) {
             mobiledevice_sync_finish_throw(client.get());
+            rememberDeviceAnchor(m_udid, client.get());
+        }
         client.reset();
         m_progress.succeed(QString());
     } catch (const std::exception &e) {

@@ -1,5 +1,6 @@
 #include "iossynctodevicethread.h"
 
+#include "iosrecordarchive.h"
 #include "iosrecords.h"
 #include "localdb.h"
 #include "mobiledevice.h"
@@ -74,6 +75,16 @@ void IOSSyncToDeviceThread::run()
 {
     const DeviceThreadScope deviceThread;
     try {
+        // What goes to a phone that keeps its contacts in iCloud lands in its local store: the user hears so first.
+        int lockdownError = 0;
+        const QString icloud =
+            mobiledevice_contacts_in_icloud(m_udid, &lockdownError) ? mobiledevice_icloud_warning() : QString();
+        // A phone that does not trust this computer yet: what the user has to do, without further attempts
+        // (each one costs the phone's question a new pairing).
+        if (mobiledevice_is_trust_error(lockdownError))
+            throw std::runtime_error(mobiledevice_trust_text(lockdownError).toUtf8().toStdString());
+        if (!icloud.isEmpty())
+            m_progress.updateProgress(icloud, 0, QString());
         m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), 0, QString());
         m_total = int(m_contacts.size());
         m_processed = 0;
@@ -86,7 +97,7 @@ void IOSSyncToDeviceThread::run()
                                  : trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2")
                                        .arg(m_processed - m_merged)
                                        .arg(m_merged);
-        m_progress.succeed(text);
+        m_progress.succeed(icloud.isEmpty() ? text : text + QLatin1Char('\n') + icloud);
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, transfer cancelled.");
     } catch (const MobilesyncCancelled &) {
@@ -138,7 +149,9 @@ void IOSSyncToDeviceThread::sendGroup(int first, int count)
 void IOSSyncToDeviceThread::sendToDevice(Group &group)
 {
     PMobilesyncClient client;
-    mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(), client, [this] { return cancelled(); });
+    IosRecordArchive archive(*m_cache);
+    mobiledevice_sync_start_throw(m_udid, MobilesyncAnchors::forContacts(m_udid), client,
+                                  [this] { return cancelled(); });
     mobiledevice_sync_ready_to_send_throw(client.get());
 
     // Contact records; the device answers new ones ("-" and the local _id) with its identifiers.
@@ -148,8 +161,10 @@ void IOSSyncToDeviceThread::sendToDevice(Group &group)
             throw Cancelled();
         PlistCFType batch = PlistCFType::newDict();
         for (int k = first; k < std::min(contactCount, first + kBatchContacts); ++k)
-            iosrecords::contactToRecord(batch, group.needContactRecord.at(k));
+            iosrecords::contactToRecord(batch, group.needContactRecord.at(k),
+                                        archive.get(group.needContactRecord.at(k).src_id));
         const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+        archive.keepSent(batch, mapping);
         for (const PlistCFType &key : mapping.keys()) {
             const qint64 contactId = iosrecords::contactIdOfRemapKey(key.toString());
             if (contactId <= 0)
@@ -178,11 +193,12 @@ void IOSSyncToDeviceThread::sendToDevice(Group &group)
             const Written &rows = group.rowsToSend.value(ids.at(k));
             for (auto it = rows.cbegin(); it != rows.cend(); ++it)
                 for (const DataRow &row : it.value())
-                    iosrecords::rowToRecord(batch, recordId, it.key(), -row._id, row);
+                    iosrecords::rowToRecord(batch, recordId, it.key(), -row._id, row, archive.get(row.src_id));
         }
         if (batch.count() == 0)
             continue;
         const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
+        archive.keepSent(batch, mapping);
         for (const PlistCFType &key : mapping.keys()) {
             const qint64 rowId = iosrecords::rowIdOfRemapKey(key.toString());
             if (rowId <= 0)
@@ -194,4 +210,5 @@ void IOSSyncToDeviceThread::sendToDevice(Group &group)
     }
 
     mobiledevice_sync_finish_throw(client.get());
+    rememberDeviceAnchor(m_udid, client.get());
 }

@@ -1,5 +1,6 @@
 #include "iossynctopcthread.h"
 
+#include "iosrecordarchive.h"
 #include "iosrecords.h"
 #include "localdb.h"
 #include "mobiledevice.h"
@@ -21,19 +22,28 @@ struct Cancelled
 class RecordStore
 {
 public:
-    explicit RecordStore(LocalDb &cache) : m_cache(cache) {}
+    explicit RecordStore(LocalDb &cache) : m_cache(cache), m_archive(cache) {}
 
     void store(const QString &id, const PlistCFType &record)
     {
         const QString kind = iosrecords::kindOf(record);
         if (kind == QLatin1String(iosrecords::kContactKind)) {
+            m_archive.put(id, record);
             storeContact(id, record);
+            return;
+        }
+        if (kind == QLatin1String(iosrecords::kGroupKind)) {
+            // Members may come before or after their group: memberships are stored at the end of the read.
+            const QString name = iosrecords::groupName(record);
+            if (!name.isEmpty())
+                m_groups.append({name, iosrecords::groupMembers(record)});
             return;
         }
         int type = 0;
         DataRow row;
         if (!iosrecords::recordToRow(record, id, &type, &row))
             return; // a kind this program does not sync
+        m_archive.put(id, record);
         for (const QString &contactId : iosrecords::contactRefs(record)) {
             const qint64 local = m_contactIds.value(contactId, 0);
             if (local > 0) {
@@ -41,6 +51,23 @@ public:
                 m_cache.insertRow(local, type, copy);
             } else {
                 m_pending[contactId].append({type, row});
+            }
+        }
+    }
+
+    // Each group of the phone becomes a group of the cache, with a membership row for every member that came.
+    void storeGroups()
+    {
+        for (const auto &[name, members] : std::as_const(m_groups)) {
+            const qint64 groupId = m_cache.findOrCreateGroup(name);
+            for (const QString &member : members) {
+                const qint64 local = m_contactIds.value(member, 0);
+                if (local <= 0)
+                    continue;
+                DataRow row;
+                row.setValue(QStringLiteral("data1"), QString::number(groupId));
+                row.setValue(QStringLiteral("data2"), name);
+                m_cache.insertRow(local, pim::ENTITY_GROUP, row);
             }
         }
     }
@@ -73,6 +100,8 @@ private:
     }
 
     LocalDb &m_cache;
+    IosRecordArchive m_archive;
+    QList<std::pair<QString, QStringList>> m_groups;           // the phone's groups: name, member identifiers
     QHash<QString, qint64> m_contactIds;                       // Contact record identifier → local contact _id
     QHash<QString, QList<std::pair<int, DataRow>>> m_pending;  // rows waiting for their Contact record
     int m_contactCount = 0;
@@ -93,8 +122,18 @@ void IOSSyncToPCThread::run()
     PMobilesyncClient client;
     WorkerTransaction transaction(m_cache, "Sync from iPhone");
     try {
-        m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, QString());
-        const MobilesyncAnchors anchors = MobilesyncAnchors::forContacts();
+        // A phone that keeps its contacts in iCloud serves only its local store: the user hears so first.
+        int lockdownError = 0;
+        const QString icloud =
+            mobiledevice_contacts_in_icloud(m_udid, &lockdownError) ? mobiledevice_icloud_warning() : QString();
+        // A phone that does not trust this computer yet: what the user has to do, without further attempts
+        // (each one costs the phone's question a new pairing).
+        if (mobiledevice_is_trust_error(lockdownError))
+            throw std::runtime_error(mobiledevice_trust_text(lockdownError).toUtf8().toStdString());
+        if (!icloud.isEmpty())
+            m_progress.updateProgress(icloud, 99, QString());
+        m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, icloud);
+        const MobilesyncAnchors anchors = MobilesyncAnchors::forContacts(m_udid);
         mobiledevice_set_disable_tethered(m_udid, QStringLiteral("Contacts"), false);
         mobiledevice_sync_start_throw(m_udid, anchors, client, [this] { return m_progress.stopRequested(); });
         mobiledevice_sync_get_all_records_throw(client.get());
@@ -110,13 +149,14 @@ void IOSSyncToPCThread::run()
             for (const PlistCFType &key : entities.keys())
                 store.store(key.toString(), entities.item(key));
         }
+        store.storeGroups();
         m_contacts = store.contacts();
         m_orphanRows = store.pendingRows();
         if (m_orphanRows > 0)
             qCDebug(lcIosSync, "IOS Sync, %d rows name a contact that never came; not stored.", m_orphanRows);
 
         transaction.commit();
-        m_progress.succeed(QString());
+        m_progress.succeed(icloud);
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, reading cancelled.");
         transaction.rollback();

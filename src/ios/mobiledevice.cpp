@@ -1,11 +1,15 @@
 #include "mobiledevice.h"
 
+#include "datafolder.h"
 #include "texts.h"
 
 #include <openssl/crypto.h>
 #include <usbmuxd.h>
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
 
 #include <atomic>
 #include <stdexcept>
@@ -67,6 +71,8 @@ void MobiledeviceSubscribe::deviceEvent(const idevice_event_t *event, void *user
         Q_EMIT self->newDevice(udid);
     else if (event->event == IDEVICE_DEVICE_REMOVE)
         Q_EMIT self->kickDevice(udid);
+    else if (event->event == IDEVICE_DEVICE_PAIRED)
+        Q_EMIT self->devicePaired(udid);
 }
 
 // ---------------------------------------------------------------------------------------------------------------
@@ -84,19 +90,106 @@ void MobiledeviceConnection::close()
     }
 }
 
-MobilesyncAnchors MobilesyncAnchors::forContacts()
+MobilesyncAnchors MobilesyncAnchors::forContacts(const QString &udid)
 {
-    return {QStringLiteral("com.apple.Contacts"), QStringLiteral("---"),
+    QString deviceAnchor = QStringLiteral("---");
+    if (!udid.isEmpty()) {
+        QFile file(deviceAnchorPath(udid));
+        if (file.open(QIODevice::ReadOnly)) {
+            const QString kept = QString::fromUtf8(file.read(4096)).trimmed();
+            if (!kept.isEmpty() && !kept.contains(QLatin1Char('\n')))
+                deviceAnchor = kept;
+        }
+    }
+    return {QStringLiteral("com.apple.Contacts"), deviceAnchor,
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"))};
 }
 
-bool mobiledevice_open(MobiledeviceConnection &connection)
+QString deviceAnchorPath(const QString &udid)
 {
+    return DataFolder::iosCacheDir() + QLatin1Char('/') + DataFolder::cacheFileName(udid) + QStringLiteral(".anchor");
+}
+
+void rememberDeviceAnchor(const QString &udid, const MobilesyncClient *client)
+{
+    if (!client || client->deviceAnchor().isEmpty() || udid.isEmpty())
+        return;
+    QDir().mkpath(DataFolder::iosCacheDir());
+    QSaveFile file(deviceAnchorPath(udid));
+    if (!file.open(QIODevice::WriteOnly) || file.write(client->deviceAnchor().toUtf8()) < 0 || !file.commit())
+        qWarning("IOS Sync, the phone's anchor could not be kept: %s", qUtf8Printable(file.errorString()));
+}
+
+bool mobiledevice_open(MobiledeviceConnection &connection, int *lockdownError)
+{
+    if (lockdownError)
+        *lockdownError = LOCKDOWN_E_UNKNOWN_ERROR;
     const QByteArray udid = connection.udid.toUtf8();
     if (idevice_new_with_options(&connection.device, udid.constData(), IDEVICE_LOOKUP_USBMUX) != IDEVICE_E_SUCCESS)
         return false;
-    return lockdownd_client_new_with_handshake(connection.device, &connection.lockdown, kMobiledeviceLabel)
-           == LOCKDOWN_E_SUCCESS;
+    const lockdownd_error_t e =
+        lockdownd_client_new_with_handshake(connection.device, &connection.lockdown, kMobiledeviceLabel);
+    if (lockdownError)
+        *lockdownError = e;
+    return e == LOCKDOWN_E_SUCCESS;
+}
+
+int mobiledevice_trust_state(const QString &udid)
+{
+    MobiledeviceConnection connection(udid);
+    int e = LOCKDOWN_E_UNKNOWN_ERROR;
+    mobiledevice_open(connection, &e);
+    return e;
+}
+
+bool mobiledevice_is_trust_error(int lockdownError)
+{
+    switch (lockdownError) {
+    case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
+    case LOCKDOWN_E_PASSWORD_PROTECTED:
+    case LOCKDOWN_E_USER_DENIED_PAIRING:
+    case LOCKDOWN_E_INVALID_HOST_ID:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString mobiledevice_trust_text(int lockdownError)
+{
+    switch (lockdownError) {
+    case LOCKDOWN_E_PAIRING_DIALOG_RESPONSE_PENDING:
+        return trKey("IDS_IOS_TRUST_PENDING");
+    case LOCKDOWN_E_PASSWORD_PROTECTED:
+        return trKey("IDS_IOS_TRUST_LOCKED");
+    case LOCKDOWN_E_USER_DENIED_PAIRING:
+        return trKey("IDS_IOS_TRUST_DENIED");
+    case LOCKDOWN_E_INVALID_HOST_ID:
+        return trKey("IDS_IOS_TRUST_FORGOTTEN");
+    default:
+        return QString();
+    }
+}
+
+bool mobiledevice_contacts_in_icloud(const QString &udid, int *lockdownError)
+{
+    MobiledeviceConnection connection(udid);
+    if (!mobiledevice_open(connection, lockdownError))
+        return false;
+    // The value names the accounts the phone syncs contacts with, e.g. {AccountNames: ["iCloud"]}; its text
+    // rendering is searched so that the shape of the value does not matter.
+    plist_t value = nullptr;
+    if (lockdownd_get_value(connection.lockdown, "com.apple.mobile.data_sync", "Contacts", &value)
+        != LOCKDOWN_E_SUCCESS) {
+        plist_free(value);
+        return false;
+    }
+    return PlistCFType(value, true).toText().contains(QLatin1String("icloud"), Qt::CaseInsensitive);
+}
+
+QString mobiledevice_icloud_warning()
+{
+    return trKey("IDS_IOS_ICLOUD_CONTACTS");
 }
 
 PlistCFType mobiledevice_get_value(const QString &udid, const QString &domain, const QString &key)
@@ -150,7 +243,12 @@ void mobiledevice_sync_start_throw(const QString &udid, const MobilesyncAnchors 
     if (opened != IDEVICE_E_SUCCESS)
         fail("mobiledevice_sync_start_throw: open device failed. return %1.", opened);
 
-    const mobilesync_error_t started = MobilesyncClient::startService(connection.device, kMobiledeviceLabel, &client);
+    int lockdownError = 0;
+    const mobilesync_error_t started =
+        MobilesyncClient::startService(connection.device, kMobiledeviceLabel, &client, &lockdownError);
+    // A phone that does not trust this computer yet says what the user has to do, not a return code.
+    if (started != MOBILESYNC_E_SUCCESS && mobiledevice_is_trust_error(lockdownError))
+        throw std::runtime_error(mobiledevice_trust_text(lockdownError).toUtf8().toStdString());
     if (started != MOBILESYNC_E_SUCCESS)
         fail("mobiledevice_sync_start_throw: start service failed. return %1.", started);
     client->setCancelCheck(cancelled);

@@ -42,6 +42,8 @@ public:
 Q_SIGNALS:
     void newDevice(const QString &devid);
     void kickDevice(const QString &devid);
+    // The phone now trusts this computer (usbmuxd's "Paired"): what failed for want of trust can be tried again.
+    void devicePaired(const QString &devid);
 };
 
 // A short-lived lockdown connection to one device: handles empty at creation, released by close() (lockdown client
@@ -67,15 +69,39 @@ struct MobilesyncAnchors
     QString deviceAnchor;
     QString computerAnchor;
 
-    static MobilesyncAnchors forContacts();
+    // With a UDID, the device anchor is the one that phone gave at the end of the last session this computer
+    // finished with it ("---" when there is none): a phone told an anchor it does not know starts over with a slow
+    // sync, on this computer and on the next desktop that syncs it.
+    static MobilesyncAnchors forContacts(const QString &udid = QString());
 };
+
+// Keeps the device anchor the phone gave in the session just finished, for the next session (nothing when the
+// client is empty or the phone gave none).
+void rememberDeviceAnchor(const QString &udid, const MobilesyncClient *client);
+// The file that keeps a phone's anchor.
+QString deviceAnchorPath(const QString &udid);
 
 // The caller's session client; an empty pointer is an empty handle. Dropping it frees the client, so it is freed
 // on every path out of the owning thread.
 using PMobilesyncClient = std::unique_ptr<MobilesyncClient>;
 
-// Opens the device (USB multiplexer only) and a lockdown client with a session; true when both succeeded.
-bool mobiledevice_open(MobiledeviceConnection &connection);
+// Opens the device (USB multiplexer only) and a lockdown client with a session; true when both succeeded. With
+// lockdownError, the handshake's code goes there (LOCKDOWN_E_UNKNOWN_ERROR when the device could not be opened).
+bool mobiledevice_open(MobiledeviceConnection &connection, int *lockdownError = nullptr);
+// Whether this computer may talk to the phone: LOCKDOWN_E_SUCCESS (0) when a lockdown session opens, otherwise
+// the handshake's error (-19 while the phone shows its "Trust This Computer?" question, -17 while it is locked with
+// its passcode, -18 after the user tapped "Don't Trust", -21 when it no longer knows this computer).
+int mobiledevice_trust_state(const QString &udid);
+// True for the codes of a phone that does not (yet) trust this computer, as opposed to one that is gone.
+bool mobiledevice_is_trust_error(int lockdownError);
+// What the user should do about a trust error, in the user's language; empty for other codes.
+QString mobiledevice_trust_text(int lockdownError);
+// Whether the phone keeps its contacts in iCloud (lockdown domain "com.apple.mobile.data_sync", key "Contacts",
+// naming an iCloud account). A phone in that state still syncs, but only its local store ("On My iPhone"). With
+// lockdownError, the code of opening the phone goes there (a trust error, for example).
+bool mobiledevice_contacts_in_icloud(const QString &udid, int *lockdownError = nullptr);
+// The warning shown before a phone that keeps its contacts in iCloud is read or written.
+QString mobiledevice_icloud_warning();
 // A lockdown value (an empty domain or key is left out); the null value when the device cannot be opened or the
 // call fails. Empty domain and key give the dictionary of all values.
 PlistCFType mobiledevice_get_value(const QString &udid, const QString &domain, const QString &key);

@@ -80,8 +80,10 @@ PlistCFType copyOf(const PlistCFType &message, int i)
 } // namespace
 
 mobilesync_error_t MobilesyncClient::startService(idevice_t device, const char *label,
-                                                  std::unique_ptr<MobilesyncClient> *client)
+                                                  std::unique_ptr<MobilesyncClient> *client, int *lockdownError)
 {
+    if (lockdownError)
+        *lockdownError = 0;
     if (!device || !client)
         return MOBILESYNC_E_INVALID_ARG;
     client->reset();
@@ -89,6 +91,8 @@ mobilesync_error_t MobilesyncClient::startService(idevice_t device, const char *
     // lockdown code goes to the debug output (-19, for example, is a phone that has not trusted this computer).
     lockdownd_client_t lockdown = nullptr;
     const lockdownd_error_t handshake = lockdownd_client_new_with_handshake(device, &lockdown, label);
+    if (lockdownError)
+        *lockdownError = handshake;
     if (handshake != LOCKDOWN_E_SUCCESS) {
         qCWarning(lcMobilesync, "lockdown handshake failed: %d", int(handshake));
         return MOBILESYNC_E_UNKNOWN_ERROR;
@@ -243,6 +247,10 @@ mobilesync_error_t MobilesyncClient::start(const QString &dataClass, const QStri
         return MOBILESYNC_E_PLIST_ERROR;
     if (syncType)
         *syncType = type;
+    // ["SDMessageSyncDataClassWithComputer", class, the computer's idea of the device anchor, the new device
+    // anchor, sync type, version]
+    m_deviceAnchor = answer.item(3).toString();
+    m_syncType = type;
     if (deviceDataClassVersion)
         *deviceDataClassVersion = answer.item(5).toUInt64(0);
     m_dataClass = dataClass;
@@ -269,11 +277,17 @@ mobilesync_error_t MobilesyncClient::receiveChanges(PlistCFType *entities, bool 
         qCWarning(lcMobilesync) << "device cancelled:" << message.item(2).toString();
         return MOBILESYNC_E_CANCELLED;
     }
-    if (name != QLatin1String("SDMessageProcessChanges") || !message.item(2).isDict())
+    if (name != QLatin1String("SDMessageProcessChanges"))
+        return MOBILESYNC_E_PLIST_ERROR;
+    const PlistCFType records = message.item(2);
+    const bool empty = records.isNull()
+                       || (records.type() == PlistCFType::TypeString
+                           && records.toString() == QLatin1String(kEmptyParameter));
+    if (!records.isDict() && !empty)
         return MOBILESYNC_E_PLIST_ERROR;
     const bool last = !message.item(3).toBool(false);
     if (entities)
-        *entities = copyOf(message, 2);
+        *entities = empty ? PlistCFType::newDict() : copyOf(message, 2);
     if (isLastRecord)
         *isLastRecord = last;
     if (actions)

@@ -24,8 +24,10 @@ public:
     static constexpr quint64 kMaxDeviceLinkVersion = 400;
 
     // Starts "com.apple.mobilesync" through a lockdown session opened with the label, connects to it and exchanges
-    // device-link versions. On success *client holds the new client.
-    static mobilesync_error_t startService(idevice_t device, const char *label, std::unique_ptr<MobilesyncClient> *client);
+    // device-link versions. On success *client holds the new client. With lockdownError, the lockdown handshake's
+    // code goes there (0 when it succeeded; -19, for example, while the phone asks its user to trust this computer).
+    static mobilesync_error_t startService(idevice_t device, const char *label, std::unique_ptr<MobilesyncClient> *client,
+                                           int *lockdownError = nullptr);
 
     // Sends the device-link disconnect message and closes the service connection.
     ~MobilesyncClient();
@@ -34,6 +36,10 @@ public:
 
     // The device-link major version the device announced (300 or 400 on the phones we know).
     quint64 deviceLinkVersion() const { return m_deviceLinkVersion; }
+    // The anchor the phone gave for this session (its answer to the start), and the kind of sync it chose
+    // (SDSyncTypeFast, SDSyncTypeSlow, SDSyncTypeReset); empty before a start.
+    QString deviceAnchor() const { return m_deviceAnchor; }
+    QString syncType() const { return m_syncType; }
 
     // Asked while a receive waits for the device: once it returns true the receive gives up with
     // MOBILESYNC_E_CANCELLED and cancelledByUser() turns true. Without a check a receive waits as the library does.
@@ -48,7 +54,8 @@ public:
     // Requests every record of the data class; the batches follow through receiveChanges().
     mobilesync_error_t getAllRecordsFromDevice();
     // One batch from the device: the records by identifier, whether it is the last one, and the device's actions
-    // (the null value when it sent none).
+    // (the null value when it sent none). A phone with nothing of a kind sends "___EmptyParameterString___" (or
+    // nothing) in place of the records: an empty batch.
     mobilesync_error_t receiveChanges(PlistCFType *entities, bool *isLastRecord, PlistCFType *actions);
     mobilesync_error_t acknowledgeChangesFromDevice();
     // Waits until the device is ready to receive changes and announces that the computer starts sending. Right
@@ -77,6 +84,8 @@ private:
     property_list_service_client_t m_service;
     quint64 m_deviceLinkVersion = 0;
     QString m_dataClass;        // set by a successful start, cleared by finish and cancel
+    QString m_deviceAnchor;
+    QString m_syncType;
     bool m_lastBatchReceived = false; // the device flagged the batch received last as its last one
     bool m_deviceDone = false;        // and it was acknowledged: the device's ready message follows
     std::function<bool()> m_cancelCheck;

@@ -3,7 +3,9 @@
 #include <plist/plist.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include <QRegularExpression>
 
@@ -57,14 +59,88 @@ PlistCFType PlistCFType::fromByteArray(const QByteArray &value)
 
 PlistCFType PlistCFType::fromDateTime(const QDateTime &value)
 {
-    // The wall-clock fields are read as if they were UTC; toDateTime() reads them back against local time, so a
-    // date's fields survive a write and a read. The sub-second part travels in the node's microsecond field.
-    QDateTime asUtc = value;
-    asUtc.setTimeSpec(Qt::UTC);
-    const qint64 ms = asUtc.toMSecsSinceEpoch();
-    const qint64 seconds = ms / 1000 - kPlistEpochOffset;
-    const qint64 milliseconds = ms % 1000;
-    return PlistCFType(plist_new_date(int32_t(seconds), int32_t(milliseconds * 1000)), true);
+    // The instant the date-time stands for, in seconds from the property-list epoch (UTC).
+    if (!value.isValid())
+        return PlistCFType();
+    return fromSeconds(double(value.toMSecsSinceEpoch() - kPlistEpochOffset * 1000) / 1000.0);
+}
+
+namespace {
+
+// libplist 2.2 keeps a date as a double but gives and takes it only as 32-bit whole seconds
+// (plist_get_date_val, plist_new_date), which wraps before 1933 and after 2069. The double travels here through
+// the binary form instead: a one-object binary property list ("bplist00", the date marker 0x33 and the big-endian
+// double, the offset table, the 32-byte trailer), which the library's binary reader and writer carry whole.
+QByteArray oneDatePlist(double seconds)
+{
+    QByteArray b("bplist00");
+    b.append(char(0x33));
+    quint64 bits = 0;
+    static_assert(sizeof bits == sizeof seconds);
+    std::memcpy(&bits, &seconds, sizeof bits);
+    for (int i = 7; i >= 0; --i)
+        b.append(char((bits >> (i * 8)) & 0xFF));
+    b.append(char(8)); // offset table: the object at byte 8
+    QByteArray trailer(32, '\0');
+    trailer[6] = 1;  // offset size
+    trailer[7] = 1;  // object reference size
+    trailer[15] = 1; // one object
+    // top object 0; offset table at byte 17
+    trailer[31] = 17;
+    return b + trailer;
+}
+
+} // namespace
+
+PlistCFType PlistCFType::fromSeconds(double seconds)
+{
+    const QByteArray bytes = oneDatePlist(seconds);
+    plist_t node = nullptr;
+    plist_from_bin(bytes.constData(), uint32_t(bytes.size()), &node);
+    if (node && plist_get_node_type(node) != PLIST_DATE) {
+        plist_free(node);
+        node = nullptr;
+    }
+    return PlistCFType(node, true);
+}
+
+double PlistCFType::toSeconds(bool *ok) const
+{
+    if (ok)
+        *ok = false;
+    if (type() != TypeDate)
+        return 0.0;
+    // The node alone written as a binary property list; its one object is the date (marker 0x33, 8 bytes).
+    char *bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(asNode(node()), &bin, &length);
+    const QByteArray bytes(bin, bin ? qsizetype(length) : 0);
+    plist_to_bin_free(bin);
+    if (bytes.size() < 8 + 9 + 32)
+        return 0.0;
+    const QByteArray trailer = bytes.right(32);
+    const int offsetSize = quint8(trailer[6]);
+    quint64 tableAt = 0;
+    for (int i = 24; i < 32; ++i)
+        tableAt = (tableAt << 8) | quint8(trailer[i]);
+    quint64 top = 0;
+    for (int i = 16; i < 24; ++i)
+        top = (top << 8) | quint8(trailer[i]);
+    if (offsetSize < 1 || offsetSize > 8 || tableAt + (top + 1) * quint64(offsetSize) > quint64(bytes.size()))
+        return 0.0;
+    quint64 at = 0;
+    for (int i = 0; i < offsetSize; ++i)
+        at = (at << 8) | quint8(bytes[qsizetype(tableAt + top * quint64(offsetSize) + quint64(i))]);
+    if (at + 9 > quint64(bytes.size()) || quint8(bytes[qsizetype(at)]) != 0x33)
+        return 0.0;
+    quint64 bits = 0;
+    for (int i = 1; i <= 8; ++i)
+        bits = (bits << 8) | quint8(bytes[qsizetype(at) + i]);
+    double seconds = 0.0;
+    std::memcpy(&seconds, &bits, sizeof seconds);
+    if (ok)
+        *ok = true;
+    return seconds;
 }
 
 PlistCFType PlistCFType::newDict()
@@ -258,15 +334,13 @@ double PlistCFType::toDouble(double defaultValue) const
 
 QDateTime PlistCFType::toDateTime() const
 {
-    if (type() != TypeDate)
+    bool ok = false;
+    const double seconds = toSeconds(&ok);
+    if (!ok)
         return QDateTime();
-    int32_t seconds = 0;
-    int32_t microseconds = 0;
-    plist_get_date_val(asNode(node()), &seconds, &microseconds);
-    // The reference point is 2001-01-01 00:00:00 in local time (see fromDateTime()).
-    const qint64 base = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::LocalTime).toSecsSinceEpoch();
-    const QDateTime at = QDateTime::fromMSecsSinceEpoch((base + seconds) * 1000 + microseconds / 1000, Qt::LocalTime);
-    return QDateTime(at.date(), at.time(), Qt::LocalTime);
+    // The instant, shown in local time.
+    const qint64 ms = qint64(std::llround(seconds * 1000.0)) + kPlistEpochOffset * 1000;
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime);
 }
 
 quint32 PlistCFType::uid() const
@@ -419,6 +493,43 @@ QHash<QString, PlistCFType> PlistCFType::archiveRootObject() const
         result.insert(key.toText(), value.type() == TypeUid ? objects.item(int(value.uid())) : value);
     }
     return result;
+}
+
+QByteArray PlistCFType::toBinary() const
+{
+    if (!node())
+        return QByteArray();
+    plist_t copy = plist_copy(asNode(node()));
+    char *bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(copy, &bin, &length);
+    const QByteArray result(bin, bin ? qsizetype(length) : 0);
+    plist_to_bin_free(bin);
+    plist_free(copy);
+    return result;
+}
+
+bool PlistCFType::sameAs(const PlistCFType &other) const
+{
+    if (isNull() || other.isNull())
+        return isNull() && other.isNull();
+    return toBinary() == other.toBinary();
+}
+
+PlistCFType PlistCFType::copy() const
+{
+    return isNull() ? PlistCFType() : PlistCFType(plist_copy(asNode(node())), true);
+}
+
+void PlistCFType::removeItem(const QString &key)
+{
+    if (type() != TypeDict)
+        return;
+    const QByteArray k = key.toUtf8();
+    if (plist_t child = plist_dict_get_item(asNode(node()), k.constData())) {
+        m_children.remove(child);
+        plist_dict_remove_item(asNode(node()), k.constData());
+    }
 }
 
 QByteArray PlistCFType::toXml() const

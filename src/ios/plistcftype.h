@@ -40,7 +40,10 @@ public:
     static PlistCFType fromBool(bool value);
     static PlistCFType fromString(const QString &value);
     static PlistCFType fromByteArray(const QByteArray &value);
+    // A date node for the instant of value (the null value for an invalid one).
     static PlistCFType fromDateTime(const QDateTime &value);
+    // A date node of seconds from 2001-01-01 00:00:00 UTC, any distance from it.
+    static PlistCFType fromSeconds(double seconds);
     static PlistCFType newDict();
     static PlistCFType newArray();
     // A binary property list when at least 7 bytes start with "bplist", otherwise XML; the null value when the
@@ -62,7 +65,10 @@ public:
     int toInt(int defaultValue = 0) const;
     short toShort(short defaultValue = 0) const;
     double toDouble(double defaultValue = 0.0) const;
+    // A date's instant in local time; a null date-time for any other node.
     QDateTime toDateTime() const;
+    // A date's seconds from 2001-01-01 00:00:00 UTC, as the node holds them; *ok false (and 0) for any other node.
+    double toSeconds(bool *ok = nullptr) const;
     quint32 uid() const;
     int count() const;
     QString toText() const;
@@ -74,12 +80,20 @@ public:
     void setItem(const QString &key, const PlistCFType &value);
     void setItem(const PlistCFType &key, const PlistCFType &value);
     void append(const PlistCFType &value);
+    // Removes a dictionary's entry (a value obtained from it before must not be used afterwards).
+    void removeItem(const QString &key);
+    // A deep copy that owns its tree.
+    PlistCFType copy() const;
+    // Both null, or the same kind and content (compared in the binary form).
+    bool sameAs(const PlistCFType &other) const;
 
     // Flattens a keyed archive ($objects, $top.root): the root object's entries, one UID level resolved.
     QHash<QString, PlistCFType> archiveRootObject() const;
 
     // The tree serialized as XML, for debug output and tests.
     QByteArray toXml() const;
+    // The tree serialized as a binary property list; empty for the null value.
+    QByteArray toBinary() const;
 
 private:
     struct Holder

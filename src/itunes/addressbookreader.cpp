@@ -1,5 +1,7 @@
 #include "addressbookreader.h"
 
+#include "ioslabels.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QTimeZone>
@@ -32,44 +34,6 @@ enum PersonColumn { PRowId, PFirst, PLast, PMiddle, PPrefix, PSuffix, POrganizat
 enum Property { PropPhone = 3, PropEmail = 4, PropAddress = 5, PropDate = 12, PropIm = 13, PropUrl = 22,
                 PropRelated = 23 };
 
-using LabelTable = QHash<QString, int>;
-
-const LabelTable &phoneLabels()
-{
-    static const LabelTable t{{u"_$!<Mobile>!$_"_s, 2}, {u"_$!<Main>!$_"_s, 12},   {u"_$!<HomeFAX>!$_"_s, 5},
-                              {u"_$!<WorkFAX>!$_"_s, 4}, {u"_$!<Work>!$_"_s, 3},   {u"_$!<Home>!$_"_s, 1},
-                              {u"_$!<Pager>!$_"_s, 6},   {u"_$!<OtherFAX>!$_"_s, 13}, {u"_$!<Other>!$_"_s, 0}};
-    return t;
-}
-
-const LabelTable &placeLabels() // e-mail, address, IM
-{
-    static const LabelTable t{{u"_$!<Home>!$_"_s, 1}, {u"_$!<Work>!$_"_s, 2}, {u"_$!<Other>!$_"_s, 0}};
-    return t;
-}
-
-const LabelTable &dateLabels()
-{
-    static const LabelTable t{{u"_$!<Anniversary>!$_"_s, 1}, {u"_$!<Other>!$_"_s, 0}};
-    return t;
-}
-
-const LabelTable &websiteLabels()
-{
-    static const LabelTable t{{u"_$!<Home>!$_"_s, 4}, {u"_$!<HomePage>!$_"_s, 1}, {u"_$!<Work>!$_"_s, 5},
-                              {u"_$!<Other>!$_"_s, 0}};
-    return t;
-}
-
-const LabelTable &relationLabels()
-{
-    static const LabelTable t{{u"_$!<Assistant>!$_"_s, 1}, {u"_$!<Mother>!$_"_s, 8},  {u"_$!<Father>!$_"_s, 5},
-                              {u"_$!<Friend>!$_"_s, 6},    {u"_$!<Parent>!$_"_s, 9},  {u"_$!<Partner>!$_"_s, 10},
-                              {u"_$!<Child>!$_"_s, 3},     {u"_$!<Manager>!$_"_s, 7}, {u"_$!<Brother>!$_"_s, 2},
-                              {u"_$!<Sister>!$_"_s, 13},   {u"_$!<Spouse>!$_"_s, 14}, {u"_$!<Other>!$_"_s, 0}};
-    return t;
-}
-
 const QHash<QString, int> &imServices()
 {
     static const QHash<QString, int> t{{u"AIM"_s, 1},   {u"MSN"_s, 2},        {u"Yahoo"_s, 3},  {u"Skype"_s, 4},
@@ -78,20 +42,20 @@ const QHash<QString, int> &imServices()
     return t;
 }
 
-// "data2" from the label: the code of a listed label; 0 and the label itself as "data3" for any other text;
-// 0 alone when there is no label.
-void setLabel(pim::DataRow &row, const LabelTable &table, const QString &label)
+// "data2" from the label: the code of one of the phone's own labels (the table the phone link shares); 0 and the
+// label's text as "data3" for any other text; 0 alone when there is no label.
+void setLabel(pim::DataRow &row, int entityType, const QString &label)
 {
     if (label.isEmpty()) {
         row.setValue(u"data2"_s, u"0"_s);
         return;
     }
-    const auto it = table.constFind(label);
-    if (it != table.constEnd()) {
-        row.setValue(u"data2"_s, QString::number(*it));
+    const int code = ioslabels::codeOfLabel(entityType, label);
+    if (code >= 0) {
+        row.setValue(u"data2"_s, QString::number(code));
     } else {
         row.setValue(u"data2"_s, u"0"_s);
-        row.setValue(u"data3"_s, label);
+        row.setValue(u"data3"_s, ioslabels::customLabelText(label));
     }
 }
 
@@ -218,16 +182,16 @@ void AddressBookReader::addMultiValues(qint64 personId, pim::Contact &contact)
         case PropPhone:
             type = pim::ENTITY_PHONE;
             row = rowWith(value);
-            setLabel(row, phoneLabels(), label);
+            setLabel(row, pim::ENTITY_PHONE, label);
             break;
         case PropEmail:
             type = pim::ENTITY_EMAIL;
             row = rowWith(value);
-            setLabel(row, placeLabels(), label);
+            setLabel(row, type, label);
             break;
         case PropAddress:
             type = pim::ENTITY_ADDRESS;
-            setLabel(row, placeLabels(), label);
+            setLabel(row, type, label);
             fillEntries(valueId, property, row);
             break;
         case PropDate: {
@@ -239,23 +203,23 @@ void AddressBookReader::addMultiValues(qint64 personId, pim::Contact &contact)
             }
             type = pim::ENTITY_EVENT;
             row = rowWith(date);
-            setLabel(row, dateLabels(), label);
+            setLabel(row, pim::ENTITY_EVENT, label);
             break;
         }
         case PropIm:
             type = pim::ENTITY_IM;
-            setLabel(row, placeLabels(), label);
+            setLabel(row, type, label);
             fillEntries(valueId, property, row);
             break;
         case PropUrl:
             type = pim::ENTITY_WEBSITE;
             row = rowWith(value);
-            setLabel(row, websiteLabels(), label);
+            setLabel(row, pim::ENTITY_WEBSITE, label);
             break;
         case PropRelated:
             type = pim::ENTITY_RELATION;
             row = rowWith(value);
-            setLabel(row, relationLabels(), label);
+            setLabel(row, pim::ENTITY_RELATION, label);
             break;
         default:
             // Social profiles (46) and whatever later versions add.

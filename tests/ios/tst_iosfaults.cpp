@@ -8,6 +8,7 @@
 #include "iossynctopcthread.h"
 #include "iphonesim.h"
 #include "localdb.h"
+#include "temphome.h"
 #include "texts.h"
 
 #include <QElapsedTimer>
@@ -138,6 +139,8 @@ QList<pim::Contact> people(int count)
 class TestIosFaults : public QObject
 {
     Q_OBJECT
+
+    TempHome m_home; // finished sessions keep the phone's anchor in the data folder
 
 private Q_SLOTS:
     void initTestCase() { installEnglishTranslation(*QCoreApplication::instance()); }

@@ -8,14 +8,21 @@
 #include "iossendchangesthread.h"
 #include "iossynctodevicethread.h"
 #include "iossynctopcthread.h"
+#include "mobiledevice.h"
 #include "iphonesim.h"
 #include "localdb.h"
+#include "temphome.h"
 #include "texts.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <QBuffer>
+#include <QImage>
+#include <QSignalSpy>
 #include <QTest>
+
+#include <ctime>
 
 using fixtures::person;
 using fixtures::row;
@@ -41,16 +48,19 @@ const char kSeed[] = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Berg;Anna;;;\r\nTEL;TYPE=C
 // object lives; and the phone's cache database.
 struct Phone
 {
-    explicit Phone(SimDeviceConfig config = {}, const QJsonObject &records = {}) : sim(dir.filePath(u"mux.sock"_s))
+    // Seeded from kSeed, or holding records (none at all when empty is set).
+    explicit Phone(SimDeviceConfig config = {}, const QJsonObject &records = {}, bool empty = false)
+        : sim(dir.filePath(u"mux.sock"_s))
     {
         config.udid = kUdid;
         config.name = u"Anna's iPhone"_s;
-        QFile file(dir.filePath(records.isEmpty() ? u"seed.vcf"_s : u"store.json"_s));
-        const QByteArray bytes = records.isEmpty() ? QByteArray(kSeed)
-                                                   : QJsonDocument(QJsonObject{{u"records"_s, records}}).toJson();
+        const bool seeded = records.isEmpty() && !empty;
+        QFile file(dir.filePath(seeded ? u"seed.vcf"_s : u"store.json"_s));
+        const QByteArray bytes = seeded ? QByteArray(kSeed)
+                                        : QJsonDocument(QJsonObject{{u"records"_s, records}}).toJson();
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             return;
-        (records.isEmpty() ? config.seedPath : config.storePath) = file.fileName();
+        (seeded ? config.seedPath : config.storePath) = file.fileName();
         file.close();
         if (!sim.addDevice(config, &error) || !(started = sim.start(&error)))
             return;
@@ -72,6 +82,18 @@ struct Phone
         return {};
     }
     QJsonObject record(const QString &id) const { return sim.store(kUdid)[u"records"_s][id].toObject(); }
+    QJsonObject records() const { return sim.store(kUdid)[u"records"_s].toObject(); }
+    // What the phone sent: its messages of one name, in order.
+    QList<QJsonArray> sent(const QString &name) const
+    {
+        QList<QJsonArray> list;
+        for (const QJsonObject &e : sim.transcript()) {
+            const QJsonArray m = e[u"message"_s].toArray();
+            if (e[u"channel"_s] == u"mobilesync"_s && e[u"dir"_s] == u"out"_s && m[0] == name)
+                list << m;
+        }
+        return list;
+    }
     // The computer's messages, session by session (each begins with SDMessageSyncDataClassWithDevice).
     QList<QList<QJsonArray>> sessions() const
     {
@@ -190,6 +212,56 @@ QJsonObject recordJson(const char *kind, const char *key, const QString &value, 
     return r;
 }
 
+// A record of the phone's store as JSON, with any fields.
+QJsonObject storeRecord(const char *kind, const QJsonObject &fields)
+{
+    QJsonObject r = fields;
+    r.insert(QLatin1String(iosrecords::kRecordEntityName), QLatin1String(kind));
+    return r;
+}
+
+QJsonObject dateJson(const char *utc)
+{
+    return QJsonObject{{u"$date"_s, QLatin1String(utc)}};
+}
+
+QJsonObject dataJson(const QByteArray &bytes)
+{
+    return QJsonObject{{u"$data"_s, QString::fromLatin1(bytes.toBase64())}};
+}
+
+// Keys of the phone's records whose values a session changed: "id:key" for each, sorted.
+QStringList changedFields(const QJsonObject &before, const QJsonObject &after)
+{
+    QStringList changed;
+    QStringList ids = before.keys() + after.keys();
+    ids.removeDuplicates();
+    for (const QString &id : ids) {
+        const QJsonObject a = before[id].toObject();
+        const QJsonObject b = after[id].toObject();
+        QStringList keys = a.keys() + b.keys();
+        keys.removeDuplicates();
+        for (const QString &key : keys)
+            if (a.value(key) != b.value(key))
+                changed << id + u':' + key;
+    }
+    changed.sort();
+    return changed;
+}
+
+// Runs a transfer of contacts to the phone to its end.
+ProgressObject::Outcome transfer(Phone &phone, const QList<Contact> &contacts, QString *message = nullptr)
+{
+    ProgressObject progress;
+    IOSSyncToDeviceThread writer(kUdid, &phone.cache, contacts, &progress);
+    writer.start();
+    writer.wait(120000);
+    QCoreApplication::sendPostedEvents();
+    if (message)
+        *message = progress.message();
+    return progress.outcome();
+}
+
 QList<Contact> people(int count)
 {
     QList<Contact> list;
@@ -204,8 +276,239 @@ class TestIosTransfer : public QObject
 {
     Q_OBJECT
 
+    TempHome m_home; // the data folder, where the phone's anchor is kept
+
 private Q_SLOTS:
     void initTestCase() { installEnglishTranslation(*QCoreApplication::instance()); }
+
+    void emptyKindsAndEmptyPhones()
+    {
+        // One contact and nothing else: the phone still sends a batch for every kind, empty ones among them as
+        // the empty-parameter string.
+        {
+            Phone phone({}, QJsonObject{{u"1"_s, recordJson(iosrecords::kContactKind, "first name", u"Solo"_s)}});
+            QVERIFY2(phone.started, qPrintable(phone.error));
+            ProgressObject progress;
+            IOSSyncToPCThread reader(kUdid, &phone.cache, &progress);
+            runToEnd(reader);
+            QVERIFY2(progress.outcome() == Outcome::Succeeded, qPrintable(progress.message()));
+            QCOMPARE(reader.contactCount(), 1);
+            int emptyStrings = 0;
+            for (const QJsonArray &batch : phone.sent(u"SDMessageProcessChanges"_s))
+                emptyStrings += batch[2] == kErase;
+            QVERIFY(emptyStrings >= 5);
+        }
+        // Nothing at all: an empty phone lists with no contacts.
+        Phone empty({}, {}, true);
+        QVERIFY2(empty.started, qPrintable(empty.error));
+        QVERIFY(readPhone(empty));
+        QVERIFY(empty.cache.listContacts(0, QString()).isEmpty());
+        QCOMPARE(empty.sent(u"SDMessageProcessChanges"_s).first()[2], QJsonValue(QJsonObject()));
+    }
+
+    void roundTripChangesOnlyWhatWasEdited()
+    {
+        // A company card and a person with keys the rows have no place for: the company display, the reading
+        // of a middle name, photos, a birthday at noon UTC before 1933, the phone's own labels, a group.
+        const QByteArray photo(6000, 'p');
+        const QJsonObject records{
+            {u"1"_s, storeRecord(iosrecords::kContactKind,
+                                 {{u"display as company"_s, u"company"_s}, {u"company name"_s, u"Acme Ltd"_s},
+                                  {u"image"_s, dataJson(photo)}, {u"notes"_s, u"gate 4411"_s}})},
+            {u"2"_s, storeRecord(iosrecords::kContactKind,
+                                 {{u"first name"_s, u"Ida"_s}, {u"last name"_s, u"Ng"_s},
+                                  {u"middle name yomi"_s, u"ミ"_s}, {u"image"_s, dataJson(photo + "2")},
+                                  {u"birthday"_s, dateJson("1925-01-01T12:00:00.000Z")}})},
+            {u"3"_s, storeRecord(iosrecords::kPhoneKind, {{u"value"_s, u"555 0100"_s}, {u"label"_s, u"iPhone"_s},
+                                                          {u"type"_s, u"mobile"_s}, {u"contact"_s, QJsonArray{u"2"_s}}})},
+            {u"4"_s, storeRecord(iosrecords::kPhoneKind,
+                                 {{u"value"_s, u"555 0101"_s}, {u"label"_s, u"_$!<OtherFAX>!$_"_s},
+                                  {u"type"_s, u"other"_s}, {u"contact"_s, QJsonArray{u"1"_s}}})},
+            {u"5"_s, storeRecord(iosrecords::kGroupKind,
+                                 {{u"name"_s, u"Climbing"_s}, {u"members"_s, QJsonArray{u"2"_s, u"1"_s}}})}};
+        Phone phone({}, records);
+        QVERIFY2(phone.started, qPrintable(phone.error));
+        QVERIFY(readPhone(phone));
+
+        Contact acme = cached(phone.cache, u"Acme Ltd"_s);
+        Contact ida = cached(phone.cache, u"Ida Ng"_s);
+        QCOMPARE(acme.src_id, u"1"_s);
+        QCOMPARE(acme.firstRow(ENTITY_PHONE).text(u"data2"_s), u"13"_s);
+        QCOMPARE(acme.firstRow(ENTITY_PHONE).text(u"data3"_s), QString());
+        QCOMPARE(ida.firstRow(ENTITY_PHONE).text(u"data2"_s), u"2"_s);
+        QCOMPARE(ida.firstRow(ENTITY_EVENT).text(u"data1"_s), u"1925-01-01"_s);
+        QCOMPARE(ida.firstRow(ENTITY_GROUP).text(u"data2"_s), u"Climbing"_s);
+        QCOMPARE(acme.firstRow(ENTITY_GROUP).text(u"data2"_s), u"Climbing"_s);
+
+        // Edits: a note for Ida, a new fax number and a new note for Acme.
+        const QJsonObject before = phone.records();
+        const auto send = [&](Contact &contact, const QList<ChangeRecord> &changes) {
+            ProgressObject progress;
+            IOSSendChangesThread sender(kUdid, &phone.cache, contact, changes, {}, &progress);
+            runToEnd(sender);
+            return progress.outcome() == Outcome::Succeeded;
+        };
+        DataRow note = row({{1, u"belays well"_s}});
+        ida.addRow(ENTITY_NOTE, note);
+        QVERIFY(send(ida, {{ENTITY_NOTE, ACTION_ADDED, note}}));
+        DataRow fax = acme.firstRow(ENTITY_PHONE);
+        fax.setValue(u"data1"_s, u"555 0199"_s);
+        DataRow acmeNote = acme.firstRow(ENTITY_NOTE);
+        acmeNote.setValue(u"data1"_s, u"gate 9922"_s);
+        acme.entities[ENTITY_NOTE] = {acmeNote};
+        QVERIFY(send(acme, {{ENTITY_PHONE, ACTION_UPDATED, fax}, {ENTITY_NOTE, ACTION_UPDATED, acmeNote}}));
+
+        // Only the edited fields changed on the phone: photos, company display, middle name reading, birthday,
+        // labels and group are as they were.
+        QCOMPARE(changedFields(before, phone.records()), (QStringList{u"1:notes"_s, u"2:notes"_s, u"4:value"_s}));
+        QVERIFY(phone.sim.errors().isEmpty());
+
+        // Read again, the phone's records give the same cache.
+        QVERIFY(readPhone(phone));
+        QCOMPARE(cached(phone.cache, u"Acme Ltd"_s).firstRow(ENTITY_PHOTO).value(u"data15"_s).toByteArray(), photo);
+    }
+
+    void datesInSydney()
+    {
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "Australia/Sydney");
+        tzset();
+        const QJsonObject records{
+            {u"1"_s, storeRecord(iosrecords::kContactKind,
+                                 {{u"first name"_s, u"Old"_s}, {u"birthday"_s, dateJson("1900-01-01T00:00:00.000Z")}})},
+            {u"2"_s, storeRecord(iosrecords::kContactKind,
+                                 {{u"first name"_s, u"Future"_s}, {u"birthday"_s, dateJson("2080-12-31T00:00:00.000Z")}})},
+            {u"3"_s, storeRecord(iosrecords::kContactKind,
+                                 {{u"first name"_s, u"Ageless"_s}, {u"birthday"_s, dateJson("1604-03-02T00:00:00.000Z")}})},
+            {u"4"_s, storeRecord(iosrecords::kDateKind, {{u"value"_s, dateJson("1960-07-01T00:00:00.000Z")},
+                                                         {u"label"_s, u"_$!<Anniversary>!$_"_s},
+                                                         {u"contact"_s, QJsonArray{u"1"_s}}})}};
+        Phone phone({}, records);
+        QVERIFY2(phone.started, qPrintable(phone.error));
+        QVERIFY(readPhone(phone));
+        QCOMPARE(cached(phone.cache, u"Old"_s).rows(ENTITY_EVENT).size(), 2);
+        for (const DataRow &event : cached(phone.cache, u"Old"_s).rows(ENTITY_EVENT))
+            QCOMPARE(event.text(u"data1"_s), event.text(u"data2"_s) == u"3"_s ? u"1900-01-01"_s : u"1960-07-01"_s);
+        QCOMPARE(cached(phone.cache, u"Future"_s).firstRow(ENTITY_EVENT).text(u"data1"_s), u"2080-12-31"_s);
+        QCOMPARE(cached(phone.cache, u"Ageless"_s).firstRow(ENTITY_EVENT).text(u"data1"_s), u"--03-02"_s);
+
+        // Written: the phone holds each birthday at midnight UTC, year 1604 for one without a year.
+        Contact noYear = person(u"Nora"_s, u"Lane"_s, QString());
+        noYear.addRow(ENTITY_EVENT, row({{1, u"--05-17"_s}, {2, 3}}));
+        Contact early = person(u"Edda"_s, u"Moss"_s, QString());
+        early.addRow(ENTITY_EVENT, row({{1, u"1925-01-01"_s}, {2, 3}}));
+        QCOMPARE(transfer(phone, {noYear, early}), Outcome::Succeeded);
+        QCOMPARE(phone.contact(u"Nora Lane"_s)[u"fields"_s][u"birthday"_s][u"$date"_s].toString(),
+                 u"1604-05-17T00:00:00.000Z"_s);
+        QCOMPARE(phone.contact(u"Edda Moss"_s)[u"fields"_s][u"birthday"_s][u"$date"_s].toString(),
+                 u"1925-01-01T00:00:00.000Z"_s);
+
+        if (zone.isEmpty())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        tzset();
+    }
+
+    void largePhotosScaledDown()
+    {
+        Phone phone;
+        QVERIFY2(phone.started, qPrintable(phone.error));
+        QVERIFY(readPhone(phone));
+        QImage noise(900, 900, QImage::Format_RGB32);
+        quint32 seed = 11;
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, (seed = seed * 1103515245u + 12345u) >> 8);
+        QByteArray png;
+        QBuffer buffer(&png);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && noise.save(&buffer, "PNG"));
+        QVERIFY(png.size() > iosrecords::kMaxImageBytes);
+        Contact pictured = person(u"Pia"_s, u"Moor"_s, QString());
+        pictured.addRow(ENTITY_PHOTO, row({{15, png}}));
+        QCOMPARE(transfer(phone, {pictured}), Outcome::Succeeded);
+        const QByteArray onPhone = QByteArray::fromBase64(
+            phone.contact(u"Pia Moor"_s)[u"fields"_s][u"image"_s][u"$data"_s].toString().toLatin1());
+        QVERIFY(!onPhone.isEmpty() && onPhone.size() <= iosrecords::kMaxImageBytes);
+    }
+
+    void untrustedThenTrusted()
+    {
+        SimDeviceConfig config;
+        config.trustAfterSeconds = 8; // a pairing attempt takes the library about a second
+        Phone phone(config);
+        QVERIFY2(phone.started, qPrintable(phone.error));
+        MobiledeviceSubscribe notifier;
+        QSignalSpy paired(&notifier, &MobiledeviceSubscribe::devicePaired);
+        QVERIFY(notifier.subscribe());
+
+        // Before the tap: the user is told what to do, not a return code.
+        QVERIFY(mobiledevice_is_trust_error(mobiledevice_trust_state(kUdid)));
+        ProgressObject progress;
+        IOSSyncToPCThread reader(kUdid, &phone.cache, &progress);
+        runToEnd(reader);
+        QCOMPARE(progress.outcome(), Outcome::Failed);
+        QCOMPARE(progress.message(), u"The iPhone does not trust this computer yet. Unlock the iPhone and tap Trust."_s);
+
+        // The tap: usbmuxd says "Paired", and the phone reads.
+        QVERIFY(paired.wait(10000));
+        QCOMPARE(paired.first().first().toString(), kUdid);
+        QCOMPARE(mobiledevice_trust_state(kUdid), 0);
+        QVERIFY(readPhone(phone));
+        QCOMPARE(phone.cache.listContacts(0, QString()).size(), 3);
+
+        // Lockdown's other pairing errors say what to do as well.
+        for (int code : {-17, -18, -21})
+            QVERIFY(!mobiledevice_trust_text(code).isEmpty() && mobiledevice_is_trust_error(code));
+        QVERIFY(mobiledevice_trust_text(-3).isEmpty());
+    }
+
+    void icloudPhoneWarnsAndStillSyncs()
+    {
+        SimDeviceConfig config;
+        config.icloud = true;
+        Phone phone(config);
+        QVERIFY2(phone.started, qPrintable(phone.error));
+        QVERIFY(mobiledevice_contacts_in_icloud(kUdid));
+        ProgressObject progress;
+        QStringList statuses;
+        QObject::connect(&progress, &ProgressObject::progressChanged,
+                         [&](const QString &status, int, const QString &) { statuses << status; });
+        IOSSyncToPCThread reader(kUdid, &phone.cache, &progress);
+        runToEnd(reader);
+        QCOMPARE(progress.outcome(), Outcome::Succeeded);
+        QCOMPARE(reader.contactCount(), 3); // its local store
+        QCOMPARE(statuses.value(0), mobiledevice_icloud_warning());
+        QCOMPARE(progress.message(), mobiledevice_icloud_warning());
+        QVERIFY(mobiledevice_icloud_warning().contains(u"iCloud"_s));
+
+        QString message;
+        QCOMPARE(transfer(phone, people(1), &message), Outcome::Succeeded);
+        QVERIFY2(message.endsWith(mobiledevice_icloud_warning()), qPrintable(message));
+        QVERIFY(phone.contact(u"Person1 Test"_s).contains(u"id"_s)); // it went to the local store
+
+        Phone plain;
+        QVERIFY(!mobiledevice_contacts_in_icloud(kUdid));
+    }
+
+    void finishedSessionKeepsTheDeviceAnchor()
+    {
+        Phone phone;
+        QVERIFY2(phone.started, qPrintable(phone.error));
+        QFile::remove(deviceAnchorPath(kUdid));
+        // A phone never synced with a computer resets; the anchor it gives at the finish is kept.
+        QCOMPARE(transfer(phone, people(1)), Outcome::Succeeded);
+        QCOMPARE(phone.sent(u"SDMessageSyncDataClassWithComputer"_s).last()[4], u"SDSyncTypeReset"_s);
+        QVERIFY(!phone.sim.deviceAnchor(kUdid).isEmpty());
+        QCOMPARE(MobilesyncAnchors::forContacts(kUdid).deviceAnchor, phone.sim.deviceAnchor(kUdid));
+
+        // The next session names that anchor: a fast sync, not a slow one.
+        const QString anchor = phone.sim.deviceAnchor(kUdid);
+        QVERIFY(readPhone(phone));
+        QCOMPARE(phone.sessions().last().first()[2], anchor);
+        QCOMPARE(phone.sent(u"SDMessageSyncDataClassWithComputer"_s).last()[4], u"SDSyncTypeFast"_s);
+        QCOMPARE(phone.sim.deviceAnchor(kUdid), anchor); // a read does not finish: the phone keeps its anchor
+    }
 
     void readDevice_data()
     {

@@ -6,6 +6,7 @@
 #include <plist/plist.h>
 
 #include <QTest>
+#include <QTimeZone>
 
 #include <cstdlib>
 #include <ctime>
@@ -189,6 +190,30 @@ private Q_SLOTS:
         dict.setItem(QStringLiteral("at"), PlistCFType::fromDateTime(meeting));
         QCOMPARE(PlistCFType::fromData(binaryOf(dict)).item(QStringLiteral("at")).toDateTime(), meeting);
         QCOMPARE(PlistCFType::fromDateTime(meeting).toText(), meeting.toString());
+    }
+
+    void datesFarFromTheEpochKeepTheirSeconds()
+    {
+        // 1900 and 2080 lie beyond the 32-bit seconds of libplist's own date calls (about 1933 to 2069); 1604 is
+        // the year iOS gives a birthday without one.
+        for (const QDate &day : {QDate(1900, 1, 1), QDate(1925, 1, 1), QDate(2080, 6, 15), QDate(1604, 5, 17)}) {
+            const QDateTime midnight(day, QTime(0, 0), QTimeZone::utc());
+            const double seconds = double(midnight.toSecsSinceEpoch() - 978307200);
+            const PlistCFType node = PlistCFType::fromSeconds(seconds);
+            bool ok = false;
+            QCOMPARE(node.toSeconds(&ok), seconds);
+            QVERIFY(ok);
+            QCOMPARE(node.toDateTime(), midnight);
+            QCOMPARE(PlistCFType::fromDateTime(midnight).toSeconds(), seconds);
+            // Through both serialized forms, inside a record.
+            PlistCFType record = PlistCFType::newDict();
+            record.setItem(QStringLiteral("birthday"), node);
+            QCOMPARE(PlistCFType::fromData(record.toBinary()).item(QStringLiteral("birthday")).toSeconds(), seconds);
+            QCOMPARE(PlistCFType::fromData(record.toXml()).item(QStringLiteral("birthday")).toSeconds(), seconds);
+        }
+        bool ok = true;
+        QCOMPARE(PlistCFType::fromString(QStringLiteral("1900-01-01")).toSeconds(&ok), 0.0);
+        QVERIFY(!ok);
     }
 };
 

@@ -269,7 +269,7 @@ private Q_SLOTS:
         QCOMPARE(phones.size(), 7);
         const QList<QPair<QString, QString>> phoneLabels = {
             {u"2"_s, QString()},     {u"0"_s, u"TextNow"_s}, {u"0"_s, QString()}, {u"0"_s, QString()},
-            {u"0"_s, QString()},     {u"0"_s, QString()},    {u"0"_s, u"_$!<iPhone>!$_"_s}};
+            {u"0"_s, QString()},     {u"0"_s, QString()},    {u"2"_s, QString()}}; // the phone's "iPhone" is a mobile
         for (int i = 0; i < phones.size(); ++i) {
             QCOMPARE(phones[i].text(u"data1"_s), u"+1 555 000%1"_s.arg(i + 1));
             QCOMPARE(phones[i].text(u"data2"_s), phoneLabels[i].first);

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QtEndian>
 
+#include <chrono>
 #include <cstdio>
 
 #include <arpa/inet.h>
@@ -101,6 +102,17 @@ bool IPhoneSim::addDevice(const SimDeviceConfig &config, QString *error)
     if (device->config.productVersion.isEmpty())
         device->config.productVersion = config.dlVersion == 300 ? QStringLiteral("13.7") : QStringLiteral("16.7.8");
     device->muxId = quint32(m_devices.size() + 1);
+    device->trusted = config.fail != QLatin1String("pairing-pending") && config.trustAfterSeconds < 0;
+    {
+        // Lockdown's data-sync settings: the accounts the phone syncs contacts with.
+        Plist contacts = Plist::dict();
+        plist_t accounts = plist_new_array();
+        if (config.icloud)
+            plist_array_append_item(accounts, plist_new_string("iCloud"));
+        plist_dict_set_item(contacts.get(), "AccountNames", accounts);
+        device->domains[QStringLiteral("com.apple.mobile.data_sync")].insert(QStringLiteral("Contacts"),
+                                                                            std::move(contacts));
+    }
     if (!device->store.open(config.storePath, config.seedPath, error))
         return false;
     m_devices.push_back(std::move(device));
@@ -143,7 +155,55 @@ bool IPhoneSim::start(QString *error)
     }
     m_stop = false;
     m_acceptThread = std::thread([this] { acceptLoop(); });
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto &d : m_devices)
+            if (!d->trusted && d->config.trustAfterSeconds >= 0)
+                trustLater(d->muxId, d->config.trustAfterSeconds);
+    }
     return true;
+}
+
+void IPhoneSim::trustLater(quint32 muxId, double seconds)
+{
+    m_threads->start([this, muxId, seconds] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(qint64(seconds * 1000));
+        while (!m_stop && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (m_stop)
+            return;
+        // The user tapped Trust: usbmuxd has the pair record and tells its listeners ("Paired", as usbmuxd's
+        // preflight does once lockdownd_pair succeeds: client_device_paired()).
+        std::lock_guard lock(m_mutex);
+        Device *d = deviceById(muxId);
+        if (!d || d->trusted)
+            return;
+        d->trusted = true;
+        if (!d->attached)
+            return;
+        Plist event = Plist::dict();
+        plist_dict_set_item(event.get(), "MessageType", plist_new_string("Paired"));
+        plist_dict_set_item(event.get(), "DeviceID", unum(d->muxId));
+        broadcast(event, d->config.udid);
+    });
+}
+
+bool IPhoneSim::trusted(const QString &udid) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto &d : m_devices)
+        if (d->config.udid == udid)
+            return d->trusted;
+    return false;
+}
+
+QString IPhoneSim::deviceAnchor(const QString &udid) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto &d : m_devices)
+        if (d->config.udid == udid)
+            return d->anchor;
+    return QString();
 }
 
 void IPhoneSim::stop()
@@ -375,7 +435,11 @@ void IPhoneSim::serveMux(int fd)
                 }
                 m_listeners.insert(fd);
             }
-            // The host only listens from now on; the connection lives until it hangs up.
+            // The host only listens from now on; the connection lives until it hangs up, however long it stays
+            // silent (usbmuxd keeps no time limit on a listener; one here would drop and announce every device
+            // again each time it ran out).
+            timeval none{0, 0};
+            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
             char byte;
             while (::recv(fd, &byte, 1, 0) > 0) {
                 error(QString(), QStringLiteral("usbmuxd: data on a Listen connection"));
@@ -423,7 +487,7 @@ void IPhoneSim::serveMux(int fd)
             {
                 std::lock_guard lock(m_mutex);
                 const Device *d = deviceByUdid(udid);
-                known = d && d->config.fail != QLatin1String("pairing-pending");
+                known = d && d->trusted;
             }
             if (!known) {
                 if (!sendMux(fd, tag, muxResult(ResultBadDevice), udid))

@@ -32,6 +32,13 @@ struct SimDeviceConfig
     int batchSize = 20;      // records per batch sent to the computer
     bool network = false;    // announced as reached over Wi-Fi (ConnectionType "Network"); cannot be connected
     QString productVersion;  // empty: 13.7 for device link 300, 16.7.8 for 400
+    // Not trusting the computer at first: announced, but no pair record and Pair answered with
+    // PairingDialogResponsePending until the user "taps Trust" this many seconds after start(); then usbmuxd's
+    // "Paired" goes to the listeners. Negative: trusted from the start.
+    double trustAfterSeconds = -1;
+    // Contacts kept in iCloud: lockdown's data-sync settings name the iCloud account, and mobilesync serves only
+    // the local store (this store), as a phone with iCloud contacts does; it does not refuse.
+    bool icloud = false;
 };
 
 // The simulated iPhone(s): a usbmuxd on a UNIX socket of its own (device list, Listen events, Connect tunnels, pair
@@ -47,6 +54,7 @@ public:
     // open; pairing-pending: the phone has not trusted this computer yet (no pair record,
     // lockdown answers Pair with PairingDialogResponsePending).
     static QStringList failModes();
+
 
     explicit IPhoneSim(const QString &socketPath);
     ~IPhoneSim();
@@ -68,6 +76,11 @@ public:
     // Like plugging and unplugging the cable: listeners get Attached/Detached, a detached device's connections drop.
     bool attach(const QString &udid);
     bool detach(const QString &udid);
+
+    // Whether the device trusts the computer now.
+    bool trusted(const QString &udid) const;
+    // The device anchor the phone holds (empty while no session with it was finished).
+    QString deviceAnchor(const QString &udid) const;
 
     // Every decoded message: {"device", "channel" (usbmuxd, lockdown, mobilesync), "dir" (in, out), "message"}.
     QList<QJsonObject> transcript() const;
@@ -91,10 +104,13 @@ private:
         QHash<quint16, QString> pendingServices;     // ports handed out by StartService, valid for one connection
         quint16 nextPort = 49152;
         QSet<int> fds;                               // its open tunnels, dropped on detach
+        bool trusted = true;
+        QString anchor;                              // the phone's device anchor, set when a session finishes
     };
     class Threads;
 
     void acceptLoop();
+    void trustLater(quint32 muxId, double seconds);
     void serveMux(int fd);
     void serveLockdown(Device *device, int fd);
     void serveMobilesync(Device *device, int fd);

@@ -60,6 +60,12 @@ int main(int argc, char **argv)
     const QCommandLineOption dlVersion(u"dl-version"_s, u"Device-link version announced: 300 or 400."_s, u"V"_s, u"400"_s);
     const QCommandLineOption fail(u"fail"_s, u"Fault of the first iPhone: %1."_s.arg(IPhoneSim::failModes().join(u", "_s)),
                                   u"MODE"_s);
+    const QCommandLineOption trustAfter(u"trust-after"_s,
+                                        u"The first iPhone does not trust the computer until the user taps Trust, "
+                                        "SECONDS after start."_s,
+                                        u"SECONDS"_s);
+    const QCommandLineOption icloud(u"icloud"_s,
+                                    u"The first iPhone keeps its contacts in iCloud: the store is its local store."_s);
     const QCommandLineOption device(u"device"_s, u"Another iPhone on the same socket."_s, u"UDID,NAME,STORE.json[,SEED.vcf]"_s);
     // Test helpers, not part of the stable command line.
     QCommandLineOption batchSize(u"batch-size"_s, u"Records per batch sent to the computer."_s, u"N"_s, u"20"_s);
@@ -68,7 +74,7 @@ int main(int argc, char **argv)
     transcript.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption networkDevice(u"network-device"_s, u"A device reached over Wi-Fi only."_s, u"UDID,NAME"_s);
     networkDevice.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({socket, udid, name, store, seed, dlVersion, fail, device, batchSize, transcript, networkDevice});
+    parser.addOptions({socket, udid, name, store, seed, dlVersion, fail, trustAfter, icloud, device, batchSize, transcript, networkDevice});
     parser.process(app);
 
     if (!parser.isSet(socket) || !parser.isSet(udid) || !parser.isSet(name))
@@ -80,6 +86,12 @@ int main(int argc, char **argv)
     const int batch = parser.value(batchSize).toInt(&ok);
     if (!ok || batch < 1)
         return usageError(u"bad --batch-size"_s);
+    double trustSeconds = -1;
+    if (parser.isSet(trustAfter)) {
+        trustSeconds = parser.value(trustAfter).toDouble(&ok);
+        if (!ok || trustSeconds < 0)
+            return usageError(u"bad --trust-after"_s);
+    }
     if (parser.isSet(seed) && !QFileInfo(parser.value(seed)).isReadable())
         return usageError(u"can not read --seed %1"_s.arg(parser.value(seed)));
 
@@ -94,6 +106,8 @@ int main(int argc, char **argv)
     first.dlVersion = version;
     first.fail = parser.value(fail);
     first.batchSize = batch;
+    first.trustAfterSeconds = trustSeconds;
+    first.icloud = parser.isSet(icloud);
     if (!sim.addDevice(first, &error))
         return usageError(error);
     for (const QString &entry : parser.values(device)) {

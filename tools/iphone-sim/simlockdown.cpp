@@ -79,7 +79,11 @@ Plist IPhoneSim::lockdownValues(const Device &d, bool session) const
 void IPhoneSim::serveLockdown(Device *device, int fd)
 {
     const QString udid = device->config.udid;
-    const bool trusted = device->config.fail != QLatin1String("pairing-pending");
+    bool trusted = false;
+    {
+        std::lock_guard lock(m_mutex);
+        trusted = device->trusted;
+    }
     SimChannel channel(fd);
     QString sessionId;
 

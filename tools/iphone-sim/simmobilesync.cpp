@@ -7,7 +7,10 @@
 
 #include "simchannel.h"
 
+#include <QDateTime>
 #include <QPair>
+
+#include <iterator>
 #include <QtEndian>
 
 #include <cstdio>
@@ -71,10 +74,18 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
     State state = State::Idle;
     SimStore staged;                       // the session's copy of the store
     QHash<QString, QString> sessionMap;    // temporary identifiers of this session → the phone's
-    QList<QPair<QString, Plist>> outgoing; // records still to send to the computer
+    // Batches still to send to the computer; an empty one goes as an empty dictionary, or as the empty-parameter
+    // string when emptyString is set.
+    struct Batch
+    {
+        QList<QPair<QString, Plist>> records;
+        bool emptyString = false;
+    };
+    QList<Batch> outgoing;
     int batchesSent = 0;
     int batchesTotal = 0;
     bool changed = false;
+    QString newAnchor;
 
     const auto arg = [&](int i) { return plist_array_get_item(msg.get(), uint32_t(i)); };
     const auto cancel = [&](const QString &reason) {
@@ -83,14 +94,17 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
         state = State::Idle;
     };
     const auto sendBatch = [&]() -> bool {
-        Plist entities = Plist::dict();
-        const int n = qMin<int>(device->config.batchSize, int(outgoing.size()));
-        for (int i = 0; i < n; ++i) {
-            QPair<QString, Plist> entry = outgoing.takeFirst();
-            plist_dict_set_item(entities.get(), entry.first.toUtf8().constData(), entry.second.release());
+        Batch next = outgoing.takeFirst();
+        plist_t entities = nullptr;
+        if (next.records.isEmpty() && next.emptyString) {
+            entities = plist_new_string(kEmptyParameter);
+        } else {
+            entities = plist_new_dict();
+            for (QPair<QString, Plist> &entry : next.records)
+                plist_dict_set_item(entities, entry.first.toUtf8().constData(), entry.second.release());
         }
         const bool more = !outgoing.isEmpty();
-        const Plist batch = message("SDMessageProcessChanges", {plist_new_string(kContactsClass), entities.release(),
+        const Plist batch = message("SDMessageProcessChanges", {plist_new_string(kContactsClass), entities,
                                                                 boolean(more), plist_new_string(kEmptyParameter)});
         ++batchesSent;
         if (fail == QLatin1String("stall-mid-batch") && batchesSent == qMin(2, batchesTotal)) {
@@ -170,10 +184,25 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
             }
             sessionMap.clear();
             changed = false;
-            const QString newAnchor = QStringLiteral("%1-%2").arg(udid.left(8)).arg(staged.nextId);
+            // The sync type follows the anchors, as the phone's sync agent decides it: a phone that never
+            // finished a session with a computer resets; a computer that names the anchor the phone holds gets a
+            // fast sync; any other anchor (a computer that does not know it, "---") a slow one.
+            QString phoneAnchor;
+            {
+                std::lock_guard lock(m_mutex);
+                phoneAnchor = device->anchor;
+            }
+            const char *syncType = phoneAnchor.isEmpty()                  ? "SDSyncTypeReset"
+                                   : string(arg(2)) == phoneAnchor ? "SDSyncTypeFast"
+                                                                          : "SDSyncTypeSlow";
+            newAnchor = QStringLiteral("%1-%2-%3")
+                            .arg(udid.left(8))
+                            .arg(staged.nextId)
+                            .arg(QDateTime::currentMSecsSinceEpoch());
             if (!send(message("SDMessageSyncDataClassWithComputer",
-                              {plist_new_string(kContactsClass), str(string(arg(2))), str(newAnchor),
-                               plist_new_string("SDSyncTypeSlow"), unum(106)})))
+                              {plist_new_string(kContactsClass),
+                               str(phoneAnchor.isEmpty() ? QStringLiteral("---") : phoneAnchor), str(newAnchor),
+                               plist_new_string(syncType), unum(106)})))
                 return;
             state = State::Started;
             break;
@@ -181,12 +210,37 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
         case State::Started:
             if (name == QLatin1String("SDMessageGetAllRecordsFromDevice")
                 || name == QLatin1String("SDMessageGetChangesFromDevice")) {
-                // A slow sync: every record, in the order of their identifiers.
+                // Every record, kind by kind as a phone's sync agent sends them: Contacts and groups first, then
+                // one run of batches per kind in a fixed order. A kind the phone has nothing of still gets its
+                // batch: an empty dictionary for the Contacts, the empty-parameter string for the others.
                 outgoing.clear();
-                for (auto it = staged.records.begin(); it != staged.records.end(); ++it)
-                    outgoing.append({QString::number(it.key()), it.value()});
+                static const char *const order[] = {
+                    "com.apple.contacts.Phone Number", "com.apple.contacts.Email Address",
+                    "com.apple.contacts.Street Address", "com.apple.contacts.URL", "com.apple.contacts.IM",
+                    "com.apple.contacts.Date", "com.apple.contacts.Related Name"};
+                QList<QList<QPair<QString, Plist>>> byKind(1 + int(std::size(order)));
+                for (auto it = staged.records.begin(); it != staged.records.end(); ++it) {
+                    const QString kind = stringItem(it.value().get(), kEntityNameKey);
+                    int slot = -1;
+                    if (kind == QLatin1String(kContact) || kind == QLatin1String(kGroup))
+                        slot = 0;
+                    for (int k = 0; k < int(std::size(order)) && slot < 0; ++k)
+                        if (kind == QLatin1String(order[k]))
+                            slot = k + 1;
+                    if (slot >= 0)
+                        byKind[slot].append({QString::number(it.key()), it.value()});
+                }
+                for (int slot = 0; slot < byKind.size(); ++slot) {
+                    const QList<QPair<QString, Plist>> &records = byKind[slot];
+                    if (records.isEmpty()) {
+                        outgoing.append(Batch{{}, slot > 0});
+                        continue;
+                    }
+                    for (qsizetype at = 0; at < records.size(); at += device->config.batchSize)
+                        outgoing.append(Batch{records.mid(at, device->config.batchSize), false});
+                }
                 batchesSent = 0;
-                batchesTotal = qMax(1, int((outgoing.size() + device->config.batchSize - 1) / device->config.batchSize));
+                batchesTotal = int(outgoing.size());
                 if (!sendBatch())
                     return;
             } else if (name == QLatin1String("SDMessageAcknowledgeChangesFromDevice")) {
@@ -195,6 +249,10 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
                     return;
                 state = State::ReadyForPing;
             } else if (name == QLatin1String("SDMessageFinishSessionOnDevice")) {
+                {
+                    std::lock_guard lock(m_mutex);
+                    device->anchor = newAnchor;
+                }
                 if (!send(message("SDMessageDeviceFinishedSession", {plist_new_string(kContactsClass)})))
                     return;
                 state = State::Idle;
@@ -229,6 +287,7 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
                 {
                     std::lock_guard lock(m_mutex);
                     device->store = staged;
+                    device->anchor = newAnchor;
                     if (!device->store.save(&why))
                         std::fprintf(stderr, "iphone-sim: %s\n", qPrintable(why));
                 }

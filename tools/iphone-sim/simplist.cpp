@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr qint64 kPlistEpoch = 978307200; // 2001-01-01 00:00:00 UTC in Unix seconds
-
 QString takeText(char *text)
 {
     const QString s = text ? QString::fromUtf8(text) : QString();
@@ -51,6 +49,43 @@ QByteArray Plist::toBinary() const
 }
 
 namespace simplist {
+
+// libplist 2.2 gives and takes a date's seconds only as a 32-bit number (plist_get_date_val, plist_new_date),
+// which wraps before 1933 and after 2069; its XML reader and writer carry the whole value (to the second), so
+// dates go through the XML form here.
+plist_t newDate(const QDateTime &at)
+{
+    if (!at.isValid())
+        return nullptr;
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><date>"
+                           + at.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1()
+                           + "Z</date></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    if (node && plist_get_node_type(node) != PLIST_DATE) {
+        plist_free(node);
+        node = nullptr;
+    }
+    return node;
+}
+
+QDateTime dateValue(plist_t node)
+{
+    if (!node || plist_get_node_type(node) != PLIST_DATE)
+        return QDateTime();
+    plist_t copy = plist_copy(node);
+    char *xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(copy, &xml, &length);
+    const QByteArray text(xml, xml ? qsizetype(length) : 0);
+    plist_to_xml_free(xml);
+    plist_free(copy);
+    const qsizetype from = text.indexOf("<date>");
+    const qsizetype to = text.indexOf("</date>");
+    if (from < 0 || to < from)
+        return QDateTime();
+    return QDateTime::fromString(QString::fromLatin1(text.mid(from + 6, to - from - 6)), Qt::ISODate).toUTC();
+}
 
 plist_t str(const QString &s)
 {
@@ -210,13 +245,8 @@ QJsonValue toJson(plist_t node)
         std::free(it);
         return o;
     }
-    case PLIST_DATE: {
-        int32_t sec = 0;
-        int32_t usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        const QDateTime at = QDateTime::fromMSecsSinceEpoch((kPlistEpoch + sec) * 1000 + usec / 1000, Qt::UTC);
-        return QJsonObject{{QStringLiteral("$date"), at.toString(Qt::ISODateWithMs)}};
-    }
+    case PLIST_DATE:
+        return QJsonObject{{QStringLiteral("$date"), dateValue(node).toString(Qt::ISODateWithMs)}};
     case PLIST_DATA:
         return QJsonObject{{QStringLiteral("$data"), QString::fromLatin1(dataValue(node).toBase64())}};
     case PLIST_UID: {
@@ -271,9 +301,7 @@ Plist fromJson(const QJsonValue &value, QString *error)
                     *error = QStringLiteral("bad date %1").arg(v.toString());
                     return Plist();
                 }
-                const qint64 ms = at.toMSecsSinceEpoch();
-                const qint64 secs = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
-                return Plist(plist_new_date(int32_t(secs - kPlistEpoch), int32_t((ms - secs * 1000) * 1000)));
+                return Plist(newDate(at));
             }
         }
         Plist d = Plist::dict();

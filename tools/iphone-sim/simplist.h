@@ -3,6 +3,7 @@
 #include <plist/plist.h>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
@@ -54,6 +55,9 @@ plist_t boolean(bool b);
 plist_t data(const QByteArray &bytes);
 
 // Reading a node of any tree; wrong kinds give empty values.
+// A date node of the instant, and a date node's instant (UTC; invalid for another node), for any year.
+plist_t newDate(const QDateTime &at);
+QDateTime dateValue(plist_t node);
 bool isString(plist_t node);
 QString string(plist_t node);
 quint64 uintValue(plist_t node, bool *ok = nullptr);

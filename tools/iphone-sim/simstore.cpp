@@ -24,6 +24,7 @@ int entityType(const QString &kind)
 {
     static const QHash<QString, int> types = {
         {QString::fromLatin1(kContact), 1},
+        {QString::fromLatin1(kGroup), 7},
         {QStringLiteral("com.apple.contacts.Phone Number"), 3},
         {QStringLiteral("com.apple.contacts.Email Address"), 4},
         {QStringLiteral("com.apple.contacts.Street Address"), 12},
@@ -38,6 +39,17 @@ int entityType(const QString &kind)
 } // namespace simrecords
 
 using namespace simrecords;
+
+namespace {
+
+qsizetype dataSize(plist_t node)
+{
+    uint64_t length = 0;
+    plist_get_data_ptr(node, &length);
+    return qsizetype(length);
+}
+
+} // namespace
 
 namespace {
 
@@ -484,7 +496,7 @@ bool SimStore::applyChanges(plist_t entities, QHash<QString, QString> &sessionMa
             *error = QStringLiteral("record %1 changes its kind to \"%2\"").arg(key, kind);
             return false;
         }
-        (kind == QLatin1String(kContact) ? contactKeys : otherKeys) << key;
+        (kind == QLatin1String(kContact) || kind == QLatin1String(kGroup) ? contactKeys : otherKeys) << key;
     }
     std::free(iter);
 
@@ -492,6 +504,21 @@ bool SimStore::applyChanges(plist_t entities, QHash<QString, QString> &sessionMa
     for (const QString &key : std::as_const(contactKeys)) {
         Plist record(plist_copy(plist_dict_get_item(entities, key.toUtf8().constData())));
         quint64 id = knownId(key);
+        if (kindOf(record.get()) == QLatin1String(kContact)) {
+            // The record sent replaces the phone's: a key it does not carry is gone. Its image is taken when it
+            // is data of at most kMaxImageBytes (a larger one is ignored, leaving no photo); the unchanged
+            // marker keeps the photo the phone has.
+            plist_t image = plist_dict_get_item(record.get(), "image");
+            if (isString(image) && string(image) == QLatin1String(kImageUnchangedMarker)) {
+                plist_t old = id ? plist_dict_get_item(next.node(id), "image") : nullptr;
+                if (old)
+                    plist_dict_set_item(record.get(), "image", plist_copy(old));
+                else
+                    plist_dict_remove_item(record.get(), "image");
+            } else if (image && (plist_get_node_type(image) != PLIST_DATA || dataSize(image) > kMaxImageBytes)) {
+                plist_dict_remove_item(record.get(), "image");
+            }
+        }
         if (!id) {
             id = nextFree++;
             assigned.insert(key, QString::number(id));

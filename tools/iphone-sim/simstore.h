@@ -13,6 +13,12 @@
 namespace simrecords {
 inline constexpr char kEntityNameKey[] = "com.apple.syncservices.RecordEntityName";
 inline constexpr char kContact[] = "com.apple.contacts.Contact";
+// A group: "name" and "members" (Contact record identifiers); it names no contact in "contact".
+inline constexpr char kGroup[] = "com.apple.contacts.Group";
+// A Contact record's "image" that says the photo did not change: the phone keeps the one it has.
+inline constexpr char kImageUnchangedMarker[] = "SDImageUnchangedMarker";
+// A larger image is ignored: the record keeps no photo.
+inline constexpr qsizetype kMaxImageBytes = 768000;
 inline constexpr char kEmptyParameter[] = "___EmptyParameterString___";
 // The record kinds the phone keeps, with the entity type numbers of the program's contact model (the Contact
 // record itself carries the name and more; 1 stands for it).

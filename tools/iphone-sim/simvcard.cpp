@@ -14,7 +14,6 @@ using namespace simplist;
 
 namespace {
 
-constexpr qint64 kPlistEpoch = 978307200;
 
 struct Property
 {
@@ -73,16 +72,23 @@ QStringList parts(const Property &p)
     return components(QString::fromUtf8(bytes), QLatin1Char(';'));
 }
 
-// A date as the phone stores it: the day's wall-clock midnight taken as UTC.
+// A date as the phone stores it: the day's midnight in UTC; a date without a year ("--MM-DD", "--MMDD") in
+// year 1604, as iOS keeps it.
 plist_t dateNode(const QString &value)
 {
-    QDate d = QDate::fromString(value.left(10), Qt::ISODate);
-    if (!d.isValid())
-        d = QDate::fromString(value.left(8), QStringLiteral("yyyyMMdd"));
+    QDate d;
+    if (value.startsWith(QLatin1String("--"))) {
+        const QString md = QString(value.mid(2)).remove(QLatin1Char('-'));
+        if (md.size() >= 4)
+            d = QDate(1604, md.left(2).toInt(), md.mid(2, 2).toInt());
+    } else {
+        d = QDate::fromString(value.left(10), Qt::ISODate);
+        if (!d.isValid())
+            d = QDate::fromString(value.left(8), QStringLiteral("yyyyMMdd"));
+    }
     if (!d.isValid())
         return nullptr;
-    const qint64 secs = QDateTime(d, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
-    return plist_new_date(int32_t(secs - kPlistEpoch), 0);
+    return simplist::newDate(QDateTime(d, QTime(0, 0), QTimeZone::utc()));
 }
 
 Plist record(const char *kind)

@@ -21,6 +21,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QThread>
 
 namespace {
 

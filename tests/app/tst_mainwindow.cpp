@@ -421,7 +421,7 @@ private Q_SLOTS:
 
         const QByteArray shots = qgetenv("TB_SCREENSHOT_DIR");
         if (!shots.isEmpty()) {
-            w.resize(1280, 760);
+            w.resize(1100, 700); // the size the window opens with
             select(w, backup);
             auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
             list->selectionModel()->select(w.contactsModel()->indexOfRow(0),

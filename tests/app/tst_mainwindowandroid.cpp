@@ -195,6 +195,24 @@ private Q_SLOTS:
                  qPrintable(shown.at(1)));
         QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
 
+        // A phone whose app was never installed hangs up at once: the box says so and what to check.
+        {
+            SimPhone bare(QStringLiteral("Bare Sim"), QStringLiteral("SIM43"));
+            SimCompanion noApp(&bare, {});
+            QVERIFY(noApp.listenWifi(0, &error));
+            qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(noApp.wifiPort()));
+            AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1"));
+            MessageBox::queueAnswer(MessageBox::Ok);
+            w.miToolsConnectViaWiFi();
+            const QStringList closed = MessageBox::takeShownTexts();
+            QCOMPARE(closed.size(), 1);
+            QVERIFY2(closed.first().contains(QLatin1String("Could not connect to the phone at 127.0.0.1.")), qPrintable(closed.first()));
+            QVERIFY2(closed.first().contains(QLatin1String("Please check that Tallowbrook Contacts Sync is installed and running")),
+                     qPrintable(closed.first()));
+            QVERIFY(!closed.first().contains(QLatin1String("refused")));
+        }
+        QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
+
         qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(sim.companion.wifiPort()));
         AndroidLink::setPauseOverrideMs(300); // the app opens its session port after our request
         AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1 "));

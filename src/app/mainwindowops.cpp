@@ -128,6 +128,7 @@ void MainWindow::listNodeContacts(const QString &keyword, bool selectFirst)
     m_contactsModel->clear();
     m_wdContactInfo->clear();
     m_lbTotal->setText(trKey("Total:%1").arg(0));
+    updateActions(); // emptying the list ended its selection without a selection signal
     m_listSelectsFirst = selectFirst;
     m_listedKeyword = keyword;
     // A small node is listed before this returns; a large one arrives in pieces while the window stays usable.

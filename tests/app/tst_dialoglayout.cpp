@@ -191,7 +191,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&parent));
         const QRect screen = parent.screen()->availableGeometry();
         parent.move(screen.center() - QPoint(parent.width() / 2, parent.height() / 2));
-        QTRY_COMPARE(parent.frameGeometry().center(), screen.center());
+        QTRY_VERIFY((parent.frameGeometry().center() - screen.center()).manhattanLength() <= 2);
 
         const QString folder = QStringLiteral("/home/someone/AppData/Roaming/TallowBrook/5D0C2E9A71B84F3C8E6A4B19D27F03E6/data/");
         const QStringList texts = {

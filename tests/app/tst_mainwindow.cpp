@@ -222,14 +222,14 @@ private Q_SLOTS:
         QCOMPARE(phone->db->listContacts(0, QString()).size(), 3);
 
         // Names are shown as written, never as markup.
-        LocalDb odd(LocalDbFiles::pathFor(QStringLiteral("<b>odd</b>.db")), PContactCombineRule(new LocalDbCombineRule));
+        LocalDb odd(LocalDbFiles::pathFor(QStringLiteral("R&D <team>.db")), PContactCombineRule(new LocalDbCombineRule));
         odd.createFromTemplate();
         odd.close();
         MainWindow again;
-        select(again, again.treeModel()->findDatabaseNode(QStringLiteral("<b>odd</b>.db")));
+        select(again, again.treeModel()->findDatabaseNode(QStringLiteral("R&D <team>.db")));
         MessageBox::queueAnswer(MessageBox::No);
         again.miTreeDel();
-        askedOnce(QStringLiteral("Delete the local database \u201C&lt;b&gt;odd&lt;/b&gt;.db\u201D with its 0 contacts? Its file is removed from this computer."));
+        askedOnce(QStringLiteral("Delete the local database \u201CR&amp;D &lt;team&gt;.db\u201D with its 0 contacts? Its file is removed from this computer."));
     }
 
     // The list follows the search field as the user types, without Enter; a number typed without its spaces finds
@@ -295,6 +295,9 @@ private Q_SLOTS:
         auto *treeView = w.findChild<QTreeView *>(QStringLiteral("treeMain"));
         const auto dropOn = [&](_ItemNode *node) {
             const QPoint at = treeView->visualRect(w.treeModel()->indexOfNode(node)).center();
+            // As a drag does: it enters the tree, moves over the node, and is dropped there.
+            QDragEnterEvent enter(at, Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(treeView->viewport(), &enter);
             QDragMoveEvent move(at, Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(treeView->viewport(), &move);
             QDropEvent drop(at, Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);

@@ -119,7 +119,7 @@ private Q_SLOTS:
         displayer.setContact(c);
         QCOMPARE(nameBlock(displayer)->text(), u"Ann Lee\n\"Annie\"\nEngineer - R&D\nAcme"_s);
         QCOMPARE(sections(displayer),
-                 QList<QStringList>({{u"Organization:"_s, u"Other:Manager Sales Beta"_s, u"Board:Gamma"_s}}));
+                 QList<QStringList>({{u"Organization:"_s, u"Other: Manager Sales Beta"_s, u"Board: Gamma"_s}}));
 
         // A department without a title gets its own line instead of trailing the name; an empty nickname is
         // left out.

@@ -44,7 +44,9 @@ set -a
 # shellcheck disable=SC1091
 . "$demo/demo.env"
 set +a
-export CONTACT_MOVER_ANDROID_PAUSE_MS=0
+# Short pauses after starting a session (the window keeps the real ones); over Wi-Fi the app opens its session
+# port only after the request, so not none.
+export CONTACT_MOVER_ANDROID_PAUSE_MS=300
 pixel=$CONTACT_MOVER_ADB_TCP
 udid=00008030-001A2B3C4D5E6F70
 

@@ -504,7 +504,7 @@
     </message>
     <message>
         <source>IDS_UPDATE_GROUP_SUC</source>
-        <translation>Successfuly set Contact Group</translation>
+        <translation>Successfully set the contact group.</translation>
     </message>
     <message>
         <source>Delete selected contacts</source>
@@ -532,7 +532,7 @@
     </message>
     <message>
         <source>Confrim to clear all iPhone contacts?</source>
-        <translation>Confrim to clear all iPhone contacts?</translation>
+        <translation>Confirm to clear all iPhone contacts?</translation>
     </message>
     <message>
         <source>Confirm to clear all Android Contacts?</source>
@@ -590,16 +590,16 @@
     </message>
     <message>
         <source>IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED</source>
-        <translation>Successfully backup %1 contacts to Local Database;%2 repeated contacts merged.</translation>
+        <translation>Successfully backed up %1 contacts to the local database; %2 repeated contacts merged.</translation>
     </message>
     <message>
         <source>IDS_SUC_IMPORT_%1_TO_LOCALDB</source>
-        <translation>Successfully backup %1 contacts to Local Database.</translation>
+        <translation>Successfully backed up %1 contacts to the local database.</translation>
     </message>
     <!-- database and device choice dialogs -->
     <message>
         <source>Select one Database for backup</source>
-        <translation>Select one Database for backup</translation>
+        <translation>Choose a Database for the Backup</translation>
     </message>
     <message>
         <source>Select current database to merge or enter a new database name:</source>
@@ -668,7 +668,7 @@
     </message>
     <message>
         <source>IDS_WIFI_CONNECTOR_CONNECT_TIMEOUT</source>
-        <translation>Connection Timeout.Please make sure you input the WiFi connection info correctly.</translation>
+        <translation>The phone did not answer in time. Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the address is the one the app shows, and that the phone is on the same network as this computer.</translation>
     </message>
     <!-- Android sync session -->
     <message>
@@ -727,7 +727,7 @@
     </message>
     <message>
         <source>IDS_SUC_TRANSFER_%1_CONTACTS_TO_ANDROID_%2_MERGED</source>
-        <translation>Successfully transferred %1 contacts to Android,with %2 repeated contacts merged.</translation>
+        <translation>Successfully transferred %1 contacts to Android, with %2 repeated contacts merged.</translation>
     </message>
     <message>
         <source>IDS_SENGING_CHANGES_TO_DEVICE</source>
@@ -884,7 +884,7 @@
     </message>
     <message>
         <source>IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES_%2_MERGED</source>
-        <translation>Successfully imported %1 contacts from iTunes Backup,with %2 repeated contacts merged.</translation>
+        <translation>Successfully imported %1 contacts from iTunes Backup, with %2 repeated contacts merged.</translation>
     </message>
     <message>
         <source>IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES</source>
@@ -1096,7 +1096,7 @@
     </message>
     <message>
         <source>Relationshp:</source>
-        <translation>Relationshp:</translation>
+        <translation>Relationship:</translation>
     </message>
     <message>
         <source>Url:</source>
@@ -1150,6 +1150,143 @@
     <message>
         <source>IDS_ADB_PATH_UNKNOWN</source>
         <translation>path unknown</translation>
+    </message>
+    <!-- main window in daily use: questions naming what they delete, search, tool bar, help, Wi-Fi -->
+    <message>
+        <source>1 contact</source>
+        <translation>1 contact</translation>
+    </message>
+    <message>
+        <source>%1 contacts</source>
+        <translation>%1 contacts</translation>
+    </message>
+    <message>
+        <source>Delete the contact %1 from %2?</source>
+        <translation>Delete the contact %1 from %2?</translation>
+    </message>
+    <message>
+        <source>Delete the %1 selected contacts from %2?</source>
+        <translation>Delete the %1 selected contacts from %2?</translation>
+    </message>
+    <message>
+        <source>They are deleted on the phone as well.</source>
+        <translation>They are deleted on the phone as well.</translation>
+    </message>
+    <message>
+        <source>Delete the group %1 and its %2 from %3?</source>
+        <translation>Delete the group %1 and its %2 from %3?</translation>
+    </message>
+    <message>
+        <source>Delete the local database %1 with its %2? Its file is removed from this computer.</source>
+        <translation>Delete the local database %1 with its %2? Its file is removed from this computer.</translation>
+    </message>
+    <message>
+        <source>Delete all %1 on %2?</source>
+        <translation>Delete all %1 on %2?</translation>
+    </message>
+    <message>
+        <source>Delete Group and Its Contacts</source>
+        <translation>Delete Group and Its Contacts</translation>
+    </message>
+    <message>
+        <source>Delete All Contacts on the Phone</source>
+        <translation>Delete All Contacts on the Phone</translation>
+    </message>
+    <message>
+        <source>Delete %1 selected contacts</source>
+        <translation>Delete %1 selected contacts</translation>
+    </message>
+    <message>
+        <source>Copy %1 from %2 to %3?</source>
+        <translation>Copy %1 from %2 to %3?</translation>
+    </message>
+    <message>
+        <source>no contacts match.</source>
+        <translation>no contacts match.</translation>
+    </message>
+    <message>
+        <source>Search names, numbers, e-mails… (Ctrl+F)</source>
+        <translation>Search names, numbers, e-mails… (Ctrl+F)</translation>
+    </message>
+    <message>
+        <source>Backup</source>
+        <translation>Backup</translation>
+    </message>
+    <message>
+        <source>To iPhone</source>
+        <translation>To iPhone</translation>
+    </message>
+    <message>
+        <source>To Android</source>
+        <translation>To Android</translation>
+    </message>
+    <message>
+        <source>From iTunes</source>
+        <translation>From iTunes</translation>
+    </message>
+    <message>
+        <source>Import</source>
+        <translation>Import</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>Print</source>
+        <translation>Print</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>No web browser could be opened. The latest version is on the download page:&lt;br/&gt;%1</source>
+        <translation>No web browser could be opened. The latest version is on the download page:&lt;br/&gt;%1</translation>
+    </message>
+    <message>
+        <source>The help page could not be written into the data folder %1.</source>
+        <translation>The help page could not be written into the data folder %1.</translation>
+    </message>
+    <message>
+        <source>No web browser could be opened. The help page is the file:&lt;br/&gt;%1</source>
+        <translation>No web browser could be opened. The help page is the file:&lt;br/&gt;%1</translation>
+    </message>
+    <message>
+        <source>No e-mail program could be opened. Please write to %1.</source>
+        <translation>No e-mail program could be opened. Please write to %1.</translation>
+    </message>
+    <message>
+        <source>The phone refused the connection.</source>
+        <translation>The phone refused the connection.</translation>
+    </message>
+    <message>
+        <source>Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the address is the one the app shows, and that the phone is on the same network as this computer.</source>
+        <translation>Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the address is the one the app shows, and that the phone is on the same network as this computer.</translation>
+    </message>
+    <message>
+        <source>Could not connect to the phone at %1.</source>
+        <translation>Could not connect to the phone at %1.</translation>
+    </message>
+    <message>
+        <source>Connecting to the phone at %1…</source>
+        <translation>Connecting to the phone at %1…</translation>
+    </message>
+    <message>
+        <source>Waiting for Tallowbrook Contacts Sync to answer.</source>
+        <translation>Waiting for Tallowbrook Contacts Sync to answer.</translation>
+    </message>
+    <message>
+        <source>Choose a Database for the Imported Contacts</source>
+        <translation>Choose a Database for the Imported Contacts</translation>
+    </message>
+    <message>
+        <source>iPhone Backup Password</source>
+        <translation>iPhone Backup Password</translation>
     </message>
 </context>
 </TS>

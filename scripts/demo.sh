@@ -2,26 +2,41 @@
 # The program with simulated devices, for a first look without phones: two Android phones (one reached through adb,
 # one over Wi-Fi), one iPhone, and an encrypted iPhone backup, each with sample contacts of varied shape. The window
 # runs with a home folder of its own under the demo folder, so the user's own data is never touched.
-#   scripts/demo.sh [--xvfb] [DEMO_DIR]      (DEMO_DIR: default a new folder under /tmp)
+#   scripts/demo.sh [--xvfb] [--no-window] [--no-build] [DEMO_DIR]      (DEMO_DIR: default a new folder under /tmp)
 # Everything it starts is stopped when the window closes (or on Ctrl-C).
+#   --no-window  set everything up, write DEMO_DIR/demo.env (the window's environment and the backup's password),
+#                print "demo ready" and keep the simulated devices running until stopped: for scripted runs of
+#                the "Things to try" through contact-mover-cli.
+#   --no-build   use the programs already built in $DEMO_BUILD_DIR (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
 
 xvfb=no
-if [ "${1:-}" = "--xvfb" ]; then
-  xvfb=yes
+window=yes
+build=yes
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --xvfb) xvfb=yes ;;
+    --no-window) window=no ;;
+    --no-build) build=no ;;
+    --*) echo "demo: unknown option $1" >&2; exit 2 ;;
+    *) break ;;
+  esac
   shift
-fi
-if [ $xvfb = no ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+done
+if [ $window = yes ] && [ $xvfb = no ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display here: start the demo from a desktop session, or run 'scripts/demo.sh --xvfb' to use a virtual X server." >&2
   exit 1
 fi
 
-scripts/deps.sh
-export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target contact-mover contact-mover-cli phone-sim iphone-sim backup-maker
+bin=${DEMO_BUILD_DIR:-$repo/build}
+if [ $build = yes ]; then
+  scripts/deps.sh
+  export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ccache}"
+  cmake -S . -B "$bin" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$bin" -j2 --target contact-mover contact-mover-cli phone-sim iphone-sim backup-maker
+fi
 
 demo=${1:-$(mktemp -d /tmp/tallowbrook-demo.XXXXXX)}
 mkdir -p "$demo/home"
@@ -33,7 +48,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 # Sample contacts: photos, several phones, addresses, birthdays, anniversaries, notes, non-Latin names.
-photo=$(base64 -w0 build/resources/icons/app.png)
+photo=$(base64 -w0 "$bin/resources/icons/app.png")
 cat >"$demo/android-usb.vcf" <<EOF
 BEGIN:VCARD
 VERSION:3.0
@@ -146,13 +161,13 @@ wait_ready() {
   exit 1
 }
 
-build/tools/phone-sim/phone-sim --name "Pixel Demo" --serial DEMO0001 --adb-port 0 \
+"$bin/tools/phone-sim/phone-sim" --name "Pixel Demo" --serial DEMO0001 --adb-port 0 \
   --store "$demo/android-usb.json" --seed "$demo/android-usb.vcf" >"$demo/android-usb.out" 2>"$demo/android-usb.err" &
 pids+=($!)
-build/tools/phone-sim/phone-sim --name "Galaxy Demo" --serial DEMO0002 --adb-port 0 --wifi-port 0 \
+"$bin/tools/phone-sim/phone-sim" --name "Galaxy Demo" --serial DEMO0002 --adb-port 0 --wifi-port 0 \
   --store "$demo/android-wifi.json" --seed "$demo/android-wifi.vcf" >"$demo/android-wifi.out" 2>"$demo/android-wifi.err" &
 pids+=($!)
-build/tools/iphone-sim/iphone-sim --socket "$demo/mux.sock" --udid 00008030-001A2B3C4D5E6F70 --name "Demo iPhone" \
+"$bin/tools/iphone-sim/iphone-sim" --socket "$demo/mux.sock" --udid 00008030-001A2B3C4D5E6F70 --name "Demo iPhone" \
   --store "$demo/iphone.json" --seed "$demo/iphone.vcf" >"$demo/iphone.out" 2>"$demo/iphone.err" &
 pids+=($!)
 wait_ready "$demo/android-usb.out"
@@ -162,12 +177,24 @@ wait_ready "$demo/iphone.out"
 password=demo-$RANDOM
 backups="$demo/home/Apple/MobileSync/Backup"
 mkdir -p "$backups"
-build/tools/backup-maker/backup-maker "$backups/00008030-0000DEMO0000BACK" --seed "$demo/backup.vcf" \
+"$bin/tools/backup-maker/backup-maker" "$backups/00008030-0000DEMO0000BACK" --seed "$demo/backup.vcf" \
   --password "$password" --iterations 10000,10000 --device-name "Old iPhone" >/dev/null
 
 adb_tcp=$(sed -n 's/^CONTACT_MOVER_ADB_TCP=//p' "$demo/android-usb.out")
 wifi_port=$(sed -n 's/^CONTACT_MOVER_WIFI_PORT=//p' "$demo/android-wifi.out")
 mux=$(sed -n 's/^USBMUXD_SOCKET_ADDRESS=//p' "$demo/iphone.out")
+
+# A phone used over Wi-Fi gets its companion app from one USB connection, as a real one gets it from the store:
+# "Galaxy Demo" is connected once over adb here, with a home folder of its own (the window starts without it),
+# so that its app is installed and its Wi-Fi listener answers. Without this the Wi-Fi step finds nothing there.
+galaxy_adb=$(sed -n 's/^CONTACT_MOVER_ADB_TCP=//p' "$demo/android-wifi.out")
+mkdir -p "$demo/setup-home"
+if ! HOME="$demo/setup-home" CONTACT_MOVER_ADB_TCP="$galaxy_adb" CONTACT_MOVER_ANDROID_PAUSE_MS=0 \
+    USBMUXD_SOCKET_ADDRESS="UNIX:$demo/no-iphones.sock" \
+    "$bin/src/cli/contact-mover-cli" list --device "$galaxy_adb" >/dev/null 2>"$demo/setup.err"; then
+  echo "demo: the companion app could not be installed on \"Galaxy Demo\"; see $demo/setup.err" >&2
+  exit 1
+fi
 
 cat <<EOF
 
@@ -181,13 +208,28 @@ Close the window to stop the demo.
 
 EOF
 
-export HOME="$demo/home"
+cat >"$demo/demo.env" <<EOF
+HOME=$demo/home
+CONTACT_MOVER_ADB_TCP=$adb_tcp
+CONTACT_MOVER_WIFI_PORT=$wifi_port
+USBMUXD_SOCKET_ADDRESS=$mux
+DEMO_PASSWORD=$password
+EOF
+
+if [ $window = no ]; then
+  echo "demo ready"
+  # The simulators stay until this script is stopped (SIGTERM or Ctrl-C).
+  wait
+  exit 0
+fi
+
 export XAUTHORITY="${XAUTHORITY:-$(getent passwd "$(id -u)" | cut -d: -f6)/.Xauthority}"
+export HOME="$demo/home"
 export CONTACT_MOVER_ADB_TCP="$adb_tcp"
 export CONTACT_MOVER_WIFI_PORT="$wifi_port"
 export USBMUXD_SOCKET_ADDRESS="$mux"
 if [ $xvfb = yes ]; then
-  xvfb-run -a -s "-screen 0 1280x800x24" "$repo/build/src/app/contact-mover"
+  xvfb-run -a -s "-screen 0 1280x800x24" "$bin/src/app/contact-mover"
 else
-  "$repo/build/src/app/contact-mover"
+  "$bin/src/app/contact-mover"
 fi

@@ -3,6 +3,9 @@
 #include <QBrush>
 #include <QColor>
 #include <QImage>
+#include <QMimeData>
+
+#include <numeric>
 #include <QSize>
 #include <QThreadPool>
 
@@ -144,6 +147,82 @@ QVariant ItemModelContacts::headerData(int section, Qt::Orientation orientation,
     default:
         return {};
     }
+}
+
+void ItemModelContacts::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount || m_contacts.size() < 2)
+        return;
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> rows(size_t(m_contacts.size()));
+    std::iota(rows.begin(), rows.end(), 0);
+    std::vector<QString> keys;
+    keys.reserve(rows.size());
+    for (int row = 0; row < m_contacts.size(); ++row)
+        keys.push_back(data(createIndex(row, column), Qt::DisplayRole).toString().toCaseFolded());
+    std::stable_sort(rows.begin(), rows.end(), [&](int a, int b) {
+        const int cmp = QString::localeAwareCompare(keys[size_t(a)], keys[size_t(b)]);
+        return order == Qt::AscendingOrder ? cmp < 0 : cmp > 0;
+    });
+    QList<pim::Contact> sorted;
+    sorted.reserve(m_contacts.size());
+    std::vector<std::optional<QPixmap>> photos(rows.size());
+    std::vector<int> newRowOf(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        sorted.append(std::move(m_contacts[rows[i]]));
+        photos[i] = std::move(m_photos[size_t(rows[i])]);
+        newRowOf[size_t(rows[i])] = int(i);
+    }
+    m_contacts = std::move(sorted);
+    m_photos = std::move(photos);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    for (const QModelIndex &index : before)
+        after.append(index.isValid() ? createIndex(newRowOf[size_t(index.row())], index.column()) : QModelIndex());
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+Qt::ItemFlags ItemModelContacts::flags(const QModelIndex &index) const
+{
+    return index.isValid() ? QAbstractItemModel::flags(index) | Qt::ItemIsDragEnabled : Qt::NoItemFlags;
+}
+
+QStringList ItemModelContacts::mimeTypes() const
+{
+    return {QLatin1String(kMimeType)};
+}
+
+QMimeData *ItemModelContacts::mimeData(const QModelIndexList &indexes) const
+{
+    QList<qint64> ids;
+    for (const QModelIndex &index : indexes) {
+        const qint64 id = contactAt(index)._id;
+        if (id != 0 && !ids.contains(id))
+            ids.append(id);
+    }
+    if (ids.isEmpty())
+        return nullptr;
+    QByteArray text;
+    for (qint64 id : std::as_const(ids))
+        text += QByteArray::number(id) + '\n';
+    auto *data = new QMimeData;
+    data->setData(QLatin1String(kMimeType), text);
+    return data;
+}
+
+QList<qint64> ItemModelContacts::contactIds(const QMimeData *data)
+{
+    QList<qint64> ids;
+    if (!data)
+        return ids;
+    for (const QByteArray &line : data->data(QLatin1String(kMimeType)).split('\n')) {
+        bool ok = false;
+        const qint64 id = line.toLongLong(&ok);
+        if (ok && id > 0)
+            ids.append(id);
+    }
+    return ids;
 }
 
 void ItemModelContacts::setContacts(const QList<pim::Contact> &contacts)

@@ -26,6 +26,15 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Orders the rows by a column's text (ignoring case, as people read names); a column below 0 keeps the
+    // order the contacts came in. Equal texts keep their order.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // Rows can be dragged out as a list of contact ids (kMimeType: the ids as text, one per line).
+    static constexpr char kMimeType[] = "application/x-tallowbrook-contact-ids";
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    static QList<qint64> contactIds(const QMimeData *data);
 
     // Replaces the whole list (in the order given) and resets the model.
     void setContacts(const QList<pim::Contact> &contacts);

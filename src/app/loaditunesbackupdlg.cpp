@@ -36,7 +36,7 @@ LoadItunesBackupDlg::LoadItunesBackupDlg(QWidget *parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     new WinMovable(this);
     setStyleSheet(StyleSheet::load(QStringLiteral(":/res/style.css")));
-    setWindowTitle(trKey("Dialog"));
+    setWindowTitle(trKey("IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD"));
     resize(720, 400);
 
     m_lbTitle = new QLabel(trKey("IDS_SELECT_AN_ITUNES_BACKUP_TO_LOAD"), this);

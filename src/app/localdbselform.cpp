@@ -19,12 +19,12 @@ namespace {
 QQueue<QString> queuedAnswers; // GUI thread only
 }
 
-LocalDbSelForm::LocalDbSelForm(QWidget *parent, const QString &suggestedName) : QDialog(parent)
+LocalDbSelForm::LocalDbSelForm(QWidget *parent, const QString &suggestedName, const QString &title) : QDialog(parent)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     new WinMovable(this);
     setStyleSheet(StyleSheet::load());
-    setWindowTitle(trKey("Select one Database for backup"));
+    setWindowTitle(title.isEmpty() ? trKey("Select one Database for backup") : title);
     setMinimumWidth(420);
 
     // The window has no frame, so its title is shown as a label of its own.

@@ -12,8 +12,9 @@ class LocalDbSelForm : public QDialog
 {
     Q_OBJECT
 public:
-    // The suggested name, when not empty, is the combo box's edit text.
-    LocalDbSelForm(QWidget *parent, const QString &suggestedName);
+    // The suggested name, when not empty, is the combo box's edit text. The title says what the database is
+    // for; without one it is the backup's.
+    LocalDbSelForm(QWidget *parent, const QString &suggestedName, const QString &title = QString());
 
     // The chosen file name once accepted; empty before that and after Cancel.
     const QString &selectedFileName() const { return m_fileName; }

@@ -14,10 +14,12 @@
 #include "texts.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -26,6 +28,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -112,6 +115,28 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 
 MainWindow::~MainWindow() = default;
 
+bool MainWindow::deferWhileDialogOpen(const std::function<void()> &arrival)
+{
+    if (!QApplication::activeModalWidget())
+        return false;
+    if (!m_arrivalTimer) {
+        m_arrivalTimer = new QTimer(this);
+        m_arrivalTimer->setInterval(300);
+        connect(m_arrivalTimer, &QTimer::timeout, this, [this] {
+            if (QApplication::activeModalWidget())
+                return;
+            m_arrivalTimer->stop();
+            // In arrival order; one that opens a dialog of its own makes the later ones wait again.
+            const QList<std::function<void()>> arrivals = std::exchange(m_deferredArrivals, {});
+            for (const std::function<void()> &run : arrivals)
+                run();
+        });
+    }
+    m_deferredArrivals.append(arrival);
+    m_arrivalTimer->start();
+    return true;
+}
+
 namespace {
 // The window's size and place, kept in the data folder beside the databases.
 QString windowSettingsPath()
@@ -151,6 +176,17 @@ void MainWindow::buildLayout()
     connect(m_treeMain, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeItemSelected);
     connect(m_treeMain, &QTreeView::clicked, this, &MainWindow::onMainTreeItemClicked);
     connect(m_treeMain, &MyTreeView::createContextMenu, this, &MainWindow::treeCreateContextMenu);
+    connect(m_treeMain, &MyTreeView::contactsDropped, this, [this](const QModelIndex &index, const QList<qint64> &ids) {
+        QList<pim::Contact> contacts;
+        for (const pim::Contact &c : m_contactsModel->contacts())
+            if (ids.contains(c._id))
+                contacts.append(c);
+        // After the drag has ended: its own event loop is no place for the question and the transfer.
+        QMetaObject::invokeMethod(this, [this, target = QPersistentModelIndex(index), contacts] {
+            if (_DBItemNode *node = m_treeModel->dbNodeOf(target); node && !contacts.isEmpty())
+                dropContacts(node, contacts);
+        }, Qt::QueuedConnection);
+    });
 
     auto *middle = new QWidget;
     auto *middleLayout = new QVBoxLayout(middle);
@@ -165,8 +201,19 @@ void MainWindow::buildLayout()
     m_btnSearch->setObjectName(QStringLiteral("btnSearch"));
     searchRow->addWidget(m_txtKeyword);
     searchRow->addWidget(m_btnSearch);
+    m_txtKeyword->setPlaceholderText(trKey("Search names, numbers, e-mails… (Ctrl+F)"));
     connect(m_btnSearch, &QPushButton::pressed, this, &MainWindow::onBtnSearchPressed);
     connect(m_txtKeyword, &QLineEdit::returnPressed, this, &MainWindow::onBtnSearchPressed);
+    // The list follows the field as the user types, once typing pauses; clearing the field shows all again.
+    m_searchTimer = new QTimer(this);
+    m_searchTimer->setSingleShot(true);
+    m_searchTimer->setInterval(kSearchDelayMs);
+    connect(m_searchTimer, &QTimer::timeout, this, &MainWindow::onBtnSearchPressed);
+    connect(m_txtKeyword, &QLineEdit::textEdited, m_searchTimer, qOverload<>(&QTimer::start));
+    connect(m_txtKeyword, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (text.isEmpty() && !m_listedKeyword.isEmpty())
+            m_searchTimer->start(); // the clear button, or select-all and delete
+    });
 
     m_lbDisplayKeyword = new QLabel;
     m_lbDisplayKeyword->setObjectName(QStringLiteral("lbDisplayKeyword"));
@@ -183,6 +230,21 @@ void MainWindow::buildLayout()
     m_treeContacts->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_treeContacts->setContextMenuPolicy(Qt::CustomContextMenu);
     m_treeContacts->setIconSize(QSize(18, 18));
+    // Rows are dragged onto a device or database of the tree to copy them there.
+    m_treeContacts->setDragEnabled(true);
+    m_treeContacts->setDragDropMode(QAbstractItemView::DragOnly);
+    m_treeContacts->setDefaultDropAction(Qt::CopyAction);
+    // Enter opens the current contact, as a double click does.
+    m_treeContacts->installEventFilter(this);
+    // A click on a column header sorts by it; the columns share the list's width whatever its size.
+    QHeaderView *header = m_treeContacts->header();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setStretchLastSection(true);
+    connect(header, &QHeaderView::sortIndicatorChanged, m_contactsModel,
+            [this](int column, Qt::SortOrder order) { m_contactsModel->sort(column, order); });
+    m_treeContacts->viewport()->installEventFilter(this);
     connect(m_treeContacts->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &MainWindow::onContactsTreeItemSelected);
     connect(m_treeContacts, &QTreeView::doubleClicked, this, &MainWindow::onContactsTreeItemDoubleClicked);
@@ -215,6 +277,7 @@ void MainWindow::buildActions()
 {
     for (const CommandSpec &command : kCommands) {
         auto *action = new QAction(trKey(command.text), this);
+        action->setProperty("baseText", action->text()); // the text before any selection changes it
         action->setObjectName(QLatin1String(command.slot));
         if (*command.icon)
             action->setIcon(QIcon(QLatin1String(command.icon)));
@@ -230,13 +293,25 @@ void MainWindow::buildActions()
         m_actions.insert(QByteArray(command.slot), action);
     }
     action("miNewContact")->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
+    action("miHelpHelp")->setShortcut(QKeySequence::HelpContents);
+    // Delete acts on what is selected; in the search field the field keeps the key for its own text.
+    action("miFileDelete")->setShortcut(QKeySequence::Delete);
+    auto *find = new QAction(this);
+    find->setObjectName(QStringLiteral("findAction"));
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, this, [this] {
+        m_txtKeyword->setFocus(Qt::ShortcutFocusReason);
+        m_txtKeyword->selectAll();
+    });
+    addAction(find);
     action("miExit")->setProperty("unavailable", QVariant());
     connect(action("miExit"), &QAction::triggered, this, &QWidget::close);
 }
 
 void MainWindow::buildMenus()
 {
-    QMenu *file = menuBar()->addMenu(trKey("File"));
+    // Alt+F, Alt+T and Alt+H open the menus.
+    QMenu *file = menuBar()->addMenu(QLatin1Char('&') + trKey("File"));
     file->addAction(action("miFileBackup"));
     m_menuPhoneToPhone = file->addMenu(trKey("IDS_MI_PHONE_TO_PHONE"));
     m_menuPhoneToPhone->addAction(action("miFileI2A"));
@@ -256,11 +331,11 @@ void MainWindow::buildMenus()
     file->addSeparator();
     file->addAction(action("miExit"));
 
-    QMenu *tools = menuBar()->addMenu(trKey("Tools"));
+    QMenu *tools = menuBar()->addMenu(QLatin1Char('&') + trKey("Tools"));
     tools->addAction(action("miToolsCheckForUpdate"));
     tools->addAction(action("miToolsConnectViaWiFi"));
 
-    QMenu *help = menuBar()->addMenu(trKey("Help"));
+    QMenu *help = menuBar()->addMenu(QLatin1Char('&') + trKey("Help"));
     help->addAction(action("miHelpHelp"));
     help->addAction(action("miHelpFeedback"));
     help->addAction(action("miHelpAbout"));
@@ -270,9 +345,16 @@ void MainWindow::buildMenus()
     bar->setMovable(false);
     bar->setIconSize(QSize(32, 32));
     bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    for (const char *slot : {"miFileBackup", "miFileDB2I", "miFileDB2A", "miFromiTunes", "miImport", "miFileExport",
-                             "miFilePrint", "miNewContact", "miFileDelete"})
+    // Short captions under the icons keep every button on the bar at the usual window width; the menu texts,
+    // which change with the selection, are the buttons' tool tips.
+    const std::pair<const char *, const char *> buttons[] = {
+        {"miFileBackup", "Backup"},         {"miFileDB2I", "To iPhone"}, {"miFileDB2A", "To Android"},
+        {"miFromiTunes", "From iTunes"},    {"miImport", "Import"},      {"miFileExport", "Export"},
+        {"miFilePrint", "Print"},           {"miNewContact", "Add"},     {"miFileDelete", "Delete"}};
+    for (const auto &[slot, caption] : buttons) {
+        action(slot)->setIconText(trKey(caption));
         bar->addAction(action(slot));
+    }
 }
 
 void MainWindow::loadInitialNodes()
@@ -307,8 +389,31 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     const int width = event->size().width();
     const int pane = (width - 220) / 2;
     m_splitter->setSizes({220, pane, pane});
-    const int columns = pane - 23;
+    updateColumnWidths();
+}
+
+void MainWindow::updateColumnWidths()
+{
+    // Name 0.4 of the list's width, phone, e-mail and address 0.2 each (the last one stretches to the edge).
+    const int columns = m_treeContacts->viewport()->width();
     m_treeContacts->setColumnWidth(0, int(columns * 0.4));
-    for (int c = 1; c < 4; ++c)
+    for (int c = 1; c < 3; ++c)
         m_treeContacts->setColumnWidth(c, int(columns * 0.2));
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_treeContacts->viewport() && event->type() == QEvent::Resize) {
+        updateColumnWidths(); // also when the splitter between the panes moves
+    } else if (watched == m_treeContacts && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            const QModelIndex current = m_treeContacts->currentIndex();
+            if (current.isValid() && contactsSelected()) {
+                onContactsTreeItemDoubleClicked(current);
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

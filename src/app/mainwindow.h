@@ -9,6 +9,8 @@
 #include <QMainWindow>
 #include <QSharedPointer>
 
+#include <functional>
+
 class ContactDisplayer;
 class ContactLister;
 class ItemModelContacts;
@@ -21,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QSplitter;
+class QTimer;
 class QThread;
 class QTreeView;
 class _DBItemNode;
@@ -44,6 +47,8 @@ public:
     bool isListingContacts() const;
     // The action of a command slot by its name ("miTreeBackup", …), for tests and the tool bar.
     QAction *action(const char *slotName) const;
+    // How long the search waits after the last key typed before it lists again.
+    static constexpr int kSearchDelayMs = 250;
 
 public Q_SLOTS:
     void iosDeviceConnected(const QString &devid);
@@ -108,7 +113,12 @@ public Q_SLOTS:
     void miHelpFeedback();
     void miHelpAbout();
 
+    // Contacts dragged from the list and dropped on a node of the tree: copied there by the command the menu
+    // offers for that source and target, after a question naming both.
+    void dropContacts(_DBItemNode *target, const QList<pim::Contact> &contacts);
+
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     // The size the user gave the window last time is kept when it closes.
     void closeEvent(QCloseEvent *event) override;
@@ -146,7 +156,7 @@ private:
     void refreshNode(_DBItemNode *node);
 
     // The database the user picks or names; null when cancelled or when creating it failed.
-    _DBItemNode *selectOrCreateLocalDb(const QString &suggestedName);
+    _DBItemNode *selectOrCreateLocalDb(const QString &suggestedName, const QString &title = QString());
     void backupContacts(const QList<pim::Contact> &contacts);
     void deleteContacts(_DBItemNode *node, const QList<pim::Contact> &contacts);
     // Runs the edit dialog on a contact of the node (an empty one to add a contact), stores the changes and sends
@@ -156,6 +166,17 @@ private:
     _DBItemNode *chooseTargetDevice(int platform, const QString &excludedId);
     void transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId);
     void transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId);
+    // The transfers once the target is known.
+    void sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts);
+    void sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &contacts);
+    // Copies contacts into a local database node with merging, behind the progress dialog.
+    void copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts);
+    // Loads an iPhone into a fresh cache and adds its node; withTips shows the unlock-and-trust tips first.
+    void loadIosDevice(const QString &devid, bool withTips);
+    // A device arrival that came while a dialog was open waits until none is (a dialog works on the node the
+    // arrival would replace, and a box over it would hide it); true when it was put off.
+    bool deferWhileDialogOpen(const std::function<void()> &arrival);
+    void updateColumnWidths();
     // Sends the deletion of contacts already deleted from an Android node's cache; on failure or cancel the phone
     // is reloaded. False when it was not sent.
     bool sendAndroidDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts);
@@ -187,5 +208,9 @@ private:
     ContactLister *m_lister = nullptr; // made on first use
     bool m_listSelectsFirst = false;
     QHash<QByteArray, QAction *> m_actions;
+    QTimer *m_searchTimer = nullptr;
+    QTimer *m_arrivalTimer = nullptr; // looks for the end of the open dialog that device arrivals wait for
+    QList<std::function<void()>> m_deferredArrivals;
+    QString m_listedKeyword; // the keyword of the listing shown
     QMenu *m_menuPhoneToPhone = nullptr;
 };

@@ -21,6 +21,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QThread>
 
 namespace {
 
@@ -58,8 +59,15 @@ void MainWindow::setUpAndroidLink()
 
 void MainWindow::androidDeviceConnected(const QString &path, const PAdbUSBHandle &handle)
 {
-    Q_UNUSED(path);
     if (!handle)
+        return;
+    // The same phone on the same connection, announced again: its node stays as it is.
+    if (const _DBItemNode *node = m_treeModel->findDeviceNode(handle->serial(), PlatformAndroid)) {
+        const auto *adb = dynamic_cast<const AdbConnector *>(node->connector.data());
+        if (adb && adb->handle() == handle)
+            return;
+    }
+    if (deferWhileDialogOpen([this, path, handle] { androidDeviceConnected(path, handle); }))
         return;
     // The phone asks its user to allow this computer; until then the user may retry or give up.
     while (!handle->waitForAuth2(500)) {
@@ -147,11 +155,20 @@ void MainWindow::miToolsConnectViaWiFi()
     AndroidWIFIForm form(this);
     new WinMovable(&form);
     form.setMessageHandler([&form](bool error, const QString &text) {
-        // The form's errors may quote a phone's reply.
+        // The form has escaped what it quotes from the phone.
         if (error)
-            MessageBox::error(&form, MessageBox::escaped(text));
+            MessageBox::error(&form, text);
         else
             MessageBox::warning(&form, text);
+    });
+    // The hello waits behind the progress dialog, which the user may cancel; the window stays responsive.
+    form.setWaitHandler([&form](QThread *worker, const QString &address) {
+        ProgressForm progress(trKey("Connecting to the phone at %1…").arg(address), &form);
+        progress.setWaiting(trKey("Waiting for Tallowbrook Contacts Sync to answer."));
+        QObject::connect(worker, &QThread::finished, &progress, [&progress] { progress.succeed(QString()); });
+        if (worker->isFinished())
+            return true;
+        return progress.exec() == 1 && !progress.finishedWithoutSuccess();
     });
     if (form.exec() != QDialog::Accepted || !form.connector())
         return;

@@ -97,7 +97,7 @@ void MainWindow::miImport()
     if (path.isEmpty() || !format)
         return;
     // The selected filter decides how the file is read, whatever its extension.
-    _DBItemNode *target = selectOrCreateLocalDb(QFileInfo(path).fileName());
+    _DBItemNode *target = selectOrCreateLocalDb(QFileInfo(path).fileName(), trKey("Choose a Database for the Imported Contacts"));
     if (!target)
         return;
     ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QTimer>
 
 namespace {
 
@@ -32,7 +33,13 @@ public:
 
     QSet<QString> loading;
     QSet<QString> pending;
+    // iPhones reported gone whose node stays for a moment: when the device service's connection is renewed it
+    // reports every phone gone and then present again, which must not reload (and re-announce) a loaded phone.
+    QSet<QString> leaving;
 };
+
+// How long a removed iPhone's node waits for the phone to be announced again.
+constexpr int kLeaveGraceMs = 3000;
 
 IosLinkState *linkState(QObject *window)
 {
@@ -74,6 +81,39 @@ void MainWindow::iosDeviceConnected(const QString &devid)
     IosLinkState *state = linkState(this);
     if (!state)
         return;
+    // A phone whose node is shown and loaded stays as it is when it is announced again: no tips, no reload,
+    // the user's selection and open dialogs untouched.
+    state->leaving.remove(devid);
+    if (!state->loading.contains(devid) && m_treeModel->findDeviceNode(devid, PlatformIos))
+        return;
+    if (deferWhileDialogOpen([this, devid] { iosDeviceConnected(devid); }))
+        return;
+    loadIosDevice(devid, true);
+}
+
+void MainWindow::iosDeviceDisconnected(const QString &devid)
+{
+    IosLinkState *state = linkState(this);
+    if (!state || !m_treeModel->findDeviceNode(devid, PlatformIos))
+        return;
+    state->leaving.insert(devid);
+    QTimer::singleShot(kLeaveGraceMs, this, [this, devid] {
+        IosLinkState *state = linkState(this);
+        if (!state || !state->leaving.remove(devid))
+            return; // announced again meanwhile
+        const bool wasSelected = selectedDbNode() && selectedDbNode()->id == devid;
+        m_treeModel->removeDeviceNode(devid, PlatformIos);
+        if (wasSelected)
+            onMainTreeItemSelected({}, {});
+        updateActions();
+    });
+}
+
+void MainWindow::loadIosDevice(const QString &devid, bool withTips)
+{
+    IosLinkState *state = linkState(this);
+    if (!state)
+        return;
     if (state->loading.contains(devid)) {
         state->pending.insert(devid);
         return;
@@ -81,7 +121,8 @@ void MainWindow::iosDeviceConnected(const QString &devid)
     state->loading.insert(devid);
 
     // The user may have to unlock the phone and tap "Trust" before lockdown answers.
-    MessageBox::information(this, trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
+    if (withTips)
+        MessageBox::information(this, trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
 
     // An empty name when the phone cannot be opened yet (not trusted); the load below then reports the failure.
     const QString deviceName =
@@ -117,14 +158,17 @@ void MainWindow::iosDeviceConnected(const QString &devid)
 
     state->loading.remove(devid);
     if (state->pending.remove(devid))
-        QMetaObject::invokeMethod(this, [this, devid] { iosDeviceConnected(devid); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, devid] { loadIosDevice(devid, false); }, Qt::QueuedConnection);
 }
 
 void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)
 {
-    _DBItemNode *target = chooseTargetDevice(PlatformIos, excludedId);
-    if (!target)
-        return;
+    if (_DBItemNode *target = chooseTargetDevice(PlatformIos, excludedId))
+        sendToIos(target, contacts);
+}
+
+void MainWindow::sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts)
+{
     ProgressForm form(QString(), this);
     IOSSyncToDeviceThread worker(target->id, target->db.data(), contacts, &form);
     if (form.runWorker(&worker))
@@ -156,7 +200,7 @@ void MainWindow::reloadIosDevice(_DBItemNode *node)
     }
     const QString udid = node->id;
     node->db->close();
-    iosDeviceConnected(udid); // replaces the node
+    loadIosDevice(udid, false); // replaces the node; the phone is known, so without the tips
 }
 
 #include "mainwindowios.moc"

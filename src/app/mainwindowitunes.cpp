@@ -40,7 +40,8 @@ void MainWindow::miFromiTunes()
 
     const QString device = manifest->deviceName().isEmpty() ? QStringLiteral("Unknown Device") : manifest->deviceName();
     const QStringList filesBefore = LocalDbFiles::list();
-    _DBItemNode *target = selectOrCreateLocalDb(device + QStringLiteral("-backup.db"));
+    _DBItemNode *target = selectOrCreateLocalDb(device + QStringLiteral("-backup.db"),
+                                                trKey("Choose a Database for the Imported Contacts"));
     if (!target)
         return;
     // Only a database made for this import is removed when it fails; one the user chose to merge into keeps

@@ -26,7 +26,10 @@
 
 #include <QAction>
 #include <QCursor>
+#include <QDir>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -125,7 +128,9 @@ void MainWindow::listNodeContacts(const QString &keyword, bool selectFirst)
     m_contactsModel->clear();
     m_wdContactInfo->clear();
     m_lbTotal->setText(trKey("Total:%1").arg(0));
+    updateActions(); // emptying the list ended its selection without a selection signal
     m_listSelectsFirst = selectFirst;
+    m_listedKeyword = keyword;
     // A small node is listed before this returns; a large one arrives in pieces while the window stays usable.
     m_lister->start(*node->db, selectedGroupId(), keyword);
 }
@@ -167,6 +172,12 @@ void MainWindow::onContactListingFinished(const QString &error)
 {
     if (error.isEmpty()) {
         m_lbTotal->setText(trKey("Total:%1").arg(m_contactsModel->rowCount()));
+        m_contactsModel->sort(m_treeContacts->header()->sortIndicatorSection(),
+                              m_treeContacts->header()->sortIndicatorOrder());
+        // An empty result of a search says so, rather than leaving an empty list to be puzzled over.
+        if (!m_listedKeyword.isEmpty() && m_contactsModel->rowCount() == 0 && !m_lbDisplayKeyword->isHidden())
+            m_lbDisplayKeyword->setText(trKey("IDS_SEARCH_KEYWORKD_%1").arg(m_listedKeyword) + QStringLiteral(" \u2014 ")
+                                        + trKey("no contacts match."));
         return;
     }
     // Emptied before the box, whose event loop may already start the next listing.
@@ -187,6 +198,7 @@ void MainWindow::onMainTreeItemSelected(const QItemSelection &, const QItemSelec
     updateActions();
     _DBItemNode *node = selectedDbNode();
     m_txtKeyword->clear();
+    m_searchTimer->stop(); // the node's full list follows; no search of the emptied field after it
     m_lbDisplayKeyword->hide();
     if (!node) {
         stopListing();
@@ -225,16 +237,18 @@ void MainWindow::onContactsTreeItemDoubleClicked(const QModelIndex &index)
 
 void MainWindow::onBtnSearchPressed()
 {
+    m_searchTimer->stop();
     if (!selectedDbNode())
         return;
     const QString keyword = m_txtKeyword->text().trimmed();
-    showNodeContacts(keyword);
+    // The banner first: a small list is complete when the listing returns, and its end may add to the banner.
     if (keyword.isEmpty()) {
         m_lbDisplayKeyword->hide();
     } else {
         m_lbDisplayKeyword->setText(trKey("IDS_SEARCH_KEYWORKD_%1").arg(keyword));
         m_lbDisplayKeyword->show();
     }
+    showNodeContacts(keyword);
 }
 
 void MainWindow::selectNode(_ItemNode *node)
@@ -310,10 +324,23 @@ void MainWindow::updateActions()
          "miHelpFeedback", "miHelpAbout"},
         true);
 
-    // The delete command names what it deletes.
-    const QString deleteText = database && !group ? trKey("IDS_MI_REMOVE_LOCAL_DB") : trKey("Delete Contact");
-    action("miTreeDel")->setText(deleteText);
-    action("miFileDelete")->setText(deleteText);
+    // Each command's text says what it will do with the current selection: the File menu's entries act on the
+    // selected contacts when there are some, otherwise on the whole node.
+    const QString treeDelete = group      ? trKey("Delete Group and Its Contacts")
+                               : database ? trKey("IDS_MI_REMOVE_LOCAL_DB")
+                               : device   ? trKey("Delete All Contacts on the Phone")
+                                          : trKey("Delete Contact");
+    const QString contactDelete = selected == 1 ? trKey("Delete selected contacts")
+                                                : trKey("Delete %1 selected contacts").arg(selected);
+    action("miTreeDel")->setText(treeDelete);
+    action("miContactDel")->setText(contactDelete);
+    action("miFileDelete")->setText(selected > 0 ? contactDelete : treeDelete);
+    const std::pair<const char *, const char *> fileCommands[] = {
+        {"miFileBackup", "miContactBackup"}, {"miFileI2I", "miContactI2I"},       {"miFileI2A", "miContactI2A"},
+        {"miFileA2I", "miContactA2I"},       {"miFileA2A", "miContactA2A"},       {"miFileDB2I", "miContactDB2I"},
+        {"miFileDB2A", "miContactDB2A"},     {"miFileExport", "miContactExport"}, {"miFilePrint", "miContactPrint"}};
+    for (const auto &[file, contact] : fileCommands)
+        action(file)->setText(action(selected > 0 ? contact : file)->property("baseText").toString());
 }
 
 void MainWindow::treeCreateContextMenu()
@@ -396,9 +423,32 @@ void MainWindow::contactCreateContextMenu()
 // ---------------------------------------------------------------------------------------------------------------
 // Local databases and backup
 
-_DBItemNode *MainWindow::selectOrCreateLocalDb(const QString &suggestedName)
+namespace {
+
+// "1 contact" or "3 contacts".
+QString contactCount(qsizetype n)
 {
-    LocalDbSelForm form(this, suggestedName);
+    return n == 1 ? trKey("1 contact") : trKey("%1 contacts").arg(n);
+}
+
+// A name quoted in a question; the boxes show rich text.
+QString quoted(const QString &name)
+{
+    return QStringLiteral("\u201C") + name.toHtmlEscaped() + QStringLiteral("\u201D");
+}
+
+// On a phone the contacts go from the phone itself, not only from this program's copy of it.
+QString deviceNote(const _DBItemNode *node)
+{
+    return node->kind == _ItemNode::KindDevice ? QStringLiteral("<br/><br/>") + trKey("They are deleted on the phone as well.")
+                                               : QString();
+}
+
+} // namespace
+
+_DBItemNode *MainWindow::selectOrCreateLocalDb(const QString &suggestedName, const QString &title)
+{
+    LocalDbSelForm form(this, suggestedName, title);
     if (form.exec() != QDialog::Accepted)
         return nullptr;
     const QString fileName = form.selectedFileName();
@@ -426,10 +476,32 @@ void MainWindow::backupContacts(const QList<pim::Contact> &contacts)
     _DBItemNode *target = selectOrCreateLocalDb(QStringLiteral("%1-backup.db").arg(device->name));
     if (!target)
         return;
+    copyToDatabase(target, contacts);
+}
+
+void MainWindow::copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts)
+{
     ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"), this);
     BackupContactsToLocalThread worker(contacts, target->db.data(), &form);
     if (form.runWorker(&worker))
         refreshNode(target);
+}
+
+void MainWindow::dropContacts(_DBItemNode *target, const QList<pim::Contact> &contacts)
+{
+    _DBItemNode *source = selectedDbNode();
+    if (!target || contacts.isEmpty() || target == source)
+        return;
+    if (!MessageBox::question(this, trKey("Copy %1 from %2 to %3?")
+                                        .arg(contactCount(contacts.size()), quoted(source ? source->name : QString()),
+                                             quoted(target->name))))
+        return;
+    if (target->kind == _ItemNode::KindDatabase)
+        copyToDatabase(target, contacts);
+    else if (target->platform == PlatformIos)
+        sendToIos(target, contacts);
+    else if (target->platform == PlatformAndroid)
+        sendToAndroid(target, contacts);
 }
 
 void MainWindow::miTreeBackup()
@@ -467,9 +539,12 @@ _DBItemNode *MainWindow::chooseTargetDevice(int platform, const QString &exclude
 
 void MainWindow::transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId)
 {
-    _DBItemNode *target = chooseTargetDevice(PlatformAndroid, excludedId);
-    if (!target)
-        return;
+    if (_DBItemNode *target = chooseTargetDevice(PlatformAndroid, excludedId))
+        sendToAndroid(target, contacts);
+}
+
+void MainWindow::sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &contacts)
+{
     auto *cache = dynamic_cast<AndroidContactsDb *>(target->db.data());
     if (!cache)
         return;
@@ -559,14 +634,19 @@ void MainWindow::deleteContacts(_DBItemNode *node, const QList<pim::Contact> &co
         MessageBox::information(this, trKey("IDS_SUC_DEL_CONTACTS"));
 }
 
+
 void MainWindow::miContactDel()
 {
     _DBItemNode *node = selectedDbNode();
     if (!node || !contactsSelected())
         return;
-    if (!MessageBox::question(this, trKey("IDS_CONFIRM_DEL_SELECTIONS")))
+    const QList<pim::Contact> contacts = selectedContacts();
+    const QString question = contacts.size() == 1
+        ? trKey("Delete the contact %1 from %2?").arg(quoted(contacts.first().full_name), quoted(node->name))
+        : trKey("Delete the %1 selected contacts from %2?").arg(contacts.size()).arg(quoted(node->name));
+    if (!MessageBox::question(this, question + deviceNote(node)))
         return;
-    deleteContacts(node, selectedContacts());
+    deleteContacts(node, contacts);
 }
 
 void MainWindow::miTreeDel()
@@ -575,8 +655,14 @@ void MainWindow::miTreeDel()
     if (!node)
         return;
     const qint64 groupId = selectedGroupId();
+    qsizetype count = 0;
+    if (!guarded(this, [&] { count = node->db->listContactHeads(groupId, QString()).size(); }))
+        return;
     if (groupId != 0) {
-        if (!MessageBox::question(this, trKey("Confirm to delete the Group?")))
+        const _GroupItemNode *group = m_treeModel->groupNodeOf(m_treeMain->selectionModel()->selectedIndexes().first());
+        if (!MessageBox::question(this, trKey("Delete the group %1 and its %2 from %3?")
+                                                .arg(quoted(group->name), contactCount(count), quoted(node->name))
+                                            + deviceNote(node)))
             return;
         QList<pim::Contact> members;
         const bool ok = guarded(this, [&] {
@@ -599,7 +685,8 @@ void MainWindow::miTreeDel()
         return;
     }
     if (node->kind == _ItemNode::KindDatabase) {
-        if (!MessageBox::question(this, trKey("Confirm to delete this Local Database?")))
+        if (!MessageBox::question(this, trKey("Delete the local database %1 with its %2? Its file is removed from this computer.")
+                                            .arg(quoted(node->name), contactCount(count))))
             return;
         stopListing(); // nothing more of the file goes into the list
         if (node->db->removeFile()) {
@@ -610,9 +697,8 @@ void MainWindow::miTreeDel()
         }
         return;
     }
-    const char *question = node->platform == PlatformIos ? "Confrim to clear all iPhone contacts?"
-                                                         : "Confirm to clear all Android Contacts?";
-    if (!MessageBox::question(this, trKey(question)))
+    if (!MessageBox::question(this, trKey("Delete all %1 on %2?").arg(contactCount(count), quoted(node->name))
+                                        + deviceNote(node)))
         return;
     deleteContacts(node, nodeContacts());
 }
@@ -631,15 +717,6 @@ void MainWindow::removeDeviceNode(_DBItemNode *node)
     updateActions();
 }
 
-void MainWindow::iosDeviceDisconnected(const QString &devid)
-{
-    const bool wasSelected = selectedDbNode() && selectedDbNode()->id == devid;
-    m_treeModel->removeDeviceNode(devid, PlatformIos);
-    if (wasSelected)
-        onMainTreeItemSelected({}, {});
-    updateActions();
-}
-
 void MainWindow::miTreeUnmount()
 {
     _DBItemNode *node = selectedDbNode();
@@ -655,21 +732,31 @@ void MainWindow::miOpenFolder()
 // ---------------------------------------------------------------------------------------------------------------
 // Help and product pages
 
+// Each page opens in the desktop's browser or mail program; when none opens, the box says where to go instead.
 void MainWindow::miToolsCheckForUpdate()
 {
-    Desktop::open(WebPages::downloadPage());
+    const QString page = WebPages::downloadPage();
+    if (!Desktop::open(page))
+        MessageBox::information(this, trKey("No web browser could be opened. The latest version is on the download page:<br/>%1")
+                                          .arg(page.toHtmlEscaped()));
 }
 
 void MainWindow::miHelpHelp()
 {
     const QString page = WebPages::writeHelpPage();
-    if (page.isEmpty() || !Desktop::open(page))
-        MessageBox::warning(this, trKey("Help"));
+    if (page.isEmpty())
+        MessageBox::warning(this, trKey("The help page could not be written into the data folder %1.")
+                                      .arg(QDir::toNativeSeparators(DataFolder::root()).toHtmlEscaped()));
+    else if (!Desktop::open(page))
+        MessageBox::information(this, trKey("No web browser could be opened. The help page is the file:<br/>%1")
+                                          .arg(QDir::toNativeSeparators(page).toHtmlEscaped()));
 }
 
 void MainWindow::miHelpFeedback()
 {
-    Desktop::open(WebPages::supportMail());
+    if (!Desktop::open(WebPages::supportMail()))
+        MessageBox::information(this, trKey("No e-mail program could be opened. Please write to %1.")
+                                          .arg(WebPages::supportAddress()));
 }
 
 void MainWindow::miHelpAbout()

@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QPushButton>
 #include <QQueue>
+#include <QScreen>
 
 namespace MessageBox {
 
@@ -18,7 +19,7 @@ constexpr char kSupportAddress[] = "support@tallowbrook.com";
 
 QMutex testMutex;
 QQueue<Button> queuedAnswers;
-QStringList shownTexts;
+QList<ShownBox> shownBoxes;
 
 struct ButtonText
 {
@@ -42,6 +43,33 @@ Button escapeAnswer(int buttons)
     return Ok;
 }
 
+// A message box that places itself over its parent's window once its size is known (QMessageBox sizes itself
+// when shown), kept inside the screen: a frameless box is not placed by the window manager, and a box at the
+// screen's corner is easily missed.
+class CentredBox : public QMessageBox
+{
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);
+        QWidget *over = parentWidget() ? parentWidget()->window() : nullptr;
+        QScreen *screen = over ? over->screen() : this->screen();
+        const QRect area = screen ? screen->availableGeometry() : QRect();
+        QRect placed(QPoint(0, 0), size());
+        placed.moveCenter(over && over->isVisible() ? over->frameGeometry().center() : area.center());
+        if (area.isValid()) {
+            placed.moveRight(std::min(placed.right(), area.right()));
+            placed.moveBottom(std::min(placed.bottom(), area.bottom()));
+            placed.moveLeft(std::max(placed.left(), area.left()));
+            placed.moveTop(std::max(placed.top(), area.top()));
+        }
+        move(placed.topLeft());
+    }
+};
+
 void reportError(const QString &text)
 {
     // What the user saw goes to the error log in the data folder, where support can ask for it.
@@ -53,15 +81,23 @@ void reportError(const QString &text)
 Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader, Button defaultButton)
 {
     const QString fullText = withHeader ? header() + text : text;
+    if (!(buttons & defaultButton)) {
+        defaultButton = Ok;
+        for (const ButtonText &bt : kButtonOrder)
+            if (buttons & bt.button) {
+                defaultButton = bt.button;
+                break;
+            }
+    }
     {
         QMutexLocker lock(&testMutex);
         if (!queuedAnswers.isEmpty()) {
-            shownTexts.append(fullText);
+            shownBoxes.append({fullText, defaultButton});
             return queuedAnswers.dequeue();
         }
     }
 
-    QMessageBox box(parent);
+    CentredBox box(parent);
     box.setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     new WinMovable(&box);
     box.setStyleSheet(StyleSheet::load());
@@ -114,12 +150,12 @@ void warning(QWidget *parent, const QString &text)
 
 bool question(QWidget *parent, const QString &text)
 {
-    return show(parent, Icon::Question, text, Yes | No) == Yes;
+    return show(parent, Icon::Question, text, Yes | No, false, No) == Yes;
 }
 
 bool questionDefaultNo(QWidget *parent, const QString &text)
 {
-    return show(parent, Icon::Question, text, Yes | No, false, No) == Yes;
+    return question(parent, text);
 }
 
 QString errorText(const QString &text)
@@ -145,10 +181,18 @@ void queueAnswer(Button answer)
     queuedAnswers.enqueue(answer);
 }
 
-QStringList takeShownTexts()
+QList<ShownBox> takeShownBoxes()
 {
     QMutexLocker lock(&testMutex);
-    return std::exchange(shownTexts, {});
+    return std::exchange(shownBoxes, {});
+}
+
+QStringList takeShownTexts()
+{
+    QStringList texts;
+    for (const ShownBox &box : takeShownBoxes())
+        texts.append(box.text);
+    return texts;
 }
 
 } // namespace MessageBox

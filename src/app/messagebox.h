@@ -13,16 +13,17 @@ enum class Icon { Information, Warning, Question, Critical };
 
 void information(QWidget *parent, const QString &text);
 void warning(QWidget *parent, const QString &text);
-// True when "Yes" was pressed.
+// True when "Yes" was pressed. "No" is the default button: Enter alone never confirms.
 bool question(QWidget *parent, const QString &text);
-// A question whose default button (Enter) is No, for questions where yes cannot be undone.
+// The same as question(); kept for callers that name the default explicitly.
 bool questionDefaultNo(QWidget *parent, const QString &text);
 // "An Error Occurred." box with the product header and the support sentence; the text then goes to the error
 // report service.
 void error(QWidget *parent, const QString &text);
 
-// The general form: buttons is an OR of Button values, shown in the order Yes, No, OK, Cancel, Abort, Retry.
-// defaultButton, when one of buttons, is the one Enter presses.
+// The general form: buttons is an OR of Button values, shown in the order Yes, No, OK, Cancel, Abort, Retry;
+// defaultButton (one of them) is the one Enter presses, else the first. The box opens centred over its parent's
+// window, inside the screen, and wraps its text instead of growing past the screen.
 Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader = false,
             Button defaultButton = Button(0));
 
@@ -36,6 +37,13 @@ QString escaped(const QString &plain);
 // Headless runs (tests, scripted window flows): when answers are queued, a box is not shown; the next queued
 // answer is returned and the box's text is recorded instead.
 void queueAnswer(Button answer);
+struct ShownBox
+{
+    QString text;
+    Button defaultButton;
+};
+QList<ShownBox> takeShownBoxes();
+// The texts of takeShownBoxes().
 QStringList takeShownTexts();
 
 } // namespace MessageBox

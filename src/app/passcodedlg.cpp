@@ -24,7 +24,7 @@ PasscodeDlg::PasscodeDlg(const PBackupManifest &manifest, QWidget *parent) : QDi
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     new WinMovable(this);
     setStyleSheet(StyleSheet::load(QStringLiteral(":/res/style.css")));
-    setWindowTitle(trKey("Dialog"));
+    setWindowTitle(trKey("iPhone Backup Password"));
     setMinimumWidth(380);
 
     auto *lbTitle2 = new QLabel(trKey("IDS_PLEASE_ENTER_PASSWORD_TO_LOAD_BACKUP"), this);

@@ -54,6 +54,12 @@ void ProgressForm::setCancelEnabled(bool enabled)
     m_btnCancel->setEnabled(enabled);
 }
 
+void ProgressForm::setWaiting(const QString &text)
+{
+    m_progressBar->setRange(0, 0);
+    m_lbProgress->setText(text);
+}
+
 void ProgressForm::updateProgress(const QString &status, int curProgress, const QString &progressText)
 {
     if (!status.isEmpty())

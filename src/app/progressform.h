@@ -23,6 +23,8 @@ public:
     bool finishedWithoutSuccess() const override { return m_finishedWithoutSuccess.load(); }
 
     void setCancelEnabled(bool enabled);
+    // For a wait of unknown length: the bar runs back and forth and the text under it says what is awaited.
+    void setWaiting(const QString &text);
     // Waits in steps of a second until the thread ends. With forceStop, a thread still running after the dialog
     // finished without success is terminated (then one more second is given) instead of waited for.
     void waitThread(QThread *thread, bool forceStop = false);

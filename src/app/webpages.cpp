@@ -25,9 +25,14 @@ QString writeHelpPage()
     return path;
 }
 
+QString supportAddress()
+{
+    return QStringLiteral("support@tallowbrook.com");
+}
+
 QString supportMail()
 {
-    return QStringLiteral("mailto:support@tallowbrook.com?subject=Tallowbrook%20Contact%20Mover%20")
+    return QStringLiteral("mailto:") + supportAddress() + QStringLiteral("?subject=Tallowbrook%20Contact%20Mover%20")
            + QLatin1String(Product::kVersion);
 }
 

@@ -176,6 +176,22 @@ QString likeLiteral(QString text)
     return text;
 }
 
+// A keyword that is a phone number (digits, maybe a leading "+", with spaces, dashes, dots, slashes or brackets)
+// without its punctuation; empty for any other keyword.
+QString phoneDigits(const QString &keyword)
+{
+    QString digits;
+    for (const QChar c : keyword) {
+        if (c >= u'0' && c <= u'9')
+            digits.append(c);
+        else if (c == u'+' && digits.isEmpty())
+            digits.append(c);
+        else if (!QStringView(u" -()./").contains(c))
+            return {};
+    }
+    return digits.size() > (digits.startsWith(u'+') ? 1 : 0) ? digits : QString();
+}
+
 // The group and keyword conditions of a listing, each appended as " and ID in (…)" on the contact id column
 // named.
 void appendListFilter(Sqlite3Sql &sql, const QString &idColumn, qint64 groupId, const QString &keyword)
@@ -187,11 +203,25 @@ void appendListFilter(Sqlite3Sql &sql, const QString &idColumn, qint64 groupId, 
         sql.addTextParam(QString::number(groupId));
     }
     if (!keyword.isEmpty()) {
-        sql.appendSql(u" and "_s + idColumn +
-                      u" in (select contact_id from data where type not in (?,?) and data1 like ?)"_s);
+        const QString digits = phoneDigits(keyword);
+        if (digits.isEmpty()) {
+            sql.appendSql(u" and "_s + idColumn +
+                          u" in (select contact_id from data where type not in (?,?) and data1 like ?)"_s);
+        } else {
+            // A number as typed ("07700900123", "+44 7700-900123") also finds the number as stored with other
+            // spacing ("+44 7700 900123"): phone numbers are compared without their punctuation.
+            sql.appendSql(u" and "_s + idColumn +
+                          u" in (select contact_id from data where type not in (?,?) and (data1 like ? or (type=? and "
+                          "replace(replace(replace(replace(replace(replace(data1,' ',''),'-',''),'(',''),')',''),'.',''),'/','')"
+                          " like ?)))"_s);
+        }
         sql.addIntParam(ENTITY_GROUP);
         sql.addIntParam(ENTITY_PHOTO);
         sql.addTextParam(u'%' + keyword + u'%');
+        if (!digits.isEmpty()) {
+            sql.addIntParam(ENTITY_PHONE);
+            sql.addTextParam(u'%' + digits + u'%');
+        }
     }
 }
 

@@ -9,9 +9,55 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
+
+#include <atomic>
 
 namespace {
 QQueue<QString> queuedAnswers; // GUI thread only
+
+// What the hello thread found out; shared, so that a cancelled wait may drop the thread at any time.
+struct HelloResult
+{
+    enum Failure { Timeout, Refused, Other };
+    std::atomic<bool> done{false};
+    PAndroidConnector connector; // set on success
+    Failure failure = Other;
+    QString error;
+};
+
+// Says hello to the companion app at an address. A connect that fails well before the connector's timeout was
+// refused (nothing listens there), which the user fixes differently from a phone that never answered.
+class HelloThread : public QThread
+{
+public:
+    HelloThread(const QString &address, const QSharedPointer<HelloResult> &result) : m_address(address), m_result(result) {}
+
+protected:
+    void run() override
+    {
+        QElapsedTimer clock;
+        clock.start();
+        auto connector = QSharedPointer<AndroidWifiConnector>::create();
+        try {
+            connector->hello(m_address);
+            m_result->connector = connector;
+        } catch (const WifiServiceTimeoutException &) {
+            m_result->failure = clock.elapsed() < AndroidWifiConnector::kConnectTimeoutMs - 1000 ? HelloResult::Refused
+                                                                                                 : HelloResult::Timeout;
+        } catch (const std::exception &e) {
+            m_result->error = QString::fromUtf8(e.what());
+        }
+        m_result->done.store(true);
+    }
+
+private:
+    const QString m_address;
+    const QSharedPointer<HelloResult> m_result;
+};
+
 
 QString applicationStyleSheet()
 {
@@ -90,18 +136,42 @@ void AndroidWIFIForm::onBtnConnect()
         showMessage(false, trKey("IDS_WIFI_SOCK_WRONG_FOR_EXAMPLE"));
         return;
     }
-    auto connector = QSharedPointer<AndroidWifiConnector>::create();
-    try {
-        connector->hello(address);
-    } catch (const WifiServiceTimeoutException &) {
-        showMessage(true, trKey("IDS_WIFI_CONNECTOR_CONNECT_TIMEOUT"));
-        return;
-    } catch (const std::exception &e) {
-        showMessage(true, QString::fromUtf8(e.what()));
+    const auto result = QSharedPointer<HelloResult>::create();
+    auto *worker = new HelloThread(address, result);
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+    bool finished = false;
+    if (m_wait) {
+        finished = m_wait(worker, address);
+    } else {
+        QEventLoop loop;
+        QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+        if (!result->done.load())
+            loop.exec();
+        finished = true;
+    }
+    if (!finished || !result->done.load())
+        return; // cancelled: the dialog stays open for another try
+
+    if (result->connector) {
+        m_connector = result->connector;
+        accept();
         return;
     }
-    m_connector = connector;
-    accept();
+    // What failed, then what to check.
+    QString reason;
+    switch (result->failure) {
+    case HelloResult::Timeout:
+        reason = trKey("IDS_WIFI_CONNECTOR_CONNECT_TIMEOUT");
+        break;
+    case HelloResult::Refused:
+        reason = trKey("The phone refused the connection.") + u' ' + trKey("Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the address is the one the app shows, and that the phone is on the same network as this computer.");
+        break;
+    case HelloResult::Other:
+        reason = result->error.toHtmlEscaped() + QStringLiteral("<br/><br/>") + trKey("Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the address is the one the app shows, and that the phone is on the same network as this computer.");
+        break;
+    }
+    showMessage(true, trKey("Could not connect to the phone at %1.").arg(address) + QStringLiteral("<br/><br/>") + reason);
 }
 
 int AndroidWIFIForm::exec()

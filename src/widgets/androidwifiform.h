@@ -7,6 +7,7 @@
 #include <functional>
 
 class AndroidWifiConnector;
+class QThread;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,9 +27,17 @@ public:
     AndroidWifiConnector *wifiConnector() const;
 
     // The window shows its own message boxes; without a handler the plain Qt boxes are used. error is false
-    // for the input warning and true for a failed connection.
+    // for the input warning and true for a failed connection. The text is rich text (anything quoted from the
+    // phone is escaped).
     using MessageHandler = std::function<void(bool error, const QString &text)>;
     void setMessageHandler(MessageHandler handler) { m_message = std::move(handler); }
+
+    // The hello runs on a thread of its own (a phone that does not answer takes up to 15 s). The window waits
+    // for it behind its progress dialog: the handler returns once the worker has finished (true) or the user
+    // cancelled (false; the worker then ends by itself and its result is dropped). Without a handler the form
+    // waits in a local event loop.
+    using WaitHandler = std::function<bool(QThread *worker, const QString &address)>;
+    void setWaitHandler(WaitHandler handler) { m_wait = std::move(handler); }
 
     // Runs the dialog modally, or headless when answers are queued (below).
     int exec() override;
@@ -50,4 +59,5 @@ private:
     QLabel *m_lbTipsDownloadWifiConnection;
     PAndroidConnector m_connector;
     MessageHandler m_message;
+    WaitHandler m_wait;
 };

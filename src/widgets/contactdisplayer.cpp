@@ -1,5 +1,7 @@
 #include "contactdisplayer.h"
 
+#include <optional>
+
 #include "texts.h"
 
 #include <QDir>
@@ -183,13 +185,29 @@ QString ContactDisplayer::rowText(int type, const pim::DataRow &row)
     case pim::ENTITY_EVENT: {
         const QDate date = eventDate(row);
         const QString dateText = date.isValid() ? QLocale::system().toString(date, QLocale::ShortFormat) : QString();
-        return pim::label(pim::LabelFamily::Event, row) + u':' + dateText;
+        return pim::label(pim::LabelFamily::Event, row) + u": "_s + dateText;
     }
     case pim::ENTITY_ADDRESS:
         // The only rich-text row: label and address lines are escaped, the markup is ours.
         return pim::summaryLineHtml(type, row);
-    default:
-        return pim::summaryLine(type, row);
+    default: {
+        // A blank after the label's colon: "Mobile: +44 7700 900123" reads as a label and a number.
+        QString line = pim::summaryLine(type, row);
+        std::optional<pim::LabelFamily> family;
+        switch (type) {
+        case pim::ENTITY_PHONE: family = pim::LabelFamily::Phone; break;
+        case pim::ENTITY_EMAIL: family = pim::LabelFamily::Email; break;
+        case pim::ENTITY_IM: family = pim::LabelFamily::ImType; break;
+        case pim::ENTITY_ORGANIZATION: family = pim::LabelFamily::Organization; break;
+        case pim::ENTITY_RELATION: family = pim::LabelFamily::Relation; break;
+        case pim::ENTITY_WEBSITE: family = pim::LabelFamily::Website; break;
+        default: break;
+        }
+        const QString label = family ? pim::label(*family, row) + u':' : QString();
+        if (family && line.startsWith(label))
+            line.insert(label.size(), u' ');
+        return line;
+    }
     }
 }
 

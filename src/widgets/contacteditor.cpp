@@ -51,6 +51,9 @@ constexpr int kSingleShownTypes[] = {pim::ENTITY_NICKNAME, pim::ENTITY_ORGANIZAT
 ContactEditor::ContactEditor(QWidget *parent) : QScrollArea(parent)
 {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The form takes the width of the dialog, whatever rows are added: fields narrow instead of running off
+    // its right edge (there is no horizontal scroll bar to reach them).
+    setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     // Fully transparent, so that the dialog's background shows through.
     QPalette transparent = palette();
@@ -73,7 +76,6 @@ void ContactEditor::buildContent()
     m_content->setPalette(transparent);
 
     auto *layout = new QVBoxLayout(m_content);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->setContentsMargins(20, 10, 20, 10);
     layout->setSpacing(3);
     layout->addWidget(createHeader());
@@ -126,11 +128,11 @@ QWidget *ContactEditor::createHeader()
     m_lbPhoto->setCursor(Qt::PointingHandCursor);
     m_lbPhoto->installEventFilter(this);
     photoColumn->addWidget(m_lbPhoto, 0, Qt::AlignLeft | Qt::AlignTop);
-    auto *lbDeletePhoto = new QLabel(trKey("<a href=\"#\">Delete Photo</a>"), header);
-    lbDeletePhoto->setObjectName(u"lbDeletePhoto"_s);
-    lbDeletePhoto->setAlignment(Qt::AlignCenter);
-    connect(lbDeletePhoto, &QLabel::linkActivated, this, &ContactEditor::resetPhoto);
-    photoColumn->addWidget(lbDeletePhoto);
+    m_lbDeletePhoto = new QLabel(trKey("<a href=\"#\">Delete Photo</a>"), header);
+    m_lbDeletePhoto->setObjectName(u"lbDeletePhoto"_s);
+    m_lbDeletePhoto->setAlignment(Qt::AlignCenter);
+    connect(m_lbDeletePhoto, &QLabel::linkActivated, this, &ContactEditor::resetPhoto);
+    photoColumn->addWidget(m_lbDeletePhoto);
     photoColumn->addStretch();
     row->addLayout(photoColumn);
 
@@ -271,6 +273,7 @@ void ContactEditor::showPhoto()
     if (image.isNull())
         image.load(u":/res/empty_contact.png"_s);
     m_lbPhoto->setPixmap(QPixmap::fromImage(image.scaledToWidth(kPhotoShown, Qt::SmoothTransformation)));
+    m_lbDeletePhoto->setVisible(!m_photo.isEmpty());
 }
 
 void ContactEditor::pickPhoto()

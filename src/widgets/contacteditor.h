@@ -71,6 +71,7 @@ private:
 
     QWidget *m_content = nullptr;
     QLabel *m_lbPhoto = nullptr;
+    QLabel *m_lbDeletePhoto = nullptr; // shown only while there is a photo to delete
     QMap<QString, QLineEdit *> m_fields;
     QPlainTextEdit *m_txtNotes = nullptr;
     GenericEntitiesEditor *m_phones = nullptr;

@@ -13,6 +13,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSizeGrip>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -50,6 +53,10 @@ EditContactForm::EditContactForm(const pim::Contact &contact, LocalDb *database,
     buttons->addStretch();
     buttons->addWidget(m_btnSave);
     buttons->addWidget(m_btnCancel);
+    // A frameless dialog has no border to drag: the grip in its corner resizes it.
+    auto *grip = new QSizeGrip(this);
+    grip->setObjectName(u"sizeGrip"_s);
+    buttons->addWidget(grip, 0, Qt::AlignBottom | Qt::AlignRight);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(m_lbTitle);
@@ -65,10 +72,13 @@ EditContactForm::EditContactForm(const pim::Contact &contact, LocalDb *database,
     setWindowTitle(title);
     m_lbTitle->setText(title);
 
-    // Wide enough for the form without a horizontal scroll bar, as high as a usual screen allows.
-    const int formWidth = m_wdEditContact->widget()->sizeHint().width();
-    m_wdEditContact->setMinimumWidth(formWidth + 24);
-    resize(formWidth + 48, 640);
+    // As wide as the form likes and as high as a usual screen allows, but never beyond the screen it opens on:
+    // the editor then scrolls and its fields narrow.
+    const QScreen *shownOn = parent ? parent->screen() : screen();
+    const QRect area = shownOn ? shownOn->availableGeometry() : QRect(0, 0, 1024, 768);
+    const int formWidth = m_wdEditContact->widget()->sizeHint().width() + m_wdEditContact->verticalScrollBar()->sizeHint().width();
+    setMinimumSize(360, 320);
+    resize(std::min(formWidth + 48, area.width() - 40), std::min(640, area.height() - 40));
 }
 
 EditContactForm::~EditContactForm() = default;

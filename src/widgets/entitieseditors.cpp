@@ -17,7 +17,8 @@ using pim::DataRow;
 namespace {
 
 constexpr int kTypeWidth = 100;
-constexpr int kNarrowTypeWidth = 60;
+// The address and IM type boxes: as wide as the others, so that "Home" or "Work" shows whole in them.
+constexpr int kNarrowTypeWidth = kTypeWidth;
 
 QToolButton *iconButton(const QString &icon, const QString &name, QWidget *parent)
 {

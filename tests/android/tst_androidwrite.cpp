@@ -310,7 +310,7 @@ private Q_SLOTS:
                                 cache.get(), 1, &progress);
         const Outcome r = finish(worker, progress);
         QCOMPARE(r.outcome, ProgressObject::Outcome::Succeeded);
-        QCOMPARE(r.message, QStringLiteral("Successfully transferred 0 contacts to Android,with 1 repeated contacts merged."));
+        QCOMPARE(r.message, QStringLiteral("Successfully transferred 0 contacts to Android, with 1 repeated contacts merged."));
         QCOMPARE(connector->restores, 0);
     }
 
@@ -377,7 +377,7 @@ private Q_SLOTS:
         const Outcome r = finish(worker, progress);
         phone.join();
         QCOMPARE(r.outcome, ProgressObject::Outcome::Succeeded);
-        QCOMPARE(r.message, QStringLiteral("Successfully transferred 2 contacts to Android,with 2 repeated contacts merged."));
+        QCOMPARE(r.message, QStringLiteral("Successfully transferred 2 contacts to Android, with 2 repeated contacts merged."));
 
         const QList<QStringList> batches = phone.batches();
         QCOMPARE(batches.size(), 2);
@@ -544,7 +544,7 @@ private Q_SLOTS:
         SyncBackupThread worker(cacheA.listContacts(0, QString()), &cacheB, simpleprotocol::nextSyncPort(), &progress);
         const Outcome r = finish(worker, progress);
         QCOMPARE(r.outcome, ProgressObject::Outcome::Succeeded);
-        QCOMPARE(r.message, QStringLiteral("Successfully transferred 24 contacts to Android,with 1 repeated contacts merged."));
+        QCOMPARE(r.message, QStringLiteral("Successfully transferred 24 contacts to Android, with 1 repeated contacts merged."));
 
         // B holds its own contacts and A's, Person3 once with both numbers.
         QMap<QString, QStringList> expected = a.contents();

@@ -141,7 +141,7 @@ private Q_SLOTS:
             BackupContactsToLocalThread worker(contacts, &target, &form);
             MessageBox::queueAnswer(MessageBox::Ok);
             QVERIFY(form.runWorker(&worker));
-            QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("Successfully backup 2 contacts to Local Database.")});
+            QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("Successfully backed up 2 contacts to the local database.")});
         }
         // A failing operation: the error box, and the operation counts as failed.
         target.db().executeThrow("create trigger boom before insert on contact begin select raise(abort, 'no room'); end");

@@ -337,7 +337,9 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miContactDel")->trigger();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{trKey("IDS_CONFIRM_DEL_SELECTIONS"), trKey("IDS_SUC_DEL_CONTACTS")}));
+                 (QStringList{trKey("Delete the contact %1 from %2?")
+                                  .arg(u"\u201C"_s + doomed.full_name.toHtmlEscaped() + u"\u201D"_s, u"\u201CLarge.db\u201D"_s),
+                              trKey("IDS_SUC_DEL_CONTACTS")}));
         QCOMPARE(db.loadContact(doomed._id)._id, 0);
 
         // Add a contact whose name sorts last while the list is filled again: once its row arrives, it is the

@@ -3,6 +3,7 @@
 // TB_SCREENSHOT_DIR set each one is also saved as a picture (docs/ holds them, taken under Xvfb).
 
 #include "androidwifiform.h"
+#include "contacteditor.h"
 #include "combinerule.h"
 #include "contactfixtures.h"
 #include "datafolder.h"
@@ -13,11 +14,17 @@
 #include "localdb.h"
 #include "localdbselform.h"
 #include "mainwindow.h"
+#include "messagebox.h"
 #include "progressform.h"
 #include "temphome.h"
 #include "texts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <QToolBar>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -172,6 +179,120 @@ private Q_SLOTS:
         {
             ProgressForm form{QString()};
             check(&form, QStringLiteral("progress.png"));
+        }
+    }
+
+    // Message boxes wrap long texts instead of cutting them off or growing past the screen, and open centred
+    // over the window they belong to.
+    void messageBoxesWrapAndOpenOverTheirParent()
+    {
+        AndroidWIFIForm parent;
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        const QRect screen = parent.screen()->availableGeometry();
+        parent.move(screen.center() - QPoint(parent.width() / 2, parent.height() / 2));
+        QTRY_VERIFY((parent.frameGeometry().center() - screen.center()).manhattanLength() <= 2);
+
+        const QString folder = QStringLiteral("/home/someone/AppData/Roaming/TallowBrook/5D0C2E9A71B84F3C8E6A4B19D27F03E6/data/");
+        const QStringList texts = {
+            MessageBox::errorText(QStringLiteral("The phone closed the connection while the contacts were being read (batch 7 of 12, contact 163).")),
+            QStringLiteral("<p>Data folder:<br/>%1</p>").arg(folder),
+            trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"),
+            trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED").arg(1234).arg(56),
+        };
+        for (const QString &text : texts) {
+            QStringList problems;
+            bool inspected = false;
+            QTimer poll;
+            poll.setInterval(20);
+            connect(&poll, &QTimer::timeout, this, [&] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                if (!box || !box->isVisible())
+                    return;
+                poll.stop();
+                inspected = true;
+                const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+                const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+                if (needed > label->height())
+                    problems << QStringLiteral("text needs %1 px, has %2").arg(needed).arg(label->height());
+                if (!label->wordWrap() && label->sizeHint().width() > label->width())
+                    problems << QStringLiteral("text needs %1 px wide, has %2").arg(label->sizeHint().width()).arg(label->width());
+                if (!screen.contains(box->frameGeometry()))
+                    problems << QStringLiteral("box beyond the screen: %1,%2 %3x%4")
+                                    .arg(box->x()).arg(box->y()).arg(box->width()).arg(box->height());
+                const QPoint off = box->frameGeometry().center() - parent.frameGeometry().center();
+                if (off.manhattanLength() > 2)
+                    problems << QStringLiteral("box not over its dialog: off by %1,%2").arg(off.x()).arg(off.y());
+                box->buttons().first()->click();
+            });
+            poll.start();
+            MessageBox::show(&parent, MessageBox::Icon::Information, text, MessageBox::Ok, true);
+            QVERIFY(inspected);
+            QVERIFY2(problems.isEmpty(), qPrintable(text + QStringLiteral(":\n") + problems.join(u'\n')));
+        }
+    }
+
+    // At the default window size every tool bar button shows; in a narrower window the bar offers the rest
+    // behind its overflow button.
+    void toolBarFitsOrOverflows()
+    {
+        MainWindow window;
+        auto *bar = window.findChild<QToolBar *>(QStringLiteral("toolBar"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const int width : {1100, 560}) {
+            window.resize(width, 700);
+            QTest::qWait(100);
+            QStringList hidden;
+            for (QAction *action : bar->actions()) {
+                QWidget *button = bar->widgetForAction(action);
+                if (button && (!button->isVisible() || !bar->rect().contains(button->geometry())))
+                    hidden << action->iconText();
+            }
+            const auto *overflow = bar->findChild<QWidget *>(QStringLiteral("qt_toolbar_ext_button"));
+            if (width == 1100)
+                QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(u',')));
+            else // as narrow as the window goes: what does not fit is behind the overflow button
+                QVERIFY2(hidden.isEmpty() || (overflow && overflow->isVisible()), qPrintable(hidden.join(u',')));
+        }
+    }
+
+    // The contact editor with a row of every kind added stays inside its dialog at the sizes it gets on a
+    // 1100x700 and an 800x600 screen: nothing runs off its right edge, the type boxes show their texts, the
+    // buttons stay reachable, and "Delete Photo" shows only when there is a photo.
+    void editorWithEveryRowKindStaysInsideItsDialog()
+    {
+        for (const QSize size : {QSize(1060, 660), QSize(760, 560)}) {
+            EditContactForm form(pim::Contact(), nullptr);
+            form.resize(size);
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            auto *editor = form.findChild<ContactEditor *>(QStringLiteral("wdEditContact"));
+            QVERIFY(!editor->findChild<QLabel *>(QStringLiteral("lbDeletePhoto"))->isVisibleTo(&form));
+            const QList<QAbstractButton *> adds = editor->findChildren<QAbstractButton *>(QStringLiteral("btnAdd"));
+            QCOMPARE(adds.size(), 7);
+            for (QAbstractButton *add : adds)
+                QTest::mouseClick(add, Qt::LeftButton);
+            QTest::qWait(50);
+            QCOMPARE(form.size(), size);
+            QWidget *content = editor->widget();
+            QVERIFY2(content->width() <= editor->viewport()->width(),
+                     qPrintable(QStringLiteral("%1 > %2").arg(content->width()).arg(editor->viewport()->width())));
+            for (QWidget *w : content->findChildren<QWidget *>()) {
+                if (!w->isVisibleTo(content))
+                    continue;
+                const QRect r(w->mapTo(content, QPoint(0, 0)), w->size());
+                QVERIFY2(r.right() <= content->width(), qPrintable(w->objectName() + QStringLiteral(" runs off the right edge")));
+            }
+            for (auto *combo : content->findChildren<QComboBox *>())
+                QVERIFY2(combo->width() >= combo->fontMetrics().horizontalAdvance(combo->currentText()) + 20,
+                         qPrintable(combo->currentText()));
+            for (const char *name : {"btnSave", "btnCancel"}) {
+                auto *button = form.findChild<QWidget *>(QLatin1String(name));
+                QVERIFY(form.rect().contains(QRect(button->mapTo(&form, QPoint(0, 0)), button->size())));
+            }
+            const QStringList problems = layoutProblems(&form);
+            QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
         }
     }
 };

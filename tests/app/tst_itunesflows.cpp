@@ -228,7 +228,7 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         action->trigger();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 QStringList{u"Successfully imported 1 contacts from iTunes Backup,with 1 repeated contacts merged."_s});
+                 QStringList{u"Successfully imported 1 contacts from iTunes Backup, with 1 repeated contacts merged."_s});
         QCOMPARE(contactsOf(u"Locked.db"_s).size(), 3);
 
         // Cancelling the password dialog stops before any database is chosen.

@@ -9,12 +9,17 @@
 #include "itemmodelmaintree.h"
 #include "localdb.h"
 #include "localdbselform.h"
+#include "contacteditor.h"
+#include "desktop.h"
+#include "editcontactform.h"
 #include "mainwindow.h"
 #include "messagebox.h"
 #include "temphome.h"
 #include "texts.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMimeData>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -155,10 +160,208 @@ private Q_SLOTS:
         select(w, work->child(0));
         MessageBox::queueAnswer(MessageBox::Yes);
         w.miTreeDel();
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("Confirm to delete the Group?")});
+        QCOMPARE(MessageBox::takeShownTexts(),
+                 QStringList{QStringLiteral("Delete the group \u201CFriends\u201D and its 2 contacts from \u201CWork.db\u201D?")});
         QCOMPARE(work->childCount(), 0);
         QCOMPARE(work->db->listContacts(0, QString()).size(), 1);
         QVERIFY(work->db->listGroups().isEmpty());
+    }
+
+    // Every deleting command asks a question that names what goes and how many, with "No" as the answer Enter
+    // gives; the File menu's entry says what it will delete for the current selection. Answering "No" keeps all.
+    void destructiveQuestionsNameTargetAndCount()
+    {
+        MainWindow w;
+        ItemModelMainTree *tree = w.treeModel();
+        _DBItemNode *work = tree->findDatabaseNode(QStringLiteral("Work.db"));
+        _DBItemNode *phone = tree->deviceNodes().first();
+        auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
+        QAction *fileDelete = w.action("miFileDelete");
+        const auto askedOnce = [](const QString &expected) {
+            const QList<MessageBox::ShownBox> boxes = MessageBox::takeShownBoxes();
+            QCOMPARE(boxes.size(), 1);
+            QCOMPARE(boxes.first().text, expected);
+            QCOMPARE(boxes.first().defaultButton, MessageBox::No);
+        };
+
+        select(w, work);
+        QCOMPARE(fileDelete->text(), QStringLiteral("Delete Local Database"));
+        MessageBox::queueAnswer(MessageBox::No);
+        fileDelete->trigger();
+        askedOnce(QStringLiteral("Delete the local database \u201CWork.db\u201D with its 3 contacts? Its file is removed from this computer."));
+        QVERIFY(QFileInfo::exists(LocalDbFiles::pathFor(QStringLiteral("Work.db"))));
+
+        // With contacts selected the same entry deletes those, not the database, and says so.
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(2), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(fileDelete->text(), QStringLiteral("Delete 2 selected contacts"));
+        QCOMPARE(w.action("miFileBackup")->text(), QStringLiteral("Backup selected contacts"));
+        MessageBox::queueAnswer(MessageBox::No);
+        fileDelete->trigger();
+        askedOnce(QStringLiteral("Delete the 2 selected contacts from \u201CWork.db\u201D?"));
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(1), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        MessageBox::queueAnswer(MessageBox::No);
+        w.miContactDel();
+        askedOnce(QStringLiteral("Delete the contact \u201COla Nordmann\u201D from \u201CWork.db\u201D?"));
+        QCOMPARE(work->db->listContacts(0, QString()).size(), 3);
+
+        select(w, work->child(0));
+        QCOMPARE(fileDelete->text(), QStringLiteral("Delete Group and Its Contacts"));
+        MessageBox::queueAnswer(MessageBox::No);
+        fileDelete->trigger();
+        askedOnce(QStringLiteral("Delete the group \u201CFriends\u201D and its 2 contacts from \u201CWork.db\u201D?"));
+        QCOMPARE(work->db->listGroups().size(), 1);
+
+        // A phone's contacts go from the phone too, and the question says so.
+        select(w, phone);
+        QCOMPARE(fileDelete->text(), QStringLiteral("Delete All Contacts on the Phone"));
+        QCOMPARE(w.action("miFileBackup")->text(), QStringLiteral("Backup Contacts"));
+        MessageBox::queueAnswer(MessageBox::No);
+        fileDelete->trigger();
+        askedOnce(QStringLiteral("Delete all 3 contacts on \u201CPixel.db\u201D?<br/><br/>They are deleted on the phone as well."));
+        QCOMPARE(phone->db->listContacts(0, QString()).size(), 3);
+
+        // Names are shown as written, never as markup.
+        LocalDb odd(LocalDbFiles::pathFor(QStringLiteral("R&D <team>.db")), PContactCombineRule(new LocalDbCombineRule));
+        odd.createFromTemplate();
+        odd.close();
+        MainWindow again;
+        select(again, again.treeModel()->findDatabaseNode(QStringLiteral("R&D <team>.db")));
+        MessageBox::queueAnswer(MessageBox::No);
+        again.miTreeDel();
+        askedOnce(QStringLiteral("Delete the local database \u201CR&amp;D &lt;team&gt;.db\u201D with its 0 contacts? Its file is removed from this computer."));
+    }
+
+    // The list follows the search field as the user types, without Enter; a number typed without its spaces finds
+    // the number as stored; an empty result says so; clearing the field shows everything again.
+    void searchAsYouType()
+    {
+        MainWindow w;
+        w.show();
+        select(w, w.treeModel()->deviceNodes().first());
+        auto *keyword = w.findChild<QLineEdit *>(QStringLiteral("txtKeyword"));
+        auto *banner = w.findChild<QLabel *>(QStringLiteral("lbDisplayKeyword"));
+        QCOMPARE(listedNames(w).size(), 3);
+
+        QTest::keyClicks(keyword, QStringLiteral("555"));
+        QCOMPARE(listedNames(w).size(), 3); // not before typing pauses
+        QTRY_COMPARE(listedNames(w), (QStringList{QStringLiteral("Anna Berg"), QStringLiteral("Mark Cole")}));
+        QCOMPARE(banner->text(), QStringLiteral("Keyword:555"));
+
+        keyword->selectAll();
+        QTest::keyClicks(keyword, QStringLiteral("442079460"));
+        QTRY_COMPARE(listedNames(w), QStringList{QStringLiteral("Zoë Adams")});
+        keyword->selectAll();
+        QTest::keyClicks(keyword, QStringLiteral("+1-555-0101"));
+        QTRY_COMPARE(listedNames(w), QStringList{QStringLiteral("Mark Cole")});
+
+        keyword->selectAll();
+        QTest::keyClicks(keyword, QStringLiteral("zzz"));
+        QTRY_COMPARE(total(w), QStringLiteral("Total:0"));
+        QTRY_COMPARE(banner->text(), QStringLiteral("Keyword:zzz \u2014 no contacts match."));
+
+        keyword->clear();
+        QTRY_COMPARE(listedNames(w).size(), 3);
+        QTRY_VERIFY(banner->isHidden());
+
+        // Ctrl+F goes to the field from anywhere in the window.
+        auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(keyword->hasFocus());
+    }
+
+    // Contacts dragged from the list onto another database are copied there by the same worker as a backup,
+    // after a question naming source and target; a drop onto the node they come from does nothing.
+    void dragAndDropCopiesToTheNodeDroppedOn()
+    {
+        LocalDb home(LocalDbFiles::pathFor(QStringLiteral("Home.db")), PContactCombineRule(new LocalDbCombineRule));
+        home.createFromTemplate();
+        home.close();
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        _DBItemNode *work = w.treeModel()->findDatabaseNode(QStringLiteral("Work.db"));
+        _DBItemNode *target = w.treeModel()->findDatabaseNode(QStringLiteral("Home.db"));
+        select(w, work);
+        auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(2), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        std::unique_ptr<QMimeData> dragged(w.contactsModel()->mimeData(list->selectionModel()->selectedRows()));
+        QVERIFY(dragged);
+
+        auto *treeView = w.findChild<QTreeView *>(QStringLiteral("treeMain"));
+        const auto dropOn = [&](_ItemNode *node) {
+            const QPoint at = treeView->visualRect(w.treeModel()->indexOfNode(node)).center();
+            // As a drag does: it enters the tree, moves over the node, and is dropped there.
+            QDragEnterEvent enter(at, Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(treeView->viewport(), &enter);
+            QDragMoveEvent move(at, Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(treeView->viewport(), &move);
+            QDropEvent drop(at, Qt::CopyAction, dragged.get(), Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(treeView->viewport(), &drop);
+            return move.isAccepted();
+        };
+
+        QVERIFY(dropOn(work));
+        QTest::qWait(50);
+        QVERIFY(MessageBox::takeShownTexts().isEmpty()); // onto itself: nothing to ask
+        QVERIFY(!dropOn(w.treeModel()->devicesRoot()));
+
+        MessageBox::queueAnswer(MessageBox::No);
+        QVERIFY(dropOn(target));
+        QStringList asked; // the question comes once the drag has ended
+        QTRY_VERIFY(!(asked += MessageBox::takeShownTexts()).isEmpty());
+        QCOMPARE(asked, QStringList{QStringLiteral("Copy 2 contacts from \u201CWork.db\u201D to \u201CHome.db\u201D?")});
+        QCOMPARE(target->db->listContacts(0, QString()).size(), 0);
+
+        MessageBox::queueAnswer(MessageBox::Yes);
+        MessageBox::queueAnswer(MessageBox::Ok);
+        QVERIFY(dropOn(target));
+        QTRY_COMPARE(target->db->listContacts(0, QString()).size(), 2);
+        QCOMPARE(MessageBox::takeShownTexts().last(), QStringLiteral("Successfully backed up 2 contacts to the local database."));
+        QCOMPARE(w.selectedDbNode(), target);
+    }
+
+    // Enter on a selected contact opens it for editing, as a double click does; Help with no browser says where
+    // the help page is.
+    void keyboardAndHelp()
+    {
+        MainWindow w;
+        w.show();
+        select(w, w.treeModel()->findDatabaseNode(QStringLiteral("Work.db")));
+        auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
+        list->selectionModel()->setCurrentIndex(w.contactsModel()->indexOfRow(2),
+                                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QString edited;
+        EditContactForm::queueAnswer([&edited](ContactEditor &editor) { edited = editor.field(QStringLiteral("txtLastName"))->text(); });
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(edited, QStringLiteral("Hansen"));
+
+        // No browser and no mail program here.
+        QList<QUrl> opened;
+        Desktop::setOpener([&opened](const QUrl &url) {
+            opened << url;
+            return false;
+        });
+        MessageBox::queueAnswer(MessageBox::Ok);
+        QVERIFY(w.action("miHelpHelp")->shortcut() == QKeySequence(QKeySequence::HelpContents));
+        w.miHelpHelp();
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(QStringLiteral("help page is the file")), qPrintable(shown.first()));
+        QVERIFY(QFileInfo::exists(DataFolder::root() + QStringLiteral("/help/index.html")));
+        QVERIFY2(shown.first().contains(DataFolder::root().toHtmlEscaped()), qPrintable(shown.first()));
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.miHelpFeedback();
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("No e-mail program could be opened. Please write to support@tallowbrook.com.")});
+        MessageBox::queueAnswer(MessageBox::Ok);
+        w.miToolsCheckForUpdate();
+        QVERIFY(MessageBox::takeShownTexts().first().contains(QStringLiteral("https://www.tallowbrook.com/contact-mover/download")));
+        QCOMPARE(opened.size(), 3);
+        Desktop::setOpener({});
     }
 
     void deletingADatabaseRemovesItsFile()
@@ -204,7 +407,7 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok); // the success message
         w.action("miTreeBackup")->trigger();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 QStringList{QStringLiteral("Successfully backup 3 contacts to Local Database.")});
+                 QStringList{QStringLiteral("Successfully backed up 3 contacts to the local database.")});
         _DBItemNode *backup = w.treeModel()->findDatabaseNode(QStringLiteral("Pixel backup.db"));
         QVERIFY(backup);
         QCOMPARE(w.selectedDbNode(), backup);
@@ -216,13 +419,13 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.miTreeBackup();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 QStringList{QStringLiteral("Successfully backup 0 contacts to Local Database;3 repeated contacts merged.")});
+                 QStringList{QStringLiteral("Successfully backed up 0 contacts to the local database; 3 repeated contacts merged.")});
         QCOMPARE(w.treeModel()->databaseNodes().size(), 3);
         QCOMPARE(backup->db->listContacts(0, QString()).size(), 3);
 
         const QByteArray shots = qgetenv("TB_SCREENSHOT_DIR");
         if (!shots.isEmpty()) {
-            w.resize(1280, 760);
+            w.resize(1100, 700); // the size the window opens with
             select(w, backup);
             auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
             list->selectionModel()->select(w.contactsModel()->indexOfRow(0),

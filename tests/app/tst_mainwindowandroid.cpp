@@ -98,7 +98,7 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeBackup")->trigger();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 QStringList{QStringLiteral("Successfully backup 300 contacts to Local Database.")});
+                 QStringList{QStringLiteral("Successfully backed up 300 contacts to the local database.")});
         _DBItemNode *backup = w.treeModel()->findDatabaseNode(QStringLiteral("Phone backup.db"));
         QVERIFY(backup);
         QCOMPARE(backup->db->listContacts(0, QString()).size(), 300);
@@ -188,7 +188,29 @@ private Q_SLOTS:
         const QStringList shown = MessageBox::takeShownTexts();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(0), QStringLiteral("Input Error. Please input the correct WiFi connection info."));
-        QVERIFY2(shown.at(1).contains(QLatin1String("Connection Timeout.Please make sure")), qPrintable(shown.at(1)));
+        // Nothing listens there: refused, not a timeout, and what to check.
+        QVERIFY2(shown.at(1).contains(QLatin1String("Could not connect to the phone at 127.0.0.1.")), qPrintable(shown.at(1)));
+        QVERIFY2(shown.at(1).contains(QLatin1String("The phone refused the connection.")), qPrintable(shown.at(1)));
+        QVERIFY2(shown.at(1).contains(QLatin1String("Please check that Tallowbrook Contacts Sync is installed and running")),
+                 qPrintable(shown.at(1)));
+        QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
+
+        // A phone whose app was never installed hangs up at once: the box says so and what to check.
+        {
+            SimPhone bare(QStringLiteral("Bare Sim"), QStringLiteral("SIM43"));
+            SimCompanion noApp(&bare, {});
+            QVERIFY(noApp.listenWifi(0, &error));
+            qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(noApp.wifiPort()));
+            AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1"));
+            MessageBox::queueAnswer(MessageBox::Ok);
+            w.miToolsConnectViaWiFi();
+            const QStringList closed = MessageBox::takeShownTexts();
+            QCOMPARE(closed.size(), 1);
+            QVERIFY2(closed.first().contains(QLatin1String("Could not connect to the phone at 127.0.0.1.")), qPrintable(closed.first()));
+            QVERIFY2(closed.first().contains(QLatin1String("Please check that Tallowbrook Contacts Sync is installed and running")),
+                     qPrintable(closed.first()));
+            QVERIFY(!closed.first().contains(QLatin1String("refused")));
+        }
         QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
 
         qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(sim.companion.wifiPort()));

@@ -194,7 +194,7 @@ private Q_SLOTS:
         GroupForm::queueAnswer(u"Friends"_s);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miContactSetGroup")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Successfuly set Contact Group"_s});
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Successfully set the contact group."_s});
         QCOMPARE(node->childCount(), 1);
         QCOMPARE(node->child(0)->name, u"Friends"_s);
         QVERIFY(selectContact(w, u"Anna Berg"_s));
@@ -211,7 +211,7 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miContactSetGroup")->trigger();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{u"Confirm to remove seleted member from the Group?"_s, u"Successfuly set Contact Group"_s}));
+                 (QStringList{u"Confirm to remove seleted member from the Group?"_s, u"Successfully set the contact group."_s}));
         QVERIFY(!contactNamed(db, u"Anna Berg"_s).hasRows(pim::ENTITY_GROUP));
     }
 
@@ -252,7 +252,7 @@ private Q_SLOTS:
         GroupForm::queueAnswer(u"Friends"_s);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miContactSetGroup")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Successfuly set Contact Group"_s});
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Successfully set the contact group."_s});
         QCOMPARE(p.contents().value(u"Cleo Park"_s), (QStringList{u"3:mobile||555 0142"_s, u"7:Friends"_s}));
 
         // An edit keeps the membership on the phone too.

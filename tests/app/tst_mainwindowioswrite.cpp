@@ -21,6 +21,8 @@
 #include "texts.h"
 
 #include <QAction>
+#include <QDialog>
+#include <QTimer>
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QLineEdit>
@@ -272,8 +274,11 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miContactDel")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{trKey("IDS_CONFIRM_DEL_SELECTIONS"), trKey("IDS_SUC_DEL_CONTACTS")}));
+        QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown.first().startsWith(QStringLiteral("Delete the contact \u201CTest Zeta\u201D from \u201C%1\u201D?").arg(b->name)),
+                 qPrintable(shown.first()));
+        QCOMPARE(shown.last(), trKey("IDS_SUC_DEL_CONTACTS"));
         QVERIFY(!storeNames(phones.sim, kUdidB).contains(QStringLiteral("Test Zeta")));
         QCOMPARE(storeNames(phones.sim, kUdidB).size(), 4);
 
@@ -282,10 +287,63 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDel")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts().first(), trKey("Confrim to clear all iPhone contacts?"));
+        shown = MessageBox::takeShownTexts();
+        QVERIFY2(shown.first().startsWith(QStringLiteral("Delete all 4 contacts on \u201C%1\u201D?").arg(iosNode(w, kUdidB)->name)),
+                 qPrintable(shown.first()));
         QVERIFY(storeNames(phones.sim, kUdidB).isEmpty());
         QVERIFY(phones.sim.store(kUdidB).value(QStringLiteral("records")).toObject().isEmpty());
         QVERIFY(phones.sim.errors().isEmpty());
+    }
+
+    // An iPhone already loaded that is announced again (the device service renewed its connection: gone and back
+    // at once) keeps its node: no tips, no reload, the selection stays. A new arrival while a dialog is open
+    // waits for the dialog to close before it shows its tips and loads.
+    void repeatedArrivalIsQuietAndArrivalsWaitForOpenDialogs()
+    {
+        Phones phones({phone(kUdidA, QStringLiteral("Phone A"), people({QStringLiteral("Alpha")})),
+                       phone(kUdidB, QStringLiteral("Phone B"), people({QStringLiteral("Beta")}))});
+        QVERIFY(phones.ok);
+        QVERIFY(phones.sim.detach(kUdidB));
+        MessageBox::queueAnswer(MessageBox::Ok);
+        MainWindow w;
+        QTRY_VERIFY_WITH_TIMEOUT(iosNode(w, kUdidA), 20000);
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList{trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS")});
+        _DBItemNode *a = iosNode(w, kUdidA);
+        LocalDb work(LocalDbFiles::pathFor(QStringLiteral("Work.db")), PContactCombineRule(new LocalDbCombineRule));
+        work.createFromTemplate();
+        work.close();
+        select(w, w.treeModel()->databasesRoot());
+
+        w.iosDeviceConnected(kUdidA);
+        QVERIFY(phones.sim.detach(kUdidA));
+        QVERIFY(phones.sim.attach(kUdidA));
+        QTest::qWait(4000); // longer than a removed phone's node waits for it
+        QCOMPARE(iosNode(w, kUdidA), a);
+        QVERIFY(MessageBox::takeShownTexts().isEmpty());
+        QVERIFY(!w.selectedDbNode()); // still the databases root
+        QCOMPARE(nodeNames(a), QStringList{QStringLiteral("Test Alpha")});
+
+        // Phone B arrives while a dialog is open: nothing happens until it closes.
+        QDialog dialog(&w);
+        QStringList shownMeanwhile;
+        bool loadedMeanwhile = true;
+        QTimer::singleShot(0, &dialog, [&] {
+            QVERIFY(phones.sim.attach(kUdidB));
+            QTest::qWait(3000);
+            shownMeanwhile = MessageBox::takeShownTexts();
+            loadedMeanwhile = iosNode(w, kUdidB) != nullptr;
+            dialog.accept();
+        });
+        MessageBox::queueAnswer(MessageBox::Ok);
+        dialog.exec();
+        QVERIFY(shownMeanwhile.isEmpty());
+        QVERIFY(!loadedMeanwhile);
+        QTRY_VERIFY_WITH_TIMEOUT(iosNode(w, kUdidB), 20000);
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList{trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS")});
+
+        // Pulled out for good: the node goes once the short wait is over.
+        QVERIFY(phones.sim.detach(kUdidA));
+        QTRY_VERIFY_WITH_TIMEOUT(!iosNode(w, kUdidA), 10000);
     }
 
     // Edits made in the window reach the iPhone: a changed number, and a new contact with the phone's own ids.

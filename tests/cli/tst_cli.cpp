@@ -192,12 +192,12 @@ private Q_SLOTS:
         r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Anna-iPhone"),
                        QStringLiteral("--db"), QStringLiteral("Home")});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("Successfully backup 3 contacts to Local Database.\n"));
+        QCOMPARE(r.out, QByteArray("Successfully backed up 3 contacts to the local database.\n"));
         QVERIFY(r.err.contains("Backing up contacts to Local Database 100% Contacts:3/3"));
         r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Anna-iPhone"),
                        QStringLiteral("--db"), QStringLiteral("Home.db")});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("Successfully backup 0 contacts to Local Database;3 repeated contacts merged.\n"));
+        QCOMPARE(r.out, QByteArray("Successfully backed up 0 contacts to the local database; 3 repeated contacts merged.\n"));
 
         // Each contact once, with all its rows.
         r = cli(home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Home"), QStringLiteral("--json")});
@@ -215,7 +215,7 @@ private Q_SLOTS:
         r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Anna-iPhone"),
                        QStringLiteral("--contacts"), QString::number(firstId)});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("Successfully backup 1 contacts to Local Database.\n"));
+        QCOMPARE(r.out, QByteArray("Successfully backed up 1 contacts to the local database.\n"));
         QVERIFY(QFileInfo::exists(LocalDbFiles::pathFor(QStringLiteral("Anna-iPhone.db-backup.db"))));
 
         r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Nobody")});
@@ -426,7 +426,7 @@ private Q_SLOTS:
 
         r = cliWith(home, {QStringLiteral("backup"), QStringLiteral("--device"), serial}, adb);
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("Successfully backup 3 contacts to Local Database.\n"));
+        QCOMPARE(r.out, QByteArray("Successfully backed up 3 contacts to the local database.\n"));
         QVERIFY(QFileInfo::exists(LocalDbFiles::pathFor(QStringLiteral("Pixel 7-backup.db"))));
 
         // The phone kept the app installed on the first load.

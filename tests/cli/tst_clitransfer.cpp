@@ -112,7 +112,7 @@ private Q_SLOTS:
 
         Result r = cli(home, both, {QStringLiteral("transfer"), QStringLiteral("--device"), a.serial, QStringLiteral("--to"), b.serial});
         QVERIFY2(r.code == 0, r.err.constData());
-        QCOMPARE(r.out, QByteArray("Successfully transferred 2 contacts to Android,with 1 repeated contacts merged.\n"));
+        QCOMPARE(r.out, QByteArray("Successfully transferred 2 contacts to Android, with 1 repeated contacts merged.\n"));
         QMap<QString, QStringList> expected = a.contents();
         expected[QStringLiteral("Test A1")] = QStringList{QStringLiteral("3:mobile||555 1"), QStringLiteral("3:work||999")};
         QCOMPARE(b.contents(), expected);
@@ -154,7 +154,7 @@ private Q_SLOTS:
         Result r = cli(home, {b.serial}, {QStringLiteral("set-group"), QStringLiteral("--device"), b.serial, QStringLiteral("--contacts"),
                                           QString::number(b1), QStringLiteral("--group"), QStringLiteral("Golf")});
         QVERIFY2(r.code == 0, r.err.constData());
-        QCOMPARE(r.out, QByteArray("Successfuly set Contact Group\n"));
+        QCOMPARE(r.out, QByteArray("Successfully set the contact group.\n"));
         QVERIFY(b.contents().value(QStringLiteral("Test B1")).contains(QStringLiteral("7:Golf")));
         r = cli(home, {b.serial}, {QStringLiteral("set-group"), QStringLiteral("--device"), b.serial, QStringLiteral("--contacts"),
                                    QString::number(contactId(home, b, QStringLiteral("Test B1"))), QStringLiteral("--none")});

@@ -76,7 +76,7 @@ private Q_SLOTS:
             BackupContactsToLocalThread worker(contacts, target.get(), &progress);
             runToEnd(worker, progress);
             QCOMPARE(progress.outcome(), ProgressObject::Outcome::Succeeded);
-            QCOMPARE(progress.message(), QStringLiteral("Successfully backup 3 contacts to Local Database."));
+            QCOMPARE(progress.message(), QStringLiteral("Successfully backed up 3 contacts to the local database."));
             QCOMPARE(updates.size(), 3);
             QCOMPARE(updates.at(0).at(0).toString(), QStringLiteral("Backing up contacts to Local Database"));
             QCOMPARE(updates.at(0).at(1).toInt(), 33);
@@ -90,7 +90,7 @@ private Q_SLOTS:
         BackupContactsToLocalThread worker(second, target.get(), &progress);
         runToEnd(worker, progress);
         QCOMPARE(progress.message(),
-                 QStringLiteral("Successfully backup 2 contacts to Local Database;1 repeated contacts merged."));
+                 QStringLiteral("Successfully backed up 2 contacts to the local database; 1 repeated contacts merged."));
         QCOMPARE(count(*target, "select count(*) from contact"), 5);
         const QList<pim::Contact> stored = target->listContacts(0, QStringLiteral("Anna Berg"));
         QCOMPARE(stored.size(), 1);
@@ -104,7 +104,7 @@ private Q_SLOTS:
         ProgressObject progress;
         BackupContactsToLocalThread worker({}, target.get(), &progress);
         runToEnd(worker, progress);
-        QCOMPARE(progress.message(), QStringLiteral("Successfully backup 0 contacts to Local Database."));
+        QCOMPARE(progress.message(), QStringLiteral("Successfully backed up 0 contacts to the local database."));
         QCOMPARE(count(*target, "select count(*) from contact"), 0);
         QCOMPARE(target->db().tranDepth(), 0);
     }

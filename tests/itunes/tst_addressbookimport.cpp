@@ -360,7 +360,7 @@ private Q_SLOTS:
         QCOMPARE(texts.last(), u"Importing contacts from iTunes Backup now... Contacts:3/3"_s);
         // Both spellings of Anna Berg went into the stored Anna Berg.
         QCOMPARE(progress.message(),
-                 u"Successfully imported 1 contacts from iTunes Backup,with 2 repeated contacts merged."_s);
+                 u"Successfully imported 1 contacts from iTunes Backup, with 2 repeated contacts merged."_s);
         const QList<pim::Contact> contacts = db->listContacts(0, QString());
         QCOMPARE(contacts.size(), 2);
         QCOMPARE(contacts[0].full_name, u"Anna Berg"_s);

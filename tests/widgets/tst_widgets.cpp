@@ -119,7 +119,7 @@ private Q_SLOTS:
         displayer.setContact(c);
         QCOMPARE(nameBlock(displayer)->text(), u"Ann Lee\n\"Annie\"\nEngineer - R&D\nAcme"_s);
         QCOMPARE(sections(displayer),
-                 QList<QStringList>({{u"Organization:"_s, u"Other:Manager Sales Beta"_s, u"Board:Gamma"_s}}));
+                 QList<QStringList>({{u"Organization:"_s, u"Other: Manager Sales Beta"_s, u"Board: Gamma"_s}}));
 
         // A department without a title gets its own line instead of trailing the name; an empty nickname is
         // left out.
@@ -170,25 +170,25 @@ private Q_SLOTS:
 
         QTest::newRow("phone, custom label") << int(pim::ENTITY_PHONE)
                                              << row({{1, u"555-0100"_s}, {2, u"2"_s}, {3, u"Boat"_s}})
-                                             << u"Boat:555-0100"_s;
+                                             << u"Boat: 555-0100"_s;
         QTest::newRow("phone, table") << int(pim::ENTITY_PHONE) << row({{1, u"555-0100"_s}, {2, u"17"_s}})
-                                      << u"Work Mobile:555-0100"_s;
+                                      << u"Work Mobile: 555-0100"_s;
         QTest::newRow("event, ISO date") << int(pim::ENTITY_EVENT) << row({{1, u"1980-02-29"_s}, {2, u"3"_s}})
-                                         << u"Birthday:"_s + feb29;
+                                         << u"Birthday: "_s + feb29;
         QTest::newRow("event, basic form") << int(pim::ENTITY_EVENT) << row({{1, u"19800229"_s}, {2, u"3"_s}})
-                                           << u"Birthday:"_s + feb29;
+                                           << u"Birthday: "_s + feb29;
         // The date as written, not moved by the zone.
         QTest::newRow("event, date-time") << int(pim::ENTITY_EVENT)
                                           << row({{1, u"1980-02-29T23:30:00-08:00"_s}, {2, u"1"_s}})
-                                          << u"Anniversary:"_s + feb29;
+                                          << u"Anniversary: "_s + feb29;
         QTest::newRow("event, date value") << int(pim::ENTITY_EVENT) << row({{1, QDate(1980, 2, 29)}, {2, u"0"_s}})
-                                           << u"Other:"_s + feb29;
+                                           << u"Other: "_s + feb29;
         QTest::newRow("event, not a date") << int(pim::ENTITY_EVENT) << row({{1, u"next spring"_s}, {2, u"3"_s}})
-                                           << u"Birthday:"_s;
+                                           << u"Birthday: "_s;
         QTest::newRow("event, no such day") << int(pim::ENTITY_EVENT) << row({{1, u"19810229"_s}, {2, u"3"_s}})
-                                            << u"Birthday:"_s;
+                                            << u"Birthday: "_s;
         QTest::newRow("IM") << int(pim::ENTITY_IM) << row({{1, u"ann42"_s}, {2, u"1"_s}, {5, u"5"_s}})
-                            << u"Home:ann42(QQ)"_s;
+                            << u"Home: ann42(QQ)"_s;
         QTest::newRow("address, three lines")
             << int(pim::ENTITY_ADDRESS)
             << row({{2, u"1"_s}, {4, u"1 Main St"_s}, {7, u"Springfield"_s}, {8, u"IL"_s}, {9, u"62704"_s},
@@ -233,12 +233,12 @@ private Q_SLOTS:
             captions << s.first();
         QCOMPARE(captions, QStringList({u"Phone:"_s, u"E-Mail:"_s, u"Date:"_s, u"IM:"_s, u"Organization:"_s,
                                         u"Relationship:"_s, u"Address:"_s, u"Website:"_s, u"Notes:"_s}));
-        QCOMPARE(shown[1].mid(1), QStringList({u"Work:b@example.org"_s, u"Home:a@example.org"_s}));
+        QCOMPARE(shown[1].mid(1), QStringList({u"Work: b@example.org"_s, u"Home: a@example.org"_s}));
 
         // Only the address row is rich text; every other label shows its text as written.
         QCOMPARE(nameBlock(displayer)->text(), u"<b>x</b>\nAcme"_s);
         QCOMPARE(nameBlock(displayer)->textFormat(), Qt::PlainText);
-        QCOMPARE(shown[0][1], u"Mobile:<i>1</i>"_s);
+        QCOMPARE(shown[0][1], u"Mobile: <i>1</i>"_s);
         QCOMPARE(shown[8][1], u"a < b & c\nsecond line"_s);
         for (QLabel *label : displayer.widget()->findChildren<QLabel *>(u"lbSectionRow"_s)) {
             if (label->textFormat() == Qt::RichText) {

@@ -203,8 +203,9 @@ QString mergeText(int type, const QString &column, const QVariant &value)
 }
 
 RowMerger::RowMerger(const AbsContactCombineRule &rule, int type, QList<DataRow> &stored)
-    : m_type(type), m_stored(stored), m_identity(rule.identityColumns(type)), m_merge(rule.mergeColumns(type, m_single))
+    : m_type(type), m_stored(stored), m_identity(rule.identityColumns(type))
 {
+    m_merge = rule.mergeColumns(type, m_single);
     // Only types whose identity is all their content (an organization) match on part of it.
     m_partial = !m_single && m_identity.size() > 1 && m_identity.size() <= 4 && m_identity == m_merge;
     if (!m_single)

@@ -518,7 +518,7 @@ void CSVImport::next(Contact &out)
             birth[column.birthPart - 1] = value.trimmed().toInt();
         } else if (column.target.type == ENTITY_GROUP) {
             // One group per name in the cell.
-            const QString key = u"%1-0#%2"_s.arg(ENTITY_GROUP).arg(column.target.slot);
+            const QString key = u"%1-0#c%2s%3"_s.arg(ENTITY_GROUP).arg(i, 4, 10, QLatin1Char('0')).arg(column.target.slot);
             const QStringList names = groupNames(value);
             for (qsizetype n = 0; n < names.size(); ++n)
                 rows[key + u".%1"_s.arg(n, 3, 10, QLatin1Char('0'))].setValue(col(2), names.at(n));

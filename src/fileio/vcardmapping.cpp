@@ -226,7 +226,7 @@ QStringList kindWords(const PropertyView &p)
         else
             continue;
         for (const QString &part : QString::fromUtf8(text).split(u',')) {
-            QString word = part.trimmed().toLower();
+            QString word = part.trimmed().toLower().remove(u'"'); // vCard 4.0 quotes lists: TYPE="work,voice"
             if (word.startsWith(u"x-evolution-"))
                 word = word.mid(12);
             else if (word.startsWith(u"x-"))
@@ -285,16 +285,17 @@ int phoneCode(const QStringList &w)
     return 0;
 }
 
-// E-mail: an address without a kind stays Home, as this program has always read it.
-int emailCode(const QStringList &w)
+// E-mail: an address without a kind is Other, as other readers take it; except "TYPE=internet" in lower case
+// alone, which this program wrote for its Home addresses.
+int emailCode(const QStringList &w, bool ownHome)
 {
+    if (hasAny(w, {u"home"}))
+        return 1;
     if (hasAny(w, {u"work"}))
         return 2;
     if (hasAny(w, {u"cell", u"mobile"}))
         return 4;
-    if (hasAny(w, {u"other"}))
-        return 0;
-    return 1;
+    return ownHome ? 1 : 0;
 }
 
 int addressCode(const QStringList &w)
@@ -335,7 +336,7 @@ int imProtocol(QString service)
         {u"aim", 1},         {u"msn", 2},        {u"msnim", 2},      {u"windowslive", 2}, {u"yahoo", 3},
         {u"ymsgr", 3},       {u"skype", 4},      {u"qq", 5},         {u"googletalk", 6},  {u"gtalk", 6},
         {u"icq", 7},         {u"jabber", 8},     {u"xmpp", 8},       {u"netmeeting", 9},  {u"netmetting", 9},
-        {u"gadugadu", 10},   {u"gg", 10},        {u"facebook", 11}};
+        {u"gadugadu", 10},   {u"gg", 10},        {u"facebook", 11},   {u"other", 0}};
     for (const auto &[name, code] : services)
         if (service == QStringView(name))
             return code;
@@ -696,6 +697,7 @@ Contact CardMapper::contact(const CardView &card)
     Contact contact;
     QString formattedName;
     QString firstOrg, firstEmail, firstPhone; // what names a card that has neither N nor FN
+    QString phonetic[2];                      // given and family name as spoken
     for (const PropertyView &p : card) {
         // Grouped names (Apple's and Google's "item1.TEL") map by the name after the group.
         switch (p.kind) {
@@ -735,7 +737,7 @@ Contact CardMapper::contact(const CardView &card)
         case PropertyKind::Email: {
             DataRow &row = newRow(contact, ENTITY_EMAIL);
             row.setValue(col(1), withoutScheme(singleText(p).trimmed(), u"mailto:"));
-            applyKind(row, p, LabelFamily::Email, emailCode(kindWords(p)));
+            applyKind(row, p, LabelFamily::Email, emailCode(kindWords(p), paramValue(p, "TYPE"_L1) == "internet"));
             if (firstEmail.isEmpty())
                 firstEmail = row.text(col(1));
             break;
@@ -795,6 +797,10 @@ Contact CardMapper::contact(const CardView &card)
                 service = QString::fromUtf8(name.sliced(2)); // without "X-"
                 if (service.endsWith(u"-USERNAME"_s, Qt::CaseInsensitive))
                     service.chop(9);
+                if (service.compare(u"MS-IMADDRESS"_s, Qt::CaseInsensitive) == 0)
+                    service = u"Other"_s; // Outlook's address of any service
+                else if (service.compare(u"GROUPWISE"_s, Qt::CaseInsensitive) == 0)
+                    service = u"GroupWise"_s;
             }
             const qsizetype colon = value.indexOf(u':');
             const bool uri = p.kind == PropertyKind::Impp && colon > 0;
@@ -809,11 +815,19 @@ Contact CardMapper::contact(const CardView &card)
                 row.setValue(col(6), service);
             break;
         }
-        case PropertyKind::Note:
-            singleRow(contact, ENTITY_NOTE).setValue(col(1), singleText(p));
+        case PropertyKind::Note: {
+            // Several NOTE lines (phones write one per memo) are kept as one note, a line each.
+            DataRow &row = singleRow(contact, ENTITY_NOTE);
+            const QString held = row.text(col(1));
+            const QString note = singleText(p);
+            row.setValue(col(1), held.isEmpty() ? note : note.isEmpty() ? held : held + u'\n' + note);
             break;
+        }
         case PropertyKind::Org: {
-            DataRow &row = singleRow(contact, ENTITY_ORGANIZATION);
+            // A second ORG is a second organization; TITLE belongs to the first.
+            const bool another = !contact.entities.value(ENTITY_ORGANIZATION).isEmpty() &&
+                                 !contact.entities.value(ENTITY_ORGANIZATION).first().text(col(1)).isEmpty();
+            DataRow &row = another ? newRow(contact, ENTITY_ORGANIZATION) : singleRow(contact, ENTITY_ORGANIZATION);
             const QStringList parts = components(p);
             if (!parts.isEmpty())
                 row.setValue(col(1), parts.at(0).trimmed());
@@ -825,6 +839,23 @@ Contact CardMapper::contact(const CardView &card)
         }
         case PropertyKind::Title:
             singleRow(contact, ENTITY_ORGANIZATION).setValue(col(4), singleText(p));
+            break;
+        case PropertyKind::XNamedRelation: {
+            DataRow &row = newRow(contact, ENTITY_RELATION);
+            row.setValue(col(1), singleText(p));
+            const QByteArray name = p.name.sliced(p.name.lastIndexOf('.') + 1).toByteArray().toUpper();
+            row.setValue(col(2), name.endsWith("SPOUSE") ? 14 : name.endsWith("MANAGER") ? 7 : 1);
+            break;
+        }
+        case PropertyKind::XBlogUrl: {
+            DataRow &row = newRow(contact, ENTITY_WEBSITE);
+            row.setValue(col(1), singleText(p).trimmed());
+            row.setValue(col(2), 2);
+            break;
+        }
+        case PropertyKind::XPhoneticFirst:
+        case PropertyKind::XPhoneticLast:
+            phonetic[p.kind == PropertyKind::XPhoneticFirst ? 0 : 1] = singleText(p).trimmed();
             break;
         case PropertyKind::XRel:
         case PropertyKind::XAbRelatedNames: {
@@ -854,6 +885,13 @@ Contact CardMapper::contact(const CardView &card)
         }
     }
 
+    if (contact.hasRows(ENTITY_NAME)) {
+        DataRow &name = contact.entities[ENTITY_NAME].first();
+        if (!phonetic[0].isEmpty())
+            name.setValue(col(7), phonetic[0]);
+        if (!phonetic[1].isEmpty())
+            name.setValue(col(8), phonetic[1]);
+    }
     // A card's FN is the name it is shown by (it keeps the order the writer chose: "山田 太郎").
     const QString fn = formattedName.trimmed();
     if (!fn.isEmpty() && contact.hasRows(ENTITY_NAME) && !contact.full_name.isEmpty()) {
@@ -930,6 +968,10 @@ Card cardFromContact(const Contact &contact)
                 for (int n : {3, 2, 4, 5, 6})
                     parts.append(escapedText(row.text(col(n))));
                 card.append(property("N", {kUtf8}, parts.join(u';').toUtf8()));
+                if (!row.text(col(7)).isEmpty())
+                    card.append(property("X-PHONETIC-FIRST-NAME", {kUtf8}, escapedText(row.text(col(7))).toUtf8()));
+                if (!row.text(col(8)).isEmpty())
+                    card.append(property("X-PHONETIC-LAST-NAME", {kUtf8}, escapedText(row.text(col(8))).toUtf8()));
                 break;
             }
             case ENTITY_PHOTO: {

@@ -38,7 +38,15 @@ constexpr KindName kKinds[] = {
     {"X-MS-ANNIVERSARY", PropertyKind::Anniversary}, {"X-EVOLUTION-ANNIVERSARY", PropertyKind::Anniversary},
     {"X-KADDRESSBOOK-X-ANNIVERSARY", PropertyKind::Anniversary},
     {"X-ABDATE", PropertyKind::XAbDate}, {"X-ABLABEL", PropertyKind::XAbLabel},
-    {"X-ABRELATEDNAMES", PropertyKind::XAbRelatedNames}};
+    {"X-ABRELATEDNAMES", PropertyKind::XAbRelatedNames},
+    {"X-EVOLUTION-SPOUSE", PropertyKind::XNamedRelation}, {"X-EVOLUTION-MANAGER", PropertyKind::XNamedRelation},
+    {"X-EVOLUTION-ASSISTANT", PropertyKind::XNamedRelation}, {"X-MS-SPOUSE", PropertyKind::XNamedRelation},
+    {"X-MS-MANAGER", PropertyKind::XNamedRelation}, {"X-MS-ASSISTANT", PropertyKind::XNamedRelation},
+    {"X-SPOUSE", PropertyKind::XNamedRelation}, {"X-MANAGER", PropertyKind::XNamedRelation},
+    {"X-ASSISTANT", PropertyKind::XNamedRelation},
+    {"X-EVOLUTION-BLOG-URL", PropertyKind::XBlogUrl},
+    {"X-PHONETIC-FIRST-NAME", PropertyKind::XPhoneticFirst}, {"X-PHONETIC-LAST-NAME", PropertyKind::XPhoneticLast},
+    {"X-MS-IMADDRESS", PropertyKind::XImService}, {"X-GROUPWISE", PropertyKind::XImService}};
 
 bool hasFourByteSequence(QByteArrayView utf8)
 {

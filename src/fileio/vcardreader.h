@@ -39,7 +39,11 @@ enum class PropertyKind : unsigned char {
     Anniversary, // ANNIVERSARY and the X- forms of Microsoft, Evolution and others
     XAbDate,
     XAbLabel,
-    XAbRelatedNames
+    XAbRelatedNames,
+    XNamedRelation, // X-EVOLUTION-SPOUSE, X-MS-MANAGER …: a relation of the kind its name says
+    XBlogUrl,       // X-EVOLUTION-BLOG-URL
+    XPhoneticFirst,
+    XPhoneticLast
 };
 
 // One parameter, as UTF-8. hasValue is false for a parameter written without "=".

@@ -1,5 +1,7 @@
 #include "abstextexport.h"
 
+#include "vcard.h"
+
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
@@ -50,6 +52,9 @@ QList<QPair<QString, QString>> AbsTextExport::cells(const Contact &contact)
         for (const DataRow &row : it.value()) {
             switch (it.key()) {
             case ENTITY_NAME:
+                // The name the contact is shown by, when it is not the one its parts make (a vCard's FN).
+                if (!contact.full_name.isEmpty() && contact.full_name != vcard::composedName(row))
+                    out.append({u"Display Name"_s, contact.full_name});
                 part(u"Prefix"_s, row, 5);
                 part(u"First Name"_s, row, 2);
                 part(u"Middle Name"_s, row, 4);
@@ -114,7 +119,7 @@ QList<QPair<QString, QString>> AbsTextExport::cells(const Contact &contact)
 int AbsTextExport::columnRank(const QString &name)
 {
     static const QHash<QString, int> fixed = {
-        {u"Prefix"_s, 10},     {u"First Name"_s, 20}, {u"Middle Name"_s, 30}, {u"Last Name"_s, 40},
+        {u"Display Name"_s, 5}, {u"Prefix"_s, 10},     {u"First Name"_s, 20}, {u"Middle Name"_s, 30}, {u"Last Name"_s, 40},
         {u"Suffix"_s, 50},     {u"Nickname"_s, 51},   {u"Category"_s, 60},    {u"Company"_s, 70},
         {u"Department"_s, 80}, {u"Job Title"_s, 90},  {u"Notes"_s, 800}};
     if (const auto it = fixed.constFind(name); it != fixed.cend())

@@ -1,6 +1,7 @@
 #include "csvimport.h"
 
 #include "csvrow.h"
+#include "vcard.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -40,8 +41,10 @@ struct Column
     int groupNumber = 0;
     QString groupColumn;
     bool groupLabel = false;
-    // A whole display name ("Display Name", "File As"), used when the name columns give none.
+    // A whole display name ("Display Name", "Name"): the name the contact is shown by. "File As" (a sort
+    // name, "Silva, Ana") only names a contact whose name columns give none.
     bool displayName = false;
+    bool fileAs = false;
     // Thunderbird's birthday in three columns: "Birth Year" 1, "Birth Month" 2, "Birth Day" 3.
     int birthPart = 0;
 };
@@ -313,6 +316,7 @@ Column planColumn(const QString &name, const QStringList &header)
     }
     if (name == u"Display Name" || name == u"File As" || name == u"Name") {
         column.displayName = true;
+        column.fileAs = name == u"File As";
         return column;
     }
     // Thunderbird's street column; Outlook writes a whole address under that name beside its street columns.
@@ -503,6 +507,7 @@ void CSVImport::next(Contact &out)
     // row; "type-gNNN" for the numbered groups of Google exports.
     QMap<QString, DataRow> rows;
     QString wholeName;
+    QString sortName;
     QString firstEmail; // the first e-mail address and phone number in column order, to name a nameless row
     QString firstPhone;
     int birth[3] = {0, 0, 0}; // year, month, day
@@ -512,8 +517,12 @@ void CSVImport::next(Contact &out)
         if (value.isEmpty())
             continue;
         if (column.displayName) {
-            if (wholeName.isEmpty())
+            if (column.fileAs) {
+                if (sortName.isEmpty())
+                    sortName = value;
+            } else if (wholeName.isEmpty()) {
                 wholeName = value;
+            }
         } else if (column.birthPart) {
             birth[column.birthPart - 1] = value.trimmed().toInt();
         } else if (column.target.type == ENTITY_GROUP) {
@@ -575,7 +584,8 @@ void CSVImport::next(Contact &out)
         const int type = typeOfKey.match(it.key()).captured(1).toInt();
         DataRow &row = it.value();
         if (type == ENTITY_NAME) {
-            row.setValue(col(1), displayName(row));
+            // A display name column names the contact as it is shown; else the parts make the name.
+            row.setValue(col(1), wholeName.trimmed().isEmpty() ? vcard::composedName(row) : wholeName.trimmed());
             out.full_name = row.text(col(1));
         } else if (type == ENTITY_ADDRESS) {
             row.setValue(col(1), addressText(row));
@@ -589,7 +599,7 @@ void CSVImport::next(Contact &out)
     // name, else its company, else its first e-mail address, else its first phone number, as the given name,
     // so that it is not dropped as nameless.
     if (out.full_name.isEmpty()) {
-        QString name = wholeName;
+        QString name = !wholeName.isEmpty() ? wholeName : sortName;
         for (const DataRow &org : out.rows(ENTITY_ORGANIZATION))
             if (name.isEmpty())
                 name = org.text(col(1));

@@ -28,11 +28,11 @@ ParseResult parseCards(const QByteArray &bytes)
                 property.parameters.insert(QString::fromUtf8(param.name),
                                            param.hasValue ? QString::fromUtf8(param.value) : QString());
             }
-            // A parameter written again (type=HOME;type=VOICE) is one list of values, as RFC 6350 reads it.
+            // TYPE written again (type=HOME;type=VOICE) is one list of values, as RFC 6350 reads it.
             QMap<QString, QStringList> repeated;
             for (qsizetype i = 0; i < p.allParamCount; ++i) {
                 const detail::ParamView &param = p.allParams[i];
-                if (param.hasValue)
+                if (param.hasValue && detail::equalsNoCase(param.name, QLatin1StringView("TYPE")))
                     repeated[QString::fromUtf8(param.name)].append(QString::fromUtf8(param.value));
             }
             for (auto it = repeated.cbegin(); it != repeated.cend(); ++it)

@@ -55,6 +55,10 @@ QStringList splitComponents(const QString &value, bool textEscapes);
 // withoutYear is set); other text is kept as written; an invalid variant for blank text.
 QVariant eventDate(const QString &text, bool withoutYear = false);
 
+// The display name of a name row: given name first, except for Chinese, Japanese and Korean names, which are
+// written family name first ("山田 太郎").
+QString composedName(const pim::DataRow &nameRow);
+
 // The contact of one card; its full name is empty when the card has no usable name (N or FN).
 pim::Contact contactFromCard(const Card &card);
 // The properties of one contact as the exporter writes them (vCard 3.0).

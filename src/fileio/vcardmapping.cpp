@@ -403,32 +403,6 @@ QStringList splitList(const QString &value, bool textEscapes)
     return names;
 }
 
-bool isCjk(const QString &text)
-{
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if ((u >= 0x3040 && u <= 0x30FF) || (u >= 0x3400 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
-            (u >= 0xF900 && u <= 0xFAFF))
-            return true;
-    }
-    return false;
-}
-
-// The display name of an N value: given name first, except for Chinese, Japanese and Korean names, which
-// are written family name first.
-QString composedName(const DataRow &row)
-{
-    const QString family = row.text(col(3));
-    const QString given = row.text(col(2));
-    if (!isCjk(family + given))
-        return displayName(row);
-    QStringList parts;
-    for (const QString &part : {row.text(col(5)), family, row.text(col(4)), given, row.text(col(6))})
-        if (!part.isEmpty())
-            parts.append(part);
-    return parts.join(u' ');
-}
-
 // Apple's "_$!<Label>!$_" tokens: the kinds of its address book, as the iPhone backup reader maps them.
 std::optional<int> appleLabelCode(LabelFamily family, const QString &label)
 {
@@ -436,7 +410,7 @@ std::optional<int> appleLabelCode(LabelFamily family, const QString &label)
         return std::nullopt;
     const QString word = label.mid(4, label.size() - 8).toLower();
     using Entry = std::pair<const char16_t *, int>;
-    static const Entry phones[] = {{u"mobile", 2}, {u"iphone", 2}, {u"main", 12},    {u"homefax", 5},
+    static const Entry phones[] = {{u"mobile", 2}, {u"iphone", 2}, {u"main", 12}, {u"assistantphone", 19}, {u"homefax", 5},
                                    {u"workfax", 4}, {u"work", 3},  {u"home", 1},     {u"pager", 6},
                                    {u"otherfax", 13}, {u"other", 0}};
     static const Entry emails[] = {{u"home", 1}, {u"work", 2}, {u"other", 0}};
@@ -586,6 +560,32 @@ template <typename Add> void appendIm(Card &card, const DataRow &row, const Add 
 }
 
 } // namespace
+
+static bool isCjk(const QString &text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x3040 && u <= 0x30FF) || (u >= 0x3400 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
+            (u >= 0xF900 && u <= 0xFAFF))
+            return true;
+    }
+    return false;
+}
+
+// The display name of an N value: given name first, except for Chinese, Japanese and Korean names, which
+// are written family name first.
+QString composedName(const DataRow &row)
+{
+    const QString family = row.text(col(3));
+    const QString given = row.text(col(2));
+    if (!isCjk(family + given))
+        return displayName(row);
+    QStringList parts;
+    for (const QString &part : {row.text(col(5)), family, row.text(col(4)), given, row.text(col(6))})
+        if (!part.isEmpty())
+            parts.append(part);
+    return parts.join(u' ');
+}
 
 namespace detail {
 
@@ -873,7 +873,14 @@ Contact CardMapper::contact(const CardView &card)
             for (qsizetype i = 0; i < parts.size() && i < 7; ++i)
                 row.setValue(col(columns[i]), parts.at(i).trimmed());
             applyKind(row, p, LabelFamily::Address, addressCode(kindWords(p)));
-            row.setValue(col(1), addressText(row));
+            // The formatted address shows the extended address and the PO box under the street.
+            DataRow shown = row;
+            QStringList lines;
+            for (int n : {4, 6, 5})
+                if (!row.text(col(n)).isEmpty())
+                    lines.append(row.text(col(n)));
+            shown.setValue(col(4), lines.join(u'\n'));
+            row.setValue(col(1), addressText(shown));
             break;
         }
         case PropertyKind::Url: {

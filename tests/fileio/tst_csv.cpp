@@ -413,11 +413,12 @@ private Q_SLOTS:
         const QList<pim::Contact> back = importBytes(bytes);
         QCOMPARE(back.size(), 1);
         const QStringList phone{u"data1"_s, u"data2"_s, u"data3"_s};
-        QCOMPARE(QSet<QString>(texts(back.first(), pim::ENTITY_PHONE, phone)),
+        const auto asSet = [](const QStringList &list) { return QSet<QString>(list.cbegin(), list.cend()); };
+        QCOMPARE(asSet(texts(back.first(), pim::ENTITY_PHONE, phone)),
                  QSet<QString>({u"111|2|"_s, u"222|2|"_s, u"333||Boat"_s}));
         QCOMPARE(texts(back.first(), pim::ENTITY_EMAIL).size(), 2);
         QCOMPARE(texts(back.first(), pim::ENTITY_GROUP, {u"data2"_s}), QStringList({u"Friends"_s, u"Golf"_s}));
-        QCOMPARE(QSet<QString>(texts(back.first(), pim::ENTITY_ADDRESS, {u"data4"_s, u"data5"_s, u"data6"_s, u"data7"_s})),
+        QCOMPARE(asSet(texts(back.first(), pim::ENTITY_ADDRESS, {u"data4"_s, u"data5"_s, u"data6"_s, u"data7"_s})),
                  QSet<QString>({u"Main St|PO 1|Apt 2|"_s, u"Second St|||Town"_s}));
     }
 
@@ -527,7 +528,7 @@ private Q_SLOTS:
         QCOMPARE(texts(*ana, pim::ENTITY_NOTE, {u"data1"_s}),
                  QStringList{u"Met at the fair, 2024\nsays \"hi\""_s});
         QCOMPARE(texts(*ana, pim::ENTITY_NICKNAME, {u"data1"_s}), QStringList{u"Aninha"_s});
-        const pim::Contact *taro = named(google, u"太郎 山本"_s);
+        const pim::Contact *taro = named(google, u"山本 太郎"_s); // family name first, as Japanese names are written
         QVERIFY(taro);
         QCOMPARE(texts(*taro, pim::ENTITY_EMAIL), QStringList{u"taro@example.jp|1"_s});
         QCOMPARE(taro->firstRow(pim::ENTITY_NAME).text(u"data7"_s), u"たろう"_s);
@@ -550,8 +551,8 @@ private Q_SLOTS:
                  QStringList{u"Müller & Söhne|CEO"_s});
         QCOMPARE(texts(*juergen, pim::ENTITY_NOTE, {u"data1"_s}),
                  QStringList{u"multi\nline \"quoted\" note"_s});
-        // Outlook's "0/0/00" is no anniversary.
-        QCOMPARE(texts(*juergen, pim::ENTITY_EVENT), QStringList{u"2/29/1980|3"_s});
+        // Outlook's "0/0/00" is no anniversary; its month-first date is stored as the devices keep dates.
+        QCOMPARE(texts(*juergen, pim::ENTITY_EVENT), QStringList{u"1980-02-29|3"_s});
 
         const pim::Contact *lee = named(outlook, u"Lee Chen"_s);
         QVERIFY(lee);

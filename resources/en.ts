@@ -961,6 +961,14 @@
         <translation>Successfully imported %1 contacts, with %2 repeated contacts merged.</translation>
     </message>
     <message>
+        <source>IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED_%3_SKIPPED</source>
+        <translation>%1 cards imported (%2 merged into contacts of the same name), %3 lines skipped.</translation>
+    </message>
+    <message>
+        <source>IDS_IMPORT_NO_CONTACTS_%1_SKIPPED</source>
+        <translation>No contact could be read from the file (%1 lines skipped).</translation>
+    </message>
+    <message>
         <source>IDS_SUC_IMPORT_%1_CONTACTS_TO_DB</source>
         <translation>Successfully imported %1 contacts.</translation>
     </message>

@@ -377,7 +377,7 @@ void MainWindow::loadInitialNodes()
         m_treeModel->addDeviceNode(connector, db, file.fileName(), file.completeBaseName(), PlatformAndroid);
     }
     for (const QString &file : LocalDbFiles::list()) {
-        auto db = QSharedPointer<LocalDb>::create(LocalDbFiles::pathFor(file), PContactCombineRule(new LocalDbCombineRule));
+        auto db = QSharedPointer<LocalDb>::create(LocalDbFiles::pathFor(file), PContactCombineRule(new UserDbCombineRule));
         m_treeModel->addDatabaseNode(db, file);
     }
     m_treeMain->expandAll();

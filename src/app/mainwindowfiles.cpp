@@ -5,6 +5,7 @@
 
 #include "contactsprinter.h"
 #include "contactsprintpreview.h"
+#include "datafolder.h"
 #include "exporttofilethread.h"
 #include "filedialogs.h"
 #include "fileformats.h"
@@ -97,13 +98,28 @@ void MainWindow::miImport()
     if (path.isEmpty() || !format)
         return;
     // The selected filter decides how the file is read, whatever its extension.
+    const QStringList filesBefore = LocalDbFiles::list();
     _DBItemNode *target = selectOrCreateLocalDb(QFileInfo(path).fileName(), trKey("Choose a Database for the Imported Contacts"));
     if (!target)
         return;
-    ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
-    ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
-    if (form.runWorker(&worker))
+    // A database made for an import that read nothing (or failed, or was cancelled) goes again.
+    const bool created = !filesBefore.contains(target->name);
+    bool succeeded = false;
+    {
+        ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
+        ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
+        succeeded = form.runWorker(&worker);
+    }
+    if (succeeded) {
         refreshNode(target);
+        return;
+    }
+    if (created) {
+        const PLocalDb db = target->db;
+        m_treeModel->removeDatabaseNode(target);
+        if (!db->removeFile())
+            qWarning("MainWindow::miImport: cannot remove %s", qPrintable(db->path()));
+    }
 }
 
 void MainWindow::miTreeExport()

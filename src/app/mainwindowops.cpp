@@ -457,7 +457,7 @@ _DBItemNode *MainWindow::selectOrCreateLocalDb(const QString &suggestedName, con
     if (_DBItemNode *existing = m_treeModel->findDatabaseNode(fileName))
         return existing;
     const QString path = LocalDbFiles::pathFor(fileName);
-    auto db = QSharedPointer<LocalDb>::create(path, PContactCombineRule(new LocalDbCombineRule));
+    auto db = QSharedPointer<LocalDb>::create(path, PContactCombineRule(new UserDbCombineRule));
     try {
         if (!QFileInfo::exists(path))
             db->createFromTemplate();

@@ -31,7 +31,7 @@ QString existingDbPath(const QString &name)
 
 std::unique_ptr<LocalDb> openLocalDb(const QString &path)
 {
-    return std::make_unique<LocalDb>(path, PContactCombineRule(new LocalDbCombineRule));
+    return std::make_unique<LocalDb>(path, PContactCombineRule(new UserDbCombineRule));
 }
 
 std::unique_ptr<LocalDb> openOrCreateLocalDb(const QString &name)

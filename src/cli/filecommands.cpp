@@ -2,6 +2,7 @@
 
 #include "clicommon.h"
 #include "contactsprinter.h"
+#include "datafolder.h"
 #include "devices.h"
 #include "exporttofilethread.h"
 #include "fileformats.h"
@@ -56,11 +57,16 @@ int runImport(const QStringList &args, Io io)
     // The window suggests the file's name with its extension; ".db" is appended to it.
     const QString name =
         options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db")) : QFileInfo(file).fileName();
+    const bool created = !QFileInfo::exists(LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name)));
     auto target = openOrCreateLocalDb(name);
 
     ProgressObject progress;
     ImportContactsToLocalThread worker(file, format.importKind, target.get(), &progress);
-    return runWorker(worker, progress, io);
+    const int code = runWorker(worker, progress, io);
+    // As in the window: a database made for an import that failed or read nothing goes again.
+    if (code != Success && created && !target->removeFile())
+        io.err << "cannot remove " << target->path() << '\n';
+    return code;
 }
 
 int runExport(const QStringList &args, Io io)

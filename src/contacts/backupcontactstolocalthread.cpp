@@ -20,6 +20,7 @@ void BackupContactsToLocalThread::run()
     WorkerTransaction transaction(m_target, "BackupContactsToLocalThread");
     try {
         transaction.begin();
+        const auto cancelled = [&progress] { return progress.stopRequested(); };
         for (const pim::Contact &contact : std::as_const(m_contacts)) {
             if (progress.stopRequested())
                 break;
@@ -27,8 +28,13 @@ void BackupContactsToLocalThread::run()
             progress.updateProgress(trKey("IDS_IMPORTING_CONTACTS_TO_LOCALDB"),
                                     ProgressReporter::percent(counter, total),
                                     ProgressReporter::contactsText(counter, total));
-            if (m_target->saveContactWithMerge(contact).merged)
-                ++merged;
+            try {
+                if (m_target->saveContactWithMerge(contact, cancelled).merged)
+                    ++merged;
+            } catch (const LocalDb::MergeCancelled &) {
+                --counter; // that contact was rolled back; the ones before it stay, as on any cancel
+                break;
+            }
         }
         // A cancel ends the loop like the last contact does: what was saved so far is kept.
         transaction.commit();

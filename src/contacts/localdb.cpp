@@ -572,7 +572,7 @@ void LocalDb::openReadOnly()
     m_db.openThrow(m_path, Sqlite3DB::OpenReadOnly);
 }
 
-LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact)
+LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const std::function<bool()> &cancelled)
 {
     if (!m_rule)
         throw std::runtime_error("LocalDb::saveContactWithMerge, no duplicate rule.");
@@ -598,12 +598,18 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact)
             }
         }
 
+        qint64 handled = 0;
         for (auto it = contact.entities.cbegin(); it != contact.entities.cend(); ++it) {
             const int type = it.key();
             QList<DataRow> stored = result.stored.entities.value(type);
             QList<DataRow> &written = result.written[type];
+            QHash<qint64, qsizetype> writtenAt; // row _id → its place in written
+            RowMerger merger(*m_rule, type, stored);
             for (const DataRow &incoming : it.value()) {
-                MergeDecision decision = mergeRow(*m_rule, type, stored, incoming);
+                // A card can hold many thousand rows: a cancel is heard between them.
+                if (cancelled && (++handled & 0xFF) == 0 && cancelled())
+                    throw MergeCancelled();
+                MergeDecision decision = merger.merge(incoming);
                 if (!decision.write)
                     continue;
                 DataRow &row = decision.row;
@@ -617,12 +623,13 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact)
 
                 // A row written twice (a single type merged from two incoming rows) is reported once, as it
                 // now is.
-                const auto same = std::find_if(written.begin(), written.end(),
-                                               [&row](const DataRow &w) { return w._id == row._id; });
-                if (same != written.end())
-                    *same = row;
-                else
+                const auto same = writtenAt.constFind(row._id);
+                if (same != writtenAt.cend()) {
+                    written[*same] = row;
+                } else {
+                    writtenAt.insert(row._id, written.size());
                     written.append(row);
+                }
             }
             if (!stored.isEmpty())
                 result.stored.entities[type] = stored;
@@ -630,6 +637,9 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact)
                 result.written.remove(type);
         }
         m_db.commitTran();
+    } catch (const MergeCancelled &) {
+        m_db.rollbackTran();
+        throw;
     } catch (const std::exception &e) {
         const std::string message = e.what();
         try {

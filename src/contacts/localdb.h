@@ -14,7 +14,9 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <functional>
 #include <span>
+#include <stdexcept>
 
 class IAndroidConnector;
 using PAndroidConnector = QSharedPointer<IAndroidConnector>;
@@ -93,10 +95,16 @@ public:
     // later operation uses that connection, so a write through it fails.
     void openReadOnly();
 
+    // Thrown by saveContactWithMerge when cancelled() said so; the contact's changes are rolled back.
+    struct MergeCancelled : std::runtime_error
+    {
+        MergeCancelled() : std::runtime_error("cancelled") {}
+    };
     // Adds a contact to this database, merging it into a stored contact of the same name (ASCII case ignored)
     // by the database's rule. A contact without a name is always added as a contact of its own. Runs in a
     // transaction of its own; on failure it rolls that back and throws std::runtime_error with the same text.
-    SaveResult saveContactWithMerge(const pim::Contact &contact);
+    // cancelled, when given, is asked between the rows of a large contact.
+    SaveResult saveContactWithMerge(const pim::Contact &contact, const std::function<bool()> &cancelled = {});
 
 private:
     void openIfNeeded();

@@ -21,4 +21,6 @@ public:
     virtual void next(pim::Contact &out) = 0;
     // Called once when the import ends (after the last record, or on cancel).
     virtual void close() = 0;
+    // Lines of the file that open() could not read and left out (no ":", malformed).
+    virtual int skippedLines() const { return 0; }
 };

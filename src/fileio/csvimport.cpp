@@ -1,6 +1,7 @@
 #include "csvimport.h"
 
 #include "csvrow.h"
+#include "vcard.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -40,8 +41,12 @@ struct Column
     int groupNumber = 0;
     QString groupColumn;
     bool groupLabel = false;
-    // A whole display name ("Display Name", "File As"), used when the name columns give none.
+    // A whole display name ("Display Name", "Name"): the name the contact is shown by. "File As" (a sort
+    // name, "Silva, Ana") only names a contact whose name columns give none.
     bool displayName = false;
+    bool fileAs = false;
+    // Thunderbird's birthday in three columns: "Birth Year" 1, "Birth Month" 2, "Birth Day" 3.
+    int birthPart = 0;
 };
 
 struct ColumnPlan
@@ -101,6 +106,8 @@ QHash<QString, Target> buildTable()
         add(prefix + u":City"_s, ENTITY_ADDRESS, 7, it.key(), 2);
         add(prefix + u":Street"_s, ENTITY_ADDRESS, 4, it.key(), 2);
         add(prefix + u":Postcode"_s, ENTITY_ADDRESS, 9, it.key(), 2);
+        add(prefix + u":POBox"_s, ENTITY_ADDRESS, 5, it.key(), 2);
+        add(prefix + u":Extended"_s, ENTITY_ADDRESS, 6, it.key(), 2);
     }
 
     // Outlook and Google.
@@ -111,6 +118,8 @@ QHash<QString, Target> buildTable()
     add(u"Name Prefix"_s, ENTITY_NAME, 5);
     add(u"Name Suffix"_s, ENTITY_NAME, 6);
     add(u"Categories"_s, ENTITY_GROUP, 2);
+    add(u"Group Membership"_s, ENTITY_GROUP, 2); // Google, older export
+    add(u"Labels"_s, ENTITY_GROUP, 2);           // Google
     add(u"Web Page"_s, ENTITY_WEBSITE, 1, 1, 2);
     add(u"Birthday"_s, ENTITY_EVENT, 1, 3, 2);
     add(u"Anniversary"_s, ENTITY_EVENT, 1, 1, 2);
@@ -149,6 +158,7 @@ QHash<QString, Target> buildTable()
         add(p + u"Postal Code"_s, ENTITY_ADDRESS, 9, code, 2);
         add(p + u"Country"_s, ENTITY_ADDRESS, 10, code, 2);
         add(p + u"Country/Region"_s, ENTITY_ADDRESS, 10, code, 2); // Outlook.com
+        add(p + u"Address PO Box"_s, ENTITY_ADDRESS, 5, code, 2);   // Outlook
     }
     add(u"Spouse"_s, ENTITY_RELATION, 1, 14, 2);
     add(u"Children"_s, ENTITY_RELATION, 1, 3, 2);
@@ -233,7 +243,7 @@ QString groupField(int type, const QString &field)
 {
     if (type == ENTITY_ADDRESS) {
         static const QHash<QString, int> fields = {
-            {u"Street"_s, 4}, {u"Extended Address"_s, 4}, {u"PO Box"_s, 5},  {u"City"_s, 7},
+            {u"Street"_s, 4}, {u"Extended Address"_s, 6}, {u"PO Box"_s, 5},  {u"City"_s, 7},
             {u"Region"_s, 8}, {u"Postal Code"_s, 9},      {u"Country"_s, 10}};
         const int n = fields.value(field);
         return n ? col(n) : QString();
@@ -273,8 +283,40 @@ Column planColumn(const QString &name, const QStringList &header)
         column.target = it.value();
         return column;
     }
+    // This program's own numbered columns, written when a contact has several values of one kind ("Tel:Mobile
+    // 2", "Addr:Home 2:Street", "Category 2"), and the custom label of a value ("Tel:Other 2:Label").
+    static const QRegularExpression numbered(
+        u"^(Tel|Email|Date|IM|Rel|Url|Addr):([^:]+?)(?: (\\d+))?(?::(Label|[A-Za-z]+))?$"_s);
+    if (const QRegularExpressionMatch m = numbered.match(name); m.hasMatch()) {
+        const bool address = m.captured(1) == u"Addr";
+        const QString part = m.captured(4);
+        const bool label = part == u"Label";
+        if (address == (!part.isEmpty() && !label) || label) {
+            const QString base = m.captured(1) + u':' + m.captured(2) + (address && !label ? u':' + part : QString());
+            const QString probe = address && label ? m.captured(1) + u':' + m.captured(2) + u":Street"_s : base;
+            if (const auto it = importTable().constFind(probe); it != importTable().cend()) {
+                column.target = it.value();
+                column.target.slot = m.captured(3);
+                if (label)
+                    column.target.column = col(3);
+                return column;
+            }
+        }
+    }
+    static const QRegularExpression single(u"^(Category|Nickname|Notes|Company|Department|Job Title) (\\d+)$"_s);
+    if (const QRegularExpressionMatch m = single.match(name); m.hasMatch()) {
+        column.target = importTable().value(m.captured(1));
+        column.target.slot = m.captured(2);
+        return column;
+    }
+    static const QHash<QString, int> birthParts = {{u"Birth Year"_s, 1}, {u"Birth Month"_s, 2}, {u"Birth Day"_s, 3}};
+    if (const int part = birthParts.value(name)) {
+        column.birthPart = part;
+        return column;
+    }
     if (name == u"Display Name" || name == u"File As" || name == u"Name") {
         column.displayName = true;
+        column.fileAs = name == u"File As";
         return column;
     }
     // Thunderbird's street column; Outlook writes a whole address under that name beside its street columns.
@@ -320,13 +362,51 @@ QByteArray asUtf8(const QByteArray &bytes)
 }
 
 // A German date ("29.2.1980") as ISO 8601 text; any other text as it is.
-QString eventDate(const QString &value)
+// A date in the forms contact files write it, as "yyyy-MM-dd" ("--MM-dd" without a year): 1976-04-01, 1976/4/1,
+// 4/1/1976 (Outlook's month first, unless the first number cannot be a month), 1.4.1976, --04-01. Anything else
+// is kept as written.
+QString eventDate(const QString &text)
 {
-    static const QRegularExpression dotted(u"^\\d{1,2}\\.\\d{1,2}\\.\\d{4}$"_s);
-    if (!dotted.match(value).hasMatch())
-        return value;
-    const QDate date = QDate::fromString(value, u"d.M.yyyy"_s);
-    return date.isValid() ? date.toString(Qt::ISODate) : value;
+    const QString value = text.trimmed();
+    static const QRegularExpression iso(u"^(\\d{4})[-/](\\d{1,2})[-/](\\d{1,2})(?:[T ].*)?$"_s);
+    static const QRegularExpression slashed(u"^(\\d{1,2})/(\\d{1,2})/(\\d{4}|\\d{2})$"_s);
+    static const QRegularExpression dotted(u"^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})$"_s);
+    static const QRegularExpression yearless(u"^--(\\d{1,2})-(\\d{1,2})$"_s);
+    QDate date;
+    if (const auto m = iso.match(value); m.hasMatch()) {
+        date = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    } else if (const auto m = slashed.match(value); m.hasMatch()) {
+        int month = m.captured(1).toInt();
+        int day = m.captured(2).toInt();
+        if (month > 12)
+            std::swap(month, day);
+        int year = m.captured(3).toInt();
+        if (m.captured(3).size() == 2)
+            year += year < 50 ? 2000 : 1900;
+        date = QDate(year, month, day);
+    } else if (const auto m = dotted.match(value); m.hasMatch()) {
+        date = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
+    } else if (const auto m = yearless.match(value); m.hasMatch()) {
+        const QDate leap(2000, m.captured(1).toInt(), m.captured(2).toInt());
+        return leap.isValid() ? leap.toString(u"--MM-dd"_s) : value;
+    }
+    return date.isValid() ? date.toString(u"yyyy-MM-dd"_s) : value;
+}
+
+// The names of a group cell: Google joins them with " ::: " (its own "* myContacts" is every contact, no
+// group), Outlook with ";", others with ",".
+QStringList groupNames(const QString &value)
+{
+    QStringList names;
+    for (const QString &part : value.split(QRegularExpression(u" ::: |;|,"_s))) {
+        QString name = part.trimmed();
+        if (name.startsWith(u"* "))
+            name = name.mid(2).trimmed();
+        if (name.isEmpty() || name == u"myContacts" || names.contains(name))
+            continue;
+        names.append(name);
+    }
+    return names;
 }
 
 void appendValue(DataRow &row, const QString &column, const QString &value)
@@ -427,16 +507,30 @@ void CSVImport::next(Contact &out)
     // row; "type-gNNN" for the numbered groups of Google exports.
     QMap<QString, DataRow> rows;
     QString wholeName;
+    QString sortName;
     QString firstEmail; // the first e-mail address and phone number in column order, to name a nameless row
     QString firstPhone;
+    int birth[3] = {0, 0, 0}; // year, month, day
     for (qsizetype i = 0; i < columns.size(); ++i) {
         const Column &column = columns.at(i);
         const QString value = field(i);
         if (value.isEmpty())
             continue;
         if (column.displayName) {
-            if (wholeName.isEmpty())
+            if (column.fileAs) {
+                if (sortName.isEmpty())
+                    sortName = value;
+            } else if (wholeName.isEmpty()) {
                 wholeName = value;
+            }
+        } else if (column.birthPart) {
+            birth[column.birthPart - 1] = value.trimmed().toInt();
+        } else if (column.target.type == ENTITY_GROUP) {
+            // One group per name in the cell.
+            const QString key = u"%1-0#c%2s%3"_s.arg(ENTITY_GROUP).arg(i, 4, 10, QLatin1Char('0')).arg(column.target.slot);
+            const QStringList names = groupNames(value);
+            for (qsizetype n = 0; n < names.size(); ++n)
+                rows[key + u".%1"_s.arg(n, 3, 10, QLatin1Char('0'))].setValue(col(2), names.at(n));
         } else if (column.target.type) {
             const Target &t = column.target;
             // Outlook writes "0/0/00" for a date it does not have.
@@ -451,7 +545,7 @@ void CSVImport::next(Contact &out)
             DataRow &row = rows[t.slot.isEmpty() ? key : key + u'#' + t.slot];
             if (!t.codeColumn.isEmpty() && t.code != 0)
                 row.setValue(t.codeColumn, t.code);
-            appendValue(row, t.column, t.type == ENTITY_EVENT ? eventDate(value) : value);
+            appendValue(row, t.column, t.type == ENTITY_EVENT && t.column == col(1) ? eventDate(value) : value);
         } else if (!column.groupColumn.isEmpty()) {
             const QString key = groupKey(column.groupType, column.groupNumber);
             // Google joins the values of one label in one cell: "+1 555 ::: +1 666" are two phones.
@@ -476,12 +570,22 @@ void CSVImport::next(Contact &out)
         }
     }
 
+    if (birth[1] > 0 && birth[2] > 0) {
+        const QDate date(birth[0] > 0 ? birth[0] : 2000, birth[1], birth[2]);
+        if (date.isValid()) {
+            DataRow &row = rows[u"%1-3#birth"_s.arg(ENTITY_EVENT)];
+            row.setValue(col(1), date.toString(birth[0] > 0 ? u"yyyy-MM-dd"_s : u"--MM-dd"_s));
+            row.setValue(col(2), 3);
+        }
+    }
+
     static const QRegularExpression typeOfKey(u"^(\\d+)\\-"_s);
     for (auto it = rows.begin(); it != rows.end(); ++it) {
         const int type = typeOfKey.match(it.key()).captured(1).toInt();
         DataRow &row = it.value();
         if (type == ENTITY_NAME) {
-            row.setValue(col(1), displayName(row));
+            // A display name column names the contact as it is shown; else the parts make the name.
+            row.setValue(col(1), wholeName.trimmed().isEmpty() ? vcard::composedName(row) : wholeName.trimmed());
             out.full_name = row.text(col(1));
         } else if (type == ENTITY_ADDRESS) {
             row.setValue(col(1), addressText(row));
@@ -495,7 +599,7 @@ void CSVImport::next(Contact &out)
     // name, else its company, else its first e-mail address, else its first phone number, as the given name,
     // so that it is not dropped as nameless.
     if (out.full_name.isEmpty()) {
-        QString name = wholeName;
+        QString name = !wholeName.isEmpty() ? wholeName : sortName;
         for (const DataRow &org : out.rows(ENTITY_ORGANIZATION))
             if (name.isEmpty())
                 name = org.text(col(1));

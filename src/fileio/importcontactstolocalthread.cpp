@@ -34,7 +34,9 @@ void ImportContactsToLocalThread::run()
         const qint64 total = importer->count();
         qint64 saved = 0;
         qint64 merged = 0;
+        qint64 nameless = 0;
         qint64 i = 0;
+        const auto cancelled = [&progress] { return progress.stopRequested(); };
         while (importer->hasNext()) {
             if (progress.stopRequested()) {
                 importer->close();
@@ -47,20 +49,37 @@ void ImportContactsToLocalThread::run()
                                     ProgressReporter::contactsText(i, total));
             pim::Contact contact;
             importer->next(contact);
-            // A record without a name counts in the total but is not stored.
-            if (contact.full_name.isEmpty())
+            // A record without a name (nor anything to name it by) is not stored; it counts as skipped.
+            if (contact.full_name.isEmpty()) {
+                ++nameless;
                 continue;
-            if (m_target->saveContactWithMerge(contact).merged)
+            }
+            if (m_target->saveContactWithMerge(contact, cancelled).merged)
                 ++merged;
             else
                 ++saved;
         }
         importer->close();
+        const qint64 skipped = importer->skippedLines() + nameless;
+        // A file of which nothing could be read is no successful import.
+        if (saved + merged == 0) {
+            transaction.rollback();
+            progress.errorOccurred(trKey("IDS_IMPORT_NO_CONTACTS_%1_SKIPPED").arg(skipped));
+            return;
+        }
         transaction.commit();
-        if (merged > 0)
+        if (skipped > 0)
+            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED_%3_SKIPPED")
+                                 .arg(saved + merged)
+                                 .arg(merged)
+                                 .arg(skipped));
+        else if (merged > 0)
             progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged));
         else
             progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(saved));
+    } catch (const LocalDb::MergeCancelled &) {
+        importer->close();
+        transaction.rollback();
     } catch (const std::exception &e) {
         transaction.rollback();
         progress.errorOccurred(QString::fromUtf8(e.what()));

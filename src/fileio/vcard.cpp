@@ -3,6 +3,7 @@
 #include "vcardmapper.h"
 #include "vcardreader.h"
 
+#include <QDate>
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QtDebug>
@@ -27,6 +28,16 @@ ParseResult parseCards(const QByteArray &bytes)
                 property.parameters.insert(QString::fromUtf8(param.name),
                                            param.hasValue ? QString::fromUtf8(param.value) : QString());
             }
+            // TYPE written again (type=HOME;type=VOICE) is one list of values, as RFC 6350 reads it.
+            QMap<QString, QStringList> repeated;
+            for (qsizetype i = 0; i < p.allParamCount; ++i) {
+                const detail::ParamView &param = p.allParams[i];
+                if (param.hasValue && detail::equalsNoCase(param.name, QLatin1StringView("TYPE")))
+                    repeated[QString::fromUtf8(param.name)].append(QString::fromUtf8(param.value));
+            }
+            for (auto it = repeated.cbegin(); it != repeated.cend(); ++it)
+                if (it.value().size() > 1)
+                    property.parameters.insert(it.key(), it.value().join(u','));
             property.value = QByteArray(p.value.data(), p.value.size()); // a null value stays null
             card.append(std::move(property));
         }
@@ -60,8 +71,11 @@ CardViews cardViews(const Card &card)
         view.kind = kindOf(view.name);
         views.card.push_back(view);
     }
-    for (size_t i = 0; i < views.card.size(); ++i)
+    for (size_t i = 0; i < views.card.size(); ++i) {
         views.card[i].params = views.params.data() + firstParams[i];
+        views.card[i].allParams = views.card[i].params;
+        views.card[i].allParamCount = views.card[i].paramCount;
+    }
     return views;
 }
 
@@ -147,32 +161,28 @@ QStringList splitComponents(const QString &value, bool textEscapes)
     return parts;
 }
 
-QVariant eventDate(const QString &text)
+QVariant eventDate(const QString &text, bool withoutYear)
 {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return {};
-    QDateTime date = QDateTime::fromString(trimmed, Qt::ISODate);
-    if (!date.isValid()) {
-        // The basic form, 19800229 or 19531015T231000Z, rewritten in the extended form Qt reads.
-        static const QRegularExpression basic(
-            u"^(\\d{4})(\\d{2})(\\d{2})(?:T(\\d{2})(\\d{2})(\\d{2})?(Z|[+-]\\d{2}(?::?\\d{2})?)?)?$"_s);
-        const QRegularExpressionMatch m = basic.match(trimmed);
-        if (m.hasMatch()) {
-            QString extended = u"%1-%2-%3"_s.arg(m.captured(1), m.captured(2), m.captured(3));
-            if (m.hasCaptured(4)) {
-                extended += u"T%1:%2:%3"_s.arg(m.captured(4), m.captured(5),
-                                               m.hasCaptured(6) ? m.captured(6) : u"00"_s);
-                QString zone = m.captured(7);
-                if (zone.size() == 5) // +hhmm
-                    zone.insert(3, u':');
-                extended += zone;
-            }
-            date = QDateTime::fromString(extended, Qt::ISODate);
-        }
+    // The date as written, in the extended (1980-02-29) or basic (19800229) form, with or without a time
+    // (which a birthday does not need and the devices do not keep), or without a year (--0229, --02-29).
+    static const QRegularExpression full(
+        u"^(\\d{4})-?(\\d{2})-?(\\d{2})(?:[T ]\\d{2}(?::?\\d{2}(?::?\\d{2}(?:[.,]\\d+)?)?)?(?:Z|[+-]\\d{2}(?::?\\d{2})?)?)?$"_s);
+    static const QRegularExpression yearless(u"^--(\\d{2})-?(\\d{2})$"_s);
+    if (const QRegularExpressionMatch m = full.match(trimmed); m.hasMatch()) {
+        const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+        if (date.isValid())
+            return withoutYear ? date.toString(u"--MM-dd"_s) : date.toString(u"yyyy-MM-dd"_s);
     }
-    // A date that is no ISO 8601 date (--0229, free text) is kept as written rather than lost.
-    return date.isValid() ? QVariant(date) : QVariant(trimmed);
+    if (const QRegularExpressionMatch m = yearless.match(trimmed); m.hasMatch()) {
+        // Checked against a leap year, so that --02-29 stands.
+        if (QDate(2000, m.captured(1).toInt(), m.captured(2).toInt()).isValid())
+            return u"--%1-%2"_s.arg(m.captured(1), m.captured(2));
+    }
+    // Anything else (free text) is kept as written rather than lost.
+    return trimmed;
 }
 
 QByteArray cardBytes(const Card &card)
@@ -212,12 +222,13 @@ QByteArray quotedPrintable(const QByteArray &bytes)
     return out;
 }
 
-QList<pim::Contact> contactsFromBytes(const QByteArray &bytes)
+QList<pim::Contact> contactsFromBytes(const QByteArray &bytes, int *skippedLines)
 {
     // Each card becomes its contact as soon as it has been read, so no card is kept.
     QList<pim::Contact> contacts;
     detail::CardMapper mapper;
-    detail::readCards(bytes, [&](const detail::CardView &card) { contacts.append(mapper.contact(card)); });
+    detail::readCards(
+        bytes, [&](const detail::CardView &card) { contacts.append(mapper.contact(card)); }, skippedLines);
     return contacts;
 }
 

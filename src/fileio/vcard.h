@@ -50,10 +50,14 @@ QString unescapeText(const QString &text);
 // escaped ";" does not split); without, a backslash makes the next character literal. Empty components
 // between separators stay; a last component is added only when it is not empty.
 QStringList splitComponents(const QString &value, bool textEscapes);
-// An event date as the import stores it: a date-time parsed from ISO 8601 (extended 1980-02-29 or basic
-// 19800229 form, with or without a time); text that is no such date is kept as text; an invalid variant for
-// blank text.
-QVariant eventDate(const QString &text);
+// An event date as the import stores it, as text: "yyyy-MM-dd" for an ISO 8601 date (extended 1980-02-29 or
+// basic 19800229 form, any time dropped), "--MM-dd" for a date without a year (--0229, or any date when
+// withoutYear is set); other text is kept as written; an invalid variant for blank text.
+QVariant eventDate(const QString &text, bool withoutYear = false);
+
+// The display name of a name row: given name first, except for Chinese, Japanese and Korean names, which are
+// written family name first ("山田 太郎").
+QString composedName(const pim::DataRow &nameRow);
 
 // The contact of one card; its full name is empty when the card has no usable name (N or FN).
 pim::Contact contactFromCard(const Card &card);
@@ -66,7 +70,8 @@ QByteArray quotedPrintable(const QByteArray &bytes);
 
 // The front over the layers: a whole file to contacts (cards without a name included, with an empty full
 // name), and contacts to a whole file.
-QList<pim::Contact> contactsFromBytes(const QByteArray &bytes);
+// skippedLines, when given, receives the number of lines left out as unreadable.
+QList<pim::Contact> contactsFromBytes(const QByteArray &bytes, int *skippedLines = nullptr);
 QByteArray bytesFromContacts(const QList<pim::Contact> &contacts);
 
 } // namespace vcard

@@ -13,7 +13,7 @@ void VCardImport::open(const QString &path)
     if (file.error() != QFileDevice::NoError)
         throw std::runtime_error(file.errorString().toStdString());
     // The cards are mapped as they are read, so the file's bytes and its contacts are all that is held.
-    m_contacts = vcard::contactsFromBytes(bytes);
+    m_contacts = vcard::contactsFromBytes(bytes, &m_skippedLines);
     m_next = 0;
 }
 

@@ -13,8 +13,10 @@ public:
     bool hasNext() const override { return m_next < m_contacts.size(); }
     void next(pim::Contact &out) override;
     void close() override {}
+    int skippedLines() const override { return m_skippedLines; }
 
 private:
     QList<pim::Contact> m_contacts;
     qsizetype m_next = 0;
+    int m_skippedLines = 0;
 };

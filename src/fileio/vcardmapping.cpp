@@ -5,6 +5,8 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
+#include <QSet>
 #include <QStringDecoder>
 #include <QtDebug>
 
@@ -18,20 +20,13 @@ namespace vcard {
 
 namespace {
 
-// "TYPE" texts of the type codes; the whole parameter value is compared exactly on import, and the same
-// texts are written on export.
+// "TYPE" words of the relation and website codes, read without regard to case and written as they are.
 struct TypeText
 {
     int code;
     const char *text;
 };
 
-constexpr TypeText kPhoneTypes[] = {{1, "home,voice"}, {2, "cell"},     {3, "work,voice"},
-                                    {4, "work,fax"},   {5, "home,fax"}, {6, "pager"},
-                                    {9, "car"},        {11, "isdn"},    {13, "fax"}};
-constexpr TypeText kImTypes[] = {{1, "aim"},        {2, "msn"},        {3, "yahoo"},    {4, "skype"},
-                                 {5, "qq"},         {6, "googletalk"}, {7, "icq"},      {8, "jabber"},
-                                 {9, "netmetting"}, {10, "gadugadu"},  {11, "facebook"}};
 constexpr TypeText kRelationTypes[] = {{1, "assistant"}, {2, "brother"},  {3, "child"},   {4, "dompartner"},
                                        {5, "father"},    {6, "friend"},   {7, "manager"}, {8, "mother"},
                                        {9, "parent"},    {10, "partner"}, {11, "ref"},    {12, "relative"},
@@ -120,15 +115,6 @@ Transfer transferOf(const PropertyView &p)
     return transfer;
 }
 
-// A "TYPE" text against a table: the whole value compared exactly.
-template <std::size_t N> int codeOf(const TypeText (&table)[N], QByteArrayView text, int otherwise)
-{
-    for (const TypeText &t : table)
-        if (text == t.text)
-            return t.code;
-    return otherwise;
-}
-
 // Picture bytes: a Base64 value, or a vCard 4.0 data: URI. Anything else is a reference to a picture
 // elsewhere (a web address), not a picture; it yields nothing.
 QByteArray photoBytes(const PropertyView &p)
@@ -152,7 +138,7 @@ const QStringList &organizationColumns()
 
 const QStringList &addressColumns()
 {
-    static const QStringList columns{col(4), col(7), col(8), col(9), col(10)};
+    static const QStringList columns{col(4), col(5), col(6), col(7), col(8), col(9), col(10)};
     return columns;
 }
 
@@ -165,22 +151,14 @@ bool valueless(int type, const DataRow &row)
         return false;
     case ENTITY_PHOTO:
         return row.value(col(15)).toByteArray().isEmpty();
-    case ENTITY_EVENT: {
-        // A date the import parsed has ISO 8601 text for every year from 1 to 9999; no need to make it.
-        const QVariant date = row.value(col(1));
-        if (date.metaType().id() == QMetaType::QDateTime) {
-            const QDateTime dateTime = date.toDateTime();
-            if (dateTime.isValid() && dateTime.date().year() >= 1 && dateTime.date().year() <= 9999)
-                return false;
-        }
-        return valueEmpty(date);
-    }
     case ENTITY_GROUP:
         return row.text(col(2)).isEmpty();
     case ENTITY_ORGANIZATION:
         return rowEmpty(row, organizationColumns());
     case ENTITY_ADDRESS:
         return rowEmpty(row, addressColumns());
+    case ENTITY_IM:
+        return row.text(col(1)).trimmed().isEmpty();
     default:
         return valueEmpty(row.value(col(1)));
     }
@@ -201,19 +179,6 @@ QString oneLine(QString text)
     text.replace(u'\r', u"\\n"_s);
     text.replace(u'\n', u"\\n"_s);
     return text;
-}
-
-// A component of N, ORG or ADR: ";" escaped.
-QString escaped(const QString &text)
-{
-    QString out = text;
-    out.replace(u';', u"\\;"_s);
-    return out;
-}
-
-QString escapedLine(const QString &text)
-{
-    return oneLine(escaped(text));
 }
 
 Property property(const char *name, std::initializer_list<std::pair<const char *, const char *>> params,
@@ -238,7 +203,389 @@ QString eventText(const QVariant &value)
     return value.toString();
 }
 
+// The group of a property name: "item1" of "item1.TEL"; empty without one.
+QByteArrayView groupOf(QByteArrayView name)
+{
+    const qsizetype dot = name.lastIndexOf('.');
+    return dot > 0 ? name.first(dot) : QByteArrayView();
+}
+
+// The kind words of a property: every TYPE value (lists split on ","; TYPE written again adds its values), and
+// every parameter written without "=" (vCard 2.1: TEL;WORK;FAX). Lower case, Evolution's "x-evolution-" and
+// the "x-" prefix removed; "pref", "voice" and "internet" stay in the list but decide nothing below.
+QStringList kindWords(const PropertyView &p)
+{
+    QStringList words;
+    for (qsizetype i = 0; i < p.allParamCount; ++i) {
+        const ParamView &param = p.allParams[i];
+        QByteArrayView text;
+        if (detail::equalsNoCase(param.name, "TYPE"_L1))
+            text = param.value;
+        else if (!param.hasValue)
+            text = param.name;
+        else
+            continue;
+        for (const QString &part : QString::fromUtf8(text).split(u',')) {
+            QString word = part.trimmed().toLower().remove(u'"'); // vCard 4.0 quotes lists: TYPE="work,voice"
+            if (word.startsWith(u"x-evolution-"))
+                word = word.mid(12);
+            else if (word.startsWith(u"x-"))
+                word = word.mid(2);
+            if (!word.isEmpty())
+                words.append(word);
+        }
+    }
+    return words;
+}
+
+bool hasAny(const QStringList &words, std::initializer_list<const char16_t *> probes)
+{
+    for (const char16_t *probe : probes)
+        if (words.contains(QStringView(probe)))
+            return true;
+    return false;
+}
+
+// The phone code that best fits the whole set of words: the special kinds first, then pager, fax and mobile
+// with work or home deciding between their variants, then main, home, work. Nothing decisive: Other.
+int phoneCode(const QStringList &w)
+{
+    const bool work = hasAny(w, {u"work"});
+    const bool home = hasAny(w, {u"home"});
+    if (hasAny(w, {u"assistant"}))
+        return 19;
+    if (hasAny(w, {u"callback"}))
+        return 8;
+    if (hasAny(w, {u"radio"}))
+        return 14;
+    if (hasAny(w, {u"telex", u"tlx"}))
+        return 15;
+    if (hasAny(w, {u"tty", u"ttytdd", u"tdd", u"textphone"}))
+        return 16;
+    if (hasAny(w, {u"mms"}))
+        return 20;
+    if (hasAny(w, {u"isdn"}))
+        return 11;
+    if (hasAny(w, {u"car"}))
+        return 9;
+    if (hasAny(w, {u"company"}))
+        return 10;
+    if (hasAny(w, {u"pager"}))
+        return work ? 18 : 6;
+    if (hasAny(w, {u"fax"}))
+        return work ? 4 : home ? 5 : 13;
+    if (hasAny(w, {u"cell", u"mobile", u"iphone", u"pcs"}))
+        return work ? 17 : 2;
+    if (hasAny(w, {u"main"}))
+        return 12;
+    if (home)
+        return 1;
+    if (work)
+        return 3;
+    return 0;
+}
+
+// E-mail: an address without a kind is Other, as other readers take it; except "TYPE=internet" in lower case
+// alone, which this program wrote for its Home addresses.
+int emailCode(const QStringList &w, bool ownHome)
+{
+    if (hasAny(w, {u"home"}))
+        return 1;
+    if (hasAny(w, {u"work"}))
+        return 2;
+    if (hasAny(w, {u"cell", u"mobile"}))
+        return 4;
+    return ownHome ? 1 : 0;
+}
+
+int addressCode(const QStringList &w)
+{
+    if (hasAny(w, {u"home"}))
+        return 1;
+    if (hasAny(w, {u"work"}))
+        return 2;
+    return 0;
+}
+
+int websiteCode(const QStringList &w)
+{
+    static const std::pair<const char16_t *, int> kinds[] = {
+        {u"homepage", 1}, {u"home-page", 1}, {u"blog", 2}, {u"profile", 3},
+        {u"home", 4},     {u"work", 5},      {u"ftp", 6}};
+    for (const auto &[word, code] : kinds)
+        if (w.contains(QStringView(word)))
+            return code;
+    return 0;
+}
+
+int relationCode(const QStringList &w)
+{
+    for (const QString &word : w)
+        for (const TypeText &t : kRelationTypes)
+            if (word == QLatin1StringView(t.text))
+                return t.code;
+    return 0;
+}
+
+// The IM protocol code of a service name (X-SERVICE-TYPE, an X- property, an IMPP scheme or this program's
+// own X-IM type); -1 for a service without a code.
+int imProtocol(QString service)
+{
+    service = service.toLower().remove(u' ').remove(u'-').remove(u'_');
+    static const std::pair<const char16_t *, int> services[] = {
+        {u"aim", 1},         {u"msn", 2},        {u"msnim", 2},      {u"windowslive", 2}, {u"yahoo", 3},
+        {u"ymsgr", 3},       {u"skype", 4},      {u"qq", 5},         {u"googletalk", 6},  {u"gtalk", 6},
+        {u"icq", 7},         {u"jabber", 8},     {u"xmpp", 8},       {u"netmeeting", 9},  {u"netmetting", 9},
+        {u"gadugadu", 10},   {u"gg", 10},        {u"facebook", 11},   {u"other", 0}};
+    for (const auto &[name, code] : services)
+        if (service == QStringView(name))
+            return code;
+    return -1;
+}
+
+// The account of an IM URI without its scheme: "goim?screenname=jo" (aim), "sendIM?jo" (ymsgr),
+// "chat?contact=jo" (msnim) and "jo?call" (skype) all give "jo".
+QString imHandle(QString rest)
+{
+    const qsizetype question = rest.indexOf(u'?');
+    if (question < 0)
+        return rest;
+    const QString before = rest.left(question);
+    QString query = rest.mid(question + 1);
+    if (before.compare(u"goim"_s, Qt::CaseInsensitive) == 0 || before.compare(u"sendIM"_s, Qt::CaseInsensitive) == 0 ||
+        before.compare(u"chat"_s, Qt::CaseInsensitive) == 0 || before.isEmpty()) {
+        const qsizetype equals = query.indexOf(u'=');
+        if (equals >= 0)
+            query = query.mid(equals + 1);
+        return query.section(u'&', 0, 0);
+    }
+    return before;
+}
+
+QString withoutScheme(const QString &value, QStringView scheme)
+{
+    return value.startsWith(scheme, Qt::CaseInsensitive) ? value.mid(scheme.size()).trimmed() : value;
+}
+
+// Apple marks a date given without a year by the parameter X-APPLE-OMIT-YEAR (and writes year 1604).
+bool omitsYear(const PropertyView &p)
+{
+    return findParam(p, "X-APPLE-OMIT-YEAR"_L1) != nullptr;
+}
+
+// The values of a CATEGORIES list: split on "," that is not escaped, each unescaped and trimmed, the empty
+// ones left out.
+QStringList splitList(const QString &value, bool textEscapes)
+{
+    QStringList out;
+    QString current;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c == u'\\' && textEscapes && i + 1 < value.size()) {
+            current += c;
+            current += value.at(++i);
+            continue;
+        }
+        if (c == u',') {
+            out.append(current);
+            current.clear();
+            continue;
+        }
+        current += c;
+    }
+    out.append(current);
+    QStringList names;
+    for (const QString &part : std::as_const(out)) {
+        const QString name = (textEscapes ? unescapeText(part) : part).trimmed();
+        if (!name.isEmpty() && !names.contains(name))
+            names.append(name);
+    }
+    return names;
+}
+
+// Apple's "_$!<Label>!$_" tokens: the kinds of its address book, as the iPhone backup reader maps them.
+std::optional<int> appleLabelCode(LabelFamily family, const QString &label)
+{
+    if (!label.startsWith(u"_$!<") || !label.endsWith(u">!$_"))
+        return std::nullopt;
+    const QString word = label.mid(4, label.size() - 8).toLower();
+    using Entry = std::pair<const char16_t *, int>;
+    static const Entry phones[] = {{u"mobile", 2}, {u"iphone", 2}, {u"main", 12}, {u"assistantphone", 19}, {u"homefax", 5},
+                                   {u"workfax", 4}, {u"work", 3},  {u"home", 1},     {u"pager", 6},
+                                   {u"otherfax", 13}, {u"other", 0}};
+    static const Entry emails[] = {{u"home", 1}, {u"work", 2}, {u"other", 0}};
+    static const Entry addresses[] = {{u"home", 1}, {u"work", 2}, {u"other", 0}};
+    static const Entry events[] = {{u"anniversary", 1}, {u"other", 0}};
+    static const Entry websites[] = {{u"home", 4}, {u"homepage", 1}, {u"work", 5}, {u"other", 0}};
+    static const Entry relations[] = {{u"assistant", 1}, {u"mother", 8},   {u"father", 5},  {u"friend", 6},
+                                      {u"parent", 9},    {u"partner", 10}, {u"child", 3},   {u"manager", 7},
+                                      {u"brother", 2},   {u"sister", 13},  {u"spouse", 14}, {u"other", 0}};
+    const auto find = [&word](const auto &table) -> std::optional<int> {
+        for (const Entry &e : table)
+            if (word == QStringView(e.first))
+                return e.second;
+        return 0; // a token of a kind the family lacks is Other rather than a label with "_$!<"
+    };
+    switch (family) {
+    case LabelFamily::Phone:
+        return find(phones);
+    case LabelFamily::Email:
+        return find(emails);
+    case LabelFamily::Address:
+        return find(addresses);
+    case LabelFamily::Event:
+        return find(events);
+    case LabelFamily::Website:
+        return find(websites);
+    case LabelFamily::Relation:
+        return find(relations);
+    default:
+        return 0;
+    }
+}
+
+// Rows a card holds twice (Apple writes an IM account as IMPP and as X-AIM; this program writes anniversaries
+// under two names) are kept once. Types of which a card may hold the same value twice on purpose are left.
+void dropRepeats(int type, QList<DataRow> &rows)
+{
+    if (type != ENTITY_IM && type != ENTITY_EVENT && type != ENTITY_GROUP)
+        return;
+    QSet<QString> seen;
+    rows.removeIf([&seen](const DataRow &row) {
+        QString key;
+        for (int n : {1, 2, 3, 5, 6})
+            key += row.text(col(n)) + u'\x1f';
+        if (seen.contains(key))
+            return true;
+        seen.insert(key);
+        return false;
+    });
+}
+
+// A text value as vCard 3.0 writes it: "\", ",", ";" and line breaks escaped, so that readers take a note
+// with commas or several lines whole.
+QString escapedText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\\' || c == u',' || c == u';') {
+            out += u'\\';
+            out += c;
+        } else if (c == u'\r') {
+            out += u"\\n"_s;
+            if (i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+        } else if (c == u'\n') {
+            out += u"\\n"_s;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// TYPE words of the phone codes, as both KDE's and Evolution's readers know them (Evolution's own words for
+// the kinds vCard has no word for).
+const char *phoneTypes(int code)
+{
+    switch (code) {
+    case 1: return "HOME,VOICE";
+    case 2: return "CELL";
+    case 3: return "WORK,VOICE";
+    case 4: return "WORK,FAX";
+    case 5: return "HOME,FAX";
+    case 6: return "PAGER";
+    case 8: return "X-EVOLUTION-CALLBACK";
+    case 9: return "CAR";
+    case 10: return "X-EVOLUTION-COMPANY";
+    case 11: return "ISDN";
+    case 12: return "MAIN";
+    case 13: return "FAX";
+    case 14: return "X-EVOLUTION-RADIO";
+    case 15: return "X-EVOLUTION-TELEX";
+    case 16: return "X-EVOLUTION-TTYTDD";
+    case 17: return "WORK,CELL";
+    case 18: return "WORK,PAGER";
+    case 19: return "X-EVOLUTION-ASSISTANT";
+    case 20: return "X-MMS";
+    default: return "VOICE";
+    }
+}
+
+const char *emailTypes(int code)
+{
+    switch (code) {
+    case 1: return "INTERNET,HOME";
+    case 2: return "INTERNET,WORK";
+    case 4: return "INTERNET,CELL";
+    default: return "INTERNET,OTHER";
+    }
+}
+
+// IM services: the X-SERVICE-TYPE and URI scheme of IMPP, and the X- property older readers know.
+struct ImService
+{
+    int code;
+    const char *service;
+    const char *scheme;
+    const char *property;
+};
+constexpr ImService kImServices[] = {
+    {1, "AIM", "aim", "X-AIM"},         {2, "MSN", "msnim", "X-MSN"},
+    {3, "Yahoo", "ymsgr", "X-YAHOO"},   {4, "Skype", "skype", "X-SKYPE"},
+    {5, "QQ", "x-apple", "X-QQ"},       {6, "GoogleTalk", "xmpp", "X-GOOGLE-TALK"},
+    {7, "ICQ", "icq", "X-ICQ"},         {8, "Jabber", "xmpp", "X-JABBER"},
+    {9, "NetMeeting", "x-apple", ""},   {10, "GaduGadu", "x-apple", "X-GADUGADU"},
+    {11, "Facebook", "xmpp", ""}};
+
+template <typename Add> void appendIm(Card &card, const DataRow &row, const Add &add)
+{
+    Q_UNUSED(card);
+    const QString handle = oneLine(row.text(col(1)));
+    const QString custom = row.text(col(6));
+    const ImService *known = nullptr;
+    for (const ImService &s : kImServices)
+        if (s.code == row.text(col(5)).toInt() && custom.isEmpty())
+            known = &s;
+    const char *kind = row.text(col(2)).toInt() == 2 ? "WORK" : row.text(col(2)).toInt() == 0 ? "OTHER" : "HOME";
+    Property impp = property("IMPP", {{"TYPE", kind}}, QByteArray());
+    const QString service = known ? QLatin1String(known->service) : custom.isEmpty() ? u"Other"_s : custom;
+    impp.parameters.insert(u"X-SERVICE-TYPE"_s, service);
+    impp.value = (QLatin1String(known ? known->scheme : "x-apple") + u':' + handle).toUtf8();
+    add(impp, row.text(col(3)));
+    if (known && *known->property)
+        add(property(known->property, {{"TYPE", kind}}, escapedText(handle).toUtf8()), QString());
+}
+
 } // namespace
+
+static bool isCjk(const QString &text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x3040 && u <= 0x30FF) || (u >= 0x3400 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
+            (u >= 0xF900 && u <= 0xFAFF))
+            return true;
+    }
+    return false;
+}
+
+// The display name of an N value: given name first, except for Chinese, Japanese and Korean names, which
+// are written family name first.
+QString composedName(const DataRow &row)
+{
+    const QString family = row.text(col(3));
+    const QString given = row.text(col(2));
+    if (!isCjk(family + given))
+        return displayName(row);
+    QStringList parts;
+    for (const QString &part : {row.text(col(5)), family, row.text(col(4)), given, row.text(col(6))})
+        if (!part.isEmpty())
+            parts.append(part);
+    return parts.join(u' ');
+}
 
 namespace detail {
 
@@ -312,15 +659,51 @@ Contact CardMapper::contact(const CardView &card)
     const auto components = [this](const PropertyView &p) {
         return splitComponents(this->text(p), transferOf(p) != Transfer::QuotedPrintable);
     };
-    const auto type = [](const PropertyView &p) { return paramValue(p, "TYPE"_L1); };
+
+    // Apple and Google label a grouped value by an X-ABLabel in the same group ("item1.TEL" and
+    // "item1.X-ABLabel"); the labels are gathered first, as the label may come before or after its value.
+    QHash<QByteArray, QString> groupLabels;
+    for (const PropertyView &p : card) {
+        if (p.kind != PropertyKind::XAbLabel)
+            continue;
+        const QByteArrayView group = groupOf(p.name);
+        if (!group.isEmpty())
+            groupLabels.insert(group.toByteArray().toLower(), singleText(p).trimmed());
+    }
+    const auto labelOf = [&groupLabels](const PropertyView &p) {
+        const QByteArrayView group = groupOf(p.name);
+        return group.isEmpty() ? QString() : groupLabels.value(group.toByteArray().toLower());
+    };
+    // The kind from the property's TYPE words, then its label: an Apple token names a kind, other text is the
+    // row's custom label (a label equal to the kind's own name is that kind).
+    const auto applyKind = [&labelOf](DataRow &row, const PropertyView &p, LabelFamily family, int code) {
+        row.setValue(col(2), code);
+        const QString label = labelOf(p);
+        if (label.isEmpty())
+            return;
+        if (const std::optional<int> token = appleLabelCode(family, label)) {
+            row.setValue(col(2), *token);
+            return;
+        }
+        const QMap<int, QString> &table = labelTable(family);
+        for (auto it = table.cbegin(); it != table.cend(); ++it)
+            if (it.value().compare(label, Qt::CaseInsensitive) == 0) {
+                row.setValue(col(2), it.key());
+                return;
+            }
+        row.setValue(col(3), label);
+    };
 
     Contact contact;
     QString formattedName;
+    QString firstOrg, firstEmail, firstPhone; // what names a card that has neither N nor FN
+    QString phonetic[2];                      // given and family name as spoken
     for (const PropertyView &p : card) {
         // Grouped names (Apple's and Google's "item1.TEL") map by the name after the group.
         switch (p.kind) {
         case PropertyKind::Other:
         case PropertyKind::Version:
+        case PropertyKind::XAbLabel:
             break;
         case PropertyKind::FN:
             formattedName = singleText(p);
@@ -332,8 +715,8 @@ Contact CardMapper::contact(const CardView &card)
             const QStringList parts = components(p);
             static const int columns[] = {3, 2, 4, 5, 6};
             for (qsizetype i = 0; i < parts.size() && i < 5; ++i)
-                row.setValue(col(columns[i]), parts.at(i));
-            row.setValue(col(1), displayName(row));
+                row.setValue(col(columns[i]), parts.at(i).trimmed());
+            row.setValue(col(1), composedName(row));
             contact.full_name = row.text(col(1));
             break;
         }
@@ -345,14 +728,18 @@ Contact CardMapper::contact(const CardView &card)
         }
         case PropertyKind::Tel: {
             DataRow &row = newRow(contact, ENTITY_PHONE);
-            row.setValue(col(1), singleText(p));
-            row.setValue(col(2), codeOf(kPhoneTypes, type(p), 2));
+            row.setValue(col(1), withoutScheme(singleText(p).trimmed(), u"tel:"));
+            applyKind(row, p, LabelFamily::Phone, phoneCode(kindWords(p)));
+            if (firstPhone.isEmpty())
+                firstPhone = row.text(col(1));
             break;
         }
         case PropertyKind::Email: {
             DataRow &row = newRow(contact, ENTITY_EMAIL);
-            row.setValue(col(1), singleText(p));
-            row.setValue(col(2), 1);
+            row.setValue(col(1), withoutScheme(singleText(p).trimmed(), u"mailto:"));
+            applyKind(row, p, LabelFamily::Email, emailCode(kindWords(p), paramValue(p, "TYPE"_L1) == "internet"));
+            if (firstEmail.isEmpty())
+                firstEmail = row.text(col(1));
             break;
         }
         case PropertyKind::Nickname:
@@ -360,90 +747,183 @@ Contact CardMapper::contact(const CardView &card)
             break;
         case PropertyKind::Bday: {
             DataRow &row = newRow(contact, ENTITY_EVENT);
-            row.setValue(col(1), eventDate(singleText(p)));
+            row.setValue(col(1), eventDate(singleText(p), omitsYear(p)));
             row.setValue(col(2), 3);
             break;
         }
         case PropertyKind::XEvent: {
             DataRow &row = newRow(contact, ENTITY_EVENT);
-            row.setValue(col(1), eventDate(singleText(p)));
-            row.setValue(col(2), type(p) == "anniversary" ? 1 : 0);
+            row.setValue(col(1), eventDate(singleText(p), omitsYear(p)));
+            row.setValue(col(2), kindWords(p).contains(u"anniversary"_s) ? 1 : 0);
+            break;
+        }
+        case PropertyKind::Anniversary: {
+            DataRow &row = newRow(contact, ENTITY_EVENT);
+            row.setValue(col(1), eventDate(singleText(p), omitsYear(p)));
+            row.setValue(col(2), 1);
+            break;
+        }
+        case PropertyKind::XAbDate: {
+            DataRow &row = newRow(contact, ENTITY_EVENT);
+            row.setValue(col(1), eventDate(singleText(p), omitsYear(p)));
+            applyKind(row, p, LabelFamily::Event, 0);
             break;
         }
         case PropertyKind::Categories:
-            singleRow(contact, ENTITY_GROUP).setValue(col(2), singleText(p));
+            // One group per value: "Friends,Family" is two groups.
+            for (const QString &name : splitList(text(p), transferOf(p) != Transfer::QuotedPrintable)) {
+                DataRow &row = newRow(contact, ENTITY_GROUP);
+                row.setValue(col(2), name);
+            }
             break;
         case PropertyKind::XIm: {
             DataRow &row = newRow(contact, ENTITY_IM);
             row.setValue(col(2), 1);
-            row.setValue(col(1), singleText(p));
-            const int protocol = codeOf(kImTypes, type(p), -1);
+            const QStringList words = kindWords(p);
+            const int protocol = words.isEmpty() ? -1 : imProtocol(words.first());
+            row.setValue(col(1), singleText(p).trimmed());
             if (protocol >= 0)
                 row.setValue(col(5), protocol);
             break;
         }
-        case PropertyKind::Note:
-            singleRow(contact, ENTITY_NOTE).setValue(col(1), singleText(p));
+        case PropertyKind::Impp:
+        case PropertyKind::XImService: {
+            DataRow &row = newRow(contact, ENTITY_IM);
+            const QString value = singleText(p).trimmed();
+            // The service: X-SERVICE-TYPE (Apple), else the property's own name (X-SKYPE), else the URI's scheme.
+            QString service = QString::fromUtf8(paramValue(p, "X-SERVICE-TYPE"_L1)).trimmed();
+            if (service.isEmpty() && p.kind == PropertyKind::XImService) {
+                const QByteArrayView name = p.name.sliced(p.name.lastIndexOf('.') + 1);
+                service = QString::fromUtf8(name.sliced(2)); // without "X-"
+                if (service.endsWith(u"-USERNAME"_s, Qt::CaseInsensitive))
+                    service.chop(9);
+                if (service.compare(u"MS-IMADDRESS"_s, Qt::CaseInsensitive) == 0)
+                    service = u"Other"_s; // Outlook's address of any service
+                else if (service.compare(u"GROUPWISE"_s, Qt::CaseInsensitive) == 0)
+                    service = u"GroupWise"_s;
+            }
+            const qsizetype colon = value.indexOf(u':');
+            const bool uri = p.kind == PropertyKind::Impp && colon > 0;
+            if (service.isEmpty() && uri)
+                service = value.left(colon);
+            row.setValue(col(1), uri ? imHandle(value.mid(colon + 1)) : value);
+            const QStringList words = kindWords(p);
+            row.setValue(col(2), words.contains(u"work"_s) ? 2 : words.contains(u"other"_s) ? 0 : 1);
+            const int protocol = imProtocol(service);
+            row.setValue(col(5), std::max(protocol, 0));
+            if (protocol < 0 && !service.isEmpty())
+                row.setValue(col(6), service);
             break;
+        }
+        case PropertyKind::Note: {
+            // Several NOTE lines (phones write one per memo) are kept as one note, a line each.
+            DataRow &row = singleRow(contact, ENTITY_NOTE);
+            const QString held = row.text(col(1));
+            const QString note = singleText(p);
+            row.setValue(col(1), held.isEmpty() ? note : note.isEmpty() ? held : held + u'\n' + note);
+            break;
+        }
         case PropertyKind::Org: {
-            DataRow &row = singleRow(contact, ENTITY_ORGANIZATION);
+            // A second ORG is a second organization; TITLE belongs to the first.
+            const bool another = !contact.entities.value(ENTITY_ORGANIZATION).isEmpty() &&
+                                 !contact.entities.value(ENTITY_ORGANIZATION).first().text(col(1)).isEmpty();
+            DataRow &row = another ? newRow(contact, ENTITY_ORGANIZATION) : singleRow(contact, ENTITY_ORGANIZATION);
             const QStringList parts = components(p);
             if (!parts.isEmpty())
-                row.setValue(col(1), parts.at(0));
+                row.setValue(col(1), parts.at(0).trimmed());
             if (parts.size() > 1)
-                row.setValue(col(5), parts.at(1));
+                row.setValue(col(5), parts.mid(1).join(u", "_s).trimmed());
+            if (firstOrg.isEmpty())
+                firstOrg = row.text(col(1));
             break;
         }
         case PropertyKind::Title:
             singleRow(contact, ENTITY_ORGANIZATION).setValue(col(4), singleText(p));
             break;
-        case PropertyKind::XRel: {
+        case PropertyKind::XNamedRelation: {
             DataRow &row = newRow(contact, ENTITY_RELATION);
             row.setValue(col(1), singleText(p));
-            row.setValue(col(2), codeOf(kRelationTypes, type(p), 0));
+            const QByteArray name = p.name.sliced(p.name.lastIndexOf('.') + 1).toByteArray().toUpper();
+            row.setValue(col(2), name.endsWith("SPOUSE") ? 14 : name.endsWith("MANAGER") ? 7 : 1);
+            break;
+        }
+        case PropertyKind::XBlogUrl: {
+            DataRow &row = newRow(contact, ENTITY_WEBSITE);
+            row.setValue(col(1), singleText(p).trimmed());
+            row.setValue(col(2), 2);
+            break;
+        }
+        case PropertyKind::XPhoneticFirst:
+        case PropertyKind::XPhoneticLast:
+            phonetic[p.kind == PropertyKind::XPhoneticFirst ? 0 : 1] = singleText(p).trimmed();
+            break;
+        case PropertyKind::XRel:
+        case PropertyKind::XAbRelatedNames: {
+            DataRow &row = newRow(contact, ENTITY_RELATION);
+            row.setValue(col(1), singleText(p));
+            applyKind(row, p, LabelFamily::Relation, relationCode(kindWords(p)));
             break;
         }
         case PropertyKind::Adr: {
             DataRow &row = newRow(contact, ENTITY_ADDRESS);
             const QStringList parts = components(p);
-            // Components 3 to 7: street, city, region, postcode, country.
-            static const int columns[] = {4, 7, 8, 9, 10};
-            for (qsizetype i = 2; i < parts.size() && i < 7; ++i)
-                row.setValue(col(columns[i - 2]), parts.at(i));
-            // Components 1 and 2 (post office box, extended address) are kept only in place of a missing
-            // street: some writers (older Google exports, Japanese phones) put the whole address there.
-            if (row.text(col(4)).isEmpty()) {
-                for (qsizetype i : {1, 0})
-                    if (i < parts.size() && !parts.at(i).isEmpty()) {
-                        row.setValue(col(4), parts.at(i));
-                        break;
-                    }
-            }
-            const QByteArrayView kind = type(p);
-            row.setValue(col(2), kind == "home" ? 1 : kind == "work" ? 2 : 0);
-            row.setValue(col(1), addressText(row));
+            // Post office box, extended address (apartment, suite), street, city, region, postcode, country:
+            // each in its own column, so that none takes another's place.
+            static const int columns[] = {5, 6, 4, 7, 8, 9, 10};
+            for (qsizetype i = 0; i < parts.size() && i < 7; ++i)
+                row.setValue(col(columns[i]), parts.at(i).trimmed());
+            applyKind(row, p, LabelFamily::Address, addressCode(kindWords(p)));
+            // The formatted address shows the extended address and the PO box under the street.
+            DataRow shown = row;
+            QStringList lines;
+            for (int n : {4, 6, 5})
+                if (!row.text(col(n)).isEmpty())
+                    lines.append(row.text(col(n)));
+            shown.setValue(col(4), lines.join(u'\n'));
+            row.setValue(col(1), addressText(shown));
             break;
         }
         case PropertyKind::Url: {
             DataRow &row = newRow(contact, ENTITY_WEBSITE);
-            row.setValue(col(1), singleText(p));
-            row.setValue(col(2), codeOf(kWebsiteTypes, type(p), 0));
+            row.setValue(col(1), singleText(p).trimmed());
+            applyKind(row, p, LabelFamily::Website, websiteCode(kindWords(p)));
             break;
         }
         }
     }
 
-    // A card named by FN only (vCard 4.0 allows it; companies often are) keeps that name as the given name.
-    if (contact.full_name.isEmpty() && !formattedName.trimmed().isEmpty()) {
-        DataRow &row = singleRow(contact, ENTITY_NAME);
-        row.setValue(col(2), formattedName.trimmed());
-        row.setValue(col(1), displayName(row));
-        contact.full_name = row.text(col(1));
+    if (contact.hasRows(ENTITY_NAME)) {
+        DataRow &name = contact.entities[ENTITY_NAME].first();
+        if (!phonetic[0].isEmpty())
+            name.setValue(col(7), phonetic[0]);
+        if (!phonetic[1].isEmpty())
+            name.setValue(col(8), phonetic[1]);
+    }
+    // A card's FN is the name it is shown by (it keeps the order the writer chose: "山田 太郎").
+    const QString fn = formattedName.trimmed();
+    if (!fn.isEmpty() && contact.hasRows(ENTITY_NAME) && !contact.full_name.isEmpty()) {
+        contact.entities[ENTITY_NAME].first().setValue(col(1), fn);
+        contact.full_name = fn;
+    }
+    // A card without a usable N is named by its FN, else its company, e-mail address or number (as the given
+    // name), rather than dropped as nameless.
+    if (contact.full_name.isEmpty()) {
+        QString name = fn;
+        for (const QString &candidate : {firstOrg, firstEmail, firstPhone})
+            if (name.isEmpty())
+                name = candidate.trimmed();
+        if (!name.isEmpty()) {
+            DataRow &row = singleRow(contact, ENTITY_NAME);
+            row.setValue(col(2), name);
+            row.setValue(col(1), displayName(row));
+            contact.full_name = row.text(col(1));
+        }
     }
 
     for (auto it = contact.entities.begin(); it != contact.entities.end();) {
         QList<DataRow> &rows = it.value();
         rows.removeIf([type = it.key()](const DataRow &row) { return valueless(type, row); });
+        dropRepeats(it.key(), rows);
         it = rows.isEmpty() ? contact.entities.erase(it) : std::next(it);
     }
     return contact;
@@ -459,19 +939,46 @@ Contact contactFromCard(const Card &card)
 
 Card cardFromContact(const Contact &contact)
 {
+    // vCard 3.0 as RFC 2426 has it: text values escaped (no quoted-printable, which 3.0 does not have), every
+    // kind written with TYPE words that other readers know, a custom label as Apple's grouped X-ABLabel.
     Card card;
+    int groups = 0;
+    // Appends the property, and with a label puts it in a new group "itemN" with that label beside it.
+    const auto add = [&card, &groups](Property p, const QString &label) {
+        if (label.isEmpty()) {
+            card.append(std::move(p));
+            return;
+        }
+        const QString group = u"item%1."_s.arg(++groups);
+        p.name.prepend(group);
+        card.append(std::move(p));
+        card.append(property("", {kUtf8}, escapedText(label).toUtf8()));
+        card.last().name = group + u"X-ABLabel"_s;
+    };
+    const auto typed = [](Property p, const char *types) {
+        if (types && *types)
+            p.parameters.insert(u"TYPE"_s, QLatin1String(types));
+        return p;
+    };
+
     card.append(property("VERSION", {}, "3.0"));
-    card.append(property("FN", {kUtf8}, oneLine(contact.full_name).toUtf8()));
+    card.append(property("FN", {kUtf8}, escapedText(contact.full_name).toUtf8()));
+    QStringList groupNames;
     for (auto it = contact.entities.cbegin(); it != contact.entities.cend(); ++it) {
         const int type = it.key();
         for (const DataRow &row : it.value()) {
             const int code = row.text(col(2)).toInt();
+            const QString label = row.text(col(3));
             switch (type) {
             case ENTITY_NAME: {
                 QStringList parts;
                 for (int n : {3, 2, 4, 5, 6})
-                    parts.append(escapedLine(row.text(col(n))));
+                    parts.append(escapedText(row.text(col(n))));
                 card.append(property("N", {kUtf8}, parts.join(u';').toUtf8()));
+                if (!row.text(col(7)).isEmpty())
+                    card.append(property("X-PHONETIC-FIRST-NAME", {kUtf8}, escapedText(row.text(col(7))).toUtf8()));
+                if (!row.text(col(8)).isEmpty())
+                    card.append(property("X-PHONETIC-LAST-NAME", {kUtf8}, escapedText(row.text(col(8))).toUtf8()));
                 break;
             }
             case ENTITY_PHOTO: {
@@ -485,75 +992,88 @@ Card cardFromContact(const Contact &contact)
                 card.append(property("PHOTO", {{"ENCODING", "B"}, {"TYPE", "JPEG"}}, folded));
                 break;
             }
-            case ENTITY_PHONE: {
-                Property p = property("TEL", {}, oneLine(row.text(col(1))).toLocal8Bit());
-                if (const char *text = textOf(kPhoneTypes, code))
-                    p.parameters.insert(u"TYPE"_s, QLatin1String(text));
-                card.append(p);
+            case ENTITY_PHONE:
+                add(typed(property("TEL", {}, oneLine(row.text(col(1))).toUtf8()), phoneTypes(code)), label);
                 break;
-            }
             case ENTITY_EMAIL:
-                card.append(
-                    property("EMAIL", {{"TYPE", "internet"}}, oneLine(row.text(col(1))).toLocal8Bit()));
+                add(typed(property("EMAIL", {}, oneLine(row.text(col(1))).toUtf8()), emailTypes(code)), label);
                 break;
             case ENTITY_NICKNAME:
-                card.append(property("NICKNAME", {kUtf8}, oneLine(row.text(col(1))).toUtf8()));
+                card.append(property("NICKNAME", {kUtf8}, escapedText(row.text(col(1))).toUtf8()));
                 break;
             case ENTITY_EVENT: {
-                const QByteArray value = oneLine(eventText(row.value(col(1)))).toLocal8Bit();
-                if (code == 3)
-                    card.append(property("BDAY", {}, value));
-                else
-                    card.append(property("X-EVENT", {{"TYPE", code == 1 ? "anniversary" : "other"}}, value));
+                const QString date = eventText(row.value(col(1)));
+                if (date.isEmpty())
+                    break;
+                // A date without a year as Apple writes it: year 1604, marked as left out.
+                const bool yearless = date.startsWith(u"--") && date.size() == 7;
+                const QByteArray value = (yearless ? u"1604-"_s + date.mid(2) : escapedText(date)).toUtf8();
+                const auto dated = [&](const char *name) {
+                    Property p = property(name, {}, value);
+                    if (yearless)
+                        p.parameters.insert(u"X-APPLE-OMIT-YEAR"_s, u"1604"_s);
+                    return p;
+                };
+                if (code == 3 && label.isEmpty()) {
+                    card.append(dated("BDAY"));
+                } else if (code == 1 && label.isEmpty()) {
+                    // The 4.0 name, and the names 3.0 readers know it by.
+                    card.append(dated("ANNIVERSARY"));
+                    card.append(dated("X-ANNIVERSARY"));
+                    card.append(dated("X-EVOLUTION-ANNIVERSARY"));
+                } else {
+                    add(dated("X-ABDATE"), !label.isEmpty() ? label
+                                           : code == 1      ? u"_$!<Anniversary>!$_"_s
+                                                            : u"_$!<Other>!$_"_s);
+                }
                 break;
             }
             case ENTITY_GROUP:
-                card.append(property("CATEGORIES", {kUtf8}, oneLine(row.text(col(2))).toUtf8()));
+                if (!row.text(col(2)).isEmpty())
+                    groupNames.append(row.text(col(2)));
                 break;
-            case ENTITY_IM: {
-                Property p = property("X-IM", {kUtf8}, oneLine(row.text(col(1))).toUtf8());
-                if (const char *text = textOf(kImTypes, row.text(col(5)).toInt()))
-                    p.parameters.insert(u"TYPE"_s, QLatin1String(text));
-                card.append(p);
+            case ENTITY_IM:
+                appendIm(card, row, add);
                 break;
-            }
             case ENTITY_NOTE:
-                card.append(property("NOTE", {kUtf8, {"ENCODING", "QUOTED-PRINTABLE"}},
-                                     quotedPrintable(row.text(col(1)).toUtf8())));
+                card.append(property("NOTE", {kUtf8}, escapedText(row.text(col(1))).toUtf8()));
                 break;
             case ENTITY_ORGANIZATION:
-                card.append(property("TITLE", {kUtf8}, oneLine(row.text(col(4))).toUtf8()));
-                card.append(
-                    property("ORG", {kUtf8},
-                             (escapedLine(row.text(col(1))) + u';' + escapedLine(row.text(col(5))) + u";;"_s)
-                                 .toUtf8()));
+                if (!row.text(col(4)).isEmpty())
+                    card.append(property("TITLE", {kUtf8}, escapedText(row.text(col(4))).toUtf8()));
+                card.append(property(
+                    "ORG", {kUtf8},
+                    (escapedText(row.text(col(1))) + u';' + escapedText(row.text(col(5)))).toUtf8()));
                 break;
-            case ENTITY_RELATION: {
-                Property p = property("X-REL", {kUtf8}, oneLine(row.text(col(1))).toUtf8());
-                if (const char *text = textOf(kRelationTypes, code))
-                    p.parameters.insert(u"TYPE"_s, QLatin1String(text));
-                card.append(p);
+            case ENTITY_RELATION:
+                add(typed(property("X-REL", {kUtf8}, escapedText(row.text(col(1))).toUtf8()),
+                          textOf(kRelationTypes, code)),
+                    label);
                 break;
-            }
             case ENTITY_ADDRESS: {
                 QStringList parts;
-                for (int n : {4, 7, 8, 9, 10})
-                    parts.append(escaped(row.text(col(n))));
-                const char *kind = code == 1 ? "home" : code == 2 ? "work" : "intl";
-                card.append(property("ADR", {kUtf8, {"ENCODING", "QUOTED-PRINTABLE"}, {"TYPE", kind}},
-                                     quotedPrintable((u";;"_s + parts.join(u';')).toUtf8())));
+                for (int n : {5, 6, 4, 7, 8, 9, 10})
+                    parts.append(escapedText(row.text(col(n))));
+                add(typed(property("ADR", {kUtf8}, parts.join(u';').toUtf8()),
+                          code == 1 ? "HOME" : code == 2 ? "WORK" : "OTHER"),
+                    label);
                 break;
             }
             case ENTITY_WEBSITE: {
                 const char *text = textOf(kWebsiteTypes, code);
-                card.append(property("URL", {{"TYPE", text ? text : "other"}},
-                                     oneLine(row.text(col(1))).toLocal8Bit()));
+                add(typed(property("URL", {}, oneLine(row.text(col(1))).toUtf8()), text ? text : "other"), label);
                 break;
             }
             default:
                 break; // other types are not written
             }
         }
+    }
+    if (!groupNames.isEmpty()) {
+        QStringList escapedNames;
+        for (const QString &name : std::as_const(groupNames))
+            escapedNames.append(escapedText(name));
+        card.append(property("CATEGORIES", {kUtf8}, escapedNames.join(u',').toUtf8()));
     }
     return card;
 }

@@ -27,7 +27,26 @@ constexpr KindName kKinds[] = {
     {"X-IM", PropertyKind::XIm},        {"NOTE", PropertyKind::Note},
     {"ORG", PropertyKind::Org},         {"TITLE", PropertyKind::Title},
     {"X-REL", PropertyKind::XRel},      {"ADR", PropertyKind::Adr},
-    {"URL", PropertyKind::Url}};
+    {"URL", PropertyKind::Url},         {"IMPP", PropertyKind::Impp},
+    {"X-SKYPE-USERNAME", PropertyKind::XImService}, {"X-SKYPE", PropertyKind::XImService},
+    {"X-JABBER", PropertyKind::XImService}, {"X-AIM", PropertyKind::XImService},
+    {"X-ICQ", PropertyKind::XImService}, {"X-MSN", PropertyKind::XImService},
+    {"X-YAHOO", PropertyKind::XImService}, {"X-GOOGLE-TALK", PropertyKind::XImService},
+    {"X-GTALK", PropertyKind::XImService}, {"X-QQ", PropertyKind::XImService},
+    {"X-GADUGADU", PropertyKind::XImService}, {"X-FACEBOOK", PropertyKind::XImService},
+    {"ANNIVERSARY", PropertyKind::Anniversary}, {"X-ANNIVERSARY", PropertyKind::Anniversary},
+    {"X-MS-ANNIVERSARY", PropertyKind::Anniversary}, {"X-EVOLUTION-ANNIVERSARY", PropertyKind::Anniversary},
+    {"X-KADDRESSBOOK-X-ANNIVERSARY", PropertyKind::Anniversary},
+    {"X-ABDATE", PropertyKind::XAbDate}, {"X-ABLABEL", PropertyKind::XAbLabel},
+    {"X-ABRELATEDNAMES", PropertyKind::XAbRelatedNames},
+    {"X-EVOLUTION-SPOUSE", PropertyKind::XNamedRelation}, {"X-EVOLUTION-MANAGER", PropertyKind::XNamedRelation},
+    {"X-EVOLUTION-ASSISTANT", PropertyKind::XNamedRelation}, {"X-MS-SPOUSE", PropertyKind::XNamedRelation},
+    {"X-MS-MANAGER", PropertyKind::XNamedRelation}, {"X-MS-ASSISTANT", PropertyKind::XNamedRelation},
+    {"X-SPOUSE", PropertyKind::XNamedRelation}, {"X-MANAGER", PropertyKind::XNamedRelation},
+    {"X-ASSISTANT", PropertyKind::XNamedRelation},
+    {"X-EVOLUTION-BLOG-URL", PropertyKind::XBlogUrl},
+    {"X-PHONETIC-FIRST-NAME", PropertyKind::XPhoneticFirst}, {"X-PHONETIC-LAST-NAME", PropertyKind::XPhoneticLast},
+    {"X-MS-IMADDRESS", PropertyKind::XImService}, {"X-GROUPWISE", PropertyKind::XImService}};
 
 bool hasFourByteSequence(QByteArrayView utf8)
 {
@@ -92,6 +111,8 @@ private:
         qsizetype foldCount = 0;
         qsizetype firstView = 0; // its parameters in m_paramViews, made canonical
         qsizetype viewCount = 0;
+        qsizetype firstRaw = 0; // its parameters in m_rawViews, as written
+
         PropertyKind kind = PropertyKind::Other;
     };
 
@@ -114,6 +135,7 @@ private:
     std::vector<RawParam> m_params;
     std::vector<qsizetype> m_folds; // per property: where a folded line break left a space in its value
     std::vector<ParamView> m_paramViews;
+    std::vector<ParamView> m_rawViews;
     CardView m_card;
 };
 
@@ -211,11 +233,14 @@ void CardCollector::finish()
 
     // The parameters of every property first, then the properties pointing at them (the vector stands still).
     m_paramViews.clear();
+    m_rawViews.clear();
     for (RawProperty &p : m_properties) {
         const qsizetype first = qsizetype(m_paramViews.size());
+        p.firstRaw = qsizetype(m_rawViews.size());
         for (qsizetype k = 0; k < p.paramCount; ++k) {
             const RawParam &raw = m_params[size_t(p.firstParam + k)];
             m_paramViews.push_back({view(raw.name), view(raw.value), raw.value.start >= 0});
+            m_rawViews.push_back(m_paramViews.back());
         }
         p.viewCount = canonicalParams(m_paramViews.data() + first, p.paramCount);
         m_paramViews.resize(size_t(first + p.viewCount));
@@ -229,6 +254,8 @@ void CardCollector::finish()
         property.paramCount = p.viewCount;
         property.value = view(p.value);
         property.kind = p.kind;
+        property.allParams = m_rawViews.data() + p.firstRaw;
+        property.allParamCount = p.paramCount;
         m_card.push_back(property);
     }
 
@@ -279,7 +306,7 @@ PropertyKind kindOf(QByteArrayView name)
                 return k.kind;
         return PropertyKind::Other;
     }
-    char upper[12];
+    char upper[32];
     if (base.size() > qsizetype(sizeof upper))
         return PropertyKind::Other;
     for (qsizetype i = 0; i < base.size(); ++i) {
@@ -315,7 +342,7 @@ qsizetype canonicalParams(ParamView *params, qsizetype count)
     return kept;
 }
 
-qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard)
+qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard, int *skippedLines)
 {
     VCardParser parser;
     CardCollector collector(parser, onCard);
@@ -330,6 +357,8 @@ qint64 readCards(const QByteArray &bytes, const std::function<void(const CardVie
         qDebug("vCard: %d malformed lines dropped, the first at byte %lld", parser.malformedLines(), errorOffset);
     if (parser.droppedLines() > 0)
         qDebug("vCard: %d lines without \":\" dropped", parser.droppedLines());
+    if (skippedLines)
+        *skippedLines = parser.droppedLines() + (wellFormed ? 0 : parser.malformedLines());
     return errorOffset;
 }
 

@@ -33,7 +33,17 @@ enum class PropertyKind : unsigned char {
     Title,
     XRel,
     Adr,
-    Url
+    Url,
+    Impp,
+    XImService,  // X-SKYPE-USERNAME, X-JABBER, X-AIM, X-ICQ, X-MSN, X-YAHOO, X-GOOGLE-TALK, X-QQ …
+    Anniversary, // ANNIVERSARY and the X- forms of Microsoft, Evolution and others
+    XAbDate,
+    XAbLabel,
+    XAbRelatedNames,
+    XNamedRelation, // X-EVOLUTION-SPOUSE, X-MS-MANAGER …: a relation of the kind its name says
+    XBlogUrl,       // X-EVOLUTION-BLOG-URL
+    XPhoneticFirst,
+    XPhoneticLast
 };
 
 // One parameter, as UTF-8. hasValue is false for a parameter written without "=".
@@ -54,6 +64,10 @@ struct PropertyView
     qsizetype paramCount = 0;
     QByteArrayView value;
     PropertyKind kind = PropertyKind::Other;
+    // Every parameter as written, in file order and with repeats (TYPE=HOME;TYPE=VOICE): what the kind of a
+    // phone or address is read from.
+    const ParamView *allParams = nullptr;
+    qsizetype allParamCount = 0;
 };
 
 using CardView = std::vector<PropertyView>;
@@ -72,6 +86,8 @@ qsizetype canonicalParams(ParamView *params, qsizetype count);
 // A card starts at BEGIN and ends at END (names compared without regard to case), at the next BEGIN or at
 // the end of the input; properties outside a card are skipped. The folds of a card that declares VERSION 3.0
 // or 4.0 are already taken out of its values. Returns the offset of the first malformed byte, -1 when none.
-qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard);
+// skippedLines, when given, receives the number of lines left out (without ":", or malformed).
+qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard,
+                 int *skippedLines = nullptr);
 
 } // namespace vcard::detail

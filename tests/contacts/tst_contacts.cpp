@@ -6,6 +6,7 @@
 #include "workertransaction.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -84,9 +85,9 @@ private:
     int m_files = 0;
 
     // A fresh database made from the template, in its own file.
-    std::unique_ptr<LocalDb> freshDb()
+    std::unique_ptr<LocalDb> freshDb(PContactCombineRule rule = localRule())
     {
-        auto db = std::make_unique<LocalDb>(m_dir.filePath(u"db%1.db"_s.arg(++m_files)), localRule());
+        auto db = std::make_unique<LocalDb>(m_dir.filePath(u"db%1.db"_s.arg(++m_files)), rule);
         db->createFromTemplate();
         return db;
     }
@@ -492,7 +493,7 @@ private Q_SLOTS:
             << QList{mobile, mk({{1, u"777"_s}, {2, u"1"_s}})} << true;
         QTest::newRow("empty label keeps stored label")
             << int(ENTITY_EMAIL) << QList{mk({{1, u"a@x"_s}, {2, u"0"_s}, {3, u"Private"_s}})}
-            << QList{mk({{1, u"a@x"_s}, {2, u"0"_s}, {3, u""_s}})} << 1
+            << QList{mk({{1, u"a@x"_s}, {2, u"0"_s}, {3, u""_s}})} << 0
             << QList{mk({{1, u"a@x"_s}, {2, u"0"_s}, {3, u"Private"_s}})} << true;
 
         const DataRow photoA = mk({{15, QByteArray("AAAA")}});
@@ -735,6 +736,70 @@ private Q_SLOTS:
         // Rows that lack columns are updated, never added again.
         source->saveContactWithMerge(c);
         QCOMPARE(scalar(*source, u"select count(*) from data"_s), qint64(7));
+    }
+
+    // The user's databases gather imports, backups and phones: a merge keeps what both namesakes carry, and
+    // merging the same contact again writes nothing, whatever form its values arrive in.
+    void userDatabaseMerge()
+    {
+        auto db = freshDb(PContactCombineRule(new UserDbCombineRule));
+        Contact first = person(u"John"_s, u"Smith"_s);
+        first.addRow(ENTITY_ORGANIZATION, mk({{1, u"Acme"_s}, {4, u"CTO"_s}}));
+        first.addRow(ENTITY_PHONE, mk({{1, u"555"_s}, {2, 2}}));
+        first.addRow(ENTITY_EVENT, mk({{1, QDateTime(QDate(1950, 1, 10), QTime(0, 0))}, {2, 3}}));
+        first.addRow(ENTITY_GROUP, mk({{2, u"Friends"_s}}));
+        first.addRow(ENTITY_NICKNAME, mk({{1, u"Jack"_s}}));
+        first.addRow(ENTITY_ADDRESS, mk({{1, u"1 Main St"_s}, {2, 1}, {4, u"1 Main St"_s}, {5, u"PO Box 9"_s},
+                                         {6, u"Apt 2"_s}}));
+        const qint64 id = db->saveContactWithMerge(first).stored._id;
+
+        // The stored date is the devices' text, so the same date as text or date-time adds nothing.
+        QCOMPARE(db->loadContact(id).firstRow(ENTITY_EVENT).text(u"data1"_s), u"1950-01-10"_s);
+        QCOMPARE(db->loadContact(id).firstRow(ENTITY_ADDRESS).text(u"data5"_s), u"PO Box 9"_s);
+        QCOMPARE(rowCount(db->saveContactWithMerge(first).written), 0);
+        Contact sameAgain = person(u"John"_s, u"Smith"_s);
+        sameAgain.addRow(ENTITY_EVENT, mk({{1, u"1950-01-10"_s}, {2, 3}}));
+        sameAgain.addRow(ENTITY_ORGANIZATION, mk({{1, u"Acme"_s}})); // part of what is stored
+        sameAgain.addRow(ENTITY_GROUP, mk({{2, u"friends"_s}}));
+        sameAgain.addRow(ENTITY_PHONE, mk({{1, u"555"_s}, {2, u"2"_s}, {3, u""_s}}));
+        QCOMPARE(rowCount(db->saveContactWithMerge(sameAgain).written), 0);
+
+        // A namesake brings another company, the same number as Work, a second group and nickname: all kept.
+        Contact second = person(u"John"_s, u"Smith"_s);
+        second.addRow(ENTITY_ORGANIZATION, mk({{1, u"Globex"_s}}));
+        second.addRow(ENTITY_PHONE, mk({{1, u"555"_s}, {2, 3}}));
+        second.addRow(ENTITY_GROUP, mk({{2, u"Golf"_s}}));
+        second.addRow(ENTITY_NICKNAME, mk({{1, u"Johnny"_s}}));
+        QCOMPARE(rowCount(db->saveContactWithMerge(second).written), 4);
+        const Contact stored = db->loadContact(id);
+        QCOMPARE(stored.rows(ENTITY_ORGANIZATION).size(), 2);
+        QCOMPARE(stored.rows(ENTITY_ORGANIZATION).first().text(u"data4"_s), u"CTO"_s);
+        QCOMPARE(stored.rows(ENTITY_PHONE).size(), 2);
+        QCOMPARE(stored.rows(ENTITY_GROUP).size(), 2);
+        QCOMPARE(stored.rows(ENTITY_NICKNAME).size(), 2);
+        QCOMPARE(scalar(*db, u"select count(*) from contact"_s), qint64(1));
+    }
+
+    // One contact with many thousand rows merges in time linear in its rows, and a cancel reaches the loop.
+    void mergeLargeContactLinearAndCancellable()
+    {
+        auto db = freshDb(PContactCombineRule(new UserDbCombineRule));
+        Contact big = person(u"Many"_s, u"Numbers"_s);
+        for (int i = 0; i < 16000; ++i)
+            big.addRow(ENTITY_PHONE, mk({{1, QString::number(1000000 + i)}, {2, 2}}));
+        QElapsedTimer timer;
+        timer.start();
+        const LocalDb::SaveResult saved = db->saveContactWithMerge(big);
+        QCOMPARE(saved.written.value(ENTITY_PHONE).size(), 16000);
+        QCOMPARE(rowCount(db->saveContactWithMerge(big).written), 0);
+        QVERIFY2(timer.elapsed() < 8000, qPrintable(QString::number(timer.elapsed())));
+
+        Contact other = person(u"Other"_s, u"One"_s);
+        other.entities[ENTITY_PHONE] = big.entities.value(ENTITY_PHONE);
+        int asked = 0;
+        QVERIFY_THROWS_EXCEPTION(LocalDb::MergeCancelled,
+                                 db->saveContactWithMerge(other, [&asked] { return ++asked > 3; }));
+        QCOMPARE(scalar(*db, u"select count(*) from contact"_s), qint64(1)); // rolled back
     }
 
     void mergeRollsBackOnFailure()

@@ -237,7 +237,7 @@ private Q_SLOTS:
             << QByteArray("BEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:B\r\nPHOTO;ENCODING=BASE64:"
                           "AAAA:BB==\r\n"
                           " CCCC\r\nTEL:1\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:C\r\nEND:VCARD\r\n")
-            << true << QStringList{u"A"_s, u"B [3: data1=1 | data2=2]"_s, u"C"_s};
+            << true << QStringList{u"A"_s, u"B [3: data1=1 | data2=0]"_s, u"C"_s};
         QTest::newRow("colon where a parameter must start")
             << QByteArray("BEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\nBEGIN:VCARD\r\nTEL;:1\r\nN:B\r\nEND:VCARD\r\n")
             << true << QStringList{u"A"_s, u"B"_s};
@@ -299,17 +299,17 @@ private Q_SLOTS:
             << u"contact: X\n  1: data1=X | data3=X\n"
                "  12: data1=1 Main St\\nApt 2\\nTown, North\\nNorway | data2=1 | data4=1 Main St\\nApt 2 | "
                "data7=Town, North | data10=Norway"_s;
-        QTest::newRow("ADR extended address in place of a missing street")
+        QTest::newRow("ADR extended address and PO box kept in their own columns")
             << QByteArray("N:X\r\nADR:;Apt 5\\n1 Main St;;Town;;;\r\nADR:PO Box 7;;;;;99;")
             << u"contact: X\n  1: data1=X | data3=X\n"
-               "  12: data1=Apt 5\\n1 Main St\\nTown | data2=0 | data4=Apt 5\\n1 Main St | data7=Town\n"
-               "  12: data1=PO Box 7 | data2=0 | data4=PO Box 7 | data9=99"_s;
-        QTest::newRow("phone TYPE table, misses are Mobile")
+               "  12: data1=Apt 5\\n1 Main St\\nTown | data2=0 | data6=Apt 5\\n1 Main St | data7=Town\n"
+               "  12: data1=PO Box 7 | data2=0 | data5=PO Box 7 | data9=99"_s;
+        QTest::newRow("phone kinds from every TYPE word; no kind is Other")
             << QByteArray(
                    "N:X\r\nTEL;TYPE=CELL:1\r\nTEL;TYPE=HOME,VOICE:2\r\nTEL;TYPE=home,voice:3\r\nTEL:4\r\n"
                    "TEL;TYPE=work,fax:5\r\nTEL;HOME:6")
-            << u"contact: X\n  1: data1=X | data3=X\n  3: data1=1 | data2=2\n  3: data1=2 | data2=2\n"
-               "  3: data1=3 | data2=1\n  3: data1=4 | data2=2\n  3: data1=5 | data2=4\n  3: data1=6 | data2=2"_s;
+            << u"contact: X\n  1: data1=X | data3=X\n  3: data1=1 | data2=2\n  3: data1=2 | data2=1\n"
+               "  3: data1=3 | data2=1\n  3: data1=4 | data2=0\n  3: data1=5 | data2=4\n  3: data1=6 | data2=1"_s;
         QTest::newRow("TITLE before ORG fill one row")
             << QByteArray("N:X\r\nTITLE:Boss\r\nORG:Acme;R&D")
             << u"contact: X\n  1: data1=X | data3=X\n  10: data1=Acme | data4=Boss | data5=R&D"_s;
@@ -318,7 +318,7 @@ private Q_SLOTS:
                           "R\x93"
                           "c;\x91\xbe\x98"
                           "Y")
-            << u"contact: 太郎 山田\n  1: data1=太郎 山田 | data2=太郎 | data3=山田"_s;
+            << u"contact: 山田 太郎\n  1: data1=山田 太郎 | data2=太郎 | data3=山田"_s;
         QTest::newRow("ISO-8859-1 quoted-printable note")
             << QByteArray("N:X\r\nNOTE;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:caf=E9\\n")
             << u"contact: X\n  1: data1=X | data3=X\n  9: data1=café\\\\n"_s;
@@ -328,20 +328,21 @@ private Q_SLOTS:
         QTest::newRow("grouped names")
             << QByteArray(
                    "N:X\r\nitem1.TEL:123\r\nitem1.X-ABLabel:_$!<Other>!$_\r\nitem2.EMAIL;type=INTERNET:a@b.c")
-            << u"contact: X\n  1: data1=X | data3=X\n  3: data1=123 | data2=2\n  4: data1=a@b.c | data2=1"_s;
+            << u"contact: X\n  1: data1=X | data3=X\n  3: data1=123 | data2=0\n  4: data1=a@b.c | data2=0"_s;
         QTest::newRow("FN only") << QByteArray("FN:Acme Inc.\r\nTEL:1")
                                  << u"contact: Acme Inc.\n  1: data1=Acme Inc. | data2=Acme Inc.\n"
-                                    "  3: data1=1 | data2=2"_s;
+                                    "  3: data1=1 | data2=0"_s;
         QTest::newRow("empty N falls back to FN")
             << QByteArray("N:;;;;\r\nFN:Acme") << u"contact: Acme\n  1: data1=Acme | data2=Acme"_s;
-        QTest::newRow("no name") << QByteArray("TEL:1") << u"contact: \n  3: data1=1 | data2=2"_s;
+        QTest::newRow("no name: named by the number")
+            << QByteArray("TEL:1") << u"contact: 1\n  1: data1=1 | data2=1\n  3: data1=1 | data2=0"_s;
         QTest::newRow("dates")
             << QByteArray("N:X\r\nBDAY:19800229\r\nBDAY:1980-02-29\r\nBDAY:--0229\r\n"
                           "X-EVENT;TYPE=anniversary:20090808T1430-0500\r\nX-EVENT:\r\nX-EVENT;TYPE=x:2001-01-"
                           "01T10:00:00Z")
-            << u"contact: X\n  1: data1=X | data3=X\n  6: data1=1980-02-29T00:00:00 | data2=3\n"
-               "  6: data1=1980-02-29T00:00:00 | data2=3\n  6: data1=--0229 | data2=3\n"
-               "  6: data1=2009-08-08T14:30:00-05:00 | data2=1\n  6: data1=2001-01-01T10:00:00Z | data2=0"_s;
+            << u"contact: X\n  1: data1=X | data3=X\n  6: data1=1980-02-29 | data2=3\n"
+               "  6: data1=--02-29 | data2=3\n"
+               "  6: data1=2009-08-08 | data2=1\n  6: data1=2001-01-01 | data2=0"_s;
         QTest::newRow("photos: Base64 and data URI; a web address is no picture")
             << QByteArray("N:X\r\nPHOTO;VALUE=uri:http://x/y.jpg\r\nPHOTO;ENCODING=b;TYPE=JPEG:AQID\r\n"
                           "PHOTO;VALUE=uri:http://x/z.jpg\r\nPHOTO:data:image/png;base64,AQIDBA==")
@@ -354,7 +355,7 @@ private Q_SLOTS:
                    "N:X\r\nX-IM;TYPE=skype:joe\r\nX-IM;TYPE=other:jo2\r\nX-REL;TYPE=spouse:Ann\r\n"
                    "URL;TYPE=blog:http://b\r\nURL;TYPE=other:http://o\r\nNICKNAME:Jo\r\nCATEGORIES:Friends")
             << u"contact: X\n  1: data1=X | data3=X\n  5: data1=Jo\n  7: data2=Friends\n"
-               "  8: data1=joe | data2=1 | data5=4\n  8: data1=jo2 | data2=1\n  11: data1=Ann | data2=14\n"
+               "  8: data1=joe | data2=1 | data5=4\n  8: data1=jo2 | data2=1 | data5=0\n  11: data1=Ann | data2=14\n"
                "  13: data1=http://b | data2=2\n  13: data1=http://o | data2=0"_s;
     }
 
@@ -385,9 +386,9 @@ private Q_SLOTS:
 
         const QList<QByteArray> lines = bytes.split('\n');
         QVERIFY(lines.contains("N;CHARSET=UTF-8:Smith\\;Jones;John;;Dr.;\r"));
-        QVERIFY(lines.contains("TEL:555 0101\r")); // code 0: no TYPE
+        QVERIFY(lines.contains("TEL;TYPE=VOICE:555 0101\r")); // code 0: Other, as other readers take VOICE
         QVERIFY(lines.indexOf("TITLE;CHARSET=UTF-8:Boss\r") + 1 ==
-                lines.indexOf("ORG;CHARSET=UTF-8:Acme\\; Inc;R&D;;\r"));
+                lines.indexOf("ORG;CHARSET=UTF-8:Acme\\; Inc;R&D\r"));
         int photoLines = 0;
         for (const QByteArray &line : lines) {
             if (line.startsWith(' ')) {
@@ -398,8 +399,8 @@ private Q_SLOTS:
         QCOMPARE(photoLines, 3); // 268 Base64 characters: 75 on the PHOTO line, then 75, 75, 43
     }
 
-    // Export then import: the same contact, except what the format cannot carry (a phone of code 0 comes
-    // back as Mobile; an event date comes back as a date value).
+    // Export then import: the same contact, except what the format cannot carry (the group id, which is the
+    // database's).
     void roundTrip()
     {
         QByteArray photo(20 * 1024, '\0');
@@ -412,11 +413,6 @@ private Q_SLOTS:
         QCOMPARE(back.size(), 2);
 
         pim::Contact expected = original;
-        expected.entities[pim::ENTITY_PHONE][1].setValue(u"data2"_s, 2);
-        expected.entities[pim::ENTITY_EVENT][0].setValue(u"data1"_s,
-                                                         QDateTime(QDate(1980, 2, 29), QTime(0, 0)));
-        expected.entities[pim::ENTITY_EVENT][1].setValue(u"data1"_s,
-                                                         QDateTime(QDate(2009, 8, 8), QTime(0, 0)));
         expected.entities[pim::ENTITY_GROUP][0].columns.remove(u"data1"_s); // the group id is the database's
         QCOMPARE(dump::contact(back.first()), dump::contact(expected));
         QCOMPARE(back.last().firstRow(pim::ENTITY_PHOTO).value(u"data15"_s).toByteArray(), photo);

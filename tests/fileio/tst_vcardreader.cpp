@@ -55,12 +55,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("column");
         QTest::addColumn<QVariant>("expected");
 
+        // TYPE words are all read together (tst_vcardkinds); these lookup rules hold for the other parameters.
         QTest::newRow("repeated parameter: the last wins")
-            << QByteArray("TEL;TYPE=home,voice;TYPE=pager:1") << int(pim::ENTITY_PHONE) << u"data2"_s << QVariant(6);
+            << QByteArray("NOTE;CHARSET=UTF-8;CHARSET=ISO-8859-1:\xc3\xa6") << int(pim::ENTITY_NOTE) << u"data1"_s
+            << QVariant(u"\u00c3\u00a6"_s);
         QTest::newRow("exact name before a case-folded one")
-            << QByteArray("TEL;type=car;TYPE=pager:1") << int(pim::ENTITY_PHONE) << u"data2"_s << QVariant(6);
+            << QByteArray("NOTE;charset=ISO-8859-1;CHARSET=UTF-8:\xc3\xa6") << int(pim::ENTITY_NOTE) << u"data1"_s
+            << QVariant(u"\u00e6"_s);
         QTest::newRow("case-folded names: the first in name order")
-            << QByteArray("TEL;type=pager;Type=car:1") << int(pim::ENTITY_PHONE) << u"data2"_s << QVariant(9);
+            << QByteArray("NOTE;charset=UTF-8;Charset=ISO-8859-1:\xc3\xa6") << int(pim::ENTITY_NOTE) << u"data1"_s
+            << QVariant(u"\u00c3\u00a6"_s);
         // "ı" (dotless i) upper-cases to "I"; "ſ" (long s) case-folds to "s".
         QTest::newRow("name upper-cased beyond ASCII")
             << QByteArray("item1.n\xc4\xb1" "ckname:Nick") << int(pim::ENTITY_NICKNAME) << u"data1"_s

@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include "workerrunner.h"
+
 #include "dbcommands.h"
 #include "devicecommands.h"
 #include "filecommands.h"
@@ -126,6 +128,7 @@ int run(const QStringList &args, Io io)
         printUsage(io.out);
         return Success;
     }
+    installInterruptHandler();
     for (const Command &c : commands()) {
         if (name != QLatin1String(c.name))
             continue;

@@ -2,6 +2,7 @@
 
 #include "clicommon.h"
 #include "contactsprinter.h"
+#include "datafolder.h"
 #include "devices.h"
 #include "exporttofilethread.h"
 #include "fileformats.h"
@@ -57,6 +58,7 @@ int runImport(const QStringList &args, Io io)
     const QString name =
         options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db")) : QFileInfo(file).fileName();
     auto target = openOrCreateLocalDb(name);
+    target->db(); // opened now, so the database counts as in use (delete-db refuses it) for the whole import
 
     ProgressObject progress;
     ImportContactsToLocalThread worker(file, format.importKind, target.get(), &progress);
@@ -76,6 +78,9 @@ int runExport(const QStringList &args, Io io)
         throw UsageException{QStringLiteral("name either --db or --device")};
     const fileio::FileFormat &format = formatFor(options, false);
 
+    // Checked before anything is read: an export over a database of the data folder would destroy it.
+    if (DataFolder::holds(out))
+        throw std::runtime_error(trKey("IDS_EXPORT_TARGET_IS_DATABASE_%1").arg(out).toStdString());
     std::unique_ptr<LocalDb> source = options.has(QStringLiteral("db"))
                                           ? openLocalDb(existingDbPath(options.value(QStringLiteral("db"))))
                                           : openDeviceDb(findDevice(options.value(QStringLiteral("device"))));

@@ -21,4 +21,7 @@ public:
     virtual void next(pim::Contact &out) = 0;
     // Called once when the import ends (after the last record, or on cancel).
     virtual void close() = 0;
+    // What open() could not read, for the user (the part of a damaged file that was left out); empty when the
+    // whole file was read.
+    virtual QString warning() const { return QString(); }
 };

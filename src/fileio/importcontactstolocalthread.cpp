@@ -57,10 +57,12 @@ void ImportContactsToLocalThread::run()
         }
         importer->close();
         transaction.commit();
-        if (merged > 0)
-            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged));
-        else
-            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(saved));
+        QString text = merged > 0 ? trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged)
+                                  : trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(saved);
+        // The part of a damaged file that was left out is said with the success, never silently dropped.
+        if (!importer->warning().isEmpty())
+            text += u'\n' + importer->warning();
+        progress.succeed(text);
     } catch (const std::exception &e) {
         transaction.rollback();
         progress.errorOccurred(QString::fromUtf8(e.what()));

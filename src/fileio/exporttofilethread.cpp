@@ -126,17 +126,39 @@ void ExportToFileThread::run()
         if (m_kind == fileio::ExportText)
             mode |= QIODevice::Text;
         file.open(mode);
-        writeAll(file.device(), target.file, exporter->header(m_contacts));
-        for (const pim::Contact &contact : std::as_const(m_contacts)) {
-            if (progress.stopRequested()) {
-                discard();
-                return;
+        // Contacts without their rows are read a batch at a time: the batch the exporter sees, then dropped.
+        constexpr qsizetype kBatch = 500;
+        const auto withRows = [this](qsizetype from) {
+            QList<pim::Contact> batch = m_contacts.mid(from, kBatch);
+            m_readRows(std::span<pim::Contact>(batch.data(), size_t(batch.size())));
+            return batch;
+        };
+        if (m_readRows && exporter->scansFirst()) {
+            for (qsizetype from = 0; from < total; from += kBatch) {
+                if (progress.stopRequested()) {
+                    discard();
+                    return;
+                }
+                exporter->scan(withRows(from));
             }
+        }
+        writeAll(file.device(), target.file, exporter->header(m_readRows ? QList<pim::Contact>() : m_contacts));
+        const auto writeOne = [&](const pim::Contact &contact) {
             ++i;
             progress.updateProgress(trKey("IDS_EXPORTING_CONTACTS_TO_FILE"),
                                     ProgressReporter::percent(i, total),
                                     ProgressReporter::contactsText(i, total));
             writeAll(file.device(), target.file, exporter->exportContact(contact));
+        };
+        for (qsizetype from = 0; from < total; from += m_readRows ? kBatch : total) {
+            const QList<pim::Contact> batch = m_readRows ? withRows(from) : QList<pim::Contact>();
+            for (const pim::Contact &contact : m_readRows ? batch : std::as_const(m_contacts)) {
+                if (progress.stopRequested()) {
+                    discard();
+                    return;
+                }
+                writeOne(contact);
+            }
         }
         writeAll(file.device(), target.file, exporter->footer());
         // A cancel that came after the last contact still means no file.

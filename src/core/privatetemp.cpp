@@ -29,7 +29,7 @@ struct Slot
     std::atomic<bool> used{false};
     char path[kPathMax] = {};
 };
-std::array<Slot, kSlots> slots;
+std::array<Slot, kSlots> registry;
 std::array<std::atomic<bool>, kSlots> slotTaken{};
 
 int takeSlot(const QByteArray &path)
@@ -40,8 +40,8 @@ int takeSlot(const QByteArray &path)
         bool expected = false;
         if (!slotTaken[i].compare_exchange_strong(expected, true))
             continue;
-        std::memcpy(slots[i].path, path.constData(), size_t(path.size()) + 1);
-        slots[i].used.store(true);
+        std::memcpy(registry[i].path, path.constData(), size_t(path.size()) + 1);
+        registry[i].used.store(true);
         return i;
     }
     return -1; // more than 64 at once: the folder is still removed by its owner, only not by a handler
@@ -51,7 +51,7 @@ void giveSlot(int slot)
 {
     if (slot < 0)
         return;
-    slots[slot].used.store(false);
+    registry[slot].used.store(false);
     slotTaken[slot].store(false);
 }
 
@@ -142,7 +142,7 @@ QString PrivateTempDir::parentFolder()
 void PrivateTempDir::removeAllNow()
 {
     for (int i = 0; i < kSlots; ++i) {
-        if (slots[i].used.load())
-            removeTree(slots[i].path, 3);
+        if (registry[i].used.load())
+            removeTree(registry[i].path, 3);
     }
 }

@@ -159,7 +159,8 @@ bool binaryTooDeep(const QByteArray &data)
     const quint64 trailer = quint64(data.size()) - 32;
     if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 7, 1, &refSize)
         || !readBE(data, trailer + 8, 8, &objects) || !readBE(data, trailer + 16, 8, &top)
-        || !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()) || top >= objects)
+        || !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()) || top >= objects
+        || offsetSize == 0 || refSize == 0)
         return false; // libplist refuses it anyway
     // Children of a container: array and set (0xA, 0xC) hold count references, a dictionary (0xD) twice that.
     const auto children = [&](quint64 object, quint64 *count, quint64 *first) {
@@ -229,19 +230,22 @@ bool binaryTooDeep(const QByteArray &data)
 // character data sections are passed over; empty elements ("<dict/>") open nothing.
 bool xmlTooDeep(const QByteArray &data)
 {
+    const QByteArrayView all(data);
+    // The tag text between "<" and ">" names the element (after a "/" for an end tag).
+    const auto names = [](QByteArrayView tag, qsizetype from, QByteArrayView name) {
+        if (tag.size() < from + name.size() || tag.sliced(from, name.size()) != name)
+            return false;
+        if (tag.size() == from + name.size())
+            return true;
+        const char after = tag[from + name.size()];
+        return after == '/' || after == ' ' || after == '\t' || after == '\n' || after == '\r';
+    };
     int depth = 0;
     qsizetype at = 0;
     while ((at = data.indexOf('<', at)) >= 0) {
-        const QByteArrayView rest = QByteArrayView(data).mid(at + 1);
-        if (rest.startsWith("!--")) {
-            const qsizetype end = data.indexOf("-->", at + 4);
-            if (end < 0)
-                break;
-            at = end + 3;
-            continue;
-        }
-        if (rest.startsWith("![CDATA[")) {
-            const qsizetype end = data.indexOf("]]>", at + 9);
+        const QByteArrayView rest = all.sliced(at + 1);
+        if (rest.startsWith("!--") || rest.startsWith("![CDATA[")) {
+            const qsizetype end = data.indexOf(rest.startsWith("!--") ? "-->" : "]]>", at + 1);
             if (end < 0)
                 break;
             at = end + 3;
@@ -250,20 +254,12 @@ bool xmlTooDeep(const QByteArray &data)
         const qsizetype close = data.indexOf('>', at);
         if (close < 0)
             break;
-        const QByteArrayView tag = QByteArrayView(data).mid(at + 1, close - at - 1);
-        const auto named = [&tag](QByteArrayView name, qsizetype from) {
-            if (!tag.mid(from).startsWith(name))
-                return false;
-            const QByteArrayView after = tag.mid(from + name.size());
-            return after.isEmpty() || after.front() == '/' || after.front() == ' ' || after.front() == '\t'
-                   || after.front() == '\n' || after.front() == '\r';
-        };
-        if (named("dict", 0) || named("array", 0)) {
+        const QByteArrayView tag = all.sliced(at + 1, close - at - 1);
+        if (names(tag, 0, "dict") || names(tag, 0, "array")) {
             if (!tag.endsWith('/') && ++depth > kMaxNesting)
                 return true;
-        } else if (named("dict", 1) || named("array", 1)) {
-            if (tag.startsWith('/'))
-                --depth;
+        } else if (tag.startsWith('/') && (names(tag, 1, "dict") || names(tag, 1, "array"))) {
+            --depth;
         }
         at = close + 1;
     }

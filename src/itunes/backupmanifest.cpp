@@ -200,6 +200,8 @@ void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files, const std
     try {
         db.openThrow(source, Sqlite3DB::OpenReadWrite);
         db.setLengthLimit(64 * 1024 * 1024);
+        // Far more steps than reading a real file table of this size needs, far fewer than an endless query.
+        db.setStepBudget(500'000'000 + 5000 * QFileInfo(source).size());
         db.checkTable(u"Files"_s, {u"domain"_s, u"relativePath"_s, u"file"_s});
 
         // iOS 10.0 backups keep Manifest.db plain but encipher each file description with a key made from the

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -30,6 +31,10 @@ int halfPercent(int base, qint64 n, qint64 count)
 
 // The longest value read from an address book: photos are a few megabytes at most.
 constexpr int kMaxValueBytes = 64 * 1024 * 1024;
+// What reading an address book may cost in SQLite steps: far more than any real one needs (a few hundred per
+// byte), far less than a query made to run for ever.
+constexpr qint64 kMinStepBudget = 500'000'000;
+constexpr qint64 kStepsPerByte = 5000;
 
 // Opens a private copy of an address-book database and checks that the tables read are plain tables with the
 // columns read: the file's own SQL (views, computed columns) never runs, and a cancel interrupts any statement.
@@ -39,6 +44,7 @@ void openCopy(Sqlite3DB &db, const QString &path, const ProgressReporter &progre
     db.setProgressHandler([progress] { return progress.stopRequested(); });
     db.openThrow(path, Sqlite3DB::OpenReadWrite);
     db.setLengthLimit(kMaxValueBytes);
+    db.setStepBudget(kMinStepBudget + kStepsPerByte * QFileInfo(path).size());
     for (const auto &[table, columns] : tables)
         db.checkTable(table, columns);
 }

@@ -267,7 +267,11 @@ Sqlite3DB::~Sqlite3DB()
 void Sqlite3DB::fail(const QString &what, int rc) const
 {
     QString message = what;
-    if (m_db) {
+    if (m_db && (rc & 0xff) == SQLITE_INTERRUPT && m_budgetSpent) {
+        message += QStringLiteral(": stopped after %1 million steps, more than a file of this size can need "
+                                  "(a damaged or hostile file)")
+                       .arg(m_stepsDone / 1000000);
+    } else if (m_db) {
         message += QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(m_db));
     } else {
         message += QStringLiteral(": ") + QString::fromUtf8(sqlite3_errstr(rc));
@@ -304,7 +308,7 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
     sqlite3_extended_result_codes(db, 1);
     // A worker and the window never write the same file at once, but a second process might: wait briefly.
     sqlite3_busy_timeout(db, 5000);
-    if (m_progress)
+    if (m_progress || m_stepBudget > 0)
         sqlite3_progress_handler(db, kProgressSteps, &Sqlite3DB::onProgress, this);
     m_db = db;
     m_path = path;
@@ -313,16 +317,31 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
 
 int Sqlite3DB::onProgress(void *self)
 {
-    const auto *db = static_cast<Sqlite3DB *>(self);
+    auto *db = static_cast<Sqlite3DB *>(self);
+    db->m_stepsDone += kProgressSteps;
+    if (db->m_stepBudget > 0 && db->m_stepsDone > db->m_stepBudget) {
+        db->m_budgetSpent = true;
+        return 1;
+    }
     return db->m_progress && db->m_progress() ? 1 : 0;
+}
+
+void Sqlite3DB::setStepBudget(qint64 steps)
+{
+    m_stepBudget = steps;
+    m_stepsDone = 0;
+    m_budgetSpent = false;
+    // The budget needs the handler even without a cancel function.
+    if (m_db)
+        sqlite3_progress_handler(m_db, kProgressSteps, &Sqlite3DB::onProgress, this);
 }
 
 void Sqlite3DB::setProgressHandler(const std::function<bool()> &handler)
 {
     m_progress = handler;
+    const bool wanted = m_progress || m_stepBudget > 0;
     if (m_db)
-        sqlite3_progress_handler(m_db, m_progress ? kProgressSteps : 0, m_progress ? &Sqlite3DB::onProgress : nullptr,
-                                 this);
+        sqlite3_progress_handler(m_db, wanted ? kProgressSteps : 0, wanted ? &Sqlite3DB::onProgress : nullptr, this);
 }
 
 void Sqlite3DB::setLengthLimit(int bytes)

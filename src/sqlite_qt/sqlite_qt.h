@@ -152,6 +152,10 @@ public:
     // Called every few thousand steps of a running statement, on the thread running it; when it returns true
     // the statement stops and throws with SQLITE_INTERRUPT. Kept across openThrow; an empty function removes it.
     void setProgressHandler(const std::function<bool()> &handler);
+    // The most virtual-machine steps all statements on this connection may take together from now on (0: no
+    // limit); a statement that would go past it stops with SQLITE_INTERRUPT and a message saying so. For files
+    // from outside, sized to the file: no real query needs more than a few thousand steps per byte.
+    void setStepBudget(qint64 steps);
     // The longest text or blob a statement may make or read on this connection (SQLite's length limit);
     // a longer one fails the statement instead of taking the memory.
     void setLengthLimit(int bytes);
@@ -180,6 +184,9 @@ private:
     sqlite3 *m_db = nullptr;
     QString m_path;
     std::function<bool()> m_progress;
+    qint64 m_stepBudget = 0;
+    qint64 m_stepsDone = 0;
+    bool m_budgetSpent = false;
     int m_depth = 0;
     QHash<QString, sqlite3_stmt *> m_statements;
 };

@@ -5,6 +5,7 @@
 #include "combinerule.h"
 #include "datafolder.h"
 #include "localdb.h"
+#include "plistcftype.h"
 #include "privatetemp.h"
 #include "sqlite_qt.h"
 #include "temphome.h"
@@ -353,17 +354,15 @@ private Q_SLOTS:
         const QString folder = makeBackup(home, {u"--password"_s, u"pw"_s, u"--iterations"_s, u"3,3"_s});
         QVERIFY(!folder.isEmpty());
         // The keybag's DPIC raised to what iOS writes: the derivation now takes seconds.
-        QByteArray plist = readFile(folder + u"/Manifest.plist"_s);
-        const QByteArray dpic = QByteArray("DPIC") + QByteArray::fromHex("00000004") + QByteArray::fromHex("00000003");
-        const QByteArray base64 = plist.mid(plist.indexOf("<data>", plist.indexOf("BackupKeyBag")) + 6);
-        QByteArray keybag = QByteArray::fromBase64(base64.left(base64.indexOf("</data>")).simplified().replace(' ', ""));
-        QVERIFY(keybag.contains(dpic));
-        const QByteArray raised = keybag;
-        keybag.replace(dpic, QByteArray("DPIC") + QByteArray::fromHex("00000004") + QByteArray::fromHex("00989680"));
-        QVERIFY(keybag != raised);
-        const qsizetype start = plist.indexOf("<data>", plist.indexOf("BackupKeyBag")) + 6;
-        plist.replace(start, plist.indexOf("</data>", start) - start, keybag.toBase64());
-        QVERIFY(writeFile(folder + u"/Manifest.plist"_s, plist));
+        const QString manifest = folder + u"/Manifest.plist"_s;
+        PlistCFType root = PlistCFType::fromData(readFile(manifest));
+        QByteArray keybag = root.item(u"BackupKeyBag"_s).toByteArray();
+        const QByteArray dpic = QByteArray("DPIC") + QByteArray::fromHex("00000004");
+        const qsizetype at = keybag.indexOf(dpic);
+        QVERIFY(at >= 0);
+        keybag.replace(at + 8, 4, QByteArray::fromHex("00989680")); // 10,000,000
+        root.setItem(u"BackupKeyBag"_s, PlistCFType::fromByteArray(keybag));
+        QVERIFY(writeFile(manifest, root.toXml()));
         writeFile(home.filePath(u"pw.txt"_s), "pw\n");
 
         QProcess p;

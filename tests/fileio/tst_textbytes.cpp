@@ -3,9 +3,11 @@
 
 #include "csvimport.h"
 #include "textencoding.h"
+#include "texts.h"
 #include "vcard.h"
 #include "vcardreader.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStringEncoder>
@@ -77,6 +79,8 @@ class TestTextBytes : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { QVERIFY(installEnglishTranslation(*QCoreApplication::instance())); }
+
     // A byte order mark hid the first card; UTF-16 read as nothing, "successfully".
     void vcardEncodings_data() { encodings(); }
     void vcardEncodings()

@@ -120,7 +120,7 @@ int runItunesImport(const QStringList &args, Io io)
             // The file table is read before the database is made, so an unreadable backup leaves no empty
             // database.
             manifest->load(cancelled);
-        } catch (const OperationCancelled &) {
+        } catch (const StepCancelled &) {
             throw CancelledByUser();
         }
     }

@@ -11,10 +11,10 @@
 using CancelCheck = std::function<bool()>;
 
 // Thrown by a long step when its CancelCheck said so; callers end as a cancel, not as an error.
-class OperationCancelled : public std::runtime_error
+class StepCancelled : public std::runtime_error
 {
 public:
-    OperationCancelled() : std::runtime_error("cancelled") {}
+    StepCancelled() : std::runtime_error("cancelled") {}
 };
 
 // The channel between a worker thread and whoever shows its progress (the progress dialog in the window, a

@@ -233,7 +233,7 @@ void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files, const std
         });
     } catch (const Sqlite3Exception &e) {
         if (cancelled && cancelled())
-            throw OperationCancelled();
+            throw StepCancelled();
         fail(u"%1: %2"_s.arg(shown, QString::fromUtf8(e.what())));
     }
     db.close();
@@ -258,7 +258,7 @@ void BackupManifest::readManifestMbdb(QHash<QString, FileRecord> &files, const s
     }
     for (const FileRecord &record : std::as_const(records)) {
         if (cancelled && cancelled())
-            throw OperationCancelled();
+            throw StepCancelled();
         if (record.domain.isEmpty())
             continue;
         files.insert(fileId(record.domainText(), record.relativePathText()), record);

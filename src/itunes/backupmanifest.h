@@ -61,14 +61,14 @@ public:
     // Checks the password against the keybag; for a keybag with "DPIC" and "DPSL" also deciphers Manifest.db
     // into Manifest-decrypted.db in this object's private folder. False for a wrong password (nothing else
     // changes). Throws std::runtime_error when Manifest.db cannot be deciphered or the keybag is damaged, and
-    // OperationCancelled when `cancelled` returns true during the key derivation.
+    // StepCancelled when `cancelled` returns true during the key derivation.
     bool setPassword(const QString &password, const std::function<bool()> &cancelled = {});
     QString password() const { return m_password; }
     const Keybag &keybag() const { return m_keybag; }
     QString decryptedManifestPath() const { return m_decryptedManifestPath; }
 
     // Reads the file table and finds the address-book records; a second call does nothing. Throws
-    // std::runtime_error (a damaged table names its file), OperationCancelled when `cancelled` returns true.
+    // std::runtime_error (a damaged table names its file), StepCancelled when `cancelled` returns true.
     void load(const std::function<bool()> &cancelled = {});
     bool isLoaded() const { return m_loaded; }
     const QHash<QString, FileRecord> &files() const { return m_files; }

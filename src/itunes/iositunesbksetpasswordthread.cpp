@@ -18,7 +18,7 @@ void IOSiTunesBKSetPasswordThread::run()
         const bool accepted = m_manifest->setPassword(m_password, [progress] { return progress.stopRequested(); });
         m_outcome.store(accepted ? Outcome::Accepted : Outcome::Refused);
         progress.succeed(QString());
-    } catch (const OperationCancelled &) {
+    } catch (const StepCancelled &) {
         m_outcome.store(Outcome::Cancelled);
     } catch (const std::exception &e) {
         m_outcome.store(Outcome::Failed);

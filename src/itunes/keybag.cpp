@@ -251,7 +251,7 @@ bool pbkdf2(const QByteArray &password, const QByteArray &salt, int iterations, 
         std::copy(u, u + size, t);
         for (int n = 1; n < iterations; ++n) {
             if ((n & 4095) == 0 && cancelled && cancelled())
-                throw OperationCancelled();
+                throw StepCancelled();
             if (!hmac.mac(u, size_t(size), u))
                 return false;
             for (int i = 0; i < size; ++i)

@@ -36,7 +36,7 @@ inline constexpr int kMaxKeybagIterations = 10'000'000;
 // PBKDF2-HMAC-SHA1 over "SALT"/"ITER") and unwraps every class key whose "WRAP" has bit 2, storing "KEY".
 // False for a wrong password (a class key does not unwrap), for a keybag without a usable "ITER", and for a
 // keybag where no class key is wrapped by the password (nothing would have checked it). Throws
-// std::runtime_error for an iteration count above kMaxKeybagIterations, and OperationCancelled when `cancelled`
+// std::runtime_error for an iteration count above kMaxKeybagIterations, and StepCancelled when `cancelled`
 // returns true during the derivation (it is asked a few hundred times a second).
 bool unlockKeybag(const QByteArray &passwordUtf8, Keybag &keybag, const std::function<bool()> &cancelled = {});
 
@@ -50,7 +50,7 @@ QByteArray unwrapClassKey(const Keybag &keybag, int classNumber, const QByteArra
 
 // PBKDF2-HMAC (RFC 8018) filling out to its present length; false for 0 iterations, an empty output or an
 // OpenSSL failure. Gives the same bytes as PKCS5_PBKDF2_HMAC, but asks `cancelled` every 4096 iterations and
-// throws OperationCancelled when it returns true.
+// throws StepCancelled when it returns true.
 bool pbkdf2(const QByteArray &password, const QByteArray &salt, int iterations, const EVP_MD *digest,
             QByteArray &out, const std::function<bool()> &cancelled = {});
 

@@ -663,7 +663,7 @@ private Q_SLOTS:
         }
         BackupManifest m(dir.path());
         int asked = 0;
-        QVERIFY_THROWS_EXCEPTION(OperationCancelled, m.load([&asked] { return ++asked > 3; }));
+        QVERIFY_THROWS_EXCEPTION(StepCancelled, m.load([&asked] { return ++asked > 3; }));
         QVERIFY(!m.isLoaded());
         m.load();
         QCOMPARE(m.files().size(), 20000);
@@ -717,7 +717,7 @@ private Q_SLOTS:
         Keybag slow = parseKeybag(keybagWith(10000, 10'000'000));
         int asked = 0;
         clock.restart();
-        QVERIFY_THROWS_EXCEPTION(OperationCancelled, unlockKeybag("pw", slow, [&asked] { return ++asked >= 3; }));
+        QVERIFY_THROWS_EXCEPTION(StepCancelled, unlockKeybag("pw", slow, [&asked] { return ++asked >= 3; }));
         QCOMPARE(asked, 3);
         QVERIFY(clock.elapsed() < 2000);
 

@@ -291,7 +291,10 @@ LocalDb::LocalDb(const QString &path, const PContactCombineRule &rule) : m_rule(
 {
 }
 
-LocalDb::~LocalDb() = default;
+LocalDb::~LocalDb()
+{
+    close(); // gives back the in-use mark too
+}
 
 void LocalDb::openIfNeeded()
 {

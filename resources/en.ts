@@ -622,6 +622,30 @@
         <translation>Invalid Local Database name(can't contain \ / : * ? &quot; &lt; &gt; |).</translation>
     </message>
     <message>
+        <source>IDS_EXPORT_TARGET_IS_DATABASE_%1</source>
+        <translation>Cannot export to %1: it is a database of this program (or lies in its data folder), and the export would destroy it. Choose another file.</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_IN_USE_%1</source>
+        <translation>The local database %1 is in use by another running program (an import or a transfer into it may be running). It was not deleted.</translation>
+    </message>
+    <message>
+        <source>IDS_CSV_QUOTE_NEVER_CLOSES_LINE_%1</source>
+        <translation>Line %1 of the CSV file opens a quoted field that never closes; that line and the rest of the file were not imported.</translation>
+    </message>
+    <message>
+        <source>IDS_EXPORT_WRITE_FAILED_%1_%2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_NAME_STARTS_WITH_DOT</source>
+        <translation>Invalid Local Database name: a name starting with &quot;.&quot; would make a hidden file.</translation>
+    </message>
+    <message>
+        <source>IDS_LOCALDB_NAME_INVISIBLE_CHARACTER_%1</source>
+        <translation>Invalid Local Database name: it contains the invisible or direction-changing character U+%1.</translation>
+    </message>
+    <message>
         <source>(To manually select iTunes Backup, click &lt;a href=&quot;#&quot;&gt;HERE&lt;/a&gt;.)</source>
         <translation>(To manually select iTunes Backup, click &lt;a href=&quot;#&quot;&gt;HERE&lt;/a&gt;.)</translation>
     </message>
@@ -889,6 +913,14 @@
     <message>
         <source>IDS_SUC_IMPORT_%1_CONTACTS_FROM_ITUNES</source>
         <translation>Successfully imported %1 contacts from iTunes Backup.</translation>
+    </message>
+    <message>
+        <source>IDS_ITUNES_%1_PHOTOS_SKIPPED</source>
+        <translation>%1 photos could not be read and were skipped; their contacts were imported without them.</translation>
+    </message>
+    <message>
+        <source>IDS_ITUNES_PHOTOS_NOT_IMPORTED_%1</source>
+        <translation>Photos were not imported: the backup's photo database could not be read (%1).</translation>
     </message>
     <!-- iTunes backup list and password dialogs -->
     <message>

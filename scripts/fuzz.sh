@@ -42,9 +42,13 @@ for t in "${targets[@]}"; do
   work=build-fuzz/fuzz/work/$t
   mkdir -p "$work"
   echo "== fuzz_$t: $seconds s" >&2
+  # A dictionary (fuzz/dict/<target>.dict) steers the mutations toward deep nesting and many properties.
+  dict=()
+  if [ -f "fuzz/dict/$t.dict" ]; then dict=(-dict="fuzz/dict/$t.dict"); fi
+  if [ "$t" = iosrecords ]; then dict=(-dict=fuzz/dict/plist.dict); fi
   # One job at a time; -timeout flags inputs that hang, -rss_limit_mb inputs that eat the memory.
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 QT_QPA_PLATFORM=offscreen \
-      nice -n 15 "build-fuzz/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
+      nice -n 15 "build-fuzz/fuzz/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
       -print_final_stats=1 -artifact_prefix="$work/" "$work" "fuzz/corpus/$t" 2>"$work/log.txt"; then
     echo "fuzz_$t: FAILED, see $work/log.txt and $work/crash-*" >&2
     status=1

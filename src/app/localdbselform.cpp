@@ -79,9 +79,9 @@ void LocalDbSelForm::onBtnOkPress()
         return;
     }
     // A name starting with a dot would become a hidden file, which the list of local databases never shows
-    // again: the database would seem lost after the next start.
-    if (!LocalDbFiles::isValidName(text) || text.startsWith(QLatin1Char('.'))) {
-        MessageBox::warning(this, trKey("IDS_INVALID_LOCALDB_NAME"));
+    // again: the database would seem lost after the next start. Invisible characters make misleading names.
+    if (const QString problem = LocalDbFiles::nameProblem(text); !problem.isEmpty()) {
+        MessageBox::warning(this, problem);
         return;
     }
     m_fileName = LocalDbFiles::fileNameFor(text);

@@ -61,7 +61,12 @@ void MainWindow::miFromiTunes()
     if (created) {
         const PLocalDb db = target->db;
         m_treeModel->removeDatabaseNode(target);
-        if (!db->removeFile())
+        bool removed = false;
+        try {
+            removed = db->removeFile();
+        } catch (const std::exception &) {
+        }
+        if (!removed)
             qWarning("MainWindow::miFromiTunes: cannot remove %s", qPrintable(db->path()));
     }
 }

@@ -689,7 +689,14 @@ void MainWindow::miTreeDel()
                                             .arg(quoted(node->name), contactCount(count))))
             return;
         stopListing(); // nothing more of the file goes into the list
-        if (node->db->removeFile()) {
+        bool removed = false;
+        try {
+            removed = node->db->removeFile();
+        } catch (const std::exception &e) { // in use by another process
+            MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
+            return;
+        }
+        if (removed) {
             m_treeModel->removeDatabaseNode(node);
             MessageBox::information(this, trKey("Successfully deleted Local Database."));
         } else {

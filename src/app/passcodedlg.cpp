@@ -63,19 +63,24 @@ void PasscodeDlg::btnOKPressed()
         MessageBox::information(this, trKey("IDS_PWD_IS_NULL"));
         return;
     }
-    bool accepted = false;
+    IOSiTunesBKSetPasswordThread::Outcome outcome = IOSiTunesBKSetPasswordThread::Outcome::Running;
     {
         ProgressForm progress(QString(), this);
-        progress.setCancelEnabled(false);
         IOSiTunesBKSetPasswordThread check(m_manifest, text, &progress);
         check.start(QThread::InheritPriority);
         progress.exec();
-        // The check cannot be cancelled and ends by itself within seconds; it is waited for, never terminated,
-        // since it may be writing Manifest-decrypted.db.
+        // A cancel stops the key derivation within a fraction of a second; the thread is waited for, never
+        // terminated, since it may be writing the deciphered Manifest.db.
         progress.waitThread(&check);
-        accepted = check.result();
+        outcome = check.outcome();
     }
-    if (!accepted) {
+    if (outcome == IOSiTunesBKSetPasswordThread::Outcome::Cancelled)
+        return; // back to the password field, as it was
+    if (outcome == IOSiTunesBKSetPasswordThread::Outcome::Failed) {
+        reject(); // a damaged backup: the progress dialog has shown why; no password will open it
+        return;
+    }
+    if (outcome != IOSiTunesBKSetPasswordThread::Outcome::Accepted) {
         MessageBox::information(this, trKey("IDS_INVALID_PASSWORD"));
         m_txtPasscode->clear();
         return;

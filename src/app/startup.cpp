@@ -5,6 +5,7 @@
 #include "keepawake.h"
 #include "mainwindow.h"
 #include "messagebox.h"
+#include "datafolder.h"
 #include "sqlite_qt.h"
 #include "texts.h"
 #include "win32killprocessesthread.h"
@@ -26,6 +27,11 @@ int run(QApplication &app)
     if (sqlite_qt_version() != kRequiredSqliteVersion) {
         // This key has no entry in the translation and is shown as written.
         MessageBox::error(nullptr, trKey("invalid libsqlite_qt."));
+        return 1;
+    }
+    // A data folder that cannot be found (its redirect names a missing folder) stops the start with the reason.
+    if (const QString problem = DataFolder::problem(); !problem.isEmpty()) {
+        MessageBox::error(nullptr, MessageBox::escaped(problem));
         return 1;
     }
 

@@ -1,6 +1,8 @@
 #include "cli.h"
 
 #include "adbsetup.h"
+#include "workerrunner.h"
+
 #include "dbcommands.h"
 #include "devicecommands.h"
 #include "filecommands.h"
@@ -135,6 +137,7 @@ int run(const QStringList &givenArgs, Io io)
         printUsage(io.out);
         return Success;
     }
+    installInterruptHandler();
     for (const Command &c : commands()) {
         if (name != QLatin1String(c.name))
             continue;

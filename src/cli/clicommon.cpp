@@ -38,8 +38,8 @@ std::unique_ptr<LocalDb> openOrCreateLocalDb(const QString &name)
 {
     if (name.trimmed().isEmpty())
         throw UsageException{trKey("IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME")};
-    if (!LocalDbFiles::isValidName(name))
-        throw UsageException{trKey("IDS_INVALID_LOCALDB_NAME")};
+    if (const QString problem = LocalDbFiles::nameProblem(name); !problem.isEmpty())
+        throw UsageException{problem};
     const QString path = LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name));
     auto db = openLocalDb(path);
     if (!QFileInfo::exists(path)) {

@@ -44,10 +44,11 @@ int runDbs(const QStringList &args, Io io)
     QJsonArray array;
     int status = Success;
     for (const QString &file : LocalDbFiles::list()) {
-        int contacts = 0;
+        qint64 contacts = 0;
         try {
+            // Counted by SQL: loading every contact to count them took gigabytes for large databases.
             auto db = openLocalDb(LocalDbFiles::pathFor(file));
-            contacts = int(db->listContacts(0, QString()).size());
+            contacts = db->countContacts();
         } catch (const std::exception &e) {
             // A damaged or foreign file is reported and left alone; it does not hide the databases after it.
             io.err << file << ": " << QString::fromUtf8(e.what()) << '\n';
@@ -55,7 +56,7 @@ int runDbs(const QStringList &args, Io io)
             continue;
         }
         if (options.has(QStringLiteral("json")))
-            array.append(QJsonObject{{QStringLiteral("name"), file}, {QStringLiteral("contacts"), contacts}});
+            array.append(QJsonObject{{QStringLiteral("name"), file}, {QStringLiteral("contacts"), double(contacts)}});
         else
             io.out << file << '\t' << contacts << '\n';
     }
@@ -121,6 +122,7 @@ int runDeleteDb(const QStringList &args, Io io)
 {
     const Options options(args, {}, {});
     const QString path = existingDbPath(options.positional(0, QStringLiteral("database name")));
+    // Refused with "in use" while another process (an import, the window) has the database open.
     if (!openLocalDb(path)->removeFile())
         throw std::runtime_error(trKey("An Error Occurred during deleting Local Database. Please try again.").toStdString());
     io.out << QFileInfo(path).fileName() << '\n';

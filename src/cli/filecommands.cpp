@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <span>
 #include <stdexcept>
 
 namespace cli {
@@ -59,6 +60,7 @@ int runImport(const QStringList &args, Io io)
         options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db")) : QFileInfo(file).fileName();
     const bool created = !QFileInfo::exists(LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name)));
     auto target = openOrCreateLocalDb(name);
+    target->db(); // opened now, so the database counts as in use (delete-db refuses it) for the whole import
 
     ProgressObject progress;
     ImportContactsToLocalThread worker(file, format.importKind, target.get(), &progress);
@@ -82,15 +84,21 @@ int runExport(const QStringList &args, Io io)
         throw UsageException{QStringLiteral("name either --db or --device")};
     const fileio::FileFormat &format = formatFor(options, false);
 
+    // Checked before anything is read: an export over a database of the data folder would destroy it.
+    if (DataFolder::holds(out))
+        throw std::runtime_error(trKey("IDS_EXPORT_TARGET_IS_DATABASE_%1").arg(out).toStdString());
     std::unique_ptr<LocalDb> source = options.has(QStringLiteral("db"))
                                           ? openLocalDb(existingDbPath(options.value(QStringLiteral("db"))))
                                           : openDeviceDb(findDevice(options.value(QStringLiteral("device"))));
-    QList<pim::Contact> contacts = source->listContacts(0, QString());
+    // Only names and ids first: the rows are read a batch at a time as they are written (every contact with
+    // its rows at once took gigabytes for large databases).
+    QList<pim::Contact> contacts = source->listContactHeads(0, QString());
     if (options.has(QStringLiteral("contacts")))
         contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
 
     // OUT is written as named: a command line names its output exactly (the window adds the extension).
     if (fileio::isPrinted(format)) {
+        source->readContactRows(std::span<pim::Contact>(contacts.data(), size_t(contacts.size())));
         // The cards are painted into the PDF here, as the window does on its own thread.
         const int count = ContactsPrinter(contacts).writePdf(out);
         io.out << trKey("IDS_SUC_EXPORT_%1_CONTACTS_TO_FILE").arg(count) << '\n';
@@ -98,6 +106,8 @@ int runExport(const QStringList &args, Io io)
     }
     ProgressObject progress;
     ExportToFileThread worker(contacts, format.exportKind, out, &progress);
+    LocalDb *db = source.get();
+    worker.readRowsInBatches([db](std::span<pim::Contact> batch) { db->readContactRows(batch); });
     return runWorker(worker, progress, io);
 }
 

@@ -100,19 +100,30 @@ int runItunesImport(const QStringList &args, Io io)
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().at(1))};
 
     const PBackupManifest manifest = readBackup(folder);
-    if (manifest->isEncrypted()) {
-        if (!options.has(QStringLiteral("password-file")))
-            throw UsageException{QStringLiteral("the backup is encrypted: give its password with --password-file F")};
-        const QString password = readPassword(options.value(QStringLiteral("password-file")));
-        io.err << trKey("Verifying. Please wait...") << '\n';
-        io.err.flush();
-        if (password.isEmpty())
-            fail(trKey("IDS_PWD_IS_NULL"));
-        if (!manifest->setPassword(password))
-            fail(trKey("IDS_INVALID_PASSWORD"));
+    {
+        // The password check (seconds of key derivation) and the file table (millions of rows) end on Ctrl-C.
+        InterruptScope interrupt;
+        const auto cancelled = [&interrupt] { return interrupt.requested(); };
+        try {
+            if (manifest->isEncrypted()) {
+                if (!options.has(QStringLiteral("password-file")))
+                    throw UsageException{
+                        QStringLiteral("the backup is encrypted: give its password with --password-file F")};
+                const QString password = readPassword(options.value(QStringLiteral("password-file")));
+                io.err << trKey("Verifying. Please wait...") << '\n';
+                io.err.flush();
+                if (password.isEmpty())
+                    fail(trKey("IDS_PWD_IS_NULL"));
+                if (!manifest->setPassword(password, cancelled))
+                    fail(trKey("IDS_INVALID_PASSWORD"));
+            }
+            // The file table is read before the database is made, so an unreadable backup leaves no empty
+            // database.
+            manifest->load(cancelled);
+        } catch (const StepCancelled &) {
+            throw CancelledByUser();
+        }
     }
-    // The file table is read before the database is made, so an unreadable backup leaves no empty database.
-    manifest->load();
 
     // The window's suggestion: the device's name with "-backup.db".
     const QString device = manifest->deviceName().isEmpty() ? QStringLiteral("Unknown Device") : manifest->deviceName();
@@ -120,14 +131,22 @@ int runItunesImport(const QStringList &args, Io io)
                                                            : device + QStringLiteral("-backup.db");
     const bool created = !QFileInfo::exists(LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name)));
     auto target = openOrCreateLocalDb(name);
+    target->db(); // opened now, so the database counts as in use (delete-db refuses it) for the whole import
 
     ProgressObject progress;
     ImportContactsFromiTunesThread worker(manifest, target.get(), &progress);
     const int code = runWorker(worker, progress, io);
     // As in the window: a database made for a failed or cancelled import goes again; an existing one stays
     // as it was (the import rolled its changes back).
-    if (code != Success && created && !target->removeFile())
-        io.err << "cannot remove " << target->path() << '\n';
+    if (code != Success && created) {
+        bool removed = false;
+        try {
+            removed = target->removeFile();
+        } catch (const std::exception &) {
+        }
+        if (!removed)
+            io.err << "cannot remove " << target->path() << '\n';
+    }
     return code;
 }
 

@@ -1,5 +1,6 @@
 #include "workerrunner.h"
 
+#include "privatetemp.h"
 #include "progress.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,11 +20,14 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 std::atomic<int> interrupts{0};
+std::atomic<int> watchers{0};
 
 extern "C" void onInterrupt(int sig)
 {
-    // The first Ctrl-C or SIGTERM cancels through the worker's flag; a second one ends the program at once.
-    if (interrupts.fetch_add(1) > 0) {
+    // While something watches for it, the first Ctrl-C or SIGTERM cancels through the worker's flag. Otherwise,
+    // and for a second signal, the program ends at once, taking its private folders of deciphered files with it.
+    if (watchers.load() == 0 || interrupts.fetch_add(1) > 0) {
+        PrivateTempDir::removeAllNow();
         std::signal(sig, SIG_DFL);
         std::raise(sig);
         return;
@@ -31,24 +35,19 @@ extern "C" void onInterrupt(int sig)
     interrupted.store(true);
 }
 
-// Ctrl-C (SIGINT) and SIGTERM cancel while a worker runs; the previous behaviour returns when the run ends.
+// Ctrl-C (SIGINT) and SIGTERM cancel while a watcher is alive; scopes nest, and the count of signals starts
+// again when the outermost one begins.
 struct InterruptGuard
 {
-    using Handler = void (*)(int);
-    Handler previousInt;
-    Handler previousTerm;
     InterruptGuard()
     {
-        interrupted.store(false);
-        interrupts.store(0);
-        previousInt = std::signal(SIGINT, onInterrupt);
-        previousTerm = std::signal(SIGTERM, onInterrupt);
+        installInterruptHandler();
+        if (watchers.fetch_add(1) == 0) {
+            interrupted.store(false);
+            interrupts.store(0);
+        }
     }
-    ~InterruptGuard()
-    {
-        std::signal(SIGINT, previousInt);
-        std::signal(SIGTERM, previousTerm);
-    }
+    ~InterruptGuard() { watchers.fetch_sub(1); }
 };
 
 // Decides which progress updates get a line: a new status or percentage always, a new text alone at most every
@@ -76,6 +75,28 @@ private:
 };
 
 } // namespace
+
+void installInterruptHandler()
+{
+    static const bool installed = [] {
+        std::signal(SIGINT, onInterrupt);
+        std::signal(SIGTERM, onInterrupt);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+InterruptScope::InterruptScope() : m_guard(new InterruptGuard) {}
+
+InterruptScope::~InterruptScope()
+{
+    delete static_cast<InterruptGuard *>(m_guard);
+}
+
+bool InterruptScope::requested() const
+{
+    return interrupted.load();
+}
 
 int runWorker(QThread &worker, ProgressObject &progress, Io io)
 {

@@ -3,11 +3,19 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
+#include <QMutex>
+
+#include "texts.h"
 
 #include <algorithm>
 #include <array>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace pim;
@@ -232,18 +240,114 @@ void sortByName(QList<Contact> &contacts)
                      [](const Contact &a, const Contact &b) { return a.full_name < b.full_name; });
 }
 
+// "In use" marks between processes: every process that has a database open holds a shared flock() on the
+// file, one descriptor per file and process (flock locks belong to the descriptor, so connections of the same
+// process never stand in each other's way). Deleting takes the lock exclusively first, which fails while another
+// process holds it. These locks are independent of SQLite's own (fcntl) locks.
+struct UseLocks
+{
+    struct Entry
+    {
+        int fd = -1;
+        int users = 0;
+    };
+    QMutex mutex;
+    QHash<QString, Entry> entries;
+
+    static UseLocks &instance()
+    {
+        static UseLocks locks;
+        return locks;
+    }
+
+    static QString key(const QString &path)
+    {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        return canonical.isEmpty() ? QFileInfo(path).absoluteFilePath() : canonical;
+    }
+
+    void acquire(const QString &path)
+    {
+        QMutexLocker lock(&mutex);
+        Entry &entry = entries[key(path)];
+        if (entry.users++ > 0)
+            return;
+        entry.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        // Waits for nothing: a delete running at this moment holds the lock for a few microseconds only, and a
+        // database that cannot be marked is still usable.
+        if (entry.fd >= 0 && ::flock(entry.fd, LOCK_SH | LOCK_NB) != 0) {
+            ::close(entry.fd);
+            entry.fd = -1;
+        }
+    }
+
+    void release(const QString &path)
+    {
+        QMutexLocker lock(&mutex);
+        const auto it = entries.find(key(path));
+        if (it == entries.end() || --it->users > 0)
+            return;
+        if (it->fd >= 0)
+            ::close(it->fd);
+        entries.erase(it);
+    }
+
+    // Deletes the file unless another process has it open; throws std::runtime_error when it does.
+    bool removeIfUnused(const QString &path)
+    {
+        QMutexLocker lock(&mutex);
+        const auto it = entries.find(key(path));
+        const bool own = it != entries.end() && it->fd >= 0;
+        const int fd = own ? it->fd : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return QFile::remove(path);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (!own)
+                ::close(fd);
+            throw std::runtime_error(trKey("IDS_LOCALDB_IN_USE_%1").arg(QFileInfo(path).fileName()).toStdString());
+        }
+        const bool removed = QFile::remove(path);
+        if (own)
+            ::flock(fd, LOCK_SH);
+        else
+            ::close(fd);
+        return removed;
+    }
+};
+
 } // namespace
 
 LocalDb::LocalDb(const QString &path, const PContactCombineRule &rule) : m_rule(rule), m_path(path)
 {
 }
 
-LocalDb::~LocalDb() = default;
+LocalDb::~LocalDb()
+{
+    close(); // gives back the in-use mark too
+}
 
 void LocalDb::openIfNeeded()
 {
-    if (!m_db.isOpen())
-        m_db.openThrow(m_path, Sqlite3DB::OpenReadWrite);
+    if (m_db.isOpen())
+        return;
+    m_db.openThrow(m_path, Sqlite3DB::OpenReadWrite);
+    markInUse();
+}
+
+void LocalDb::markInUse()
+{
+    // The tables read must be plain tables: a view (or a computed column) named like them would run the file's
+    // own SQL on every listing, which can be made endless.
+    try {
+        m_db.checkTable(u"contact"_s, {u"_id"_s, u"src_id"_s, u"full_name"_s});
+        m_db.checkTable(u"data"_s, {u"_id"_s, u"contact_id"_s, u"type"_s, u"src_id"_s, u"data1"_s, u"data15"_s});
+        m_db.checkTable(u"contact_group"_s, {u"_id"_s, u"name"_s});
+    } catch (...) {
+        m_db.close();
+        throw;
+    }
+    UseLocks::instance().acquire(m_path);
+    m_inUseMarked = true;
 }
 
 Sqlite3DB &LocalDb::db()
@@ -290,6 +394,10 @@ void LocalDb::close()
 {
     if (m_db.isOpen())
         m_db.close();
+    if (m_inUseMarked) {
+        UseLocks::instance().release(m_path);
+        m_inUseMarked = false;
+    }
     // Another file may be at the path when the connection opens again.
     m_nameIndexChecked = false;
 }
@@ -297,7 +405,7 @@ void LocalDb::close()
 bool LocalDb::removeFile()
 {
     close();
-    return QFile::remove(m_path);
+    return UseLocks::instance().removeIfUnused(m_path);
 }
 
 qint64 LocalDb::findContactByName(const QString &name)
@@ -535,6 +643,16 @@ QList<Contact> LocalDb::listContactHeads(qint64 groupId, const QString &keyword)
     return heads;
 }
 
+qint64 LocalDb::countContacts()
+{
+    openIfNeeded();
+    qint64 count = 0;
+    m_db.queryEach(Sqlite3Sql("select count(*) from contact as c where c._id<>0 and exists (select 1 from data "
+                              "where contact_id=c._id)"),
+                   [&count](const Sqlite3Row &row) { count = row.getInt64(0); });
+    return count;
+}
+
 void LocalDb::readContactRows(std::span<Contact> contacts)
 {
     if (contacts.empty())
@@ -570,6 +688,7 @@ void LocalDb::openReadOnly()
 {
     close();
     m_db.openThrow(m_path, Sqlite3DB::OpenReadOnly);
+    markInUse();
 }
 
 LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const std::function<bool()> &cancelled)

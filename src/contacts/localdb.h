@@ -2,7 +2,9 @@
 
 // A local contact database: one SQLite file with the tables contact, data and contact_group, made from the
 // built-in template. It serves as the user's own databases and as the cache of a connected device. The
-// connection opens on first use; storage errors propagate as exceptions derived from std::runtime_error.
+// connection opens on first use; storage errors propagate as exceptions derived from std::runtime_error. A file
+// whose tables are views or lack the expected columns is refused at that open. While open, the file is marked
+// as in use, so that another process cannot delete it (removeFile).
 
 #include "combinerule.h"
 #include "pim.h"
@@ -50,7 +52,8 @@ public:
     void beginTransaction();
     void endTransaction(bool commit);
     void close();
-    // Closes the connection and deletes the file; false when the deletion failed.
+    // Closes the connection and deletes the file; false when the deletion failed. Throws std::runtime_error
+    // ("in use") and deletes nothing while another process has the database open.
     bool removeFile();
 
     // The _id of the first contact whose full name equals the name, ignoring the case of ASCII letters; 0
@@ -88,6 +91,8 @@ public:
     // The contacts listContacts returns, in its order, without their data rows (_id, src_id and full name only):
     // the order and number of a listing, known before its rows are read.
     QList<pim::Contact> listContactHeads(qint64 groupId, const QString &keyword);
+    // How many contacts listContacts(0, "") returns, counted by the database without reading them.
+    qint64 countContacts();
     // Replaces the data rows of these contacts (found by _id) by the stored ones, read as listContacts reads
     // them, in one statement. A contact whose rows are gone is left without rows.
     void readContactRows(std::span<pim::Contact> contacts);
@@ -108,6 +113,9 @@ public:
 
 private:
     void openIfNeeded();
+    // Checks the tables of a connection just opened (closing it and throwing when they are not plain tables
+    // with the expected columns) and marks the file as in use by this process.
+    void markInUse();
     // Makes the case-folded index on contact names that findContactByName looks names up in, once per opening.
     void ensureNameIndex();
 
@@ -115,6 +123,7 @@ private:
     Sqlite3DB m_db;
     QString m_path;
     bool m_nameIndexChecked = false;
+    bool m_inUseMarked = false;
 };
 
 // A LocalDb that also carries the shared connection to its Android device.

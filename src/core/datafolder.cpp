@@ -1,5 +1,7 @@
 #include "datafolder.h"
 
+#include "texts.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -7,6 +9,10 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QUrl>
+
+#include <stdexcept>
+
+#include <sys/stat.h>
 
 namespace DataFolder {
 
@@ -22,8 +28,6 @@ QString productId()
 // The data folder and everything in it hold personal data: owner only, whatever the umask. A folder made
 // earlier with wider permissions is narrowed too.
 constexpr QFile::Permissions kOwnerOnlyDir = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-constexpr QFile::Permissions kGroupOrOthers = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
-                                              | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
 
 QString ensured(const QString &path)
 {
@@ -31,21 +35,37 @@ QString ensured(const QString &path)
         QDir().mkpath(QFileInfo(path).absolutePath());
         // Made owner-only at once, so nothing can be opened in it in between.
         QDir().mkdir(path, kOwnerOnlyDir);
-    } else if (QFile::permissions(path) & kGroupOrOthers) {
-        QFile::setPermissions(path, kOwnerOnlyDir);
+    } else {
+        // Group and others lose their access; the owner's bits stay as the user set them (a folder the user
+        // made read-only stays read-only).
+        struct stat info {};
+        const QByteArray native = QFile::encodeName(path);
+        if (::stat(native.constData(), &info) == 0 && (info.st_mode & 077) != 0)
+            ::chmod(native.constData(), info.st_mode & 07700);
     }
     return path;
 }
 
+// The folder named by the redirect file, the default folder without one. A redirect naming a folder that does
+// not exist (an unmounted drive) is an error: falling back would show and fill another folder unnoticed. A
+// relative path is taken from the redirect file's own folder, not from wherever the program was started.
 QString computeFolder()
 {
     const QString redirect = redirectFilePath();
     QFile file(redirect);
     if (file.open(QIODevice::ReadOnly)) {
-        // The whole content is the path, untrimmed: a trailing line break makes it name nothing that exists.
-        const QString target = QString::fromUtf8(file.readAll());
-        if (!target.isEmpty() && QFileInfo::exists(target))
+        // The whole content is the path, untrimmed.
+        QString target = QString::fromUtf8(file.readAll());
+        if (!target.isEmpty()) {
+            if (QDir::isRelativePath(target))
+                target = QDir::cleanPath(QFileInfo(redirect).absolutePath() + QLatin1Char('/') + target);
+            if (!QFileInfo::exists(target))
+                throw std::runtime_error(
+                    QStringLiteral("The data folder \"%1\" named in %2 does not exist (is its drive connected?).")
+                        .arg(target, redirect)
+                        .toStdString());
             return target;
+        }
     }
     return baseFolder() + QStringLiteral("/TallowBrook");
 }
@@ -73,6 +93,16 @@ QString root()
     return ensured(QDir::cleanPath(cachedFolder + QLatin1Char('/') + productId()));
 }
 
+QString problem()
+{
+    try {
+        root();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QString();
+}
+
 QString localDbDir()
 {
     return ensured(root() + QStringLiteral("/data"));
@@ -86,6 +116,39 @@ QString androidCacheDir()
 QString iosCacheDir()
 {
     return ensured(root() + QStringLiteral("/ios_cache"));
+}
+
+QString tempDir()
+{
+    return ensured(root() + QStringLiteral("/tmp"));
+}
+
+bool holds(const QString &path)
+{
+    const QFileInfo info(path);
+    // A file that does not exist yet is placed by its folder, resolved through links.
+    QString resolved = info.exists() ? info.canonicalFilePath() : QString();
+    if (resolved.isEmpty()) {
+        const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+        resolved = folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
+    }
+    const QString home = QFileInfo(root()).canonicalFilePath();
+    if (!home.isEmpty() && (resolved == home || resolved.startsWith(home + QLatin1Char('/'))))
+        return true;
+
+    struct stat target {};
+    if (::stat(QFile::encodeName(path).constData(), &target) != 0 || !S_ISREG(target.st_mode))
+        return false;
+    for (const QString &folder : {localDbDir(), androidCacheDir(), iosCacheDir()}) {
+        const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
+        for (const QFileInfo &file : files) {
+            struct stat own {};
+            if (::stat(QFile::encodeName(file.absoluteFilePath()).constData(), &own) == 0
+                && own.st_dev == target.st_dev && own.st_ino == target.st_ino)
+                return true;
+        }
+    }
+    return false;
 }
 
 QString cacheFileName(const QString &deviceId)
@@ -120,11 +183,28 @@ QString fileNameFor(const QString &name)
 
 bool isValidName(const QString &name)
 {
-    static const QString forbidden = QStringLiteral("\\/:*?\"<>|\n\r\t");
-    for (QChar c : name)
+    return nameProblem(name).isEmpty();
+}
+
+QString nameProblem(const QString &name)
+{
+    static const QString forbidden = QStringLiteral("\\/:*?\"<>|");
+    if (name.trimmed().isEmpty())
+        return trKey("IDS_PLEASE_SELECT_DATABASE_OR_INPUT_NEW_NAME");
+    for (QChar c : name) {
         if (forbidden.contains(c))
-            return false;
-    return true;
+            return trKey("IDS_INVALID_LOCALDB_NAME");
+        const char16_t u = c.unicode();
+        const bool control = c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
+        const bool direction = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E
+                               || u == 0x200F || u == 0x061C;
+        if (control || direction)
+            return trKey("IDS_LOCALDB_NAME_INVISIBLE_CHARACTER_%1")
+                .arg(QString::number(u, 16).rightJustified(4, QLatin1Char('0')).toUpper());
+    }
+    if (name.startsWith(QLatin1Char('.')))
+        return trKey("IDS_LOCALDB_NAME_STARTS_WITH_DOT");
+    return QString();
 }
 
 QString pathFor(const QString &fileName)
@@ -151,7 +231,13 @@ void append(const QString &text)
 {
     static QMutex mutex;
     QMutexLocker lock(&mutex);
-    QFile file(path());
+    QString logPath;
+    try {
+        logPath = path();
+    } catch (const std::exception &) {
+        return; // no data folder (a redirect to a missing folder): the error box itself says so
+    }
+    QFile file(logPath);
     // Error texts can name contacts and devices: a new log is created readable by its owner only.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, QFile::ReadOwner | QFile::WriteOwner))
         return;

@@ -4,6 +4,18 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
+#include <stdexcept>
+
+// Asked between steps of a long operation: true when the user has given up.
+using CancelCheck = std::function<bool()>;
+
+// Thrown by a long step when its CancelCheck said so; callers end as a cancel, not as an error.
+class StepCancelled : public std::runtime_error
+{
+public:
+    StepCancelled() : std::runtime_error("cancelled") {}
+};
 
 // The channel between a worker thread and whoever shows its progress (the progress dialog in the window, a
 // widget-free object in the command line tool and in tests).

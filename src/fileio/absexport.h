@@ -16,4 +16,9 @@ public:
     virtual QByteArray exportContact(const pim::Contact &contact) = 0;
     // Written once after the last contact.
     virtual QByteArray footer() = 0;
+
+    // For exports that read their contacts a batch at a time: true when header() depends on the contacts, which
+    // are then shown to scan() batch by batch first and header() is called with an empty list.
+    virtual bool scansFirst() const { return false; }
+    virtual void scan(const QList<pim::Contact> &) {}
 };

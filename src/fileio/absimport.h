@@ -23,4 +23,7 @@ public:
     virtual void close() = 0;
     // Lines of the file that open() could not read and left out (no ":", malformed).
     virtual int skippedLines() const { return 0; }
+    // What open() could not read, for the user (the part of a damaged file that was left out); empty when the
+    // whole file was read.
+    virtual QString warning() const { return QString(); }
 };

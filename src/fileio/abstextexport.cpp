@@ -153,17 +153,21 @@ int AbsTextExport::columnRank(const QString &name)
     return 1000;
 }
 
-QByteArray AbsTextExport::header(const QList<Contact> &contacts)
+void AbsTextExport::scan(const QList<Contact> &contacts)
 {
-    // Columns in the order first met, then sorted by rank; columns of equal rank keep that order.
-    m_columns.clear();
-    QSet<QString> seen;
     for (const Contact &contact : contacts)
         for (const auto &cell : cells(contact))
-            if (!seen.contains(cell.first)) {
-                seen.insert(cell.first);
+            if (!m_seen.contains(cell.first)) {
+                m_seen.insert(cell.first);
                 m_columns.append(cell.first);
             }
+}
+
+QByteArray AbsTextExport::header(const QList<Contact> &contacts)
+{
+    // Columns in the order first met (by earlier scan() calls, then in these contacts), then sorted by rank;
+    // columns of equal rank keep that order.
+    scan(contacts);
     std::stable_sort(m_columns.begin(), m_columns.end(),
                      [](const QString &a, const QString &b) { return columnRank(a) < columnRank(b); });
     m_position.clear();

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QPair>
+#include <QSet>
 #include <QStringList>
 
 // The base of the column-oriented exporters (CSV, text): header() collects the columns that the contacts
@@ -15,6 +16,9 @@ public:
     QByteArray header(const QList<pim::Contact> &contacts) override;
     QByteArray exportContact(const pim::Contact &contact) override;
     QByteArray footer() override { return {}; }
+    // The columns can be collected a batch at a time: scan() each batch, then header() with an empty list.
+    bool scansFirst() const override { return true; }
+    void scan(const QList<pim::Contact> &contacts) override;
 
     // The columns in order, as header() laid them out.
     const QStringList &columns() const { return m_columns; }
@@ -31,5 +35,6 @@ protected:
 
 private:
     QStringList m_columns;
+    QSet<QString> m_seen; // columns met by scan() or header(), in m_columns in the order first met
     QHash<QString, qsizetype> m_position;
 };

@@ -2,6 +2,8 @@
 
 #include "csvrow.h"
 #include "vcard.h"
+#include "textencoding.h"
+#include "texts.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -460,23 +462,44 @@ void CSVImport::open(const QString &path)
     if (source.error() != QFileDevice::NoError)
         throw std::runtime_error(source.errorString().toStdString());
     source.close();
+    m_warning.clear();
+    // UTF-16 and UTF-32 (Excel's "Unicode text") are read as what they are, not byte by byte.
+    QByteArray wide;
+    const QByteArrayView text = fileio::asUtf8Text(bytes, wide);
     QBuffer file;
-    file.setData(asUtf8(bytes));
+    file.setData(asUtf8(text.size() == bytes.size() ? bytes : text.toByteArray()));
+    wide.clear();
     file.open(QIODevice::ReadOnly);
+    // The line of the file (from 1) where a byte offset lies, for messages.
+    const auto lineAt = [&file](qint64 offset) {
+        return 1 + QByteArrayView(file.data()).first(offset).count('\n');
+    };
     QStringList header;
     char separator = ',';
-    bool more = utf8CSVRow(header, file, true, separator);
+    bool unterminated = false;
+    bool more = utf8CSVRow(header, file, true, separator, &unterminated);
     // A header that is one field holding semicolons is a file separated by semicolons.
     if (header.size() == 1 && header.first().contains(u';')) {
         separator = ';';
         header.clear();
         if (!file.seek(0))
             throw std::runtime_error(file.errorString().toStdString());
-        more = utf8CSVRow(header, file, true, separator);
+        more = utf8CSVRow(header, file, true, separator, &unterminated);
     }
+    if (unterminated)
+        throw std::runtime_error(trKey("IDS_CSV_QUOTE_NEVER_CLOSES_LINE_%1").arg(1).toStdString());
     while (more) {
         QStringList fields;
-        more = utf8CSVRow(fields, file, false, separator);
+        const qint64 rowStart = file.pos();
+        more = utf8CSVRow(fields, file, false, separator, &unterminated);
+        // A quote that never closes would swallow the rest of the file into one field: the rows before it are
+        // imported, the rest is reported by the line where that quote's row begins.
+        if (unterminated) {
+            m_warning = trKey("IDS_CSV_QUOTE_NEVER_CLOSES_LINE_%1").arg(lineAt(rowStart));
+            if (m_rows.isEmpty())
+                throw std::runtime_error(m_warning.toStdString());
+            break;
+        }
         // A last row without a line feed is kept when it holds anything.
         if (more ||
             std::any_of(fields.cbegin(), fields.cend(), [](const QString &f) { return !f.isEmpty(); }))

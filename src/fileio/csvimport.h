@@ -28,8 +28,10 @@ public:
     bool hasNext() const override { return m_next < m_rows.size(); }
     void next(pim::Contact &out) override;
     void close() override {}
+    QString warning() const override { return m_warning; }
 
 private:
+    QString m_warning;
     std::unique_ptr<csv::ColumnPlan> m_plan;
     QList<QStringList> m_rows;
     qsizetype m_next = 0;

@@ -25,8 +25,10 @@ bool nextByte(QIODevice &device, char &c)
 
 } // namespace
 
-bool utf8CSVRow(QStringList &fields, QIODevice &device, bool atStart, char separator)
+bool utf8CSVRow(QStringList &fields, QIODevice &device, bool atStart, char separator, bool *unterminated)
 {
+    if (unterminated)
+        *unterminated = false;
     if (atStart) {
         // The first three bytes: a byte order mark is skipped; other bytes stay for the row (a header row may
         // be shorter than three bytes).
@@ -48,8 +50,12 @@ bool utf8CSVRow(QStringList &fields, QIODevice &device, bool atStart, char separ
         char c;
         if (!nextByte(device, c)) {
             fields.append(QString::fromUtf8(buffer));
+            if (unterminated)
+                *unterminated = inQuotes && !quotePending;
             return false;
         }
+        if (c == '\0')
+            continue;
 
         if (c == '"' && !wasQuoted) {
             wasQuoted = true;

@@ -11,4 +11,7 @@ class QIODevice;
 // Returns true when the row ended with a line feed, false at the end of the device; the fields read up to
 // there are appended either way. Throws std::runtime_error with the device's error text when a read fails.
 // The separator is a comma unless told otherwise.
-bool utf8CSVRow(QStringList &fields, QIODevice &device, bool atStart, char separator = ',');
+// NUL bytes are dropped (no text of a contact holds one, and they would end it early wherever it is used as a C
+// string). When the device ends inside a quoted field, *unterminated (when given) is set.
+bool utf8CSVRow(QStringList &fields, QIODevice &device, bool atStart, char separator = ',',
+                bool *unterminated = nullptr);

@@ -64,19 +64,24 @@ void ImportContactsToLocalThread::run()
         // A file of which nothing could be read is no successful import.
         if (saved + merged == 0) {
             transaction.rollback();
-            progress.errorOccurred(trKey("IDS_IMPORT_NO_CONTACTS_%1_SKIPPED").arg(skipped));
+            QString text = trKey("IDS_IMPORT_NO_CONTACTS_%1_SKIPPED").arg(skipped);
+            if (!importer->warning().isEmpty())
+                text += u'\n' + importer->warning();
+            progress.errorOccurred(text);
             return;
         }
         transaction.commit();
+        QString text;
         if (skipped > 0)
-            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED_%3_SKIPPED")
-                                 .arg(saved + merged)
-                                 .arg(merged)
-                                 .arg(skipped));
+            text = trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED_%3_SKIPPED").arg(saved + merged).arg(merged).arg(skipped);
         else if (merged > 0)
-            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged));
+            text = trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged);
         else
-            progress.succeed(trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(saved));
+            text = trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB").arg(saved);
+        // The part of a damaged file that was left out is said with the success, never silently dropped.
+        if (!importer->warning().isEmpty())
+            text += u'\n' + importer->warning();
+        progress.succeed(text);
     } catch (const LocalDb::MergeCancelled &) {
         importer->close();
         transaction.rollback();

@@ -1,5 +1,6 @@
 #include "vcardreader.h"
 
+#include "textencoding.h"
 #include "vcardparser.h"
 
 #include <QString>
@@ -202,14 +203,22 @@ void CardCollector::removeFolds(RawProperty &property)
 {
     if (property.value.start < 0)
         return;
+    // One pass: the pieces between the fold spaces move down once each, so a value folded over millions of
+    // lines costs its length, not its length times its folds. The positions come in ascending order.
     char *value = m_text.data() + property.value.start;
-    for (qsizetype k = property.foldCount - 1; k >= 0; --k) {
+    const qsizetype size = property.value.size;
+    qsizetype read = 0;
+    qsizetype write = 0;
+    for (qsizetype k = 0; k < property.foldCount; ++k) {
         const qsizetype at = m_folds[size_t(property.firstFold + k)];
-        if (at < property.value.size && value[at] == ' ') {
-            std::memmove(value + at, value + at + 1, size_t(property.value.size - at - 1));
-            --property.value.size;
-        }
+        if (at < read || at >= size || value[at] != ' ')
+            continue;
+        std::memmove(value + write, value + read, size_t(at - read));
+        write += at - read;
+        read = at + 1;
     }
+    std::memmove(value + write, value + read, size_t(size - read));
+    property.value.size = write + (size - read);
 }
 
 void CardCollector::finish()
@@ -344,12 +353,16 @@ qsizetype canonicalParams(ParamView *params, qsizetype count)
 
 qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard, int *skippedLines)
 {
+    // A byte order mark would make "BEGIN" of the first card unrecognisable; UTF-16 and UTF-32 files (Windows'
+    // "Unicode" text) would read as nothing at all.
+    QByteArray converted;
+    const QByteArrayView text = fileio::asUtf8Text(bytes, converted);
     VCardParser parser;
     CardCollector collector(parser, onCard);
     parser.setUserData(&collector);
     parser.setPropertyStartCallback(&CardCollector::onPropertyStart);
     parser.setValueCallback(&CardCollector::onValue);
-    const bool wellFormed = parser.feed(bytes.constData(), bytes.size(), true);
+    const bool wellFormed = parser.feed(text.data(), text.size(), true);
     collector.finish();
 
     const qint64 errorOffset = wellFormed ? -1 : parser.errorOffset();

@@ -9,6 +9,9 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // Seconds from 1970-01-01 to 2001-01-01 00:00:00 UTC, the epoch of property-list dates.
@@ -218,15 +221,136 @@ bool xmlHoldsNul(const QByteArray &data)
     return data.contains('\0') || nulReference.match(QString::fromLatin1(data)).hasMatch();
 }
 
+// Lists and dictionaries nested deeper than this are refused before libplist reads them: its reader and its
+// free() recurse once per level, and a list nested 100,000 deep overflows the stack. No device record, backup
+// description or keyed archive comes near it (they nest a handful of levels; archives link objects by UID).
+constexpr int kMaxNesting = 128;
+
+// True when a binary property list nests containers deeper than kMaxNesting, refers to a container from inside
+// itself, or would unfold into far more objects than it holds (a container referred to many times is read as
+// that many copies). Walked without recursion; each object is visited once.
+bool binaryTooDeep(const QByteArray &data)
+{
+    quint64 offsetSize = 0, refSize = 0, objects = 0, top = 0, tableAt = 0;
+    const quint64 trailer = quint64(data.size()) - 32;
+    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 7, 1, &refSize)
+        || !readBE(data, trailer + 8, 8, &objects) || !readBE(data, trailer + 16, 8, &top)
+        || !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()) || top >= objects
+        || offsetSize == 0 || refSize == 0)
+        return false; // libplist refuses it anyway
+    // Children of a container: array and set (0xA, 0xC) hold count references, a dictionary (0xD) twice that.
+    const auto children = [&](quint64 object, quint64 *count, quint64 *first) {
+        quint64 at = 0, marker = 0, length = 0, start = 0;
+        if (!readBE(data, tableAt + object * offsetSize, offsetSize, &at) || !readBE(data, at, 1, &marker))
+            return false;
+        const quint64 kind = marker >> 4;
+        if ((kind != 0xA && kind != 0xC && kind != 0xD) || !objectCount(data, at, &length, &start))
+            return false;
+        if (kind == 0xD)
+            length *= 2;
+        if (start > quint64(data.size()) || length > (quint64(data.size()) - start) / refSize)
+            return false;
+        *count = length;
+        *first = start;
+        return true;
+    };
+    const quint64 unfoldLimit = 2 * quint64(data.size()) + 1024;
+    enum : quint8 { Unseen, Open, Done };
+    std::vector<quint8> state(objects, Unseen);
+    std::vector<quint64> unfolded(objects, 1); // objects this one stands for once its references are copied
+    struct Frame
+    {
+        quint64 object, next, count, first;
+    };
+    std::vector<Frame> stack;
+    const auto enter = [&](quint64 object) {
+        state[object] = Open;
+        Frame frame{object, 0, 0, 0};
+        if (!children(object, &frame.count, &frame.first))
+            frame.count = 0;
+        stack.push_back(frame);
+    };
+    enter(top);
+    while (!stack.empty()) {
+        if (stack.size() > kMaxNesting)
+            return true;
+        Frame &frame = stack.back();
+        if (frame.next == frame.count) {
+            state[frame.object] = Done;
+            const quint64 size = unfolded[frame.object];
+            stack.pop_back();
+            if (!stack.empty()) {
+                quint64 &parent = unfolded[stack.back().object];
+                parent = std::min(unfoldLimit, parent + size);
+            }
+            continue;
+        }
+        quint64 child = 0;
+        const bool read = readBE(data, frame.first + frame.next * refSize, refSize, &child);
+        ++frame.next;
+        if (!read || child >= objects)
+            continue;
+        if (state[child] == Open)
+            return true; // a container inside itself
+        if (state[child] == Done) {
+            quint64 &own = unfolded[frame.object];
+            own = std::min(unfoldLimit, own + unfolded[child]);
+            continue;
+        }
+        enter(child);
+    }
+    return unfolded[top] >= unfoldLimit;
+}
+
+// The same for an XML property list: <dict> and <array> elements nested deeper than kMaxNesting. Comments and
+// character data sections are passed over; empty elements ("<dict/>") open nothing.
+bool xmlTooDeep(const QByteArray &data)
+{
+    const QByteArrayView all(data);
+    // The tag text between "<" and ">" names the element (after a "/" for an end tag).
+    const auto names = [](QByteArrayView tag, qsizetype from, QByteArrayView name) {
+        if (tag.size() < from + name.size() || tag.sliced(from, name.size()) != name)
+            return false;
+        if (tag.size() == from + name.size())
+            return true;
+        const char after = tag[from + name.size()];
+        return after == '/' || after == ' ' || after == '\t' || after == '\n' || after == '\r';
+    };
+    int depth = 0;
+    qsizetype at = 0;
+    while ((at = data.indexOf('<', at)) >= 0) {
+        const QByteArrayView rest = all.sliced(at + 1);
+        if (rest.startsWith("!--") || rest.startsWith("![CDATA[")) {
+            const qsizetype end = data.indexOf(rest.startsWith("!--") ? "-->" : "]]>", at + 1);
+            if (end < 0)
+                break;
+            at = end + 3;
+            continue;
+        }
+        const qsizetype close = data.indexOf('>', at);
+        if (close < 0)
+            break;
+        const QByteArrayView tag = all.sliced(at + 1, close - at - 1);
+        if (names(tag, 0, "dict") || names(tag, 0, "array")) {
+            if (!tag.endsWith('/') && ++depth > kMaxNesting)
+                return true;
+        } else if (tag.startsWith('/') && (names(tag, 1, "dict") || names(tag, 1, "array"))) {
+            --depth;
+        }
+        at = close + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 PlistCFType PlistCFType::fromData(const QByteArray &data)
 {
     plist_t root = nullptr;
     if (data.size() >= 7 && data.startsWith("bplist")) {
-        if (!binaryStringHoldsNul(data))
+        if (!binaryStringHoldsNul(data) && !binaryTooDeep(data))
             plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    } else if (!data.isEmpty() && !xmlHoldsNul(data)) {
+    } else if (!data.isEmpty() && !xmlHoldsNul(data) && !xmlTooDeep(data)) {
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);
     }
     return PlistCFType(root, true);

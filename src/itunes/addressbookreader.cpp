@@ -117,14 +117,23 @@ bool AddressBookReader::readNext(pim::Contact &contact)
     if (m_images && m_images->isOpen()) {
         Sqlite3Sql photoSql(kPhotoSql);
         photoSql.addInt64Param(personId);
-        Sqlite3Cursor photo = m_images->queryThrow(photoSql);
-        if (photo.moveNext()) {
-            const QByteArray bytes = photo.getBlob(0);
-            if (!bytes.isEmpty()) {
-                pim::DataRow row;
-                row.setValue(u"data15"_s, bytes);
-                contact.addRow(pim::ENTITY_PHOTO, row);
+        // A damaged page or an oversized value costs this photo, not the contact. An interrupt is the cancel
+        // and goes on up.
+        try {
+            Sqlite3Cursor photo = m_images->queryThrow(photoSql);
+            if (photo.moveNext()) {
+                const QByteArray bytes = photo.getBlob(0);
+                if (!bytes.isEmpty()) {
+                    pim::DataRow row;
+                    row.setValue(u"data15"_s, bytes);
+                    contact.addRow(pim::ENTITY_PHOTO, row);
+                }
             }
+        } catch (const Sqlite3Exception &e) {
+            if (e.code() == 9 /* SQLITE_INTERRUPT */)
+                throw;
+            ++m_skippedPhotos;
+            qDebug("AddressBookReader, person %lld: photo not read: %s", personId, e.what());
         }
     }
 

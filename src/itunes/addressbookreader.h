@@ -29,6 +29,8 @@ public:
 
     // Values left out so far (unknown properties, unusable dates), for the debug log.
     int skippedValues() const { return m_skipped; }
+    // Photos that could not be read from the images database (each such person is imported without one).
+    int skippedPhotos() const { return m_skippedPhotos; }
 
     // Seconds since 2001-01-01 00:00:00 UTC as local date-time in ISO 8601 without a zone
     // ("yyyy-MM-ddTHH:mm:ss"); empty for a text that is not a number of a sensible size.
@@ -45,4 +47,5 @@ private:
     bool m_valueCurrent = false;
     QHash<qint64, QList<QPair<QString, QString>>> m_entries; // multi-value id → (key, value) in stored order
     int m_skipped = 0;
+    int m_skippedPhotos = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "datafolder.h"
 #include "plistcftype.h"
+#include "privatetemp.h"
+#include "progress.h"
 #include "qopensslevpaes.h"
 #include "sqlite_qt.h"
 #include "texts.h"
@@ -10,7 +12,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <stdexcept>
@@ -44,11 +45,13 @@ void setRecordTimes(const QString &path, quint32 lastModified)
         qDebug("BackupManifest: cannot set the times of %s: %s", qPrintable(path), qPrintable(file.errorString()));
 }
 
-// Copies a database (with a -wal file left beside it, if any) into a temporary folder, so that SQLite's
+// Copies a database (with a -wal file left beside it, if any) into a private folder, so that SQLite's
 // journal files arise there and not beside the original. Returns the copy's path.
-QString copyDatabase(const QString &source, const QTemporaryDir &tmp)
+QString copyDatabase(const QString &source, const PrivateTempDir &tmp)
 {
-    const QString copy = tmp.filePath(u"Manifest.db"_s);
+    const QString copy = tmp.filePath(u"Manifest-copy.db"_s);
+    QFile::remove(copy);
+    QFile::remove(copy + u"-wal"_s);
     const auto copyOne = [](const QString &from, const QString &to) {
         QFile file(from);
         if (!file.copy(to))
@@ -64,6 +67,19 @@ QString copyDatabase(const QString &source, const QTemporaryDir &tmp)
 
 BackupManifest::BackupManifest(const QString &folderPath, QObject *parent) : QObject(parent), m_folder(folderPath)
 {
+}
+
+BackupManifest::~BackupManifest() = default;
+
+PrivateTempDir &BackupManifest::privateFolder()
+{
+    if (!m_private) {
+        auto folder = std::make_unique<PrivateTempDir>(u"backup"_s);
+        if (!folder->isValid())
+            fail(trKey("can not create %1. %2").arg(PrivateTempDir::parentFolder(), folder->errorString()));
+        m_private = std::move(folder);
+    }
+    return *m_private;
 }
 
 QStringList BackupManifest::backupRoots()
@@ -94,6 +110,9 @@ void BackupManifest::readInfo()
     if (!file.open(QIODevice::ReadOnly))
         fail(file.errorString());
     const PlistCFType manifest = PlistCFType::fromData(file.readAll());
+    // Unreadable, refused (nested too deep, a NUL in a string) or not a dictionary: nothing in it can be trusted.
+    if (manifest.type() != PlistCFType::TypeDict)
+        fail(u"%1 is damaged: it is not a readable property list."_s.arg(path));
 
     const PlistCFType lockdown = manifest.item(u"Lockdown"_s);
     m_deviceId = lockdown.item(u"UniqueDeviceID"_s).toString();
@@ -125,10 +144,10 @@ QString BackupManifest::identity() const
         QCryptographicHash::hash(m_folder.absolutePath().toUtf8(), QCryptographicHash::Md5).toHex());
 }
 
-bool BackupManifest::setPassword(const QString &password)
+bool BackupManifest::setPassword(const QString &password, const std::function<bool()> &cancelled)
 {
     m_keybag = parseKeybag(m_keybagBytes);
-    if (!unlockKeybag(password.toUtf8(), m_keybag))
+    if (!unlockKeybag(password.toUtf8(), m_keybag, cancelled))
         return false;
     m_password = password;
 
@@ -141,7 +160,9 @@ bool BackupManifest::setPassword(const QString &password)
             const QByteArray key = unwrapClassKey(m_keybag, it.key(), wrapped);
             if (key.isEmpty())
                 continue;
-            const QString decrypted = m_folder.absoluteFilePath(u"Manifest-decrypted.db"_s);
+            // Into the private folder, never the backup folder: a link planted there would redirect the write.
+            const QString decrypted = privateFolder().filePath(u"Manifest-decrypted.db"_s);
+            QFile::remove(decrypted);
             decryptFile(key, m_folder.absoluteFilePath(u"Manifest.db"_s), decrypted);
             // Kept only once the file is complete, so load() never reads a stale or partial copy.
             m_manifestDbKey = key;
@@ -152,66 +173,92 @@ bool BackupManifest::setPassword(const QString &password)
     return true;
 }
 
-void BackupManifest::load()
+void BackupManifest::load(const std::function<bool()> &cancelled)
 {
     if (m_loaded)
         return;
     QHash<QString, FileRecord> files;
     if (usesHashedFolders(m_folder))
-        readManifestDb(files);
+        readManifestDb(files, cancelled);
     else
-        readManifestMbdb(files);
+        readManifestMbdb(files, cancelled);
     m_files = files;
     findAddressBook();
     m_loaded = true;
 }
 
-void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files) const
+void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled)
 {
-    const QString source = m_manifestDbKey.isEmpty() ? m_folder.absoluteFilePath(u"Manifest.db"_s)
+    const QString source = m_manifestDbKey.isEmpty() ? copyDatabase(m_folder.absoluteFilePath(u"Manifest.db"_s),
+                                                                     privateFolder())
                                                      : m_decryptedManifestPath;
-    const QTemporaryDir tmp;
-    if (!tmp.isValid())
-        fail(trKey("can not create %1. %2").arg(tmp.path(), tmp.errorString()));
+    const QString shown = m_folder.absoluteFilePath(u"Manifest.db"_s);
     Sqlite3DB db;
-    db.openThrow(copyDatabase(source, tmp), Sqlite3DB::OpenReadWrite);
+    // The file's own SQL never runs (views and computed columns are refused), no value may grow past 64 MB,
+    // and a cancel stops any statement within milliseconds.
+    db.setProgressHandler([&cancelled] { return cancelled && cancelled(); });
+    try {
+        db.openThrow(source, Sqlite3DB::OpenReadWrite);
+        db.setLengthLimit(64 * 1024 * 1024);
+        // Far more steps than reading a real file table of this size needs, far fewer than an endless query.
+        db.setStepBudget(500'000'000 + 5000 * QFileInfo(source).size());
+        db.checkTable(u"Files"_s, {u"domain"_s, u"relativePath"_s, u"file"_s});
 
-    // iOS 10.0 backups keep Manifest.db plain but encipher each file description with a key made from the
-    // password and the 'salt' property.
-    QByteArray descKey;
-    if (!m_password.isEmpty()) {
-        Sqlite3Cursor hasProperties =
-            db.queryThrow("select 1 from sqlite_master where type='table' and name='Properties'");
-        if (hasProperties.moveNext()) {
-            Sqlite3Cursor salt = db.queryThrow("select * from Properties where key='salt' limit 1");
-            if (salt.moveNext())
-                descKey = descriptionKey(m_password.toUtf8(), salt.getBlob(u"value"_s));
+        // iOS 10.0 backups keep Manifest.db plain but encipher each file description with a key made from the
+        // password and the 'salt' property.
+        QByteArray descKey;
+        if (!m_password.isEmpty()) {
+            Sqlite3Cursor hasProperties =
+                db.queryThrow("select 1 from sqlite_master where name='Properties' collate nocase");
+            if (hasProperties.moveNext()) {
+                db.checkTable(u"Properties"_s, {u"key"_s, u"value"_s});
+                Sqlite3Cursor salt = db.queryThrow("select value from Properties where key='salt' limit 1");
+                if (salt.moveNext())
+                    descKey = descriptionKey(m_password.toUtf8(), salt.getBlob(0));
+            }
         }
-    }
 
-    Sqlite3Cursor rows = db.queryThrow("select * from Files");
-    while (rows.moveNext()) {
-        QByteArray blob = rows.getBlob(u"file"_s);
-        if (!descKey.isEmpty())
-            blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), descKey);
-        FileRecord record;
-        record.domain = rows.getText(u"domain"_s).toUtf8();
-        record.relativePath = rows.getText(u"relativePath"_s).toUtf8();
-        if (record.domain.isEmpty())
-            continue;
-        MBDBParser::fillFromArchive(blob, record);
-        files.insert(fileId(record.domainText(), record.relativePathText()), record);
+        // Row by row: a table of millions of files is never held twice.
+        db.queryEach("select domain, relativePath, file from Files", [&](const Sqlite3Row &row) {
+            FileRecord record;
+            record.domain = row.getText(0).toUtf8();
+            if (record.domain.isEmpty())
+                return;
+            record.relativePath = row.getText(1).toUtf8();
+            QByteArray blob = row.getBlob(2);
+            if (!descKey.isEmpty())
+                blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), descKey);
+            MBDBParser::fillFromArchive(blob, record);
+            files.insert(fileId(record.domainText(), record.relativePathText()), record);
+        });
+    } catch (const Sqlite3Exception &e) {
+        if (cancelled && cancelled())
+            throw StepCancelled();
+        fail(u"%1: %2"_s.arg(shown, QString::fromUtf8(e.what())));
     }
     db.close();
+    if (m_manifestDbKey.isEmpty()) {
+        QFile::remove(source);
+        QFile::remove(source + u"-wal"_s);
+        QFile::remove(source + u"-shm"_s);
+    }
 }
 
-void BackupManifest::readManifestMbdb(QHash<QString, FileRecord> &files) const
+void BackupManifest::readManifestMbdb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled) const
 {
-    QFile file(m_folder.absoluteFilePath(u"Manifest.mbdb"_s));
+    const QString path = m_folder.absoluteFilePath(u"Manifest.mbdb"_s);
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        fail(file.errorString());
-    const QList<FileRecord> records = MBDBParser::readMbdb(file);
-    for (const FileRecord &record : records) {
+        fail(trKey("can not open %1. %2").arg(path, file.errorString()));
+    QList<FileRecord> records;
+    try {
+        records = MBDBParser::readMbdb(file);
+    } catch (const std::exception &e) {
+        fail(u"%1: %2"_s.arg(path, QString::fromUtf8(e.what())));
+    }
+    for (const FileRecord &record : std::as_const(records)) {
+        if (cancelled && cancelled())
+            throw StepCancelled();
         if (record.domain.isEmpty())
             continue;
         files.insert(fileId(record.domainText(), record.relativePathText()), record);

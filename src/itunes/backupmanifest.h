@@ -12,14 +12,19 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <optional>
+
+class PrivateTempDir;
 
 // One iTunes backup folder: its description (Manifest.plist, Status.plist), its file table (Manifest.mbdb or
 // Manifest.db), its keybag and the copying out of stored files, deciphered when the backup is encrypted.
 //
-// Backups are read only. The one file written into a backup folder is Manifest-decrypted.db, the deciphered
-// Manifest.db of an encrypted backup; Manifest.db itself (WAL-mode SQLite, which leaves -wal/-shm files beside
-// any database it opens for writing) is read from a copy in the temporary folder.
+// Nothing is ever written inside a backup folder (it may be on read-only media, belong to someone else, or hold
+// links planted to redirect a write). The deciphered Manifest.db of an encrypted backup goes into a private
+// folder of this object (see PrivateTempDir), removed with it; a plain Manifest.db (WAL-mode SQLite, which leaves
+// -wal/-shm files beside any database it opens for writing) is read from a copy in such a folder too.
 class BackupManifest : public QObject
 {
     Q_OBJECT
@@ -29,6 +34,7 @@ public:
     using ProgressCallback = void (*)(qint64 total, qint64 done, void *userData);
 
     BackupManifest(const QString &folderPath, QObject *parent = nullptr);
+    ~BackupManifest() override;
 
     // Where backups are looked for, in this order: "Apple Computer/MobileSync/Backup" under the roaming
     // application-data folder of the home folder, then "Apple/MobileSync/Backup" under the home folder.
@@ -53,15 +59,17 @@ public:
     QString identity() const;
 
     // Checks the password against the keybag; for a keybag with "DPIC" and "DPSL" also deciphers Manifest.db
-    // into Manifest-decrypted.db in the backup folder. False for a wrong password (nothing else changes).
-    // Throws std::runtime_error when Manifest.db cannot be deciphered.
-    bool setPassword(const QString &password);
+    // into Manifest-decrypted.db in this object's private folder. False for a wrong password (nothing else
+    // changes). Throws std::runtime_error when Manifest.db cannot be deciphered or the keybag is damaged, and
+    // StepCancelled when `cancelled` returns true during the key derivation.
+    bool setPassword(const QString &password, const std::function<bool()> &cancelled = {});
     QString password() const { return m_password; }
     const Keybag &keybag() const { return m_keybag; }
     QString decryptedManifestPath() const { return m_decryptedManifestPath; }
 
-    // Reads the file table and finds the address-book records; a second call does nothing. Throws.
-    void load();
+    // Reads the file table and finds the address-book records; a second call does nothing. Throws
+    // std::runtime_error (a damaged table names its file), StepCancelled when `cancelled` returns true.
+    void load(const std::function<bool()> &cancelled = {});
     bool isLoaded() const { return m_loaded; }
     const QHash<QString, FileRecord> &files() const { return m_files; }
     // The records found by load(), or null.
@@ -86,8 +94,10 @@ public:
     static void decryptFile(const QByteArray &key, const QString &sourcePath, const QString &destPath);
 
 private:
-    void readManifestDb(QHash<QString, FileRecord> &files) const;
-    void readManifestMbdb(QHash<QString, FileRecord> &files) const;
+    void readManifestDb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled);
+    void readManifestMbdb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled) const;
+    // This object's private folder, made on first use.
+    PrivateTempDir &privateFolder();
     void findAddressBook();
 
     QString m_deviceId;
@@ -109,6 +119,7 @@ private:
     std::optional<FileRecord> m_addressBook;
     std::optional<FileRecord> m_addressBookImages;
     bool m_loaded = false;
+    std::unique_ptr<PrivateTempDir> m_private;
 };
 
 using PBackupManifest = QSharedPointer<BackupManifest>;

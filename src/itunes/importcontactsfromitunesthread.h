@@ -15,7 +15,8 @@ class ProgressTarget;
 // copied out of the backup (deciphered when it is encrypted) into a private temporary folder, every person is
 // read as a contact (first half of the progress), and all contacts are then merge-saved into the target in one
 // transaction (second half). The temporary folder is removed on every path; a failure or a cancel while writing
-// rolls the whole import back.
+// rolls the whole import back. A missing or damaged images database costs the photos only; the success text
+// says so.
 class ImportContactsFromiTunesThread : public QThread
 {
     Q_OBJECT
@@ -30,9 +31,10 @@ protected:
 
 private:
     // Copies the databases out and reads every person. False when cancelled. Throws on failure; the temporary
-    // folder is gone when it returns or throws.
-    bool readContacts(const ProgressReporter &progress, QList<pim::Contact> &contacts);
-    void writeContacts(const ProgressReporter &progress, const QList<pim::Contact> &contacts);
+    // folder is gone when it returns or throws. photoNote says which photos were left out and why, if any.
+    bool readContacts(const ProgressReporter &progress, QList<pim::Contact> &contacts, QString &photoNote);
+    void writeContacts(const ProgressReporter &progress, const QList<pim::Contact> &contacts,
+                       const QString &photoNote);
 
     PBackupManifest m_manifest;
     LocalDb *m_target;

@@ -12,12 +12,16 @@ IOSiTunesBKSetPasswordThread::IOSiTunesBKSetPasswordThread(const PBackupManifest
 void IOSiTunesBKSetPasswordThread::run()
 {
     const ProgressReporter progress(m_progress);
-    m_result.store(false);
+    m_outcome.store(Outcome::Running);
     try {
         progress.updateProgress(trKey("Verifying. Please wait..."), 99, QString());
-        m_result.store(m_manifest->setPassword(m_password));
+        const bool accepted = m_manifest->setPassword(m_password, [progress] { return progress.stopRequested(); });
+        m_outcome.store(accepted ? Outcome::Accepted : Outcome::Refused);
         progress.succeed(QString());
+    } catch (const StepCancelled &) {
+        m_outcome.store(Outcome::Cancelled);
     } catch (const std::exception &e) {
+        m_outcome.store(Outcome::Failed);
         progress.errorOccurred(trKey("IOSiTunesBKSetPasswordThread: %1").arg(QString::fromUtf8(e.what())));
     }
 }

@@ -11,7 +11,7 @@ class ProgressTarget;
 
 // Checks a backup password on a worker thread (the key derivation of newer backups takes seconds): tells the
 // manifest the password and, for newer backups, lets it decipher Manifest.db. The result is read after the
-// thread has ended.
+// thread has ended. The cancel of the progress target stops the derivation within a fraction of a second.
 class IOSiTunesBKSetPasswordThread : public QThread
 {
     Q_OBJECT
@@ -20,8 +20,11 @@ public:
     IOSiTunesBKSetPasswordThread(const PBackupManifest &manifest, const QString &password, ProgressTarget *progress,
                                  QObject *parent = nullptr);
 
+    enum class Outcome { Running, Accepted, Refused, Failed, Cancelled };
     // True when the manifest accepted the password; false until the check has returned.
-    bool result() const { return m_result.load(); }
+    bool result() const { return m_outcome.load() == Outcome::Accepted; }
+    // Refused is a wrong password; Failed a damaged backup (the error went to the progress target).
+    Outcome outcome() const { return m_outcome.load(); }
 
 protected:
     void run() override;
@@ -30,5 +33,5 @@ private:
     PBackupManifest m_manifest;
     QString m_password;
     ProgressTarget *m_progress;
-    std::atomic<bool> m_result{false};
+    std::atomic<Outcome> m_outcome{Outcome::Running};
 };

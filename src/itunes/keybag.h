@@ -4,6 +4,8 @@
 #include <QMap>
 #include <QString>
 
+#include <functional>
+
 #include <openssl/evp.h>
 
 // The keybag of an encrypted backup ("BackupKeyBag" of Manifest.plist): keybag attributes and the class keys,
@@ -26,11 +28,17 @@ int keybagNumber(const QByteArray &value, bool *ok = nullptr);
 // valid "CLAS" number is dropped.
 Keybag parseKeybag(const QByteArray &data);
 
+// The most iterations any iOS version writes into a keybag ("DPIC" 10,000,000 since iOS 10.2; "ITER" 10,000).
+// A count above it would keep the password check busy for up to an hour: the keybag is taken as damaged.
+inline constexpr int kMaxKeybagIterations = 10'000'000;
+
 // Derives the password key (PBKDF2-HMAC-SHA256 over "DPSL"/"DPIC" first when both are there, then
 // PBKDF2-HMAC-SHA1 over "SALT"/"ITER") and unwraps every class key whose "WRAP" has bit 2, storing "KEY".
 // False for a wrong password (a class key does not unwrap), for a keybag without a usable "ITER", and for a
-// keybag where no class key is wrapped by the password (nothing would have checked it).
-bool unlockKeybag(const QByteArray &passwordUtf8, Keybag &keybag);
+// keybag where no class key is wrapped by the password (nothing would have checked it). Throws
+// std::runtime_error for an iteration count above kMaxKeybagIterations, and StepCancelled when `cancelled`
+// returns true during the derivation (it is asked a few hundred times a second).
+bool unlockKeybag(const QByteArray &passwordUtf8, Keybag &keybag, const std::function<bool()> &cancelled = {});
 
 // RFC 3394 AES key wrap or unwrap through OpenSSL's wrap ciphers; the key length (16, 24 or 32 bytes) picks
 // AES-128, -192 or -256. Empty on any failure, including a failed integrity check.
@@ -40,9 +48,11 @@ QByteArray aesKeyWrap(const QByteArray &key, const QByteArray &data, bool encryp
 // not 40 bytes, or the unwrap fails.
 QByteArray unwrapClassKey(const Keybag &keybag, int classNumber, const QByteArray &wrapped40);
 
-// Fills out to its present length with PKCS5_PBKDF2_HMAC; false when OpenSSL refuses (e.g. 0 iterations).
+// PBKDF2-HMAC (RFC 8018) filling out to its present length; false for 0 iterations, an empty output or an
+// OpenSSL failure. Gives the same bytes as PKCS5_PBKDF2_HMAC, but asks `cancelled` every 4096 iterations and
+// throws StepCancelled when it returns true.
 bool pbkdf2(const QByteArray &password, const QByteArray &salt, int iterations, const EVP_MD *digest,
-            QByteArray &out);
+            QByteArray &out, const std::function<bool()> &cancelled = {});
 
 // The first 16 bytes of SHA-1(password bytes + salt bytes): the key of the enciphered file descriptions of a
 // Manifest.db whose Properties table holds a 'salt'.

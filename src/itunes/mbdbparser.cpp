@@ -23,9 +23,20 @@ public:
 
     QByteArray bytes(qint64 count)
     {
+        const qint64 at = m_in.pos();
         QByteArray data = m_in.read(count);
-        if (data.size() != count)
-            throw std::runtime_error(m_in.errorString().toStdString());
+        if (data.size() != count) {
+            // A device error has its own text; a short read without one is a file that ends too early (the
+            // device's text would be "Unknown error").
+            const QString reason = data.size() < 0 && !m_in.errorString().isEmpty()
+                                       ? m_in.errorString()
+                                       : QStringLiteral("the file table is truncated: %1 bytes expected at offset %2, "
+                                                        "%3 there")
+                                             .arg(count)
+                                             .arg(at)
+                                             .arg(qMax(qsizetype(0), data.size()));
+            throw std::runtime_error(reason.toStdString());
+        }
         return data;
     }
     template<typename T>
@@ -64,7 +75,8 @@ QByteArray archivedData(const PlistCFType &value, const PlistCFType &objects)
 QList<BackupFileRecord> MBDBParser::readMbdb(QIODevice &in)
 {
     MbdbReader r(in);
-    r.bytes(6); // "mbdb" 05 00
+    if (!r.bytes(6).startsWith("mbdb"))
+        throw std::runtime_error("the file table does not start with \"mbdb\": not a Manifest.mbdb file");
     QList<BackupFileRecord> records;
     while (!r.atEnd()) {
         BackupFileRecord rec;

@@ -267,13 +267,22 @@ Sqlite3DB::~Sqlite3DB()
 void Sqlite3DB::fail(const QString &what, int rc) const
 {
     QString message = what;
-    if (m_db) {
+    if (m_db && (rc & 0xff) == SQLITE_INTERRUPT && m_budgetSpent) {
+        message += QStringLiteral(": stopped after %1 million steps, more than a file of this size can need "
+                                  "(a damaged or hostile file)")
+                       .arg(m_stepsDone / 1000000);
+    } else if (m_db) {
         message += QStringLiteral(": ") + QString::fromUtf8(sqlite3_errmsg(m_db));
     } else {
         message += QStringLiteral(": ") + QString::fromUtf8(sqlite3_errstr(rc));
     }
     throw Sqlite3Exception(message, rc & 0xff);
 }
+
+namespace {
+// Steps between two calls of a progress handler: a few thousand per millisecond.
+constexpr int kProgressSteps = 10000;
+} // namespace
 
 void Sqlite3DB::openThrow(const QString &path, int flags)
 {
@@ -299,9 +308,81 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
     sqlite3_extended_result_codes(db, 1);
     // A worker and the window never write the same file at once, but a second process might: wait briefly.
     sqlite3_busy_timeout(db, 5000);
+    if (m_progress || m_stepBudget > 0)
+        sqlite3_progress_handler(db, kProgressSteps, &Sqlite3DB::onProgress, this);
     m_db = db;
     m_path = path;
     m_depth = 0;
+}
+
+int Sqlite3DB::onProgress(void *self)
+{
+    auto *db = static_cast<Sqlite3DB *>(self);
+    db->m_stepsDone += kProgressSteps;
+    if (db->m_stepBudget > 0 && db->m_stepsDone > db->m_stepBudget) {
+        db->m_budgetSpent = true;
+        return 1;
+    }
+    return db->m_progress && db->m_progress() ? 1 : 0;
+}
+
+void Sqlite3DB::setStepBudget(qint64 steps)
+{
+    m_stepBudget = steps;
+    m_stepsDone = 0;
+    m_budgetSpent = false;
+    // The budget needs the handler even without a cancel function.
+    if (m_db)
+        sqlite3_progress_handler(m_db, kProgressSteps, &Sqlite3DB::onProgress, this);
+}
+
+void Sqlite3DB::setProgressHandler(const std::function<bool()> &handler)
+{
+    m_progress = handler;
+    const bool wanted = m_progress || m_stepBudget > 0;
+    if (m_db)
+        sqlite3_progress_handler(m_db, wanted ? kProgressSteps : 0, wanted ? &Sqlite3DB::onProgress : nullptr, this);
+}
+
+void Sqlite3DB::setLengthLimit(int bytes)
+{
+    if (!m_db)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB: the database is not open."), 0);
+    sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, bytes);
+}
+
+void Sqlite3DB::checkTable(const QString &table, const QStringList &columns)
+{
+    const auto refuse = [this, &table](const QString &what) {
+        throw Sqlite3Exception(QStringLiteral("\"%1\" is not a database of the expected kind: %2 %3.")
+                                   .arg(m_path, table, what),
+                               SQLITE_CORRUPT);
+    };
+    Sqlite3Sql kind("select type, sql from sqlite_master where name=? collate nocase and type in ('table','view')");
+    kind.addTextParam(table);
+    const Sqlite3Cursor found = queryThrow(kind);
+    Sqlite3Cursor row = found;
+    if (!row.moveNext())
+        refuse(QStringLiteral("is missing"));
+    if (row.getText(0) != QLatin1String("table"))
+        refuse(QStringLiteral("is a view, not a table"));
+    if (row.getText(1).trimmed().startsWith(QLatin1String("create virtual"), Qt::CaseInsensitive))
+        refuse(QStringLiteral("is a virtual table"));
+
+    // table_xinfo lists computed columns too, with "hidden" 2 or 3.
+    QStringList present;
+    Sqlite3Sql info("select name, hidden from pragma_table_xinfo(?)");
+    info.addTextParam(table);
+    Sqlite3Cursor cols = queryThrow(info);
+    while (cols.moveNext()) {
+        if (cols.getInt(1) == 2 || cols.getInt(1) == 3)
+            refuse(QStringLiteral("has the computed column \"%1\"").arg(cols.getText(0)));
+        present.append(cols.getText(0).toLower());
+    }
+    for (const QString &column : columns) {
+        if (!present.contains(column.toLower()))
+            refuse(QStringLiteral("has no column \"%1\"").arg(column));
+    }
 }
 
 void Sqlite3DB::close()

@@ -149,6 +149,22 @@ public:
     qint64 lastInsertId() const;
     int changes() const;
 
+    // Called every few thousand steps of a running statement, on the thread running it; when it returns true
+    // the statement stops and throws with SQLITE_INTERRUPT. Kept across openThrow; an empty function removes it.
+    void setProgressHandler(const std::function<bool()> &handler);
+    // The most virtual-machine steps all statements on this connection may take together from now on (0: no
+    // limit); a statement that would go past it stops with SQLITE_INTERRUPT and a message saying so. For files
+    // from outside, sized to the file: no real query needs more than a few thousand steps per byte.
+    void setStepBudget(qint64 steps);
+    // The longest text or blob a statement may make or read on this connection (SQLite's length limit);
+    // a longer one fails the statement instead of taking the memory.
+    void setLengthLimit(int bytes);
+    // Checks that `table` is an ordinary table (not a view, a virtual table or one with computed columns) that
+    // has every column named (names compared as SQLite does, ignoring ASCII case). Throws Sqlite3Exception
+    // naming the file, the table and what is wrong. Reading a view or a computed column runs the file's own
+    // SQL, which can be made to run for ever.
+    void checkTable(const QString &table, const QStringList &columns);
+
     // Transactions nest: the outermost level is a real transaction, inner levels are savepoints, so a failure at
     // any depth can be rolled back at that depth without touching the work of the levels around it.
     void beginTran();
@@ -163,8 +179,14 @@ private:
     void execCached(const QString &sql);
     [[noreturn]] void fail(const QString &what, int rc) const;
 
+    static int onProgress(void *self);
+
     sqlite3 *m_db = nullptr;
     QString m_path;
+    std::function<bool()> m_progress;
+    qint64 m_stepBudget = 0;
+    qint64 m_stepsDone = 0;
+    bool m_budgetSpent = false;
     int m_depth = 0;
     QHash<QString, sqlite3_stmt *> m_statements;
 };

@@ -51,8 +51,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("content"); // "@" stands for the redirect target folder
         QTest::addColumn<bool>("redirected");
         QTest::newRow("existing folder") << QStringLiteral("@") << true;
-        QTest::newRow("trailing line break") << QStringLiteral("@\n") << false;
-        QTest::newRow("missing folder") << QStringLiteral("@/nowhere") << false;
         QTest::newRow("empty file") << QString() << false;
     }
     void redirectFile()
@@ -65,11 +63,52 @@ private Q_SLOTS:
         writeFile(DataFolder::redirectFilePath(), QString(content).replace(QLatin1Char('@'), target).toUtf8());
         QCOMPARE(DataFolder::redirectFilePath(),
                  home.path() + QStringLiteral("/Application Data/TallowBrook/") + kId + QStringLiteral(".redirect"));
+        QVERIFY(DataFolder::problem().isEmpty());
 
         const QString expected = redirected ? target + QLatin1Char('/') + kId
                                             : home.path() + QStringLiteral("/Application Data/TallowBrook/") + kId;
         QCOMPARE(DataFolder::root(), expected);
         QVERIFY(QFileInfo(expected).isDir());
+    }
+
+    // A redirect to a folder that is not there (an unmounted drive, a trailing line break in the file) is an
+    // error naming both: falling back would show another, empty folder and fill it unnoticed. Nothing is
+    // created, not even the default folder.
+    void redirectToAMissingFolderFails_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::newRow("missing folder") << QStringLiteral("@/nowhere");
+        QTest::newRow("trailing line break") << QStringLiteral("@\n");
+        QTest::newRow("unmounted drive") << QStringLiteral("/media/usb-stick-that-is-not-there/contacts");
+    }
+    void redirectToAMissingFolderFails()
+    {
+        QFETCH(QString, content);
+        TempHome home;
+        const QString target = home.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(QDir().mkpath(target));
+        const QString named = QString(content).replace(QLatin1Char('@'), target);
+        writeFile(DataFolder::redirectFilePath(), named.toUtf8());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, DataFolder::root());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, LocalDbFiles::list());
+        const QString problem = DataFolder::problem();
+        QVERIFY2(problem.contains(named) && problem.contains(DataFolder::redirectFilePath()), qPrintable(problem));
+        QVERIFY(!QFileInfo::exists(home.path() + QStringLiteral("/Application Data/TallowBrook/") + kId));
+        ErrorLog::append(QStringLiteral("no folder to log into")); // and no crash
+    }
+
+    // A relative redirect is taken from the redirect file's folder, wherever the program was started.
+    void relativeRedirectFollowsTheRedirectFile()
+    {
+        TempHome home;
+        const QString base = QFileInfo(DataFolder::redirectFilePath()).absolutePath();
+        QVERIFY(QDir().mkpath(base + QStringLiteral("/../Contacts Data")));
+        writeFile(DataFolder::redirectFilePath(), "../Contacts Data");
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QDir::rootPath()));
+        const QString root = DataFolder::root();
+        QDir::setCurrent(before);
+        QCOMPARE(root, QDir::cleanPath(base + QStringLiteral("/../Contacts Data/")) + QLatin1Char('/') + kId);
     }
 
     void rootIsCachedAndRecreatedWhenRemoved()
@@ -100,6 +139,19 @@ private Q_SLOTS:
         QTest::newRow("line feed") << QStringLiteral("a\n") << false << QString();
         QTest::newRow("spaces and letters") << QStringLiteral("Anna's phone 2") << true
                                             << QStringLiteral("Anna's phone 2.db");
+        // Names that would make a hidden file, no file, or a name that shows as something else.
+        QTest::newRow("empty") << QString() << false << QString();
+        QTest::newRow("dot") << QStringLiteral(".") << false << QString();
+        QTest::newRow("dot dot") << QStringLiteral("..") << false << QString();
+        QTest::newRow("only the extension") << QStringLiteral(".db") << false << QString();
+        QTest::newRow("hidden") << QStringLiteral(".work") << false << QString();
+        QTest::newRow("bell") << QStringLiteral("a\u0007") << false << QString();
+        QTest::newRow("delete") << QStringLiteral("a\u007f") << false << QString();
+        QTest::newRow("right-to-left override") << QStringLiteral("cod\u202Egpj.db") << false << QString();
+        QTest::newRow("left-to-right mark") << QStringLiteral("a\u200Eb") << false << QString();
+        QTest::newRow("zero width space") << QStringLiteral("a\u200Bb") << false << QString();
+        QTest::newRow("dot inside") << QStringLiteral("v1.2 contacts") << true << QStringLiteral("v1.2 contacts.db");
+        QTest::newRow("Hebrew letters") << QStringLiteral("\u05D0\u05D1") << true << QStringLiteral("\u05D0\u05D1.db");
     }
     void localDbFileNames()
     {
@@ -107,6 +159,7 @@ private Q_SLOTS:
         QFETCH(bool, valid);
         QFETCH(QString, file);
         QCOMPARE(LocalDbFiles::isValidName(name), valid);
+        QCOMPARE(LocalDbFiles::nameProblem(name).isEmpty(), valid);
         if (valid)
             QCOMPARE(LocalDbFiles::fileNameFor(name), file);
     }

@@ -2,13 +2,18 @@
 // however an older run left them, and so is the error log.
 
 #include "datafolder.h"
+#include "privatetemp.h"
 #include "temphome.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -70,6 +75,69 @@ private Q_SLOTS:
         QVERIFY2(root.startsWith(chosen + u'/'), qPrintable(root));
         QCOMPARE(modeOf(root), mode_t(0700));
         QCOMPARE(modeOf(chosen), mode_t(0755));
+    }
+
+    // Permissions are only ever narrowed: a folder the user made read-only (555) keeps its owner's bits and
+    // loses only the others'; it was made 700 (writable again) on every start.
+    void userPermissionsAreNeverWidened()
+    {
+        TempHome home;
+        const QString root = DataFolder::root();
+        const QString data = DataFolder::localDbDir();
+        QVERIFY(::chmod(QFile::encodeName(data).constData(), 0555) == 0);
+        QVERIFY(::chmod(QFile::encodeName(root).constData(), 0750) == 0);
+        DataFolder::resetCache();
+        QCOMPARE(DataFolder::localDbDir(), data);
+        QCOMPARE(modeOf(data), mode_t(0500));
+        QCOMPARE(modeOf(root), mode_t(0700));
+        ::chmod(QFile::encodeName(data).constData(), 0700);
+    }
+
+    // Private folders for deciphered files: owner-only inside the data folder, gone with their object, gone
+    // when a signal handler calls removeAllNow, and left-overs of a killed process go at the next use.
+    void privateFolders()
+    {
+        TempHome home;
+        QString path;
+        {
+            PrivateTempDir temp(u"itunes"_s);
+            QVERIFY(temp.isValid());
+            path = temp.path();
+            QVERIFY(path.startsWith(DataFolder::root() + u"/tmp/itunes-"_s + QString::number(::getpid()) + u'-'));
+            QCOMPARE(modeOf(path), mode_t(0700));
+            QCOMPARE(modeOf(PrivateTempDir::parentFolder()), mode_t(0700));
+            QFile f(temp.filePath(u"AddressBook.sqlitedb"_s));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(!QFileInfo::exists(path));
+
+        // What a signal handler does before the process ends: in a child, so that nothing else runs after it.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            PrivateTempDir temp(u"itunes"_s);
+            QDir().mkpath(temp.filePath(u"sub"_s));
+            QFile f(temp.filePath(u"sub/Manifest-decrypted.db"_s));
+            f.open(QIODevice::WriteOnly);
+            f.close();
+            PrivateTempDir::removeAllNow();
+            ::_exit(QDir(PrivateTempDir::parentFolder()).isEmpty() ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+
+        // A folder of a process that no longer runs goes; one of a running process (ours) stays.
+        pid_t gone = 999999;
+        while (::kill(gone, 0) == 0 || errno != ESRCH)
+            --gone;
+        const QString stale = PrivateTempDir::parentFolder() + u"/itunes-%1-AbC123"_s.arg(gone);
+        const QString alive = PrivateTempDir::parentFolder() + u"/itunes-%1-XyZ789"_s.arg(::getppid());
+        QVERIFY(QDir().mkpath(stale + u"/x"_s));
+        QVERIFY(QDir().mkpath(alive));
+        PrivateTempDir next(u"backup"_s);
+        QVERIFY(!QFileInfo::exists(stale));
+        QVERIFY(QFileInfo::exists(alive));
     }
 
     void errorLogIsOwnerOnly()

@@ -164,4 +164,19 @@ inline QMap<QString, QString> snapshot(const QString &folder)
     return files;
 }
 
+// Sets the 4-byte value of a keybag attribute ("DPIC", "ITER") in a backup's Manifest.plist; false when the
+// keybag has no such item.
+inline bool setKeybagNumber(const QString &folder, const char *tag, quint32 value)
+{
+    const QString path = folder + QStringLiteral("/Manifest.plist");
+    PlistCFType root = PlistCFType::fromData(readFile(path));
+    QByteArray bag = root.item(QStringLiteral("BackupKeyBag")).toByteArray();
+    const qsizetype at = bag.indexOf(QByteArray(tag, 4) + be32(4));
+    if (at < 0)
+        return false;
+    bag.replace(at + 8, 4, be32(value));
+    root.setItem(QStringLiteral("BackupKeyBag"), PlistCFType::fromByteArray(bag));
+    return writeFile(path, root.toXml());
+}
+
 } // namespace itunesfx

@@ -8,14 +8,19 @@
 #include "importcontactsfromitunesthread.h"
 #include "itunestesthelpers.h"
 #include "localdb.h"
+#include "privatetemp.h"
 #include "progress.h"
 #include "sqlite_qt.h"
+#include "temphome.h"
 #include "texts.h"
 
+#include <QElapsedTimer>
+#include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 
@@ -124,8 +129,9 @@ class TestAddressBookImport : public QObject
 {
     Q_OBJECT
 
+    TempHome m_home;     // the worker's private folders live in its data folder
     QTemporaryDir m_dbDir;
-    QTemporaryDir m_tmp; // the worker's temporary folder lives in here (TMPDIR)
+    QTemporaryDir m_tmp; // TMPDIR: nothing may arrive here either
     int m_n = 0;
 
     std::unique_ptr<LocalDb> newDb()
@@ -149,7 +155,8 @@ class TestAddressBookImport : public QObject
 
     QStringList leftInTemp() const
     {
-        return QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+               + QDir(PrivateTempDir::parentFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
     QList<pim::Contact> import(const HandMadeBackup &backup, LocalDb &db, QString *message = nullptr)
@@ -394,7 +401,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("not a database") << 0 << u"file is not a database"_s;
         QTest::newRow("no address book in the backup") << 1 << u"unable to open database file"_s;
-        QTest::newRow("table missing") << 2 << u"no such table: abmultivalue"_s;
+        QTest::newRow("table missing") << 2 << u"ABMultiValue is missing"_s;
         QTest::newRow("stored file missing") << 3 << u"can not open "_s;
     }
     void damagedInputIsReported()
@@ -453,6 +460,121 @@ private Q_SLOTS:
         Sqlite3Cursor c = db->db().queryThrow("select count(*) from contact");
         QVERIFY(c.moveNext());
         QCOMPARE(c.getInt64(0), 0);
+    }
+
+    // A photo database that is empty, damaged or of another kind costs the photos, not the import; the success
+    // text says so. A photo that cannot be read alone is counted.
+    void damagedImagesCostOnlyPhotos_data()
+    {
+        QTest::addColumn<int>("damage");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("zero length") << 0 << u"Photos were not imported"_s;
+        QTest::newRow("noise") << 1 << u"Photos were not imported"_s;
+        QTest::newRow("images table is a view") << 2 << u"ABFullSizeImage is a view"_s;
+        QTest::newRow("one photo too long to read") << 3 << u"1 photos could not be read"_s;
+    }
+    void damagedImagesCostOnlyPhotos()
+    {
+        QFETCH(int, damage);
+        QFETCH(QString, expected);
+        HandMadeBackup backup;
+        backup.addAddressBook(persons({{u"Ada"_s, u"Lovelace"_s}, {u"Grace"_s, u"Hopper"_s}}));
+        const char *images = "Library/AddressBook/AddressBookImages.sqlitedb";
+        switch (damage) {
+        case 0:
+            backup.addFile(images, QByteArray());
+            break;
+        case 1:
+            backup.addFile(images, QByteArray("SQLite format 3\0", 16) + QByteArray(8192, '\x5a'));
+            break;
+        case 2:
+            backup.addDatabase(images, {u"CREATE VIEW ABFullSizeImage AS SELECT 1 AS record_id, x'00' AS data"_s});
+            break;
+        case 3:
+            // Ada's photo is larger than any value read from a backup may be; Grace's is fine.
+            backup.addDatabase(images,
+                               {u"CREATE TABLE ABFullSizeImage (record_id INTEGER, data BLOB)"_s,
+                                u"insert into ABFullSizeImage values (1, zeroblob(70*1024*1024)), (2, x'0102')"_s});
+            break;
+        }
+        auto db = newDb();
+        QString message;
+        const QList<pim::Contact> contacts = import(backup, *db, &message);
+        QCOMPARE(contacts.size(), 2);
+        QVERIFY2(message.startsWith(u"Successfully imported 2 contacts"_s), qPrintable(message));
+        QVERIFY2(message.contains(expected), qPrintable(message));
+        QCOMPARE(contacts[1].hasRows(pim::ENTITY_PHOTO), damage == 3);
+    }
+
+    // Tables that are views (here: endless ones) or computed columns would run the file's own SQL; they are
+    // refused at once, before any statement reads them, and nothing is imported.
+    void endlessViewsAreRefused_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("persons view") << u"CREATE VIEW ABPerson AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL "
+                                         "SELECT n+1 FROM r) SELECT n AS ROWID, 'x' AS First, '' AS Last, "
+                                         "'' AS Middle, '' AS Prefix, '' AS Suffix, '' AS Organization, "
+                                         "'' AS Department, '' AS JobTitle, '' AS Note, '' AS Birthday, "
+                                         "'' AS Nickname FROM r"_s
+                                      << u"ABPerson is a view"_s;
+        QTest::newRow("computed column")
+            << u"CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY, First TEXT, Last TEXT, Middle TEXT, "
+               "Organization TEXT, Department TEXT, JobTitle TEXT, Nickname TEXT, Prefix TEXT, Suffix TEXT, "
+               "Birthday TEXT, Note TEXT GENERATED ALWAYS AS (zeroblob(1000000000)) VIRTUAL)"_s
+            << u"computed column \"Note\""_s;
+    }
+    void endlessViewsAreRefused()
+    {
+        QFETCH(QString, statement);
+        QFETCH(QString, expected);
+        HandMadeBackup backup;
+        QStringList all{statement};
+        for (const char *s : kAddressBookSchema)
+            if (!QByteArray(s).startsWith("CREATE TABLE ABPerson"))
+                all << QString::fromLatin1(s);
+        backup.addDatabase("Library/AddressBook/AddressBook.sqlitedb", all);
+        auto db = newDb();
+        ProgressObject progress;
+        ImportContactsFromiTunesThread worker(backup.loaded(), db.get(), &progress);
+        QElapsedTimer clock;
+        clock.start();
+        runToEnd(worker, progress);
+        QVERIFY(clock.elapsed() < 10000);
+        QCOMPARE(progress.outcome(), ProgressObject::Outcome::Failed);
+        QVERIFY2(progress.message().contains(expected), qPrintable(progress.message()));
+        QVERIFY(db->listContacts(0, QString()).isEmpty());
+    }
+
+    // While the worker reads, the deciphered copies are in a private folder inside the data folder (owner
+    // only), not in the shared temporary folder; the folder goes when the worker ends.
+    void copiesStayInThePrivateFolder()
+    {
+        HandMadeBackup backup;
+        backup.addAddressBook(persons({{u"Ada"_s, u"Lovelace"_s}}));
+        auto db = newDb();
+        struct Watch : ProgressObject
+        {
+            mutable QStringList seen;
+            bool finishedWithoutSuccess() const override
+            {
+                QDirIterator it(PrivateTempDir::parentFolder(), QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                                QDirIterator::Subdirectories);
+                while (it.hasNext()) {
+                    const QFileInfo info(it.next());
+                    seen << u"%1 %2"_s.arg(info.fileName()).arg(int(info.permissions() & 0x0777), 0, 16);
+                }
+                return ProgressObject::finishedWithoutSuccess();
+            }
+        } progress;
+        ImportContactsFromiTunesThread worker(backup.loaded(), db.get(), &progress);
+        runToEnd(worker, progress);
+        QCOMPARE(progress.outcome(), ProgressObject::Outcome::Succeeded);
+        QVERIFY2(std::any_of(progress.seen.cbegin(), progress.seen.cend(),
+                             [](const QString &s) { return s.startsWith(u"AddressBook.sqlitedb"_s); }),
+                 qPrintable(progress.seen.join(u", "_s)));
+        // The private folder and its parent: the owner's alone.
+        QCOMPARE(QFile::permissions(PrivateTempDir::parentFolder()) & 0x0077, QFileDevice::Permissions());
     }
 };
 

@@ -12,10 +12,14 @@
 #include "texts.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <utime.h>
@@ -205,6 +209,62 @@ private Q_SLOTS:
         // The newer keybag deciphered Manifest.db: the file table can be read now.
         manifest->load();
         QVERIFY(manifest->addressBookRecord());
+    }
+
+    // The password check of a backup with ten million iterations can be cancelled (the button was off, and the
+    // check ran for seconds; near 2^31 iterations for most of an hour): the dialog comes back at once, with no
+    // "Invalid password". A count above what iOS writes is a damaged backup: said once, and the dialog closes.
+    void passwordCheckCancelsAndDamageIsNoWrongPassword()
+    {
+        TempHome home;
+        const QString seed = home.filePath(u"seed.vcf"_s);
+        writeFile(seed, "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lovelace;Ada;;;\r\nEND:VCARD\r\n");
+        const QString folder = home.filePath(u"locked"_s);
+        QProcess maker;
+        maker.start(QStringLiteral(BACKUP_MAKER), {folder, u"--seed"_s, seed, u"--password"_s, u"secret"_s,
+                                                    u"--iterations"_s, u"10,10"_s});
+        QVERIFY(maker.waitForFinished(60000));
+        QCOMPARE(maker.exitCode(), 0);
+        QVERIFY(setKeybagNumber(folder, "DPIC", 10'000'000));
+
+        const PBackupManifest manifest(new BackupManifest(folder));
+        manifest->readInfo();
+        PasscodeDlg dlg(manifest);
+        auto *field = dlg.findChild<QLineEdit *>(u"txtPasscode"_s);
+        QVERIFY(field);
+        field->setText(u"secret"_s);
+        bool cancelEnabled = false;
+        QTimer::singleShot(300, this, [&cancelEnabled] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *button = w->findChild<QPushButton *>(u"btnCancel"_s);
+                if (button && w->isVisible() && w->inherits("ProgressForm")) {
+                    cancelEnabled = button->isEnabled();
+                    MessageBox::queueAnswer(MessageBox::Yes); // "Are you sure you want to cancel?"
+                    Q_EMIT button->pressed();
+                }
+            }
+        });
+        QElapsedTimer clock;
+        clock.start();
+        dlg.btnOKPressed();
+        QVERIFY(cancelEnabled);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Are You Sure You Want To Cancel?"_s});
+        QCOMPARE(field->text(), u"secret"_s); // back to the field as it was
+        QVERIFY(manifest->password().isEmpty());
+
+        QVERIFY(setKeybagNumber(folder, "DPIC", 0x7ffffff0));
+        const PBackupManifest damaged(new BackupManifest(folder));
+        damaged->readInfo();
+        PasscodeDlg second(damaged);
+        MessageBox::queueAnswer(MessageBox::Ok);
+        PasscodeDlg::queueAnswer(u"secret"_s);
+        clock.restart();
+        QCOMPARE(second.exec(), int(QDialog::Rejected));
+        QVERIFY(clock.elapsed() < 3000);
+        const QStringList shown = MessageBox::takeShownTexts();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown.first().contains(u"damaged"_s), qPrintable(shown.first()));
     }
 };
 

@@ -1,10 +1,11 @@
 // Backups written by backup-maker (a process, with its own writing code) in every variant are found under the
 // backup roots, unlocked with the right password and refused with a wrong one, and their address-book files come
-// out byte-identical to what went in; damaged backups give their errors, and nothing but Manifest-decrypted.db is
-// ever written into a backup folder.
+// out byte-identical to what went in; damaged backups give their errors, and nothing is ever written into a backup
+// folder.
 
 #include "backupmanifest.h"
 #include "itunestesthelpers.h"
+#include "privatetemp.h"
 #include "sqlite_qt.h"
 #include "temphome.h"
 
@@ -14,6 +15,8 @@
 #include <QTest>
 
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace itunesfx;
@@ -217,10 +220,10 @@ private Q_SLOTS:
                               "4:ada@example.org:_$!<Work>!$_|5::_$!<Home>!$_"_s,
                               u"Grace|Hopper|Brewster||||||||"_s}));
 
-        // Only the deciphered manifest may have been added to the backup folder.
-        auto after = snapshot(made.folder);
-        QCOMPARE(after.remove(u"Manifest-decrypted.db"_s), decryptsManifest ? 1 : 0);
-        QCOMPARE(after, before);
+        // Nothing was added to the backup folder; the deciphered manifest lives in the manifest's private folder.
+        QCOMPARE(snapshot(made.folder), before);
+        if (decryptsManifest)
+            QVERIFY(m.decryptedManifestPath().startsWith(PrivateTempDir::parentFolder() + u'/'));
     }
 
     void damagedBackups()
@@ -276,6 +279,37 @@ private Q_SLOTS:
             QVERIFY(m.decryptedManifestPath().isEmpty());
             QVERIFY(!QFileInfo::exists(made.folder + u"/Manifest-decrypted.db"_s));
         }
+    }
+
+    // A Manifest-decrypted.db planted in the backup folder as a link to one of the user's files was overwritten
+    // through the link. Now nothing is written there: the link's target stays as it was, a read-only backup
+    // folder imports, and the deciphered manifest goes with the manifest object.
+    void nothingIsWrittenIntoTheBackupFolder()
+    {
+        TempHome home;
+        const Made made = make(home, {u"--password"_s, u"pw"_s, u"--iterations"_s, u"3,3"_s});
+        const QString victim = home.filePath(u"thesis.txt"_s);
+        QVERIFY(writeFile(victim, "years of work"));
+        QVERIFY(QFile::link(victim, made.folder + u"/Manifest-decrypted.db"_s));
+        QVERIFY(::chmod(QFile::encodeName(made.folder).constData(), 0555) == 0);
+        const auto before = snapshot(made.folder);
+
+        QString decrypted;
+        {
+            BackupManifest m(made.folder);
+            m.readInfo();
+            QVERIFY(m.setPassword(u"pw"_s));
+            m.load();
+            QVERIFY(m.addressBookRecord());
+            decrypted = m.decryptedManifestPath();
+            QVERIFY2(decrypted.startsWith(PrivateTempDir::parentFolder() + u'/'), qPrintable(decrypted));
+            QVERIFY(QFileInfo::exists(decrypted));
+        }
+        QVERIFY(!QFileInfo::exists(decrypted));
+        QVERIFY(QDir(PrivateTempDir::parentFolder()).isEmpty());
+        ::chmod(QFile::encodeName(made.folder).constData(), 0755);
+        QCOMPARE(readFile(victim), QByteArray("years of work"));
+        QCOMPARE(snapshot(made.folder), before);
     }
 
     void damagedMbdbBackup()

@@ -3,6 +3,8 @@
 // RFC 3394), and the ciphers (NIST SP 800-38A CBC vectors).
 
 #include "backupmanifest.h"
+#include "keybag.h"
+#include "progress.h"
 #include "itunestesthelpers.h"
 #include "qopensslevpaes.h"
 #include "sqlite_qt.h"
@@ -10,10 +12,14 @@
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <stdexcept>
+#include <utility>
+
+#include <openssl/evp.h>
 
 #include <sys/time.h>
 
@@ -49,11 +55,56 @@ QString errorOf(const std::function<void()> &run)
 const char kSp800Plain[] = "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
                            "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
 
+// A binary property list of `depth` arrays, each holding the next (the last one empty); with `fanOut` 2 every
+// array holds its child twice, so the list unfolds into 2^depth arrays.
+QByteArray nestedBinaryPlist(int depth, int fanOut = 1)
+{
+    QByteArray out("bplist00");
+    QList<quint32> offsets;
+    for (int i = 0; i < depth; ++i) {
+        offsets << quint32(out.size());
+        if (i + 1 == depth) {
+            out += char(0xA0);
+            continue;
+        }
+        out += char(0xA0 | fanOut);
+        for (int k = 0; k < fanOut; ++k)
+            out += be32(quint32(i + 1));
+    }
+    const quint32 table = quint32(out.size());
+    for (quint32 offset : std::as_const(offsets))
+        out += be32(offset);
+    out += QByteArray(6, '\0') + char(4) + char(4);
+    out += QByteArray(4, '\0') + be32(quint32(depth)); // objects
+    out += QByteArray(8, '\0');                         // the top object: 0
+    out += QByteArray(4, '\0') + be32(table);
+    return out;
+}
+
+QByteArray nestedXmlPlist(int depth)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + QByteArray("<array>").repeated(depth)
+           + QByteArray("</array>").repeated(depth) + "</plist>\n";
+}
+
+// A keybag with one password-wrapped class and the given counts (DPIC left out when 0).
+QByteArray keybagWith(quint32 iter, quint32 dpic)
+{
+    QByteArray bag = tlv("VERS", be32(3)) + tlv("TYPE", be32(1)) + tlv("UUID", QByteArray(16, 'u'))
+                     + tlv("WRAP", be32(0)) + tlv("SALT", QByteArray(20, 's')) + tlv("ITER", be32(iter));
+    if (dpic)
+        bag += tlv("DPIC", be32(dpic)) + tlv("DPSL", QByteArray(20, 'd'));
+    return bag + tlv("UUID", QByteArray(16, 'a')) + tlv("CLAS", be32(1)) + tlv("WRAP", be32(3))
+           + tlv("WPKY", QByteArray(40, 'w'));
+}
+
 } // namespace
 
 class TestItunes : public QObject
 {
     Q_OBJECT
+
+    TempHome m_home; // private folders of the manifests go into its data folder
 
 private Q_SLOTS:
     // The ids real backups use for the two address-book files, and where the two layouts keep a stored file.
@@ -269,6 +320,10 @@ private Q_SLOTS:
         BackupManifest m(dir.path());
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, m.load());
         QVERIFY(!m.isLoaded());
+        // The message says what and where, not the device's "Unknown error".
+        const QString error = errorOf([&] { m.load(); });
+        QVERIFY2(error.startsWith(dir.filePath(u"Manifest.mbdb"_s) + u": "_s), qPrintable(error));
+        QVERIFY2(error.contains(u"truncated"_s) || error.contains(u"does not start with"_s), qPrintable(error));
     }
 
     // The archived descriptions in their forms: data values, NS.data objects, NS.data behind one more UID, a
@@ -514,6 +569,166 @@ private Q_SLOTS:
         Keybag noIter = parseKeybag(head + tlv("SALT", "s") + tlv("UUID", "c") + tlv("CLAS", be32(1)) + tlv("WRAP", be32(2))
                                     + tlv("WPKY", QByteArray(40, 'x')));
         QVERIFY(!unlockKeybag("anything", noIter));
+    }
+
+    // Lists nested 100,000 deep overflowed the stack inside libplist (reading and freeing recurse per level),
+    // and a list whose containers refer to one child twice unfolds exponentially: both are refused before
+    // libplist sees them, in Manifest.plist and in a file description, and nothing else in the backup is lost.
+    void deepNestingIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("plist");
+        QTest::newRow("XML, 100000 deep") << nestedXmlPlist(100000);
+        QTest::newRow("binary, 100000 deep") << nestedBinaryPlist(100000);
+        QTest::newRow("binary, 129 deep") << nestedBinaryPlist(129);
+        QTest::newRow("binary, 2^40 unfolded") << nestedBinaryPlist(40, 2);
+    }
+    void deepNestingIsRefused()
+    {
+        QFETCH(QByteArray, plist);
+        QCOMPARE(PlistCFType::fromData(plist).type(), int(PlistCFType::TypeNone));
+
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(u"Manifest.plist"_s), plist));
+        BackupManifest m(dir.path());
+        QVERIFY2(errorOf([&] { m.readInfo(); }).contains(u"is damaged"_s), "a damaged description is an error");
+
+        // The same list as one file's description: that record reads as empty, the others stay.
+        QVERIFY(writeFile(dir.filePath(u"Manifest.plist"_s), manifestPlist(u"X"_s, u"P"_s, QDateTime())));
+        {
+            Sqlite3DB db;
+            db.openThrow(dir.filePath(u"Manifest.db"_s), Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);
+            db.executeThrow("CREATE TABLE Files (fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB)");
+            Archive book;
+            book.setNumber("Size", 42);
+            Sqlite3Sql insert("INSERT INTO Files VALUES ('a', 'HomeDomain', 'Library/AddressBook/AddressBook.sqlitedb', "
+                              "1, ?), ('b', 'HomeDomain', 'Library/deep', 1, ?)");
+            insert.addBlobParam(book.binary());
+            insert.addBlobParam(plist);
+            db.executeThrow(insert);
+        }
+        BackupManifest withTable(dir.path());
+        withTable.readInfo();
+        withTable.load();
+        QCOMPARE(withTable.files().size(), 2);
+        QVERIFY(withTable.addressBookRecord());
+        QCOMPARE(withTable.addressBookRecord()->size, quint64(42));
+    }
+
+    // Views and computed columns in Manifest.db are refused before any row is read: an endless view ate memory
+    // at 200 MB/s. A table without the columns read is named in the error with the file.
+    void manifestDbOfTheWrongKind_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("recursive view")
+            << u"CREATE VIEW Files AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM r WHERE n < 3000000) "
+               "SELECT 'HomeDomain' AS domain, 'f' || n AS relativePath, x'' AS file FROM r"_s
+            << u"Files is a view"_s;
+        QTest::newRow("no file column") << u"CREATE TABLE Files (domain TEXT, relativePath TEXT)"_s
+                                        << u"Files has no column \"file\""_s;
+        QTest::newRow("computed column")
+            << u"CREATE TABLE Files (domain TEXT, relativePath TEXT, file BLOB AS (zeroblob(900000000)))"_s
+            << u"computed column \"file\""_s;
+    }
+    void manifestDbOfTheWrongKind()
+    {
+        QFETCH(QString, statement);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        {
+            Sqlite3DB db;
+            db.openThrow(dir.filePath(u"Manifest.db"_s), Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);
+            db.executeThrow(Sqlite3Sql(statement));
+        }
+        BackupManifest m(dir.path());
+        QElapsedTimer clock;
+        clock.start();
+        const QString error = errorOf([&] { m.load(); });
+        QVERIFY(clock.elapsed() < 3000);
+        QVERIFY2(error.startsWith(dir.filePath(u"Manifest.db"_s) + u": "_s), qPrintable(error));
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        QVERIFY(!m.isLoaded());
+    }
+
+    // Reading the file table stops when asked to, also inside one long statement.
+    void loadCancels()
+    {
+        QTemporaryDir dir;
+        {
+            Sqlite3DB db;
+            db.openThrow(dir.filePath(u"Manifest.db"_s), Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);
+            db.executeThrow("CREATE TABLE Files (domain TEXT, relativePath TEXT, file BLOB)");
+            db.executeThrow("WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM r WHERE n < 20000) "
+                            "INSERT INTO Files SELECT 'HomeDomain', 'f' || n, x'' FROM r");
+        }
+        BackupManifest m(dir.path());
+        int asked = 0;
+        QVERIFY_THROWS_EXCEPTION(StepCancelled, m.load([&asked] { return ++asked > 3; }));
+        QVERIFY(!m.isLoaded());
+        m.load();
+        QCOMPARE(m.files().size(), 20000);
+    }
+
+    // The key derivation equals OpenSSL's for every digest, output length and count (the own loop exists only
+    // to be cancellable), and a cancel stops it at once.
+    void pbkdf2MatchesOpenSsl_data()
+    {
+        QTest::addColumn<int>("digest"); // 1: SHA-1, 256: SHA-256
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<int>("iterations");
+        QTest::addColumn<int>("length");
+        QTest::newRow("sha1, one block") << 1 << QByteArray("pw") << 1 << 20;
+        QTest::newRow("sha1, 4097 rounds, two blocks") << 1 << QByteArray("pässwörd") << 4097 << 32;
+        QTest::newRow("sha256, long password") << 256 << QByteArray(100, 'p') << 3 << 32;
+        QTest::newRow("sha256, 9000 rounds, three blocks") << 256 << QByteArray("x") << 9000 << 80;
+    }
+    void pbkdf2MatchesOpenSsl()
+    {
+        QFETCH(int, digest);
+        QFETCH(QByteArray, password);
+        QFETCH(int, iterations);
+        QFETCH(int, length);
+        const EVP_MD *md = digest == 1 ? EVP_sha1() : EVP_sha256();
+        const QByteArray salt("NaCl and more salt");
+        QByteArray expected(length, '\0');
+        QCOMPARE(PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()),
+                                   reinterpret_cast<const unsigned char *>(salt.constData()), int(salt.size()),
+                                   iterations, md, length, reinterpret_cast<unsigned char *>(expected.data())),
+                 1);
+        QByteArray out(length, '\0');
+        QVERIFY(pbkdf2(password, salt, iterations, md, out));
+        QCOMPARE(out.toHex(), expected.toHex());
+    }
+
+    // Counts near 2^31 took up to 48 minutes with no way out: above what iOS writes they are a damaged backup
+    // (not a wrong password), and any derivation stops on cancel.
+    void keybagIterationLimits()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        for (const auto &[iter, dpic] : {std::pair<quint32, quint32>{0x7fffffff, 0}, {10000, 0x7ffffffe},
+                                         {10'000'001, 0}}) {
+            Keybag bag = parseKeybag(keybagWith(iter, dpic));
+            const QString error = errorOf([&] { unlockKeybag("pw", bag); });
+            QVERIFY2(error.contains(u"damaged"_s), qPrintable(error));
+        }
+        QVERIFY(clock.elapsed() < 2000);
+
+        Keybag slow = parseKeybag(keybagWith(10000, 10'000'000));
+        int asked = 0;
+        clock.restart();
+        QVERIFY_THROWS_EXCEPTION(StepCancelled, unlockKeybag("pw", slow, [&asked] { return ++asked >= 3; }));
+        QCOMPARE(asked, 3);
+        QVERIFY(clock.elapsed() < 2000);
+
+        // Through the manifest: the same error for a damaged keybag, and no password is taken.
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(u"Manifest.plist"_s),
+                          manifestPlist(u"X"_s, u"P"_s, QDateTime(), true, keybagWith(0x7fffffff, 0), "MK")));
+        BackupManifest m(dir.path());
+        m.readInfo();
+        QVERIFY(errorOf([&] { m.setPassword(u"pw"_s); }).contains(u"damaged"_s));
+        QVERIFY(m.password().isEmpty());
     }
 
     // RFC 3394, section 4: the wrap ciphers by key length, both directions.

@@ -287,6 +287,49 @@ private Q_SLOTS:
         QCOMPARE(calls, 3);
         QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, db.queryEach("select nope from t", [](const Sqlite3Row &) {}));
     }
+
+    // Guards for files from outside: a step budget and a cancel stop a statement that would run for ever, a
+    // length limit refuses oversized values, and checkTable tells tables from views and computed columns.
+    void guardsForOutsideFiles()
+    {
+        QTemporaryDir dir;
+        Sqlite3DB db;
+        db.openThrow(dir.filePath(QStringLiteral("g.db")), Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);
+        const Sqlite3Sql endless("WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM r) "
+                                 "SELECT count(*) FROM r");
+        db.setStepBudget(2'000'000);
+        try {
+            db.queryThrow(endless);
+            QFAIL("the endless query ended");
+        } catch (const Sqlite3Exception &e) {
+            QVERIFY2(QByteArray(e.what()).contains("more than a file of this size can need"), e.what());
+        }
+        db.setStepBudget(0);
+        int asked = 0;
+        db.setProgressHandler([&asked] { return ++asked >= 5; });
+        QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, db.queryThrow(endless));
+        QCOMPARE(asked, 5);
+        db.setProgressHandler({});
+
+        db.executeThrow("CREATE TABLE t (a TEXT, b BLOB)");
+        db.executeThrow("CREATE TABLE g (a TEXT, b TEXT AS (upper(a)))");
+        db.executeThrow("CREATE VIEW v AS SELECT a, b FROM t");
+        db.setLengthLimit(1000);
+        QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, db.executeThrow("INSERT INTO t VALUES ('x', zeroblob(2000))"));
+        db.checkTable(QStringLiteral("T"), {QStringLiteral("A"), QStringLiteral("b")});
+        const auto refusal = [&db](const char *table, const QStringList &columns) {
+            try {
+                db.checkTable(QString::fromLatin1(table), columns);
+            } catch (const Sqlite3Exception &e) {
+                return QString::fromUtf8(e.what());
+            }
+            return QString();
+        };
+        QVERIFY(refusal("v", {}).contains(QStringLiteral("v is a view")));
+        QVERIFY(refusal("g", {}).contains(QStringLiteral("computed column \"b\"")));
+        QVERIFY(refusal("t", {QStringLiteral("c")}).contains(QStringLiteral("has no column \"c\"")));
+        QVERIFY(refusal("none", {}).contains(QStringLiteral("none is missing")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSqliteQt)

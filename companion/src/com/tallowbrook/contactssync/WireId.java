@@ -34,8 +34,8 @@ public final class WireId {
                     return null;
             n[i] = Long.parseLong(p);
         }
-        if (n[0] < Integer.MIN_VALUE || n[0] > Integer.MAX_VALUE)
-            return null;
+        if (n[0] != (int) n[0])
+            return null; // the type is a 32-bit number
         return new WireId((int) n[0], n[1], n[2], n[3]);
     }
 

@@ -2,10 +2,11 @@
 # The companion's JVM tests, on the classes compiled from source or on those recovered from a built dex:
 #   run-tests.sh jvm WORKDIR
 #   run-tests.sh dex WORKDIR classes.dex     (enjarify turns the dex back into JVM classes)
+#   run-tests.sh host WORKDIR [ARGS...]      runs HostLauncher: the companion's sessions over the provider fake
 # The second proves that the dex the phone gets holds the tested code.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-mode=${1:?usage: run-tests.sh jvm|dex WORKDIR [classes.dex]}
+mode=${1:?usage: run-tests.sh jvm|dex|host WORKDIR [classes.dex]}
 work=${2:?usage: run-tests.sh jvm|dex WORKDIR [classes.dex]}
 tests="CodecTest SessionTest ListenerTest"
 rm -rf "$work"
@@ -21,6 +22,7 @@ javac -Xlint:-options --release 8 -encoding UTF-8 -cp "$work/app" -d "$work/test
   $(find "$here/test" -name '*.java' | sort)
 case "$mode" in
   jvm) classes=$work/app ;;
+  host) shift 2; exec java -cp "$work/app:$work/tests" com.tallowbrook.contactssync.HostLauncher "$@" ;;
   dex)
     dex=${3:?run-tests.sh dex needs the classes.dex}
     # enjarify's launcher takes the first python3 on PATH; Debian's module lives with Debian's interpreter.

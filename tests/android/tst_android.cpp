@@ -20,7 +20,6 @@
 #include "temphome.h"
 #include "texts.h"
 
-#include <QJsonObject>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>

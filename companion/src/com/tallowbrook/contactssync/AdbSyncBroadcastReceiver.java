@@ -18,6 +18,12 @@ public final class AdbSyncBroadcastReceiver extends BroadcastReceiver {
         start.setAction(SyncService.ACTION_SESSION);
         start.putExtra(SyncService.EXTRA_KIND, url.kind == SyncSession.Kind.BACKUP ? "backup" : "restore");
         start.putExtra(SyncService.EXTRA_PORT, url.port);
-        SyncService.start(context, start);
+        try {
+            SyncService.start(context, start);
+        } catch (RuntimeException e) {
+            // Android 12 and later refuse a foreground service started while the app is in the background; the
+            // program starts the activity first, so this is rare. The program then fails to connect and says so.
+            Log.w("ContactsSync", "can not start the session service: " + e);
+        }
     }
 }

@@ -20,6 +20,8 @@ import java.util.Map;
 public final class ResolverContactStore implements ContactStore {
     /** Ids per "IN (…)" query, well below SQLite's limit on bound values. */
     private static final int IDS_PER_QUERY = 400;
+    /** Cursor.FIELD_TYPE_BLOB. */
+    private static final int FIELD_TYPE_BLOB = 4;
 
     private final ContentResolver resolver;
 
@@ -53,8 +55,10 @@ public final class ResolverContactStore implements ContactStore {
                     continue; // a raw contact without any data row
                 String mimetype = c.getString(3);
                 Map<String, Object> values = new LinkedHashMap<String, Object>();
+                // Some vendors keep bytes in their own kinds' columns; reading those as text would throw.
                 for (int i = 1; i <= 14; i++)
-                    values.put(Provider.DATA[i], c.getString(3 + i));
+                    if (c.getType(3 + i) != FIELD_TYPE_BLOB)
+                        values.put(Provider.DATA[i], c.getString(3 + i));
                 if (Provider.PHOTO.equals(mimetype))
                     values.put(Provider.DATA[15], c.getBlob(18));
                 rows.add(new DataRecord(c.getLong(0), c.getLong(1), c.getLong(2), mimetype, values));

@@ -1,25 +1,41 @@
 #!/usr/bin/env bash
-# End to end over Wi-Fi: the program's real Android workers (command line tool) against the companion's own
-# session code on the JVM over the contacts-provider fake.
-#   e2e-wifi.sh CONTACT-MOVER-CLI WORKDIR
+# End to end: the program's real Android workers (command line tool) against the companion's own session code
+# on the JVM over the contacts-provider fake, reached over Wi-Fi, or through phone-sim's adbd, which installs
+# the real package and relays the broadcast sessions to it.
+#   e2e.sh wifi CONTACT-MOVER-CLI WORKDIR
+#   e2e.sh adb CONTACT-MOVER-CLI WORKDIR PHONE-SIM
 # A local database goes to the companion (transfer), comes back (list, backup) and is compared field by field;
-# then a group is set, a contact edited by adding a card, and one deleted, each checked on a fresh load.
+# then a group is set and removed, a contact added and one deleted, each checked on a fresh load.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-cli=${1:?usage: e2e-wifi.sh CLI WORKDIR}
-work=${2:?usage: e2e-wifi.sh CLI WORKDIR}
+mode=${1:?usage: e2e.sh wifi|adb CLI WORKDIR [PHONE-SIM]}
+cli=${2:?usage: e2e.sh wifi|adb CLI WORKDIR [PHONE-SIM]}
+work=${3:?usage: e2e.sh wifi|adb CLI WORKDIR [PHONE-SIM]}
 rm -rf "$work" && mkdir -p "$work/home"
 # Over Wi-Fi the app opens a session port only once it has read the request: give it the moment a test needs.
 export HOME=$work/home QT_QPA_PLATFORM=offscreen CONTACT_MOVER_ANDROID_PAUSE_MS=300
 
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done' EXIT
 "$here/run-tests.sh" host "$work/host" --wifi-port 0 --port-file "$work/port" --name "JVM Phone" \
   2> "$work/companion.log" &
-companion=$!
-trap 'kill $companion 2>/dev/null || true' EXIT
+pids+=($!)
 for _ in $(seq 1 600); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || { cat "$work/companion.log" >&2; echo "the companion did not start" >&2; exit 1; }
-export CONTACT_MOVER_WIFI_PORT=$(cat "$work/port")
-phone=wifi:127.0.0.1
+
+if [ "$mode" = wifi ]; then
+  export CONTACT_MOVER_WIFI_PORT=$(cat "$work/port")
+  phone=wifi:127.0.0.1
+else
+  sim=${4:?e2e.sh adb needs phone-sim}
+  "$sim" --adb-port 0 --serial E2EPHONE --store "$work/phone.json" --companion-relay "$(cat "$work/port")" \
+    > "$work/phone-sim.out" 2> "$work/phone-sim.log" &
+  pids+=($!)
+  for _ in $(seq 1 100); do grep -q '^ready' "$work/phone-sim.out" 2>/dev/null && break; sleep 0.1; done
+  export CONTACT_MOVER_ADB_TCP=$(sed -n 's/^CONTACT_MOVER_ADB_TCP=//p' "$work/phone-sim.out")
+  [ -n "$CONTACT_MOVER_ADB_TCP" ] || { cat "$work/phone-sim.log" >&2; echo "phone-sim did not start" >&2; exit 1; }
+  phone=E2EPHONE
+fi
 
 step() { echo "== $*"; }
 run() { "$cli" "$@" || { echo "failed: contact-mover-cli $*" >&2; tail -20 "$work/companion.log" >&2; exit 1; }; }
@@ -67,7 +83,7 @@ run create-db src >/dev/null
 run import "$work/people.vcf" --format vcf --db src >/dev/null
 run list --db src --json > "$work/src.json"
 
-step "transfer to the companion over Wi-Fi"
+step "transfer to the companion ($mode)"
 run transfer --db src --to "$phone"
 run list --device "$phone" --json > "$work/phone.json"
 python3 "$here/tools/compare-contacts.py" "$work/src.json" "$work/phone.json"
@@ -120,4 +136,9 @@ PY
 if grep -q "refused" "$work/companion.log"; then
   echo "the companion refused a line:" >&2; grep refused "$work/companion.log" >&2; exit 1
 fi
-echo "e2e over Wi-Fi: all steps passed"
+if [ "$mode" = adb ]; then
+  # The program installed the package built from companion/; phone-sim read its name from the manifest.
+  python3 -c 'import json,sys; assert "com.tallowbrook.contactssync" in json.load(open(sys.argv[1]))["packages"]' \
+    "$work/phone.json"
+fi
+echo "e2e ($mode): all steps passed"

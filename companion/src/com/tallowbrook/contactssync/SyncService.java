@@ -113,29 +113,55 @@ public final class SyncService extends Service implements SyncHost {
         startForeground(NOTIFICATION_ID, n);
     }
 
-    private synchronized void startSession(SyncSession.Kind kind, int port) {
-        try {
-            SessionListener listener = new SessionListener(kind, port, InetAddress.getByName("127.0.0.1"), null, this);
-            sessions++;
-            status = (kind == SyncSession.Kind.BACKUP ? "Sending contacts" : "Receiving contacts") + " (port " + port + ")";
-            new Thread(listener, "session-" + port).start();
-        } catch (IOException e) {
-            log("can not listen on port " + port + ": " + e.getMessage());
-        }
+    // Sockets are bound on the threads that serve them: the platform frowns on network calls on the main thread.
+    private synchronized void startSession(final SyncSession.Kind kind, final int port) {
+        sessions++;
+        status = (kind == SyncSession.Kind.BACKUP ? "Sending contacts" : "Receiving contacts") + " (port " + port + ")";
+        new Thread(new Runnable() {
+            @Override
+            public void run() {
+                SessionListener listener;
+                try {
+                    listener = new SessionListener(kind, port, InetAddress.getByName("127.0.0.1"), null,
+                            SyncService.this);
+                } catch (IOException e) {
+                    log("can not listen on port " + port + ": " + e.getMessage());
+                    sessionEnded();
+                    return;
+                }
+                listener.run();
+            }
+        }, "session-" + port).start();
     }
 
     private synchronized void startWifi() {
-        if (wifi != null)
+        if (wifiOn)
             return;
-        try {
-            wifi = new WifiListener(InetAddress.getByName("0.0.0.0"), WifiListener.PORT,
-                    InetAddress.getByName("0.0.0.0"), this, approvals(this));
-            new Thread(wifi, "wifi-listener").start();
-            wifiOn = true;
-            status = "Listening on Wi-Fi";
-        } catch (IOException e) {
-            log("can not listen on Wi-Fi port " + WifiListener.PORT + ": " + e.getMessage());
-        }
+        wifiOn = true;
+        status = "Listening on Wi-Fi";
+        new Thread(new Runnable() {
+            @Override
+            public void run() {
+                WifiListener listener;
+                try {
+                    InetAddress any = InetAddress.getByName("0.0.0.0");
+                    listener = new WifiListener(any, WifiListener.PORT, any, SyncService.this, approvals(SyncService.this));
+                } catch (IOException e) {
+                    log("can not listen on Wi-Fi port " + WifiListener.PORT + ": " + e.getMessage());
+                    stopWifi();
+                    stopWhenIdle();
+                    return;
+                }
+                synchronized (SyncService.this) {
+                    if (!wifiOn) {
+                        listener.close(); // switched off meanwhile
+                        return;
+                    }
+                    wifi = listener;
+                }
+                listener.run();
+            }
+        }, "wifi-listener").start();
     }
 
     private synchronized void stopWifi() {
@@ -146,7 +172,7 @@ public final class SyncService extends Service implements SyncHost {
     }
 
     private synchronized void stopWhenIdle() {
-        if (sessions == 0 && wifi == null) {
+        if (sessions == 0 && !wifiOn) {
             status = "Idle";
             stopForeground(true);
             stopSelf();

@@ -1,5 +1,6 @@
 #include "apkmanifest.h"
 
+#include <QStringList>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -7,6 +8,11 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+quint8 u8(const QByteArray &d, qsizetype at)
+{
+    return at >= 0 && at < d.size() ? quint8(d.at(at)) : 0;
+}
 
 quint16 u16(const QByteArray &d, qsizetype at)
 {
@@ -84,10 +90,10 @@ QStringList stringPool(const QByteArray &x, qsizetype at)
     for (quint32 i = 0; i < count && i < 100000; ++i) {
         qsizetype s = strings + u32(x, offsets + 4 * i);
         if (utf8) {
-            s += (quint8(x.value(s)) & 0x80) ? 2 : 1; // length in UTF-16 units
-            int len = quint8(x.value(s));
+            s += (u8(x, s) & 0x80) ? 2 : 1; // length in UTF-16 units
+            int len = u8(x, s);
             if (len & 0x80) {
-                len = ((len & 0x7f) << 8) | quint8(x.value(s + 1));
+                len = ((len & 0x7f) << 8) | u8(x, s + 1);
                 ++s;
             }
             out << QString::fromUtf8(x.mid(s + 1, len));
@@ -135,7 +141,7 @@ bool readApkManifest(const QByteArray &apk, ApkManifest *manifest, QString *erro
                 const qsizetype a = first + qsizetype(i) * attrSize;
                 const QString name = pool.value(int(u32(x, a + 4)));
                 const quint32 raw = u32(x, a + 8);
-                const quint8 dataType = quint8(x.value(a + 15));
+                const quint8 dataType = u8(x, a + 15);
                 const quint32 data = u32(x, a + 16);
                 if (name == u"package"_s)
                     manifest->package = pool.value(int(raw == 0xffffffff ? data : raw));

@@ -28,13 +28,13 @@ if [ "$mode" = wifi ]; then
   phone=wifi:127.0.0.1
 else
   sim=${4:?e2e.sh adb needs phone-sim}
-  "$sim" --adb-port 0 --serial E2EPHONE --store "$work/phone.json" --companion-relay "$(cat "$work/port")" \
+  "$sim" --adb-port 0 --serial E2EPHONE --store "$work/phone-store.json" --companion-relay "$(cat "$work/port")" \
     > "$work/phone-sim.out" 2> "$work/phone-sim.log" &
   pids+=($!)
   for _ in $(seq 1 100); do grep -q '^ready' "$work/phone-sim.out" 2>/dev/null && break; sleep 0.1; done
   export CONTACT_MOVER_ADB_TCP=$(sed -n 's/^CONTACT_MOVER_ADB_TCP=//p' "$work/phone-sim.out")
   [ -n "$CONTACT_MOVER_ADB_TCP" ] || { cat "$work/phone-sim.log" >&2; echo "phone-sim did not start" >&2; exit 1; }
-  phone=E2EPHONE
+  phone=$CONTACT_MOVER_ADB_TCP  # a phone reached over TCP is named by its address
 fi
 
 step() { echo "== $*"; }
@@ -142,6 +142,6 @@ fi
 if [ "$mode" = adb ]; then
   # The program installed the package built from companion/; phone-sim read its name from the manifest.
   python3 -c 'import json,sys; assert "com.tallowbrook.contactssync" in json.load(open(sys.argv[1]))["packages"]' \
-    "$work/phone.json"
+    "$work/phone-store.json"
 fi
 echo "e2e ($mode): all steps passed"

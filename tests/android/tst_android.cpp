@@ -520,7 +520,7 @@ private Q_SLOTS:
         QCOMPARE(first.outcome, ProgressObject::Outcome::Succeeded);
         QCOMPARE(sim.installs(), 1);
         const QStringList installs = sim.phone.shellHistory().filter(QStringLiteral("pm install"));
-        QVERIFY2(installs.first().startsWith(QStringLiteral("pm install -r -g ")), qPrintable(installs.first()));
+        QVERIFY2(installs.first().startsWith(QStringLiteral("pm install '-r' '-g' ")), qPrintable(installs.first()));
         // The simulated package manager read the version from the embedded package's manifest: up to date now.
         QCOMPARE(sim.phone.storeValue(QStringLiteral("versions"))[QStringLiteral("com.tallowbrook.contactssync")]
                      .toInteger(),

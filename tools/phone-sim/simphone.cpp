@@ -302,9 +302,11 @@ SimPhone::ShellResult SimPhone::runShell(const QString &commandLine)
         std::lock_guard lock(m_mutex);
         if (!m_packages.contains(name))
             return result("Dexopt state:\n");
-        const qint64 code = m_storeOther.value(u"versions"_s).toObject().value(name).toInteger(1);
-        return result(u"Packages:\n  Package [%1] (5f1c2a0):\n    userId=10123\n    versionCode=%2 minSdk=21 targetSdk=29\n"
-                      u"    versionName=sim\n"_s.arg(name).arg(code).toUtf8());
+        // A package put on the phone without a package file (a test's list) has no version to tell.
+        const QJsonValue code = m_storeOther.value(u"versions"_s).toObject().value(name);
+        const QString version = code.isDouble() ? u"    versionCode=%1 minSdk=21 targetSdk=29\n"_s.arg(code.toInteger()) : QString();
+        return result(u"Packages:\n  Package [%1] (5f1c2a0):\n    userId=10123\n%2    versionName=sim\n"_s.arg(name, version)
+                          .toUtf8());
     }
     if (cmd == u"logcat"_s) {
         if (args.contains(u"-c"_s)) {

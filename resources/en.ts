@@ -659,6 +659,14 @@
         <translation>Can not install com.tallowbrook.contactssync. %1</translation>
     </message>
     <message>
+        <source>The phone did not list its apps: %1</source>
+        <translation>The phone did not list its apps: %1</translation>
+    </message>
+    <message>
+        <source>The app on the phone is signed with another key. Uninstall it on the phone, then try again. %1</source>
+        <translation>The app on the phone is signed with another key. Uninstall it on the phone, then try again. %1</translation>
+    </message>
+    <message>
         <source>Connect Android via WiFi</source>
         <translation>Connect Android via WiFi</translation>
     </message>

@@ -11,7 +11,19 @@ packages=(
   adb libimobiledevice-utils sqlite3 poppler-utils xvfb xauth dbus-daemon
   dpkg-dev desktop-file-utils    # the Debian package: dependencies found by dpkg-shlibdeps, menu entry checked
   python3 python3-cryptography   # the second backup reader (tools/backup-maker/verify-backup.py)
+  zlib1g-dev                     # phone-sim reads the manifest inside a package file
+  # the companion app (companion/build-apk.sh, check-apk.sh, run-tests.sh); dx comes from
+  # libgradle-android-plugin-java, downloaded and unpacked by companion/fetch-dx.sh, not installed
+  default-jdk-headless libguava-java aapt android-framework-res zipalign apksigner dexdump enjarify unzip
 )
+
+# The class-to-dex compiler of the companion app's build, where build-apk.sh looks for it.
+fetch_dx() {
+  local here dest
+  here=$(cd "$(dirname "$0")/.." && pwd)
+  if [ "$(id -u)" -eq 0 ]; then dest=/usr/local/lib/contact-mover/dx.jar; else dest=$HOME/.cache/contact-mover/dx.jar; fi
+  "$here/companion/fetch-dx.sh" "$dest"
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -21,6 +33,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -eq 0 ]; then
+  fetch_dx
   exit 0
 fi
 
@@ -30,3 +43,4 @@ if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fetch_dx

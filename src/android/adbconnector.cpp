@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <stdexcept>
@@ -29,32 +30,79 @@ QSet<QString> AdbConnector::parsePackageList(const QByteArray &output)
     return names;
 }
 
+qint64 AdbConnector::installedVersionCode(const QByteArray &dumpsysOutput)
+{
+    // "dumpsys package NAME" prints the package's block with a line "versionCode=N minSdk=… targetSdk=…".
+    static const QRegularExpression pattern(u"(?:^|\\s)versionCode=([0-9]{1,18})(?:\\s|$)"_s);
+    const QRegularExpressionMatch m = pattern.match(QString::fromUtf8(dumpsysOutput));
+    return m.hasMatch() ? m.captured(1).toLongLong() : 0;
+}
+
+AdbConnector::InstallStep AdbConnector::installStep(bool listed, const QByteArray &listing, qint64 installedCode,
+                                                    qint64 embeddedCode)
+{
+    if (!listed)
+        return InstallStep::Refuse;
+    // The listing is "package:NAME" lines, or nothing on a phone without user apps. Any other text is the
+    // package manager's error message (for example when its service is not running yet).
+    if (parsePackageList(listing).isEmpty() && !listing.trimmed().isEmpty())
+        return InstallStep::Refuse;
+    if (!parsePackageList(listing).contains(QLatin1String(kPackage)))
+        return InstallStep::Install;
+    // An installed app whose version can not be read is left alone: reinstalling it on every load would help
+    // nobody.
+    return installedCode > 0 && installedCode < embeddedCode ? InstallStep::Update : InstallStep::None;
+}
+
 void AdbConnector::prepare()
 {
     if (!m_handle)
         return;
-    const QSet<QString> installed = parsePackageList(adbShell(m_handle, u"pm list packages -3"_s));
-    // An empty listing means the phone told us nothing: leave it alone.
-    if (installed.isEmpty() || installed.contains(QLatin1String(kPackage)))
+    const auto failed = [](const QString &why) {
+        return std::runtime_error(trKey("Can not install com.tallowbrook.contactssync. %1").arg(why).toStdString());
+    };
+    bool listed = true;
+    QByteArray listError;
+    const QByteArray listing = adbShell(m_handle, u"pm list packages -3"_s, &listed, &listError);
+    qint64 installedCode = 0;
+    if (listed && parsePackageList(listing).contains(QLatin1String(kPackage))) {
+        bool ok = true;
+        installedCode = installedVersionCode(adbShell(m_handle, u"dumpsys package %1"_s.arg(QLatin1String(kPackage)), &ok));
+    }
+    const InstallStep step = installStep(listed, listing, installedCode, kEmbeddedVersionCode);
+    if (step == InstallStep::None)
         return;
+    if (step == InstallStep::Refuse)
+        throw failed(trKey("The phone did not list its apps: %1")
+                         .arg(QString::fromUtf8(listed ? listing.trimmed() : listError.trimmed()).left(200)));
+    qCDebug(lcAndroidSync, "Android Sync, %s the companion app (installed version %lld, embedded %lld).",
+            step == InstallStep::Update ? "updating" : "installing", installedCode, qint64(kEmbeddedVersionCode));
 
     const QString resource = QLatin1String(kPackageResource);
     // Each install copies the package into a folder of its own, so two phones installing at once never write
     // or remove each other's copy; the folder goes when the install ends.
     QTemporaryDir folder(DataFolder::root() + u"/install-XXXXXX"_s);
     if (!folder.isValid())
-        throw std::runtime_error(
-            trKey("Can not install com.tallowbrook.contactssync. %1").arg(folder.errorString()).toStdString());
+        throw failed(folder.errorString());
     const QString path = folder.filePath(QFileInfo(resource).fileName());
     QFile source(u":/"_s + resource.mid(1)); // ":res/x" names the resource ":/res/x"
     if (!source.copy(path))
-        throw std::runtime_error(
-            trKey("Can not install com.tallowbrook.contactssync. %1").arg(source.errorString()).toStdString());
+        throw failed(source.errorString());
     QFile::setPermissions(path, QFileDevice::ReadUser | QFileDevice::WriteUser);
 
+    // -r replaces an installed app (an update keeps its data); -g grants the contacts permissions at once, on
+    // Android 6 and later, where they are asked for at run time and older package managers refuse the option.
+    bool ok = true;
+    const int sdk = QString::fromUtf8(adbShell(m_handle, u"getprop ro.build.version.sdk"_s, &ok)).trimmed().toInt();
     QString error;
-    if (!adbInstallLegacy(m_handle, path, u"-r"_s, &error))
-        throw std::runtime_error(trKey("Can not install com.tallowbrook.contactssync. %1").arg(error).toStdString());
+    if (!adbInstallLegacy(m_handle, path, sdk >= 23 ? u"-r -g"_s : u"-r"_s, &error)) {
+        // An app signed with another key (a development build on the phone, a release build here, or the other
+        // way round) can only be replaced after the user removes it.
+        if (error.contains(u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s))
+            error = trKey("The app on the phone is signed with another key. Uninstall it on the phone, then try again. %1")
+                        .arg(error);
+        throw failed(error);
+    }
     AndroidLink::pause(AndroidLink::pauseAfterInstallMs());
 }
 

@@ -21,10 +21,21 @@ public:
 
     const PAdbUSBHandle &handle() const { return m_handle; }
 
-    // Installs the app when the phone lists user packages and the app is not among them; then waits 5 s.
-    // Throws std::runtime_error "Can not install com.tallowbrook.contactssync. %1" when the install fails, and
-    // AdbError when the phone can not be asked.
+    // The version code of the package embedded in the program (companion/version.txt).
+    static constexpr qint64 kEmbeddedVersionCode = COMPANION_VERSION_CODE;
+
+    // Installs the app when the phone's list of user packages lacks it, whatever else the list holds (none
+    // included), and updates it when the installed version code is older than the embedded one; then waits 5 s.
+    // Throws std::runtime_error "Can not install com.tallowbrook.contactssync. %1" when the package list can
+    // not be read or the install fails, and AdbError when the phone can not be asked at all.
     void prepare() override;
+
+    enum class InstallStep { None, Install, Update, Refuse };
+    // What prepare() does, from whether "pm list packages -3" ran, its output, the installed app's version
+    // code (0: unknown or not installed) and the embedded one.
+    static InstallStep installStep(bool listed, const QByteArray &listing, qint64 installedCode, qint64 embeddedCode);
+    // The versionCode in the output of "dumpsys package NAME"; 0 when there is none.
+    static qint64 installedVersionCode(const QByteArray &dumpsysOutput);
     // The session port is forwarded to the same port on the phone. When the forward can not listen on it (any
     // socket on this computer may hold it), the next session port is tried, up to kForwardAttempts ports; the
     // phone is told the port that was bound. Throws std::runtime_error with the forward's error when no forward

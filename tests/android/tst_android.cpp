@@ -24,6 +24,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QJsonObject>
 #include <QTest>
 #include <QTime>
 
@@ -446,11 +447,12 @@ private Q_SLOTS:
         QVERIFY(empty.contacts.isEmpty());
         QCOMPARE(sim.installs(), 0);
 
-        // A phone that lists no user packages at all is not given the app, so its session never answers.
+        // A phone that lists no user packages at all gets the app like any other phone without it.
         sim.phone.setPackages({});
         Load nothing = load(sim.connector());
-        QCOMPARE(nothing.outcome, ProgressObject::Outcome::Failed);
-        QCOMPARE(sim.installs(), 0);
+        QCOMPARE(nothing.outcome, ProgressObject::Outcome::Succeeded);
+        QCOMPARE(sim.installs(), 1);
+        QVERIFY(sim.phone.packages().contains(QStringLiteral("com.tallowbrook.contactssync")));
 
         // A connector without a device only names the local host and touches no phone.
         AdbConnector offline{PAdbUSBHandle()};
@@ -486,6 +488,47 @@ private Q_SLOTS:
         QCOMPARE(l.outcome, ProgressObject::Outcome::Failed);
         QVERIFY2(l.message.startsWith(message), qPrintable(l.message));
         QVERIFY(l.contacts.isEmpty());
+    }
+
+    void installOrUpdateDecisions()
+    {
+        using S = AdbConnector::InstallStep;
+        const QByteArray withApp = "package:org.example.notes\npackage:com.tallowbrook.contactssync\n";
+        QCOMPARE(AdbConnector::installStep(true, "", 0, 4), S::Install);
+        QCOMPARE(AdbConnector::installStep(true, "package:org.example.notes\n", 0, 4), S::Install);
+        QCOMPARE(AdbConnector::installStep(true, withApp, 3, 4), S::Update);
+        QCOMPARE(AdbConnector::installStep(true, withApp, 4, 4), S::None);
+        QCOMPARE(AdbConnector::installStep(true, withApp, 9, 4), S::None); // a newer app stays
+        QCOMPARE(AdbConnector::installStep(true, withApp, 0, 4), S::None);  // version unknown: left alone
+        QCOMPARE(AdbConnector::installStep(false, "", 0, 4), S::Refuse);
+        QCOMPARE(AdbConnector::installStep(true, "Error: Could not access the Package Manager.\n", 0, 4), S::Refuse);
+        QCOMPARE(AdbConnector::installedVersionCode("Packages:\n  Package [x] (1):\n    versionCode=12 minSdk=21 "
+                                                    "targetSdk=29\n    versionName=1.2\n"),
+                 qint64(12));
+        QCOMPARE(AdbConnector::installedVersionCode("    lastVersionCode=7\n"), qint64(0));
+        QCOMPARE(AdbConnector::installedVersionCode(""), qint64(0));
+        QVERIFY(AdbConnector::kEmbeddedVersionCode > 0);
+    }
+
+    void olderCompanionIsUpdatedWithPermissionsGranted()
+    {
+        SimulatedPhone sim;
+        sim.companion.seed(people(3));
+        // An app of version 1 is on the phone.
+        sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
+        sim.phone.setStoreValue(QStringLiteral("versions"), QJsonObject{{QStringLiteral("com.tallowbrook.contactssync"), 1}});
+        Load first = load(sim.connector());
+        QCOMPARE(first.outcome, ProgressObject::Outcome::Succeeded);
+        QCOMPARE(sim.installs(), 1);
+        const QStringList installs = sim.phone.shellHistory().filter(QStringLiteral("pm install"));
+        QVERIFY2(installs.first().startsWith(QStringLiteral("pm install '-r' '-g' ")), qPrintable(installs.first()));
+        // The simulated package manager read the version from the embedded package's manifest: up to date now.
+        QCOMPARE(sim.phone.storeValue(QStringLiteral("versions"))[QStringLiteral("com.tallowbrook.contactssync")]
+                     .toInteger(),
+                 AdbConnector::kEmbeddedVersionCode);
+        Load second = load(sim.connector());
+        QCOMPARE(second.outcome, ProgressObject::Outcome::Succeeded);
+        QCOMPARE(sim.installs(), 1);
     }
 
     void installFailureIsReported()

@@ -4,6 +4,7 @@
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
+#include "simrelay.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -54,6 +55,10 @@ int main(int argc, char **argv)
     const QCommandLineOption store(u"store"_s, u"The phone's JSON store."_s, u"FILE.json"_s);
     const QCommandLineOption seed(u"seed"_s, u"vCard file that fills an empty contact store (companion face)."_s, u"FILE.vcf"_s);
     const QCommandLineOption noCompanion(u"no-companion"_s, u"Run without the companion app."_s);
+    const QCommandLineOption relay(u"companion-relay"_s,
+                                   u"Instead of the simulated companion app, relay its sessions to the real app's "
+                                   u"session code whose Wi-Fi listener is on 127.0.0.1:W (companion/run-tests.sh host)."_s,
+                                   u"W"_s);
     const QCommandLineOption auth(u"auth"_s, u"Require adb AUTH; offered keys are allowed at once."_s);
     const QCommandLineOption adbd(u"adbd"_s, u"adbd generation: legacy (Android 8 and older), pie (9, 10) or current (11 and newer; the default, or $PHONE_SIM_ADBD)."_s,
                                   u"GENERATION"_s);
@@ -70,8 +75,8 @@ int main(int argc, char **argv)
     maxData.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption trustKey(u"trust-key"_s, u"adbkey.pub file whose key the phone already trusts."_s, u"FILE"_s);
     trustKey.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({name, serial, adbPort, wifiPort, store, seed, noCompanion, auth, adbd, stalePackets, bannerType,
-                       fail, echoPort, authDelay, maxData, trustKey});
+    parser.addOptions({name, serial, adbPort, wifiPort, store, seed, noCompanion, relay, auth, adbd, stalePackets,
+                       bannerType, fail, echoPort, authDelay, maxData, trustKey});
     parser.process(app);
 
     quint16 port = 0;
@@ -120,8 +125,11 @@ int main(int argc, char **argv)
     SimCompanionConfig companionConfig;
     if (parser.isSet(fail))
         SimCompanion::parseFail(parser.value(fail), &companionConfig.fail);
-    if (parser.isSet(noCompanion) && (parser.isSet(wifiPort) || parser.isSet(seed)))
-        return usageError(u"--wifi-port and --seed need the companion app"_s);
+    if ((parser.isSet(noCompanion) || parser.isSet(relay)) && (parser.isSet(wifiPort) || parser.isSet(seed)))
+        return usageError(u"--wifi-port and --seed need the simulated companion app"_s);
+    quint16 relayPort = 0;
+    if (parser.isSet(relay) && !parsePort(parser.value(relay), false, &relayPort))
+        return usageError(u"bad --companion-relay %1"_s.arg(parser.value(relay)));
 
     SimPhone phone(parser.value(name), parser.value(serial));
     QString error;
@@ -129,7 +137,10 @@ int main(int argc, char **argv)
         return usageError(error);
     // The companion app: its contacts from the store (seeded when empty) and its Wi-Fi listener.
     std::unique_ptr<SimCompanion> companion;
-    if (!parser.isSet(noCompanion)) {
+    std::unique_ptr<SimRelay> relayed;
+    if (parser.isSet(relay)) {
+        relayed = std::make_unique<SimRelay>(&phone, relayPort);
+    } else if (!parser.isSet(noCompanion)) {
         companion = std::make_unique<SimCompanion>(&phone, companionConfig);
         if (!companion->loadStore(&error))
             return usageError(u"%1: %2"_s.arg(parser.value(store), error));

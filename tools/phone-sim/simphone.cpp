@@ -1,5 +1,7 @@
 #include "simphone.h"
 
+#include "apkmanifest.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,14 +25,23 @@ SimPhone::ShellResult result(const QByteArray &out, int code = 0, const QByteArr
     return {out, err, code};
 }
 
-// The package a pushed file installs as: a first line "package:NAME" names it, anything else is the
-// companion app.
-QString packageOf(const QByteArray &data)
+// The package a pushed file installs as. A real package (a zip) names itself and its version in its binary
+// manifest; a test's text file may name one in a first line "package:NAME"; anything else is the companion app.
+// False (with the package manager's failure text) for a zip whose manifest can not be read.
+bool packageOf(const QByteArray &data, ApkManifest *manifest, QString *failure)
 {
+    if (data.startsWith("PK\x03\x04")) {
+        QString error;
+        if (readApkManifest(data, manifest, &error))
+            return true;
+        *failure = u"INSTALL_PARSE_FAILED_MANIFEST_MALFORMED: %1"_s.arg(error);
+        return false;
+    }
     static const QRegularExpression re(u"^package:([A-Za-z][A-Za-z0-9_]*(\\.[A-Za-z][A-Za-z0-9_]*)+)\\s*$"_s);
     const QString first = QString::fromUtf8(data.left(data.indexOf('\n') < 0 ? 256 : data.indexOf('\n')));
     const auto m = re.match(first);
-    return m.hasMatch() ? m.captured(1) : kDefaultApp;
+    manifest->package = m.hasMatch() ? m.captured(1) : kDefaultApp;
+    return true;
 }
 
 } // namespace
@@ -285,6 +296,18 @@ SimPhone::ShellResult SimPhone::runShell(const QString &commandLine)
         }
         return result(props.value(args.first()).toUtf8() + '\n');
     }
+    if (cmd == u"dumpsys"_s && args.value(0) == u"package"_s && args.size() == 2) {
+        // The lines of PackageManagerService's dump that tools read (Package [NAME], versionCode=N ...).
+        const QString name = args.value(1);
+        std::lock_guard lock(m_mutex);
+        if (!m_packages.contains(name))
+            return result("Dexopt state:\n");
+        // A package put on the phone without a package file (a test's list) has no version to tell.
+        const QJsonValue code = m_storeOther.value(u"versions"_s).toObject().value(name);
+        const QString version = code.isDouble() ? u"    versionCode=%1 minSdk=21 targetSdk=29\n"_s.arg(code.toInteger()) : QString();
+        return result(u"Packages:\n  Package [%1] (5f1c2a0):\n    userId=10123\n%2    versionName=sim\n"_s.arg(name, version)
+                          .toUtf8());
+    }
     if (cmd == u"logcat"_s) {
         if (args.contains(u"-c"_s)) {
             std::lock_guard lock(m_mutex);
@@ -351,13 +374,21 @@ SimPhone::ShellResult SimPhone::pm(const QStringList &args)
             return result({}, 1, u"Error: Unable to open file: %1\n"_s.arg(path).toUtf8());
         if (data->isEmpty())
             return result("Failure [INSTALL_FAILED_INVALID_APK: empty package file]\n", 1);
-        const QString name = packageOf(*data);
+        ApkManifest manifest;
+        QString failure;
+        if (!packageOf(*data, &manifest, &failure))
+            return result(u"Failure [%1]\n"_s.arg(failure).toUtf8(), 1);
+        const QString name = manifest.package;
         {
             std::lock_guard lock(m_mutex);
             if (m_packages.contains(name) && !replace)
                 return result("Failure [INSTALL_FAILED_ALREADY_EXISTS]\n", 1);
             if (!m_packages.contains(name))
                 m_packages.append(name);
+            // Kept for "dumpsys package", which reports an installed package's versionCode.
+            QJsonObject versions = m_storeOther.value(u"versions"_s).toObject();
+            versions.insert(name, manifest.versionCode);
+            m_storeOther.insert(u"versions"_s, versions);
             m_logcat.append(u"I PackageManager: installed %1 (%2 bytes)"_s.arg(name).arg(data->size()));
             saveLocked();
         }

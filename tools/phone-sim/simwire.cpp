@@ -5,6 +5,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -144,6 +145,40 @@ int listenLoopback(quint16 port, quint16 *bound, QString *error)
     getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
     if (bound)
         *bound = ntohs(addr.sin_port);
+    return fd;
+}
+
+int connectLoopback(quint16 port, int timeoutMs, QString *error)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return -1;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int rc = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    if (rc != 0 && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        rc = ::poll(&p, 1, timeoutMs);
+        int soError = 0;
+        socklen_t len = sizeof soError;
+        if (rc == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError == 0)
+            rc = 0;
+        else {
+            errno = rc == 0 ? ETIMEDOUT : (soError ? soError : errno);
+            rc = -1;
+        }
+    }
+    if (rc != 0) {
+        *error = u"can not connect to 127.0.0.1:%1: %2"_s.arg(port).arg(QString::fromLocal8Bit(strerror(errno)));
+        ::close(fd);
+        return -1;
+    }
+    // Blocking again: the relay reads and writes with plain calls.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

@@ -74,6 +74,8 @@ namespace simnet {
 int listenLoopback(quint16 port, quint16 *bound, QString *error);
 // One accepted connection, or -1; waits at most timeoutMs (-1: no limit), *timedOut tells which.
 int acceptOne(int listenFd, int timeoutMs, bool *timedOut);
+// A connection to 127.0.0.1:port within timeoutMs, or -1 with error set.
+int connectLoopback(quint16 port, int timeoutMs, QString *error);
 bool sendAll(int fd, const char *data, qsizetype len);
 // recv() retried on EINTR: 0 at end of stream, -1 on error.
 qsizetype receive(int fd, char *data, qsizetype len);

@@ -1,0 +1,4 @@
+package android.content;
+public final class ComponentName {
+    private ComponentName() {}
+}

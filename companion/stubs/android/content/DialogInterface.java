@@ -1,0 +1,6 @@
+package android.content;
+public interface DialogInterface {
+    interface OnClickListener {
+        void onClick(DialogInterface dialog, int which);
+    }
+}

@@ -1,0 +1,4 @@
+package android.content;
+public class OperationApplicationException extends Exception {
+    public OperationApplicationException() {}
+}

@@ -1,0 +1,4 @@
+package android.content.pm;
+public abstract class PackageManager {
+    public static final int PERMISSION_GRANTED = 0;
+}

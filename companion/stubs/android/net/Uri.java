@@ -1,0 +1,4 @@
+package android.net;
+public abstract class Uri {
+    private Uri() {}
+}

@@ -1,0 +1,4 @@
+package android.os;
+public final class Bundle {
+    private Bundle() {}
+}

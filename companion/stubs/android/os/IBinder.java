@@ -1,0 +1,3 @@
+package android.os;
+public interface IBinder {
+}

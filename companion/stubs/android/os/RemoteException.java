@@ -1,0 +1,4 @@
+package android.os;
+public class RemoteException extends Exception {
+    public RemoteException() {}
+}

@@ -73,11 +73,17 @@ void MainWindow::androidDeviceConnected(const QString &path, const PAdbUSBHandle
     while (!handle->waitForAuth2(500)) {
         if (handle->state() == AdbUSBHandle::State::Offline)
             return; // unplugged meanwhile: its removal follows
-        const MessageBox::Button answer = MessageBox::show(
+        // The box closes by itself once the user taps Allow on the phone (or the phone goes away).
+        const MessageBox::Button answer = MessageBox::showUntil(
             this, MessageBox::Icon::Warning,
             trKey("Can't connect to your Android Phone: %1.<br/><br/>If you are presented with the pop up to allow debugging with the computer on your Android device screen. Please simply check \"Always allow from this computer\" and then click \"OK\" to finish.<br/><br/><img src=\":res/trust-android.png\"/>")
                 .arg(handle->name().toHtmlEscaped()),
-            MessageBox::Abort | MessageBox::Retry, true);
+            MessageBox::Abort | MessageBox::Retry, true,
+            [handle] {
+                const AdbUSBHandle::State state = handle->state();
+                return state == AdbUSBHandle::State::Online || state == AdbUSBHandle::State::Offline;
+            },
+            MessageBox::Retry);
         if (answer != MessageBox::Retry)
             return;
     }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QQueue>
 #include <QScreen>
+#include <QTimer>
 
 namespace MessageBox {
 
@@ -80,6 +81,12 @@ void reportError(const QString &text)
 
 Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader, Button defaultButton)
 {
+    return showUntil(parent, icon, text, buttons, withHeader, {}, defaultButton);
+}
+
+Button showUntil(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader,
+                 const std::function<bool()> &settled, Button defaultButton)
+{
     const QString fullText = withHeader ? header() + text : text;
     if (!(buttons & defaultButton)) {
         defaultButton = Ok;
@@ -131,7 +138,20 @@ Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool w
         if (pair.second == defaultButton)
             box.setDefaultButton(qobject_cast<QPushButton *>(pair.first));
     }
+    Button settledAnswer = Button(0);
+    QTimer watch;
+    if (settled) {
+        QObject::connect(&watch, &QTimer::timeout, &box, [&] {
+            if (!settled())
+                return;
+            settledAnswer = defaultButton;
+            box.done(0);
+        });
+        watch.start(200);
+    }
     box.exec();
+    if (settledAnswer)
+        return settledAnswer;
     for (const auto &pair : std::as_const(added))
         if (box.clickedButton() == pair.first)
             return pair.second;

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QWidget;
 
 // The program's modal message boxes: frameless, draggable, styled, rich text, titled with the product name.
@@ -26,6 +28,10 @@ void error(QWidget *parent, const QString &text);
 // window, inside the screen, and wraps its text instead of growing past the screen.
 Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader = false,
             Button defaultButton = Button(0));
+// As show(), for a box that waits on something outside the program (a phone asking its user): it also closes by
+// itself, answering `answer`, as soon as settled() returns true (asked every 200 ms on the GUI thread).
+Button showUntil(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader,
+                 const std::function<bool()> &settled, Button answer);
 
 // The full text the error box shows for a given message.
 QString errorText(const QString &text);

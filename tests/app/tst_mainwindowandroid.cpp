@@ -21,7 +21,9 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -134,6 +136,20 @@ private Q_SLOTS:
         sim.adbd.dropConnections();
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, sim.endpoint()), 20000);
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
+    }
+
+    void anAllowedPhoneClosesItsBoxAndLoads()
+    {
+        SimAdbdConfig auth;
+        auth.requireAuth = true;
+        auth.acceptKeyAfterMs = -1;
+        Phone sim({}, auth);
+        // No queued answer: the real box opens and waits. The user taps "Allow" on the phone while it is open;
+        // the box must close by itself and the phone load, with nobody clicking Retry.
+        QTimer::singleShot(4000, [&sim] { sim.adbd.acceptPendingKeys(); });
+        MainWindow w;
+        QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, sim.endpoint()), 30000);
+        QVERIFY(!QApplication::activeModalWidget());
     }
 
     void badPhonesGetNoNode_data()

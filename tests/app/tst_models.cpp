@@ -203,9 +203,11 @@ private Q_SLOTS:
         QTest::newRow("inner spaces kept") << "My Work" << "My Work.db" << QString();
         QTest::newRow("colon") << "a:b" << QString() << invalid;
         QTest::newRow("slash") << "../x" << QString() << invalid;
-        QTest::newRow("tab") << "a\tb" << QString() << invalid;
+        QTest::newRow("tab") << "a\tb" << QString()
+                             << QStringLiteral("Invalid Local Database name: it contains the invisible or direction-changing character U+0009.");
         QTest::newRow("spaces around a colon") << " : " << QString() << invalid;
-        QTest::newRow("hidden file") << ".work" << QString() << invalid;
+        QTest::newRow("hidden file") << ".work" << QString()
+                                     << QStringLiteral("Invalid Local Database name: a name starting with \".\" would make a hidden file.");
         QTest::newRow("empty") << "" << QString() << empty;
         QTest::newRow("spaces only") << "   " << QString() << empty;
     }
@@ -247,7 +249,7 @@ private Q_SLOTS:
             items << combo->itemText(i);
         QCOMPARE(items, (QStringList{QString(), QStringLiteral("old.db"), QStringLiteral("new.db")}));
         QCOMPARE(combo->currentText(), QStringLiteral("Pixel-backup.db"));
-        QCOMPARE(form.windowTitle(), QStringLiteral("Select one Database for backup"));
+        QCOMPARE(form.windowTitle(), QStringLiteral("Choose a Database for the Backup"));
     }
 
     // The headless path the window's own tests use: a refused name, then a good one; a null answer cancels.

@@ -606,7 +606,8 @@ private Q_SLOTS:
         const QList<pim::Contact> thunderbird = read.value(u"roundcube_tb_plain.csv"_s);
         QCOMPARE(thunderbird.size(), 1);
         const pim::Contact &t = thunderbird.first();
-        QCOMPARE(t.full_name, u"Firstname Lastname"_s);
+        // Thunderbird's "Display Name" column is the name the contact is shown by.
+        QCOMPARE(t.full_name, u"Displayname"_s);
         QCOMPARE(texts(t, pim::ENTITY_EMAIL), (QStringList{u"next@domain.tld|"_s, u"test@domain.tld|1"_s}));
         QCOMPARE(texts(t, pim::ENTITY_PHONE).size(), 5);
         QCOMPARE(texts(t, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data9"_s}),

@@ -402,7 +402,8 @@ private Q_SLOTS:
         // Once the deciphered address book is there, two signals in a row.
         const QString privateFolders = PrivateTempDir::parentFolder();
         const auto bookThere = [&] {
-            return std::any_of(everythingIn(privateFolders).cbegin(), everythingIn(privateFolders).cend(),
+            const QStringList files = everythingIn(privateFolders);
+            return std::any_of(files.cbegin(), files.cend(),
                                [](const QString &f) { return f.endsWith(u"/AddressBook.sqlitedb"_s); });
         };
         QElapsedTimer clock;

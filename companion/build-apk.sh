@@ -47,7 +47,7 @@ javac -nowarn -Xlint:-options --release 7 -encoding UTF-8 -d "$work/stub-classes
 { find "$here/src" -name '*.java'; find "$work/gen" -name '*.java'; } | sort > "$work/sources.txt"
 javac -Xlint:-options --release 7 -encoding UTF-8 -g:source,lines -cp "$work/stub-classes" \
   -d "$work/classes" @"$work/sources.txt"
-if find "$work/classes" -path '*/android/*' -name '*.class' | grep -q .; then
+if [ -n "$(find "$work/classes" -path '*/android/*' -name '*.class')" ]; then
   fail "a platform stand-in landed among the app's classes"
 fi
 

@@ -60,7 +60,9 @@ for scheme in "v1 scheme (JAR signing): true" "v2 scheme (APK Signature Scheme v
   need "$verify" "Verified using $scheme"
 done
 zipalign -c -p 4 "$apk" >/dev/null 2>&1 || bad "not aligned (zipalign -c -p 4)"
-unzip -v "$apk" resources.arsc 2>/dev/null | grep -q " Stored " || bad "resources.arsc is compressed (Android 11+ refuses it)"
+# The listing is taken whole first: with pipefail, grep -q leaving early would fail the pipe at random.
+arsc=$(unzip -v "$apk" resources.arsc 2>/dev/null)
+grep -q " Stored " <<<"$arsc" || bad "resources.arsc is compressed (Android 11+ refuses it)"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

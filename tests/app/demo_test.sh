@@ -59,8 +59,8 @@ devices=$("$cli" devices 2>"$demo/step1.err")
 grep -q "Demo iPhone" <<<"$devices" || fail "step 1: the iPhone is not listed: $devices"
 grep -q "Pixel Demo" <<<"$devices" || fail "step 1: the adb phone is not listed: $devices"
 ! grep -q "Galaxy Demo" <<<"$devices" || fail "step 1: the Wi-Fi phone appeared by itself: $devices"
-"$cli" list --device "$udid" 2>>"$demo/step1.err" | grep -q "Sofía García" || fail "step 1: the iPhone's contacts"
-"$cli" list --device "$pixel" 2>>"$demo/step1.err" | grep -q "Jürgen Müller" || fail "step 1: the adb phone's contacts"
+grep -q "Sofía García" <<<"$("$cli" list --device "$udid" 2>>"$demo/step1.err")" || fail "step 1: the iPhone's contacts"
+grep -q "Jürgen Müller" <<<"$("$cli" list --device "$pixel" 2>>"$demo/step1.err")" || fail "step 1: the adb phone's contacts"
 
 # 2. The second Android phone answers over Wi-Fi at 127.0.0.1 (its companion app was installed by the set-up).
 wifi=$("$cli" list --device wifi:127.0.0.1 2>"$demo/step2.err") || fail "step 2: $(cat "$demo/step2.err")"
@@ -73,12 +73,12 @@ after=$("$cli" list --device "$pixel" 2>>"$demo/step3.err")
 grep -q "Sofía García" <<<"$after" || fail "step 3: the iPhone's contacts did not arrive: $after"
 
 # 4. The encrypted backup "Old iPhone" is listed and imports with the printed password into a new database.
-"$cli" itunes-backups 2>"$demo/step4.err" | grep -q "Old iPhone" || fail "step 4: the backup is not listed"
+grep -q "Old iPhone" <<<"$("$cli" itunes-backups 2>"$demo/step4.err")" || fail "step 4: the backup is not listed"
 backup=$(ls -d "$HOME/Apple/MobileSync/Backup/"*)
 printf '%s' "$DEMO_PASSWORD" >"$demo/password"
 "$cli" itunes-import "$backup" --db "Old iPhone-backup" --password-file "$demo/password" >/dev/null 2>>"$demo/step4.err" \
   || fail "step 4: $(cat "$demo/step4.err")"
-"$cli" list --db "Old iPhone-backup.db" 2>>"$demo/step4.err" | grep -q "Erik Svensson" || fail "step 4: imported contacts"
+grep -q "Erik Svensson" <<<"$("$cli" list --db "Old iPhone-backup.db" 2>>"$demo/step4.err")" || fail "step 4: imported contacts"
 
 # 5. Export of the database in every format.
 for format in vcf csv txt html doc pdf; do

@@ -76,13 +76,7 @@ void IOSSyncToDeviceThread::run()
     const DeviceThreadScope deviceThread;
     try {
         // What goes to a phone that keeps its contacts in iCloud lands in its local store: the user hears so first.
-        int lockdownError = 0;
-        const QString icloud =
-            mobiledevice_contacts_in_icloud(m_udid, &lockdownError) ? mobiledevice_icloud_warning() : QString();
-        // A phone that does not trust this computer yet: what the user has to do, without further attempts
-        // (each one costs the phone's question a new pairing).
-        if (mobiledevice_is_trust_error(lockdownError))
-            throw std::runtime_error(mobiledevice_trust_text(lockdownError).toUtf8().toStdString());
+        const QString icloud = mobiledevice_check_before_sync(m_udid);
         if (!icloud.isEmpty())
             m_progress.updateProgress(icloud, 0, QString());
         m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), 0, QString());

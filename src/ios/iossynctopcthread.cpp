@@ -123,13 +123,7 @@ void IOSSyncToPCThread::run()
     WorkerTransaction transaction(m_cache, "Sync from iPhone");
     try {
         // A phone that keeps its contacts in iCloud serves only its local store: the user hears so first.
-        int lockdownError = 0;
-        const QString icloud =
-            mobiledevice_contacts_in_icloud(m_udid, &lockdownError) ? mobiledevice_icloud_warning() : QString();
-        // A phone that does not trust this computer yet: what the user has to do, without further attempts
-        // (each one costs the phone's question a new pairing).
-        if (mobiledevice_is_trust_error(lockdownError))
-            throw std::runtime_error(mobiledevice_trust_text(lockdownError).toUtf8().toStdString());
+        const QString icloud = mobiledevice_check_before_sync(m_udid);
         if (!icloud.isEmpty())
             m_progress.updateProgress(icloud, 99, QString());
         m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_IOS"), 99, icloud);

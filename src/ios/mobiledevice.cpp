@@ -192,6 +192,15 @@ QString mobiledevice_icloud_warning()
     return trKey("IDS_IOS_ICLOUD_CONTACTS");
 }
 
+QString mobiledevice_check_before_sync(const QString &udid)
+{
+    int lockdownError = 0;
+    const bool icloud = mobiledevice_contacts_in_icloud(udid, &lockdownError);
+    if (mobiledevice_is_trust_error(lockdownError))
+        throw std::runtime_error(mobiledevice_trust_text(lockdownError).toUtf8().toStdString());
+    return icloud ? mobiledevice_icloud_warning() : QString();
+}
+
 PlistCFType mobiledevice_get_value(const QString &udid, const QString &domain, const QString &key)
 {
     MobiledeviceConnection connection(udid);

@@ -102,6 +102,10 @@ QString mobiledevice_trust_text(int lockdownError);
 bool mobiledevice_contacts_in_icloud(const QString &udid, int *lockdownError = nullptr);
 // The warning shown before a phone that keeps its contacts in iCloud is read or written.
 QString mobiledevice_icloud_warning();
+// Before a session: throws (std::runtime_error with mobiledevice_trust_text) when the phone does not trust this
+// computer yet, without further attempts (each costs the phone's question a new pairing); else the iCloud warning
+// to show first, or an empty text.
+QString mobiledevice_check_before_sync(const QString &udid);
 // A lockdown value (an empty domain or key is left out); the null value when the device cannot be opened or the
 // call fails. Empty domain and key give the dictionary of all values.
 PlistCFType mobiledevice_get_value(const QString &udid, const QString &domain, const QString &key);

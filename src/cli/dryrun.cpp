@@ -77,7 +77,10 @@ int previewWorker(LocalDb *target, const WorkerFactory &makeWorker, bool json, I
     MergePreview preview(target, userRule());
     ProgressObject progress;
     const std::unique_ptr<QThread> worker = makeWorker(preview.copy(), progress);
-    const int code = runWorker(*worker, progress, Io{io.err, io.err});
+    // Its "Successfully imported" would claim what did not happen: only the plan is printed.
+    QString ignored;
+    QTextStream discard(&ignored);
+    const int code = runWorker(*worker, progress, Io{discard, io.err});
     if (code != Success)
         return code;
     return printPlan(preview.plan(), json, io);

@@ -29,8 +29,8 @@ std::unique_ptr<LocalDb> existingDbForDryRun(const QString &name);
 int previewContacts(LocalDb *target, const QList<pim::Contact> &contacts, bool json, Io io);
 
 // Runs a worker that merges into a database it was given (an import) against a copy of the target and prints
-// the plan. makeWorker receives the copy and the progress receiver. The worker's own success text goes to
-// stderr; a failure ends the command as the real run would.
+// the plan. makeWorker receives the copy and the progress receiver. The worker's own success text is dropped;
+// a failure ends the command as the real run would.
 using WorkerFactory = std::function<std::unique_ptr<QThread>(LocalDb &copy, ProgressObject &progress)>;
 int previewWorker(LocalDb *target, const WorkerFactory &makeWorker, bool json, Io io);
 

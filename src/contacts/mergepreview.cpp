@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
+#include <algorithm>
+
 #include <stdexcept>
 
 using pim::Contact;

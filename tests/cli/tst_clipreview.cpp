@@ -263,7 +263,7 @@ private Q_SLOTS:
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(QString::fromUtf8(r.out),
                  u"Dry run, nothing was written. 1 contacts will be added, 0 merged into contacts already there and 1 "
-                 "left unchanged.\nAdd: Zeno Zorn\n    + Phone: Mobile: +1 555 0100\nUnchanged, already there: Zeno Zorn\n"_s);
+                 "left unchanged.\nAdd: Zeno Zorn\n    + Phone: Mobile:+1 555 0100\nUnchanged, already there: Zeno Zorn\n"_s);
         QVERIFY(!QFileInfo::exists(LocalDbFiles::pathFor(u"Fresh.db"_s)));
 
         // --json alone is a usage error; a dry run of a file that cannot be read fails as the import would.

@@ -208,7 +208,7 @@ private Q_SLOTS:
     void dryRunMatchesTransferToIphone()
     {
         TempHome home;
-        const QString udid = u"00008030-0000000000000C3"_s;
+        const QString udid = u"00008030-00000000000000C3"_s;
         const QString store = home.filePath(u"iphone.json"_s);
         QProcess sim;
         sim.start(QStringLiteral(IPHONE_SIM_EXE), {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid,

@@ -276,6 +276,28 @@ private Q_SLOTS:
             QCOMPARE(bookOf(r.out), before);
         }
 
+        // A backup of a (virtual) phone into the same database: the plan, then the backup doing just that.
+        const QString folder = DataFolder::root() + u"/android_virtual"_s;
+        QDir().mkpath(folder);
+        {
+            LocalDb pocket(folder + u"/Pocket.db"_s, PContactCombineRule(new LocalDbCombineRule));
+            pocket.createFromTemplate();
+            for (const pim::Contact &c : randombooks::randomBook(301, 20))
+                pocket.saveContactWithMerge(c);
+        }
+        {
+            Result r = cli(home, {}, {u"backup"_s, u"--device"_s, u"Pocket"_s, u"--db"_s, u"Target"_s, u"--dry-run"_s, u"--json"_s});
+            QVERIFY2(r.code == 0, r.err.constData());
+            const QJsonObject plan = QJsonDocument::fromJson(r.out).object();
+            QVERIFY(plan[u"contacts"_s].toArray().size() > 0);
+            Book book = bookOf(cli(home, {}, {u"list"_s, u"--db"_s, u"Target"_s, u"--json"_s}).out);
+            const QString wrong = applyPlan(book, plan);
+            QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+            r = cli(home, {}, {u"backup"_s, u"--device"_s, u"Pocket"_s, u"--db"_s, u"Target"_s});
+            QVERIFY2(r.code == 0, r.err.constData());
+            QCOMPARE(bookOf(cli(home, {}, {u"list"_s, u"--db"_s, u"Target"_s, u"--json"_s}).out), book);
+        }
+
         // The text form: the summary line, then a line per contact.
         const QString vcf = home.filePath(u"two.vcf"_s);
         QFile f(vcf);

@@ -161,7 +161,7 @@ private Q_SLOTS:
         QCOMPARE(boxes.at(0).text, u"Send 5 contacts to \u201CPhone B\u201D?<br/><br/>4 contacts will be added, 1 merged "
                                    "into contacts already there and 0 left unchanged."_s);
         QCOMPARE(boxes.at(0).defaultButton, MessageBox::No);
-        QVERIFY2(boxes.at(0).details.contains(u"Merge into: Person1 Test\n    + Phone: "_s), qPrintable(boxes.at(0).details));
+        QVERIFY2(boxes.at(0).details.contains(u"Merge into: Test Person1\n    + Phone: Mobile:555 1\n"_s), qPrintable(boxes.at(0).details));
         QCOMPARE(boxes.at(1).text, u"Successfully transferred 4 contacts to Android, with 1 repeated contacts merged."_s);
         QCOMPARE(b.names(), a.names());
         QCOMPARE(w.selectedDbNode(), androidNode(w, b.endpoint()));

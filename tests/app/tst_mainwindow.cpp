@@ -314,7 +314,10 @@ private Q_SLOTS:
         QVERIFY(dropOn(target));
         QStringList asked; // the question comes once the drag has ended
         QTRY_VERIFY(!(asked += MessageBox::takeShownTexts()).isEmpty());
-        QCOMPARE(asked, QStringList{QStringLiteral("Copy 2 contacts from \u201CWork.db\u201D to \u201CHome.db\u201D?")});
+        // Asked with what the copy would change.
+        QCOMPARE(asked, QStringList{QStringLiteral("Copy 2 contacts from \u201CWork.db\u201D to \u201CHome.db\u201D?<br/><br/>2 "
+                                                   "contacts will be added, 0 merged into contacts already there and 0 "
+                                                   "left unchanged.")});
         QCOMPARE(target->db->listContacts(0, QString()).size(), 0);
 
         MessageBox::queueAnswer(MessageBox::Yes);

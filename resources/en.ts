@@ -563,6 +563,91 @@
         <source>Address</source>
         <translation>Address</translation>
     </message>
+    <!-- what a transfer or import will change, shown before it runs -->
+    <message>
+        <source>IDS_PREVIEW_%1_ADDED_%2_MERGED_%3_UNCHANGED</source>
+        <translation>%1 contacts will be added, %2 merged into contacts already there and %3 left unchanged.</translation>
+    </message>
+    <message>
+        <source>IDS_PREVIEW_NOTHING_WRITTEN</source>
+        <translation>Dry run, nothing was written.</translation>
+    </message>
+    <message>
+        <source>IDS_PREVIEWING_CONTACTS</source>
+        <translation>Working out what will change...</translation>
+    </message>
+    <message>
+        <source>IDS_PREVIEW_CONFIRM_TRANSFER_%1_TO_%2</source>
+        <translation>Send %1 to %2?</translation>
+    </message>
+    <message>
+        <source>IDS_PREVIEW_CONFIRM_IMPORT_TO_%1</source>
+        <translation>Import into %1?</translation>
+    </message>
+    <message>
+        <source>IDS_PREVIEW_SHOW_LIST</source>
+        <translation>Show Details... lists every contact and the fields that change.</translation>
+    </message>
+    <message>
+        <source>Add: %1</source>
+        <translation>Add: %1</translation>
+    </message>
+    <message>
+        <source>Merge into: %1</source>
+        <translation>Merge into: %1</translation>
+    </message>
+    <message>
+        <source>Unchanged, already there: %1</source>
+        <translation>Unchanged, already there: %1</translation>
+    </message>
+    <message>
+        <source>“%1” to “%2”</source>
+        <translation>“%1” to “%2”</translation>
+    </message>
+    <message>
+        <source>%1 “%2” to “%3”</source>
+        <translation>%1 “%2” to “%3”</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1 bytes</translation>
+    </message>
+    <message>
+        <source>Photo</source>
+        <translation>Photo</translation>
+    </message>
+    <message>
+        <source>E-mail</source>
+        <translation>E-mail</translation>
+    </message>
+    <message>
+        <source>Event</source>
+        <translation>Event</translation>
+    </message>
+    <message>
+        <source>Group</source>
+        <translation>Group</translation>
+    </message>
+    <message>
+        <source>IM</source>
+        <translation>IM</translation>
+    </message>
+    <message>
+        <source>Note</source>
+        <translation>Note</translation>
+    </message>
+    <message>
+        <source>Organization</source>
+        <translation>Organization</translation>
+    </message>
+    <message>
+        <source>Relation</source>
+        <translation>Relation</translation>
+    </message>
+    <message>
+        <source>Website</source>
+        <translation>Website</translation>
+    </message>
     <message>
         <source>Total:%1</source>
         <translation>Total:%1</translation>

@@ -167,10 +167,13 @@ private:
     void transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId);
     void transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId);
     // The transfers once the target is known.
-    void sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts);
-    void sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &contacts);
+    void sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question = QString());
+    void sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question = QString());
     // Copies contacts into a local database node with merging, behind the progress dialog.
-    void copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts);
+    void copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question = QString());
+    // Shows what merging the contacts into the target will change and asks `question` (a default "Send … to …?"
+    // when empty); true to go ahead.
+    bool confirmMerge(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question);
     // Loads an iPhone into a fresh cache and adds its node; withTips shows the unlock-and-trust tips first.
     void loadIosDevice(const QString &devid, bool withTips);
     // A device arrival that came while a dialog was open waits until none is (a dialog works on the node the

@@ -13,6 +13,7 @@
 #include "itemmodelmaintree.h"
 #include "localdb.h"
 #include "messagebox.h"
+#include "previewconfirm.h"
 #include "progressform.h"
 #include "texts.h"
 
@@ -105,7 +106,12 @@ void MainWindow::miImport()
     // A database made for an import that read nothing (or failed, or was cancelled) goes again.
     const bool created = !filesBefore.contains(target->name);
     bool succeeded = false;
-    {
+    const auto makeWorker = [&](LocalDb &db, ProgressTarget *progress) -> std::unique_ptr<QThread> {
+        return std::make_unique<ImportContactsToLocalThread>(path, format->importKind, &db, progress);
+    };
+    const QString question = trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
+                                 .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
+    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)) {
         ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
         ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
         succeeded = form.runWorker(&worker);

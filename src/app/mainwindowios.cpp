@@ -167,8 +167,10 @@ void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QStrin
         sendToIos(target, contacts);
 }
 
-void MainWindow::sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts)
+void MainWindow::sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
 {
+    if (!confirmMerge(target, contacts, question))
+        return;
     ProgressForm form(QString(), this);
     IOSSyncToDeviceThread worker(target->id, target->db.data(), contacts, &form);
     if (form.runWorker(&worker))

@@ -11,6 +11,7 @@
 #include "localdb.h"
 #include "messagebox.h"
 #include "passcodedlg.h"
+#include "previewconfirm.h"
 #include "progressform.h"
 #include "texts.h"
 
@@ -49,7 +50,12 @@ void MainWindow::miFromiTunes()
     const bool created = !filesBefore.contains(target->name);
 
     bool succeeded = false;
-    {
+    const auto makeWorker = [&](LocalDb &db, ProgressTarget *progress) -> std::unique_ptr<QThread> {
+        return std::make_unique<ImportContactsFromiTunesThread>(manifest, &db, progress);
+    };
+    const QString question = trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
+                                 .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
+    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)) {
         ProgressForm form(trKey("IDS_READING_CONTACTS_FROM_ITUNES"), this);
         ImportContactsFromiTunesThread worker(manifest, target->db.data(), &form);
         succeeded = form.runWorker(&worker);

@@ -16,6 +16,7 @@
 #include "localdb.h"
 #include "localdbselform.h"
 #include "messagebox.h"
+#include "previewconfirm.h"
 #include "mytreeview.h"
 #include "progressform.h"
 #include "stylesheet.h"
@@ -446,6 +447,14 @@ QString deviceNote(const _DBItemNode *node)
 
 } // namespace
 
+bool MainWindow::confirmMerge(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
+{
+    const QString asked = question.isEmpty() ? trKey("IDS_PREVIEW_CONFIRM_TRANSFER_%1_TO_%2")
+                                                   .arg(contactCount(contacts.size()), quoted(target->name))
+                                             : question;
+    return PreviewConfirm::confirmContacts(this, target->db.data(), contacts, asked);
+}
+
 _DBItemNode *MainWindow::selectOrCreateLocalDb(const QString &suggestedName, const QString &title)
 {
     LocalDbSelForm form(this, suggestedName, title);
@@ -479,8 +488,10 @@ void MainWindow::backupContacts(const QList<pim::Contact> &contacts)
     copyToDatabase(target, contacts);
 }
 
-void MainWindow::copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts)
+void MainWindow::copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
 {
+    if (!confirmMerge(target, contacts, question))
+        return;
     ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"), this);
     BackupContactsToLocalThread worker(contacts, target->db.data(), &form);
     if (form.runWorker(&worker))
@@ -492,16 +503,16 @@ void MainWindow::dropContacts(_DBItemNode *target, const QList<pim::Contact> &co
     _DBItemNode *source = selectedDbNode();
     if (!target || contacts.isEmpty() || target == source)
         return;
-    if (!MessageBox::question(this, trKey("Copy %1 from %2 to %3?")
-                                        .arg(contactCount(contacts.size()), quoted(source ? source->name : QString()),
-                                             quoted(target->name))))
-        return;
+    // Asked with what the copy will change, by the operation itself.
+    const QString question = trKey("Copy %1 from %2 to %3?")
+                                 .arg(contactCount(contacts.size()), quoted(source ? source->name : QString()),
+                                      quoted(target->name));
     if (target->kind == _ItemNode::KindDatabase)
-        copyToDatabase(target, contacts);
+        copyToDatabase(target, contacts, question);
     else if (target->platform == PlatformIos)
-        sendToIos(target, contacts);
+        sendToIos(target, contacts, question);
     else if (target->platform == PlatformAndroid)
-        sendToAndroid(target, contacts);
+        sendToAndroid(target, contacts, question);
 }
 
 void MainWindow::miTreeBackup()
@@ -543,10 +554,10 @@ void MainWindow::transferToAndroid(const QList<pim::Contact> &contacts, const QS
         sendToAndroid(target, contacts);
 }
 
-void MainWindow::sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &contacts)
+void MainWindow::sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
 {
     auto *cache = dynamic_cast<AndroidContactsDb *>(target->db.data());
-    if (!cache)
+    if (!cache || !confirmMerge(target, contacts, question))
         return;
     ProgressForm form(QString(), this);
     SyncBackupThread worker(contacts, cache, simpleprotocol::nextSyncPort(), &form);

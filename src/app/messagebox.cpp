@@ -79,13 +79,28 @@ void reportError(const QString &text)
 
 } // namespace
 
+static Button showBox(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons, bool withHeader,
+                      const std::function<bool()> &settled, Button defaultButton);
+
 Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader, Button defaultButton)
 {
     return showUntil(parent, icon, text, buttons, withHeader, {}, defaultButton);
 }
 
+Button showWithDetails(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons,
+                       Button defaultButton)
+{
+    return showBox(parent, icon, text, details, buttons, false, {}, defaultButton);
+}
+
 Button showUntil(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader,
                  const std::function<bool()> &settled, Button defaultButton)
+{
+    return showBox(parent, icon, text, QString(), buttons, withHeader, settled, defaultButton);
+}
+
+static Button showBox(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons, bool withHeader,
+                      const std::function<bool()> &settled, Button defaultButton)
 {
     const QString fullText = withHeader ? header() + text : text;
     if (!(buttons & defaultButton)) {
@@ -99,7 +114,7 @@ Button showUntil(QWidget *parent, Icon icon, const QString &text, int buttons, b
     {
         QMutexLocker lock(&testMutex);
         if (!queuedAnswers.isEmpty()) {
-            shownBoxes.append({fullText, defaultButton});
+            shownBoxes.append({fullText, defaultButton, details});
             return queuedAnswers.dequeue();
         }
     }
@@ -111,6 +126,9 @@ Button showUntil(QWidget *parent, Icon icon, const QString &text, int buttons, b
     box.setWindowTitle(Product::title());
     box.setTextFormat(Qt::RichText);
     box.setText(fullText);
+    // The plain-text list under "Show Details...", in a scrolling field of its own.
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     switch (icon) {
     case Icon::Information:
         box.setIcon(QMessageBox::Information);

@@ -28,6 +28,9 @@ void error(QWidget *parent, const QString &text);
 // window, inside the screen, and wraps its text instead of growing past the screen.
 Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader = false,
             Button defaultButton = Button(0));
+// As show(), with a plain-text list the user can expand under the text ("Show Details...").
+Button showWithDetails(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons,
+                       Button defaultButton);
 // As show(), for a box that waits on something outside the program (a phone asking its user): it also closes by
 // itself, answering `answer`, as soon as settled() returns true (asked every 200 ms on the GUI thread).
 Button showUntil(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader,
@@ -47,6 +50,7 @@ struct ShownBox
 {
     QString text;
     Button defaultButton;
+    QString details; // the expandable list, when the box has one
 };
 QList<ShownBox> takeShownBoxes();
 // The texts of takeShownBoxes().

@@ -4,6 +4,7 @@
 #include "backupcontactstolocalthread.h"
 #include "clicommon.h"
 #include "devices.h"
+#include "dryrun.h"
 #include "localdb.h"
 #include "pim.h"
 #include "progress.h"
@@ -43,7 +44,9 @@ int runDevices(const QStringList &args, Io io)
 
 int runBackup(const QStringList &args, Io io)
 {
-    const Options options(args, {QStringLiteral("device"), QStringLiteral("db"), QStringLiteral("contacts")}, {});
+    const Options options(args, {QStringLiteral("device"), QStringLiteral("db"), QStringLiteral("contacts")},
+                          {QStringLiteral("dry-run"), QStringLiteral("json")});
+    const bool dryRun = dryRunRequested(options);
     const DeviceEntry device = findDevice(options.required(QStringLiteral("device")));
     QList<pim::Contact> contacts = openDeviceDb(device)->listContacts(0, QString());
     if (options.has(QStringLiteral("contacts")))
@@ -52,6 +55,8 @@ int runBackup(const QStringList &args, Io io)
     // The window suggests the device name followed by "-backup.db".
     const QString name = options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db"))
                                                            : QStringLiteral("%1-backup.db").arg(device.name);
+    if (dryRun)
+        return previewContacts(existingDbForDryRun(name).get(), contacts, options.has(QStringLiteral("json")), io);
     auto target = openOrCreateLocalDb(name);
 
     ProgressObject progress;

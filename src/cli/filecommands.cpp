@@ -4,6 +4,7 @@
 #include "contactsprinter.h"
 #include "datafolder.h"
 #include "devices.h"
+#include "dryrun.h"
 #include "exporttofilethread.h"
 #include "fileformats.h"
 #include "importcontactstolocalthread.h"
@@ -43,7 +44,9 @@ const fileio::FileFormat &formatFor(const Options &options, bool import)
 
 int runImport(const QStringList &args, Io io)
 {
-    const Options options(args, {QStringLiteral("format"), QStringLiteral("db")}, {});
+    const Options options(args, {QStringLiteral("format"), QStringLiteral("db")},
+                          {QStringLiteral("dry-run"), QStringLiteral("json")});
+    const bool dryRun = dryRunRequested(options);
     const QString file = options.positional(0, QStringLiteral("FILE"));
     if (options.positional().size() > 1)
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().at(1))};
@@ -58,6 +61,14 @@ int runImport(const QStringList &args, Io io)
     // The window suggests the file's name with its extension; ".db" is appended to it.
     const QString name =
         options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db")) : QFileInfo(file).fileName();
+    if (dryRun) {
+        return previewWorker(
+            existingDbForDryRun(name).get(),
+            [&](LocalDb &copy, ProgressObject &progress) {
+                return std::make_unique<ImportContactsToLocalThread>(file, format.importKind, &copy, &progress);
+            },
+            options.has(QStringLiteral("json")), io);
+    }
     const bool created = !QFileInfo::exists(LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name)));
     auto target = openOrCreateLocalDb(name);
     target->db(); // opened now, so the database counts as in use (delete-db refuses it) for the whole import

@@ -3,6 +3,7 @@
 #include "backupmanifest.h"
 #include "clicommon.h"
 #include "datafolder.h"
+#include "dryrun.h"
 #include "importcontactsfromitunesthread.h"
 #include "localdb.h"
 #include "progress.h"
@@ -94,7 +95,9 @@ int runItunesBackups(const QStringList &args, Io io)
 
 int runItunesImport(const QStringList &args, Io io)
 {
-    const Options options(args, {QStringLiteral("db"), QStringLiteral("password-file")}, {});
+    const Options options(args, {QStringLiteral("db"), QStringLiteral("password-file")},
+                          {QStringLiteral("dry-run"), QStringLiteral("json")});
+    const bool dryRun = dryRunRequested(options);
     const QString folder = options.positional(0, QStringLiteral("DIR"));
     if (options.positional().size() > 1)
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().at(1))};
@@ -129,6 +132,14 @@ int runItunesImport(const QStringList &args, Io io)
     const QString device = manifest->deviceName().isEmpty() ? QStringLiteral("Unknown Device") : manifest->deviceName();
     const QString name = options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db"))
                                                            : device + QStringLiteral("-backup.db");
+    if (dryRun) {
+        return previewWorker(
+            existingDbForDryRun(name).get(),
+            [&](LocalDb &copy, ProgressObject &progress) {
+                return std::make_unique<ImportContactsFromiTunesThread>(manifest, &copy, &progress);
+            },
+            options.has(QStringLiteral("json")), io);
+    }
     const bool created = !QFileInfo::exists(LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(name)));
     auto target = openOrCreateLocalDb(name);
     target->db(); // opened now, so the database counts as in use (delete-db refuses it) for the whole import

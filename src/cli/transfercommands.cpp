@@ -8,6 +8,7 @@
 #include "combinerule.h"
 #include "contactchanges.h"
 #include "devices.h"
+#include "dryrun.h"
 #include "ioscontactcombinerule.h"
 #include "iosdevices.h"
 #include "iossendchangesthread.h"
@@ -210,9 +211,11 @@ int runTransfer(const QStringList &args, Io io)
     const Options options(args,
                           {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("to"),
                            QStringLiteral("contacts")},
-                          {});
+                          {QStringLiteral("dry-run"), QStringLiteral("json")});
     requireOneSource(options);
     const QString to = options.required(QStringLiteral("to"));
+    const bool dryRun = dryRunRequested(options);
+    const bool json = options.has(QStringLiteral("json"));
     if (options.value(QStringLiteral("device")) == to)
         throw UsageException{QStringLiteral("the target must be another device")};
 
@@ -226,6 +229,8 @@ int runTransfer(const QStringList &args, Io io)
         contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
 
     const std::optional<int> toIphone = withIosPhone(to, [&](const DeviceEntry &target, LocalDb &cache) {
+        if (dryRun)
+            return previewContacts(&cache, contacts, json, io);
         ProgressObject progress;
         IOSSyncToDeviceThread worker(target.id, &cache, contacts, &progress);
         return runIosWrite(worker, progress, cache, target, io, true);
@@ -233,6 +238,8 @@ int runTransfer(const QStringList &args, Io io)
     if (toIphone)
         return *toIphone;
     return withAndroidPhone(to, [&](const DeviceEntry &target, AndroidContactsDb &cache) {
+        if (dryRun)
+            return previewContacts(&cache, contacts, json, io);
         ProgressObject progress;
         SyncBackupThread worker(contacts, &cache, simpleprotocol::nextSyncPort(), &progress);
         return runWrite(worker, progress, cache, target, io, true);

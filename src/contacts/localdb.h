@@ -108,8 +108,9 @@ public:
     // Adds a contact to this database, merging it into a stored contact of the same name (ASCII case ignored)
     // by the database's rule. A contact without a name is always added as a contact of its own. Runs in a
     // transaction of its own; on failure it rolls that back and throws std::runtime_error with the same text.
-    // cancelled, when given, is asked between the rows of a large contact.
-    SaveResult saveContactWithMerge(const pim::Contact &contact, const std::function<bool()> &cancelled = {});
+    // cancelled, when given, is asked between the rows of a large contact. Virtual so that a preview's copy can
+    // record what each merge-save did.
+    virtual SaveResult saveContactWithMerge(const pim::Contact &contact, const std::function<bool()> &cancelled = {});
 
 private:
     void openIfNeeded();

@@ -197,9 +197,10 @@ private Q_SLOTS:
 
         LoadItunesBackupDlg::queueAnswer(0);
         LocalDbSelForm::queueAnswer(u"Plain"_s);
+        MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         action->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Successfully imported 2 contacts from iTunes Backup."_s});
+        QCOMPARE(MessageBox::takeShownTexts().mid(1), QStringList{u"Successfully imported 2 contacts from iTunes Backup."_s});
         _DBItemNode *node = w.treeModel()->findDatabaseNode(u"Plain.db"_s);
         QVERIFY(node);
         QCOMPARE(w.selectedDbNode(), node);
@@ -215,19 +216,24 @@ private Q_SLOTS:
         PasscodeDlg::queueAnswer(u"secret"_s);
         LocalDbSelForm::queueAnswer(u"Locked"_s);
         MessageBox::queueAnswer(MessageBox::Ok);
+        MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         action->trigger();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{u"Invalid password."_s, u"Successfully imported 2 contacts from iTunes Backup."_s}));
+                 (QStringList{u"Invalid password."_s,
+                              u"Import into \u201CLocked.db\u201D?<br/><br/>2 contacts will be added, 0 merged into contacts already "
+                              "there and 0 left unchanged."_s,
+                              u"Successfully imported 2 contacts from iTunes Backup."_s}));
         checkImported(contactsOf(u"Locked.db"_s));
 
         // Importing it again into the same database merges Ada; the nameless company card is added again.
         LoadItunesBackupDlg::queueAnswer(1);
         PasscodeDlg::queueAnswer(u"secret"_s);
         LocalDbSelForm::queueAnswer(u"Locked"_s);
+        MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         action->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(),
+        QCOMPARE(MessageBox::takeShownTexts().mid(1),
                  QStringList{u"Successfully imported 1 contacts from iTunes Backup, with 1 repeated contacts merged."_s});
         QCOMPARE(contactsOf(u"Locked.db"_s).size(), 3);
 

@@ -97,9 +97,10 @@ private Q_SLOTS:
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
 
         LocalDbSelForm::queueAnswer(QStringLiteral("Phone backup"));
+        MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeBackup")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(),
+        QCOMPARE(MessageBox::takeShownTexts().mid(1),
                  QStringList{QStringLiteral("Successfully backed up 300 contacts to the local database.")});
         _DBItemNode *backup = w.treeModel()->findDatabaseNode(QStringLiteral("Phone backup.db"));
         QVERIFY(backup);

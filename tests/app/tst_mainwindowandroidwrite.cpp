@@ -21,10 +21,12 @@
 
 #include <QAction>
 #include <QCryptographicHash>
+#include <QJsonArray>
 #include <QTest>
 #include <QTreeView>
 
 using fixtures::person;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -150,20 +152,36 @@ private Q_SLOTS:
         select(w, androidNode(w, a.endpoint()));
         QVERIFY(w.action("miTreeA2A")->isEnabled());
         pickTarget(w, b.endpoint(), a.endpoint());
+        MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeA2A")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(),
-                 QStringList{QStringLiteral("Successfully transferred 4 contacts to Android, with 1 repeated contacts merged.")});
+        // The question says what the transfer then does; its list names the contact merged into.
+        const QList<MessageBox::ShownBox> boxes = MessageBox::takeShownBoxes();
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.at(0).text, u"Send 5 contacts to \u201CPhone B\u201D?<br/><br/>4 contacts will be added, 1 merged "
+                                   "into contacts already there and 0 left unchanged."_s);
+        QCOMPARE(boxes.at(0).defaultButton, MessageBox::No);
+        QVERIFY2(boxes.at(0).details.contains(u"Merge into: Test Person1\n    + Phone: Mobile:555 1\n"_s), qPrintable(boxes.at(0).details));
+        QCOMPARE(boxes.at(1).text, u"Successfully transferred 4 contacts to Android, with 1 repeated contacts merged."_s);
         QCOMPARE(b.names(), a.names());
         QCOMPARE(w.selectedDbNode(), androidNode(w, b.endpoint()));
         QCOMPARE(w.contactsModel()->contacts().size(), 5);
 
         select(w, localDatabase(w, QStringLiteral("Office.db")));
         QVERIFY(w.action("miFileDB2A")->isEnabled());
+        // Saying no to the question sends nothing.
+        const QJsonArray storeBefore = b.companion.store().toJson();
         pickTarget(w, b.endpoint());
+        MessageBox::queueAnswer(MessageBox::No);
+        w.action("miFileDB2A")->trigger();
+        QCOMPARE(MessageBox::takeShownTexts().size(), 1);
+        QCOMPARE(b.companion.store().toJson(), storeBefore);
+
+        pickTarget(w, b.endpoint());
+        MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miFileDB2A")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("Successfully transferred 2 contacts to Android.")});
+        QCOMPARE(MessageBox::takeShownTexts().mid(1), QStringList{QStringLiteral("Successfully transferred 2 contacts to Android.")});
         QCOMPARE(b.companion.store().contactCount(), 7);
         QVERIFY(b.names().contains(QStringLiteral("Db1 Person")));
         QCOMPARE(androidNode(w, b.endpoint())->db->listContacts(0, QString()).size(), 7);
@@ -184,9 +202,10 @@ private Q_SLOTS:
 
         select(w, localDatabase(w, QStringLiteral("Many.db")));
         pickTarget(w, b.endpoint());
+        MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDB2A")->trigger();
-        const QStringList shown = MessageBox::takeShownTexts();
+        const QStringList shown = MessageBox::takeShownTexts().mid(1);
         QCOMPARE(shown.size(), 1);
         QVERIFY2(shown.first().contains(QStringLiteral("The remote host closed the connection")), qPrintable(shown.first()));
         // The first batch of 20 reached the phone; the reloaded node shows exactly what the phone holds.

@@ -63,12 +63,16 @@ private Q_SLOTS:
         QVERIFY(w.action("miImport")->isEnabled());
         FileDialogs::queueAnswer(path, u"VCard Files(*.vcf)"_s);
         LocalDbSelForm::queueAnswer(u"friends.vcf"_s);
+        MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miImport")->trigger();
         QCOMPARE(FileDialogs::lastOffer().path, QDir::homePath());
         QCOMPARE(FileDialogs::lastOffer().filters, u"VCard Files(*.vcf);;CSV Files(*.csv)"_s);
+        // First the question with what the import will do, then what it did.
         QCOMPARE(MessageBox::takeShownTexts(),
-                 QStringList{u"Successfully imported 2 contacts, with 1 repeated contacts merged."_s});
+                 (QStringList{u"Import into \u201Cfriends.vcf.db\u201D?<br/><br/>2 contacts will be added, 1 merged into contacts "
+                              "already there and 0 left unchanged."_s,
+                              u"Successfully imported 2 contacts, with 1 repeated contacts merged."_s}));
 
         _DBItemNode *node = w.treeModel()->findDatabaseNode(u"friends.vcf.db"_s);
         QVERIFY(node);
@@ -117,10 +121,11 @@ private Q_SLOTS:
         w.show();
         FileDialogs::queueAnswer(path, u"CSV Files(*.csv)"_s);
         LocalDbSelForm::queueAnswer(u"people"_s);
+        MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miImport")->trigger();
         QCOMPARE(FileDialogs::lastOffer().filters, u"VCard Files(*.vcf);;CSV Files(*.csv)"_s);
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Successfully imported 2 contacts."_s});
+        QCOMPARE(MessageBox::takeShownTexts().mid(1), QStringList{u"Successfully imported 2 contacts."_s});
         QCOMPARE(names(w.contactsModel()->contacts()), (QStringList{u"Anna Berg"_s, u"Mark Cole"_s}));
         const pim::Contact anna = w.contactsModel()->contacts().first();
         QCOMPARE(anna.firstRow(pim::ENTITY_PHONE).text(u"data2"_s), u"2"_s);

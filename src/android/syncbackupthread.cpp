@@ -167,8 +167,10 @@ void SyncBackupThread::run()
             if (cancelled())
                 throw OperationCancelled();
             ++m_processed;
-            m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), m_processed * 33 / total,
-                                      ProgressReporter::contactsText(m_processed, total));
+            // One report per percent of the merge, and the last one.
+            if (m_processed * 100 / total != (m_processed - 1) * 100 / total || m_processed == total)
+                m_progress.updateProgress(trKey("IDS_MERGING_CONTACTS"), m_processed * 33 / total,
+                                          ProgressReporter::contactsText(m_processed, total));
             if (!contact.full_name.isEmpty() && contact.hasRows(pim::ENTITY_NAME)) {
                 const QString key = nameKey(contact.full_name);
                 const auto known = pendingByName.constFind(key);

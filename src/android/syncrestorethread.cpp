@@ -134,10 +134,10 @@ void SyncRestoreThread::storeRow(const QString &line)
         m_cache->insertContact(contact);
         m_contactIds.insert(phoneContactId, contact._id);
         ++m_receivedCount;
-        // A report per contact costs more than storing it: one per percent, every 250 contacts when the count
-        // is unknown, and the last one.
+        // A report per contact costs more than storing it: one per percent and every 250 contacts, and each
+        // from the count the phone announced on (the last one, or more than it said).
         const int percent = ProgressReporter::percent(m_receivedCount, m_totalCount);
-        if (percent != m_reportedPercent || m_receivedCount == m_totalCount || m_receivedCount % 250 == 0) {
+        if (percent != m_reportedPercent || m_receivedCount >= m_totalCount || m_receivedCount % 250 == 0) {
             m_reportedPercent = percent;
             m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_ANDROID"), percent,
                                       trKey("Contacts: %1/%2").arg(m_receivedCount).arg(m_totalCount));

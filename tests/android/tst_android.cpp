@@ -214,7 +214,7 @@ private Q_SLOTS:
         QCOMPARE(p2, -17);
         QCOMPARE(p4, -42);
         for (const char *bad : {"3/17/17", "3/17/17/4/5", "a/1/2/3", "3/17/17/42\n", " 3/1/2/3", "3/1/2/99999999999999999999",
-                                "9999999999/1/2/3", "3/\u0661/2/3", "Invalid:1"})
+                                "9999999999/1/2/3", "3/\u0661/2/3", "Invalid:1", "3//2/3", "-/1/2/3", "3/1/2/3/", "3/1/2/-", ""})
             QVERIFY2(!parseRowId(QString::fromUtf8(bad)), bad);
 
         // The table's words, misspellings included; codes it lacks travel as empty words and come back as 0.

@@ -10,7 +10,7 @@
 # benchmarks, default 50000), PHONE_CONTACTS (default 10000), STARTUP_DBS and STARTUP_CONTACTS (local databases
 # present at start-up and their contacts, default 50 and 1000), WORK (folder for the generated files, default a temporary one),
 # CLI (the contact-mover-cli under test in the device sections, default the one built here: a copy of an older
-# build gives its figures beside today's).
+# build gives its figures beside today's), CLI_BEFORE (phonewait: an older build run in the same rounds).
 # The comparison libraries (KContacts, libebook) and Google Benchmark are needed here only: the normal build
 # and scripts/test.sh never use them.
 set -euo pipefail
@@ -209,22 +209,42 @@ EOF
     echo "$(row "transfer (cli transfer)" transfer)   ratio to storage: cpu $(ratio "${CPU[transfer]}" "$store") wall $(ratio "${WALL[transfer]}" "$store_wall")"
     ;;
   phonewait)
-    echo "== phone-sim: the waits for the phone, $PHONE_CONTACTS contacts (${CONTACT_MOVER_ANDROID_PAUSE_MS:+pauses ${CONTACT_MOVER_ANDROID_PAUSE_MS} ms, }$CLI)"
+    # Each round: a fresh phone-sim with the contacts and without the app; the first load (installs the app and
+    # starts its process cold) and a second load (app present). "prep" is the time from the first progress line
+    # to "Backing up": the install, the app's start and the session start, which is where the pauses were.
+    # CLI_BEFORE names an older build to run in the same rounds.
+    echo "== phone-sim: the waits for the phone, $PHONE_CONTACTS contacts${CONTACT_MOVER_ANDROID_PAUSE_MS:+, pauses ${CONTACT_MOVER_ANDROID_PAUSE_MS} ms}"
     PHONE_VCF="$WORK/phone$PHONE_CONTACTS.vcf"
     [ -f "$PHONE_VCF" ] || "$BUILD/bench/vcard-bench-gen" --mixed "$PHONE_VCF" "$PHONE_CONTACTS"
     HOMEDIR="$WORK/wait-home"
-    : >"$WORK/firstload.runs"; : >"$WORK/nextload.runs"
+    # stamped_once CMD: "WALL_MS CPU_MS MAXRSS_KB PREP_MS" of one run, its progress lines stamped as they come.
+    stamped_once() {
+      /usr/bin/time -f '%e %U %S %M' -o "$WORK/time" bash -c "$1" 2>&1 |
+        while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done >"$WORK/stamped"
+      prep=$(awk '/Checking and installing/ && !a { a = $1 } /Backing up Contacts/ && !b { b = $1 }
+                  END { printf "%d", (a && b ? (b - a) * 1000 : -1) }' "$WORK/stamped")
+      awk -v p="$prep" '{ printf "%d %d %d %d\n", $1 * 1000, ($2 + $3) * 1000, $4, p }' "$WORK/time"
+    }
+    contenders=("$CLI")
+    [ -n "${CLI_BEFORE:-}" ] && contenders=("$CLI_BEFORE" "$CLI")
+    for c in "${!contenders[@]}"; do : >"$WORK/first$c.runs"; : >"$WORK/next$c.runs"; done
     for _ in $(seq "$RUNS"); do
-      rm -rf "$HOMEDIR" && mkdir -p "$HOMEDIR"
-      # A phone without the app: the first load installs it and starts the app's process cold.
-      start_phone wait "$PHONE_VCF"
-      run_once "HOME='$HOMEDIR' $PHONE_ENV '$CLI' devices" >>"$WORK/firstload.runs"
-      run_once "HOME='$HOMEDIR' $PHONE_ENV '$CLI' devices" >>"$WORK/nextload.runs"
-      stop_phone
+      for c in "${!contenders[@]}"; do
+        rm -rf "$HOMEDIR" && mkdir -p "$HOMEDIR"
+        start_phone wait "$PHONE_VCF"
+        stamped_once "HOME='$HOMEDIR' $PHONE_ENV '${contenders[$c]}' devices" >>"$WORK/first$c.runs"
+        stamped_once "HOME='$HOMEDIR' $PHONE_ENV '${contenders[$c]}' devices" >>"$WORK/next$c.runs"
+        stop_phone
+      done
     done
-    medians_of firstload; medians_of nextload
-    row "first load (installs)" firstload
-    row "next load (app present)" nextload
+    for c in "${!contenders[@]}"; do
+      echo "${contenders[$c]}:"
+      for n in first$c next$c; do
+        medians_of "$n"
+        prep=$(cut -d' ' -f4 "$WORK/$n.runs" | median)
+        echo "$(row "${n%[0-9]} load" "$n")  prep $prep ms"
+      done
+    done
     ;;
   iphone)
     echo "== iphone-sim: loading $PHONE_CONTACTS contacts from it"

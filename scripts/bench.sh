@@ -2,13 +2,15 @@
 # Installs what the benchmarks need, builds them and runs them; prints every figure of bench/README.md with
 # the ratio to its reference, each pair measured side by side in the same run.
 #
-#   scripts/bench.sh [SECTION...]      SECTION: parse import localdb phone iphone startup itunes
-#                                      (default: all but itunes and iphone)
+#   scripts/bench.sh [SECTION...]      SECTION: parse import localdb phone phonewait iphone startup itunes
+#                                      (default: all but itunes, iphone and phonewait)
 #
 # Environment: BUILD (default build-bench), RUNS (rounds of the whole-process timings, default 3; the median
 # is reported), CONTACTS (contacts of the vCard file, default 100000), DB_CONTACTS (contacts of the database
 # benchmarks, default 50000), PHONE_CONTACTS (default 10000), STARTUP_DBS and STARTUP_CONTACTS (local databases
-# present at start-up and their contacts, default 50 and 1000), WORK (folder for the generated files, default a temporary one).
+# present at start-up and their contacts, default 50 and 1000), WORK (folder for the generated files, default a temporary one),
+# CLI (the contact-mover-cli under test in the device sections, default the one built here: a copy of an older
+# build gives its figures beside today's), CLI_BEFORE (phonewait: an older build run in the same rounds).
 # The comparison libraries (KContacts, libebook) and Google Benchmark are needed here only: the normal build
 # and scripts/test.sh never use them.
 set -euo pipefail
@@ -48,7 +50,7 @@ fi
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCONTACT_MOVER_BENCH=ON >/dev/null
 targets=(vcard-bench-gen vcard-parse-run vcard-import-run bench_localdb)
 [[ " ${SECTIONS[*]} " == *" itunes "* ]] && targets+=(itunes-decrypt-run itunes-password-run backup-maker)
-[[ " ${SECTIONS[*]} " == *" phone "* ]] && targets+=(contact-mover-cli phone-sim)
+[[ " ${SECTIONS[*]} " == *" phone"* ]] && targets+=(contact-mover-cli phone-sim)
 [[ " ${SECTIONS[*]} " == *" iphone "* ]] && targets+=(contact-mover-cli iphone-sim)
 [[ " ${SECTIONS[*]} " == *" startup "* ]] && targets+=(startup-run)
 cmake --build "$BUILD" -j1 --target "${targets[@]}" >/dev/null
@@ -61,6 +63,7 @@ gcc -O2 -Wno-deprecated-declarations bench/peers/ebook-parse.c -o "$PEERS/ebook-
   $(pkg-config --cflags --libs libebook-contacts-1.2)
 fi
 PEERS="$BUILD/bench/peers"
+CLI=${CLI:-$BUILD/src/cli/contact-mover-cli}
 
 # --- helpers -------------------------------------------------------------------------------------------------
 # run_once CMD: "WALL_MS CPU_MS MAXRSS_KB" of one run (CPU = user + system of the command and its children).
@@ -88,6 +91,31 @@ interleaved() {
   done
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+# plain_storage VCF: "WALL_MS CPU_MS" of LocalDb's plain inserts of the file's contacts (the storing alone).
+plain_storage() {
+  rm -f "$WORK/store.db"
+  "$BUILD/bench/vcard-import-run" --plain "$1" "$WORK/store.db" |
+    awk '/^[0-9.]+ s$/ { w = $1 } /^cpu / { c = $2 } END { printf "%d %d\n", w * 1000, c * 1000 }'
+}
+# start_phone NAME [SEED]: a phone-sim with an empty store (or one seeded from SEED); sets PHONE_PID, PHONE_ENV.
+start_phone() {
+  rm -f "$WORK/$1.json" "$WORK/$1.fifo"
+  mkfifo "$WORK/$1.fifo"
+  "$BUILD/tools/phone-sim/phone-sim" --name "Bench $1" --serial "BENCH$1" --adb-port 0 --store "$WORK/$1.json" \
+    ${2:+--seed "$2"} >"$WORK/$1.fifo" 2>"$WORK/$1.log" &
+  PHONE_PID=$!
+  PHONE_ENV=
+  while read -r line; do
+    case "$line" in CONTACT_MOVER_ADB_TCP=*) PHONE_ENV=$line ;; ready) break ;; esac
+  done <"$WORK/$1.fifo"
+  cat "$WORK/$1.fifo" >/dev/null &
+}
+stop_phone() { kill "$PHONE_PID" 2>/dev/null; wait "$PHONE_PID" 2>/dev/null || true; }
+# medians_of NAME: WALL, CPU and RSS of NAME from its runs file.
+medians_of() {
+  WALL[$1]=$(cut -d' ' -f1 "$WORK/$1.runs" | median); CPU[$1]=$(cut -d' ' -f2 "$WORK/$1.runs" | median)
+  RSS[$1]=$(cut -d' ' -f3 "$WORK/$1.runs" | median)
+}
 row() { # row LABEL NAME [REF]
   local line
   line=$(printf '%-28s wall %7d ms  cpu %7d ms  max RSS %5d MB' "$1" "${WALL[$2]}" "${CPU[$2]}" $((RSS[$2] / 1024)))
@@ -155,45 +183,68 @@ EOF
     [ -f "$PHONE_VCF" ] || "$BUILD/bench/vcard-bench-gen" --mixed "$PHONE_VCF" "$PHONE_CONTACTS"
     HOMEDIR="$WORK/home"
     rm -rf "$HOMEDIR" && mkdir -p "$HOMEDIR"
-    CLI="$BUILD/src/cli/contact-mover-cli"
     HOME="$HOMEDIR" "$CLI" import "$PHONE_VCF" --format vcf --db Bench >/dev/null 2>&1
-    # start_phone NAME [SEED]: a phone-sim with an empty store (or one seeded from SEED); sets PHONE_PID, PHONE_ENV.
-    start_phone() {
-      rm -f "$WORK/$1.json" "$WORK/$1.fifo"
-      mkfifo "$WORK/$1.fifo"
-      "$BUILD/tools/phone-sim/phone-sim" --name "Bench $1" --serial "BENCH$1" --adb-port 0 --store "$WORK/$1.json" \
-        ${2:+--seed "$2"} >"$WORK/$1.fifo" 2>"$WORK/$1.log" &
-      PHONE_PID=$!
-      PHONE_ENV=
-      while read -r line; do
-        case "$line" in CONTACT_MOVER_ADB_TCP=*) PHONE_ENV=$line ;; ready) break ;; esac
-      done <"$WORK/$1.fifo"
-      cat "$WORK/$1.fifo" >/dev/null &
-    }
-    stop_phone() { kill "$PHONE_PID" 2>/dev/null; wait "$PHONE_PID" 2>/dev/null || true; }
     start_phone load "$PHONE_VCF"
     LOAD_ENV=$PHONE_ENV
+    # The first load installs the companion app: not one of the rounds.
+    HOME="$HOMEDIR" env $LOAD_ENV "$CLI" devices >/dev/null 2>&1
     : >"$WORK/load.runs"; : >"$WORK/transfer.runs"; : >"$WORK/store.runs"
     for _ in $(seq "$RUNS"); do
       run_once "HOME='$HOMEDIR' $LOAD_ENV '$CLI' devices" >>"$WORK/load.runs"
       LOAD_PID=$PHONE_PID
       start_phone empty
       serial=${PHONE_ENV#CONTACT_MOVER_ADB_TCP=}
+      # The companion app is installed (and the phone's empty contacts read) before the timed transfer.
+      HOME="$HOMEDIR" env $PHONE_ENV "$CLI" devices >/dev/null 2>&1
       run_once "HOME='$HOMEDIR' $PHONE_ENV '$CLI' transfer --db Bench --to $serial" >>"$WORK/transfer.runs"
       stop_phone
       PHONE_PID=$LOAD_PID
-      rm -f "$WORK/store.db"
-      "$BUILD/bench/vcard-import-run" --plain "$PHONE_VCF" "$WORK/store.db" | awk '/ s$/ { printf "%d\n", $1 * 1000 }' >>"$WORK/store.runs"
+      plain_storage "$PHONE_VCF" >>"$WORK/store.runs"
     done
     stop_phone
-    for n in load transfer; do
-      WALL[$n]=$(cut -d' ' -f1 "$WORK/$n.runs" | median); CPU[$n]=$(cut -d' ' -f2 "$WORK/$n.runs" | median)
-      RSS[$n]=$(cut -d' ' -f3 "$WORK/$n.runs" | median)
+    medians_of load; medians_of transfer
+    store_wall=$(cut -d' ' -f1 "$WORK/store.runs" | median); store=$(cut -d' ' -f2 "$WORK/store.runs" | median)
+    echo "LocalDb plain storage of the same rows (in-process): wall $store_wall ms, cpu $store ms"
+    echo "$(row "load (cli devices)" load)   ratio to storage: cpu $(ratio "${CPU[load]}" "$store") wall $(ratio "${WALL[load]}" "$store_wall")"
+    echo "$(row "transfer (cli transfer)" transfer)   ratio to storage: cpu $(ratio "${CPU[transfer]}" "$store") wall $(ratio "${WALL[transfer]}" "$store_wall")"
+    ;;
+  phonewait)
+    # Each round: a fresh phone-sim with the contacts and without the app; the first load (installs the app and
+    # starts its process cold) and a second load (app present). "prep" is the time from the first progress line
+    # to "Backing up": the install, the app's start and the session start, which is where the pauses were.
+    # CLI_BEFORE names an older build to run in the same rounds.
+    echo "== phone-sim: the waits for the phone, $PHONE_CONTACTS contacts${CONTACT_MOVER_ANDROID_PAUSE_MS:+, pauses ${CONTACT_MOVER_ANDROID_PAUSE_MS} ms}"
+    PHONE_VCF="$WORK/phone$PHONE_CONTACTS.vcf"
+    [ -f "$PHONE_VCF" ] || "$BUILD/bench/vcard-bench-gen" --mixed "$PHONE_VCF" "$PHONE_CONTACTS"
+    HOMEDIR="$WORK/wait-home"
+    # stamped_once CMD: "WALL_MS CPU_MS MAXRSS_KB PREP_MS" of one run, its progress lines stamped as they come.
+    stamped_once() {
+      /usr/bin/time -f '%e %U %S %M' -o "$WORK/time" bash -c "$1" 2>&1 |
+        while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done >"$WORK/stamped"
+      prep=$(awk '/Checking and installing/ && !a { a = $1 } /Backing up Contacts/ && !b { b = $1 }
+                  END { printf "%d", (a && b ? (b - a) * 1000 : -1) }' "$WORK/stamped")
+      awk -v p="$prep" '{ printf "%d %d %d %d\n", $1 * 1000, ($2 + $3) * 1000, $4, p }' "$WORK/time"
+    }
+    contenders=("$CLI")
+    [ -n "${CLI_BEFORE:-}" ] && contenders=("$CLI_BEFORE" "$CLI")
+    for c in "${!contenders[@]}"; do : >"$WORK/first$c.runs"; : >"$WORK/next$c.runs"; done
+    for _ in $(seq "$RUNS"); do
+      for c in "${!contenders[@]}"; do
+        rm -rf "$HOMEDIR" && mkdir -p "$HOMEDIR"
+        start_phone wait "$PHONE_VCF"
+        stamped_once "HOME='$HOMEDIR' $PHONE_ENV '${contenders[$c]}' devices" >>"$WORK/first$c.runs"
+        stamped_once "HOME='$HOMEDIR' $PHONE_ENV '${contenders[$c]}' devices" >>"$WORK/next$c.runs"
+        stop_phone
+      done
     done
-    store=$(median <"$WORK/store.runs")
-    echo "LocalDb plain storage of the same rows (in-process, wall): $store ms"
-    echo "$(row "load (cli devices)" load)   ratio wall to storage $(ratio "${WALL[load]}" "$store")"
-    echo "$(row "transfer (cli transfer)" transfer)   ratio wall to storage $(ratio "${WALL[transfer]}" "$store")"
+    for c in "${!contenders[@]}"; do
+      echo "${contenders[$c]}:"
+      for n in first$c next$c; do
+        medians_of "$n"
+        prep=$(cut -d' ' -f4 "$WORK/$n.runs" | median)
+        echo "$(row "${n%[0-9]} load" "$n")  prep $prep ms"
+      done
+    done
     ;;
   iphone)
     echo "== iphone-sim: loading $PHONE_CONTACTS contacts from it"
@@ -214,17 +265,14 @@ EOF
     cat "$WORK/ios.fifo" >/dev/null &
     : >"$WORK/iosload.runs"; : >"$WORK/store.runs"
     for _ in $(seq "$RUNS"); do
-      run_once "HOME='$HOMEDIR' $IOS_ENV '$BUILD/src/cli/contact-mover-cli' list --device $UDID --json" >>"$WORK/iosload.runs"
-      rm -f "$WORK/store.db"
-      "$BUILD/bench/vcard-import-run" --plain "$PHONE_VCF" "$WORK/store.db" | awk '/ s$/ { printf "%d\n", $1 * 1000 }' >>"$WORK/store.runs"
+      run_once "HOME='$HOMEDIR' $IOS_ENV '$CLI' list --device $UDID --json" >>"$WORK/iosload.runs"
+      plain_storage "$PHONE_VCF" >>"$WORK/store.runs"
     done
     kill "$IOS_PID" 2>/dev/null; wait "$IOS_PID" 2>/dev/null || true
-    n=iosload
-    WALL[$n]=$(cut -d' ' -f1 "$WORK/$n.runs" | median); CPU[$n]=$(cut -d' ' -f2 "$WORK/$n.runs" | median)
-    RSS[$n]=$(cut -d' ' -f3 "$WORK/$n.runs" | median)
-    store=$(median <"$WORK/store.runs")
-    echo "LocalDb plain storage of the same rows (in-process, wall): $store ms"
-    echo "$(row "load (cli list --device)" iosload)   ratio wall to storage $(ratio "${WALL[iosload]}" "$store")"
+    medians_of iosload
+    store_wall=$(cut -d' ' -f1 "$WORK/store.runs" | median); store=$(cut -d' ' -f2 "$WORK/store.runs" | median)
+    echo "LocalDb plain storage of the same rows (in-process): wall $store_wall ms, cpu $store ms"
+    echo "$(row "load (cli list --device)" iosload)   ratio to storage: cpu $(ratio "${CPU[iosload]}" "$store") wall $(ratio "${WALL[iosload]}" "$store_wall")"
     ;;
   startup)
     echo "== start-up to the window's first paint, $STARTUP_DBS local databases of $STARTUP_CONTACTS contacts"

@@ -38,6 +38,38 @@ qint64 AdbConnector::installedVersionCode(const QByteArray &dumpsysOutput)
     return m.hasMatch() ? m.captured(1).toLongLong() : 0;
 }
 
+AndroidLink::Readiness AdbConnector::portReadiness(const QByteArray &socketTables, int port)
+{
+    // Lines of the kernel's tables (tcp4_seq_show, tcp6_seq_show): "sl local_address rem_address st …", the
+    // local address as hex ADDRESS:PORT, the state in hex (0A: TCP_LISTEN).
+    bool table = false;
+    for (const QByteArray &line : socketTables.split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 4)
+            continue;
+        if (fields.at(1) == "local_address") {
+            table = true;
+            continue;
+        }
+        const qsizetype colon = fields.at(1).lastIndexOf(':');
+        bool ok = false;
+        const uint localPort = colon < 0 ? 0 : fields.at(1).mid(colon + 1).toUInt(&ok, 16);
+        if (ok && int(localPort) == port && fields.at(3).compare("0A", Qt::CaseInsensitive) == 0)
+            return AndroidLink::Readiness::Ready;
+    }
+    return table ? AndroidLink::Readiness::NotYet : AndroidLink::Readiness::Unknown;
+}
+
+AndroidLink::Readiness AdbConnector::packagePathReadiness(const QByteArray &output)
+{
+    if (output.trimmed().isEmpty())
+        return AndroidLink::Readiness::NotYet;
+    for (const QByteArray &line : output.split('\n'))
+        if (line.trimmed().startsWith("package:"))
+            return AndroidLink::Readiness::Ready;
+    return AndroidLink::Readiness::Unknown;
+}
+
 AdbConnector::InstallStep AdbConnector::installStep(bool listed, const QByteArray &listing, qint64 installedCode,
                                                     qint64 embeddedCode)
 {
@@ -103,7 +135,13 @@ void AdbConnector::prepare()
                         .arg(error);
         throw failed(error);
     }
-    AndroidLink::pause(AndroidLink::pauseAfterInstallMs());
+    // "pm install" answers once the package is committed, so the package manager normally lists it at the first
+    // ask; the app's process is started by the session (see startSession).
+    AndroidLink::waitUntilReady(AndroidLink::kInstallReadyLimitMs, AndroidLink::pauseAfterInstallMs(), [this] {
+        bool asked = true;
+        const QByteArray out = adbShell(m_handle, u"pm path %1"_s.arg(QLatin1String(kPackage)), &asked);
+        return asked ? packagePathReadiness(out) : AndroidLink::Readiness::Unknown;
+    });
 }
 
 void AdbConnector::forwardThrow(int &port)
@@ -132,7 +170,17 @@ QString AdbConnector::startSession(const char *kind, int &port)
     forwardThrow(port);
     const QString url = u"sync://%1:%2/"_s.arg(QLatin1String(kind)).arg(port);
     adbShell(m_handle, u"am broadcast -n %1/.AdbSyncBroadcastReceiver -d %2"_s.arg(QLatin1String(kPackage), url), &ok);
-    AndroidLink::pause(AndroidLink::pauseAfterSessionStartMs());
+    // "am broadcast" returns once the app's receiver has run; the service it starts opens the session port a
+    // moment later (after a cold start of the app's process, later still). The port takes one connection only,
+    // so it is not tried by connecting: the kernel's socket tables show when it listens.
+    const int phonePort = port;
+    AndroidLink::waitUntilReady(AndroidLink::kSessionReadyLimitMs, AndroidLink::pauseAfterSessionStartMs(),
+                                [this, phonePort] {
+                                    bool asked = true;
+                                    const QByteArray tables =
+                                        adbShell(m_handle, u"cat /proc/net/tcp6 /proc/net/tcp"_s, &asked);
+                                    return asked ? portReadiness(tables, phonePort) : AndroidLink::Readiness::Unknown;
+                                });
     return u"127.0.0.1"_s;
 }
 

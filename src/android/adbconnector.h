@@ -1,6 +1,7 @@
 #pragma once
 
 #include "adb.h"
+#include "androidlink.h"
 #include "iandroidconnector.h"
 
 #include <QSet>
@@ -25,7 +26,8 @@ public:
     static constexpr qint64 kEmbeddedVersionCode = COMPANION_VERSION_CODE;
 
     // Installs the app when the phone's list of user packages lacks it, whatever else the list holds (none
-    // included), and updates it when the installed version code is older than the embedded one; then waits 5 s.
+    // included), and updates it when the installed version code is older than the embedded one; then waits, at
+    // most 5 s, until the package manager lists it ("pm path").
     // Throws std::runtime_error "Can not install com.tallowbrook.contactssync. %1" when the package list can
     // not be read or the install fails, and AdbError when the phone can not be asked at all.
     void prepare() override;
@@ -39,7 +41,8 @@ public:
     // The session port is forwarded to the same port on the phone. When the forward can not listen on it (any
     // socket on this computer may hold it), the next session port is tried, up to kForwardAttempts ports; the
     // phone is told the port that was bound. Throws std::runtime_error with the forward's error when no forward
-    // could be made.
+    // could be made. After the broadcast the session start waits, at most 3 s, until the app's session port
+    // listens on the phone.
     QString startBackup(int &port) override;
     QString startRestore(int &port) override;
     // The output of "logcat -d".
@@ -48,6 +51,13 @@ public:
     // The package names in the output of "pm list packages": the rest of every line that begins with
     // "package:", trimmed.
     static QSet<QString> parsePackageList(const QByteArray &output);
+
+    // Whether the output of "cat /proc/net/tcp6 /proc/net/tcp" shows a socket listening on the port (any
+    // address, IPv4 or IPv6): Unknown when the output holds no socket table (the files could not be read).
+    static AndroidLink::Readiness portReadiness(const QByteArray &socketTables, int port);
+    // Whether the output of "pm path NAME" names the package's file: NotYet when empty (not installed), Unknown
+    // for any other text (an error of the package manager).
+    static AndroidLink::Readiness packagePathReadiness(const QByteArray &output);
 
 private:
     QString startSession(const char *kind, int &port);

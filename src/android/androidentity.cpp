@@ -3,7 +3,6 @@
 #include <QDate>
 #include <QDateTime>
 #include <QHash>
-#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -175,27 +174,34 @@ QString encodeRow(int type, qint64 part2, qint64 part3, const pim::DataRow &row)
 
 bool parseRowId(const QString &text, int *type, qint64 *part2, qint64 *part3, qint64 *part4)
 {
-    // ASCII digits only, and nothing before or after (no trailing line feed either).
-    static const QRegularExpression pattern(
-        QRegularExpression::anchoredPattern(u"(-?[0-9]+)/(-?[0-9]+)/(-?[0-9]+)/(-?[0-9]+)"_s));
-    const QRegularExpressionMatch m = pattern.match(text);
-    if (!m.hasMatch())
-        return false;
-    bool ok[4];
-    const int t = m.captured(1).toInt(&ok[0]);
-    const qint64 p2 = m.captured(2).toLongLong(&ok[1]);
-    const qint64 p3 = m.captured(3).toLongLong(&ok[2]);
-    const qint64 p4 = m.captured(4).toLongLong(&ok[3]);
-    if (!ok[0] || !ok[1] || !ok[2] || !ok[3])
-        return false;
+    // Four parts "-?[0-9]+" (ASCII digits only) joined by "/", nothing before or after (no trailing line feed
+    // either). Read by hand: every received row's id goes through here.
+    qint64 parts[4];
+    const QStringView view(text);
+    qsizetype at = 0;
+    for (int n = 0; n < 4; ++n) {
+        const qsizetype start = at;
+        if (at < view.size() && view.at(at) == u'-')
+            ++at;
+        const qsizetype digits = at;
+        while (at < view.size() && view.at(at) >= u'0' && view.at(at) <= u'9')
+            ++at;
+        if (at == digits || (n < 3 ? at >= view.size() || view.at(at) != u'/' : at != view.size()))
+            return false;
+        bool ok = false;
+        parts[n] = n == 0 ? view.sliced(start, at - start).toInt(&ok) : view.sliced(start, at - start).toLongLong(&ok);
+        if (!ok)
+            return false;
+        ++at; // past the "/"
+    }
     if (type)
-        *type = t;
+        *type = int(parts[0]);
     if (part2)
-        *part2 = p2;
+        *part2 = parts[1];
     if (part3)
-        *part3 = p3;
+        *part3 = parts[2];
     if (part4)
-        *part4 = p4;
+        *part4 = parts[3];
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "datafolder.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <atomic>
@@ -48,6 +49,27 @@ void pause(int ms)
 {
     if (ms > 0)
         QThread::msleep(ulong(ms));
+}
+
+bool waitUntilReady(int limitMs, int fallbackMs, const std::function<Readiness()> &probe)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        switch (probe()) {
+        case Readiness::Ready:
+            return true;
+        case Readiness::Unknown:
+            pause(int(fallbackMs - clock.elapsed()));
+            return false;
+        case Readiness::NotYet:
+            break;
+        }
+        const qint64 left = limitMs - clock.elapsed();
+        if (left <= 0)
+            return false;
+        pause(int(qMin<qint64>(kReadyPollMs, left)));
+    }
 }
 
 QString cacheFileName(const QString &deviceId)

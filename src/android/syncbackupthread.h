@@ -11,7 +11,10 @@ class AndroidContactsDb;
 // Transfers contacts to an Android phone (from another phone, an iPhone or a local database): merges them into
 // the phone's cache database first, then sends what the merge wrote through one restore session — new contacts'
 // name rows in batches of 20, then the other written rows in batches of 20 contacts — and stores the ids the phone
-// gives them. All of it in one transaction on the cache, rolled back on failure or cancel.
+// gives them. A contact the cache does not have by name is merged in memory and stored only once the phone has
+// named its rows, each row written once with its phone id; contacts the cache has are merge-saved at once and
+// their new rows given their phone ids afterwards. All of it in one transaction on the cache, rolled back on
+// failure or cancel.
 class SyncBackupThread : public QThread
 {
     Q_OBJECT
@@ -30,7 +33,13 @@ protected:
     void run() override;
 
 private:
+    struct Pending;
     bool cancelled() const;
+    // Merges an incoming contact into a contact not stored yet, as LocalDb::saveContactWithMerge merges it into
+    // a stored one; rows get ids from the provisional range.
+    void mergePending(Pending &pending, const pim::Contact &incoming);
+    // Stores a pending contact and its rows with the phone ids they have by now (groups are already stored).
+    void storePending(Pending &pending, bool nameRowOnly);
 
     const QList<pim::Contact> m_contacts;
     AndroidContactsDb *m_cache;
@@ -38,4 +47,5 @@ private:
     ProgressReporter m_progress;
     int m_processed = 0;
     int m_merged = 0;
+    qint64 m_nextProvisional = 0;
 };

@@ -51,6 +51,7 @@ void SyncRestoreThread::run()
         transaction.begin();
         m_totalCount = 0;
         m_receivedCount = 0;
+        m_reportedPercent = -1;
         m_orphanRows = 0;
         m_contactIds.clear();
         for (;;) {
@@ -133,9 +134,14 @@ void SyncRestoreThread::storeRow(const QString &line)
         m_cache->insertContact(contact);
         m_contactIds.insert(phoneContactId, contact._id);
         ++m_receivedCount;
-        m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_ANDROID"),
-                                  ProgressReporter::percent(m_receivedCount, m_totalCount),
-                                  trKey("Contacts: %1/%2").arg(m_receivedCount).arg(m_totalCount));
+        // A report per contact costs more than storing it: one per percent and every 250 contacts, and each
+        // from the count the phone announced on (the last one, or more than it said).
+        const int percent = ProgressReporter::percent(m_receivedCount, m_totalCount);
+        if (percent != m_reportedPercent || m_receivedCount >= m_totalCount || m_receivedCount % 250 == 0) {
+            m_reportedPercent = percent;
+            m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_ANDROID"), percent,
+                                      trKey("Contacts: %1/%2").arg(m_receivedCount).arg(m_totalCount));
+        }
     }
     const auto local = m_contactIds.constFind(phoneContactId);
     if (local == m_contactIds.constEnd()) {

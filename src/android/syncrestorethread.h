@@ -40,6 +40,7 @@ private:
     int m_totalCount = 0;
     int m_receivedCount = 0;
     int m_orphanRows = 0;
+    int m_reportedPercent = -1;
     QString m_deviceName;
     QHash<qint64, qint64> m_contactIds; // the phone's contact id → local contact _id, for this session
 };

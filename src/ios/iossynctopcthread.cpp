@@ -140,8 +140,7 @@ void IOSSyncToPCThread::run()
                 throw Cancelled();
             PlistCFType entities;
             more = mobiledevice_sync_receive_changes_throw(client.get(), entities);
-            for (const PlistCFType &key : entities.keys())
-                store.store(key.toString(), entities.item(key));
+            entities.forEachItem([&store](const QString &id, const PlistCFType &record) { store.store(id, record); });
         }
         store.storeGroups();
         m_contacts = store.contacts();

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -564,6 +565,26 @@ QList<PlistCFType> PlistCFType::keys() const
     return result;
 }
 
+void PlistCFType::forEachItem(const std::function<void(const QString &, const PlistCFType &)> &visit) const
+{
+    if (type() != TypeDict || count() == 0)
+        return;
+    plist_dict_iter it = nullptr;
+    plist_dict_new_iter(asNode(node()), &it);
+    // The iterator is freed however the visit ends (it may throw).
+    const std::unique_ptr<void, void (*)(void *)> release(it, std::free);
+    for (;;) {
+        char *key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(asNode(node()), it, &key, &value);
+        if (!key)
+            break;
+        const QString text = QString::fromUtf8(key);
+        std::free(key);
+        visit(text, PlistCFType(value, false));
+    }
+}
+
 void *PlistCFType::adopt(const PlistCFType &value)
 {
     void *child = value.node();
@@ -623,13 +644,12 @@ QByteArray PlistCFType::toBinary() const
 {
     if (!node())
         return QByteArray();
-    plist_t copy = plist_copy(asNode(node()));
+    // The writer walks the node's own tree (a value inside a dictionary too, as toSeconds relies on): no copy.
     char *bin = nullptr;
     uint32_t length = 0;
-    plist_to_bin(copy, &bin, &length);
+    plist_to_bin(asNode(node()), &bin, &length);
     const QByteArray result(bin, bin ? qsizetype(length) : 0);
     plist_to_bin_free(bin);
-    plist_free(copy);
     return result;
 }
 

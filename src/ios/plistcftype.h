@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 // One node of a libplist tree, as a value. The node is held by a shared holder that frees it (with its subtree)
@@ -77,6 +78,9 @@ public:
     PlistCFType item(const PlistCFType &key) const;
     PlistCFType item(int index) const;
     QList<PlistCFType> keys() const;
+    // Calls visit with every key of a dictionary and its value (a view into this tree), in the dictionary's
+    // order, in one pass: item(key) for each of keys() looks every key up again.
+    void forEachItem(const std::function<void(const QString &key, const PlistCFType &value)> &visit) const;
     void setItem(const QString &key, const PlistCFType &value);
     void setItem(const PlistCFType &key, const PlistCFType &value);
     void append(const PlistCFType &value);

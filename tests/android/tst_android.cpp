@@ -214,7 +214,7 @@ private Q_SLOTS:
         QCOMPARE(p2, -17);
         QCOMPARE(p4, -42);
         for (const char *bad : {"3/17/17", "3/17/17/4/5", "a/1/2/3", "3/17/17/42\n", " 3/1/2/3", "3/1/2/99999999999999999999",
-                                "9999999999/1/2/3", "3/\u0661/2/3", "Invalid:1"})
+                                "9999999999/1/2/3", "3/\u0661/2/3", "Invalid:1", "3//2/3", "-/1/2/3", "3/1/2/3/", "3/1/2/-", ""})
             QVERIFY2(!parseRowId(QString::fromUtf8(bad)), bad);
 
         // The table's words, misspellings included; codes it lacks travel as empty words and come back as 0.
@@ -508,6 +508,73 @@ private Q_SLOTS:
         QCOMPARE(AdbConnector::installedVersionCode("    lastVersionCode=7\n"), qint64(0));
         QCOMPARE(AdbConnector::installedVersionCode(""), qint64(0));
         QVERIFY(AdbConnector::kEmbeddedVersionCode > 0);
+    }
+
+    void readinessOfThePhone()
+    {
+        using R = AndroidLink::Readiness;
+        // The kernel's tables as a phone prints them: the app's port 0x4E21 (20001) as an IPv4-mapped IPv6
+        // socket, another port listening on all IPv4 addresses, the session port once in another state.
+        const QByteArray tcp6 =
+            "  sl  local_address                         remote_address                        st tx_queue rx_queue tr "
+            "tm->when retrnsmt   uid  timeout inode\n"
+            "   0: 0000000000000000FFFF00000100007F:4E21 00000000000000000000000000000000:0000 0A 00000000:00000000 "
+            "00:00000000 00000000 10123        0 40211 1 0000000000000000 100 0 0 10 0\n";
+        const QByteArray tcp =
+            "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+            "   0: 00000000:15B3 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 1234 1\n"
+            "   1: 0100007F:4E22 0100007F:A2C4 01 00000000:00000000 00:00000000 00000000 10123        0 1235 1\n";
+        QCOMPARE(AdbConnector::portReadiness(tcp6 + tcp, 20001), R::Ready);
+        QCOMPARE(AdbConnector::portReadiness(tcp6 + tcp, 5555), R::Ready);
+        QCOMPARE(AdbConnector::portReadiness(tcp6 + tcp, 20002), R::NotYet); // connected, not listening
+        QCOMPARE(AdbConnector::portReadiness(tcp, 20001), R::NotYet);
+        QCOMPARE(AdbConnector::portReadiness("cat: /proc/net/tcp6: Permission denied\n", 20001), R::Unknown);
+        QCOMPARE(AdbConnector::portReadiness("", 20001), R::Unknown);
+        QCOMPARE(AdbConnector::packagePathReadiness("package:/data/app/~~a==/com.tallowbrook.contactssync-b==/base.apk\n"),
+                 R::Ready);
+        QCOMPARE(AdbConnector::packagePathReadiness(""), R::NotYet);
+        QCOMPARE(AdbConnector::packagePathReadiness("Error: Could not access the Package Manager.\n"), R::Unknown);
+
+        // The wait asks until the phone is ready; gives up at its limit; a phone that can not tell is asked once.
+        const auto script = [](QList<R> answers, int *asked) {
+            return [answers, asked] { return answers.value((*asked)++, answers.last()); };
+        };
+        int asked = 0;
+        QVERIFY(AndroidLink::waitUntilReady(3000, 0, script({R::NotYet, R::NotYet, R::Ready}, &asked)));
+        QCOMPARE(asked, 3);
+        asked = 0;
+        QVERIFY(!AndroidLink::waitUntilReady(2 * AndroidLink::kReadyPollMs, 0, script({R::NotYet}, &asked)));
+        QVERIFY2(asked >= 2 && asked <= 4, qPrintable(QString::number(asked)));
+        asked = 0;
+        QVERIFY(!AndroidLink::waitUntilReady(3000, 0, script({R::Unknown, R::Ready}, &asked)));
+        QCOMPARE(asked, 1);
+    }
+
+    void theFirstSessionWaitsForTheAppToStart()
+    {
+        // Right after the install the app's process starts cold: its session port opens well after the broadcast.
+        SimCompanionConfig slow;
+        slow.coldStartMs = 600;
+        SimulatedPhone sim(slow);
+        sim.companion.seed(people(5));
+        const Load l = load(sim.connector());
+        QCOMPARE(l.outcome, ProgressObject::Outcome::Succeeded);
+        QCOMPARE(l.contacts.size(), 5);
+        const QStringList history = sim.phone.shellHistory();
+        QCOMPARE(sim.installs(), 1);
+        QVERIFY(history.filter(QStringLiteral("pm path com.tallowbrook.contactssync")).size() >= 1);
+        // Asked until the port listened, and not a fixed number of times.
+        const qsizetype asks = history.filter(QStringLiteral("cat /proc/net/tcp6 /proc/net/tcp")).size();
+        QVERIFY2(asks >= 3, qPrintable(QString::number(asks)));
+
+        // A session port that never opens: the wait ends at its limit and the session fails at its connect.
+        SimCompanionConfig never;
+        never.warmStartMs = never.coldStartMs = 60000;
+        SimulatedPhone silent(never);
+        silent.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
+        const Load none = load(silent.connector());
+        QCOMPARE(none.outcome, ProgressObject::Outcome::Failed);
+        QVERIFY(silent.phone.shellHistory().filter(QStringLiteral("cat /proc/net/tcp6")).size() >= 10);
     }
 
     void olderCompanionIsUpdatedWithPermissionsGranted()

@@ -5,11 +5,13 @@
 
 #include <plist/plist.h>
 
+#include <QSet>
 #include <QTest>
 #include <QTimeZone>
 
 #include <cstdlib>
 #include <ctime>
+#include <stdexcept>
 
 class TestPlistCFType : public QObject
 {
@@ -48,6 +50,41 @@ private Q_SLOTS:
         QCOMPARE(six.type(), int(PlistCFType::TypeNone));
         QVERIFY(PlistCFType::fromData(QByteArrayLiteral("bplist00 but cut short")).isNull());
         QVERIFY(PlistCFType::fromData(QByteArray()).isNull());
+    }
+
+    void dictionariesWalkedAndWrittenInPlace()
+    {
+        // A batch of records as the phone sends them: walked once, each value a view of its own record.
+        PlistCFType batch = PlistCFType::newDict();
+        const QStringList ids = {QStringLiteral("1"), QStringLiteral("Zoë/2"), QStringLiteral("3")};
+        for (const QString &id : ids) {
+            PlistCFType record = PlistCFType::newDict();
+            record.setItem(QStringLiteral("id"), PlistCFType::fromString(id));
+            record.setItem(QStringLiteral("image"), PlistCFType::fromByteArray(QByteArray(3000, char(id.size()))));
+            batch.setItem(id, record);
+        }
+        const PlistCFType parsed = PlistCFType::fromData(batch.toBinary());
+        QStringList seen;
+        parsed.forEachItem([&](const QString &key, const PlistCFType &record) {
+            seen << key;
+            QCOMPARE(record.item(QStringLiteral("id")).toString(), key);
+            // A record inside the batch is written alone, as a copy of it would be.
+            QCOMPARE(record.toBinary(), record.copy().toBinary());
+            QCOMPARE(PlistCFType::fromData(record.toBinary()).item(QStringLiteral("image")).toByteArray().size(), 3000);
+        });
+        QCOMPARE(QSet<QString>(seen.cbegin(), seen.cend()), QSet<QString>(ids.cbegin(), ids.cend()));
+        QCOMPARE(seen.size(), 3);
+
+        // A visit that throws ends the walk; other kinds of node have nothing to walk.
+        int visits = 0;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, parsed.forEachItem([&visits](const QString &, const PlistCFType &) {
+            ++visits;
+            throw std::runtime_error("stop");
+        }));
+        QCOMPARE(visits, 1);
+        PlistCFType::newArray().forEachItem([&visits](const QString &, const PlistCFType &) { ++visits; });
+        PlistCFType::fromString(QStringLiteral("x")).forEachItem([&visits](const QString &, const PlistCFType &) { ++visits; });
+        QCOMPARE(visits, 1);
     }
 
     void accessorsGiveTheirDefaultsForOtherKinds()

@@ -5,6 +5,9 @@
 
 #include <QRegularExpression>
 
+#include <chrono>
+#include <thread>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -258,16 +261,39 @@ void SimCompanion::onBroadcast(const QString &url, const QString &component)
     }
     const Kind kind = m.captured(1) == u"backup"_s ? Kind::Backup : Kind::Restore;
     int generation;
+    int delayMs;
     {
         std::lock_guard lock(m_mutex);
         if (m_stop)
             return;
         generation = ++m_generation;
         m_registered.insert(quint16(port), generation);
+        // ActivityManagerService starts the process for the receiver when it is not running (Zygote fork,
+        // bindApplication); "pm install -r" ends the running process of the app it replaces.
+        const int installs = m_phone->installs();
+        delayMs = m_processInstall == installs ? m_config.warmStartMs : m_config.coldStartMs;
+        m_processInstall = installs;
     }
     m_phone->log(u"I ContactsSync: %1 session on port %2"_s.arg(m.captured(1)).arg(port));
+    if (delayMs <= 0) {
+        openSessionPort(quint16(port), kind, generation);
+        return;
+    }
+    m_threads.start([this, port, kind, generation, delayMs] {
+        for (int waited = 0; waited < delayMs && !m_stop; waited += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(qMin(10, delayMs - waited)));
+        openSessionPort(quint16(port), kind, generation);
+    });
+}
+
+void SimCompanion::openSessionPort(quint16 port, Kind kind, int generation)
+{
+    std::lock_guard lock(m_mutex);
+    // A later broadcast for the same port, or the end of the simulator, came first.
+    if (m_stop || m_registered.value(port) != generation)
+        return;
     // One session per broadcast: the first connection takes the port.
-    m_phone->listen(quint16(port), [this, life = m_life, kind, port, generation](int fd) {
+    m_phone->listen(port, [this, life = m_life, kind, port, generation](int fd) {
         {
             std::lock_guard guard(life->mutex);
             if (!life->alive || !enter(fd)) {
@@ -277,9 +303,9 @@ void SimCompanion::onBroadcast(const QString &url, const QString &component)
         }
         {
             std::lock_guard lock(m_mutex);
-            if (m_registered.value(quint16(port)) == generation) {
-                m_registered.remove(quint16(port));
-                m_phone->unlisten(quint16(port));
+            if (m_registered.value(port) == generation) {
+                m_registered.remove(port);
+                m_phone->unlisten(port);
             }
         }
         serveSession(fd, kind);

@@ -26,6 +26,12 @@ struct SimCompanionConfig
     Fail fail = Fail::None;
     int version = 3;   // the protocol version announced in backup sessions
     int batchSize = 25; // contacts per batch of a backup session
+    // How long after a broadcast the app's session port listens. "am broadcast" returns once the receiver's
+    // onReceive has run; the service it starts gets onStartCommand later on the app's main thread, and binds
+    // the port on a thread of its own. The first broadcast after the simulator starts or the app is installed
+    // also waits for the app's process to be started (a cold start).
+    int coldStartMs = 700;
+    int warmStartMs = 150;
 };
 
 // The companion app com.tallowbrook.contactssync inside the simulated phone. Once installed, an
@@ -70,6 +76,8 @@ public:
 private:
     enum class Kind { Backup, Restore };
     void onBroadcast(const QString &url, const QString &component);
+    // Lets the port take its one session connection.
+    void openSessionPort(quint16 port, Kind kind, int generation);
     // Serves one session on a connection that enter() admitted; leaves it at the end.
     void serveSession(int fd, Kind kind);
     void serveBackup(Line &io);
@@ -93,6 +101,7 @@ private:
     QStringList m_errors;
     QHash<quint16, int> m_registered; // session port inside the phone → generation
     int m_generation = 0;
+    int m_processInstall = -1; // the phone's install count when the app's process was started; -1: not running
     std::set<int> m_activeFds;
     int m_active = 0;
     std::atomic<bool> m_stop{false};

@@ -117,6 +117,12 @@ void SimPhone::setStoreValue(const QString &key, const QJsonValue &value)
     saveLocked();
 }
 
+int SimPhone::installs() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_installs;
+}
+
 QStringList SimPhone::packages() const
 {
     std::lock_guard lock(m_mutex);
@@ -281,6 +287,8 @@ SimPhone::ShellResult SimPhone::runShell(const QString &commandLine)
         return am(args);
     if (cmd == u"echo"_s)
         return result(args.join(QLatin1Char(' ')).toUtf8() + '\n');
+    if (cmd == u"cat"_s)
+        return cat(args);
     if (cmd == u"exit"_s)
         return result({}, args.isEmpty() ? 0 : args.first().toInt());
     if (cmd == u"getprop"_s) {
@@ -390,9 +398,18 @@ SimPhone::ShellResult SimPhone::pm(const QStringList &args)
             versions.insert(name, manifest.versionCode);
             m_storeOther.insert(u"versions"_s, versions);
             m_logcat.append(u"I PackageManager: installed %1 (%2 bytes)"_s.arg(name).arg(data->size()));
+            ++m_installs;
             saveLocked();
         }
         return result("Success\n");
+    }
+    if (sub == u"path"_s) {
+        // PackageManagerShellCommand.runPath: the code path of every split, nothing and status 1 for a
+        // package that is not installed.
+        const QString name = args.value(args.size() - 1);
+        if (args.size() < 2 || !(packages().contains(name) || kSystemPackages.contains(name)))
+            return result({}, 1);
+        return result(u"package:/data/app/~~c2ltdWxhdGVk==/%1-c2lt==/base.apk\n"_s.arg(name).toUtf8());
     }
     if (sub == u"uninstall"_s) {
         std::lock_guard lock(m_mutex);
@@ -446,6 +463,40 @@ SimPhone::ShellResult SimPhone::am(const QStringList &args)
         return result((intent + u" }\nBroadcast completed: result=0\n"_s).toUtf8());
     }
     return result({}, 1, "Error: unknown or unsimulated am command\n");
+}
+
+SimPhone::ShellResult SimPhone::cat(const QStringList &paths)
+{
+    // The kernel's socket tables as the shell user reads them (tcp4_seq_show / tcp6_seq_show): each service
+    // listening inside the phone is a socket in state 0A (TCP_LISTEN). The app's sockets are IPv6 ones (Java
+    // binds 127.0.0.1 as ::ffff:127.0.0.1), so they show in tcp6; tcp holds only the header.
+    QByteArray out, err;
+    for (const QString &path : paths) {
+        if (path == u"/proc/net/tcp"_s) {
+            out += "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+        } else if (path == u"/proc/net/tcp6"_s) {
+            out += "  sl  local_address                         remote_address                        st tx_queue "
+                   "rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+            QList<quint16> ports;
+            {
+                std::lock_guard lock(m_mutex);
+                ports = m_services.keys();
+            }
+            int slot = 0;
+            for (quint16 port : std::as_const(ports)) {
+                out += u"%1: 0000000000000000FFFF00000100007F:%2 00000000000000000000000000000000:0000 0A "
+                       u"00000000:00000000 00:00000000 00000000 10123        0 %3 1 0000000000000000 100 0 0 10 0\n"_s
+                           .arg(slot, 4)
+                           .arg(QString::number(port, 16).toUpper().rightJustified(4, QLatin1Char('0')))
+                           .arg(40000 + slot)
+                           .toUtf8();
+                ++slot;
+            }
+        } else {
+            err += u"cat: %1: No such file or directory\n"_s.arg(path).toUtf8();
+        }
+    }
+    return result(out, err.isEmpty() ? 0 : 1, err);
 }
 
 void SimPhone::listen(quint16 port, Service service)

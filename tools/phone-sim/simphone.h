@@ -31,6 +31,9 @@ public:
     QStringList packages() const;
     void setPackages(const QStringList &packages);
     bool hasPackage(const QString &name) const { return packages().contains(name); }
+    // How many packages "pm install" has installed or replaced so far: a replaced app's process is ended, so
+    // its next start is a cold one.
+    int installs() const;
 
     // A key of the store that another face owns (the companion app's "contacts"); setting it writes the store.
     QJsonValue storeValue(const QString &key) const;
@@ -76,6 +79,7 @@ private:
     void saveLocked();
     ShellResult pm(const QStringList &args);
     ShellResult am(const QStringList &args);
+    ShellResult cat(const QStringList &paths);
 
     const QString m_name;
     const QString m_serial;
@@ -90,5 +94,6 @@ private:
     QStringList m_history;
     std::function<void(const QString &, const QString &)> m_broadcastHandler;
     QMap<quint16, Service> m_services;
+    int m_installs = 0;
     ThreadGroup m_threads;
 };

@@ -105,12 +105,15 @@ void MainWindow::miImport()
     // A database made for an import that read nothing (or failed, or was cancelled) goes again.
     const bool created = !filesBefore.contains(target->name);
     bool succeeded = false;
+    if (!keepSnapshot(target, QStringLiteral("import")))
+        return;
     {
         ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
         ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
         succeeded = form.runWorker(&worker);
     }
     if (succeeded) {
+        keepStateAfterWrite(target);
         refreshNode(target);
         return;
     }

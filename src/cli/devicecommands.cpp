@@ -5,6 +5,7 @@
 #include "clicommon.h"
 #include "devices.h"
 #include "localdb.h"
+#include "snapshotcommands.h"
 #include "pim.h"
 #include "progress.h"
 #include "workerrunner.h"
@@ -54,9 +55,10 @@ int runBackup(const QStringList &args, Io io)
                                                            : QStringLiteral("%1-backup.db").arg(device.name);
     auto target = openOrCreateLocalDb(name);
 
+    WriteSnapshot snapshot = WriteSnapshot::ofDb(target->path(), QStringLiteral("backup"));
     ProgressObject progress;
     BackupContactsToLocalThread worker(contacts, target.get(), &progress);
-    return runWorker(worker, progress, io);
+    return snapshot.finish(runWorker(worker, progress, io));
 }
 
 } // namespace cli

@@ -67,7 +67,7 @@ const QList<Command> &commands()
         {"restore-snapshot", "restore-snapshot SNAPSHOT                         brings a phone or database back to "
                              "exactly that snapshot",
          runRestoreSnapshot},
-        {"snapshot-limits", "snapshot-limits [--days N] [--per-device N]      how long and how many snapshots are kept",
+        {"snapshot-limits", "snapshot-limits [--days N] [--per-device N]       how long and how many snapshots are kept",
          runSnapshotLimits},
     };
     return list;

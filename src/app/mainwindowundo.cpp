@@ -141,7 +141,8 @@ void MainWindow::undoLastChange(_DBItemNode *node)
             undo::applyToLocalDb(plan, *node->db);
             break;
         case SnapshotInfo::Kind::Android:
-            ok = undo::applyToAndroid(plan, *dynamic_cast<AndroidContactsDb *>(node->db.data()), run);
+            if (auto *cache = dynamic_cast<AndroidContactsDb *>(node->db.data()))
+                ok = undo::applyToAndroid(plan, *cache, run);
             break;
         case SnapshotInfo::Kind::Ios:
             ok = undo::applyToIos(plan, node->id, *node->db, run);

@@ -1421,5 +1421,30 @@
         <source>iPhone Backup Password</source>
         <translation>iPhone Backup Password</translation>
     </message>
+    <!-- snapshots before writes, and undo -->
+    <message>
+        <source>Edit</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>Undo last change on this phone</source>
+        <translation>Undo last change on this phone</translation>
+    </message>
+    <message>
+        <source>Changes to %1 cannot be undone.</source>
+        <translation>Changes to %1 cannot be undone.</translation>
+    </message>
+    <message>
+        <source>There is no change to undo on %1.</source>
+        <translation>There is no change to undo on %1.</translation>
+    </message>
+    <message>
+        <source>%1 already is as it was before that change.</source>
+        <translation>%1 already is as it was before that change.</translation>
+    </message>
+    <message>
+        <source>Undo &quot;%1&quot; of %2 on %3?</source>
+        <translation>Undo &quot;%1&quot; of %2 on %3?</translation>
+    </message>
 </context>
 </TS>

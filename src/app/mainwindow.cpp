@@ -77,6 +77,7 @@ constexpr CommandSpec kCommands[] = {
     {"miContactDel", "Delete selected contacts", ":/res/del.png"},
     {"miTreeDel", "Delete Contact", ":/res/del.png"},
     {"miFileDelete", "Delete Contact", ":/res/del.png"},
+    {"miEditUndo", "Undo last change on this phone", ""},
     {"miTreeUnmount", "Disconnect Device", ":/res/unmount.png"},
     {"miOpenFolder", "Open Database Folder", ":/res/open_db_folder.png"},
     {"miFromiTunes", "IDS_MI_FROM_ITUNES", ":/res/from_itunes.png"},
@@ -330,6 +331,9 @@ void MainWindow::buildMenus()
     file->addAction(action("miOpenFolder"));
     file->addSeparator();
     file->addAction(action("miExit"));
+
+    QMenu *edit = menuBar()->addMenu(QLatin1Char('&') + trKey("Edit"));
+    edit->addAction(action("miEditUndo"));
 
     QMenu *tools = menuBar()->addMenu(QLatin1Char('&') + trKey("Tools"));
     tools->addAction(action("miToolsCheckForUpdate"));

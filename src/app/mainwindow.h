@@ -112,6 +112,8 @@ public Q_SLOTS:
     void miHelpHelp();
     void miHelpFeedback();
     void miHelpAbout();
+    // The last write to the selected phone or database undone (mainwindowundo.cpp).
+    void miEditUndo();
 
     // Contacts dragged from the list and dropped on a node of the tree: copied there by the command the menu
     // offers for that source and target, after a question naming both.
@@ -125,6 +127,15 @@ protected:
 
 private:
     enum Platform { PlatformNone = 0, PlatformIos = 1, PlatformAndroid = 2 };
+
+    // Snapshots (mainwindowundo.cpp). keepSnapshot copies the node's database before a write; false (after an
+    // error box) when it could not, and the write must not start. keepStateAfterWrite keeps the state the write
+    // left beside it; informWithUndo does that and shows the success box with an undo button.
+    bool keepSnapshot(_DBItemNode *node, const QString &operation);
+    void keepStateAfterWrite(_DBItemNode *node);
+    void informWithUndo(_DBItemNode *node, const QString &text);
+    void undoLastChange(_DBItemNode *node);
+    QHash<QString, QString> m_pendingSnapshots; // database path → snapshot taken before its write in progress
 
     void buildLayout();
     void buildActions();

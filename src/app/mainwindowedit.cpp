@@ -89,6 +89,8 @@ void MainWindow::editContact(_DBItemNode *node, const pim::Contact &contact)
     if (changes.isEmpty())
         return;
 
+    if (!keepSnapshot(node, isNew ? QStringLiteral("add") : QStringLiteral("edit")))
+        return;
     pim::Contact saved = stored;
     if (!storageStep(this, [&] {
             applyChanges(db, saved, changes);
@@ -114,6 +116,7 @@ void MainWindow::editContact(_DBItemNode *node, const pim::Contact &contact)
 
     // The phone's new ids are in the cache now; show the contact as stored.
     storageStep(this, [&] { saved = db.loadContact(saved._id); });
+    keepStateAfterWrite(node);
     showNodeContacts(m_txtKeyword->text().trimmed());
     const QList<pim::Contact> &shown = m_contactsModel->contacts();
     for (int row = 0; row < shown.size(); ++row) {
@@ -144,6 +147,8 @@ void MainWindow::miContactSetGroup()
     if (form->exec() != QDialog::Accepted)
         return;
 
+    if (!keepSnapshot(node, QStringLiteral("set group")))
+        return;
     QList<pim::Contact> regrouped;
     const bool applied = storageStep(this, [&] {
         db.beginTransaction();
@@ -184,5 +189,5 @@ void MainWindow::miContactSetGroup()
         return;
     }
     refreshNode(node);
-    MessageBox::information(this, trKey("IDS_UPDATE_GROUP_SUC"));
+    informWithUndo(node, trKey("IDS_UPDATE_GROUP_SUC"));
 }

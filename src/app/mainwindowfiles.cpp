@@ -111,12 +111,14 @@ void MainWindow::miImport()
     };
     const QString question = trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
                                  .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
-    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)) {
+    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)
+        && keepSnapshot(target, QStringLiteral("import"))) {
         ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
         ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
         succeeded = form.runWorker(&worker);
     }
     if (succeeded) {
+        keepStateAfterWrite(target);
         refreshNode(target);
         return;
     }

@@ -169,13 +169,17 @@ void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QStrin
 
 void MainWindow::sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
 {
-    if (!confirmMerge(target, contacts, question))
+    if (!confirmMerge(target, contacts, question) || !keepSnapshot(target, QStringLiteral("transfer")))
         return;
     ProgressForm form(QString(), this);
+    form.offerUndo();
     IOSSyncToDeviceThread worker(target->id, target->db.data(), contacts, &form);
-    if (form.runWorker(&worker))
+    if (form.runWorker(&worker)) {
+        keepStateAfterWrite(target);
         refreshNode(target);
-    else
+        if (form.undoChosen())
+            undoLastChange(target);
+    } else
         reloadIosDevice(target); // groups sent before the failure are on the phone: show what it holds now
 }
 

@@ -319,7 +319,7 @@ void MainWindow::updateActions()
     set({"miTreeExport", "miFileExport", "miTreePrint", "miFilePrint", "miNewContact"}, node != nullptr);
     set({"miContactExport", "miContactPrint", "miContactSetGroup", "miContactDel"}, node && selected > 0);
     set({"miContactEdit"}, node && selected == 1);
-    set({"miTreeDel", "miFileDelete"}, node != nullptr);
+    set({"miTreeDel", "miFileDelete", "miEditUndo"}, node != nullptr);
     set({"miTreeUnmount"}, device && !group);
     set({"miOpenFolder", "miFromiTunes", "miImport", "miToolsCheckForUpdate", "miToolsConnectViaWiFi", "miHelpHelp",
          "miHelpFeedback", "miHelpAbout"},
@@ -490,12 +490,14 @@ void MainWindow::backupContacts(const QList<pim::Contact> &contacts)
 
 void MainWindow::copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
 {
-    if (!confirmMerge(target, contacts, question))
+    if (!confirmMerge(target, contacts, question) || !keepSnapshot(target, QStringLiteral("backup")))
         return;
     ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"), this);
     BackupContactsToLocalThread worker(contacts, target->db.data(), &form);
-    if (form.runWorker(&worker))
+    if (form.runWorker(&worker)) {
+        keepStateAfterWrite(target);
         refreshNode(target);
+    }
 }
 
 void MainWindow::dropContacts(_DBItemNode *target, const QList<pim::Contact> &contacts)
@@ -559,11 +561,17 @@ void MainWindow::sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &c
     auto *cache = dynamic_cast<AndroidContactsDb *>(target->db.data());
     if (!cache || !confirmMerge(target, contacts, question))
         return;
+    if (!keepSnapshot(target, QStringLiteral("transfer")))
+        return;
     ProgressForm form(QString(), this);
+    form.offerUndo();
     SyncBackupThread worker(contacts, cache, simpleprotocol::nextSyncPort(), &form);
-    if (form.runWorker(&worker))
+    if (form.runWorker(&worker)) {
+        keepStateAfterWrite(target);
         refreshNode(target);
-    else
+        if (form.undoChosen())
+            undoLastChange(target);
+    } else
         reloadAndroidDevice(target); // what the phone holds now, including what was sent before the failure
 }
 
@@ -626,6 +634,8 @@ void MainWindow::miFileDB2A() { contactsSelected() ? miContactDB2A() : miTreeDB2
 
 void MainWindow::deleteContacts(_DBItemNode *node, const QList<pim::Contact> &contacts)
 {
+    if (!keepSnapshot(node, QStringLiteral("delete")))
+        return;
     const bool ok = guarded(this, [&] {
         node->db->beginTransaction();
         try {
@@ -642,7 +652,7 @@ void MainWindow::deleteContacts(_DBItemNode *node, const QList<pim::Contact> &co
         return;
     showNodeContacts(m_txtKeyword->text().trimmed());
     if (ok)
-        MessageBox::information(this, trKey("IDS_SUC_DEL_CONTACTS"));
+        informWithUndo(node, trKey("IDS_SUC_DEL_CONTACTS"));
 }
 
 
@@ -675,6 +685,8 @@ void MainWindow::miTreeDel()
                                                 .arg(quoted(group->name), contactCount(count), quoted(node->name))
                                             + deviceNote(node)))
             return;
+        if (!keepSnapshot(node, QStringLiteral("delete group")))
+            return;
         QList<pim::Contact> members;
         const bool ok = guarded(this, [&] {
             members = node->db->listContacts(groupId, QString());
@@ -692,6 +704,7 @@ void MainWindow::miTreeDel()
         // The group's contacts go from the phone as well, or the phone is reloaded.
         if (ok && !sendDeletion(node, members))
             return;
+        keepStateAfterWrite(node);
         refreshNode(node);
         return;
     }

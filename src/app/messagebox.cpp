@@ -28,7 +28,8 @@ struct ButtonText
     const char *key;
 };
 constexpr ButtonText kButtonOrder[] = {{Yes, "Yes"},       {No, "No"},       {Ok, "OK"},
-                                       {Cancel, "Cancel"}, {Abort, "Abort"}, {Retry, "Retry"}};
+                                       {Cancel, "Cancel"}, {Abort, "Abort"}, {Retry, "Retry"},
+                                       {Undo, "Undo last change on this phone"}};
 
 QString header()
 {

@@ -10,7 +10,7 @@ class QWidget;
 // The program's modal message boxes: frameless, draggable, styled, rich text, titled with the product name.
 namespace MessageBox {
 
-enum Button { Yes = 0x1, No = 0x2, Ok = 0x4, Cancel = 0x8, Abort = 0x10, Retry = 0x20 };
+enum Button { Yes = 0x1, No = 0x2, Ok = 0x4, Cancel = 0x8, Abort = 0x10, Retry = 0x20, Undo = 0x40 };
 enum class Icon { Information, Warning, Question, Critical };
 
 void information(QWidget *parent, const QString &text);

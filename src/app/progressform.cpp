@@ -83,7 +83,10 @@ void ProgressForm::succeed(const QString &tipsStr)
 {
     if (isOver())
         return;
-    if (!tipsStr.isEmpty())
+    if (!tipsStr.isEmpty() && m_offerUndo)
+        m_undoChosen = MessageBox::show(this, MessageBox::Icon::Information, tipsStr, MessageBox::Ok | MessageBox::Undo)
+                       == MessageBox::Undo;
+    else if (!tipsStr.isEmpty())
         MessageBox::information(this, tipsStr);
     done(1);
 }

@@ -32,6 +32,9 @@ public:
     // The order every operation follows: start the worker, run the dialog, wait for the worker. True when the
     // dialog closed with success.
     bool runWorker(QThread *worker);
+    // The success box gets a button that undoes the write; undoChosen() says afterwards whether it was pressed.
+    void offerUndo() { m_offerUndo = true; }
+    bool undoChosen() const { return m_undoChosen; }
 
 Q_SIGNALS:
     void userCacel();
@@ -54,4 +57,6 @@ private:
     QLabel *m_lbStatus;
     std::atomic<bool> m_finishedWithoutSuccess{false};
     bool m_over = false; // the dialog has finished once; later posts and answers change nothing
+    bool m_offerUndo = false;
+    bool m_undoChosen = false;
 };

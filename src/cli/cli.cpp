@@ -7,6 +7,7 @@
 #include "devicecommands.h"
 #include "filecommands.h"
 #include "itunescommands.h"
+#include "snapshotcommands.h"
 #include "transfercommands.h"
 
 #include <QTextStream>
@@ -57,6 +58,17 @@ const QList<Command> &commands()
         {"itunes-import", "itunes-import DIR [--db NAME] [--password-file F] [--dry-run [--json]]  imports a backup's address book into a "
                           "local database, merging namesakes",
          runItunesImport},
+        {"snapshots", "snapshots (--device ID | --db NAME | --all) [--json]  snapshots kept before each write, newest "
+                      "first, and their disk use",
+         runSnapshots},
+        {"undo", "undo (--device ID | --db NAME)                    undoes the last write to a phone or database; "
+                 "changes made there since are kept",
+         runUndo},
+        {"restore-snapshot", "restore-snapshot SNAPSHOT                         brings a phone or database back to "
+                             "exactly that snapshot",
+         runRestoreSnapshot},
+        {"snapshot-limits", "snapshot-limits [--days N] [--per-device N]       how long and how many snapshots are kept",
+         runSnapshotLimits},
     };
     return list;
 }

@@ -6,6 +6,7 @@
 #include "devices.h"
 #include "dryrun.h"
 #include "localdb.h"
+#include "snapshotcommands.h"
 #include "pim.h"
 #include "progress.h"
 #include "workerrunner.h"
@@ -59,9 +60,10 @@ int runBackup(const QStringList &args, Io io)
         return previewContacts(existingDbForDryRun(name).get(), contacts, options.has(QStringLiteral("json")), io);
     auto target = openOrCreateLocalDb(name);
 
+    WriteSnapshot snapshot = WriteSnapshot::ofDb(target->path(), QStringLiteral("backup"));
     ProgressObject progress;
     BackupContactsToLocalThread worker(contacts, target.get(), &progress);
-    return runWorker(worker, progress, io);
+    return snapshot.finish(runWorker(worker, progress, io));
 }
 
 } // namespace cli

@@ -11,6 +11,7 @@
 #include "localdb.h"
 #include "pim.h"
 #include "progress.h"
+#include "snapshotcommands.h"
 #include "texts.h"
 #include "workerrunner.h"
 
@@ -73,9 +74,10 @@ int runImport(const QStringList &args, Io io)
     auto target = openOrCreateLocalDb(name);
     target->db(); // opened now, so the database counts as in use (delete-db refuses it) for the whole import
 
+    WriteSnapshot snapshot = WriteSnapshot::ofDb(target->path(), QStringLiteral("import"));
     ProgressObject progress;
     ImportContactsToLocalThread worker(file, format.importKind, target.get(), &progress);
-    const int code = runWorker(worker, progress, io);
+    const int code = snapshot.finish(runWorker(worker, progress, io));
     // As in the window: a database made for an import that failed or read nothing goes again.
     if (code != Success && created && !target->removeFile())
         io.err << "cannot remove " << target->path() << '\n';

@@ -7,6 +7,7 @@
 #include "importcontactsfromitunesthread.h"
 #include "localdb.h"
 #include "progress.h"
+#include "snapshotcommands.h"
 #include "texts.h"
 #include "workerrunner.h"
 
@@ -144,9 +145,10 @@ int runItunesImport(const QStringList &args, Io io)
     auto target = openOrCreateLocalDb(name);
     target->db(); // opened now, so the database counts as in use (delete-db refuses it) for the whole import
 
+    WriteSnapshot snapshot = WriteSnapshot::ofDb(target->path(), QStringLiteral("itunes-import"));
     ProgressObject progress;
     ImportContactsFromiTunesThread worker(manifest, target.get(), &progress);
-    const int code = runWorker(worker, progress, io);
+    const int code = snapshot.finish(runWorker(worker, progress, io));
     // As in the window: a database made for a failed or cancelled import goes again; an existing one stays
     // as it was (the import rolled its changes back).
     if (code != Success && created) {

@@ -16,6 +16,7 @@
 #include "localdb.h"
 #include "pim.h"
 #include "progress.h"
+#include "snapshotcommands.h"
 #include "syncbackupthread.h"
 #include "syncprotocol.h"
 #include "texts.h"
@@ -31,18 +32,15 @@
 
 namespace cli {
 
-namespace {
-
-using PhoneUse = std::function<int(const DeviceEntry &, AndroidContactsDb &)>;
-
-// Runs `use` with the Android phone named by its adb serial or by "wifi:ADDRESS", freshly loaded into its cache,
-// and that cache, whose connector reaches the phone while `use` runs. Throws when there is no such phone.
-int withAndroidPhone(const QString &id, const PhoneUse &use)
+int withAndroidPhone(const QString &id, const QString &operation, const PhoneUse &use)
 {
-    const auto run = [&use](const QString &devId, const PAndroidConnector &connector) {
+    const auto run = [&](const QString &devId, const PAndroidConnector &connector) {
         const DeviceEntry device = loadPhone(devId, connector);
         AndroidContactsDb cache(device.dbPath, PContactCombineRule(new LocalDbCombineRule), connector);
-        return use(device, cache);
+        if (operation.isEmpty())
+            return use(device, cache);
+        WriteSnapshot snapshot(SnapshotInfo::Kind::Android, id, device.name, operation, device.dbPath);
+        return snapshot.finish(use(device, cache));
     };
     if (id.startsWith(QLatin1String("wifi:"))) {
         const QString address = AndroidWifiConnector::parseAddress(id.mid(5));
@@ -83,6 +81,8 @@ int withAndroidPhone(const QString &id, const PhoneUse &use)
     return code;
 }
 
+namespace {
+
 // Runs a writing worker; the worker's own (empty) success text is not printed. On failure or cancel the phone
 // is loaded again, as the window does, so its cache shows what the phone holds.
 int runWrite(QThread &worker, ProgressObject &progress, AndroidContactsDb &cache, const DeviceEntry &device, Io io,
@@ -102,17 +102,21 @@ int runWrite(QThread &worker, ProgressObject &progress, AndroidContactsDb &cache
     return code;
 }
 
-// Runs `use` with the iPhone of this UDID, freshly loaded into its cache, and that cache; returns nothing when no
-// attached iPhone has the UDID (the id may then name an Android phone).
-using IPhoneUse = std::function<int(const DeviceEntry &, LocalDb &)>;
-std::optional<int> withIosPhone(const QString &udid, const IPhoneUse &use)
+} // namespace
+
+std::optional<int> withIosPhone(const QString &udid, const QString &operation, const IPhoneUse &use)
 {
     const std::optional<DeviceEntry> iphone = findIosDevice(udid);
     if (!iphone)
         return std::nullopt;
     LocalDb cache(iphone->dbPath, PContactCombineRule(new IOSContactCombineRule));
-    return use(*iphone, cache);
+    if (operation.isEmpty())
+        return use(*iphone, cache);
+    WriteSnapshot snapshot(SnapshotInfo::Kind::Ios, udid, iphone->name, operation, iphone->dbPath);
+    return snapshot.finish(use(*iphone, cache));
 }
+
+namespace {
 
 // Runs a writing worker on an iPhone; on failure or cancel the iPhone is loaded again, as the window does.
 int runIosWrite(QThread &worker, ProgressObject &progress, LocalDb &cache, const DeviceEntry &iphone, Io io,
@@ -228,7 +232,7 @@ int runTransfer(const QStringList &args, Io io)
     if (options.has(QStringLiteral("contacts")))
         contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
 
-    const std::optional<int> toIphone = withIosPhone(to, [&](const DeviceEntry &target, LocalDb &cache) {
+    const std::optional<int> toIphone = withIosPhone(to, dryRun ? QString() : QStringLiteral("transfer"), [&](const DeviceEntry &target, LocalDb &cache) {
         if (dryRun)
             return previewContacts(&cache, contacts, json, io);
         ProgressObject progress;
@@ -237,7 +241,7 @@ int runTransfer(const QStringList &args, Io io)
     });
     if (toIphone)
         return *toIphone;
-    return withAndroidPhone(to, [&](const DeviceEntry &target, AndroidContactsDb &cache) {
+    return withAndroidPhone(to, dryRun ? QString() : QStringLiteral("transfer"), [&](const DeviceEntry &target, AndroidContactsDb &cache) {
         if (dryRun)
             return previewContacts(&cache, contacts, json, io);
         ProgressObject progress;
@@ -254,12 +258,15 @@ int runDelete(const QStringList &args, Io io)
 
     if (options.has(QStringLiteral("db"))) {
         auto db = openLocalDb(existingDbPath(options.value(QStringLiteral("db"))));
-        deleteInTransaction(*db, selectContacts(db->listContacts(0, QString()), ids));
+        const QList<pim::Contact> contacts = selectContacts(db->listContacts(0, QString()), ids);
+        WriteSnapshot snapshot = WriteSnapshot::ofDb(db->path(), QStringLiteral("delete"));
+        deleteInTransaction(*db, contacts);
+        snapshot.finish(Success);
         io.out << trKey("IDS_SUC_DEL_CONTACTS") << '\n';
         return Success;
     }
     const std::optional<int> onIphone =
-        withIosPhone(options.value(QStringLiteral("device")), [&](const DeviceEntry &iphone, LocalDb &cache) {
+        withIosPhone(options.value(QStringLiteral("device")), QStringLiteral("delete"), [&](const DeviceEntry &iphone, LocalDb &cache) {
             const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
             deleteInTransaction(cache, contacts);
             ProgressObject progress;
@@ -271,7 +278,7 @@ int runDelete(const QStringList &args, Io io)
         });
     if (onIphone)
         return *onIphone;
-    return withAndroidPhone(options.value(QStringLiteral("device")), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
+    return withAndroidPhone(options.value(QStringLiteral("device")), QStringLiteral("delete"), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
         const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
         deleteInTransaction(cache, contacts);
         ProgressObject progress;
@@ -301,6 +308,7 @@ int runSetGroup(const QStringList &args, Io io)
     if (options.has(QStringLiteral("db"))) {
         auto db = openLocalDb(existingDbPath(options.value(QStringLiteral("db"))));
         const QList<pim::Contact> contacts = selectContacts(db->listContacts(0, QString()), ids);
+        WriteSnapshot snapshot = WriteSnapshot::ofDb(db->path(), QStringLiteral("set-group"));
         db->beginTransaction();
         try {
             regroup(*db, contacts, group);
@@ -309,6 +317,7 @@ int runSetGroup(const QStringList &args, Io io)
             db->endTransaction(false);
             throw;
         }
+        snapshot.finish(Success);
         io.out << trKey("IDS_UPDATE_GROUP_SUC") << '\n';
         return Success;
     }
@@ -318,7 +327,7 @@ int runSetGroup(const QStringList &args, Io io)
         if (iphone.id == options.value(QStringLiteral("device")))
             throw std::runtime_error("An iPhone's contact groups are not sent to the phone; set groups in a local "
                                      "database (backup, set-group, then transfer) instead.");
-    return withAndroidPhone(options.value(QStringLiteral("device")), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
+    return withAndroidPhone(options.value(QStringLiteral("device")), QStringLiteral("set-group"), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
         const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
         // The memberships reach the phone before the commit; a failure leaves the cache as it was.
         cache.beginTransaction();
@@ -395,13 +404,14 @@ int runAdd(const QStringList &args, Io io)
 
     if (options.has(QStringLiteral("db"))) {
         auto db = openLocalDb(existingDbPath(options.value(QStringLiteral("db"))));
-        return addAll(*db, options.value(QStringLiteral("db")), Send());
+        WriteSnapshot snapshot = WriteSnapshot::ofDb(db->path(), QStringLiteral("add"));
+        return snapshot.finish(addAll(*db, options.value(QStringLiteral("db")), Send()));
     }
     const QString device = options.value(QStringLiteral("device"));
     for (const DeviceEntry &entry : listVirtualDevices())
         if (entry.id == device) // a virtual device is only its file
             return addAll(*openDeviceDb(entry), entry.name, Send());
-    const std::optional<int> onIphone = withIosPhone(device, [&](const DeviceEntry &iphone, LocalDb &cache) {
+    const std::optional<int> onIphone = withIosPhone(device, QStringLiteral("add"), [&](const DeviceEntry &iphone, LocalDb &cache) {
         return addAll(cache, iphone.name, [&](const pim::Contact &stored, const QList<pim::ChangeRecord> &changes) {
             ProgressObject progress;
             IOSSendChangesThread worker(iphone.id, &cache, stored, changes, {}, &progress);
@@ -410,7 +420,7 @@ int runAdd(const QStringList &args, Io io)
     });
     if (onIphone)
         return *onIphone;
-    return withAndroidPhone(device, [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
+    return withAndroidPhone(device, QStringLiteral("add"), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
         return addAll(cache, phone.name, [&](const pim::Contact &stored, const QList<pim::ChangeRecord> &changes) {
             ProgressObject progress;
             AndroidSendChangesThread worker(&progress, &cache, simpleprotocol::nextSyncPort());

@@ -88,4 +88,15 @@ for format in vcf csv txt html doc pdf; do
   [ -s "$out" ] || fail "step 5: empty $format file"
 done
 grep -q "Erik Svensson" "$demo/export.vcf" || fail "step 5: the vCard export lacks the contacts"
-echo "demo steps 1-5 passed"
+# 6. Restore the database onto the adb phone, then undo: the phone holds what it held before the restore.
+before6=$("$cli" list --device "$pixel" 2>"$demo/step6.err" | cut -f2- | sort)
+"$cli" transfer --db "Old iPhone-backup.db" --to "$pixel" >/dev/null 2>>"$demo/step6.err" || fail "step 6: $(cat "$demo/step6.err")"
+grep -q "Erik Svensson" <<<"$("$cli" list --device "$pixel" 2>>"$demo/step6.err")" || fail "step 6: the restore"
+"$cli" undo --device "$pixel" >"$demo/step6.out" 2>>"$demo/step6.err" || fail "step 6 (undo): $(cat "$demo/step6.err")"
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  after6=$("$cli" list --device "$pixel" 2>>"$demo/step6.err" | cut -f2- | sort)
+  [ "$after6" = "$before6" ] && break
+  sleep 1
+done
+[ "$after6" = "$before6" ] || fail "step 6: after the undo the phone holds $after6"
+echo "demo steps 1-6 passed"

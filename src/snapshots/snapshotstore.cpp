@@ -4,6 +4,7 @@
 #include "datafolder.h"
 #include "localdb.h"
 #include "pim.h"
+#include "sqlite_qt.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -16,7 +17,6 @@
 #include <QSaveFile>
 #include <QSettings>
 
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <memory>
@@ -52,23 +52,6 @@ QString newId(const QString &folder, const QDateTime &now)
     return id;
 }
 
-struct SqliteCloser
-{
-    void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
-};
-using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
-
-SqliteHandle openDb(const QString &path, int flags)
-{
-    sqlite3 *raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags, nullptr);
-    SqliteHandle db(raw);
-    if (rc != SQLITE_OK)
-        throw SnapshotError(QStringLiteral("%1: %2").arg(path, QString::fromUtf8(raw ? sqlite3_errmsg(raw) : "out of memory"))
-                                .toStdString());
-    return db;
-}
-
 } // namespace
 
 QString SnapshotInfo::kindName(Kind kind)
@@ -98,29 +81,13 @@ void backupDatabase(const QString &from, const QString &to)
         throw SnapshotError(QStringLiteral("There is no database at %1.").arg(from).toStdString());
     const QString part = to + u".part"_s;
     QFile::remove(part);
-    {
-        SqliteHandle source = openDb(from, SQLITE_OPEN_READONLY);
-        SqliteHandle target = openDb(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        sqlite3_backup *backup = sqlite3_backup_init(target.get(), "main", source.get(), "main");
-        if (!backup) {
-            const QString error = QString::fromUtf8(sqlite3_errmsg(target.get()));
-            target.reset();
-            QFile::remove(part);
-            throw SnapshotError(error.toStdString());
-        }
-        // All pages in one step: the source cannot change in between, so the copy is one consistent state.
-        int rc = sqlite3_backup_step(backup, -1);
-        for (int tries = 0; (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && tries < 50; ++tries) {
-            sqlite3_sleep(100);
-            rc = sqlite3_backup_step(backup, -1);
-        }
-        sqlite3_backup_finish(backup);
-        if (rc != SQLITE_DONE) {
-            const QString error = QString::fromUtf8(sqlite3_errstr(rc));
-            target.reset();
-            QFile::remove(part);
-            throw SnapshotError(error.toStdString());
-        }
+    try {
+        Sqlite3DB source;
+        source.openThrow(from, Sqlite3DB::OpenReadOnly);
+        source.backupTo(part);
+    } catch (const Sqlite3Exception &e) {
+        QFile::remove(part);
+        throw SnapshotError(e.what());
     }
     QFile::remove(to);
     if (!QFile::rename(part, to)) {

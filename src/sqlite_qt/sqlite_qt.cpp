@@ -315,6 +315,26 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
     m_depth = 0;
 }
 
+void Sqlite3DB::backupTo(const QString &path)
+{
+    if (!m_db)
+        fail(QStringLiteral("Sqlite3DB::backupTo, no database is open"), SQLITE_MISUSE);
+    Sqlite3DB target;
+    target.openThrow(path, OpenReadWrite | OpenCreate);
+    sqlite3_backup *backup = sqlite3_backup_init(target.m_db, "main", m_db, "main");
+    if (!backup)
+        target.fail(QStringLiteral("Sqlite3DB::backupTo \"%1\"").arg(path), sqlite3_errcode(target.m_db));
+    int rc = sqlite3_backup_step(backup, -1);
+    for (int tries = 0; (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && tries < 50; ++tries) {
+        sqlite3_sleep(100);
+        rc = sqlite3_backup_step(backup, -1);
+    }
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE)
+        throw Sqlite3Exception(QStringLiteral("Sqlite3DB::backupTo \"%1\": %2").arg(path, QString::fromUtf8(sqlite3_errstr(rc))),
+                               rc & 0xff);
+}
+
 int Sqlite3DB::onProgress(void *self)
 {
     auto *db = static_cast<Sqlite3DB *>(self);

@@ -164,6 +164,10 @@ public:
     // naming the file, the table and what is wrong. Reading a view or a computed column runs the file's own
     // SQL, which can be made to run for ever.
     void checkTable(const QString &table, const QStringList &columns);
+    // Copies this open database into the file at `path` (created or replaced) with SQLite's online backup, all
+    // pages in one step so that the copy is one consistent state; waits up to five seconds while another
+    // connection holds a lock. Throws Sqlite3Exception; a failed copy may leave a partial file behind.
+    void backupTo(const QString &path);
 
     // Transactions nest: the outermost level is a real transaction, inner levels are savepoints, so a failure at
     // any depth can be rolled back at that depth without touching the work of the levels around it.

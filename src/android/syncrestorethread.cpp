@@ -1,6 +1,7 @@
 #include "syncrestorethread.h"
 
 #include "androidentity.h"
+#include "contactname.h"
 #include "iandroidconnector.h"
 #include "localdb.h"
 #include "syncprotocol.h"
@@ -132,6 +133,8 @@ void SyncRestoreThread::storeRow(const QString &line)
         contact.full_name = pim::displayName(row);
         m_cache->insertContact(contact);
         m_contactIds.insert(phoneContactId, contact._id);
+        if (contact.full_name.isEmpty())
+            m_unnamed.insert(contact._id, {contact, row});
         ++m_receivedCount;
         m_progress.updateProgress(trKey("IDS_RECEIVING_CONTACTS_FROM_ANDROID"),
                                   ProgressReporter::percent(m_receivedCount, m_totalCount),
@@ -142,6 +145,16 @@ void SyncRestoreThread::storeRow(const QString &line)
         // The phone sends a contact's name row first; a row whose contact never came would belong to no one.
         ++m_orphanRows;
         return;
+    }
+    // The phone names a contact without a person's name by its organization; so does the list.
+    if (type == pim::ENTITY_ORGANIZATION) {
+        const auto unnamed = m_unnamed.find(*local);
+        if (unnamed != m_unnamed.end()) {
+            unnamed->first.full_name = pim::shownName(unnamed->second, row);
+            if (!unnamed->first.full_name.isEmpty())
+                m_cache->updateContact(unnamed->first);
+            m_unnamed.erase(unnamed);
+        }
     }
     if (type == pim::ENTITY_GROUP) {
         const QString group = row.text(u"data2"_s);

@@ -1,5 +1,7 @@
 #include "csvimport.h"
 
+#include "contactname.h"
+
 #include "csvrow.h"
 #include "vcard.h"
 #include "textencoding.h"
@@ -618,14 +620,16 @@ void CSVImport::next(Contact &out)
         out.addRow(type, row);
     }
 
-    // A row without name parts (a company, a list entry, a bare address list) is named by its whole display
-    // name, else its company, else its first e-mail address, else its first phone number, as the given name,
-    // so that it is not dropped as nameless.
+    // A row without name parts is a company contact when it has a company and no display name other than
+    // the company's. Else (a list entry, a bare address list) it is named by its whole display name, else its
+    // first e-mail address, else its first phone number, as the given name, so that it is not dropped as
+    // nameless.
     if (out.full_name.isEmpty()) {
-        QString name = !wholeName.isEmpty() ? wholeName : sortName;
-        for (const DataRow &org : out.rows(ENTITY_ORGANIZATION))
-            if (name.isEmpty())
-                name = org.text(col(1));
+        QString name = (!wholeName.isEmpty() ? wholeName : sortName).trimmed();
+        const QString company = out.firstRow(ENTITY_ORGANIZATION).text(col(1)).trimmed();
+        if (!company.isEmpty() && (name.isEmpty() || name.compare(company, Qt::CaseInsensitive) == 0)
+            && makeCompanyContact(out))
+            return;
         if (name.isEmpty())
             name = !firstEmail.isEmpty() ? firstEmail : firstPhone;
         if (!name.isEmpty()) {

@@ -136,7 +136,6 @@ QHash<QString, Target> buildTable()
                                                        {u"Pager", 6},
                                                        {u"Company Main Phone", 10},
                                                        {u"Business Phone", 3},
-                                                       {u"Business Phone 2", 17},
                                                        {u"Business Fax", 4},
                                                        {u"Assistant's Phone", 19},
                                                        {u"Other Phone", 0},
@@ -150,8 +149,9 @@ QHash<QString, Target> buildTable()
                                                        {u"Telex", 15}};
     for (const auto &[name, code] : phones)
         add(QString::fromUtf16(name), ENTITY_PHONE, 1, code, 2);
-    // A second home number is a phone of its own, not more text of the first.
+    // A second home or business number is a phone of its own, not more text of the first.
     add(u"Home Phone 2"_s, ENTITY_PHONE, 1, 1, 2, u"2"_s);
+    add(u"Business Phone 2"_s, ENTITY_PHONE, 1, 3, 2, u"2"_s);
     const std::pair<const char16_t *, int> places[] = {{u"Home", 1}, {u"Business", 2}, {u"Other", 0}};
     for (const auto &[place, code] : places) {
         const QString p = QString::fromUtf16(place) + u' ';
@@ -195,6 +195,24 @@ QHash<QString, Target> buildTable()
     add(u"Organization"_s, ENTITY_ORGANIZATION, 1, 0, 2);
     add(u"Web Page 1"_s, ENTITY_WEBSITE, 1, 5, 2);
     add(u"Web Page 2"_s, ENTITY_WEBSITE, 1, 4, 2);
+
+    // Roundcube (its other columns are Outlook's and Thunderbird's).
+    add(u"Email Home"_s, ENTITY_EMAIL, 1, 1, 2);
+    add(u"Email Work"_s, ENTITY_EMAIL, 1, 2, 2);
+    add(u"Email Other"_s, ENTITY_EMAIL, 1, 0, 2);
+    add(u"Home Mobile"_s, ENTITY_PHONE, 1, 2, 2);
+    add(u"Phone Video"_s, ENTITY_PHONE, 1, 0, 2, u"video"_s); // no kind of its own: Other, beside Other Phone
+    add(u"Home Zip"_s, ENTITY_ADDRESS, 9, 1, 2);
+    add(u"Work Zip"_s, ENTITY_ADDRESS, 9, 2, 2);
+    const std::pair<const char16_t *, int> services[] = {{u"IM Aim", 1},   {u"IM Msn", 2},   {u"IM Yahoo", 3},
+                                                         {u"IM Skype", 4}, {u"IM Icq", 7},   {u"IM Jabber", 8}};
+    for (const auto &[name, code] : services)
+        add(QString::fromUtf16(name), ENTITY_IM, 1, code, 5);
+    const std::pair<const char16_t *, int> websites[] = {{u"Website Home Page", 1}, {u"Website Blog", 2},
+                                                         {u"Website Profile", 3},   {u"Website Work", 5},
+                                                         {u"Website Other", 0}};
+    for (const auto &[name, code] : websites)
+        add(QString::fromUtf16(name), ENTITY_WEBSITE, 1, code, 2);
 
     // German Outlook.
     add(u"Vorname"_s, ENTITY_NAME, 2);

@@ -33,8 +33,9 @@ constexpr TypeText kRelationTypes[] = {{1, "assistant"}, {2, "brother"},  {3, "c
                                        {5, "father"},    {6, "friend"},   {7, "manager"}, {8, "mother"},
                                        {9, "parent"},    {10, "partner"}, {11, "ref"},    {12, "relative"},
                                        {13, "sister"},   {14, "spouse"}};
-constexpr TypeText kWebsiteTypes[] = {{1, "homepage"}, {2, "blog"}, {3, "profile"},
-                                      {4, "home"},     {5, "work"}, {6, "ftp"}};
+// Website words are written in capitals: KDE's reader takes URL kinds only in capitals.
+constexpr TypeText kWebsiteTypes[] = {{1, "HOMEPAGE"}, {2, "BLOG"}, {3, "PROFILE"},
+                                      {4, "HOME"},     {5, "WORK"}, {6, "FTP"}};
 
 template <std::size_t N> const char *textOf(const TypeText (&table)[N], int code)
 {
@@ -1072,7 +1073,7 @@ Card cardFromContact(const Contact &contact)
             }
             case ENTITY_WEBSITE: {
                 const char *text = textOf(kWebsiteTypes, code);
-                add(typed(property("URL", {}, oneLine(row.text(col(1))).toUtf8()), text ? text : "other"), label);
+                add(typed(property("URL", {}, oneLine(row.text(col(1))).toUtf8()), text ? text : "OTHER"), label);
                 break;
             }
             default:

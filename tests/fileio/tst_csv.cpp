@@ -302,8 +302,8 @@ private Q_SLOTS:
                "  10: data1=Acme Ltd\n"_s;
         QTest::newRow("Roundcube's own columns; a second business number is a work phone of its own")
             << QByteArray("First Name,Email Work,Home Mobile,Business Phone,Business Phone 2,Phone Video,Other Phone,"
-                          "Work Zip,IM Skype,Website Blog\n"
-                          "Ann,a@w,1,2,3,4,5,0155,ann.s,https://b\n")
+                          "Work City,Work Zip,IM Skype,Website Blog\n"
+                          "Ann,a@w,1,2,3,4,5,Oslo,0155,ann.s,https://b\n")
             << u"contact: Ann\n"
                "  1: data1=Ann | data2=Ann\n"
                "  3: data1=5\n"
@@ -313,7 +313,7 @@ private Q_SLOTS:
                "  3: data1=3 | data2=3\n"
                "  4: data1=a@w | data2=2\n"
                "  8: data1=ann.s | data2=1 | data5=4\n"
-               "  12: data1=0155 | data2=2 | data9=0155\n"
+               "  12: data1=Oslo, 0155 | data2=2 | data7=Oslo | data9=0155\n"
                "  13: data1=https://b | data2=2\n"_s;
         QTest::newRow("German Outlook columns; dotted birthdays as ISO dates, impossible ones kept")
             << QByteArray("Vorname;Weitere Vornamen;Nachname;Firma;Abteilung;Position;Straße privat;Ort privat;"

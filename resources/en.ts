@@ -1161,7 +1161,7 @@
     </message>
     <message>
         <source>IDS_ENTER_FIRSTNAME_OR_LASTNAME</source>
-        <translation>First name or Last name can't be blank.</translation>
+        <translation>Enter a first name, a last name or a company.</translation>
     </message>
     <message>
         <source>IDS_CONTACT_NAME_%1_EXIST</source>

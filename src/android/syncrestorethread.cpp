@@ -1,6 +1,7 @@
 #include "syncrestorethread.h"
 
 #include "androidentity.h"
+#include "contactname.h"
 #include "iandroidconnector.h"
 #include "localdb.h"
 #include "syncprotocol.h"
@@ -133,6 +134,8 @@ void SyncRestoreThread::storeRow(const QString &line)
         contact.full_name = pim::displayName(row);
         m_cache->insertContact(contact);
         m_contactIds.insert(phoneContactId, contact._id);
+        if (contact.full_name.isEmpty())
+            m_unnamed.insert(contact._id, {contact, row});
         ++m_receivedCount;
         // A report per contact costs more than storing it: one per percent and every 250 contacts, and each
         // from the count the phone announced on (the last one, or more than it said).
@@ -148,6 +151,16 @@ void SyncRestoreThread::storeRow(const QString &line)
         // The phone sends a contact's name row first; a row whose contact never came would belong to no one.
         ++m_orphanRows;
         return;
+    }
+    // The phone names a contact without a person's name by its organization; so does the list.
+    if (type == pim::ENTITY_ORGANIZATION) {
+        const auto unnamed = m_unnamed.find(*local);
+        if (unnamed != m_unnamed.end()) {
+            unnamed->first.full_name = pim::shownName(unnamed->second, row);
+            if (!unnamed->first.full_name.isEmpty())
+                m_cache->updateContact(unnamed->first);
+            m_unnamed.erase(unnamed);
+        }
     }
     if (type == pim::ENTITY_GROUP) {
         const QString group = row.text(u"data2"_s);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pim.h"
 #include "progress.h"
 
 #include <QHash>
@@ -43,4 +44,7 @@ private:
     int m_reportedPercent = -1;
     QString m_deviceName;
     QHash<qint64, qint64> m_contactIds; // the phone's contact id → local contact _id, for this session
+    // Contacts whose name row holds no person's name, by local _id, with that row: a company contact is named
+    // when its organization row comes.
+    QHash<qint64, QPair<pim::Contact, pim::DataRow>> m_unnamed;
 };

@@ -1,5 +1,7 @@
 #include "itemmodelcontacts.h"
 
+#include "contactname.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QImage>
@@ -107,7 +109,8 @@ QVariant ItemModelContacts::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         switch (index.column()) {
         case ColumnName:
-            return contact.full_name;
+            // A contact stored without a name (a company read from an older phone cache) by the shared rule.
+            return contact.full_name.isEmpty() ? pim::shownName(contact) : contact.full_name;
         case ColumnPhone:
             return phoneText(contact);
         case ColumnEmail:

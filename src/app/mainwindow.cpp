@@ -32,6 +32,8 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // Every command of the window: its slot, its text key and its picture. Commands whose work lives in other
@@ -398,11 +400,17 @@ void MainWindow::resizeEvent(QResizeEvent *event)
 
 void MainWindow::updateColumnWidths()
 {
-    // Name 0.4 of the list's width, phone, e-mail and address 0.2 each (the last one stretches to the edge).
+    // Name 0.4 of the list's width, phone and e-mail 0.2 each, the address the rest. The address is given its
+    // width too: a stretched last section never gets narrower than the width it had before it was stretched
+    // (100 pixels by default), which in a narrow pane made the columns wider than the list and showed a
+    // horizontal scroll bar for nothing.
     const int columns = m_treeContacts->viewport()->width();
-    m_treeContacts->setColumnWidth(0, int(columns * 0.4));
+    const int name = int(columns * 0.4);
+    const int other = int(columns * 0.2);
+    m_treeContacts->setColumnWidth(0, name);
     for (int c = 1; c < 3; ++c)
-        m_treeContacts->setColumnWidth(c, int(columns * 0.2));
+        m_treeContacts->setColumnWidth(c, other);
+    m_treeContacts->setColumnWidth(3, std::max(columns - name - 2 * other, 0));
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

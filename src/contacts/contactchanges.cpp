@@ -1,6 +1,7 @@
 #include "contactchanges.h"
 
 #include "combinerule.h"
+#include "contactname.h"
 #include "localdb.h"
 
 #include <QLoggingCategory>
@@ -112,13 +113,13 @@ void applyChanges(LocalDb &db, pim::Contact &contact, QList<ChangeRecord> &chang
     const bool isNew = contact._id == 0;
     db.beginTransaction();
     try {
+        bool renamed = false; // a name or organization row changed: the name shown may follow
         if (isNew) {
-            for (const ChangeRecord &change : std::as_const(changes)) {
-                if (change.type == pim::ENTITY_NAME && change.action == pim::ACTION_ADDED) {
-                    contact.full_name = pim::displayName(change.row);
-                    break;
-                }
-            }
+            pim::Contact added; // the new contact's rows, for the name it is shown by
+            for (const ChangeRecord &change : std::as_const(changes))
+                if (change.action == pim::ACTION_ADDED)
+                    added.addRow(change.type, change.row);
+            contact.full_name = pim::shownName(added);
             db.insertContact(contact);
         }
         for (ChangeRecord &change : changes) {
@@ -132,16 +133,20 @@ void applyChanges(LocalDb &db, pim::Contact &contact, QList<ChangeRecord> &chang
             }
             case pim::ACTION_UPDATED:
                 db.updateRow(change.type, change.row);
-                if (change.type == pim::ENTITY_NAME) {
-                    contact.full_name = pim::displayName(change.row);
-                    db.updateContact(contact);
-                }
                 break;
             case pim::ACTION_DELETED:
                 db.deleteRow(change.row._id);
                 break;
             default:
                 break;
+            }
+            renamed = renamed || change.type == pim::ENTITY_NAME || change.type == pim::ENTITY_ORGANIZATION;
+        }
+        if (!isNew && renamed) {
+            const QString shown = pim::shownName(db.loadContact(contact._id));
+            if (shown != contact.full_name) {
+                contact.full_name = shown;
+                db.updateContact(contact);
             }
         }
         db.endTransaction(true);

@@ -58,6 +58,17 @@ const Table &table(int entityType)
     return it == tables.constEnd() ? none : *it;
 }
 
+// Tokens only read from files: Apple's desktop address book has labels the phone lacks. Never written.
+const Table &fileOnlyTable(int entityType)
+{
+    static const QHash<int, Table> tables = {
+        {pim::ENTITY_PHONE, {{u"_$!<AssistantPhone>!$_"_s, 19}}},
+    };
+    static const Table none;
+    const auto it = tables.constFind(entityType);
+    return it == tables.constEnd() ? none : *it;
+}
+
 // Codes of the other side's types that the phone has no label for, with the closest one it has.
 const QHash<int, QHash<int, int>> &nearest()
 {
@@ -94,6 +105,15 @@ int codeOfLabel(int entityType, const QString &label)
     for (const auto &[text, code] : table(entityType))
         if (text == label)
             return code;
+    return -1;
+}
+
+int codeOfFileLabel(int entityType, const QString &label)
+{
+    for (const Table *t : {&table(entityType), &fileOnlyTable(entityType)})
+        for (const auto &[text, code] : *t)
+            if (text.compare(label, Qt::CaseInsensitive) == 0)
+                return code;
     return -1;
 }
 

@@ -13,6 +13,12 @@ namespace ioslabels {
 // the phone's own (a custom label).
 int codeOfLabel(int entityType, const QString &label);
 
+// The type code of a label read from another program's file (a vCard's X-ABLabel): the phone's labels
+// compared without regard to case, as writers vary it ("_$!<mobile>!$_"), and the few tokens Apple's desktop
+// address book writes that the phone has no label of its own for ("_$!<AssistantPhone>!$_"); -1 otherwise.
+// The phone link keeps to codeOfLabel, which takes the phone's labels exactly as it writes them.
+int codeOfFileLabel(int entityType, const QString &label);
+
 // The phone's token for a type code, after nearestCode(); empty when the entity has no token for it.
 QString labelOfCode(int entityType, int code);
 

@@ -1,5 +1,7 @@
 #include "csvimport.h"
 
+#include "contactname.h"
+
 #include "csvrow.h"
 #include "vcard.h"
 #include "textencoding.h"
@@ -134,7 +136,6 @@ QHash<QString, Target> buildTable()
                                                        {u"Pager", 6},
                                                        {u"Company Main Phone", 10},
                                                        {u"Business Phone", 3},
-                                                       {u"Business Phone 2", 17},
                                                        {u"Business Fax", 4},
                                                        {u"Assistant's Phone", 19},
                                                        {u"Other Phone", 0},
@@ -148,8 +149,9 @@ QHash<QString, Target> buildTable()
                                                        {u"Telex", 15}};
     for (const auto &[name, code] : phones)
         add(QString::fromUtf16(name), ENTITY_PHONE, 1, code, 2);
-    // A second home number is a phone of its own, not more text of the first.
+    // A second home or business number is a phone of its own, not more text of the first.
     add(u"Home Phone 2"_s, ENTITY_PHONE, 1, 1, 2, u"2"_s);
+    add(u"Business Phone 2"_s, ENTITY_PHONE, 1, 3, 2, u"2"_s);
     const std::pair<const char16_t *, int> places[] = {{u"Home", 1}, {u"Business", 2}, {u"Other", 0}};
     for (const auto &[place, code] : places) {
         const QString p = QString::fromUtf16(place) + u' ';
@@ -193,6 +195,24 @@ QHash<QString, Target> buildTable()
     add(u"Organization"_s, ENTITY_ORGANIZATION, 1, 0, 2);
     add(u"Web Page 1"_s, ENTITY_WEBSITE, 1, 5, 2);
     add(u"Web Page 2"_s, ENTITY_WEBSITE, 1, 4, 2);
+
+    // Roundcube (its other columns are Outlook's and Thunderbird's).
+    add(u"Email Home"_s, ENTITY_EMAIL, 1, 1, 2);
+    add(u"Email Work"_s, ENTITY_EMAIL, 1, 2, 2);
+    add(u"Email Other"_s, ENTITY_EMAIL, 1, 0, 2);
+    add(u"Home Mobile"_s, ENTITY_PHONE, 1, 2, 2);
+    add(u"Phone Video"_s, ENTITY_PHONE, 1, 0, 2, u"video"_s); // no kind of its own: Other, beside Other Phone
+    add(u"Home Zip"_s, ENTITY_ADDRESS, 9, 1, 2);
+    add(u"Work Zip"_s, ENTITY_ADDRESS, 9, 2, 2);
+    const std::pair<const char16_t *, int> services[] = {{u"IM Aim", 1},   {u"IM Msn", 2},   {u"IM Yahoo", 3},
+                                                         {u"IM Skype", 4}, {u"IM Icq", 7},   {u"IM Jabber", 8}};
+    for (const auto &[name, code] : services)
+        add(QString::fromUtf16(name), ENTITY_IM, 1, code, 5);
+    const std::pair<const char16_t *, int> websites[] = {{u"Website Home Page", 1}, {u"Website Blog", 2},
+                                                         {u"Website Profile", 3},   {u"Website Work", 5},
+                                                         {u"Website Other", 0}};
+    for (const auto &[name, code] : websites)
+        add(QString::fromUtf16(name), ENTITY_WEBSITE, 1, code, 2);
 
     // German Outlook.
     add(u"Vorname"_s, ENTITY_NAME, 2);
@@ -618,14 +638,16 @@ void CSVImport::next(Contact &out)
         out.addRow(type, row);
     }
 
-    // A row without name parts (a company, a list entry, a bare address list) is named by its whole display
-    // name, else its company, else its first e-mail address, else its first phone number, as the given name,
-    // so that it is not dropped as nameless.
+    // A row without name parts is a company contact when it has a company and no display name other than
+    // the company's. Else (a list entry, a bare address list) it is named by its whole display name, else its
+    // first e-mail address, else its first phone number, as the given name, so that it is not dropped as
+    // nameless.
     if (out.full_name.isEmpty()) {
-        QString name = !wholeName.isEmpty() ? wholeName : sortName;
-        for (const DataRow &org : out.rows(ENTITY_ORGANIZATION))
-            if (name.isEmpty())
-                name = org.text(col(1));
+        QString name = (!wholeName.isEmpty() ? wholeName : sortName).trimmed();
+        const QString company = out.firstRow(ENTITY_ORGANIZATION).text(col(1)).trimmed();
+        if (!company.isEmpty() && (name.isEmpty() || name.compare(company, Qt::CaseInsensitive) == 0)
+            && makeCompanyContact(out))
+            return;
         if (name.isEmpty())
             name = !firstEmail.isEmpty() ? firstEmail : firstPhone;
         if (!name.isEmpty()) {

@@ -1,5 +1,7 @@
 // The mapping between vCard properties and the rows of a contact, both ways.
 
+#include "contactname.h"
+#include "ioslabels.h"
 #include "vcard.h"
 #include "vcardmapper.h"
 
@@ -31,8 +33,9 @@ constexpr TypeText kRelationTypes[] = {{1, "assistant"}, {2, "brother"},  {3, "c
                                        {5, "father"},    {6, "friend"},   {7, "manager"}, {8, "mother"},
                                        {9, "parent"},    {10, "partner"}, {11, "ref"},    {12, "relative"},
                                        {13, "sister"},   {14, "spouse"}};
-constexpr TypeText kWebsiteTypes[] = {{1, "homepage"}, {2, "blog"}, {3, "profile"},
-                                      {4, "home"},     {5, "work"}, {6, "ftp"}};
+// Website words are written in capitals: KDE's reader takes URL kinds only in capitals.
+constexpr TypeText kWebsiteTypes[] = {{1, "HOMEPAGE"}, {2, "BLOG"}, {3, "PROFILE"},
+                                      {4, "HOME"},     {5, "WORK"}, {6, "FTP"}};
 
 template <std::size_t N> const char *textOf(const TypeText (&table)[N], int code)
 {
@@ -403,44 +406,17 @@ QStringList splitList(const QString &value, bool textEscapes)
     return names;
 }
 
-// Apple's "_$!<Label>!$_" tokens: the kinds of its address book, as the iPhone backup reader maps them.
-std::optional<int> appleLabelCode(LabelFamily family, const QString &label)
+// The entity type of a label family, for the table of the phone's own labels.
+int entityOfFamily(LabelFamily family)
 {
-    if (!label.startsWith(u"_$!<") || !label.endsWith(u">!$_"))
-        return std::nullopt;
-    const QString word = label.mid(4, label.size() - 8).toLower();
-    using Entry = std::pair<const char16_t *, int>;
-    static const Entry phones[] = {{u"mobile", 2}, {u"iphone", 2}, {u"main", 12}, {u"assistantphone", 19}, {u"homefax", 5},
-                                   {u"workfax", 4}, {u"work", 3},  {u"home", 1},     {u"pager", 6},
-                                   {u"otherfax", 13}, {u"other", 0}};
-    static const Entry emails[] = {{u"home", 1}, {u"work", 2}, {u"other", 0}};
-    static const Entry addresses[] = {{u"home", 1}, {u"work", 2}, {u"other", 0}};
-    static const Entry events[] = {{u"anniversary", 1}, {u"other", 0}};
-    static const Entry websites[] = {{u"home", 4}, {u"homepage", 1}, {u"work", 5}, {u"other", 0}};
-    static const Entry relations[] = {{u"assistant", 1}, {u"mother", 8},   {u"father", 5},  {u"friend", 6},
-                                      {u"parent", 9},    {u"partner", 10}, {u"child", 3},   {u"manager", 7},
-                                      {u"brother", 2},   {u"sister", 13},  {u"spouse", 14}, {u"other", 0}};
-    const auto find = [&word](const auto &table) -> std::optional<int> {
-        for (const Entry &e : table)
-            if (word == QStringView(e.first))
-                return e.second;
-        return 0; // a token of a kind the family lacks is Other rather than a label with "_$!<"
-    };
     switch (family) {
-    case LabelFamily::Phone:
-        return find(phones);
-    case LabelFamily::Email:
-        return find(emails);
-    case LabelFamily::Address:
-        return find(addresses);
-    case LabelFamily::Event:
-        return find(events);
-    case LabelFamily::Website:
-        return find(websites);
-    case LabelFamily::Relation:
-        return find(relations);
-    default:
-        return 0;
+    case LabelFamily::Phone: return ENTITY_PHONE;
+    case LabelFamily::Email: return ENTITY_EMAIL;
+    case LabelFamily::Address: return ENTITY_ADDRESS;
+    case LabelFamily::Event: return ENTITY_EVENT;
+    case LabelFamily::Website: return ENTITY_WEBSITE;
+    case LabelFamily::Relation: return ENTITY_RELATION;
+    default: return 0;
     }
 }
 
@@ -681,23 +657,28 @@ Contact CardMapper::contact(const CardView &card)
         const QString label = labelOf(p);
         if (label.isEmpty())
             return;
-        if (const std::optional<int> token = appleLabelCode(family, label)) {
-            row.setValue(col(2), *token);
+        // Apple's tokens ("_$!<Mobile>!$_") by the table the iPhone link uses; a token it does not know is the
+        // word inside it ("_$!<School>!$_" is "School").
+        const int token = ioslabels::codeOfFileLabel(entityOfFamily(family), label);
+        if (token >= 0) {
+            row.setValue(col(2), token);
             return;
         }
+        const QString text = ioslabels::customLabelText(label);
         const QMap<int, QString> &table = labelTable(family);
         for (auto it = table.cbegin(); it != table.cend(); ++it)
-            if (it.value().compare(label, Qt::CaseInsensitive) == 0) {
+            if (it.value().compare(text, Qt::CaseInsensitive) == 0) {
                 row.setValue(col(2), it.key());
                 return;
             }
-        row.setValue(col(3), label);
+        row.setValue(col(3), text);
     };
 
     Contact contact;
     QString formattedName;
     QString firstOrg, firstEmail, firstPhone; // what names a card that has neither N nor FN
     QString phonetic[2];                      // given and family name as spoken
+    QList<std::pair<int, QString>> labels;    // formatted addresses (LABEL): kind code, text
     for (const PropertyView &p : card) {
         // Grouped names (Apple's and Google's "item1.TEL") map by the name after the group.
         switch (p.kind) {
@@ -883,6 +864,12 @@ Contact CardMapper::contact(const CardView &card)
             row.setValue(col(1), addressText(shown));
             break;
         }
+        case PropertyKind::Label: {
+            const QString text = singleText(p).trimmed();
+            if (!text.isEmpty())
+                labels.append({addressCode(kindWords(p)), text});
+            break;
+        }
         case PropertyKind::Url: {
             DataRow &row = newRow(contact, ENTITY_WEBSITE);
             row.setValue(col(1), singleText(p).trimmed());
@@ -890,6 +877,20 @@ Contact CardMapper::contact(const CardView &card)
             break;
         }
         }
+    }
+
+    // A formatted address stands for an address of its kind that the card does not give in parts (Evolution and
+    // Outlook write both; some writers only the LABEL): its lines become the street.
+    for (const auto &[code, text] : std::as_const(labels)) {
+        bool given = false;
+        for (const DataRow &row : contact.entities.value(ENTITY_ADDRESS))
+            given = given || row.text(col(2)).toInt() == code;
+        if (given)
+            continue;
+        DataRow &row = newRow(contact, ENTITY_ADDRESS);
+        row.setValue(col(4), text);
+        row.setValue(col(2), code);
+        row.setValue(col(1), addressText(row));
     }
 
     if (contact.hasRows(ENTITY_NAME)) {
@@ -905,11 +906,16 @@ Contact CardMapper::contact(const CardView &card)
         contact.entities[ENTITY_NAME].first().setValue(col(1), fn);
         contact.full_name = fn;
     }
-    // A card without a usable N is named by its FN, else its company, e-mail address or number (as the given
-    // name), rather than dropped as nameless.
+    // A card without a usable N is a company contact when it has a company and its FN, if any, names that
+    // company (as Apple, Google and Outlook write a company's card). Else it is named by its FN, else its
+    // e-mail address or number (as the given name), rather than dropped as nameless.
+    const QString company = firstOrg.trimmed();
+    if (contact.full_name.isEmpty() && !company.isEmpty()
+        && (fn.isEmpty() || fn.compare(company, Qt::CaseInsensitive) == 0))
+        makeCompanyContact(contact);
     if (contact.full_name.isEmpty()) {
         QString name = fn;
-        for (const QString &candidate : {firstOrg, firstEmail, firstPhone})
+        for (const QString &candidate : {firstEmail, firstPhone})
             if (name.isEmpty())
                 name = candidate.trimmed();
         if (!name.isEmpty()) {
@@ -963,6 +969,12 @@ Card cardFromContact(const Contact &contact)
 
     card.append(property("VERSION", {}, "3.0"));
     card.append(property("FN", {kUtf8}, escapedText(contact.full_name).toUtf8()));
+    // N is required in 3.0; a company's card has it empty, and says that it shows the company as Apple's
+    // readers know it.
+    if (!contact.hasRows(ENTITY_NAME))
+        card.append(property("N", {}, ";;;;"));
+    if (isCompanyContact(contact))
+        card.append(property("X-ABShowAs", {}, "COMPANY"));
     QStringList groupNames;
     for (auto it = contact.entities.cbegin(); it != contact.entities.cend(); ++it) {
         const int type = it.key();
@@ -1061,7 +1073,7 @@ Card cardFromContact(const Contact &contact)
             }
             case ENTITY_WEBSITE: {
                 const char *text = textOf(kWebsiteTypes, code);
-                add(typed(property("URL", {}, oneLine(row.text(col(1))).toUtf8()), text ? text : "other"), label);
+                add(typed(property("URL", {}, oneLine(row.text(col(1))).toUtf8()), text ? text : "OTHER"), label);
                 break;
             }
             default:

@@ -47,7 +47,8 @@ constexpr KindName kKinds[] = {
     {"X-ASSISTANT", PropertyKind::XNamedRelation},
     {"X-EVOLUTION-BLOG-URL", PropertyKind::XBlogUrl},
     {"X-PHONETIC-FIRST-NAME", PropertyKind::XPhoneticFirst}, {"X-PHONETIC-LAST-NAME", PropertyKind::XPhoneticLast},
-    {"X-MS-IMADDRESS", PropertyKind::XImService}, {"X-GROUPWISE", PropertyKind::XImService}};
+    {"X-MS-IMADDRESS", PropertyKind::XImService}, {"X-GROUPWISE", PropertyKind::XImService},
+    {"LABEL", PropertyKind::Label}};
 
 bool hasFourByteSequence(QByteArrayView utf8)
 {

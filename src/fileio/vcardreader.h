@@ -43,7 +43,8 @@ enum class PropertyKind : unsigned char {
     XNamedRelation, // X-EVOLUTION-SPOUSE, X-MS-MANAGER …: a relation of the kind its name says
     XBlogUrl,       // X-EVOLUTION-BLOG-URL
     XPhoneticFirst,
-    XPhoneticLast
+    XPhoneticLast,
+    Label // a formatted address (vCard 2.1 and 3.0)
 };
 
 // One parameter, as UTF-8. hasValue is false for a parameter written without "=".

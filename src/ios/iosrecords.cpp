@@ -1,5 +1,6 @@
 #include "iosrecords.h"
 
+#include "contactname.h"
 #include "ioslabels.h"
 
 #include <QBuffer>
@@ -456,7 +457,7 @@ pim::Contact contactRecordToContact(const PlistCFType &record, const QString &id
     // A card the phone shows as a company, or one without a person's name, lists under its company.
     const QString company = contact.firstRow(pim::ENTITY_ORGANIZATION).text(u"data1"_s);
     if (!company.trimmed().isEmpty()
-        && (text(record, "display as company") == QLatin1String("company") || contact.full_name.trimmed().isEmpty()))
+        && (text(record, "display as company") == QLatin1String("company") || pim::isCompanyContact(contact)))
         contact.full_name = company;
     return contact;
 }
@@ -683,11 +684,7 @@ QByteArray imageForPhone(const QByteArray &image)
 
 bool isCompanyCard(const pim::Contact &contact)
 {
-    const DataRow name = contact.firstRow(pim::ENTITY_NAME);
-    for (const char *column : {"data2", "data3", "data4", "data5", "data6"})
-        if (!name.text(QLatin1String(column)).trimmed().isEmpty())
-            return false;
-    return !contact.firstRow(pim::ENTITY_ORGANIZATION).text(u"data1"_s).trimmed().isEmpty();
+    return pim::isCompanyContact(contact);
 }
 
 PlistCFType contactRecord(const pim::Contact &contact, const PlistCFType &original)

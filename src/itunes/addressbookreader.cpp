@@ -1,5 +1,6 @@
 #include "addressbookreader.h"
 
+#include "contactname.h"
 #include "ioslabels.h"
 
 #include <QDateTime>
@@ -145,6 +146,7 @@ bool AddressBookReader::readNext(pim::Contact &contact)
         row.setValue(u"data5"_s, department);
         row.setValue(u"data4"_s, jobTitle);
         contact.addRow(pim::ENTITY_ORGANIZATION, row);
+        pim::makeCompanyContact(contact); // a card without a person's name is shown by its company
     }
 
     const QString note = p.getText(PNote);

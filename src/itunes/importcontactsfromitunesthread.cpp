@@ -150,6 +150,8 @@ void ImportContactsFromiTunesThread::writeContacts(const ProgressReporter &progr
     try {
         transaction.begin();
         const QString status = trKey("IDS_WRITING_CONTACTS_FROM_ITUNES_TO_LOCALDB");
+        // A contact of many thousand rows hears the cancel between its rows, not only after it.
+        const auto cancelled = [&progress] { return progress.stopRequested(); };
         for (const pim::Contact &contact : contacts) {
             if (progress.stopRequested()) {
                 transaction.rollback();
@@ -158,10 +160,13 @@ void ImportContactsFromiTunesThread::writeContacts(const ProgressReporter &progr
             ++saved;
             progress.updateProgress(status, halfPercent(50, saved, total),
                                     ProgressReporter::contactsText(saved, total));
-            if (m_target->saveContactWithMerge(contact).merged)
+            if (m_target->saveContactWithMerge(contact, cancelled).merged)
                 ++merged;
         }
         transaction.commit();
+    } catch (const LocalDb::MergeCancelled &) {
+        transaction.rollback();
+        return;
     } catch (const std::exception &e) {
         transaction.rollback();
         progress.errorOccurred(QString::fromUtf8(e.what()));

@@ -1,6 +1,7 @@
 #include "editcontactform.h"
 
 #include "contactchanges.h"
+#include "contactname.h"
 #include "contacteditor.h"
 #include "localdb.h"
 #include "texts.h"
@@ -105,13 +106,15 @@ void EditContactForm::warn(const QString &text)
 
 void EditContactForm::onBtnSavePressed()
 {
+    // A company alone makes a company contact, shown by its company.
     if (m_wdEditContact->field(u"txtFirstName"_s)->text().trimmed().isEmpty()
-        && m_wdEditContact->field(u"txtLastName"_s)->text().trimmed().isEmpty()) {
+        && m_wdEditContact->field(u"txtLastName"_s)->text().trimmed().isEmpty()
+        && m_wdEditContact->field(u"txtCompany"_s)->text().trimmed().isEmpty()) {
         warn(trKey("IDS_ENTER_FIRSTNAME_OR_LASTNAME"));
         return;
     }
     if (m_database) {
-        const QString name = pim::displayName(m_wdEditContact->currentNameRow());
+        const QString name = pim::shownName(m_wdEditContact->currentContact());
         qint64 existing = 0;
         try {
             existing = m_database->findContactByName(name);

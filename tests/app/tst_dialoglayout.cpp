@@ -25,6 +25,9 @@
 #include <QScreen>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -254,6 +257,27 @@ private Q_SLOTS:
                 QVERIFY2(hidden.isEmpty(), qPrintable(hidden.join(u',')));
             else // as narrow as the window goes: what does not fit is behind the overflow button
                 QVERIFY2(hidden.isEmpty() || (overflow && overflow->isVisible()), qPrintable(hidden.join(u',')));
+        }
+    }
+
+    // The list's columns share the width of its pane exactly, at the default size, narrower and wider, and
+    // when the pane is dragged narrow: no horizontal scroll bar for nothing.
+    void contactColumnsFitTheirPane()
+    {
+        MainWindow window;
+        auto *list = window.findChild<QTreeView *>(QStringLiteral("treeContacts"));
+        QVERIFY(list);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const QSize size : {QSize(1100, 700), QSize(800, 600), QSize(1600, 1000), QSize(640, 480)}) {
+            window.resize(size);
+            QTest::qWait(100);
+            const QString at = QStringLiteral("%1x%2: columns %3, list %4").arg(size.width()).arg(size.height())
+                                   .arg(list->header()->length()).arg(list->viewport()->width());
+            QVERIFY2(list->header()->length() <= list->viewport()->width(), qPrintable(at));
+            QVERIFY2(!list->horizontalScrollBar()->isVisible(), qPrintable(at));
+            for (int c = 0; c < list->header()->count(); ++c)
+                QVERIFY2(list->columnWidth(c) > 0, qPrintable(at));
         }
     }
 

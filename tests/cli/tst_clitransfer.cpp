@@ -143,6 +143,67 @@ private Q_SLOTS:
         QCOMPARE(cli(home, both, {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Office")}).code, 2);
     }
 
+    // A card with only a company, from a file to a database, back to a file and onto a phone: listed by its
+    // company, written with an empty N, stored on the phone with an empty name and its organization, and read
+    // back from the phone as the same company.
+    void companyCardStaysACompany()
+    {
+        TempHome home;
+        PhoneSim phone;
+        QVERIFY(phone.start(home, QStringLiteral("Phone C"), cards(1, "C")));
+        const QString in = home.filePath(QStringLiteral("firms.vcf"));
+        QFile file(in);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Acme Ltd;Sales\r\nTEL;TYPE=WORK:+44 20 7946 0000\r\nEND:VCARD\r\n");
+        file.close();
+
+        Result r = cli(home, {}, {QStringLiteral("import"), in, QStringLiteral("--format"), QStringLiteral("vcf"),
+                                  QStringLiteral("--db"), QStringLiteral("Firms")});
+        QVERIFY2(r.code == 0, r.err.constData());
+        r = cli(home, {}, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Firms"), QStringLiteral("--json")});
+        const QJsonArray listed = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(listed.size(), 1);
+        QCOMPARE(listed.at(0)[QStringLiteral("full_name")].toString(), QStringLiteral("Acme Ltd"));
+
+        const QString out = home.filePath(QStringLiteral("out.vcf"));
+        r = cli(home, {}, {QStringLiteral("export"), QStringLiteral("--db"), QStringLiteral("Firms"), QStringLiteral("--format"),
+                           QStringLiteral("vcf"), out});
+        QVERIFY2(r.code == 0, r.err.constData());
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray card = written.readAll();
+        QVERIFY2(card.contains("\r\nFN;CHARSET=UTF-8:Acme Ltd\r\n") && card.contains("\r\nN;CHARSET=UTF-8:;;;;\r\n")
+                     && card.contains("\r\nORG;CHARSET=UTF-8:Acme Ltd;Sales\r\n"),
+                 card.constData());
+
+        r = cli(home, {phone.serial}, {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Firms"),
+                                       QStringLiteral("--to"), phone.serial});
+        QVERIFY2(r.code == 0, r.err.constData());
+        // On the phone: a name row of empty parts (the phone names the contact by its organization) and the company
+        // in the organization row, never as a given name.
+        QFile store(phone.store);
+        QVERIFY(store.open(QIODevice::ReadOnly));
+        int companies = 0;
+        for (const QJsonValue &c : QJsonDocument::fromJson(store.readAll())[QStringLiteral("contacts")].toArray()) {
+            QStringList names, organizations;
+            for (const QJsonValue &row : c[QStringLiteral("rows")].toArray()) {
+                QStringList fields;
+                for (const QJsonValue &f : row[QStringLiteral("fields")].toArray())
+                    fields << f.toString();
+                if (row[QStringLiteral("type")].toInt() == 1)
+                    names << fields.join(u'|');
+                if (row[QStringLiteral("type")].toInt() == 10)
+                    organizations << fields.join(u'|');
+            }
+            if (organizations.join(u' ').contains(QStringLiteral("Acme Ltd"))) {
+                ++companies;
+                QCOMPARE(names, QStringList{QStringLiteral("||||")});
+            }
+        }
+        QCOMPARE(companies, 1);
+        QVERIFY(contactId(home, phone, QStringLiteral("Acme Ltd")) != 0);
+    }
+
     void deleteRegroupAndAddOnAPhone()
     {
         TempHome home;

@@ -266,7 +266,8 @@ private Q_SLOTS:
                "  10: data1=ACME\n"
                "  12: data1=Rua 1\\nLisboa | data2=2 | data4=Rua 1 | data7=Lisboa\n"
                "  13: data1=https://a | data2=3\n"_s;
-        QTest::newRow("a row without name parts: display name, else company, else first e-mail, else phone")
+        QTest::newRow("a row without name parts: display name, else company (a company contact), else first "
+                      "e-mail, else phone")
             << QByteArray("Display Name,First Name,Company,Tel:Work,E-mail 2 Address,E-mail Address\n"
                           "The Shop,,Shop AS,1,s@x,\n,,Acme,2,,a@x\n,,,3,b@x,c@x\n,,,4,,\n,,,,,\n")
             << u"contact: The Shop\n"
@@ -275,7 +276,7 @@ private Q_SLOTS:
                "  4: data1=s@x | data2=2\n"
                "  10: data1=Shop AS\n"
                "contact: Acme\n"
-               "  1: data1=Acme | data2=Acme\n"
+               "  1: \n"
                "  3: data1=2 | data2=3\n"
                "  4: data1=a@x | data2=1\n"
                "  10: data1=Acme\n"
@@ -288,6 +289,32 @@ private Q_SLOTS:
                "  1: data1=4 | data2=4\n"
                "  3: data1=4 | data2=3\n"
                "contact: \n"_s;
+        QTest::newRow("a company contact when the display name is the company; any other display name names a person")
+            << QByteArray("Display Name,Company,Department,Business Phone\n"
+                          "acme ltd,Acme Ltd,Sales,1\nAcme Sales Desk,Acme Ltd,,2\n")
+            << u"contact: Acme Ltd\n"
+               "  1: \n"
+               "  3: data1=1 | data2=3\n"
+               "  10: data1=Acme Ltd | data5=Sales\n"
+               "contact: Acme Sales Desk\n"
+               "  1: data1=Acme Sales Desk | data2=Acme Sales Desk\n"
+               "  3: data1=2 | data2=3\n"
+               "  10: data1=Acme Ltd\n"_s;
+        QTest::newRow("Roundcube's own columns; a second business number is a work phone of its own")
+            << QByteArray("First Name,Email Work,Home Mobile,Business Phone,Business Phone 2,Phone Video,Other Phone,"
+                          "Work City,Work Zip,IM Skype,Website Blog\n"
+                          "Ann,a@w,1,2,3,4,5,Oslo,0155,ann.s,https://b\n")
+            << u"contact: Ann\n"
+               "  1: data1=Ann | data2=Ann\n"
+               "  3: data1=5\n"
+               "  3: data1=4\n"
+               "  3: data1=1 | data2=2\n"
+               "  3: data1=2 | data2=3\n"
+               "  3: data1=3 | data2=3\n"
+               "  4: data1=a@w | data2=2\n"
+               "  8: data1=ann.s | data2=1 | data5=4\n"
+               "  12: data1=Oslo, 0155 | data2=2 | data7=Oslo | data9=0155\n"
+               "  13: data1=https://b | data2=2\n"_s;
         QTest::newRow("German Outlook columns; dotted birthdays as ISO dates, impossible ones kept")
             << QByteArray("Vorname;Weitere Vornamen;Nachname;Firma;Abteilung;Position;Straße privat;Ort privat;"
                           "Postleitzahl privat;Bundesland privat;Land privat;Ort geschäftlich;"

@@ -2,6 +2,8 @@
 // address and URL from its TYPE words in any spelling, custom labels, IM accounts, dates, groups, names and
 // addresses; and the cards this program writes, read back and by the rules other readers follow.
 
+#include "contactname.h"
+#include "ioslabels.h"
 #include "vcard.h"
 #include "vcardimport.h"
 
@@ -99,6 +101,29 @@ private Q_SLOTS:
         QCOMPARE(rows(c, ENTITY_WEBSITE), QStringList({u"1||http://b.example"_s, u"5||http://w.example"_s}));
     }
 
+    // Apple's label tokens in a file are read in any case, with the desktop address book's tokens the phone
+    // lacks; an unknown token keeps its word as the label. The iPhone link's own lookup stays exact.
+    void appleTokens()
+    {
+        const Contact c = one(card("item1.TEL:1\r\nitem1.X-ABLabel:_$!<workfax>!$_\r\n"
+                                   "item2.TEL:2\r\nitem2.X-ABLabel:_$!<AssistantPhone>!$_\r\n"
+                                   "item3.TEL:3\r\nitem3.X-ABLabel:_$!<School>!$_\r\n"
+                                   "item4.TEL:4\r\nitem4.X-ABLabel:_$!<MAIN>!$_\r\n"
+                                   "item5.EMAIL:e@x\r\nitem5.X-ABLabel:_$!<WORK>!$_\r\n"
+                                   "item6.X-ABRELATEDNAMES:Ann\r\nitem6.X-ABLabel:_$!<sister>!$_\r\n"
+                                   "item7.ADR:;;1 Main St;Town;;;\r\nitem7.X-ABLabel:_$!<Home>!$_"));
+        QCOMPARE(rows(c, ENTITY_PHONE),
+                 QStringList({u"4||1"_s, u"19||2"_s, u"0|School|3"_s, u"12||4"_s}));
+        QCOMPARE(rows(c, ENTITY_EMAIL), QStringList{u"2||e@x"_s});
+        QCOMPARE(rows(c, ENTITY_RELATION), QStringList{u"13||Ann"_s});
+        QCOMPARE(rows(c, ENTITY_ADDRESS, u"data4"_s), QStringList{u"1||1 Main St"_s});
+
+        QCOMPARE(ioslabels::codeOfLabel(ENTITY_PHONE, u"_$!<WorkFAX>!$_"_s), 4);
+        QCOMPARE(ioslabels::codeOfLabel(ENTITY_PHONE, u"_$!<workfax>!$_"_s), -1);
+        QCOMPARE(ioslabels::codeOfLabel(ENTITY_PHONE, u"_$!<AssistantPhone>!$_"_s), -1);
+        QCOMPARE(ioslabels::labelOfCode(ENTITY_PHONE, 19), u"_$!<Work>!$_"_s);
+    }
+
     // IMPP with and without Apple's service parameter, the X- properties, and the same account written both
     // ways (as Apple does) kept once.
     void instantMessaging()
@@ -173,6 +198,65 @@ private Q_SLOTS:
         QCOMPARE(address.text(u"data6"_s), u"Apt 5"_s);
         QCOMPARE(address.text(u"data4"_s), u"1 Main St"_s);
         QCOMPARE(address.text(u"data2"_s), u"1"_s);
+    }
+
+    // A LABEL is an address only where the card gives none of its kind in parts: Evolution writes both, some
+    // writers only the label.
+    void formattedAddressLabels()
+    {
+        const Contact c = one(card("LABEL;QUOTED-PRINTABLE;WORK:401 Park Drive=0ABoston, MA 02215\r\n"
+                                   "ADR;TYPE=HOME:;;1 Main St;Town;;1;\r\n"
+                                   "LABEL;TYPE=HOME:1 Main St\\nTown 1"));
+        QCOMPARE(rows(c, ENTITY_ADDRESS, u"data4"_s),
+                 QStringList({u"1||1 Main St"_s, u"2||401 Park Drive\nBoston, MA 02215"_s}));
+        QCOMPARE(c.entities.value(ENTITY_ADDRESS).at(1).text(u"data1"_s), u"401 Park Drive\nBoston, MA 02215"_s);
+    }
+
+    // A card with a company and no part of a person's name is a company contact (an empty name row, the
+    // company shown), whether it has no N, an empty N or an FN equal to the company; an FN naming someone else
+    // keeps the card that person's. Written back with FN, an empty N and ORG, it reads as the same company.
+    void companyCards()
+    {
+        const QList<Contact> cards = vcard::contactsFromBytes(
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Acme Ltd;Sales\r\nTEL;TYPE=WORK:1\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:acme ltd\r\nORG:Acme Ltd;\r\nX-ABShowAs:COMPANY\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Jo Bloggs\r\nORG:Acme Ltd\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bloggs;Jo;;;\r\nORG:Acme Ltd\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nTITLE:Boss\r\nEMAIL:a@b\r\nEND:VCARD\r\n");
+        QCOMPARE(cards.size(), 5);
+        for (int i : {0, 1}) {
+            const Contact &c = cards.at(i);
+            QCOMPARE(c.full_name, u"Acme Ltd"_s);
+            QVERIFY(isCompanyContact(c));
+            QVERIFY(c.hasRows(ENTITY_NAME));
+            QVERIFY(!hasPersonName(c.firstRow(ENTITY_NAME)));
+            QCOMPARE(c.firstRow(ENTITY_ORGANIZATION).text(u"data1"_s), u"Acme Ltd"_s);
+        }
+        QCOMPARE(cards.at(0).firstRow(ENTITY_ORGANIZATION).text(u"data5"_s), u"Sales"_s);
+        QCOMPARE(cards.at(2).full_name, u"Jo Bloggs"_s);
+        QCOMPARE(cards.at(2).firstRow(ENTITY_NAME).text(u"data2"_s), u"Jo Bloggs"_s);
+        QVERIFY(!isCompanyContact(cards.at(2)));
+        QCOMPARE(cards.at(3).full_name, u"Jo Bloggs"_s);
+        QVERIFY(!isCompanyContact(cards.at(3)));
+        QCOMPARE(cards.at(4).full_name, u"a@b"_s); // a job title is no company
+
+        const QByteArray written = vcard::bytesFromContacts({cards.at(0)});
+        QVERIFY2(written.contains("\r\nFN;CHARSET=UTF-8:Acme Ltd\r\n"), written.constData());
+        QVERIFY2(written.contains("\r\nN;CHARSET=UTF-8:;;;;\r\n"), written.constData());
+        QVERIFY2(written.contains("\r\nORG;CHARSET=UTF-8:Acme Ltd;Sales\r\n"), written.constData());
+        QVERIFY2(written.contains("\r\nX-ABShowAs:COMPANY\r\n"), written.constData());
+        const Contact back = one(written);
+        QCOMPARE(back.full_name, u"Acme Ltd"_s);
+        QVERIFY(isCompanyContact(back));
+
+        // A company contact made elsewhere without a name row still writes the N that 3.0 requires.
+        Contact bare;
+        bare.full_name = u"Bare Inc"_s;
+        DataRow org;
+        org.setValue(u"data1"_s, u"Bare Inc"_s);
+        bare.addRow(ENTITY_ORGANIZATION, org);
+        QVERIFY(vcard::bytesFromContacts({bare}).contains("\r\nN:;;;;\r\n"));
+        QVERIFY(isCompanyContact(one(vcard::bytesFromContacts({bare}))));
     }
 
     // What the exporter writes: 3.0 without quoted-printable, text escaped, a TYPE for every kind, labels as

@@ -3,6 +3,7 @@
 
 #include "combinerule.h"
 #include "contactchanges.h"
+#include "contactname.h"
 #include "contacteditor.h"
 #include "contactfixtures.h"
 #include "editcontactform.h"
@@ -240,6 +241,36 @@ private Q_SLOTS:
         QCOMPARE(m_db->findContactByName(u"Cleo Parks"_s), contact._id);
     }
 
+    // A company alone is a contact of its own, shown by its company; renaming the company renames it, and a
+    // person's name given later makes it that person.
+    void companyContact()
+    {
+        QStringList warnings;
+        EditContactForm form(pim::Contact(), m_db.get());
+        form.setWarningHandler([&](const QString &text) { warnings << text; });
+        form.show();
+        form.editor()->field(u"txtCompany"_s)->setText(u"Acme Ltd"_s);
+        form.onBtnSavePressed();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(u'\n')));
+
+        QList<ChangeRecord> changes = getChanges(m_rule, pim::Contact(), form.editor()->currentContact());
+        pim::Contact contact;
+        applyChanges(*m_db, contact, changes);
+        pim::Contact stored = m_db->loadContact(contact._id);
+        QCOMPARE(stored.full_name, u"Acme Ltd"_s);
+        QVERIFY(pim::isCompanyContact(stored));
+
+        QList<ChangeRecord> renamed = changesAfter(stored, [](ContactEditor &e) { e.field(u"txtCompany"_s)->setText(u"Acme Group"_s); });
+        applyChanges(*m_db, stored, renamed);
+        QCOMPARE(m_db->loadContact(contact._id).full_name, u"Acme Group"_s);
+
+        stored = m_db->loadContact(contact._id);
+        QList<ChangeRecord> person = changesAfter(stored, [](ContactEditor &e) { e.field(u"txtFirstName"_s)->setText(u"Ada"_s); });
+        applyChanges(*m_db, stored, person);
+        QCOMPARE(m_db->loadContact(contact._id).full_name, u"Ada"_s);
+        QVERIFY(!pim::isCompanyContact(m_db->loadContact(contact._id)));
+    }
+
     void editDialogChecks()
     {
         store(*m_db, anna());
@@ -255,7 +286,7 @@ private Q_SLOTS:
         form.editor()->field(u"txtMiddleName"_s)->clear();
         form.editor()->field(u"txtLastName"_s)->setText(u" berg"_s);
         form.onBtnSavePressed();
-        QCOMPARE(warnings, (QStringList{u"First name or Last name can't be blank."_s, u"Contact anna berg has already existed."_s}));
+        QCOMPARE(warnings, (QStringList{u"Enter a first name, a last name or a company."_s, u"Contact anna berg has already existed."_s}));
         QVERIFY(form.isVisible());
 
         // Escape and the keypad Enter do nothing, wherever the focus is.

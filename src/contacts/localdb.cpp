@@ -375,12 +375,19 @@ void LocalDb::createFromTemplate()
 void LocalDb::beginTransaction()
 {
     openIfNeeded();
+    if (m_db.tranDepth() == 0)
+        m_undoFailed = false;
     m_db.beginTran();
 }
 
 void LocalDb::endTransaction(bool commit)
 {
     openIfNeeded();
+    // Like a failed commit, this leaves the transaction open for the rollback that follows.
+    if (commit && m_undoFailed && m_db.tranDepth() == 1)
+        throw std::runtime_error("LocalDb: a failed save could not be taken back; nothing was stored.");
+    if (!commit && m_db.tranDepth() == 1)
+        m_undoFailed = false;
     if (commit) {
         m_db.commitTran();
     } else {
@@ -497,6 +504,11 @@ void LocalDb::deleteGroup(qint64 groupId)
 
 qint64 LocalDb::findOrCreateGroup(const QString &name)
 {
+    return findOrCreateGroup(name, nullptr);
+}
+
+qint64 LocalDb::findOrCreateGroup(const QString &name, bool *created)
+{
     openIfNeeded();
     // Matched like contact names: ASCII case ignored, "%" and "_" literal, so "a_c" never lands in group
     // "abc".
@@ -508,6 +520,8 @@ qint64 LocalDb::findOrCreateGroup(const QString &name)
     Sqlite3Sql insert("insert into contact_group(name) values(?)");
     insert.addTextParam(name);
     m_db.executeThrow(insert);
+    if (created)
+        *created = true;
     return m_db.lastInsertId();
 }
 
@@ -691,6 +705,47 @@ void LocalDb::openReadOnly()
     markInUse();
 }
 
+// What one merge-save wrote inside a caller's transaction, so that a failure can take exactly that back without
+// a savepoint per contact (a savepoint copies every page the contact touches a second time).
+struct LocalDb::SaveUndo
+{
+    qint64 newContact = 0;               // a contact inserted by this save: it goes with all its rows
+    QList<qint64> insertedRows;          // rows added to a stored contact
+    QList<QPair<int, qint64>> updatedRows; // (type, _id) of stored rows overwritten
+    QList<qint64> createdGroups;
+    pim::Contact before;                 // the stored contact as it was, for the rows to put back
+};
+
+void LocalDb::undoSave(const SaveUndo &undo)
+{
+    // SQLite ends the whole transaction by itself after some errors (disk full, I/O): nothing is left to undo,
+    // and the caller's rollback finds no transaction either.
+    if (!m_db.inTransaction())
+        return;
+    try {
+        if (undo.newContact != 0) {
+            m_db.executeThrow(u"delete from data where contact_id=%1"_s.arg(undo.newContact));
+            m_db.executeThrow(u"delete from contact where _id=%1"_s.arg(undo.newContact));
+        }
+        for (const qint64 id : undo.insertedRows)
+            deleteRow(id);
+        for (const auto &[type, id] : undo.updatedRows) {
+            for (const DataRow &row : undo.before.entities.value(type)) {
+                if (row._id == id) {
+                    updateRow(type, row);
+                    break;
+                }
+            }
+        }
+        for (const qint64 id : undo.createdGroups)
+            deleteGroup(id);
+    } catch (...) {
+        // Half a contact must not be committed: the caller's transaction can only be rolled back now.
+        m_undoFailed = true;
+        throw;
+    }
+}
+
 LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const std::function<bool()> &cancelled)
 {
     if (!m_rule)
@@ -699,15 +754,22 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const 
     // A nameless contact never matches: "like ''" would gather every nameless card into one contact.
     const qint64 existingId = contact.full_name.isEmpty() ? 0 : findContactByName(contact.full_name);
 
+    // Alone, the save is a transaction of its own. Inside a caller's transaction (every worker saves a batch in
+    // one) it remembers what it wrote and takes that back on failure.
+    const bool own = m_db.tranDepth() == 0;
     SaveResult result;
-    m_db.beginTran();
+    SaveUndo undo;
+    if (own)
+        m_db.beginTran();
     try {
         if (existingId != 0) {
             result.merged = true;
             result.stored = loadContact(existingId);
+            undo.before = result.stored;
         } else {
             result.stored.full_name = contact.full_name;
             insertContact(result.stored);
+            undo.newContact = result.stored._id;
             if (contact.hasRows(ENTITY_NAME)) {
                 DataRow name = contact.firstRow(ENTITY_NAME);
                 name.src_id.clear();
@@ -732,12 +794,20 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const 
                 if (!decision.write)
                     continue;
                 DataRow &row = decision.row;
-                if (type == ENTITY_GROUP)
-                    row.setValue(u"data1"_s, QString::number(findOrCreateGroup(row.text(u"data2"_s))));
-                if (row._id != 0)
+                if (type == ENTITY_GROUP) {
+                    bool created = false;
+                    row.setValue(u"data1"_s, QString::number(findOrCreateGroup(row.text(u"data2"_s), &created)));
+                    if (created)
+                        undo.createdGroups.append(row.text(u"data1"_s).toLongLong());
+                }
+                if (row._id != 0) {
                     updateRow(type, row);
-                else
+                    undo.updatedRows.append({type, row._id});
+                } else {
                     insertRow(result.stored._id, type, row);
+                    if (undo.newContact == 0)
+                        undo.insertedRows.append(row._id);
+                }
                 stored[decision.storedIndex] = row;
 
                 // A row written twice (a single type merged from two incoming rows) is reported once, as it
@@ -755,14 +825,21 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const 
             if (written.isEmpty())
                 result.written.remove(type);
         }
-        m_db.commitTran();
+        if (own)
+            m_db.commitTran();
     } catch (const MergeCancelled &) {
-        m_db.rollbackTran();
+        if (own)
+            m_db.rollbackTran();
+        else
+            undoSave(undo);
         throw;
     } catch (const std::exception &e) {
         const std::string message = e.what();
         try {
-            m_db.rollbackTran();
+            if (own)
+                m_db.rollbackTran();
+            else
+                undoSave(undo);
         } catch (const std::exception &) {
             // The first error is the one to report.
         }

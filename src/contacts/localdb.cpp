@@ -76,21 +76,6 @@ void bindColumns(Sqlite3Sql &sql, int type, const DataRow &row)
     }
 }
 
-// Reads one data row of a type from the cursor's current row: _id, src_id and exactly the type's columns.
-DataRow readRow(const Sqlite3Cursor &cursor, int type)
-{
-    DataRow row;
-    row._id = cursor.getInt64(u"_id"_s);
-    row.src_id = cursor.getText(u"src_id"_s);
-    for (const QString &column : storedColumns(type)) {
-        if (column == u"data15")
-            row.setValue(column, cursor.getBlob(column));
-        else
-            row.setValue(column, cursor.getText(column));
-    }
-    return row;
-}
-
 // Where the columns of a listing are in its result, found once from its first row.
 struct ListColumns
 {
@@ -581,19 +566,32 @@ void LocalDb::updateRow(int type, const DataRow &row)
 Contact LocalDb::loadContact(qint64 contactId)
 {
     openIfNeeded();
+    // Fixed statement texts with the id bound: merge-save loads every namesake it meets, and a text per id would
+    // be compiled each time and crowd the statement cache.
+    static const QString headText = u"select _id,src_id,full_name from contact where _id=?"_s;
+    static const QString rowsText = u"select * from data where contact_id=?"_s;
     Contact contact;
-    Sqlite3Cursor head = m_db.queryThrow(u"select * from contact where _id=%1"_s.arg(contactId));
-    if (!head.moveNext())
-        return contact;
-    contact._id = head.getInt64(u"_id"_s);
-    contact.src_id = head.getText(u"src_id"_s);
-    contact.full_name = head.getText(u"full_name"_s);
+    Sqlite3Sql head(headText);
+    head.addInt64Param(contactId);
+    bool found = false;
+    m_db.queryEach(head, [&](const Sqlite3Row &row) {
+        contact._id = row.getInt64(0);
+        contact.src_id = row.getText(1);
+        contact.full_name = row.getText(2);
+        found = true;
+    });
+    if (!found)
+        return Contact();
 
-    Sqlite3Cursor rows = m_db.queryThrow(u"select * from data where contact_id=%1"_s.arg(contactId));
-    while (rows.moveNext()) {
-        const int type = rows.getInt(u"type"_s);
-        contact.addRow(type, readRow(rows, type));
-    }
+    Sqlite3Sql rows(rowsText);
+    rows.addInt64Param(contactId);
+    ListColumns columns;
+    m_db.queryEach(rows, [&](const Sqlite3Row &row) {
+        if (columns.contactId < 0)
+            columns = ListColumns(row);
+        const int type = row.getInt(columns.type);
+        contact.addRow(type, columns.readRow(row, type));
+    });
     return contact;
 }
 

@@ -1,5 +1,6 @@
 // The local database at scale, each case next to its reference in the same run:
-//  - merge-save of N contacts into a database already holding N other contacts, and into an empty one;
+//  - merge-save of N contacts into a database already holding N other contacts, and into an empty one; and of
+//    their N namesakes (same names, other phone numbers) into the database holding them, where every one merges;
 //  - the vCard import worker (parse + merge-save) into an empty database, and the same contacts stored with
 //    LocalDb's plain inserts (one contact row and its data rows each), the storage limit;
 //  - listing the N-contact database and a keyword search in it, and the same SQL run by the sqlite3 shell.
@@ -64,6 +65,21 @@ const QList<pim::Contact> &contacts(int set)
     static const QList<pim::Contact> sets[2] = {vcard::contactsFromBytes(vcardBytes(0)),
                                                 vcard::contactsFromBytes(vcardBytes(1))};
     return sets[set];
+}
+
+// Namesakes of set 0: the same names and rows, every phone number another one. Merged into set 0's database each
+// contact finds its namesake, is read back and compared row by row, and adds its phones.
+const QList<pim::Contact> &namesakes()
+{
+    static const QList<pim::Contact> list = [] {
+        QList<pim::Contact> all = contacts(0);
+        for (pim::Contact &c : all) {
+            for (pim::DataRow &row : c.entities[pim::ENTITY_PHONE])
+                row.setValue(QStringLiteral("data1"), row.text(QStringLiteral("data1")) + QStringLiteral("0"));
+        }
+        return all;
+    }();
+    return list;
 }
 
 QString vcardFile()
@@ -144,6 +160,28 @@ void BM_MergeSaveIntoFull(benchmark::State &state)
         state.ResumeTiming();
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * contacts(0).size());
+}
+
+void BM_MergeSaveNamesakes(benchmark::State &state)
+{
+    const QString full = filledDb(0);
+    namesakes();
+    qsizetype merged = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        LocalDb db(freshCopy(full), rule());
+        state.ResumeTiming();
+        db.beginTransaction();
+        merged = 0;
+        for (const pim::Contact &c : namesakes())
+            merged += db.saveContactWithMerge(c).merged ? 1 : 0;
+        db.endTransaction(true);
+        state.PauseTiming();
+        db.removeFile();
+        state.ResumeTiming();
+    }
+    state.counters["merged"] = double(merged);
+    state.SetItemsProcessed(int64_t(state.iterations()) * namesakes().size());
 }
 
 void BM_ImportWorkerIntoEmpty(benchmark::State &state)
@@ -253,6 +291,7 @@ void BM_ShellSearch(benchmark::State &state)
 
 BENCHMARK(BM_MergeSaveIntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_MergeSaveIntoFull)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_MergeSaveNamesakes)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_ImportWorkerIntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_PlainInsertIntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_ListAll)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime()->MeasureProcessCPUTime();

@@ -168,6 +168,7 @@ def cpu(name):
     return runs[name].get("shell_cpu_ms", ms(name, "cpu_time"))
 for label, name, ref in [
         ("merge-save into a full database", "BM_MergeSaveIntoFull", "BM_MergeSaveIntoEmpty"),
+        ("merge-save of namesakes", "BM_MergeSaveNamesakes", "BM_MergeSaveIntoEmpty"),
         ("import worker into empty db", "BM_ImportWorkerIntoEmpty", "BM_PlainInsertIntoEmpty"),
         ("merge-save into empty db", "BM_MergeSaveIntoEmpty", "BM_PlainInsertIntoEmpty"),
         ("list all contacts", "BM_ListAll", "BM_ShellListAll"),

@@ -76,21 +76,6 @@ void bindColumns(Sqlite3Sql &sql, int type, const DataRow &row)
     }
 }
 
-// Reads one data row of a type from the cursor's current row: _id, src_id and exactly the type's columns.
-DataRow readRow(const Sqlite3Cursor &cursor, int type)
-{
-    DataRow row;
-    row._id = cursor.getInt64(u"_id"_s);
-    row.src_id = cursor.getText(u"src_id"_s);
-    for (const QString &column : storedColumns(type)) {
-        if (column == u"data15")
-            row.setValue(column, cursor.getBlob(column));
-        else
-            row.setValue(column, cursor.getText(column));
-    }
-    return row;
-}
-
 // Where the columns of a listing are in its result, found once from its first row.
 struct ListColumns
 {
@@ -375,12 +360,19 @@ void LocalDb::createFromTemplate()
 void LocalDb::beginTransaction()
 {
     openIfNeeded();
+    if (m_db.tranDepth() == 0)
+        m_undoFailed = false;
     m_db.beginTran();
 }
 
 void LocalDb::endTransaction(bool commit)
 {
     openIfNeeded();
+    // Like a failed commit, this leaves the transaction open for the rollback that follows.
+    if (commit && m_undoFailed && m_db.tranDepth() == 1)
+        throw std::runtime_error("LocalDb: a failed save could not be taken back; nothing was stored.");
+    if (!commit && m_db.tranDepth() == 1)
+        m_undoFailed = false;
     if (commit) {
         m_db.commitTran();
     } else {
@@ -497,6 +489,11 @@ void LocalDb::deleteGroup(qint64 groupId)
 
 qint64 LocalDb::findOrCreateGroup(const QString &name)
 {
+    return findOrCreateGroup(name, nullptr);
+}
+
+qint64 LocalDb::findOrCreateGroup(const QString &name, bool *created)
+{
     openIfNeeded();
     // Matched like contact names: ASCII case ignored, "%" and "_" literal, so "a_c" never lands in group
     // "abc".
@@ -508,6 +505,8 @@ qint64 LocalDb::findOrCreateGroup(const QString &name)
     Sqlite3Sql insert("insert into contact_group(name) values(?)");
     insert.addTextParam(name);
     m_db.executeThrow(insert);
+    if (created)
+        *created = true;
     return m_db.lastInsertId();
 }
 
@@ -567,19 +566,32 @@ void LocalDb::updateRow(int type, const DataRow &row)
 Contact LocalDb::loadContact(qint64 contactId)
 {
     openIfNeeded();
+    // Fixed statement texts with the id bound: merge-save loads every namesake it meets, and a text per id would
+    // be compiled each time and crowd the statement cache.
+    static const QString headText = u"select _id,src_id,full_name from contact where _id=?"_s;
+    static const QString rowsText = u"select * from data where contact_id=?"_s;
     Contact contact;
-    Sqlite3Cursor head = m_db.queryThrow(u"select * from contact where _id=%1"_s.arg(contactId));
-    if (!head.moveNext())
-        return contact;
-    contact._id = head.getInt64(u"_id"_s);
-    contact.src_id = head.getText(u"src_id"_s);
-    contact.full_name = head.getText(u"full_name"_s);
+    Sqlite3Sql head(headText);
+    head.addInt64Param(contactId);
+    bool found = false;
+    m_db.queryEach(head, [&](const Sqlite3Row &row) {
+        contact._id = row.getInt64(0);
+        contact.src_id = row.getText(1);
+        contact.full_name = row.getText(2);
+        found = true;
+    });
+    if (!found)
+        return Contact();
 
-    Sqlite3Cursor rows = m_db.queryThrow(u"select * from data where contact_id=%1"_s.arg(contactId));
-    while (rows.moveNext()) {
-        const int type = rows.getInt(u"type"_s);
-        contact.addRow(type, readRow(rows, type));
-    }
+    Sqlite3Sql rows(rowsText);
+    rows.addInt64Param(contactId);
+    ListColumns columns;
+    m_db.queryEach(rows, [&](const Sqlite3Row &row) {
+        if (columns.contactId < 0)
+            columns = ListColumns(row);
+        const int type = row.getInt(columns.type);
+        contact.addRow(type, columns.readRow(row, type));
+    });
     return contact;
 }
 
@@ -691,6 +703,47 @@ void LocalDb::openReadOnly()
     markInUse();
 }
 
+// What one merge-save wrote inside a caller's transaction, so that a failure can take exactly that back without
+// a savepoint per contact (a savepoint copies every page the contact touches a second time).
+struct LocalDb::SaveUndo
+{
+    qint64 newContact = 0;               // a contact inserted by this save: it goes with all its rows
+    QList<qint64> insertedRows;          // rows added to a stored contact
+    QList<QPair<int, qint64>> updatedRows; // (type, _id) of stored rows overwritten
+    QList<qint64> createdGroups;
+    pim::Contact before;                 // the stored contact as it was, for the rows to put back
+};
+
+void LocalDb::undoSave(const SaveUndo &undo)
+{
+    // SQLite ends the whole transaction by itself after some errors (disk full, I/O): nothing is left to undo,
+    // and the caller's rollback finds no transaction either.
+    if (!m_db.inTransaction())
+        return;
+    try {
+        if (undo.newContact != 0) {
+            m_db.executeThrow(u"delete from data where contact_id=%1"_s.arg(undo.newContact));
+            m_db.executeThrow(u"delete from contact where _id=%1"_s.arg(undo.newContact));
+        }
+        for (const qint64 id : undo.insertedRows)
+            deleteRow(id);
+        for (const auto &[type, id] : undo.updatedRows) {
+            for (const DataRow &row : undo.before.entities.value(type)) {
+                if (row._id == id) {
+                    updateRow(type, row);
+                    break;
+                }
+            }
+        }
+        for (const qint64 id : undo.createdGroups)
+            deleteGroup(id);
+    } catch (...) {
+        // Half a contact must not be committed: the caller's transaction can only be rolled back now.
+        m_undoFailed = true;
+        throw;
+    }
+}
+
 LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const std::function<bool()> &cancelled)
 {
     if (!m_rule)
@@ -699,15 +752,22 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const 
     // A nameless contact never matches: "like ''" would gather every nameless card into one contact.
     const qint64 existingId = contact.full_name.isEmpty() ? 0 : findContactByName(contact.full_name);
 
+    // Alone, the save is a transaction of its own. Inside a caller's transaction (every worker saves a batch in
+    // one) it remembers what it wrote and takes that back on failure.
+    const bool own = m_db.tranDepth() == 0;
     SaveResult result;
-    m_db.beginTran();
+    SaveUndo undo;
+    if (own)
+        m_db.beginTran();
     try {
         if (existingId != 0) {
             result.merged = true;
             result.stored = loadContact(existingId);
+            undo.before = result.stored;
         } else {
             result.stored.full_name = contact.full_name;
             insertContact(result.stored);
+            undo.newContact = result.stored._id;
             if (contact.hasRows(ENTITY_NAME)) {
                 DataRow name = contact.firstRow(ENTITY_NAME);
                 name.src_id.clear();
@@ -732,12 +792,20 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const 
                 if (!decision.write)
                     continue;
                 DataRow &row = decision.row;
-                if (type == ENTITY_GROUP)
-                    row.setValue(u"data1"_s, QString::number(findOrCreateGroup(row.text(u"data2"_s))));
-                if (row._id != 0)
+                if (type == ENTITY_GROUP) {
+                    bool created = false;
+                    row.setValue(u"data1"_s, QString::number(findOrCreateGroup(row.text(u"data2"_s), &created)));
+                    if (created)
+                        undo.createdGroups.append(row.text(u"data1"_s).toLongLong());
+                }
+                if (row._id != 0) {
                     updateRow(type, row);
-                else
+                    undo.updatedRows.append({type, row._id});
+                } else {
                     insertRow(result.stored._id, type, row);
+                    if (undo.newContact == 0)
+                        undo.insertedRows.append(row._id);
+                }
                 stored[decision.storedIndex] = row;
 
                 // A row written twice (a single type merged from two incoming rows) is reported once, as it
@@ -755,14 +823,21 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const 
             if (written.isEmpty())
                 result.written.remove(type);
         }
-        m_db.commitTran();
+        if (own)
+            m_db.commitTran();
     } catch (const MergeCancelled &) {
-        m_db.rollbackTran();
+        if (own)
+            m_db.rollbackTran();
+        else
+            undoSave(undo);
         throw;
     } catch (const std::exception &e) {
         const std::string message = e.what();
         try {
-            m_db.rollbackTran();
+            if (own)
+                m_db.rollbackTran();
+            else
+                undoSave(undo);
         } catch (const std::exception &) {
             // The first error is the one to report.
         }

@@ -107,7 +107,8 @@ public:
     };
     // Adds a contact to this database, merging it into a stored contact of the same name (ASCII case ignored)
     // by the database's rule. A contact without a name is always added as a contact of its own. Runs in a
-    // transaction of its own; on failure it rolls that back and throws std::runtime_error with the same text.
+    // transaction of its own, or inside the caller's; on failure it takes back what it wrote and throws
+    // std::runtime_error with the same text (when even that fails, the caller's transaction cannot commit).
     // cancelled, when given, is asked between the rows of a large contact. Virtual so that a preview's copy can
     // record what each merge-save did.
     virtual SaveResult saveContactWithMerge(const pim::Contact &contact, const std::function<bool()> &cancelled = {});
@@ -119,12 +120,17 @@ private:
     void markInUse();
     // Makes the case-folded index on contact names that findContactByName looks names up in, once per opening.
     void ensureNameIndex();
+    qint64 findOrCreateGroup(const QString &name, bool *created);
+    struct SaveUndo;
+    // Takes back what a save inside the caller's transaction wrote.
+    void undoSave(const SaveUndo &undo);
 
     PContactCombineRule m_rule;
     Sqlite3DB m_db;
     QString m_path;
     bool m_nameIndexChecked = false;
     bool m_inUseMarked = false;
+    bool m_undoFailed = false; // a save's changes could not be taken back: the transaction must not commit
 };
 
 // A LocalDb that also carries the shared connection to its Android device.

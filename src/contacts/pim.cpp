@@ -1,14 +1,431 @@
 #include "pim.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
+#include <QDebug>
+#include <QHash>
 #include <QMetaType>
+#include <QMutex>
 
+#include <algorithm>
 #include <array>
+#include <memory>
+#include <new>
 #include <optional>
+#include <stdexcept>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
 namespace pim {
+
+// --- RowColumns ------------------------------------------------------------------------------------------------
+
+// The block of a row's columns: this header, then `capacity` values, then as many column codes; the first
+// `size` of each are in use, in name order.
+struct alignas(alignof(QVariant)) RowColumns::Data
+{
+    QAtomicInt ref;
+    quint16 size;
+    quint16 capacity;
+
+    QVariant *values() { return reinterpret_cast<QVariant *>(this + 1); }
+    const QVariant *values() const { return reinterpret_cast<const QVariant *>(this + 1); }
+    quint16 *codes() { return reinterpret_cast<quint16 *>(values() + capacity); }
+    const quint16 *codes() const { return reinterpret_cast<const quint16 *>(values() + capacity); }
+
+    static Data *allocate(qsizetype capacity)
+    {
+        void *memory = ::operator new(sizeof(Data) + size_t(capacity) * (sizeof(QVariant) + sizeof(quint16)));
+        Data *data = new (memory) Data;
+        data->ref.storeRelaxed(1);
+        data->size = 0;
+        data->capacity = quint16(capacity);
+        return data;
+    }
+    static void release(Data *data)
+    {
+        if (!data || data->ref.deref())
+            return;
+        QVariant *values = data->values();
+        for (qsizetype i = 0; i < data->size; ++i)
+            values[i].~QVariant();
+        data->~Data();
+        ::operator delete(data);
+    }
+};
+static_assert(sizeof(QVariant) % alignof(QVariant) == 0);
+
+namespace {
+
+constexpr int kNumbered = 16; // "data0" … "data15"
+constexpr int kMaxCode = 0xFFFF;
+
+const std::array<QString, kNumbered> &numberedNames()
+{
+    static const std::array<QString, kNumbered> names = [] {
+        std::array<QString, kNumbered> all;
+        for (int n = 0; n < kNumbered; ++n)
+            all[size_t(n)] = u"data"_s + QString::number(n);
+        return all;
+    }();
+    return names;
+}
+
+// Where each numbered name comes in QString order.
+const std::array<quint8, kNumbered> &numberedRanks()
+{
+    static const std::array<quint8, kNumbered> ranks = [] {
+        std::array<int, kNumbered> order{};
+        for (int n = 0; n < kNumbered; ++n)
+            order[size_t(n)] = n;
+        const auto &names = numberedNames();
+        std::sort(order.begin(), order.end(), [&names](int a, int b) { return names[size_t(a)] < names[size_t(b)]; });
+        std::array<quint8, kNumbered> all{};
+        for (int r = 0; r < kNumbered; ++r)
+            all[size_t(order[size_t(r)])] = quint8(r);
+        return all;
+    }();
+    return ranks;
+}
+
+// Column names other than "dataN", numbered from kNumbered on in the order first used. The strings never move,
+// so the references handed out stay valid.
+struct NameRegistry
+{
+    QMutex mutex;
+    std::vector<std::unique_ptr<QString>> names;
+    QHash<QString, int> codes;
+};
+
+NameRegistry &registry()
+{
+    static NameRegistry r;
+    return r;
+}
+
+// N for "data0" … "data15" written exactly so; -1 for any other name ("data01" is another column).
+int dataNumber(QStringView name)
+{
+    const qsizetype size = name.size();
+    if (size < 5 || size > 6 || name[0] != u'd' || name[1] != u'a' || name[2] != u't' || name[3] != u'a')
+        return -1;
+    const char16_t first = name[4].unicode();
+    if (size == 5)
+        return first >= u'0' && first <= u'9' ? int(first - u'0') : -1;
+    const char16_t second = name[5].unicode();
+    return first == u'1' && second >= u'0' && second <= u'5' ? 10 + int(second - u'0') : -1;
+}
+
+const QString &columnName(int code)
+{
+    if (code < kNumbered)
+        return numberedNames()[size_t(code)];
+    NameRegistry &r = registry();
+    QMutexLocker lock(&r.mutex);
+    return *r.names[size_t(code - kNumbered)];
+}
+
+// Name order of two codes.
+bool codeLess(int a, int b)
+{
+    if (a < kNumbered && b < kNumbered)
+        return numberedRanks()[size_t(a)] < numberedRanks()[size_t(b)];
+    return columnName(a) < columnName(b);
+}
+
+// The code of a name without registering it; -1 when the name was never used.
+int knownCode(const QString &name)
+{
+    const int number = dataNumber(name);
+    if (number >= 0)
+        return number;
+    NameRegistry &r = registry();
+    QMutexLocker lock(&r.mutex);
+    return r.codes.value(name, -1);
+}
+
+} // namespace
+
+int RowColumns::code(const QString &name)
+{
+    const int number = dataNumber(name);
+    if (number >= 0)
+        return number;
+    NameRegistry &r = registry();
+    QMutexLocker lock(&r.mutex);
+    const auto it = r.codes.constFind(name);
+    if (it != r.codes.cend())
+        return *it;
+    const int next = kNumbered + int(r.names.size());
+    if (next > kMaxCode)
+        throw std::length_error("pim::RowColumns: too many column names");
+    r.names.push_back(std::make_unique<QString>(name));
+    r.codes.insert(name, next);
+    return next;
+}
+
+const QString &RowColumns::const_iterator::key() const
+{
+    return columnName(m_data->codes()[m_index]);
+}
+
+const QVariant &RowColumns::const_iterator::value() const
+{
+    return m_data->values()[m_index];
+}
+
+const QString &RowColumns::iterator::key() const
+{
+    return columnName(m_data->codes()[m_index]);
+}
+
+QVariant &RowColumns::iterator::value() const
+{
+    return m_data->values()[m_index];
+}
+
+RowColumns::RowColumns(std::initializer_list<std::pair<QString, QVariant>> list)
+{
+    for (const auto &[name, value] : list)
+        insert(name, value);
+}
+
+RowColumns::RowColumns(const QMap<QString, QVariant> &map)
+{
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        insert(it.key(), it.value());
+}
+
+RowColumns::RowColumns(const RowColumns &other) noexcept : d(other.d)
+{
+    if (d)
+        d->ref.ref();
+}
+
+RowColumns &RowColumns::operator=(const RowColumns &other) noexcept
+{
+    if (other.d)
+        other.d->ref.ref();
+    Data::release(std::exchange(d, other.d));
+    return *this;
+}
+
+RowColumns::~RowColumns()
+{
+    Data::release(d);
+}
+
+qsizetype RowColumns::size() const noexcept
+{
+    return d ? d->size : 0;
+}
+
+void RowColumns::clear()
+{
+    Data::release(std::exchange(d, nullptr));
+}
+
+qsizetype RowColumns::indexOf(int code) const
+{
+    if (!d || code < 0)
+        return -1;
+    const quint16 *codes = d->codes();
+    for (qsizetype i = 0; i < d->size; ++i) {
+        if (codes[i] == code)
+            return i;
+    }
+    return -1;
+}
+
+RowColumns::Data *RowColumns::detach(qsizetype extra)
+{
+    const qsizetype size = this->size();
+    const bool shared = d && d->ref.loadRelaxed() != 1;
+    if (d && !shared && size + extra <= d->capacity)
+        return d;
+    // Most rows have up to four columns; names, organizations and addresses up to eleven.
+    qsizetype capacity = d ? d->capacity : 0;
+    if (size + extra > capacity)
+        capacity = size + extra <= 4 ? 4 : size + extra <= 12 ? 12 : std::max<qsizetype>(2 * capacity, size + extra);
+    if (capacity > kMaxCode)
+        throw std::length_error("pim::RowColumns: too many columns");
+    Data *copy = Data::allocate(capacity);
+    if (d) {
+        QVariant *from = d->values();
+        QVariant *to = copy->values();
+        for (qsizetype i = 0; i < size; ++i) {
+            if (shared)
+                new (to + i) QVariant(from[i]);
+            else
+                new (to + i) QVariant(std::move(from[i]));
+        }
+        std::copy_n(d->codes(), size, copy->codes());
+        copy->size = quint16(size);
+    }
+    Data::release(std::exchange(d, copy));
+    return d;
+}
+
+bool RowColumns::contains(const QString &name) const
+{
+    return indexOf(knownCode(name)) >= 0;
+}
+
+QVariant RowColumns::value(const QString &name, const QVariant &defaultValue) const
+{
+    const qsizetype at = indexOf(knownCode(name));
+    return at >= 0 ? d->values()[at] : defaultValue;
+}
+
+QVariant &RowColumns::operator[](const QString &name)
+{
+    auto it = find(name);
+    if (it == end())
+        it = insert(name, QVariant());
+    return it.value();
+}
+
+RowColumns::iterator RowColumns::insert(const QString &name, const QVariant &value)
+{
+    const int c = code(name);
+    qsizetype at = indexOf(c);
+    if (at >= 0) {
+        Data *data = detach(0);
+        data->values()[at] = value;
+        return iterator(data, at);
+    }
+    Data *data = detach(1);
+    QVariant *values = data->values();
+    quint16 *codes = data->codes();
+    const qsizetype size = data->size;
+    at = 0;
+    while (at < size && codeLess(codes[at], c))
+        ++at;
+    if (at == size) {
+        new (values + size) QVariant(value);
+    } else {
+        new (values + size) QVariant(std::move(values[size - 1]));
+        std::move_backward(values + at, values + size - 1, values + size);
+        values[at] = value;
+        std::copy_backward(codes + at, codes + size, codes + size + 1);
+    }
+    codes[at] = quint16(c);
+    data->size = quint16(size + 1);
+    return iterator(data, at);
+}
+
+qsizetype RowColumns::remove(const QString &name)
+{
+    const qsizetype at = indexOf(knownCode(name));
+    if (at < 0)
+        return 0;
+    Data *data = detach(0);
+    QVariant *values = data->values();
+    quint16 *codes = data->codes();
+    const qsizetype size = data->size;
+    std::move(values + at + 1, values + size, values + at);
+    values[size - 1].~QVariant();
+    std::copy(codes + at + 1, codes + size, codes + at);
+    data->size = quint16(size - 1);
+    return 1;
+}
+
+QVariant RowColumns::take(const QString &name)
+{
+    const qsizetype at = indexOf(knownCode(name));
+    if (at < 0)
+        return QVariant();
+    QVariant value = d->values()[at];
+    remove(name);
+    return value;
+}
+
+QStringList RowColumns::keys() const
+{
+    QStringList names;
+    names.reserve(size());
+    for (auto it = begin(); it != end(); ++it)
+        names.append(it.key());
+    return names;
+}
+
+QList<QVariant> RowColumns::values() const
+{
+    QList<QVariant> all;
+    all.reserve(size());
+    for (const QVariant &v : *this)
+        all.append(v);
+    return all;
+}
+
+QMap<QString, QVariant> RowColumns::toMap() const
+{
+    QMap<QString, QVariant> map;
+    for (auto it = begin(); it != end(); ++it)
+        map.insert(it.key(), it.value());
+    return map;
+}
+
+RowColumns::const_iterator RowColumns::constFind(const QString &name) const
+{
+    const qsizetype at = indexOf(knownCode(name));
+    return at >= 0 ? const_iterator(d, at) : end();
+}
+
+RowColumns::iterator RowColumns::find(const QString &name)
+{
+    const qsizetype at = indexOf(knownCode(name));
+    if (at < 0)
+        return end();
+    return iterator(detach(0), at);
+}
+
+RowColumns::iterator RowColumns::begin()
+{
+    return d ? iterator(detach(0), 0) : iterator();
+}
+
+RowColumns::iterator RowColumns::end()
+{
+    return d ? iterator(detach(0), d->size) : iterator();
+}
+
+bool operator==(const RowColumns &a, const RowColumns &b)
+{
+    if (a.d == b.d)
+        return true;
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a.d->codes()[i] != b.d->codes()[i] || a.d->values()[i] != b.d->values()[i])
+            return false;
+    }
+    return true;
+}
+
+QDataStream &operator<<(QDataStream &out, const RowColumns &columns)
+{
+    out << quint32(columns.size());
+    for (auto it = columns.begin(); it != columns.end(); ++it)
+        out << it.key() << it.value();
+    return out;
+}
+
+QDataStream &operator>>(QDataStream &in, RowColumns &columns)
+{
+    QMap<QString, QVariant> map;
+    in >> map;
+    columns = RowColumns(map);
+    return in;
+}
+
+QDebug operator<<(QDebug debug, const RowColumns &columns)
+{
+    return debug << columns.toMap();
+}
+
+// --- Contact -----------------------------------------------------------------------------------------------------
 
 DataRow Contact::firstRow(int type) const
 {

@@ -10,6 +10,13 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <initializer_list>
+#include <iterator>
+#include <utility>
+
+class QDataStream;
+class QDebug;
+
 namespace pim {
 
 // Entity types; the numbers are stored in the "type" column of a data row.
@@ -37,10 +44,201 @@ inline bool isEntityType(int type)
     return type >= ENTITY_NAME && type <= ENTITY_WEBSITE;
 }
 
+// The columns of one data row: values by column name, in the order of their names as QStrings compare
+// ("data1", "data10", …, "data15", "data2", …), with the interface of the QMap<QString, QVariant> it replaces.
+// All values of a row sit in one block, shared between copies until one of them changes (a map allocated a node
+// per column). The names "data0" … "data15" are numbers inside; any other name is registered once and works
+// the same way. A column may hold an invalid variant: it is present (counted, listed) but has() says no.
+class RowColumns
+{
+    struct Data;
+
+public:
+    class const_iterator
+    {
+    public:
+        using iterator_category = std::bidirectional_iterator_tag;
+        using difference_type = qptrdiff;
+        using value_type = QVariant;
+        using pointer = const QVariant *;
+        using reference = const QVariant &;
+
+        const_iterator() = default;
+        const QString &key() const;
+        const QVariant &value() const;
+        const QVariant &operator*() const { return value(); }
+        const QVariant *operator->() const { return &value(); }
+        const_iterator &operator++() { ++m_index; return *this; }
+        const_iterator operator++(int) { const_iterator old = *this; ++m_index; return old; }
+        const_iterator &operator--() { --m_index; return *this; }
+        const_iterator operator--(int) { const_iterator old = *this; --m_index; return old; }
+        friend bool operator==(const const_iterator &a, const const_iterator &b)
+        {
+            return a.m_data == b.m_data && a.m_index == b.m_index;
+        }
+        friend bool operator!=(const const_iterator &a, const const_iterator &b) { return !(a == b); }
+
+    private:
+        friend class RowColumns;
+        const_iterator(const Data *data, qsizetype index) : m_data(data), m_index(index) {}
+        const Data *m_data = nullptr;
+        qsizetype m_index = 0;
+    };
+
+    class iterator
+    {
+    public:
+        using iterator_category = std::bidirectional_iterator_tag;
+        using difference_type = qptrdiff;
+        using value_type = QVariant;
+        using pointer = QVariant *;
+        using reference = QVariant &;
+
+        iterator() = default;
+        const QString &key() const;
+        QVariant &value() const;
+        QVariant &operator*() const { return value(); }
+        QVariant *operator->() const { return &value(); }
+        iterator &operator++() { ++m_index; return *this; }
+        iterator operator++(int) { iterator old = *this; ++m_index; return old; }
+        iterator &operator--() { --m_index; return *this; }
+        iterator operator--(int) { iterator old = *this; --m_index; return old; }
+        operator const_iterator() const { return const_iterator(m_data, m_index); }
+        friend bool operator==(const iterator &a, const iterator &b)
+        {
+            return a.m_data == b.m_data && a.m_index == b.m_index;
+        }
+        friend bool operator!=(const iterator &a, const iterator &b) { return !(a == b); }
+
+    private:
+        friend class RowColumns;
+        iterator(Data *data, qsizetype index) : m_data(data), m_index(index) {}
+        Data *m_data = nullptr;
+        qsizetype m_index = 0;
+    };
+
+    // The names, as QMap::keyBegin() gives them.
+    class key_iterator
+    {
+    public:
+        using iterator_category = std::bidirectional_iterator_tag;
+        using difference_type = qptrdiff;
+        using value_type = QString;
+        using pointer = const QString *;
+        using reference = const QString &;
+
+        key_iterator() = default;
+        explicit key_iterator(const_iterator it) : m_it(it) {}
+        const QString &operator*() const { return m_it.key(); }
+        const QString *operator->() const { return &m_it.key(); }
+        key_iterator &operator++() { ++m_it; return *this; }
+        key_iterator operator++(int) { key_iterator old = *this; ++m_it; return old; }
+        key_iterator &operator--() { --m_it; return *this; }
+        key_iterator operator--(int) { key_iterator old = *this; --m_it; return old; }
+        friend bool operator==(const key_iterator &a, const key_iterator &b) { return a.m_it == b.m_it; }
+        friend bool operator!=(const key_iterator &a, const key_iterator &b) { return !(a == b); }
+
+    private:
+        const_iterator m_it;
+    };
+
+    using key_type = QString;
+    using mapped_type = QVariant;
+    using size_type = qsizetype;
+    using ConstIterator = const_iterator;
+    using Iterator = iterator;
+
+    RowColumns() noexcept = default;
+    RowColumns(std::initializer_list<std::pair<QString, QVariant>> list);
+    RowColumns(const QMap<QString, QVariant> &map);
+    RowColumns(const RowColumns &other) noexcept;
+    RowColumns(RowColumns &&other) noexcept : d(std::exchange(other.d, nullptr)) {}
+    RowColumns &operator=(const RowColumns &other) noexcept;
+    RowColumns &operator=(RowColumns &&other) noexcept
+    {
+        std::swap(d, other.d);
+        return *this;
+    }
+    ~RowColumns();
+
+    qsizetype size() const noexcept;
+    qsizetype count() const noexcept { return size(); }
+    bool isEmpty() const noexcept { return size() == 0; }
+    bool empty() const noexcept { return isEmpty(); }
+    void clear();
+
+    bool contains(const QString &name) const;
+    // The value of a column; defaultValue (an invalid variant) when the row lacks it.
+    QVariant value(const QString &name, const QVariant &defaultValue = QVariant()) const;
+    QVariant operator[](const QString &name) const { return value(name); }
+    // The column's value, added as an invalid variant when missing.
+    QVariant &operator[](const QString &name);
+    iterator insert(const QString &name, const QVariant &value);
+    qsizetype remove(const QString &name);
+    QVariant take(const QString &name);
+    // Removes the columns for which pred(iterator) is true; returns how many.
+    template <typename Predicate>
+    qsizetype removeIf(Predicate pred)
+    {
+        qsizetype removed = 0;
+        for (auto it = begin(); it != end();) {
+            if (pred(it)) {
+                const QString name = it.key();
+                const qsizetype at = it.m_index;
+                remove(name);
+                it = iterator(d, at);
+                ++removed;
+            } else {
+                ++it;
+            }
+        }
+        return removed;
+    }
+    QStringList keys() const;
+    QList<QVariant> values() const;
+    QMap<QString, QVariant> toMap() const;
+    operator QMap<QString, QVariant>() const { return toMap(); }
+
+    const_iterator constFind(const QString &name) const;
+    const_iterator find(const QString &name) const { return constFind(name); }
+    iterator find(const QString &name);
+    const_iterator begin() const noexcept { return const_iterator(d, 0); }
+    const_iterator end() const noexcept { return const_iterator(d, size()); }
+    const_iterator cbegin() const noexcept { return begin(); }
+    const_iterator cend() const noexcept { return end(); }
+    const_iterator constBegin() const noexcept { return begin(); }
+    const_iterator constEnd() const noexcept { return end(); }
+    iterator begin();
+    iterator end();
+    key_iterator keyBegin() const noexcept { return key_iterator(begin()); }
+    key_iterator keyEnd() const noexcept { return key_iterator(end()); }
+
+    // The same columns with equal values (as QMap compares them).
+    friend bool operator==(const RowColumns &a, const RowColumns &b);
+    friend bool operator!=(const RowColumns &a, const RowColumns &b) { return !(a == b); }
+
+    // The internal number of a column name: N for "dataN" (0 … 15), higher numbers for names registered on
+    // first use.
+    static int code(const QString &name);
+
+private:
+    // Where the column is in the block, or -1.
+    qsizetype indexOf(int code) const;
+    // Makes the block this row's own with room for one more column; returns it.
+    Data *detach(qsizetype extra);
+
+    Data *d = nullptr;
+};
+
+// The byte layout of QMap<QString, QVariant>: the count, then name and value of each column in name order.
+QDataStream &operator<<(QDataStream &out, const RowColumns &columns);
+QDataStream &operator>>(QDataStream &in, RowColumns &columns);
+QDebug operator<<(QDebug debug, const RowColumns &columns);
+
 // One entity of one contact. The entity type is not part of the row: rows are held under their type.
 struct DataRow
 {
-    QMap<QString, QVariant> columns;
+    RowColumns columns;
     qint64 _id = 0; // key in the local database the row came from or went to; 0 while not stored
     QString src_id; // id of the row's record on its device or backup; empty when none
 

@@ -7,6 +7,8 @@
 #include "texts.h"
 #include "workertransaction.h"
 
+#include <QElapsedTimer>
+
 ImportContactsToLocalThread::ImportContactsToLocalThread(const QString &path, int kind, LocalDb *target,
                                                          ProgressTarget *progress, QObject *parent)
     : QThread(parent), m_path(path), m_kind(kind), m_target(target), m_progress(progress)
@@ -37,6 +39,10 @@ void ImportContactsToLocalThread::run()
         qint64 nameless = 0;
         qint64 i = 0;
         const auto cancelled = [&progress] { return progress.stopRequested(); };
+        // Each report is an event queued to the window's thread: a million contacts must not make a million of
+        // them. Reported are the first contact, the last, and the count as it stands every 50 ms between.
+        const QString status = trKey("IDS_IMPORTING_CONTACTS_TO_DB");
+        QElapsedTimer sinceReport;
         while (importer->hasNext()) {
             if (progress.stopRequested()) {
                 importer->close();
@@ -44,9 +50,11 @@ void ImportContactsToLocalThread::run()
                 return;
             }
             ++i;
-            progress.updateProgress(trKey("IDS_IMPORTING_CONTACTS_TO_DB"),
-                                    ProgressReporter::percent(i, total),
-                                    ProgressReporter::contactsText(i, total));
+            if (i == 1 || i >= total || sinceReport.hasExpired(50)) {
+                progress.updateProgress(status, ProgressReporter::percent(i, total),
+                                        ProgressReporter::contactsText(i, total));
+                sinceReport.start();
+            }
             pim::Contact contact;
             importer->next(contact);
             // A record without a name (nor anything to name it by) is not stored; it counts as skipped.

@@ -27,18 +27,16 @@ VCardImport::~VCardImport()
 void VCardImport::open(const QString &path)
 {
     close();
+    // Counted by a pass of the card reader alone (the mapping is the costly part), so the total is exact. The file
+    // is read a piece at a time, here and by the reader thread, so that a file of any size takes little memory.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error(file.errorString().toStdString());
-    m_bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw std::runtime_error(file.errorString().toStdString());
-    // Counted by a pass of the card reader alone (the mapping is the costly part), so the total is exact.
+    m_path = path;
     m_count = 0;
     m_taken = 0;
     m_skippedLines = 0;
-    vcard::detail::readCards(
-        m_bytes, [this](const vcard::detail::CardView &) { ++m_count; }, &m_skippedLines);
+    vcard::detail::readCards(file, [this](const vcard::detail::CardView &) { ++m_count; }, &m_skippedLines);
     m_ready.clear();
     m_readerDone = false;
     m_stop = false;
@@ -49,8 +47,11 @@ void VCardImport::open(const QString &path)
 void VCardImport::readAhead()
 {
     try {
+        QFile file(m_path);
+        if (!file.open(QIODevice::ReadOnly))
+            throw std::runtime_error(file.errorString().toStdString());
         vcard::detail::CardMapper mapper;
-        vcard::detail::readCards(m_bytes, [this, &mapper](const vcard::detail::CardView &card) {
+        vcard::detail::readCards(file, [this, &mapper](const vcard::detail::CardView &card) {
             pim::Contact contact = mapper.contact(card);
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_stop || m_ready.size() < kReadAhead; });

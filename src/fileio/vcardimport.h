@@ -3,7 +3,7 @@
 #include "absimport.h"
 #include "vcard.h"
 
-#include <QByteArray>
+#include <QString>
 
 #include <condition_variable>
 #include <deque>
@@ -14,8 +14,8 @@
 // Importer kind 1: a vCard file, every card a record.
 //
 // The cards are counted when the file is opened, then turned into contacts by a reader thread a little ahead of
-// next(): only the file's bytes and a few hundred contacts are held at a time, whatever the number of cards
-// (holding every contact took 17 times the file's size for a million short cards).
+// next(). Both passes read the file a piece at a time: a piece, the card in progress and a few hundred contacts
+// are held at a time, whatever the size of the file.
 class VCardImport : public AbsImport
 {
 public:
@@ -36,7 +36,7 @@ public:
 private:
     void readAhead();
 
-    QByteArray m_bytes;
+    QString m_path;
     qsizetype m_count = 0;
     qsizetype m_taken = 0;
     int m_skippedLines = 0;

@@ -3,11 +3,13 @@
 #include "textencoding.h"
 #include "vcardparser.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QtDebug>
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace vcard::detail {
 
@@ -352,28 +354,123 @@ qsizetype canonicalParams(ParamView *params, qsizetype count)
     return kept;
 }
 
+namespace {
+
+// The parser and the card collector over one input, fed in one go or piece by piece.
+class CardReading
+{
+public:
+    explicit CardReading(const std::function<void(const CardView &)> &onCard) : m_collector(m_parser, onCard)
+    {
+        m_parser.setUserData(&m_collector);
+        m_parser.setPropertyStartCallback(&CardCollector::onPropertyStart);
+        m_parser.setValueCallback(&CardCollector::onValue);
+    }
+
+    void feed(const char *bytes, qsizetype length, bool final)
+    {
+        if (!m_parser.feed(bytes, length, final))
+            m_wellFormed = false;
+        if (final)
+            m_collector.finish();
+    }
+
+    qint64 finish(int *skippedLines) const
+    {
+        const qint64 errorOffset = m_wellFormed ? -1 : m_parser.errorOffset();
+        if (!m_wellFormed)
+            qDebug("vCard: %d malformed lines dropped, the first at byte %lld", m_parser.malformedLines(),
+                   errorOffset);
+        if (m_parser.droppedLines() > 0)
+            qDebug("vCard: %d lines without \":\" dropped", m_parser.droppedLines());
+        if (skippedLines)
+            *skippedLines = m_parser.droppedLines() + (m_wellFormed ? 0 : m_parser.malformedLines());
+        return errorOffset;
+    }
+
+private:
+    VCardParser m_parser;
+    CardCollector m_collector;
+    bool m_wellFormed = true;
+};
+
+// Reads up to `size` bytes at `into`; the number read, short only at the end of the input.
+qsizetype readFully(QIODevice &device, char *into, qsizetype size)
+{
+    qsizetype total = 0;
+    while (total < size) {
+        const qint64 n = device.read(into + total, size - total);
+        if (n < 0)
+            throw std::runtime_error(device.errorString().toStdString());
+        if (n == 0)
+            break;
+        total += qsizetype(n);
+    }
+    return total;
+}
+
+} // namespace
+
 qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard, int *skippedLines)
 {
     // A byte order mark would make "BEGIN" of the first card unrecognisable; UTF-16 and UTF-32 files (Windows'
     // "Unicode" text) would read as nothing at all.
     QByteArray converted;
     const QByteArrayView text = fileio::asUtf8Text(bytes, converted);
-    VCardParser parser;
-    CardCollector collector(parser, onCard);
-    parser.setUserData(&collector);
-    parser.setPropertyStartCallback(&CardCollector::onPropertyStart);
-    parser.setValueCallback(&CardCollector::onValue);
-    const bool wellFormed = parser.feed(text.data(), text.size(), true);
-    collector.finish();
+    CardReading reading(onCard);
+    reading.feed(text.data(), text.size(), true);
+    return reading.finish(skippedLines);
+}
 
-    const qint64 errorOffset = wellFormed ? -1 : parser.errorOffset();
-    if (!wellFormed)
-        qDebug("vCard: %d malformed lines dropped, the first at byte %lld", parser.malformedLines(), errorOffset);
-    if (parser.droppedLines() > 0)
-        qDebug("vCard: %d lines without \":\" dropped", parser.droppedLines());
-    if (skippedLines)
-        *skippedLines = parser.droppedLines() + (wellFormed ? 0 : parser.malformedLines());
-    return errorOffset;
+qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> &onCard, int *skippedLines,
+                 qsizetype pieceSize)
+{
+    pieceSize = std::max<qsizetype>(pieceSize, 16);
+    QByteArray buffer(pieceSize, Qt::Uninitialized);
+    qsizetype filled = readFully(device, buffer.data(), pieceSize);
+    switch (fileio::detectEncoding(QByteArrayView(buffer.constData(), filled))) {
+    case fileio::TextEncoding::Plain:
+    case fileio::TextEncoding::Utf8Bom:
+        break;
+    default: {
+        // Text in two or four bytes a character is converted as a whole: only editors write it, for small files.
+        buffer.truncate(filled);
+        for (qsizetype got = pieceSize; got == pieceSize;) {
+            const qsizetype at = buffer.size();
+            buffer.resize(at + pieceSize);
+            got = readFully(device, buffer.data() + at, pieceSize);
+            buffer.truncate(at + got);
+        }
+        return readCards(buffer, onCard, skippedLines);
+    }
+    }
+
+    // Pieces are cut after a line feed, so that each line starts a piece or lies wholly inside one (the parser
+    // looks at the start of the next line to end a quoted-printable soft line break); a line longer than a
+    // piece goes on in the next one as it is.
+    CardReading reading(onCard);
+    qsizetype start = buffer.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    bool atEnd = filled < pieceSize;
+    for (;;) {
+        if (atEnd) {
+            reading.feed(buffer.constData() + start, filled - start, true);
+            break;
+        }
+        const char *begin = buffer.constData() + start;
+        const void *lastFeed = memrchr(begin, '\n', size_t(filled - start));
+        const qsizetype cut = lastFeed ? static_cast<const char *>(lastFeed) - buffer.constData() + 1 : filled;
+        reading.feed(begin, cut - start, false);
+        // The rest of the last line moves to the front, the next piece comes after it.
+        const qsizetype carried = filled - cut;
+        if (buffer.size() < carried + pieceSize)
+            buffer.resize(carried + pieceSize);
+        std::memmove(buffer.data(), buffer.constData() + cut, size_t(carried));
+        const qsizetype got = readFully(device, buffer.data() + carried, pieceSize);
+        filled = carried + got;
+        atEnd = got < pieceSize;
+        start = 0;
+    }
+    return reading.finish(skippedLines);
 }
 
 } // namespace vcard::detail

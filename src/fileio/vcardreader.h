@@ -9,6 +9,8 @@
 #include <QLatin1StringView>
 
 #include <functional>
+
+class QIODevice;
 #include <vector>
 
 namespace vcard::detail {
@@ -90,5 +92,11 @@ qsizetype canonicalParams(ParamView *params, qsizetype count);
 // skippedLines, when given, receives the number of lines left out (without ":", or malformed).
 qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard,
                  int *skippedLines = nullptr);
+// The same for the rest of a device, read a piece at a time: what is held is a piece, the line in progress and
+// the open card, whatever the size of the input (text in UTF-16 or UTF-32 apart, which is read whole). The
+// cards, offsets and counts are those of the whole input read at once. Throws std::runtime_error with the
+// device's error text when reading fails.
+qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> &onCard,
+                 int *skippedLines = nullptr, qsizetype pieceSize = qsizetype(1) << 20);
 
 } // namespace vcard::detail

@@ -634,6 +634,11 @@ void Sqlite3DB::commitTran()
     --m_depth;
 }
 
+bool Sqlite3DB::inTransaction() const
+{
+    return m_db && !sqlite3_get_autocommit(m_db);
+}
+
 void Sqlite3DB::rollbackTran()
 {
     if (m_depth <= 0)

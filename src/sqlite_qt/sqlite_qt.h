@@ -175,6 +175,8 @@ public:
     void commitTran();
     void rollbackTran();
     int tranDepth() const { return m_depth; }
+    // False once SQLite has ended the transaction on its own (disk full, I/O error), whatever the depth says.
+    bool inTransaction() const;
 
 private:
     sqlite3_stmt *prepare(const Sqlite3Sql &sql);

@@ -839,6 +839,51 @@ private Q_SLOTS:
         QCOMPARE(db->db().tranDepth(), 0);
     }
 
+    // Inside a caller's transaction a failed save takes back what it wrote to a stored contact: rows added and
+    // overwritten, a group it made. When even that fails, the caller's transaction refuses to commit.
+    void mergeUndoInsideTransaction()
+    {
+        auto db = freshDb();
+        Contact jane = person(u"Jane"_s, u"Doe"_s);
+        jane.addRow(ENTITY_PHONE, mk({{1, u"555"_s}}));
+        const qint64 janeId = db->saveContactWithMerge(jane).stored._id;
+        const qint64 rowsBefore = scalar(*db, u"select count(*) from data"_s);
+        db->db().executeThrow(Sqlite3Sql("create trigger guard before insert on data when new.data1='777' "
+                                         "begin select raise(abort, 'note 777 refused'); end"));
+        Contact more = jane;
+        more.entities[ENTITY_PHONE] = {mk({{1, u"555"_s}, {3, u"Home"_s}}), mk({{1, u"556"_s}})};
+        more.addRow(ENTITY_GROUP, mk({{2, u"Climbers"_s}}));
+        more.addRow(ENTITY_NOTE, mk({{1, u"777"_s}})); // notes come after phones and groups
+
+        db->beginTransaction();
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, db->saveContactWithMerge(more));
+        db->endTransaction(true);
+        const Contact stored = db->loadContact(janeId);
+        QCOMPARE(stored.rows(ENTITY_PHONE).size(), 1);
+        QCOMPARE(stored.firstRow(ENTITY_PHONE).text(u"data3"_s), QString());
+        QCOMPARE(scalar(*db, u"select count(*) from data"_s), rowsBefore);
+        QCOMPARE(scalar(*db, u"select count(*) from contact_group"_s), qint64(0));
+
+        db->db().executeThrow(Sqlite3Sql("create trigger keep before delete on data "
+                                         "begin select raise(abort, 'no deletes'); end"));
+        Contact bob = person(u"Bob"_s, u"Ray"_s);
+        bob.addRow(ENTITY_NOTE, mk({{1, u"777"_s}}));
+        db->beginTransaction();
+        db->saveContactWithMerge(person(u"Carl"_s, u"Lund"_s));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, db->saveContactWithMerge(bob));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, db->endTransaction(true));
+        db->endTransaction(false);
+        QCOMPARE(db->db().tranDepth(), 0);
+        QCOMPARE(db->findContactByName(u"Bob Ray"_s), qint64(0));
+        QCOMPARE(db->findContactByName(u"Carl Lund"_s), qint64(0));
+
+        // The next transaction commits as usual.
+        db->beginTransaction();
+        db->saveContactWithMerge(person(u"Dan"_s, u"Moe"_s));
+        db->endTransaction(true);
+        QVERIFY(db->findContactByName(u"Dan Moe"_s) != 0);
+    }
+
     // A worker whose commit fails (here: another connection still reads the file) rolls back and leaves the
     // connection out of any transaction, so that its next transaction really reaches the file.
     void workerTransactionAfterAFailedCommit()

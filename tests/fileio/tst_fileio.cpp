@@ -149,6 +149,29 @@ private Q_SLOTS:
             QCOMPARE(progress.status(), u"Importing contacts to Local Database now..."_s);
     }
 
+    // A large file is reported as it goes, not once per contact (each report is an event for the window), and
+    // the last report counts every contact.
+    void importReportsProgressInSteps()
+    {
+        QStringList list;
+        for (int i = 0; i < 3000; ++i)
+            list << u"N:Family%1;Given\r\nTEL:%1"_s.arg(i);
+        ProgressObject progress;
+        int reports = 0;
+        QString last;
+        connect(&progress, &ProgressObject::progressChanged, this, [&](const QString &, int, const QString &text) {
+            ++reports;
+            last = text;
+        });
+        ImportContactsToLocalThread worker(writeFile(u"many.vcf"_s, cards(list)), fileio::ImportVCard, m_db.get(),
+                                           &progress);
+        runToEnd(worker);
+        QCOMPARE(progress.outcome(), ProgressObject::Outcome::Succeeded);
+        QCOMPARE(last, u"Contacts:3000/3000"_s);
+        QVERIFY2(reports >= 2 && reports < 300, qPrintable(QString::number(reports)));
+        QCOMPARE(m_db->countContacts(), qint64(3000));
+    }
+
     void importErrors_data()
     {
         QTest::addColumn<int>("kind");

@@ -5,8 +5,13 @@
 #include "contactdump.h"
 #include "vcard.h"
 #include "vcardimport.h"
+#include "vcardmapper.h"
+#include "vcardreader.h"
 
+#include <QBuffer>
 #include <QDataStream>
+#include <QDir>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,6 +44,40 @@ QList<pim::Contact> viaCards(const QByteArray &bytes)
     for (const vcard::Card &c : vcard::parseCards(bytes).cards)
         contacts.append(vcard::contactFromCard(c));
     return contacts;
+}
+
+// The contacts, error offset and skipped lines of a whole input, read at once or from a device in pieces.
+struct Reading
+{
+    QByteArray contacts;
+    qint64 errorOffset = -1;
+    int skipped = 0;
+};
+
+Reading readWhole(const QByteArray &bytes)
+{
+    Reading r;
+    QList<pim::Contact> list;
+    vcard::detail::CardMapper mapper;
+    r.errorOffset = vcard::detail::readCards(
+        bytes, [&](const vcard::detail::CardView &card) { list.append(mapper.contact(card)); }, &r.skipped);
+    r.contacts = exact(list);
+    return r;
+}
+
+Reading readInPieces(const QByteArray &bytes, qsizetype pieceSize)
+{
+    Reading r;
+    QList<pim::Contact> list;
+    vcard::detail::CardMapper mapper;
+    QBuffer device;
+    device.setData(bytes);
+    device.open(QIODevice::ReadOnly);
+    r.errorOffset = vcard::detail::readCards(
+        device, [&](const vcard::detail::CardView &card) { list.append(mapper.contact(card)); }, &r.skipped,
+        pieceSize);
+    r.contacts = exact(list);
+    return r;
 }
 
 } // namespace
@@ -127,6 +166,44 @@ private Q_SLOTS:
         QCOMPARE(contacts.at(2).full_name, u"C Three"_s);
         QVERIFY(!contacts.at(2).hasRows(pim::ENTITY_NOTE));
         QCOMPARE(exact(contacts), exact(viaCards(bytes)));
+    }
+
+    // A file read from a device a piece at a time gives what the whole file gives, wherever the pieces end: in a
+    // quoted-printable soft line break, before END:VCARD, inside a Base64 photo or a UTF-8 sequence, after a byte
+    // order mark; text in UTF-16 is read whole.
+    void readsInPieces()
+    {
+        QList<QPair<QString, QByteArray>> inputs;
+        for (const char *dir : {VCARD_DATA_DIR "/corpus", SHARED_CORPUS_DIR}) {
+            const QDir d(QString::fromUtf8(dir));
+            for (const QString &name : d.entryList({u"*.vcf"_s}, QDir::Files)) {
+                QFile f(d.filePath(name));
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                inputs.append({name, f.readAll()});
+            }
+        }
+        QVERIFY(inputs.size() > 20);
+        const QByteArray crafted =
+            card("N:Qp;Soft\r\nNOTE;ENCODING=QUOTED-PRINTABLE:first=\r\nsecond=3D=\r\n=C3=A6 end=") +
+            card("N:Photo;P\r\nPHOTO;ENCODING=b:AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8g\r\n ISIjJCUmJygp", "3.0") +
+            card("N:Bad;B\r\nPHOTO;ENCODING=b:AA*A\r\nTEL:1\r\n:nothing\r\nno colon") +
+            "BEGIN:VCARD\r\nN:Open;O\r\nNOTE;ENCODING=QUOTED-PRINTABLE:x=";
+        inputs.append({u"crafted"_s, crafted});
+        inputs.append({u"crafted with a mark"_s, "\xEF\xBB\xBF" + crafted});
+        inputs.append({u"crafted, long lines"_s, crafted.repeated(3) + card("NOTE:" + QByteArray(5000, 'n'))});
+        QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+        inputs.append({u"UTF-16"_s, utf16.encode(QString::fromUtf8(crafted))});
+
+        for (const auto &[name, bytes] : std::as_const(inputs)) {
+            const Reading whole = readWhole(bytes);
+            for (const qsizetype piece : {16, 17, 23, 64, 1000, 1 << 20}) {
+                const Reading pieces = readInPieces(bytes, piece);
+                const QByteArray where = name.toUtf8() + " in pieces of " + QByteArray::number(piece);
+                QVERIFY2(pieces.contacts == whole.contacts, where.constData());
+                QVERIFY2(pieces.errorOffset == whole.errorOffset, where.constData());
+                QVERIFY2(pieces.skipped == whole.skipped, where.constData());
+            }
+        }
     }
 
     // The importer hands out every card's contact once, in file order, photos included; a nameless card

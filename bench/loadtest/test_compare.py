@@ -141,6 +141,21 @@ class Compare(unittest.TestCase):
         self.assertEqual(run("æø").stdout.strip(), "0")  # LIKE folds ASCII letters only
         self.assertEqual(run("storgata").returncode, 2)
 
+    def test_cached_source_is_used_only_for_the_same_file(self):
+        first = compare.source_cards(self.source)
+        self.assertTrue(os.path.exists(self.source + ".facts.pickle"))
+        self.assertEqual(compare.source_cards(self.source), first)
+        # A changed source (one card fewer) is read again, not taken from the cache.
+        with open(self.source, "w", encoding="utf-8", newline="") as f:
+            f.write(SOURCE[:SOURCE.index("BEGIN:VCARD", 10)])
+        os.utime(self.source, (os.path.getmtime(self.source + ".facts.pickle") + 10,) * 2)
+        self.assertEqual(len(compare.source_cards(self.source)), 1)
+        # A cache no older than the file but made from another size is not trusted either.
+        with open(self.source, "w", encoding="utf-8", newline="") as f:
+            f.write(SOURCE)
+        os.utime(self.source, (os.path.getmtime(self.source + ".facts.pickle") - 10,) * 2)
+        self.assertEqual(len(compare.source_cards(self.source)), 2)
+
 
 if __name__ == "__main__":
     unittest.main()

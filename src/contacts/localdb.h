@@ -91,8 +91,15 @@ public:
     // The contacts listContacts returns, in its order, without their data rows (_id, src_id and full name only):
     // the order and number of a listing, known before its rows are read.
     QList<pim::Contact> listContactHeads(qint64 groupId, const QString &keyword);
+    // Up to `limit` contacts of listContacts(0, "") without their data rows (_id, src_id, full name), in the
+    // order of the name index: by the names' UTF-8 bytes, then _id (the listing's order, except among names
+    // holding characters from U+E000 up, whose UTF-16 order differs). With `after`, the contacts that come
+    // after it in that order. One short indexed read however large the database.
+    QList<pim::Contact> listContactHeadsPage(const pim::Contact *after, int limit);
     // How many contacts listContacts(0, "") returns, counted by the database without reading them.
     qint64 countContacts();
+    // How many contacts listContacts(groupId, keyword) returns, counted the same way.
+    qint64 countContacts(qint64 groupId, const QString &keyword);
     // Replaces the data rows of these contacts (found by _id) by the stored ones, read as listContacts reads
     // them, in one statement. A contact whose rows are gone is left without rows.
     void readContactRows(std::span<pim::Contact> contacts);

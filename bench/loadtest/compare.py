@@ -232,8 +232,10 @@ def from_csv(path):
         return row[i] if 0 <= i < len(row) else ""
 
     def series(row, prefix, suffix=""):
+        # "Tel:Other:Label" names the label of the "Tel:Other" value beside it: it is no value of its own.
         return [row[i] for i, h in enumerate(header)
-                if h.startswith(prefix) and h.endswith(suffix) and i < len(row) and row[i]]
+                if h.startswith(prefix) and h.endswith(suffix) and not h.endswith(":Label") and i < len(row)
+                and row[i]]
 
     for row in rows[1:]:
         facts = empty_facts()

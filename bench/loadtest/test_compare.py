@@ -132,6 +132,14 @@ class Compare(unittest.TestCase):
         self.assertEqual(summary["differ"], {"phones": 1})
         rc, summary = self.run_compare("csv", header + anna + mark.replace("+47 41000001", ""), "c.csv")
         self.assertEqual(summary["differ"], {"phones": 1})
+        # A label column beside a custom-labelled phone is not a phone number of its own.
+        labelled = header.replace("Tel:Mobile,", "Tel:Mobile,Tel:Other,Tel:Other:Label,")
+        rc, summary = self.run_compare("csv", labelled + anna.replace("+47 22000000,", "+47 22000000,,,")
+                                       + mark.replace("+47 41000001,", "+47 41000001,,,"), "d.csv")
+        self.assertEqual((rc, summary["differ"]), (0, {}))
+        rc, summary = self.run_compare("csv", labelled + anna.replace("+47 22000000,", "+47 22000000,,Cabin,")
+                                       + mark.replace("+47 41000001,", "+47 41000001,,,"), "e.csv")
+        self.assertEqual((rc, summary["differ"]), (0, {}))
 
     def test_keyword_count_is_ascii_case_insensitive_and_refuses_address_only_words(self):
         run = lambda word: subprocess.run([sys.executable, os.path.join(HERE, "compare.py"), self.source, "keyword",

@@ -395,7 +395,7 @@ private Q_SLOTS:
             file += "Given" + QByteArray::number(i) + separator + "Family" + separator;
             if (i == unclosedAt)
                 file += "\"never closed";
-            else if (i % 3 == 0)
+            else if (i % 3 == 0 && (unclosedAt < 0 || i < unclosedAt)) // no quote after it closes it
                 file += "\"line one\nline " + QByteArray::number(i) + separator + " \"\"two\"\"\"";
             else
                 file += "note " + QByteArray::number(i);

@@ -135,16 +135,18 @@ private:
     {
         NameOrder order;
         QSet<qint64> seen; // a contact renamed during the listing can come round again
-        pim::Contact last;
+        LocalDb::PageCursor cursor;
         bool counted = false;
         qsizetype size = kFirstPiece;
         for (;;) {
             QList<pim::Contact> page;
-            if (!retryWhileBusy([&] { page = db.listContactHeadsPage(last._id != 0 ? &last : nullptr, int(size)); }))
+            const LocalDb::PageCursor before = cursor;
+            if (!retryWhileBusy([&] {
+                    cursor = before; // a read given up as busy starts again from the same place
+                    page = db.listContactHeadsPage(cursor, int(size));
+                }))
                 return false;
             const bool end = page.size() < size;
-            if (!page.isEmpty())
-                last = page.last();
             page.removeIf([&seen](const pim::Contact &c) {
                 if (seen.contains(c._id))
                     return true;

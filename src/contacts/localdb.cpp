@@ -648,30 +648,33 @@ QList<Contact> LocalDb::listContactHeads(qint64 groupId, const QString &keyword)
     return heads;
 }
 
-QList<Contact> LocalDb::listContactHeadsPage(const Contact *after, int limit)
+QList<Contact> LocalDb::listContactHeadsPage(PageCursor &cursor, int limit)
 {
     openIfNeeded();
     // index_contacts_full_name (full_name, then _id as in every index) serves both the start and the order.
-    Sqlite3Sql sql("select c._id,c.full_name,c.src_id from contact as c where c._id<>0 and exists (select 1 from "
-                   "data where contact_id=c._id)");
-    if (after) {
-        // A name read as empty may have been NULL, which the index puts before '': those are kept in reach
-        // (the caller drops any contact it has seen).
-        sql.appendSql(after->full_name.isEmpty() ? u" and (c.full_name is null or c.full_name>=?) and (c.full_name>? or c._id>?)"_s
-                                                 : u" and c.full_name>=? and (c.full_name>? or c._id>?)"_s);
-        sql.addTextParam(after->full_name);
-        sql.addTextParam(after->full_name);
-        sql.addInt64Param(after->_id);
+    Sqlite3Sql sql("select c._id,c.full_name,c.src_id,c.full_name is null from contact as c where c._id<>0 and "
+                   "exists (select 1 from data where contact_id=c._id)");
+    if (cursor.id != 0 && cursor.nameNull) {
+        sql.appendSql(u" and ((c.full_name is null and c._id>?) or c.full_name is not null)"_s);
+        sql.addInt64Param(cursor.id);
+    } else if (cursor.id != 0) {
+        sql.appendSql(u" and c.full_name>=? and (c.full_name>? or c._id>?)"_s);
+        sql.addTextParam(cursor.name);
+        sql.addTextParam(cursor.name);
+        sql.addInt64Param(cursor.id);
     }
     sql.appendSql(u" order by c.full_name,c._id limit ?"_s);
     sql.addIntParam(limit);
     QList<Contact> heads;
     heads.reserve(limit);
-    m_db.queryEach(sql, [&heads](const Sqlite3Row &row) {
+    m_db.queryEach(sql, [&heads, &cursor](const Sqlite3Row &row) {
         Contact head;
         head._id = row.getInt64(0);
         head.full_name = row.getText(1);
         head.src_id = row.getText(2);
+        cursor.id = head._id;
+        cursor.name = head.full_name;
+        cursor.nameNull = row.getInt(3) != 0;
         heads.append(std::move(head));
     });
     return heads;

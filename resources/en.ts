@@ -992,6 +992,10 @@
     </message>
     <!-- iTunes address book import -->
     <message>
+        <source>IDS_READING_BACKUP_FILE_TABLE_%1</source>
+        <translation>Reading the backup's file table: %1%</translation>
+    </message>
+    <message>
         <source>IDS_READING_CONTACTS_FROM_ITUNES</source>
         <translation>Loading contacts from iTunes Backup...</translation>
     </message>

@@ -1,22 +1,23 @@
 #!/usr/bin/env bash
 # Load test: N contacts (default 100,000) through the whole program with the command line tool: generate a vCard
-# file, import it into a fresh database, list it, search it, export it to vCard and CSV, and transfer it to a
-# simulated Android phone and a simulated iPhone. After each step what came out is compared with the file, contact
-# by contact (bench/loadtest/compare.py); each step runs under /usr/bin/time -v for its time and peak memory.
+# file, import it into a fresh database and once more (every contact merged), count, list and search it, export it
+# to vCard and CSV, and transfer it to a simulated Android phone and a simulated iPhone. After each step what came
+# out is compared with the file, contact by contact (bench/loadtest/compare.py); each step runs under
+# /usr/bin/time -v for its time and peak memory.
 #
 #   scripts/loadtest.sh                 N=100000, WORK a temporary folder (removed at the end)
 #   N=2000 WORK=/tmp/lt scripts/loadtest.sh
 #
 # Environment: N (contacts), WORK (folder for the files, kept when given), BUILD (default build-load, a Release
-# build with the benchmarks; NO_BUILD=1 uses what is built), STEPS (default all: gen import list search export
-# phone iphone). Not part of ctest or CI. Prints a table of the steps and ends with status 1 when anything was
+# build with the benchmarks; NO_BUILD=1 uses what is built), STEPS (default all: gen import merge dbs list
+# search export phone iphone). Not part of ctest or CI. Prints a table of the steps and ends with status 1 when anything was
 # lost, differed, crashed, or the import's peak memory went over 3 times the file's size plus 100 MB.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 N=${N:-100000}
 BUILD=${BUILD:-build-load}
-STEPS=${STEPS:-gen import list search export phone iphone}
+STEPS=${STEPS:-gen import merge dbs list search export phone iphone}
 if [ -z "${WORK:-}" ]; then
   WORK=$(mktemp -d)
   trap 'rm -rf "$WORK"' EXIT
@@ -109,6 +110,18 @@ if has import; then
   if [ "$STEP_RSS_KB" -lt "$LIMIT_KB" ]; then verdict=within; else verdict=OVER; FAILED=1; fi
   echo "  import peak RSS $((STEP_RSS_KB / 1024)) MB, limit (3 x file + 100 MB) $((LIMIT_KB / 1024)) MB: $verdict" |
     tee -a "$RESULTS"
+fi
+
+if has merge; then
+  # The same file again into the database that holds it: every contact meets its namesake and is merged; the
+  # listing after it must still match the file (nothing doubled, nothing lost).
+  step merge env HOME="$HOMEDIR" "$CLI" import "$VCF" --format vcf --db "$DB"
+fi
+
+if has dbs; then
+  # Counting is SQL: milliseconds and little memory however large the database.
+  step dbs env HOME="$HOMEDIR" "$CLI" dbs
+  echo "  dbs: $(tr '\t' ' ' <"$WORK/dbs.out" | tr '\n' ' ')" | tee -a "$RESULTS"
 fi
 
 if has list; then

@@ -27,6 +27,8 @@ import base64
 import csv
 import hashlib
 import json
+import os
+import pickle
 import quopri
 import re
 import sys
@@ -162,6 +164,30 @@ def read_vcards(path):
     return cards
 
 
+def source_cards(path):
+    """The cards of the source file, kept beside it as SOURCE.facts.pickle once read: a load test compares the same
+    source many times, and a million cards take minutes to parse. The cache is used only while it is newer than
+    the file and made from a file of the same size."""
+    cache = path + ".facts.pickle"
+    try:
+        st = os.stat(path)
+        if os.stat(cache).st_mtime >= st.st_mtime:
+            with open(cache, "rb") as f:
+                size, cards = pickle.load(f)
+            if size == st.st_size:
+                return cards
+    except (OSError, pickle.PickleError, EOFError, ValueError):
+        pass
+    cards = read_vcards(path)
+    try:
+        with open(cache + ".part", "wb") as f:
+            pickle.dump((os.stat(path).st_size, cards), f, protocol=pickle.HIGHEST_PROTOCOL)
+        os.replace(cache + ".part", cache)
+    except OSError:
+        pass
+    return cards
+
+
 def iso_date(value):
     m = re.match(r"^(\d{4})-?(\d{2})-?(\d{2})", value or "")
     return "%s-%s-%s" % m.groups() if m else (value or "")
@@ -206,8 +232,10 @@ def from_csv(path):
         return row[i] if 0 <= i < len(row) else ""
 
     def series(row, prefix, suffix=""):
+        # "Tel:Other:Label" names the label of the "Tel:Other" value beside it: it is no value of its own.
         return [row[i] for i, h in enumerate(header)
-                if h.startswith(prefix) and h.endswith(suffix) and i < len(row) and row[i]]
+                if h.startswith(prefix) and h.endswith(suffix) and not h.endswith(":Label") and i < len(row)
+                and row[i]]
 
     for row in rows[1:]:
         facts = empty_facts()
@@ -324,7 +352,7 @@ CARRIED = {
 
 
 def compare(source_path, kind, target_path):
-    source = read_vcards(source_path)
+    source = source_cards(source_path)
     target = {"list-json": from_list_json, "vcf": read_vcards, "csv": from_csv, "phone-store": from_phone_store,
               "iphone-store": from_iphone_store}[kind](target_path)
     by_name = {}
@@ -369,7 +397,7 @@ def keyword_count(source_path, word):
     one searchable text is its own business."""
     word = ascii_lower(word)
     hits = 0
-    for c in read_vcards(source_path):
+    for c in source_cards(source_path):
         texts = [c["display"], c["nickname"], c["note"], c["org"][0], c["birthday"]] + c["phones"] + c["emails"] \
             + c["urls"]
         found = any(word in ascii_lower(t) for t in texts)

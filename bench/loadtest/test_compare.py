@@ -132,6 +132,14 @@ class Compare(unittest.TestCase):
         self.assertEqual(summary["differ"], {"phones": 1})
         rc, summary = self.run_compare("csv", header + anna + mark.replace("+47 41000001", ""), "c.csv")
         self.assertEqual(summary["differ"], {"phones": 1})
+        # A label column beside a custom-labelled phone is not a phone number of its own.
+        labelled = header.replace("Tel:Mobile,", "Tel:Mobile,Tel:Other,Tel:Other:Label,")
+        rc, summary = self.run_compare("csv", labelled + anna.replace("+47 22000000,", "+47 22000000,,,")
+                                       + mark.replace("+47 41000001,", "+47 41000001,,,"), "d.csv")
+        self.assertEqual((rc, summary["differ"]), (0, {}))
+        rc, summary = self.run_compare("csv", labelled + anna.replace("+47 22000000,", "+47 22000000,,Cabin,")
+                                       + mark.replace("+47 41000001,", "+47 41000001,,,"), "e.csv")
+        self.assertEqual((rc, summary["differ"]), (0, {}))
 
     def test_keyword_count_is_ascii_case_insensitive_and_refuses_address_only_words(self):
         run = lambda word: subprocess.run([sys.executable, os.path.join(HERE, "compare.py"), self.source, "keyword",
@@ -140,6 +148,21 @@ class Compare(unittest.TestCase):
         self.assertEqual(run("47 410").stdout.strip(), "2")
         self.assertEqual(run("æø").stdout.strip(), "0")  # LIKE folds ASCII letters only
         self.assertEqual(run("storgata").returncode, 2)
+
+    def test_cached_source_is_used_only_for_the_same_file(self):
+        first = compare.source_cards(self.source)
+        self.assertTrue(os.path.exists(self.source + ".facts.pickle"))
+        self.assertEqual(compare.source_cards(self.source), first)
+        # A changed source (one card fewer) is read again, not taken from the cache.
+        with open(self.source, "w", encoding="utf-8", newline="") as f:
+            f.write(SOURCE[:SOURCE.index("BEGIN:VCARD", 10)])
+        os.utime(self.source, (os.path.getmtime(self.source + ".facts.pickle") + 10,) * 2)
+        self.assertEqual(len(compare.source_cards(self.source)), 1)
+        # A cache no older than the file but made from another size is not trusted either.
+        with open(self.source, "w", encoding="utf-8", newline="") as f:
+            f.write(SOURCE)
+        os.utime(self.source, (os.path.getmtime(self.source + ".facts.pickle") - 10,) * 2)
+        self.assertEqual(len(compare.source_cards(self.source)), 2)
 
 
 if __name__ == "__main__":

@@ -677,7 +677,7 @@ void MainWindow::miTreeDel()
         return;
     const qint64 groupId = selectedGroupId();
     qsizetype count = 0;
-    if (!guarded(this, [&] { count = node->db->listContactHeads(groupId, QString()).size(); }))
+    if (!guarded(this, [&] { count = node->db->countContacts(groupId, QString()); }))
         return;
     if (groupId != 0) {
         const _GroupItemNode *group = m_treeModel->groupNodeOf(m_treeMain->selectionModel()->selectedIndexes().first());

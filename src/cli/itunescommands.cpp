@@ -123,7 +123,16 @@ int runItunesImport(const QStringList &args, Io io)
             }
             // The file table is read before the database is made, so an unreadable backup leaves no empty
             // database.
-            manifest->load(cancelled);
+            // A table of millions of rows takes a while: its progress is told in steps of ten percent.
+            int shown = -10;
+            manifest->load(cancelled, [&io, &shown](qint64 done, qint64 total) {
+                const int percent = total > 0 ? int(done * 100 / total) : 100;
+                if (percent / 10 == shown / 10)
+                    return;
+                shown = percent;
+                io.err << trKey("IDS_READING_BACKUP_FILE_TABLE_%1").arg(percent) << '\n';
+                io.err.flush();
+            });
         } catch (const StepCancelled &) {
             throw CancelledByUser();
         }

@@ -3,6 +3,7 @@
 #include "localdb.h"
 #include "sqlite_qt.h"
 
+#include <QSet>
 #include <QThread>
 
 #include <sqlite3.h>
@@ -22,6 +23,55 @@ constexpr qsizetype kPiece = 500;
 // How long one attempt of the reader waits for a writer's lock, and the pause before the next attempt.
 constexpr int kBusyTimeoutMs = 50;
 constexpr unsigned long kBusyPauseMs = 10;
+
+// Names that hold no character from U+E000 up compare the same by UTF-8 bytes (the name index) as by UTF-16
+// code units (the listing's order), also against any other name. So the index order is the listing's order
+// except within runs of adjacent names that do hold such characters (or are empty: NULL and '' sort apart in
+// the index): each such run is sorted again, ties staying in _id order. A run still open at the end of a page is
+// held back until the next page shows where it ends.
+bool reordered(const QString &name)
+{
+    if (name.isEmpty())
+        return true;
+    for (const QChar c : name)
+        if (c.unicode() >= 0xD800)
+            return true;
+    return false;
+}
+
+class NameOrder
+{
+public:
+    // The next contacts of the index order; returns those whose place in the listing is settled.
+    QList<pim::Contact> take(QList<pim::Contact> page, bool end)
+    {
+        m_pending.append(std::move(page));
+        qsizetype settled = m_pending.size();
+        if (!end) {
+            while (settled > 0 && reordered(m_pending.at(settled - 1).full_name))
+                --settled;
+        }
+        QList<pim::Contact> ready = m_pending.first(settled);
+        m_pending.remove(0, settled);
+        for (qsizetype i = 0; i < ready.size();) {
+            if (!reordered(ready.at(i).full_name)) {
+                ++i;
+                continue;
+            }
+            qsizetype j = i + 1;
+            while (j < ready.size() && reordered(ready.at(j).full_name))
+                ++j;
+            std::sort(ready.begin() + i, ready.begin() + j, [](const pim::Contact &a, const pim::Contact &b) {
+                return a.full_name != b.full_name ? a.full_name < b.full_name : a._id < b._id;
+            });
+            i = j;
+        }
+        return ready;
+    }
+
+private:
+    QList<pim::Contact> m_pending;
+};
 
 } // namespace
 
@@ -63,30 +113,87 @@ private:
         db.openReadOnly();
         // A writer holding the file is waited out in short attempts, so that a cancelled listing ends soon.
         db.db().executeThrow(Sqlite3Sql(u"pragma busy_timeout=%1"_s.arg(kBusyTimeoutMs)));
+        if (m_groupId == 0 && m_keyword.isEmpty())
+            return listInPages(db);
 
         QList<pim::Contact> heads;
         if (!retryWhileBusy([&] { heads = db.listContactHeads(m_groupId, m_keyword); }))
             return false;
-        ContactLister *lister = m_lister;
-        const quint64 generation = m_generation;
-        const int total = int(heads.size());
-        QMetaObject::invokeMethod(
-            lister, [lister, generation, total] { lister->deliverCount(generation, total); }, Qt::QueuedConnection);
-
+        deliverCount(int(heads.size()));
         qsizetype size = kFirstPiece;
         for (qsizetype done = 0; done < heads.size(); done += size, size = kPiece) {
             QList<pim::Contact> piece = heads.mid(done, std::min(size, heads.size() - done));
-            if (!retryWhileBusy([&] { db.readContactRows(std::span(piece.data(), size_t(piece.size()))); }))
+            if (!readAndDeliver(db, piece))
                 return false;
-            // A contact deleted since the order was read has no rows left, and a listing never shows those.
-            piece.removeIf([](const pim::Contact &c) { return c.entities.isEmpty(); });
-            if (piece.isEmpty())
-                continue;
-            QMetaObject::invokeMethod(
-                lister, [lister, generation, piece] { lister->deliverContacts(generation, piece); },
-                Qt::QueuedConnection);
         }
         return !m_cancelled;
+    }
+
+    // The whole database, in pages taken from the name index: the first contacts arrive after one short read
+    // however many there are; the total is counted after them.
+    bool listInPages(LocalDb &db)
+    {
+        NameOrder order;
+        QSet<qint64> seen; // a contact renamed during the listing can come round again
+        LocalDb::PageCursor cursor;
+        bool counted = false;
+        qsizetype size = kFirstPiece;
+        for (;;) {
+            QList<pim::Contact> page;
+            const LocalDb::PageCursor before = cursor;
+            if (!retryWhileBusy([&] {
+                    cursor = before; // a read given up as busy starts again from the same place
+                    page = db.listContactHeadsPage(cursor, int(size));
+                }))
+                return false;
+            const bool end = page.size() < size;
+            page.removeIf([&seen](const pim::Contact &c) {
+                if (seen.contains(c._id))
+                    return true;
+                seen.insert(c._id);
+                return false;
+            });
+            QList<pim::Contact> ready = order.take(std::move(page), end);
+            if (!readAndDeliver(db, ready))
+                return false;
+            if (!counted) {
+                qint64 total = 0;
+                if (!retryWhileBusy([&] { total = db.countContacts(); }))
+                    return false;
+                deliverCount(int(total));
+                counted = true;
+            }
+            if (end)
+                break;
+            size = kPiece;
+        }
+        return !m_cancelled;
+    }
+
+    // Reads the rows of these contacts (heads) and posts those that still have rows. False when cancelled.
+    bool readAndDeliver(LocalDb &db, QList<pim::Contact> &piece)
+    {
+        if (piece.isEmpty())
+            return !m_cancelled;
+        if (!retryWhileBusy([&] { db.readContactRows(std::span(piece.data(), size_t(piece.size()))); }))
+            return false;
+        // A contact deleted since the order was read has no rows left, and a listing never shows those.
+        piece.removeIf([](const pim::Contact &c) { return c.entities.isEmpty(); });
+        if (piece.isEmpty())
+            return true;
+        ContactLister *lister = m_lister;
+        const quint64 generation = m_generation;
+        QMetaObject::invokeMethod(
+            lister, [lister, generation, piece] { lister->deliverContacts(generation, piece); }, Qt::QueuedConnection);
+        return true;
+    }
+
+    void deliverCount(int total)
+    {
+        ContactLister *lister = m_lister;
+        const quint64 generation = m_generation;
+        QMetaObject::invokeMethod(
+            lister, [lister, generation, total] { lister->deliverCount(generation, total); }, Qt::QueuedConnection);
     }
 
     // Runs one read; a busy file (another connection writing) is tried again until it is free or the listing is

@@ -17,10 +17,11 @@ class ListThread;
 // Lists the contacts of a database for a view that must stay responsive: the same contacts in the same order as
 // LocalDb::listContacts, handed over in pieces. A database of at most readAtOnceLimit contacts is read at once
 // through the caller's own connection and reported before start() returns. A larger one is read by a worker
-// thread with a read-only connection of its own, first the order of the whole listing, then the contacts in that
-// order, piece by piece; each piece is read in a short read transaction, so a writer on another connection waits
-// at most for one piece, and the reader waits out a writer instead of failing. Its signals arrive through the
-// event loop of the lister's thread.
+// thread with a read-only connection of its own, piece by piece, each piece in a short read transaction, so a
+// writer on another connection waits at most for one piece, and the reader waits out a writer instead of failing.
+// A whole database is read in pages along the name index, so its first contacts come at once however large it
+// is; a group or a search first reads the order of its matches, then their contacts in that order. Its signals
+// arrive through the event loop of the lister's thread.
 //
 // Only the latest listing reports: starting another one or cancelling drops what an earlier one still delivers.
 class ContactLister : public QObject
@@ -43,7 +44,8 @@ public:
     const QString &path() const { return m_path; }
 
 Q_SIGNALS:
-    // The number of contacts the listing holds, before the first of them.
+    // The number of contacts the listing holds: before the first of them for a group or a search, after the
+    // first piece for a whole database.
     void counted(int total);
     // The next contacts of the listing, in order.
     void contactsListed(const QList<pim::Contact> &contacts);

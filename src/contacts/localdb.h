@@ -91,8 +91,23 @@ public:
     // The contacts listContacts returns, in its order, without their data rows (_id, src_id and full name only):
     // the order and number of a listing, known before its rows are read.
     QList<pim::Contact> listContactHeads(qint64 groupId, const QString &keyword);
+    // Where a paged listing stands: the last contact read (none yet when id is 0).
+    struct PageCursor
+    {
+        QString name;
+        bool nameNull = false; // a NULL name, which the index puts before every text
+        qint64 id = 0;
+    };
+    // Up to `limit` contacts of listContacts(0, "") without their data rows (_id, src_id, full name), in the
+    // order of the name index: NULL names first, then by the names' UTF-8 bytes, then _id (the listing's order,
+    // except among empty names and names holding characters from U+E000 up, whose UTF-16 order differs); the
+    // contacts after the cursor, which is moved to the last one read. One short indexed read however large the
+    // database.
+    QList<pim::Contact> listContactHeadsPage(PageCursor &cursor, int limit);
     // How many contacts listContacts(0, "") returns, counted by the database without reading them.
     qint64 countContacts();
+    // How many contacts listContacts(groupId, keyword) returns, counted the same way.
+    qint64 countContacts(qint64 groupId, const QString &keyword);
     // Replaces the data rows of these contacts (found by _id) by the stored ones, read as listContacts reads
     // them, in one statement. A contact whose rows are gone is left without rows.
     void readContactRows(std::span<pim::Contact> contacts);

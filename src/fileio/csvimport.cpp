@@ -471,24 +471,31 @@ CSVImport::~CSVImport() = default;
 
 void CSVImport::open(const QString &path)
 {
-    m_rows.clear();
+    m_count = 0;
     m_next = 0;
+    m_data.close();
+    m_data.setData(QByteArray());
     m_plan = std::make_unique<csv::ColumnPlan>();
 
     QFile source(path);
     if (!source.open(QIODevice::ReadOnly))
         throw std::runtime_error(source.errorString().toStdString());
-    const QByteArray bytes = source.readAll();
+    QByteArray bytes = source.readAll();
     if (source.error() != QFileDevice::NoError)
         throw std::runtime_error(source.errorString().toStdString());
     source.close();
     m_warning.clear();
-    // UTF-16 and UTF-32 (Excel's "Unicode text") are read as what they are, not byte by byte.
-    QByteArray wide;
-    const QByteArrayView text = fileio::asUtf8Text(bytes, wide);
-    QBuffer file;
-    file.setData(asUtf8(text.size() == bytes.size() ? bytes : text.toByteArray()));
-    wide.clear();
+    // UTF-16 and UTF-32 (Excel's "Unicode text") are read as what they are, not byte by byte. Only the file's
+    // text as UTF-8 is kept; its rows are read from it one at a time by next().
+    {
+        QByteArray wide;
+        const QByteArrayView text = fileio::asUtf8Text(bytes, wide);
+        if (text.size() != bytes.size())
+            bytes = text.toByteArray();
+    }
+    m_data.setData(asUtf8(bytes));
+    bytes.clear();
+    QBuffer &file = m_data;
     file.open(QIODevice::ReadOnly);
     // The line of the file (from 1) where a byte offset lies, for messages.
     const auto lineAt = [&file](qint64 offset) {
@@ -508,32 +515,47 @@ void CSVImport::open(const QString &path)
     }
     if (unterminated)
         throw std::runtime_error(trKey("IDS_CSV_QUOTE_NEVER_CLOSES_LINE_%1").arg(1).toStdString());
+    m_separator = separator;
+    m_firstRow = file.pos();
+
+    // The rows are counted (and a quote that never closes found) without keeping them: a file of a million rows
+    // held as lists of texts took several times the file's size.
+    QStringList fields;
     while (more) {
-        QStringList fields;
+        fields.clear();
         const qint64 rowStart = file.pos();
         more = utf8CSVRow(fields, file, false, separator, &unterminated);
         // A quote that never closes would swallow the rest of the file into one field: the rows before it are
         // imported, the rest is reported by the line where that quote's row begins.
         if (unterminated) {
             m_warning = trKey("IDS_CSV_QUOTE_NEVER_CLOSES_LINE_%1").arg(lineAt(rowStart));
-            if (m_rows.isEmpty())
+            if (m_count == 0)
                 throw std::runtime_error(m_warning.toStdString());
             break;
         }
         // A last row without a line feed is kept when it holds anything.
         if (more ||
             std::any_of(fields.cbegin(), fields.cend(), [](const QString &f) { return !f.isEmpty(); }))
-            m_rows.append(fields);
+            ++m_count;
     }
-    file.close();
+    if (!file.seek(m_firstRow))
+        throw std::runtime_error(file.errorString().toStdString());
 
     for (const QString &name : std::as_const(header))
         m_plan->columns.append(planColumn(name, header));
 }
 
+void CSVImport::close()
+{
+    m_data.close();
+    m_data.setData(QByteArray());
+}
+
 void CSVImport::next(Contact &out)
 {
-    const QStringList fields = std::exchange(m_rows[m_next], QStringList());
+    // The rows counted by open() come in the same order: each is read here, used and dropped.
+    QStringList fields;
+    utf8CSVRow(fields, m_data, false, m_separator);
     ++m_next;
     const QList<Column> &columns = m_plan->columns;
     const auto field = [&fields](qsizetype i) { return i < fields.size() ? fields.at(i) : QString(); };

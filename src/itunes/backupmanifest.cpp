@@ -14,6 +14,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 #include <stdexcept>
 
 using namespace Qt::StringLiterals;
@@ -63,7 +64,54 @@ QString copyDatabase(const QString &source, const PrivateTempDir &tmp)
     return copy;
 }
 
+// How many records pass between two progress reports.
+constexpr qint64 kProgressStep = 20000;
+
+const QString kAddressBookPath = u"Library/AddressBook/AddressBook.sqlitedb"_s;
+const QString kAddressBookImagesPath = u"Library/AddressBook/AddressBookImages.sqlitedb"_s;
+
 } // namespace
+
+// Picks the address-book records from the file table as it is read, without keeping the others. Of the records
+// whose domain is "HomeDomain" and whose path is the file's (letter case ignored in both), the one first by
+// domain, then path (plain comparison) is taken; among records of exactly the same domain and path, the last
+// read, as a later row of a file replaces an earlier one.
+class BackupManifest::RecordPicker
+{
+public:
+    // Whether a record of this domain and path can be one of the files sought: only those need their
+    // description decoded.
+    static bool wanted(const QString &domain, const QString &path)
+    {
+        return domain.compare(u"HomeDomain"_s, Qt::CaseInsensitive) == 0 &&
+               (path.compare(kAddressBookPath, Qt::CaseInsensitive) == 0 ||
+                path.compare(kAddressBookImagesPath, Qt::CaseInsensitive) == 0);
+    }
+
+    // A record of the table that has a domain; domain and path are its texts.
+    void offer(const FileRecord &record, const QString &domain, const QString &path)
+    {
+        ++count;
+        if (!wanted(domain, path))
+            return;
+        std::optional<FileRecord> &slot =
+            path.compare(kAddressBookPath, Qt::CaseInsensitive) == 0 ? addressBook : addressBookImages;
+        if (!slot || !precedes(*slot, domain, path))
+            slot = record;
+    }
+
+    qint64 count = 0;
+    std::optional<FileRecord> addressBook;
+    std::optional<FileRecord> addressBookImages;
+
+private:
+    // The kept record sorts strictly before this domain and path.
+    static bool precedes(const FileRecord &kept, const QString &domain, const QString &path)
+    {
+        const int byDomain = kept.domainText().compare(domain);
+        return byDomain != 0 ? byDomain < 0 : kept.relativePathText() < path;
+    }
+};
 
 BackupManifest::BackupManifest(const QString &folderPath, QObject *parent) : QObject(parent), m_folder(folderPath)
 {
@@ -173,21 +221,23 @@ bool BackupManifest::setPassword(const QString &password, const std::function<bo
     return true;
 }
 
-void BackupManifest::load(const std::function<bool()> &cancelled)
+void BackupManifest::load(const std::function<bool()> &cancelled, const LoadProgress &progress)
 {
     if (m_loaded)
         return;
-    QHash<QString, FileRecord> files;
+    RecordPicker picker;
     if (usesHashedFolders(m_folder))
-        readManifestDb(files, cancelled);
+        readManifestDb(picker, cancelled, progress);
     else
-        readManifestMbdb(files, cancelled);
-    m_files = files;
-    findAddressBook();
+        readManifestMbdb(picker, cancelled, progress);
+    m_fileCount = picker.count;
+    m_addressBook = picker.addressBook;
+    m_addressBookImages = picker.addressBookImages;
     m_loaded = true;
 }
 
-void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled)
+void BackupManifest::readManifestDb(RecordPicker &picker, const std::function<bool()> &cancelled,
+                                    const LoadProgress &progress)
 {
     const QString source = m_manifestDbKey.isEmpty() ? copyDatabase(m_folder.absoluteFilePath(u"Manifest.db"_s),
                                                                      privateFolder())
@@ -218,19 +268,34 @@ void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files, const std
             }
         }
 
-        // Row by row: a table of millions of files is never held twice.
+        qint64 total = 0;
+        if (progress) {
+            db.queryEach("select count(*) from Files", [&total](const Sqlite3Row &row) { total = row.getInt64(0); });
+            progress(0, total);
+        }
+        // Row by row, keeping only the records sought: a table of millions of files is never held. Only their
+        // descriptions are decoded (and deciphered).
+        qint64 done = 0;
         db.queryEach("select domain, relativePath, file from Files", [&](const Sqlite3Row &row) {
+            if (progress && ++done % kProgressStep == 0)
+                progress(done, total);
             FileRecord record;
-            record.domain = row.getText(0).toUtf8();
-            if (record.domain.isEmpty())
+            const QString domain = row.getText(0);
+            if (domain.isEmpty())
                 return;
-            record.relativePath = row.getText(1).toUtf8();
-            QByteArray blob = row.getBlob(2);
-            if (!descKey.isEmpty())
-                blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), descKey);
-            MBDBParser::fillFromArchive(blob, record);
-            files.insert(fileId(record.domainText(), record.relativePathText()), record);
+            record.domain = domain.toUtf8();
+            const QString path = row.getText(1);
+            record.relativePath = path.toUtf8();
+            if (RecordPicker::wanted(domain, path)) {
+                QByteArray blob = row.getBlob(2);
+                if (!descKey.isEmpty())
+                    blob = MBDBParser::decryptFileDescThrow(QByteArray::fromBase64(blob), descKey);
+                MBDBParser::fillFromArchive(blob, record);
+            }
+            picker.offer(record, domain, path);
         });
+        if (progress)
+            progress(total, total);
     } catch (const Sqlite3Exception &e) {
         if (cancelled && cancelled())
             throw StepCancelled();
@@ -244,7 +309,8 @@ void BackupManifest::readManifestDb(QHash<QString, FileRecord> &files, const std
     }
 }
 
-void BackupManifest::readManifestMbdb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled) const
+void BackupManifest::readManifestMbdb(RecordPicker &picker, const std::function<bool()> &cancelled,
+                                      const LoadProgress &progress) const
 {
     const QString path = m_folder.absoluteFilePath(u"Manifest.mbdb"_s);
     QFile file(path);
@@ -256,39 +322,21 @@ void BackupManifest::readManifestMbdb(QHash<QString, FileRecord> &files, const s
     } catch (const std::exception &e) {
         fail(u"%1: %2"_s.arg(path, QString::fromUtf8(e.what())));
     }
-    for (const FileRecord &record : std::as_const(records)) {
+    const qint64 total = records.size();
+    if (progress)
+        progress(0, total);
+    for (qsizetype i = 0; i < records.size(); ++i) {
         if (cancelled && cancelled())
             throw StepCancelled();
-        if (record.domain.isEmpty())
-            continue;
-        files.insert(fileId(record.domainText(), record.relativePathText()), record);
+        // Each record is dropped once looked at.
+        const FileRecord record = std::exchange(records[i], FileRecord());
+        if (!record.domain.isEmpty())
+            picker.offer(record, record.domainText(), record.relativePathText());
+        if (progress && (i + 1) % kProgressStep == 0)
+            progress(i + 1, total);
     }
-}
-
-void BackupManifest::findAddressBook()
-{
-    QList<const FileRecord *> sorted;
-    sorted.reserve(m_files.size());
-    for (const FileRecord &record : std::as_const(m_files))
-        sorted.append(&record);
-    std::sort(sorted.begin(), sorted.end(), [](const FileRecord *a, const FileRecord *b) {
-        const int byDomain = a->domainText().compare(b->domainText());
-        return byDomain != 0 ? byDomain < 0 : a->relativePathText() < b->relativePathText();
-    });
-
-    m_addressBook.reset();
-    m_addressBookImages.reset();
-    for (const FileRecord *record : std::as_const(sorted)) {
-        if (record->domainText().compare(u"HomeDomain"_s, Qt::CaseInsensitive) != 0)
-            continue;
-        const QString path = record->relativePathText();
-        if (!m_addressBook
-            && path.compare(u"Library/AddressBook/AddressBook.sqlitedb"_s, Qt::CaseInsensitive) == 0)
-            m_addressBook = *record;
-        else if (!m_addressBookImages
-                 && path.compare(u"Library/AddressBook/AddressBookImages.sqlitedb"_s, Qt::CaseInsensitive) == 0)
-            m_addressBookImages = *record;
-    }
+    if (progress)
+        progress(total, total);
 }
 
 void BackupManifest::extractFile(const FileRecord *record, const QString &destPath, ProgressCallback progress,

@@ -67,11 +67,15 @@ public:
     const Keybag &keybag() const { return m_keybag; }
     QString decryptedManifestPath() const { return m_decryptedManifestPath; }
 
-    // Reads the file table and finds the address-book records; a second call does nothing. Throws
-    // std::runtime_error (a damaged table names its file), StepCancelled when `cancelled` returns true.
-    void load(const std::function<bool()> &cancelled = {});
+    // Told the records of the file table read so far and their total, now and then during load().
+    using LoadProgress = std::function<void(qint64 done, qint64 total)>;
+    // Reads the file table and finds the address-book records; a second call does nothing. Only those records
+    // are kept (a file table can hold millions of rows). Throws std::runtime_error (a damaged table names its
+    // file), StepCancelled when `cancelled` returns true.
+    void load(const std::function<bool()> &cancelled = {}, const LoadProgress &progress = {});
     bool isLoaded() const { return m_loaded; }
-    const QHash<QString, FileRecord> &files() const { return m_files; }
+    // The records of the file table that name a file (a domain), counted by load().
+    qint64 fileCount() const { return m_fileCount; }
     // The records found by load(), or null.
     const FileRecord *addressBookRecord() const { return m_addressBook ? &*m_addressBook : nullptr; }
     const FileRecord *addressBookImagesRecord() const { return m_addressBookImages ? &*m_addressBookImages : nullptr; }
@@ -94,11 +98,12 @@ public:
     static void decryptFile(const QByteArray &key, const QString &sourcePath, const QString &destPath);
 
 private:
-    void readManifestDb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled);
-    void readManifestMbdb(QHash<QString, FileRecord> &files, const std::function<bool()> &cancelled) const;
+    class RecordPicker;
+    void readManifestDb(RecordPicker &picker, const std::function<bool()> &cancelled, const LoadProgress &progress);
+    void readManifestMbdb(RecordPicker &picker, const std::function<bool()> &cancelled,
+                          const LoadProgress &progress) const;
     // This object's private folder, made on first use.
     PrivateTempDir &privateFolder();
-    void findAddressBook();
 
     QString m_deviceId;
     QString m_deviceName;
@@ -115,7 +120,7 @@ private:
     QDir m_folder;
     QString m_password;
     Keybag m_keybag;
-    QHash<QString, FileRecord> m_files;
+    qint64 m_fileCount = 0;
     std::optional<FileRecord> m_addressBook;
     std::optional<FileRecord> m_addressBookImages;
     bool m_loaded = false;

@@ -429,6 +429,8 @@ private Q_SLOTS:
             QVERIFY(c.rowCount() > 0);
         }
         QCOMPARE(got, names);
+        // Counted by SQL, the same contacts the listing reads.
+        QCOMPARE(db->countContacts(inGroup ? friends : 0, keyword), qint64(names.size()));
     }
     void groupsAndDeletes()
     {

@@ -398,6 +398,63 @@ private Q_SLOTS:
         QCOMPARE(importBytes("First Name\n\nA\n").size(), 2); // a blank line is a record without a name
     }
 
+    // Rows are read one at a time after open() has counted them: the count, the contacts and their order are
+    // those of the file, with quoted line feeds and separators inside rows, a semicolon file, a last row without
+    // a line feed, and a quote that never closes part-way (the rows before it only).
+    void streamedRowsMatchTheCount_data()
+    {
+        QTest::addColumn<char>("separator");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("unclosedAt"); // the row (from 0) whose quote never closes; -1: none
+        QTest::addColumn<bool>("lastLineFeed");
+        QTest::newRow("commas") << ',' << 3000 << -1 << true;
+        QTest::newRow("semicolons, no last line feed") << ';' << 3000 << -1 << false;
+        QTest::newRow("quote never closes") << ',' << 3000 << 1700 << true;
+    }
+    void streamedRowsMatchTheCount()
+    {
+        QFETCH(char, separator);
+        QFETCH(int, rows);
+        QFETCH(int, unclosedAt);
+        QFETCH(bool, lastLineFeed);
+        QByteArray file = QByteArray("First Name") + separator + "Last Name" + separator + "Notes\n";
+        for (int i = 0; i < rows; ++i) {
+            file += "Given" + QByteArray::number(i) + separator + "Family" + separator;
+            if (i == unclosedAt)
+                file += "\"never closed";
+            else if (i % 3 == 0 && (unclosedAt < 0 || i < unclosedAt)) // no quote after it closes it
+                file += "\"line one\nline " + QByteArray::number(i) + separator + " \"\"two\"\"\"";
+            else
+                file += "note " + QByteArray::number(i);
+            if (i + 1 < rows || lastLineFeed)
+                file += '\n';
+        }
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"in.csv"_s);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(file);
+        f.close();
+
+        CSVImport importer;
+        importer.open(path);
+        const int expected = unclosedAt >= 0 ? unclosedAt : rows;
+        QCOMPARE(importer.count(), expected);
+        QCOMPARE(importer.warning().isEmpty(), unclosedAt < 0);
+        int read = 0;
+        while (importer.hasNext()) {
+            pim::Contact c;
+            importer.next(c);
+            QCOMPARE(c.full_name, u"Given%1 Family"_s.arg(read));
+            const QString note = read % 3 == 0 ? u"line one\nline %1%2 \"two\""_s.arg(read).arg(QChar::fromLatin1(separator))
+                                               : u"note %1"_s.arg(read);
+            QCOMPARE(texts(c, pim::ENTITY_NOTE, {u"data1"_s}), QStringList{note});
+            ++read;
+        }
+        QCOMPARE(read, expected);
+        importer.close();
+    }
+
     // Escaping, the columns that the contacts fill (no empty Nickname column), UTF-8 without a byte order
     // mark.
     void exportBytes()

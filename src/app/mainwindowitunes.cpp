@@ -7,6 +7,7 @@
 #include "datafolder.h"
 #include "importcontactsfromitunesthread.h"
 #include "itemmodelmaintree.h"
+#include "loadbackupmanifestthread.h"
 #include "loaditunesbackupdlg.h"
 #include "localdb.h"
 #include "messagebox.h"
@@ -32,11 +33,12 @@ void MainWindow::miFromiTunes()
             return;
     }
     // The file table is read before a database is chosen, so an unreadable backup leaves no empty database.
-    try {
-        manifest->load();
-    } catch (const std::exception &e) {
-        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
-        return;
+    // It is read behind the progress dialog: a table of millions of rows takes seconds.
+    {
+        ProgressForm form(trKey("IDS_READING_CONTACTS_FROM_ITUNES"), this);
+        LoadBackupManifestThread loader(manifest, &form);
+        if (!form.runWorker(&loader))
+            return; // the dialog showed the error, or the user cancelled
     }
 
     const QString device = manifest->deviceName().isEmpty() ? QStringLiteral("Unknown Device") : manifest->deviceName();
@@ -55,12 +57,14 @@ void MainWindow::miFromiTunes()
     };
     const QString question = trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
                                  .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
-    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)) {
+    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)
+        && keepSnapshot(target, QStringLiteral("itunes-import"))) {
         ProgressForm form(trKey("IDS_READING_CONTACTS_FROM_ITUNES"), this);
         ImportContactsFromiTunesThread worker(manifest, target->db.data(), &form);
         succeeded = form.runWorker(&worker);
     }
     if (succeeded) {
+        keepStateAfterWrite(target);
         refreshNode(target);
         return;
     }

@@ -3,12 +3,14 @@
 // RFC 3394), and the ciphers (NIST SP 800-38A CBC vectors).
 
 #include "backupmanifest.h"
+#include "loadbackupmanifestthread.h"
 #include "keybag.h"
 #include "progress.h"
 #include "itunestesthelpers.h"
 #include "qopensslevpaes.h"
 #include "sqlite_qt.h"
 #include "temphome.h"
+#include "texts.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -673,6 +675,57 @@ private Q_SLOTS:
 
     // A large file table is read with progress, keeping only the address book's records: of the rows whose
     // domain and path match in any letter case the one first by domain, then path wins, wherever it stands.
+    // The window reads the file table behind its progress dialog: progress with the reading text, a damaged table
+    // as the dialog's error, a cancel leaving the manifest unloaded and ending without success.
+    void fileTableReadOffTheWindowThread()
+    {
+        QTemporaryDir dir;
+        {
+            Sqlite3DB db;
+            db.openThrow(dir.filePath(u"Manifest.db"_s), Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);
+            db.executeThrow("CREATE TABLE Files (domain TEXT, relativePath TEXT, file BLOB)");
+            db.executeThrow("WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM r WHERE n < 30000) "
+                            "INSERT INTO Files SELECT 'MediaDomain', 'f' || n, x'00' FROM r");
+        }
+        const auto run = [](const PBackupManifest &manifest, ProgressObject &progress) {
+            QStringList statuses;
+            connect(&progress, &ProgressObject::progressChanged, &progress,
+                    [&statuses](const QString &status, int, const QString &) { statuses.append(status); });
+            LoadBackupManifestThread loader(manifest, &progress);
+            loader.start();
+            QTRY_VERIFY_WITH_TIMEOUT(loader.isFinished(), 60000);
+            QCoreApplication::processEvents();
+            return statuses;
+        };
+
+        const PBackupManifest good(new BackupManifest(dir.path()));
+        ProgressObject progress;
+        const QStringList statuses = run(good, progress);
+        QCOMPARE(progress.outcome(), ProgressObject::Outcome::Succeeded);
+        QVERIFY(progress.message().isEmpty()); // no box after a read
+        QVERIFY(good->isLoaded());
+        QCOMPARE(good->fileCount(), 30000);
+        QVERIFY(statuses.size() >= 2);
+        QCOMPARE(statuses.last(), trKey("IDS_READING_BACKUP_FILE_TABLE_%1").arg(100));
+
+        const PBackupManifest cancelled(new BackupManifest(dir.path()));
+        ProgressObject cancelling;
+        cancelling.cancel();
+        run(cancelled, cancelling);
+        QCOMPARE(cancelling.outcome(), ProgressObject::Outcome::Cancelled);
+        QVERIFY(!cancelled->isLoaded());
+
+        QTemporaryDir damagedDir;
+        QFile damaged(damagedDir.filePath(u"Manifest.db"_s));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write(QByteArray(4096, 'x'));
+        damaged.close();
+        ProgressObject failing;
+        run(PBackupManifest(new BackupManifest(damagedDir.path())), failing);
+        QCOMPARE(failing.outcome(), ProgressObject::Outcome::Failed);
+        QVERIFY2(failing.message().contains(u"Manifest.db"_s), qPrintable(failing.message()));
+    }
+
     void largeFileTablePicksRecordsWithProgress()
     {
         QTemporaryDir dir;

@@ -687,20 +687,19 @@ private Q_SLOTS:
             db.executeThrow("WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM r WHERE n < 30000) "
                             "INSERT INTO Files SELECT 'MediaDomain', 'f' || n, x'00' FROM r");
         }
-        const auto run = [](const PBackupManifest &manifest, ProgressObject &progress) {
-            QStringList statuses;
+        const auto run = [](const PBackupManifest &manifest, ProgressObject &progress, QStringList &statuses) {
             connect(&progress, &ProgressObject::progressChanged, &progress,
                     [&statuses](const QString &status, int, const QString &) { statuses.append(status); });
             LoadBackupManifestThread loader(manifest, &progress);
             loader.start();
             QTRY_VERIFY_WITH_TIMEOUT(loader.isFinished(), 60000);
             QCoreApplication::processEvents();
-            return statuses;
         };
 
         const PBackupManifest good(new BackupManifest(dir.path()));
         ProgressObject progress;
-        const QStringList statuses = run(good, progress);
+        QStringList statuses;
+        run(good, progress, statuses);
         QCOMPARE(progress.outcome(), ProgressObject::Outcome::Succeeded);
         QVERIFY(progress.message().isEmpty()); // no box after a read
         QVERIFY(good->isLoaded());
@@ -711,7 +710,8 @@ private Q_SLOTS:
         const PBackupManifest cancelled(new BackupManifest(dir.path()));
         ProgressObject cancelling;
         cancelling.cancel();
-        run(cancelled, cancelling);
+        QStringList ignored;
+        run(cancelled, cancelling, ignored);
         QCOMPARE(cancelling.outcome(), ProgressObject::Outcome::Cancelled);
         QVERIFY(!cancelled->isLoaded());
 
@@ -721,7 +721,7 @@ private Q_SLOTS:
         damaged.write(QByteArray(4096, 'x'));
         damaged.close();
         ProgressObject failing;
-        run(PBackupManifest(new BackupManifest(damagedDir.path())), failing);
+        run(PBackupManifest(new BackupManifest(damagedDir.path())), failing, ignored);
         QCOMPARE(failing.outcome(), ProgressObject::Outcome::Failed);
         QVERIFY2(failing.message().contains(u"Manifest.db"_s), qPrintable(failing.message()));
     }

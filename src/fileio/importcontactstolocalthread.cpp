@@ -40,9 +40,11 @@ void ImportContactsToLocalThread::run()
         qint64 i = 0;
         const auto cancelled = [&progress] { return progress.stopRequested(); };
         // Each report is an event queued to the window's thread: a million contacts must not make a million of
-        // them. Reported are the first contact, the last, and the count as it stands every 50 ms between.
+        // them. Reported are the first contact, the last, each new whole percent (at most a hundred reports) and
+        // the count as it stands every 50 ms between.
         const QString status = trKey("IDS_IMPORTING_CONTACTS_TO_DB");
         QElapsedTimer sinceReport;
+        int reportedPercent = -1;
         while (importer->hasNext()) {
             if (progress.stopRequested()) {
                 importer->close();
@@ -50,9 +52,10 @@ void ImportContactsToLocalThread::run()
                 return;
             }
             ++i;
-            if (i == 1 || i >= total || sinceReport.hasExpired(50)) {
-                progress.updateProgress(status, ProgressReporter::percent(i, total),
-                                        ProgressReporter::contactsText(i, total));
+            const int percent = ProgressReporter::percent(double(i), double(total));
+            if (i == 1 || i >= total || percent != reportedPercent || sinceReport.hasExpired(50)) {
+                progress.updateProgress(status, percent, ProgressReporter::contactsText(i, total));
+                reportedPercent = percent;
                 sinceReport.start();
             }
             pim::Contact contact;

@@ -205,6 +205,10 @@ private Q_SLOTS:
             for (const auto &m : call.globalMatch(text)) {
                 QString key = m.captured(1);
                 key.replace(QStringLiteral("\\\""), QStringLiteral("\"")).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+                // A universal character name in the source (\u201C) is the character itself in the key.
+                static const QRegularExpression ucn(QStringLiteral("\\\\u([0-9A-Fa-f]{4})"));
+                for (auto u = ucn.match(key); u.hasMatch(); u = ucn.match(key))
+                    key.replace(u.capturedStart(), u.capturedLength(), QChar(char16_t(u.captured(1).toUShort(nullptr, 16))));
                 ++seen;
                 if (key != QLatin1String("invalid libsqlite_qt.")
                     && english.translate("Tallowbrook", key.toUtf8().constData()).isEmpty())

@@ -8,12 +8,12 @@
 // common. Run with --benchmark_repetitions=3 --benchmark_enable_random_interleaving=true so that load from
 // other work falls on both sides of each ratio alike (scripts/bench.sh does).
 
-#include "combinerule.h"
-#include "fileformats.h"
-#include "importcontactstolocalthread.h"
-#include "localdb.h"
-#include "progress.h"
-#include "vcard.h"
+#include "contacts/combinerule.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "fileio/vcard.h"
 #include "vcardgen.h"
 
 #include <QCoreApplication>

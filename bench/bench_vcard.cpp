@@ -2,12 +2,12 @@
 // the cards to contacts, the front that does both (contactsFromBytes), and the whole import worker (parse plus merge-save) into an empty database and into a
 // database that already holds every contact (all merged).
 
-#include "combinerule.h"
-#include "fileformats.h"
-#include "importcontactstolocalthread.h"
-#include "localdb.h"
-#include "progress.h"
-#include "vcard.h"
+#include "contacts/combinerule.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "fileio/vcard.h"
 #include "vcardgen.h"
 
 #include <QCoreApplication>

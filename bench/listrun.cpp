@@ -12,14 +12,14 @@
 //
 // Each run ends by checking that the list holds exactly what LocalDb::listContacts returns.
 
-#include "combinerule.h"
-#include "datafolder.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "mainwindow.h"
-#include "texts.h"
-#include "vcard.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/mainwindow.h"
+#include "core/texts.h"
+#include "fileio/vcard.h"
 #include "vcardgen.h"
 
 #include <QApplication>

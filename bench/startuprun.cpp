@@ -6,13 +6,13 @@
 // startup-run --prepare DBS CONTACTS: fills the data folder (under HOME) with DBS local databases of CONTACTS
 // contacts each.
 
-#include "combinerule.h"
-#include "datafolder.h"
-#include "keepawake.h"
-#include "localdb.h"
-#include "mainwindow.h"
-#include "texts.h"
-#include "vcard.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "core/keepawake.h"
+#include "contacts/localdb.h"
+#include "app/mainwindow.h"
+#include "core/texts.h"
+#include "fileio/vcard.h"
 #include "vcardgen.h"
 
 #include <QApplication>

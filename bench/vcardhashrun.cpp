@@ -9,9 +9,9 @@
 //
 // Run it before and after a change and compare the output.
 
-#include "vcard.h"
+#include "fileio/vcard.h"
 #include "vcardgen.h"
-#include "vcardimport.h"
+#include "fileio/vcardimport.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

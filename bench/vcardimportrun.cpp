@@ -5,13 +5,13 @@
 // them with LocalDb's plain inserts (a contact row and its data rows each, one transaction, no merge) and
 // prints the wall time and the CPU time of the storing alone.
 
-#include "combinerule.h"
-#include "fileformats.h"
-#include "importcontactstolocalthread.h"
-#include "localdb.h"
-#include "progress.h"
-#include "texts.h"
-#include "vcard.h"
+#include "contacts/combinerule.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "fileio/vcard.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // comparison programs in peers/ do with their libraries; prints the number of contacts and of data rows. Run
 // it under /usr/bin/time -v for the time and the peak memory (scripts/bench.sh).
 
-#include "vcard.h"
+#include "fileio/vcard.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,10 +3,10 @@
 // sync replies inside the stream's data). Then the same bytes go through a whole device handle, whose reader
 // thread runs the handshake on them.
 
-#include "adb.h"
-#include "adbprotocol.h"
-#include "adbstream.h"
-#include "adbtransport.h"
+#include "adb/adb.h"
+#include "adb/adbprotocol.h"
+#include "adb/adbstream.h"
+#include "adb/adbtransport.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
 // CSV files: the row reader on its own (every row of the input, with its quotes, line breaks and byte order
 // mark), then the importer on the same bytes as a file, every record mapped to a contact.
 
-#include "csvimport.h"
-#include "csvrow.h"
+#include "fileio/csvimport.h"
+#include "fileio/csvrow.h"
 
 #include <QBuffer>
 #include <QFile>

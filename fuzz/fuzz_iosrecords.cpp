@@ -2,8 +2,8 @@
 // a data row as the read from the device does, and written back into a batch as a transfer to the device does.
 // The record identifiers are also read as keys of a remapping.
 
-#include "iosrecords.h"
-#include "plistcftype.h"
+#include "ios/iosrecords.h"
+#include "ios/plistcftype.h"
 
 #include <cstdint>
 

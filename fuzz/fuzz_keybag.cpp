@@ -2,7 +2,7 @@
 // iteration counts are small enough for a fuzzer (real keybags ask for millions; that is slow, not faulty);
 // larger counts go through the refusal of damaged counts and the cancel.
 
-#include "keybag.h"
+#include "itunes/keybag.h"
 
 #include <cstdint>
 #include <exception>

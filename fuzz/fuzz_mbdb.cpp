@@ -1,6 +1,6 @@
 // Manifest.mbdb, the file table of older backups: every record with its strings and properties.
 
-#include "mbdbparser.h"
+#include "itunes/mbdbparser.h"
 
 #include <QBuffer>
 

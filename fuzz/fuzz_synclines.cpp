@@ -2,9 +2,9 @@
 // as a backup session does (device name, version, count, rows of a batch decoded into data rows), and every line
 // also scanned as a batch reply for remap items.
 
-#include "androidentity.h"
+#include "android/androidentity.h"
 #include "memorysocket.h"
-#include "syncprotocol.h"
+#include "android/syncprotocol.h"
 
 #include <cstdint>
 #include <stdexcept>

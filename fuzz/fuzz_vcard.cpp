@@ -1,8 +1,8 @@
 // vCard files: the byte-level parser fed whole and in two pieces, the card layer, the mapping of every card to a
 // contact, and the way back (export of what was read, read again).
 
-#include "vcard.h"
-#include "vcardparser.h"
+#include "fileio/vcard.h"
+#include "fileio/vcardparser.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks every #include of src/ and tools/ against the layer rules in README.md.
 
+Headers of src/ are included by their folder from the one src/ include root ("contacts/localdb.h").
 The rules are the ```layers block under "## Layout": one line per folder, naming the src/ folders its files may
 include ("app: widgets fileio ..."), the outside libraries whose headers it may include ("lib: sqlite3"), and the
 src/ folders a simulator or tool may use ("tools: sqlite_qt core"). Widget headers are allowed only where a
@@ -91,6 +92,9 @@ def check(root):
                         continue
                     quoted, name = m.group(1) == '"', m.group(2)
                     if quoted:
+                        if top == 'src' and '/' not in name and name in owner:
+                            found.add(f'{rel} -> {name} (name its folder: "{owner[name]}/{name}")')
+                            continue
                         if os.path.exists(os.path.join(dirpath, name)):
                             continue  # a file beside it
                         target = name.split('/')[0] if '/' in name else owner.get(os.path.basename(name))

@@ -1,6 +1,6 @@
 // itunes-decrypt-run KEY_HEX IN OUT: deciphers a stored file the way an import does (BackupManifest::decryptFile,
 // AES-256-CBC, zero IV, 8192-byte blocks) and prints the wall time in milliseconds.
-#include "backupmanifest.h"
+#include "itunes/backupmanifest.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // itunes-password-run [BACKUP_DIR PASSWORD]: times the password check at real iteration counts.
 // Without arguments: unlockKeybag on hashcat's published mode-14800 example (DPIC 10,000,000, ITER 10,000,
 // password "hashcat"). With a backup folder: BackupManifest::setPassword, which also deciphers Manifest.db.
-#include "backupmanifest.h"
+#include "itunes/backupmanifest.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "adbforward.h"
+#include "adb/adbforward.h"
 
-#include "adbstream.h"
-#include "adbtransport.h"
+#include "adb/adbstream.h"
+#include "adb/adbtransport.h"
 
 #include <QDebug>
 #include <QThreadPool>

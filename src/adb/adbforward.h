@@ -1,6 +1,6 @@
 #pragma once
 
-#include "adb.h"
+#include "adb/adb.h"
 
 // Port forwards: a listener on 127.0.0.1:localPort whose every accepted connection opens one "tcp:remotePort"
 // stream to the device. Forwards live until removed or until their device goes offline.

@@ -1,9 +1,9 @@
-#include "adb.h"
+#include "adb/adb.h"
 
-#include "adbkey.h"
-#include "adbprotocol.h"
-#include "adbstream.h"
-#include "adbtransport.h"
+#include "adb/adbkey.h"
+#include "adb/adbprotocol.h"
+#include "adb/adbstream.h"
+#include "adb/adbtransport.h"
 
 #include <QDebug>
 #include <QFile>

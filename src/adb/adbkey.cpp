@@ -1,4 +1,4 @@
-#include "adbkey.h"
+#include "adb/adbkey.h"
 
 #include <QDir>
 #include <QFile>

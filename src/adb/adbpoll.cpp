@@ -1,8 +1,8 @@
-#include "adbpoll.h"
+#include "adb/adbpoll.h"
 
-#include "adbpollserver.h"
-#include "adbroute.h"
-#include "adbusb.h"
+#include "adb/adbpollserver.h"
+#include "adb/adbroute.h"
+#include "adb/adbusb.h"
 
 #include <QDateTime>
 #include <QDebug>

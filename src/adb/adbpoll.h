@@ -1,6 +1,6 @@
 #pragma once
 
-#include "adb.h"
+#include "adb/adb.h"
 
 #include <QThread>
 

@@ -1,4 +1,4 @@
-#include "adbpollserver.h"
+#include "adb/adbpollserver.h"
 
 #include <QDebug>
 

@@ -2,8 +2,8 @@
 
 // The poller's state on the adb server route (private to the adb library).
 
-#include "adbpoll.h"
-#include "adbserver.h"
+#include "adb/adbpoll.h"
+#include "adb/adbserver.h"
 
 #include <QMap>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "adbprotocol.h"
+#include "adb/adbprotocol.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
-#include "adbroute.h"
+#include "adb/adbroute.h"
 
-#include "adbserver.h"
+#include "adb/adbserver.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "adbserver.h"
+#include "adb/adbserver.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>

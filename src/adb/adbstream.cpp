@@ -1,6 +1,6 @@
-#include "adbstream.h"
+#include "adb/adbstream.h"
 
-#include "adbprotocol.h"
+#include "adb/adbprotocol.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "adbtransport.h"
+#include "adb/adbtransport.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

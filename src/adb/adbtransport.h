@@ -1,6 +1,6 @@
 #pragma once
 
-#include "adbprotocol.h"
+#include "adb/adbprotocol.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "adbusb.h"
+#include "adb/adbusb.h"
 
 #include <libusb.h>
 

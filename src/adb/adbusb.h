@@ -1,6 +1,6 @@
 #pragma once
 
-#include "adbtransport.h"
+#include "adb/adbtransport.h"
 
 #include <QList>
 #include <QString>

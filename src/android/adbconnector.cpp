@@ -1,10 +1,10 @@
-#include "adbconnector.h"
+#include "android/adbconnector.h"
 
-#include "adbforward.h"
-#include "androidlink.h"
-#include "datafolder.h"
-#include "syncprotocol.h"
-#include "texts.h"
+#include "adb/adbforward.h"
+#include "android/androidlink.h"
+#include "core/datafolder.h"
+#include "android/syncprotocol.h"
+#include "core/texts.h"
 
 #include <QFile>
 #include <QFileInfo>

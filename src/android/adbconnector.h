@@ -1,8 +1,8 @@
 #pragma once
 
-#include "adb.h"
-#include "androidlink.h"
-#include "iandroidconnector.h"
+#include "adb/adb.h"
+#include "android/androidlink.h"
+#include "android/iandroidconnector.h"
 
 #include <QSet>
 

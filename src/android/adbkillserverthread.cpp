@@ -1,6 +1,6 @@
-#include "adbkillserverthread.h"
+#include "android/adbkillserverthread.h"
 
-#include "adbserver.h"
+#include "adb/adbserver.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "processes.h"
+#include "core/processes.h"
 
 #include <QMutex>
 #include <QSet>

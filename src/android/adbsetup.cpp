@@ -1,6 +1,6 @@
-#include "adbsetup.h"
+#include "android/adbsetup.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 namespace AdbSetup {
 

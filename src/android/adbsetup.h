@@ -1,6 +1,6 @@
 #pragma once
 
-#include "adbroute.h"
+#include "adb/adbroute.h"
 
 #include <QString>
 #include <QStringList>

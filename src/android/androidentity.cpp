@@ -1,4 +1,4 @@
-#include "androidentity.h"
+#include "android/androidentity.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -4,7 +4,7 @@
 // line, and the way back from a received "$ent:" argument to a data row. Type codes travel as words of a fixed
 // label table; free text travels as Base64 of its UTF-8 bytes.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "androidlink.h"
+#include "android/androidlink.h"
 
-#include "datafolder.h"
+#include "core/datafolder.h"
 
 #include <QElapsedTimer>
 #include <QThread>

@@ -1,11 +1,11 @@
-#include "androidsendchangesthread.h"
+#include "android/androidsendchangesthread.h"
 
-#include "androidentity.h"
-#include "iandroidconnector.h"
-#include "localdb.h"
-#include "restoresession.h"
-#include "syncprotocol.h"
-#include "texts.h"
+#include "android/androidentity.h"
+#include "android/iandroidconnector.h"
+#include "contacts/localdb.h"
+#include "android/restoresession.h"
+#include "android/syncprotocol.h"
+#include "core/texts.h"
 
 #include <QTcpSocket>
 

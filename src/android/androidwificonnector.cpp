@@ -1,7 +1,7 @@
-#include "androidwificonnector.h"
+#include "android/androidwificonnector.h"
 
-#include "androidlink.h"
-#include "syncprotocol.h"
+#include "android/androidlink.h"
+#include "android/syncprotocol.h"
 
 #include <QRegularExpression>
 #include <QTcpSocket>

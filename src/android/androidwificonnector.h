@@ -1,6 +1,6 @@
 #pragma once
 
-#include "iandroidconnector.h"
+#include "android/iandroidconnector.h"
 
 #include <stdexcept>
 

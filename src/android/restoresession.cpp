@@ -1,7 +1,7 @@
-#include "restoresession.h"
+#include "android/restoresession.h"
 
-#include "iandroidconnector.h"
-#include "localdb.h"
+#include "android/iandroidconnector.h"
+#include "contacts/localdb.h"
 
 #include <QTcpSocket>
 

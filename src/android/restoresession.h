@@ -3,7 +3,7 @@
 // What the two writing threads share: opening a restore session on the phone, and storing the ids the phone
 // gives to rows it created.
 
-#include "syncprotocol.h"
+#include "android/syncprotocol.h"
 
 #include <QHash>
 #include <QList>

@@ -1,13 +1,13 @@
-#include "syncbackupthread.h"
+#include "android/syncbackupthread.h"
 
-#include "androidentity.h"
-#include "combinerule.h"
-#include "iandroidconnector.h"
-#include "localdb.h"
-#include "restoresession.h"
-#include "syncprotocol.h"
-#include "texts.h"
-#include "workertransaction.h"
+#include "android/androidentity.h"
+#include "contacts/combinerule.h"
+#include "android/iandroidconnector.h"
+#include "contacts/localdb.h"
+#include "android/restoresession.h"
+#include "android/syncprotocol.h"
+#include "core/texts.h"
+#include "contacts/workertransaction.h"
 
 #include <QHash>
 #include <QMap>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pim.h"
-#include "progress.h"
+#include "contacts/pim.h"
+#include "core/progress.h"
 
 #include <QList>
 #include <QThread>

@@ -1,6 +1,6 @@
-#include "syncprotocol.h"
+#include "android/syncprotocol.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAbstractSocket>
 #include <QMutex>

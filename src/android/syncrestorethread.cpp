@@ -1,12 +1,12 @@
-#include "syncrestorethread.h"
+#include "android/syncrestorethread.h"
 
-#include "androidentity.h"
-#include "contactname.h"
-#include "iandroidconnector.h"
-#include "localdb.h"
-#include "syncprotocol.h"
-#include "texts.h"
-#include "workertransaction.h"
+#include "android/androidentity.h"
+#include "contacts/contactname.h"
+#include "android/iandroidconnector.h"
+#include "contacts/localdb.h"
+#include "android/syncprotocol.h"
+#include "core/texts.h"
+#include "contacts/workertransaction.h"
 
 #include <QTcpSocket>
 

@@ -1,6 +1,6 @@
-#include "win32killprocessesthread.h"
+#include "android/win32killprocessesthread.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

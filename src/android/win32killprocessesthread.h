@@ -1,6 +1,6 @@
 #pragma once
 
-#include "processes.h"
+#include "core/processes.h"
 
 #include <QHash>
 #include <QMutex>

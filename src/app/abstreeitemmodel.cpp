@@ -1,4 +1,4 @@
-#include "abstreeitemmodel.h"
+#include "app/abstreeitemmodel.h"
 
 AbsTreeItemModel::_ItemNode::~_ItemNode() = default;
 

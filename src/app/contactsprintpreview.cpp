@@ -1,7 +1,7 @@
-#include "contactsprintpreview.h"
+#include "app/contactsprintpreview.h"
 
-#include "contactsprinter.h"
-#include "texts.h"
+#include "fileio/contactsprinter.h"
+#include "core/texts.h"
 
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>

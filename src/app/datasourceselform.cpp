@@ -1,10 +1,10 @@
-#include "datasourceselform.h"
+#include "app/datasourceselform.h"
 
-#include "itemmodelmaintree.h"
-#include "messagebox.h"
-#include "stylesheet.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "app/itemmodelmaintree.h"
+#include "app/messagebox.h"
+#include "app/stylesheet.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "itemmodelcontacts.h"
+#include "app/itemmodelcontacts.h"
 
-#include "contactname.h"
+#include "contacts/contactname.h"
 
 #include <QBrush>
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "itemmodelloadbk.h"
+#include "app/itemmodelloadbk.h"
 
 #include <QColor>
 #include <QLocale>

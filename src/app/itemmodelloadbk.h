@@ -1,7 +1,7 @@
 #pragma once
 
-#include "abstreeitemmodel.h"
-#include "backupmanifest.h"
+#include "app/abstreeitemmodel.h"
+#include "itunes/backupmanifest.h"
 
 #include <QPixmap>
 

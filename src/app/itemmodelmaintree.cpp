@@ -1,7 +1,7 @@
-#include "itemmodelmaintree.h"
+#include "app/itemmodelmaintree.h"
 
-#include "localdb.h"
-#include "texts.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
 
 #include <QPixmap>
 

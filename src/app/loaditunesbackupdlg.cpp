@@ -1,10 +1,10 @@
-#include "loaditunesbackupdlg.h"
+#include "app/loaditunesbackupdlg.h"
 
-#include "itemmodelloadbk.h"
-#include "messagebox.h"
-#include "stylesheet.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "app/itemmodelloadbk.h"
+#include "app/messagebox.h"
+#include "app/stylesheet.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QDir>
 #include <QFileDialog>

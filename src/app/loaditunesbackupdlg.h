@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backupmanifest.h"
+#include "itunes/backupmanifest.h"
 
 #include <QDialog>
 #include <QString>

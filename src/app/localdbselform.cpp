@@ -1,11 +1,11 @@
-#include "localdbselform.h"
+#include "app/localdbselform.h"
 
-#include "datafolder.h"
-#include "messagebox.h"
-#include "queuedanswers.h"
-#include "stylesheet.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "core/datafolder.h"
+#include "app/messagebox.h"
+#include "widgets/queuedanswers.h"
+#include "app/stylesheet.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "adb.h"
-#include "iandroidconnector.h"
-#include "pim.h"
+#include "adb/adb.h"
+#include "android/iandroidconnector.h"
+#include "contacts/pim.h"
 
 #include <QHash>
 #include <QItemSelection>

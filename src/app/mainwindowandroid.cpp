@@ -1,23 +1,23 @@
 // The window's Android link: the adb device poller, a phone's arrival (authorisation, loading its contacts into
 // its cache), its removal, and the Wi-Fi dialog.
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
-#include "adbconnector.h"
-#include "adbpoll.h"
-#include "androidlink.h"
-#include "androidwificonnector.h"
-#include "androidwifiform.h"
-#include "combinerule.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "mytreeview.h"
-#include "progressform.h"
-#include "syncprotocol.h"
-#include "syncrestorethread.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "android/adbconnector.h"
+#include "adb/adbpoll.h"
+#include "android/androidlink.h"
+#include "android/androidwificonnector.h"
+#include "widgets/androidwifiform.h"
+#include "contacts/combinerule.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "app/mytreeview.h"
+#include "app/progressform.h"
+#include "android/syncprotocol.h"
+#include "android/syncrestorethread.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,24 +1,24 @@
 // Adding, editing and grouping contacts: the edit dialog and the group dialog, the change records stored in the
 // node's database in one transaction, and their sending to the node's device.
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
-#include "adbconnector.h"
-#include "androidsendchangesthread.h"
-#include "contactchanges.h"
-#include "contactdisplayer.h"
-#include "contacteditor.h"
-#include "editcontactform.h"
-#include "filedialogs.h"
-#include "groupform.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "progressform.h"
-#include "syncprotocol.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "android/adbconnector.h"
+#include "android/androidsendchangesthread.h"
+#include "contacts/contactchanges.h"
+#include "widgets/contactdisplayer.h"
+#include "widgets/contacteditor.h"
+#include "widgets/editcontactform.h"
+#include "app/filedialogs.h"
+#include "widgets/groupform.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "android/syncprotocol.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QDir>
 #include <QLineEdit>

@@ -1,21 +1,21 @@
 // The window's contact-file commands: import a file into a local database, export contacts to a file, print
 // contacts.
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
-#include "contactsprinter.h"
-#include "contactsprintpreview.h"
-#include "datafolder.h"
-#include "exporttofilethread.h"
-#include "filedialogs.h"
-#include "fileformats.h"
-#include "importcontactstolocalthread.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "previewconfirm.h"
-#include "progressform.h"
-#include "texts.h"
+#include "fileio/contactsprinter.h"
+#include "app/contactsprintpreview.h"
+#include "core/datafolder.h"
+#include "fileio/exporttofilethread.h"
+#include "app/filedialogs.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "app/previewconfirm.h"
+#include "app/progressform.h"
+#include "core/texts.h"
 
 #include <QDateTime>
 #include <QDir>

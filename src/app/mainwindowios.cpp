@@ -1,19 +1,19 @@
 // The window's iOS link: the device notifier, an iPhone's arrival (loading its contacts into its cache), and the
 // writes to an iPhone (transfers, edits, deletions) with the reload that follows a failed one.
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
-#include "datafolder.h"
-#include "ioscontactcombinerule.h"
-#include "iossendchangesthread.h"
-#include "iossynctodevicethread.h"
-#include "iossynctopcthread.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "mobiledevice.h"
-#include "progressform.h"
-#include "texts.h"
+#include "core/datafolder.h"
+#include "ios/ioscontactcombinerule.h"
+#include "ios/iossendchangesthread.h"
+#include "ios/iossynctodevicethread.h"
+#include "ios/iossynctopcthread.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "ios/mobiledevice.h"
+#include "app/progressform.h"
+#include "core/texts.h"
 
 #include <QDebug>
 #include <QDir>

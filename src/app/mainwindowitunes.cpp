@@ -1,20 +1,20 @@
 // The window's "Import from iTunes": choose a backup (and give its password when it is encrypted), choose or
 // name a local database, and import the backup's address book into it.
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
-#include "backupmanifest.h"
-#include "datafolder.h"
-#include "importcontactsfromitunesthread.h"
-#include "itemmodelmaintree.h"
-#include "loadbackupmanifestthread.h"
-#include "loaditunesbackupdlg.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "passcodedlg.h"
-#include "previewconfirm.h"
-#include "progressform.h"
-#include "texts.h"
+#include "itunes/backupmanifest.h"
+#include "core/datafolder.h"
+#include "itunes/importcontactsfromitunesthread.h"
+#include "app/itemmodelmaintree.h"
+#include "itunes/loadbackupmanifestthread.h"
+#include "app/loaditunesbackupdlg.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "app/passcodedlg.h"
+#include "app/previewconfirm.h"
+#include "app/progressform.h"
+#include "core/texts.h"
 
 void MainWindow::miFromiTunes()
 {

@@ -1,16 +1,16 @@
 // Snapshots before the window writes to a phone or a local database, and "Undo last change on this phone".
 
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 
-#include "adbconnector.h"
-#include "datafolder.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "progressform.h"
-#include "snapshotstore.h"
-#include "texts.h"
-#include "undorunner.h"
+#include "android/adbconnector.h"
+#include "core/datafolder.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "snapshots/snapshotstore.h"
+#include "core/texts.h"
+#include "snapshots/undorunner.h"
 
 #include <QDir>
 #include <QFileInfo>

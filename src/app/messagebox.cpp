@@ -1,9 +1,9 @@
-#include "messagebox.h"
+#include "app/messagebox.h"
 
-#include "datafolder.h"
-#include "stylesheet.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "core/datafolder.h"
+#include "app/stylesheet.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QMessageBox>
 #include <QMutex>

@@ -1,7 +1,7 @@
-#include "mytreeview.h"
+#include "app/mytreeview.h"
 
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
 
 #include <QContextMenuEvent>
 #include <QDropEvent>

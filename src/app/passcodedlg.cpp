@@ -1,12 +1,12 @@
-#include "passcodedlg.h"
+#include "app/passcodedlg.h"
 
-#include "iositunesbksetpasswordthread.h"
-#include "messagebox.h"
-#include "progressform.h"
-#include "queuedanswers.h"
-#include "stylesheet.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "itunes/iositunesbksetpasswordthread.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "widgets/queuedanswers.h"
+#include "app/stylesheet.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

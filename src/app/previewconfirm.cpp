@@ -1,10 +1,10 @@
-#include "previewconfirm.h"
+#include "app/previewconfirm.h"
 
-#include "localdb.h"
-#include "mergepreview.h"
-#include "messagebox.h"
-#include "progressform.h"
-#include "texts.h"
+#include "contacts/localdb.h"
+#include "contacts/mergepreview.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "core/texts.h"
 
 #include <QThread>
 

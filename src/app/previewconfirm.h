@@ -4,7 +4,7 @@
 // merged with the rows that change, left unchanged) is worked out on a throwaway copy behind a progress dialog,
 // then shown with the question and an expandable list.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QList>
 #include <QString>

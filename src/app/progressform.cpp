@@ -1,9 +1,9 @@
-#include "progressform.h"
+#include "app/progressform.h"
 
-#include "messagebox.h"
-#include "stylesheet.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "app/messagebox.h"
+#include "app/stylesheet.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,14 +1,14 @@
-#include "startup.h"
+#include "app/startup.h"
 
-#include "adbkillserverthread.h"
-#include "adbsetup.h"
-#include "keepawake.h"
-#include "mainwindow.h"
-#include "messagebox.h"
-#include "datafolder.h"
-#include "sqlite_qt.h"
-#include "texts.h"
-#include "win32killprocessesthread.h"
+#include "android/adbkillserverthread.h"
+#include "android/adbsetup.h"
+#include "core/keepawake.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "core/datafolder.h"
+#include "sqlite_qt/sqlite_qt.h"
+#include "core/texts.h"
+#include "android/win32killprocessesthread.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "stylesheet.h"
+#include "app/stylesheet.h"
 
 #include <QFile>
 #include <QHash>

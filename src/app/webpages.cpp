@@ -1,13 +1,13 @@
-#include "webpages.h"
+#include "app/webpages.h"
 
-#include "adbsetup.h"
-#include "datafolder.h"
-#include "texts.h"
+#include "android/adbsetup.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
 
 #include <QDir>
 #include <QFile>
 
-#include "sqlite_qt.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 namespace WebPages {
 

@@ -1,4 +1,4 @@
-#include "winmovable.h"
+#include "app/winmovable.h"
 
 #include <QMouseEvent>
 #include <QWidget>

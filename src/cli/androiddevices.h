@@ -1,8 +1,8 @@
 #pragma once
 
-#include "adb.h"
-#include "devices.h"
-#include "iandroidconnector.h"
+#include "adb/adb.h"
+#include "cli/devices.h"
+#include "android/iandroidconnector.h"
 
 #include <functional>
 #include <optional>

@@ -1,14 +1,14 @@
-#include "cli.h"
+#include "cli/cli.h"
 
-#include "adbsetup.h"
-#include "workerrunner.h"
+#include "android/adbsetup.h"
+#include "cli/workerrunner.h"
 
-#include "dbcommands.h"
-#include "devicecommands.h"
-#include "filecommands.h"
-#include "itunescommands.h"
-#include "snapshotcommands.h"
-#include "transfercommands.h"
+#include "cli/dbcommands.h"
+#include "cli/devicecommands.h"
+#include "cli/filecommands.h"
+#include "cli/itunescommands.h"
+#include "cli/snapshotcommands.h"
+#include "cli/transfercommands.h"
 
 #include <QTextStream>
 

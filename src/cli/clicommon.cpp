@@ -1,11 +1,11 @@
-#include "clicommon.h"
+#include "cli/clicommon.h"
 
-#include "cli.h"
-#include "combinerule.h"
-#include "datafolder.h"
-#include "localdb.h"
-#include "pim.h"
-#include "texts.h"
+#include "cli/cli.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
+#include "contacts/pim.h"
+#include "core/texts.h"
 
 #include <QFileInfo>
 #include <QHash>

@@ -1,6 +1,6 @@
-#include "contactjson.h"
+#include "cli/contactjson.h"
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QJsonArray>
 

@@ -1,13 +1,13 @@
-#include "dbcommands.h"
+#include "cli/dbcommands.h"
 
-#include "combinerule.h"
-#include "clicommon.h"
-#include "contactjson.h"
-#include "datafolder.h"
-#include "devices.h"
-#include "localdb.h"
-#include "pim.h"
-#include "texts.h"
+#include "contacts/combinerule.h"
+#include "cli/clicommon.h"
+#include "cli/contactjson.h"
+#include "core/datafolder.h"
+#include "cli/devices.h"
+#include "contacts/localdb.h"
+#include "contacts/pim.h"
+#include "core/texts.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli.h"
+#include "cli/cli.h"
 
 namespace cli {
 // Commands over the user's local databases.

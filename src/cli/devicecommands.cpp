@@ -1,15 +1,15 @@
-#include "devicecommands.h"
+#include "cli/devicecommands.h"
 
-#include "adbsetup.h"
-#include "backupcontactstolocalthread.h"
-#include "clicommon.h"
-#include "devices.h"
-#include "dryrun.h"
-#include "localdb.h"
-#include "snapshotcommands.h"
-#include "pim.h"
-#include "progress.h"
-#include "workerrunner.h"
+#include "android/adbsetup.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "cli/clicommon.h"
+#include "cli/devices.h"
+#include "cli/dryrun.h"
+#include "contacts/localdb.h"
+#include "cli/snapshotcommands.h"
+#include "contacts/pim.h"
+#include "core/progress.h"
+#include "cli/workerrunner.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli.h"
+#include "cli/cli.h"
 
 namespace cli {
 // Commands over devices: listing them and backing their contacts up into a local database.

@@ -1,11 +1,11 @@
-#include "devices.h"
+#include "cli/devices.h"
 
-#include "combinerule.h"
-#include "datafolder.h"
-#include "ioscontactcombinerule.h"
-#include "iosdevices.h"
-#include "localdb.h"
-#include "androiddevices.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "ios/ioscontactcombinerule.h"
+#include "cli/iosdevices.h"
+#include "contacts/localdb.h"
+#include "cli/androiddevices.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -1,13 +1,13 @@
-#include "dryrun.h"
+#include "cli/dryrun.h"
 
-#include "clicommon.h"
-#include "combinerule.h"
-#include "datafolder.h"
-#include "localdb.h"
-#include "mergepreview.h"
-#include "progress.h"
-#include "texts.h"
-#include "workerrunner.h"
+#include "cli/clicommon.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
+#include "contacts/mergepreview.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "cli/workerrunner.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

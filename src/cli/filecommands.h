@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli.h"
+#include "cli/cli.h"
 
 namespace cli {
 // Contact files: importing one into a local database, exporting contacts of a database or device to one.

@@ -1,14 +1,14 @@
-#include "iosdevices.h"
+#include "cli/iosdevices.h"
 
-#include "datafolder.h"
-#include "ioscontactcombinerule.h"
-#include "iossynctopcthread.h"
-#include "localdb.h"
-#include "mobiledevice.h"
-#include "progress.h"
-#include "workerrunner.h"
+#include "core/datafolder.h"
+#include "ios/ioscontactcombinerule.h"
+#include "ios/iossynctopcthread.h"
+#include "contacts/localdb.h"
+#include "ios/mobiledevice.h"
+#include "core/progress.h"
+#include "cli/workerrunner.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <libimobiledevice/libimobiledevice.h>
 

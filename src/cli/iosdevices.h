@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devices.h"
+#include "cli/devices.h"
 
 #include <optional>
 

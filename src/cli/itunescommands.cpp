@@ -1,15 +1,15 @@
-#include "itunescommands.h"
+#include "cli/itunescommands.h"
 
-#include "backupmanifest.h"
-#include "clicommon.h"
-#include "datafolder.h"
-#include "dryrun.h"
-#include "importcontactsfromitunesthread.h"
-#include "localdb.h"
-#include "progress.h"
-#include "snapshotcommands.h"
-#include "texts.h"
-#include "workerrunner.h"
+#include "itunes/backupmanifest.h"
+#include "cli/clicommon.h"
+#include "core/datafolder.h"
+#include "cli/dryrun.h"
+#include "itunes/importcontactsfromitunesthread.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "cli/snapshotcommands.h"
+#include "core/texts.h"
+#include "cli/workerrunner.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli.h"
+#include "cli/cli.h"
 
 namespace cli {
 // iTunes backups on this computer: listing them, importing one's address book into a local database.

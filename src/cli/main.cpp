@@ -1,5 +1,5 @@
-#include "cli.h"
-#include "texts.h"
+#include "cli/cli.h"
+#include "core/texts.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,15 +1,15 @@
-#include "snapshotcommands.h"
+#include "cli/snapshotcommands.h"
 
-#include "adbconnector.h"
-#include "clicommon.h"
-#include "datafolder.h"
-#include "iosdevices.h"
-#include "androiddevices.h"
-#include "localdb.h"
-#include "progress.h"
-#include "transfercommands.h"
-#include "undorunner.h"
-#include "workerrunner.h"
+#include "android/adbconnector.h"
+#include "cli/clicommon.h"
+#include "core/datafolder.h"
+#include "cli/iosdevices.h"
+#include "cli/androiddevices.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "cli/transfercommands.h"
+#include "snapshots/undorunner.h"
+#include "cli/workerrunner.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

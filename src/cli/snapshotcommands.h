@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli.h"
-#include "snapshotstore.h"
+#include "cli/cli.h"
+#include "snapshots/snapshotstore.h"
 
 #include <optional>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli.h"
-#include "devices.h"
+#include "cli/cli.h"
+#include "cli/devices.h"
 
 #include <QString>
 

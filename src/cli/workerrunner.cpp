@@ -1,7 +1,7 @@
-#include "workerrunner.h"
+#include "cli/workerrunner.h"
 
-#include "privatetemp.h"
-#include "progress.h"
+#include "core/privatetemp.h"
+#include "core/progress.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>

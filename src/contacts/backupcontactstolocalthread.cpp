@@ -1,9 +1,9 @@
-#include "backupcontactstolocalthread.h"
+#include "contacts/backupcontactstolocalthread.h"
 
-#include "localdb.h"
-#include "progress.h"
-#include "texts.h"
-#include "workertransaction.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "contacts/workertransaction.h"
 
 BackupContactsToLocalThread::BackupContactsToLocalThread(QList<pim::Contact> contacts, LocalDb *target,
                                                          ProgressTarget *progress, QObject *parent)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QThread>
 

@@ -1,4 +1,4 @@
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 
 #include <QDateTime>
 

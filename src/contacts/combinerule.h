@@ -4,7 +4,7 @@
 // edit changed a row, and which columns a merge takes from an incoming row. Each database owns its rule
 // through a shared pointer; the merge decision below applies a rule to one incoming row.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QHash>
 #include <QSharedPointer>

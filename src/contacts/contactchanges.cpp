@@ -1,8 +1,8 @@
-#include "contactchanges.h"
+#include "contacts/contactchanges.h"
 
-#include "combinerule.h"
-#include "contactname.h"
-#include "localdb.h"
+#include "contacts/combinerule.h"
+#include "contacts/contactname.h"
+#include "contacts/localdb.h"
 
 #include <QLoggingCategory>
 #include <QSet>

@@ -4,7 +4,7 @@
 // editor's Add Contact and Edit Contact and for contacts added from the command line. Also the group
 // assignment of several contacts at once. No widgets here.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QList>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "contactlister.h"
+#include "contacts/contactlister.h"
 
-#include "localdb.h"
-#include "sqlite_qt.h"
+#include "contacts/localdb.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QSet>
 #include <QThread>

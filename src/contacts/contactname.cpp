@@ -1,4 +1,4 @@
-#include "contactname.h"
+#include "contacts/contactname.h"
 
 using namespace Qt::StringLiterals;
 

@@ -6,7 +6,7 @@
 // it. Such a company contact keeps a name row of empty parts (the person it has not) and its company in its
 // organization row, never the company as a first name.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 namespace pim {
 

@@ -1,6 +1,6 @@
-#include "ioslabels.h"
+#include "contacts/ioslabels.h"
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QHash>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "localdb.h"
+#include "contacts/localdb.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -7,7 +7,7 @@
 #include <QHash>
 #include <QMutex>
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <algorithm>
 #include <array>

@@ -6,9 +6,9 @@
 // whose tables are views or lack the expected columns is refused at that open. While open, the file is marked
 // as in use, so that another process cannot delete it (removeFile).
 
-#include "combinerule.h"
-#include "pim.h"
-#include "sqlite_qt.h"
+#include "contacts/combinerule.h"
+#include "contacts/pim.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QList>
 #include <QMap>

@@ -1,7 +1,7 @@
-#include "mergepreview.h"
+#include "contacts/mergepreview.h"
 
-#include "privatetemp.h"
-#include "texts.h"
+#include "core/privatetemp.h"
+#include "core/texts.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

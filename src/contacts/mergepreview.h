@@ -5,9 +5,9 @@
 // merge-save on the copy is recorded. The real run merges into the target through the same merge-save, so the
 // two agree as long as they start from the same database.
 
-#include "localdb.h"
-#include "pim.h"
-#include "progress.h"
+#include "contacts/localdb.h"
+#include "contacts/pim.h"
+#include "core/progress.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>

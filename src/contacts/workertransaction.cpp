@@ -1,6 +1,6 @@
-#include "workertransaction.h"
+#include "contacts/workertransaction.h"
 
-#include "localdb.h"
+#include "contacts/localdb.h"
 
 #include <QtGlobal>
 

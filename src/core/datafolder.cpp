@@ -1,6 +1,6 @@
-#include "datafolder.h"
+#include "core/datafolder.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

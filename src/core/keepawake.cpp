@@ -1,6 +1,6 @@
-#include "keepawake.h"
+#include "core/keepawake.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
-#include "privatetemp.h"
+#include "core/privatetemp.h"
 
-#include "datafolder.h"
+#include "core/datafolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "processes.h"
+#include "core/processes.h"
 
 #include <QByteArray>
 #include <QByteArrayList>

@@ -1,6 +1,6 @@
-#include "progress.h"
+#include "core/progress.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QMetaObject>
 

@@ -1,6 +1,6 @@
-#include "abstextexport.h"
+#include "fileio/abstextexport.h"
 
-#include "vcard.h"
+#include "fileio/vcard.h"
 
 #include <QHash>
 #include <QRegularExpression>

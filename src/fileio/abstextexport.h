@@ -1,6 +1,6 @@
 #pragma once
 
-#include "absexport.h"
+#include "fileio/absexport.h"
 
 #include <QHash>
 #include <QPair>

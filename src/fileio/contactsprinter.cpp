@@ -1,6 +1,6 @@
-#include "contactsprinter.h"
+#include "fileio/contactsprinter.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QDate>
 #include <QDir>

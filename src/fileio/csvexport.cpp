@@ -1,4 +1,4 @@
-#include "csvexport.h"
+#include "fileio/csvexport.h"
 
 using namespace Qt::StringLiterals;
 

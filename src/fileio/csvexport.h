@@ -1,6 +1,6 @@
 #pragma once
 
-#include "abstextexport.h"
+#include "fileio/abstextexport.h"
 
 // Exporter kind 2: the header row of column names, then one row per contact, as UTF-8 without a byte order
 // mark. A value holding a double quote, a comma or a line feed is quoted, its double quotes doubled.

@@ -1,11 +1,11 @@
-#include "csvimport.h"
+#include "fileio/csvimport.h"
 
-#include "contactname.h"
+#include "contacts/contactname.h"
 
-#include "csvrow.h"
-#include "vcard.h"
-#include "textencoding.h"
-#include "texts.h"
+#include "fileio/csvrow.h"
+#include "fileio/vcard.h"
+#include "fileio/textencoding.h"
+#include "core/texts.h"
 
 #include <QBuffer>
 #include <QDate>

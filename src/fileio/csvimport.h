@@ -1,6 +1,6 @@
 #pragma once
 
-#include "absimport.h"
+#include "fileio/absimport.h"
 
 #include <QBuffer>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "csvrow.h"
+#include "fileio/csvrow.h"
 
 #include <QByteArray>
 #include <QIODevice>

@@ -1,10 +1,10 @@
-#include "exporttofilethread.h"
+#include "fileio/exporttofilethread.h"
 
-#include "absexport.h"
-#include "datafolder.h"
-#include "fileformats.h"
-#include "progress.h"
-#include "texts.h"
+#include "fileio/absexport.h"
+#include "core/datafolder.h"
+#include "fileio/fileformats.h"
+#include "core/progress.h"
+#include "core/texts.h"
 
 #include <QDir>
 #include <QFileInfo>

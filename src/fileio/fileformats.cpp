@@ -1,11 +1,11 @@
-#include "fileformats.h"
+#include "fileio/fileformats.h"
 
-#include "csvexport.h"
-#include "csvimport.h"
-#include "htmlexport.h"
-#include "txtexport.h"
-#include "vcardexport.h"
-#include "vcardimport.h"
+#include "fileio/csvexport.h"
+#include "fileio/csvimport.h"
+#include "fileio/htmlexport.h"
+#include "fileio/txtexport.h"
+#include "fileio/vcardexport.h"
+#include "fileio/vcardimport.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,8 +3,8 @@
 // The contact file formats: which importer and exporter serves which kind, the filters of the file dialogs,
 // and where an export writes.
 
-#include "absexport.h"
-#include "absimport.h"
+#include "fileio/absexport.h"
+#include "fileio/absimport.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "htmlexport.h"
+#include "fileio/htmlexport.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QDir>
 #include <QFile>

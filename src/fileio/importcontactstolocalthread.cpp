@@ -1,11 +1,11 @@
-#include "importcontactstolocalthread.h"
+#include "fileio/importcontactstolocalthread.h"
 
-#include "absimport.h"
-#include "fileformats.h"
-#include "localdb.h"
-#include "progress.h"
-#include "texts.h"
-#include "workertransaction.h"
+#include "fileio/absimport.h"
+#include "fileio/fileformats.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "contacts/workertransaction.h"
 
 #include <QElapsedTimer>
 

@@ -1,4 +1,4 @@
-#include "textencoding.h"
+#include "fileio/textencoding.h"
 
 #include <QStringDecoder>
 

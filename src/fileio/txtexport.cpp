@@ -1,4 +1,4 @@
-#include "txtexport.h"
+#include "fileio/txtexport.h"
 
 #include <QRegularExpression>
 #include <QTextStream>

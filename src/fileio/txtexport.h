@@ -1,6 +1,6 @@
 #pragma once
 
-#include "abstextexport.h"
+#include "fileio/abstextexport.h"
 
 #include <QList>
 

@@ -1,7 +1,7 @@
-#include "vcard.h"
+#include "fileio/vcard.h"
 
-#include "vcardmapper.h"
-#include "vcardreader.h"
+#include "fileio/vcardmapper.h"
+#include "fileio/vcardreader.h"
 
 #include <QDate>
 #include <QDateTime>

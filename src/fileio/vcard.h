@@ -4,7 +4,7 @@
 // and the importer and exporter (vcardimport.h, vcardexport.h). Pure functions over bytes and values, so any
 // thread may call them.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "vcardexport.h"
+#include "fileio/vcardexport.h"
 
-#include "vcard.h"
+#include "fileio/vcard.h"
 
 QByteArray VCardExport::exportContact(const pim::Contact &contact)
 {

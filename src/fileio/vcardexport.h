@@ -1,6 +1,6 @@
 #pragma once
 
-#include "absexport.h"
+#include "fileio/absexport.h"
 
 // Exporter kind 1: one vCard 3.0 card per contact, nothing before or after.
 class VCardExport : public AbsExport

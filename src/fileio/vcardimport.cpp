@@ -1,7 +1,7 @@
-#include "vcardimport.h"
+#include "fileio/vcardimport.h"
 
-#include "vcardmapper.h"
-#include "vcardreader.h"
+#include "fileio/vcardmapper.h"
+#include "fileio/vcardreader.h"
 
 #include <QFile>
 

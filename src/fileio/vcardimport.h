@@ -1,7 +1,7 @@
 #pragma once
 
-#include "absimport.h"
-#include "vcard.h"
+#include "fileio/absimport.h"
+#include "fileio/vcard.h"
 
 #include <QString>
 

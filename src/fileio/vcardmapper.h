@@ -3,9 +3,9 @@
 // Inside the card layer: turns the cards of vcardreader.h into contacts. One mapper serves a whole file, so
 // that what is looked up per value (the text codec a CHARSET names) is looked up once.
 
-#include "pim.h"
-#include "vcard.h"
-#include "vcardreader.h"
+#include "contacts/pim.h"
+#include "fileio/vcard.h"
+#include "fileio/vcardreader.h"
 
 #include <memory>
 

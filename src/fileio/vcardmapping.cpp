@@ -1,9 +1,9 @@
 // The mapping between vCard properties and the rows of a contact, both ways.
 
-#include "contactname.h"
-#include "ioslabels.h"
-#include "vcard.h"
-#include "vcardmapper.h"
+#include "contacts/contactname.h"
+#include "contacts/ioslabels.h"
+#include "fileio/vcard.h"
+#include "fileio/vcardmapper.h"
 
 #include <QDate>
 #include <QDateTime>

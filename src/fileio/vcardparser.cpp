@@ -1,4 +1,4 @@
-#include "vcardparser.h"
+#include "fileio/vcardparser.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
-#include "vcardreader.h"
+#include "fileio/vcardreader.h"
 
-#include "textencoding.h"
-#include "vcardparser.h"
+#include "fileio/textencoding.h"
+#include "fileio/vcardparser.h"
 
 #include <QIODevice>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "ioscontactcombinerule.h"
+#include "ios/ioscontactcombinerule.h"
 
 using namespace pim;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 
 // The duplicate rule of iOS cache databases. It differs from the local rule where the device's records differ:
 // group memberships are never merged (they are not sent as records), IM rows ignore the custom protocol name,

@@ -1,7 +1,7 @@
-#include "iosrecordarchive.h"
+#include "ios/iosrecordarchive.h"
 
-#include "iosrecords.h"
-#include "localdb.h"
+#include "ios/iosrecords.h"
+#include "contacts/localdb.h"
 
 using namespace Qt::StringLiterals;
 

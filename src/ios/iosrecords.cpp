@@ -1,7 +1,7 @@
-#include "iosrecords.h"
+#include "ios/iosrecords.h"
 
-#include "contactname.h"
-#include "ioslabels.h"
+#include "contacts/contactname.h"
+#include "contacts/ioslabels.h"
 
 #include <QBuffer>
 #include <QHash>

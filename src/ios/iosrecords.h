@@ -6,8 +6,8 @@
 // Contact records in "contact". Records the device does not know yet are sent under temporary identifiers, which
 // the device answers with its own in the remapping.
 
-#include "pim.h"
-#include "plistcftype.h"
+#include "contacts/pim.h"
+#include "ios/plistcftype.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -1,10 +1,10 @@
-#include "iossendchangesthread.h"
+#include "ios/iossendchangesthread.h"
 
-#include "iosrecordarchive.h"
-#include "iosrecords.h"
-#include "localdb.h"
-#include "mobiledevice.h"
-#include "texts.h"
+#include "ios/iosrecordarchive.h"
+#include "ios/iosrecords.h"
+#include "contacts/localdb.h"
+#include "ios/mobiledevice.h"
+#include "core/texts.h"
 
 #include <algorithm>
 

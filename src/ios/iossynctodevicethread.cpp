@@ -1,11 +1,11 @@
-#include "iossynctodevicethread.h"
+#include "ios/iossynctodevicethread.h"
 
-#include "iosrecordarchive.h"
-#include "iosrecords.h"
-#include "localdb.h"
-#include "mobiledevice.h"
-#include "texts.h"
-#include "workertransaction.h"
+#include "ios/iosrecordarchive.h"
+#include "ios/iosrecords.h"
+#include "contacts/localdb.h"
+#include "ios/mobiledevice.h"
+#include "core/texts.h"
+#include "contacts/workertransaction.h"
 
 #include <QMap>
 

@@ -1,7 +1,7 @@
-#include "mobiledevice.h"
+#include "ios/mobiledevice.h"
 
-#include "datafolder.h"
-#include "texts.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
 
 #include <openssl/crypto.h>
 #include <usbmuxd.h>

@@ -4,8 +4,8 @@
 // of the "com.apple.Contacts" data class. Library failures in the session become std::runtime_error whose UTF-8
 // message names the call and its return code; the lockdown helpers never throw.
 
-#include "mobilesyncclient.h"
-#include "plistcftype.h"
+#include "ios/mobilesyncclient.h"
+#include "ios/plistcftype.h"
 
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>

@@ -1,4 +1,4 @@
-#include "mobilesyncclient.h"
+#include "ios/mobilesyncclient.h"
 
 #include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plistcftype.h"
+#include "ios/plistcftype.h"
 
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/mobilesync.h>

@@ -1,4 +1,4 @@
-#include "plistcftype.h"
+#include "ios/plistcftype.h"
 
 #include <plist/plist.h>
 

@@ -1,7 +1,7 @@
-#include "addressbookreader.h"
+#include "itunes/addressbookreader.h"
 
-#include "contactname.h"
-#include "ioslabels.h"
+#include "contacts/contactname.h"
+#include "contacts/ioslabels.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pim.h"
-#include "sqlite_qt.h"
+#include "contacts/pim.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QHash>
 #include <QList>

@@ -1,12 +1,12 @@
-#include "backupmanifest.h"
+#include "itunes/backupmanifest.h"
 
-#include "datafolder.h"
-#include "plistcftype.h"
-#include "privatetemp.h"
-#include "progress.h"
-#include "qopensslevpaes.h"
-#include "sqlite_qt.h"
-#include "texts.h"
+#include "core/datafolder.h"
+#include "ios/plistcftype.h"
+#include "core/privatetemp.h"
+#include "core/progress.h"
+#include "itunes/qopensslevpaes.h"
+#include "sqlite_qt/sqlite_qt.h"
+#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QDebug>

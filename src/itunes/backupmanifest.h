@@ -1,7 +1,7 @@
 #pragma once
 
-#include "keybag.h"
-#include "mbdbparser.h"
+#include "itunes/keybag.h"
+#include "itunes/mbdbparser.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,11 +1,11 @@
-#include "importcontactsfromitunesthread.h"
+#include "itunes/importcontactsfromitunesthread.h"
 
-#include "addressbookreader.h"
-#include "localdb.h"
-#include "privatetemp.h"
-#include "progress.h"
-#include "texts.h"
-#include "workertransaction.h"
+#include "itunes/addressbookreader.h"
+#include "contacts/localdb.h"
+#include "core/privatetemp.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "contacts/workertransaction.h"
 
 #include <QDateTime>
 #include <QDir>

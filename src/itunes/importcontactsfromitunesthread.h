@@ -1,8 +1,8 @@
 #pragma once
 
-#include "backupmanifest.h"
-#include "pim.h"
-#include "sqlite_qt.h"
+#include "itunes/backupmanifest.h"
+#include "contacts/pim.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QList>
 #include <QThread>

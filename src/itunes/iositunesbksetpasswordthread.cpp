@@ -1,7 +1,7 @@
-#include "iositunesbksetpasswordthread.h"
+#include "itunes/iositunesbksetpasswordthread.h"
 
-#include "progress.h"
-#include "texts.h"
+#include "core/progress.h"
+#include "core/texts.h"
 
 IOSiTunesBKSetPasswordThread::IOSiTunesBKSetPasswordThread(const PBackupManifest &manifest, const QString &password,
                                                            ProgressTarget *progress, QObject *parent)

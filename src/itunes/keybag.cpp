@@ -1,7 +1,7 @@
-#include "keybag.h"
+#include "itunes/keybag.h"
 
-#include "progress.h"
-#include "qopensslevpaes.h"
+#include "core/progress.h"
+#include "itunes/qopensslevpaes.h"
 
 #include <QCryptographicHash>
 #include <QtEndian>

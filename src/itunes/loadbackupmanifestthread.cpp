@@ -1,7 +1,7 @@
-#include "loadbackupmanifestthread.h"
+#include "itunes/loadbackupmanifestthread.h"
 
-#include "progress.h"
-#include "texts.h"
+#include "core/progress.h"
+#include "core/texts.h"
 
 LoadBackupManifestThread::LoadBackupManifestThread(const PBackupManifest &manifest, ProgressTarget *progress,
                                                    QObject *parent)

@@ -1,8 +1,8 @@
-#include "mbdbparser.h"
+#include "itunes/mbdbparser.h"
 
-#include "plistcftype.h"
-#include "qopensslevpaes.h"
-#include "texts.h"
+#include "ios/plistcftype.h"
+#include "itunes/qopensslevpaes.h"
+#include "core/texts.h"
 
 #include <QBuffer>
 #include <QtEndian>

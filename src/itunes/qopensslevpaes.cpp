@@ -1,6 +1,6 @@
-#include "qopensslevpaes.h"
+#include "itunes/qopensslevpaes.h"
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QIODevice>
 #include <QVarLengthArray>

@@ -1,10 +1,10 @@
-#include "snapshotstore.h"
+#include "snapshots/snapshotstore.h"
 
-#include "combinerule.h"
-#include "datafolder.h"
-#include "localdb.h"
-#include "pim.h"
-#include "sqlite_qt.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
+#include "contacts/pim.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "undoplan.h"
+#include "snapshots/undoplan.h"
 
 #include <QHash>
 #include <QSet>

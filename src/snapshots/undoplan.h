@@ -7,7 +7,7 @@
 // afterwards) is kept and named, so the caller can say so. Without the state after the write every difference
 // counts as the write's: the database becomes the snapshot.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QList>
 #include <QString>

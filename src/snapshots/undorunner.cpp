@@ -1,10 +1,10 @@
-#include "undorunner.h"
+#include "snapshots/undorunner.h"
 
-#include "androidsendchangesthread.h"
-#include "contactchanges.h"
-#include "iossendchangesthread.h"
-#include "localdb.h"
-#include "syncprotocol.h"
+#include "android/androidsendchangesthread.h"
+#include "contacts/contactchanges.h"
+#include "ios/iossendchangesthread.h"
+#include "contacts/localdb.h"
+#include "android/syncprotocol.h"
 
 using pim::ChangeRecord;
 using pim::Contact;

@@ -4,8 +4,8 @@
 // or a delete (each change first applied to the phone's cache, then sent), on a local database directly. The
 // front end runs each worker (with its own progress receiver) through RunWorker.
 
-#include "snapshotstore.h"
-#include "undoplan.h"
+#include "snapshots/snapshotstore.h"
+#include "snapshots/undoplan.h"
 
 #include <QThread>
 

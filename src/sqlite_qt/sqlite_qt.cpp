@@ -1,4 +1,4 @@
-#include "sqlite_qt.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QLocale>
 

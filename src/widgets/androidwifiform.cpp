@@ -1,7 +1,7 @@
-#include "androidwifiform.h"
+#include "widgets/androidwifiform.h"
 
-#include "androidwificonnector.h"
-#include "texts.h"
+#include "android/androidwificonnector.h"
+#include "core/texts.h"
 
 #include <QFile>
 #include <QLabel>

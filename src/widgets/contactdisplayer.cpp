@@ -1,8 +1,8 @@
-#include "contactdisplayer.h"
+#include "widgets/contactdisplayer.h"
 
 #include <optional>
 
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,7 +1,7 @@
-#include "contacteditor.h"
+#include "widgets/contacteditor.h"
 
-#include "entitieseditors.h"
-#include "texts.h"
+#include "widgets/entitieseditors.h"
+#include "core/texts.h"
 
 #include <QBuffer>
 #include <QFileDialog>

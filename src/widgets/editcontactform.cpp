@@ -1,10 +1,10 @@
-#include "editcontactform.h"
+#include "widgets/editcontactform.h"
 
-#include "contactchanges.h"
-#include "contactname.h"
-#include "contacteditor.h"
-#include "localdb.h"
-#include "texts.h"
+#include "contacts/contactchanges.h"
+#include "contacts/contactname.h"
+#include "widgets/contacteditor.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
 
 #include <QFile>
 #include <QHBoxLayout>

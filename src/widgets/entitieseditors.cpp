@@ -1,7 +1,7 @@
-#include "entitieseditors.h"
+#include "widgets/entitieseditors.h"
 
-#include "contactdisplayer.h"
-#include "texts.h"
+#include "widgets/contactdisplayer.h"
+#include "core/texts.h"
 
 #include <QComboBox>
 #include <QDateEdit>

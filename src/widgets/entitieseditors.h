@@ -5,7 +5,7 @@
 // and an add button; each entry remembers the stored row it was filled from, so that the rows it returns carry
 // that row's _id, src_id and the columns the editor does not show.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QDate>
 #include <QList>

@@ -1,8 +1,8 @@
-#include "groupform.h"
+#include "widgets/groupform.h"
 
-#include "localdb.h"
-#include "queuedanswers.h"
-#include "texts.h"
+#include "contacts/localdb.h"
+#include "widgets/queuedanswers.h"
+#include "core/texts.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "adb.h"
+#include "adb/adb.h"
 #include "adbdgeneration.h"
-#include "adbtransport.h"
+#include "adb/adbtransport.h"
 #include "simadbd.h"
 #include "simphone.h"
 

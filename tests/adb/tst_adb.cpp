@@ -1,12 +1,12 @@
 // The adb library against the simulated phone (in-process and as a process) and against a fake device that
 // misbehaves.
 
-#include "adb.h"
-#include "adbforward.h"
-#include "adbkey.h"
-#include "adbpoll.h"
-#include "adbprotocol.h"
-#include "adbusb.h"
+#include "adb/adb.h"
+#include "adb/adbforward.h"
+#include "adb/adbkey.h"
+#include "adb/adbpoll.h"
+#include "adb/adbprotocol.h"
+#include "adb/adbusb.h"
 #include "adbtesthelpers.h"
 
 #include <QDir>

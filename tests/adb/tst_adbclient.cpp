@@ -1,8 +1,8 @@
 // Debian's adb client against the simulated phone: proof that the simulator speaks the real protocol, and a golden
 // check of our key format against the key files adb writes itself.
 
-#include "adb.h"
-#include "adbkey.h"
+#include "adb/adb.h"
+#include "adb/adbkey.h"
 #include "adbtesthelpers.h"
 
 #include <QFile>

@@ -1,11 +1,11 @@
 // The adb server's host protocol as the program uses it: telling an adb server from other listeners, device
 // lists, and phones reached through a scripted server, including one that answers garbage, FAIL or nothing.
 
-#include "adb.h"
-#include "adbpoll.h"
-#include "adbroute.h"
-#include "adbserver.h"
-#include "adbtransport.h"
+#include "adb/adb.h"
+#include "adb/adbpoll.h"
+#include "adb/adbroute.h"
+#include "adb/adbserver.h"
+#include "adb/adbtransport.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

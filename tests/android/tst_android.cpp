@@ -2,24 +2,24 @@
 // phone through the real threads, against the simulated phone over adb and Wi-Fi and against scripted peers
 // that send what the simulator never would.
 
-#include "adbconnector.h"
-#include "adbtransport.h"
-#include "androidentity.h"
-#include "androidlink.h"
-#include "androidwificonnector.h"
-#include "combinerule.h"
+#include "android/adbconnector.h"
+#include "adb/adbtransport.h"
+#include "android/androidentity.h"
+#include "android/androidlink.h"
+#include "android/androidwificonnector.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "localdb.h"
-#include "progress.h"
-#include "restoresession.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "android/restoresession.h"
 #include "adbdgeneration.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
-#include "syncprotocol.h"
-#include "syncrestorethread.h"
+#include "android/syncprotocol.h"
+#include "android/syncrestorethread.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QScopeGuard>
 #include <QSignalSpy>

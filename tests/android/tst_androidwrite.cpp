@@ -2,25 +2,25 @@
 // records every batch it receives, and whole transfers between simulated phones and from a local database,
 // checked in the phones' stores.
 
-#include "adbconnector.h"
+#include "android/adbconnector.h"
 #include "filehash.h"
-#include "adbtransport.h"
-#include "androidentity.h"
-#include "androidlink.h"
-#include "androidsendchangesthread.h"
-#include "combinerule.h"
+#include "adb/adbtransport.h"
+#include "android/androidentity.h"
+#include "android/androidlink.h"
+#include "android/androidsendchangesthread.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "localdb.h"
-#include "progress.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
 #include "adbdgeneration.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
-#include "syncbackupthread.h"
-#include "syncprotocol.h"
-#include "syncrestorethread.h"
+#include "android/syncbackupthread.h"
+#include "android/syncprotocol.h"
+#include "android/syncrestorethread.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QMutex>

@@ -2,22 +2,22 @@
 // Each run must end with an error (or, for the silent phone, with the user's cancel), leave its source as it was,
 // leave the cache as it was before the run, and a retry on a working phone must bring everything across once.
 
-#include "adbconnector.h"
+#include "android/adbconnector.h"
 #include "filehash.h"
-#include "androidlink.h"
-#include "combinerule.h"
+#include "android/androidlink.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "localdb.h"
-#include "progress.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
 #include "adbdgeneration.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
-#include "syncbackupthread.h"
-#include "syncprotocol.h"
-#include "syncrestorethread.h"
+#include "android/syncbackupthread.h"
+#include "android/syncprotocol.h"
+#include "android/syncrestorethread.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "adbkillserverthread.h"
-#include "processes.h"
-#include "win32killprocessesthread.h"
+#include "android/adbkillserverthread.h"
+#include "core/processes.h"
+#include "android/win32killprocessesthread.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

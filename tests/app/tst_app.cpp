@@ -1,13 +1,13 @@
-#include "backupcontactstolocalthread.h"
-#include "combinerule.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "progressform.h"
-#include "stylesheet.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "app/stylesheet.h"
 #include "temphome.h"
-#include "texts.h"
-#include "winmovable.h"
+#include "core/texts.h"
+#include "app/winmovable.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,19 +2,19 @@
 // loop runs, and ends up exactly as LocalDb::listContacts lists the node; newer selections and searches replace
 // older listings; the window's own writes during a listing succeed; a writer holding the file is waited out.
 
-#include "combinerule.h"
-#include "contactdisplayer.h"
-#include "contacteditor.h"
-#include "contactlister.h"
-#include "datafolder.h"
-#include "editcontactform.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "contacts/combinerule.h"
+#include "widgets/contactdisplayer.h"
+#include "widgets/contacteditor.h"
+#include "contacts/contactlister.h"
+#include "core/datafolder.h"
+#include "widgets/editcontactform.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

@@ -2,22 +2,22 @@
 // lower than its text needs, no two visible controls overlap, and every control lies inside its window. With
 // TB_SCREENSHOT_DIR set each one is also saved as a picture (docs/ holds them, taken under Xvfb).
 
-#include "androidwifiform.h"
-#include "contacteditor.h"
-#include "combinerule.h"
+#include "widgets/androidwifiform.h"
+#include "widgets/contacteditor.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "datasourceselform.h"
-#include "editcontactform.h"
-#include "groupform.h"
-#include "loaditunesbackupdlg.h"
-#include "localdb.h"
-#include "localdbselform.h"
-#include "mainwindow.h"
-#include "messagebox.h"
-#include "progressform.h"
+#include "core/datafolder.h"
+#include "app/datasourceselform.h"
+#include "widgets/editcontactform.h"
+#include "widgets/groupform.h"
+#include "app/loaditunesbackupdlg.h"
+#include "contacts/localdb.h"
+#include "app/localdbselform.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAbstractButton>
 #include <QApplication>

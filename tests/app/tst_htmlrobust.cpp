@@ -2,13 +2,13 @@
 // the HTML export escaped, and a worker's error text (which can quote what a phone or a file said) is shown
 // escaped in the rich-text error box.
 
-#include "backupcontactstolocalthread.h"
-#include "combinerule.h"
-#include "htmlexport.h"
-#include "localdb.h"
-#include "messagebox.h"
-#include "progressform.h"
-#include "texts.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/combinerule.h"
+#include "fileio/htmlexport.h"
+#include "contacts/localdb.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "core/texts.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -2,19 +2,19 @@
 // password) are picked in the window's dialogs or named on the command line and imported into local databases
 // with every field in place; a failed import removes the database made for it and leaves a chosen one alone.
 
-#include "backupmanifest.h"
-#include "combinerule.h"
-#include "datafolder.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "loaditunesbackupdlg.h"
-#include "localdb.h"
-#include "localdbselform.h"
-#include "mainwindow.h"
-#include "messagebox.h"
-#include "passcodedlg.h"
+#include "itunes/backupmanifest.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "app/loaditunesbackupdlg.h"
+#include "contacts/localdb.h"
+#include "app/localdbselform.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "app/passcodedlg.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAction>
 #include <QFile>

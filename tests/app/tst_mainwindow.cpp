@@ -1,21 +1,21 @@
 // The real window over real files under a temporary home: tree, list, search, deletes and a backup run
 // through its dialogs and worker thread. Dialog answers are queued in advance.
 
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "ioscontactcombinerule.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "localdbselform.h"
-#include "contacteditor.h"
-#include "desktop.h"
-#include "editcontactform.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "core/datafolder.h"
+#include "ios/ioscontactcombinerule.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/localdbselform.h"
+#include "widgets/contacteditor.h"
+#include "app/desktop.h"
+#include "widgets/editcontactform.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,22 +2,22 @@
 // with its contacts, backed up, unplugged and plugged again; bad phones leave no node; the Wi-Fi dialog.
 // The simulated phone runs in this process; dialog answers are queued in advance.
 
-#include "androidlink.h"
-#include "androidwifiform.h"
-#include "datafolder.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "localdbselform.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "android/androidlink.h"
+#include "widgets/androidwifiform.h"
+#include "core/datafolder.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/localdbselform.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
-#include "adbtransport.h"
+#include "adb/adbtransport.h"
 
 #include <QAction>
 #include <QLabel>

@@ -2,22 +2,22 @@
 // phones found by the adb poller, a transfer that fails halfway (the phone is reloaded, the database untouched),
 // and deleting contacts on a phone. Dialog answers are queued in advance.
 
-#include "androidlink.h"
+#include "android/androidlink.h"
 #include "filehash.h"
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "datasourceselform.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "core/datafolder.h"
+#include "app/datasourceselform.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAction>
 #include <QCryptographicHash>

@@ -1,24 +1,24 @@
 // Adding, editing and grouping contacts in the window: in a local database, and on a simulated Android phone,
 // whose own store must then hold exactly the edit. Dialog answers and edits are queued in advance.
 
-#include "androidlink.h"
-#include "combinerule.h"
-#include "contacteditor.h"
+#include "android/androidlink.h"
+#include "contacts/combinerule.h"
+#include "widgets/contacteditor.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "editcontactform.h"
-#include "entitieseditors.h"
-#include "groupform.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "core/datafolder.h"
+#include "widgets/editcontactform.h"
+#include "widgets/entitieseditors.h"
+#include "widgets/groupform.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAction>
 #include <QComboBox>

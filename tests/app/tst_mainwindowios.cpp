@@ -1,11 +1,11 @@
 // An iPhone arriving at the real window: the simulated iPhone (the iphone-sim program) is plugged in and out, the
 // window's notifier reports it through libusbmuxd, and the window reads its name through lockdown.
 
-#include "mainwindow.h"
-#include "messagebox.h"
-#include "mobiledevice.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "ios/mobiledevice.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QMutex>
 #include <QProcess>

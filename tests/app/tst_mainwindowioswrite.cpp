@@ -3,22 +3,22 @@
 // namesakes on the target phone; deleting contacts and clearing an iPhone reach the phone. Every result is
 // checked in the simulated phone's own store.
 
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "filehash.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "contacteditor.h"
-#include "datasourceselform.h"
-#include "editcontactform.h"
-#include "entitieseditors.h"
+#include "core/datafolder.h"
+#include "widgets/contacteditor.h"
+#include "app/datasourceselform.h"
+#include "widgets/editcontactform.h"
+#include "widgets/entitieseditors.h"
 #include "iphonesim.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAction>
 #include <QDialog>

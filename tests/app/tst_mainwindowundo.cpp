@@ -2,21 +2,21 @@
 // "Undo last change on this phone" (which undoes that undo), and the same for a delete in a local database.
 // Dialog answers are queued in advance.
 
-#include "androidlink.h"
-#include "combinerule.h"
+#include "android/androidlink.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "datasourceselform.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "core/datafolder.h"
+#include "app/datasourceselform.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAction>
 #include <QJsonArray>

@@ -1,14 +1,14 @@
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "datasourceselform.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "localdbselform.h"
-#include "messagebox.h"
+#include "core/datafolder.h"
+#include "app/datasourceselform.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/localdbselform.h"
+#include "app/messagebox.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>

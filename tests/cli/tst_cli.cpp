@@ -1,10 +1,10 @@
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "ioscontactcombinerule.h"
-#include "datafolder.h"
-#include "localdb.h"
-#include "pim.h"
-#include "sqlite_qt.h"
+#include "ios/ioscontactcombinerule.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
+#include "contacts/pim.h"
+#include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
 
 #include <QJsonArray>

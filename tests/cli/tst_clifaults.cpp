@@ -3,11 +3,11 @@
 // waiting until Ctrl-C or SIGTERM, which cancel it within moments (exit status 3). The local database is never
 // changed, the phone keeps what it held plus the batches it answered, and a retry on a working phone loses nothing.
 
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "filehash.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "localdb.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
 #include "phonesimstore.h"
 #include "temphome.h"
 

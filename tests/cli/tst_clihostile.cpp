@@ -2,12 +2,12 @@
 // is written outside the program's folders, nothing is lost, every long step can be cancelled, and every failure
 // says what failed and where.
 
-#include "combinerule.h"
-#include "datafolder.h"
-#include "localdb.h"
-#include "plistcftype.h"
-#include "privatetemp.h"
-#include "sqlite_qt.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
+#include "ios/plistcftype.h"
+#include "core/privatetemp.h"
+#include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
 
 #include <QCryptographicHash>

@@ -1,9 +1,9 @@
 // --dry-run of the commands that merge: what it prints (text or JSON) is what the real run then does, checked on
 // seeded random address books against phone-sim, iphone-sim and local databases.
 
-#include "combinerule.h"
-#include "datafolder.h"
-#include "localdb.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
 #include "randombooks.h"
 #include "temphome.h"
 

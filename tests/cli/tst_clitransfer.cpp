@@ -1,10 +1,10 @@
 // The command line tool writing to phones: transfer, delete, set-group and add against phone-sim processes,
 // checked in the phones' store files.
 
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "localdb.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
 #include "phonesimstore.h"
 #include "temphome.h"
 

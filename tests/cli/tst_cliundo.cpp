@@ -2,10 +2,10 @@
 // phone's own store equals the one before in every field; each command is a new process, so every undo also
 // runs after a restart.
 
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "localdb.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
 #include "temphome.h"
 
 #include <QDir>

@@ -1,11 +1,11 @@
 // The database-to-database backup worker, run on a real thread against real database files.
 
-#include "backupcontactstolocalthread.h"
-#include "combinerule.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "localdb.h"
-#include "progress.h"
-#include "texts.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "core/texts.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 // Contact model helpers, the local contact database and merge-saving.
 
-#include "combinerule.h"
-#include "localdb.h"
-#include "pim.h"
-#include "workertransaction.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "contacts/pim.h"
+#include "contacts/workertransaction.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

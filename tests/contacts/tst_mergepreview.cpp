@@ -1,15 +1,15 @@
 // The preview of a merge: computed on a throwaway copy, it must say exactly what the real run then does to the
 // database, and write nothing itself.
 
-#include "backupcontactstolocalthread.h"
-#include "combinerule.h"
-#include "localdb.h"
-#include "mergepreview.h"
-#include "privatetemp.h"
-#include "progress.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "contacts/mergepreview.h"
+#include "core/privatetemp.h"
+#include "core/progress.h"
 #include "randombooks.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QDir>

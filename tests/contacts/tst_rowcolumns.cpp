@@ -1,7 +1,7 @@
 // The columns of a data row against the QMap<QString, QVariant> they replaced: the same answers, order, bytes
 // and sharing, after any sequence of changes.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QDataStream>
 #include <QMap>

@@ -1,8 +1,8 @@
 // Personal data on disk: the data folder and its sub-folders are the owner's alone, whatever the umask and
 // however an older run left them, and so is the error log.
 
-#include "datafolder.h"
-#include "privatetemp.h"
+#include "core/datafolder.h"
+#include "core/privatetemp.h"
 #include "temphome.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "keepawake.h"
+#include "core/keepawake.h"
 
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>

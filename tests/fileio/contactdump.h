@@ -3,7 +3,7 @@
 // A readable, stable text form of contacts for golden files and comparisons: one line per contact and one per
 // row, columns in name order, line breaks shown as \n, photo bytes as their size and MD5.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -4,7 +4,7 @@
 // field lines ("Ana Silva|phone|Mobile|+1 555 0100"), compared with an expectation file that lists the lines a
 // reader should produce. A field that is missing, mislabelled or damaged is one line not matched.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QFile>
 #include <QMap>

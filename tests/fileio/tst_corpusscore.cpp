@@ -2,11 +2,11 @@
 // of the files in the shared corpus against a hand-checked list of what each file means (tests/data/
 // corpus-expect), summed per writer family. Run the binary to see the figures (docs/contact-files.md).
 
-#include "csvexport.h"
-#include "csvimport.h"
+#include "fileio/csvexport.h"
+#include "fileio/csvimport.h"
 #include "fieldscore.h"
-#include "vcard.h"
-#include "vcardimport.h"
+#include "fileio/vcard.h"
+#include "fileio/vcardimport.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -2,18 +2,18 @@
 // the exporter's escaping and columns, a round trip through a file, and the public CSV files of other
 // programs imported with their fields in the right places.
 
-#include "combinerule.h"
+#include "contacts/combinerule.h"
 #include "contactdump.h"
 #include "contactfixtures.h"
-#include "csvexport.h"
-#include "csvimport.h"
-#include "csvrow.h"
-#include "exporttofilethread.h"
-#include "fileformats.h"
-#include "importcontactstolocalthread.h"
-#include "localdb.h"
-#include "progress.h"
-#include "texts.h"
+#include "fileio/csvexport.h"
+#include "fileio/csvimport.h"
+#include "fileio/csvrow.h"
+#include "fileio/exporttofilethread.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "core/texts.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -2,16 +2,16 @@
 // failure and cancel, no file after a cancelled or failed export; the HTML folder rule; the column layout of
 // the text exporters; and every corpus file imported into a database.
 
-#include "abstextexport.h"
-#include "combinerule.h"
+#include "fileio/abstextexport.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "exporttofilethread.h"
-#include "fileformats.h"
-#include "importcontactstolocalthread.h"
-#include "localdb.h"
-#include "progress.h"
-#include "texts.h"
-#include "vcard.h"
+#include "fileio/exporttofilethread.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "fileio/vcard.h"
 
 #include <QDir>
 #include <QRegularExpression>

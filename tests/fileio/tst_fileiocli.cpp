@@ -2,7 +2,7 @@
 // through a database to a file and into a second database, a CSV file exported in every format, and the
 // command line's errors.
 
-#include "datafolder.h"
+#include "core/datafolder.h"
 #include "temphome.h"
 
 #include <QJsonArray>

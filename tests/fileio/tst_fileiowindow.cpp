@@ -2,17 +2,17 @@
 // the file dialog, the database dialog and the progress dialog; then export that node to a file and read it
 // back. Likewise a CSV file, exported in every format, and printed through the print preview.
 
-#include "contactsprintpreview.h"
-#include "filedialogs.h"
-#include "itemmodelcontacts.h"
-#include "itemmodelmaintree.h"
-#include "localdb.h"
-#include "localdbselform.h"
-#include "mainwindow.h"
-#include "messagebox.h"
+#include "app/contactsprintpreview.h"
+#include "app/filedialogs.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "contacts/localdb.h"
+#include "app/localdbselform.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "temphome.h"
-#include "texts.h"
-#include "vcard.h"
+#include "core/texts.h"
+#include "fileio/vcard.h"
 
 #include <QAction>
 #include <QDir>

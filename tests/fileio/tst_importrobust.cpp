@@ -3,14 +3,14 @@
 // consistent and as it was; a damaged or foreign .db is reported and never written to. New databases are the
 // owner's alone.
 
-#include "combinerule.h"
-#include "datafolder.h"
-#include "fileformats.h"
-#include "importcontactstolocalthread.h"
-#include "localdb.h"
-#include "progress.h"
+#include "contacts/combinerule.h"
+#include "core/datafolder.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QDir>

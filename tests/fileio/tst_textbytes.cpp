@@ -1,11 +1,11 @@
 // The byte level of contact files: byte order marks and wide encodings, a CSV quote that never closes, NUL bytes,
 // and vCard values folded over millions of lines.
 
-#include "csvimport.h"
-#include "textencoding.h"
-#include "texts.h"
-#include "vcard.h"
-#include "vcardreader.h"
+#include "fileio/csvimport.h"
+#include "fileio/textencoding.h"
+#include "core/texts.h"
+#include "fileio/vcard.h"
+#include "fileio/vcardreader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,12 +2,12 @@
 // a PDF: what a user opens after an export, checked in the files themselves.
 
 #include "contactfixtures.h"
-#include "contactsprinter.h"
-#include "exporttofilethread.h"
-#include "fileformats.h"
-#include "progress.h"
-#include "texts.h"
-#include "txtexport.h"
+#include "fileio/contactsprinter.h"
+#include "fileio/exporttofilethread.h"
+#include "fileio/fileformats.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "fileio/txtexport.h"
 
 #include <QBuffer>
 #include <QDir>

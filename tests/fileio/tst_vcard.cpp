@@ -3,7 +3,7 @@
 // written by other programs (with golden files for a representative few).
 
 #include "contactdump.h"
-#include "vcard.h"
+#include "fileio/vcard.h"
 
 #include <QCryptographicHash>
 #include <QDir>

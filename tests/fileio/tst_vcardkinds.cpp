@@ -2,10 +2,10 @@
 // address and URL from its TYPE words in any spelling, custom labels, IM accounts, dates, groups, names and
 // addresses; and the cards this program writes, read back and by the rules other readers follow.
 
-#include "contactname.h"
-#include "ioslabels.h"
-#include "vcard.h"
-#include "vcardimport.h"
+#include "contacts/contactname.h"
+#include "contacts/ioslabels.h"
+#include "fileio/vcard.h"
+#include "fileio/vcardimport.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -3,10 +3,10 @@
 // folding), per-card fold rules, codecs reused between values, and the importer handing out its contacts.
 
 #include "contactdump.h"
-#include "vcard.h"
-#include "vcardimport.h"
-#include "vcardmapper.h"
-#include "vcardreader.h"
+#include "fileio/vcard.h"
+#include "fileio/vcardimport.h"
+#include "fileio/vcardmapper.h"
+#include "fileio/vcardreader.h"
 
 #include <QBuffer>
 #include <QDataStream>

@@ -1,8 +1,8 @@
 // The iOS cache's duplicate rule, through merge-saving into a real cache database.
 
 #include "contactfixtures.h"
-#include "ioscontactcombinerule.h"
-#include "localdb.h"
+#include "ios/ioscontactcombinerule.h"
+#include "contacts/localdb.h"
 
 #include <QTemporaryDir>
 #include <QTest>

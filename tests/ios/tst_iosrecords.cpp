@@ -2,7 +2,7 @@
 // wire, what comes back when that record is read, and the identifiers under which new records travel.
 
 #include "contactfixtures.h"
-#include "iosrecords.h"
+#include "ios/iosrecords.h"
 
 #include <QBuffer>
 #include <QImage>

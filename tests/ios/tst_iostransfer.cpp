@@ -3,16 +3,16 @@
 // run ends early. Results are checked in the phone's own store and on the wire as well as in the cache.
 
 #include "contactfixtures.h"
-#include "ioscontactcombinerule.h"
-#include "iosrecords.h"
-#include "iossendchangesthread.h"
-#include "iossynctodevicethread.h"
-#include "iossynctopcthread.h"
-#include "mobiledevice.h"
+#include "ios/ioscontactcombinerule.h"
+#include "ios/iosrecords.h"
+#include "ios/iossendchangesthread.h"
+#include "ios/iossynctodevicethread.h"
+#include "ios/iossynctopcthread.h"
+#include "ios/mobiledevice.h"
 #include "iphonesim.h"
-#include "localdb.h"
+#include "contacts/localdb.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 // The iphone-sim program as tests and the demo start it, checked with Debian's own libimobiledevice-utils (which
 // is how we know it speaks the real protocols) and with the command line tool's list of iPhones.
 
-#include "iosdevices.h"
+#include "cli/iosdevices.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

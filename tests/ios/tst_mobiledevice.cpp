@@ -3,8 +3,8 @@
 // a phone can cause.
 
 #include "iphonesim.h"
-#include "mobiledevice.h"
-#include "texts.h"
+#include "ios/mobiledevice.h"
+#include "core/texts.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

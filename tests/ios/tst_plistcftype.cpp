@@ -1,7 +1,7 @@
 // PlistCFType over real libplist trees: parsing, the total accessors, ownership of inserted values, text rendering,
 // keyed archives and dates.
 
-#include "plistcftype.h"
+#include "ios/plistcftype.h"
 
 #include <plist/plist.h>
 

@@ -2,7 +2,7 @@
 // string at the NUL but keeps its whole length: reading a key fails an assertion that ends the program, and writing
 // the list out again reads past the cut copy. Such a document is refused as unreadable, in both forms.
 
-#include "plistcftype.h"
+#include "ios/plistcftype.h"
 
 #include <plist/plist.h>
 

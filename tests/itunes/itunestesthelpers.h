@@ -2,7 +2,7 @@
 
 // Builders for backup fixtures: property lists, keybag TLVs, Manifest.mbdb records, archived descriptions.
 
-#include "plistcftype.h"
+#include "ios/plistcftype.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -2,17 +2,17 @@
 // person and multi-value mapping, labels, dates, addresses and IM accounts, photos, progress, merging, damaged
 // input, cancelling, and the temporary copies (never left behind).
 
-#include "backupmanifest.h"
-#include "combinerule.h"
+#include "itunes/backupmanifest.h"
+#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "importcontactsfromitunesthread.h"
+#include "itunes/importcontactsfromitunesthread.h"
 #include "itunestesthelpers.h"
-#include "localdb.h"
-#include "privatetemp.h"
-#include "progress.h"
-#include "sqlite_qt.h"
+#include "contacts/localdb.h"
+#include "core/privatetemp.h"
+#include "core/progress.h"
+#include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QElapsedTimer>
 #include <QDirIterator>

@@ -2,14 +2,14 @@
 // adding folders by hand (new, already listed, not a backup), the column widths, and the password check on its
 // thread against a backup written by backup-maker.
 
-#include "backupmanifest.h"
-#include "itemmodelloadbk.h"
+#include "itunes/backupmanifest.h"
+#include "app/itemmodelloadbk.h"
 #include "itunestesthelpers.h"
-#include "loaditunesbackupdlg.h"
-#include "messagebox.h"
-#include "passcodedlg.h"
+#include "app/loaditunesbackupdlg.h"
+#include "app/messagebox.h"
+#include "app/passcodedlg.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>

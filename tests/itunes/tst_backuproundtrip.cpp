@@ -3,10 +3,10 @@
 // out byte-identical to what went in; damaged backups give their errors, and nothing is ever written into a backup
 // folder.
 
-#include "backupmanifest.h"
+#include "itunes/backupmanifest.h"
 #include "itunestesthelpers.h"
-#include "privatetemp.h"
-#include "sqlite_qt.h"
+#include "core/privatetemp.h"
+#include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
 
 #include <QCryptographicHash>

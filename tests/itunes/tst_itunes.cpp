@@ -2,15 +2,15 @@
 // descriptions, both file tables, the keybag, key derivation and unwrap (hashcat's iTunes-backup example hashes,
 // RFC 3394), and the ciphers (NIST SP 800-38A CBC vectors).
 
-#include "backupmanifest.h"
-#include "loadbackupmanifestthread.h"
-#include "keybag.h"
-#include "progress.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/loadbackupmanifestthread.h"
+#include "itunes/keybag.h"
+#include "core/progress.h"
 #include "itunestesthelpers.h"
-#include "qopensslevpaes.h"
-#include "sqlite_qt.h"
+#include "itunes/qopensslevpaes.h"
+#include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
-#include "texts.h"
+#include "core/texts.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -11,12 +11,13 @@ cp -r "$root/README.md" "$root/src" "$root/tools" "$copy/"
 mkdir "$copy/.ci" && cp "$root/.ci/include-exceptions" "$copy/.ci/"
 "$python" "$check" "$copy"
 
-echo '#include "mainwindow.h"' >> "$copy/src/contacts/pim.h"      # a model including the window
+echo '#include "app/mainwindow.h"' >> "$copy/src/contacts/pim.h"  # a model including the window
+echo '#include "pim.h"' >> "$copy/src/contacts/localdb.cpp"           # a src header without its folder
 echo '#include <QDialog>' >> "$copy/src/fileio/csvrow.h"           # a widget below the window
-echo '#include "adbprotocol.h"' >> "$copy/tools/phone-sim/main.cpp"   # a simulator using the program's protocol code
+echo '#include "adb/adbprotocol.h"' >> "$copy/tools/phone-sim/main.cpp"   # a simulator using the program's protocol code
 if out=$("$python" "$check" "$copy"); then
   echo "planted wrong includes were not found"; exit 1
 fi
-for want in "src/contacts/pim.h -> app" "src/fileio/csvrow.h -> widgets" "tools/phone-sim/main.cpp -> adb"; do
+for want in "src/contacts/pim.h -> app" "src/contacts/localdb.cpp -> pim.h (name its folder" "src/fileio/csvrow.h -> widgets" "tools/phone-sim/main.cpp -> adb"; do
   grep -qF "$want" <<<"$out" || { echo "missing: $want"; echo "$out"; exit 1; }
 done

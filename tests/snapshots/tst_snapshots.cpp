@@ -1,15 +1,15 @@
 // Snapshots kept in the data folder (limits, disk use, damaged and unwritable files) and the undo plan worked out
 // from a snapshot, the state its write left and the state now, applied to a local database.
 
-#include "combinerule.h"
-#include "contactchanges.h"
+#include "contacts/combinerule.h"
+#include "contacts/contactchanges.h"
 #include "contactfixtures.h"
-#include "datafolder.h"
-#include "localdb.h"
-#include "snapshotstore.h"
+#include "core/datafolder.h"
+#include "contacts/localdb.h"
+#include "snapshots/snapshotstore.h"
 #include "temphome.h"
-#include "undoplan.h"
-#include "undorunner.h"
+#include "snapshots/undoplan.h"
+#include "snapshots/undorunner.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 // Small builders of contacts for tests.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QString>
 #include <QVariant>

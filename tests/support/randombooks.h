@@ -4,7 +4,7 @@
 // into another meets new contacts, namesakes that gain rows, rows whose kind or label changed, and namesakes
 // that bring nothing new.
 
-#include "pim.h"
+#include "contacts/pim.h"
 
 #include <QList>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "datafolder.h"
+#include "core/datafolder.h"
 
 #include <QByteArray>
 #include <QTemporaryDir>

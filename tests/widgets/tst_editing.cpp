@@ -1,16 +1,16 @@
 // The contact editor and its dialogs: which change records an edit gives, what the stored result then is, the
 // checks of the edit dialog and the group dialog. Stored contacts live in a real local database.
 
-#include "combinerule.h"
-#include "contactchanges.h"
-#include "contactname.h"
-#include "contacteditor.h"
+#include "contacts/combinerule.h"
+#include "contacts/contactchanges.h"
+#include "contacts/contactname.h"
+#include "widgets/contacteditor.h"
 #include "contactfixtures.h"
-#include "editcontactform.h"
-#include "entitieseditors.h"
-#include "groupform.h"
-#include "localdb.h"
-#include "texts.h"
+#include "widgets/editcontactform.h"
+#include "widgets/entitieseditors.h"
+#include "widgets/groupform.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

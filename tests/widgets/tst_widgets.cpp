@@ -1,4 +1,4 @@
-#include "contactdisplayer.h"
+#include "widgets/contactdisplayer.h"
 #include "contactfixtures.h"
 #include "temphome.h"
 

@@ -1,6 +1,6 @@
 #include "addressbookwriter.h"
 
-#include "sqlite_qt.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QDateTime>
 #include <QFile>

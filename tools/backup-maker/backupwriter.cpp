@@ -1,7 +1,7 @@
 #include "backupwriter.h"
 
 #include "addressbookwriter.h"
-#include "sqlite_qt.h"
+#include "sqlite_qt/sqlite_qt.h"
 #include "vcardreader.h"
 
 #include <QCryptographicHash>

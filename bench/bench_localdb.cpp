@@ -9,10 +9,10 @@
 // other work falls on both sides of each ratio alike (scripts/bench.sh does).
 
 #include "contacts/combinerule.h"
-#include "fileio/fileformats.h"
-#include "fileio/importcontactstolocalthread.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
 #include "fileio/vcard.h"
 #include "vcardgen.h"
 
@@ -292,8 +292,16 @@ void BM_ShellSearch(benchmark::State &state)
 BENCHMARK(BM_MergeSaveIntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_MergeSaveIntoFull)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_MergeSaveNamesakes)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
-BENCHMARK(BM_ImportWorkerIntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
-BENCHMARK(BM_PlainInsertIntoEmpty)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_ImportWorkerIntoEmpty)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_PlainInsertIntoEmpty)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 BENCHMARK(BM_ListAll)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_ShellListAll)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_Search)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime()->MeasureProcessCPUTime();

@@ -1,12 +1,12 @@
 // The vCard import's stages on the generated mixed 10,000-contact file: parsing the bytes into cards, mapping
-// the cards to contacts, the front that does both (contactsFromBytes), and the whole import worker (parse plus merge-save) into an empty database and into a
-// database that already holds every contact (all merged).
+// the cards to contacts, the front that does both (contactsFromBytes), and the whole import worker (parse plus
+// merge-save) into an empty database and into a database that already holds every contact (all merged).
 
 #include "contacts/combinerule.h"
-#include "fileio/fileformats.h"
-#include "fileio/importcontactstolocalthread.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
 #include "fileio/vcard.h"
 #include "vcardgen.h"
 
@@ -80,8 +80,7 @@ void BM_ImportIntoEmptyDb(benchmark::State &state)
     int run = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        LocalDb db(dir.filePath(QStringLiteral("empty%1.db").arg(run++)),
-                   PContactCombineRule(new LocalDbCombineRule));
+        LocalDb db(dir.filePath(QStringLiteral("empty%1.db").arg(run++)), PContactCombineRule(new LocalDbCombineRule));
         db.createFromTemplate();
         state.ResumeTiming();
         import(path, db, state);

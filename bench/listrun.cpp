@@ -12,12 +12,12 @@
 //
 // Each run ends by checking that the list holds exactly what LocalDb::listContacts returns.
 
-#include "contacts/combinerule.h"
-#include "core/datafolder.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/mainwindow.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
 #include "fileio/vcard.h"
 #include "vcardgen.h"
@@ -203,8 +203,8 @@ int measure(bool atOnce, bool settle, const QString &keyword, int runs)
         run.same = fingerprint(window.contactsModel()->contacts()) == expected;
         std::printf("run %d: event loop back %lld ms, first rows painted %lld ms, complete %lld ms (%d contacts, %s), "
                     "longest stall %lld ms, CPU %lld ms\n",
-                    r + 1, run.back, run.firstRows, run.complete, run.rows, run.same ? "same as listContacts" : "DIFFERENT",
-                    run.stall, run.cpu);
+                    r + 1, run.back, run.firstRows, run.complete, run.rows,
+                    run.same ? "same as listContacts" : "DIFFERENT", run.stall, run.cpu);
         if (!run.same)
             return 2;
         back << run.back;

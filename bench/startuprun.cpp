@@ -6,11 +6,11 @@
 // startup-run --prepare DBS CONTACTS: fills the data folder (under HOME) with DBS local databases of CONTACTS
 // contacts each.
 
+#include "app/mainwindow.h"
 #include "contacts/combinerule.h"
+#include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "core/keepawake.h"
-#include "contacts/localdb.h"
-#include "app/mainwindow.h"
 #include "core/texts.h"
 #include "fileio/vcard.h"
 #include "vcardgen.h"
@@ -46,8 +46,9 @@ private:
 int prepare(int dbs, int contacts)
 {
     for (int d = 0; d < dbs; ++d) {
-        LocalDb db(LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(QStringLiteral("bench%1").arg(d, 2, 10, QLatin1Char('0')))),
-                   PContactCombineRule(new LocalDbCombineRule));
+        LocalDb db(
+            LocalDbFiles::pathFor(LocalDbFiles::fileNameFor(QStringLiteral("bench%1").arg(d, 2, 10, QLatin1Char('0')))),
+            PContactCombineRule(new LocalDbCombineRule));
         db.createFromTemplate();
         db.beginTransaction();
         for (const pim::Contact &c : vcard::contactsFromBytes(generateMixedVCards(contacts, d * contacts)))

@@ -4,8 +4,7 @@
 
 QByteArray generateVCards(int contacts, int photoEvery, int photoBytes)
 {
-    static const char *given[] = {"Anna", "Mark",   "Zoë",   "Ola",   "Kari",
-                                  "Per",  "Jürgen", "Chloé", "Håkon", "Li"};
+    static const char *given[] = {"Anna", "Mark", "Zoë", "Ola", "Kari", "Per", "Jürgen", "Chloé", "Håkon", "Li"};
     static const char *family[] = {"Berg", "Cole", "Adams", "Nordmann", "Hansen", "Müller", "Dubois", "Wang"};
     QRandomGenerator random(20240607);
     QByteArray out;
@@ -43,10 +42,10 @@ QByteArray generateVCards(int contacts, int photoEvery, int photoBytes)
 
 QByteArray generateMixedVCards(int contacts, int firstIndex)
 {
-    static const char *given[] = {"Anna", "Mark", "Zoë", "Ola", "Kari", "Per", "Jürgen", "Chloé", "Håkon", "Li",
-                                  "Sam",  "Eve",  "Noor", "Tomás", "Ingrid", "Yuki"};
-    static const char *family[] = {"Berg", "Cole",  "Adams", "Nordmann", "Hansen", "Müller",
-                                   "Dubois", "Wang", "O'Neil", "Silva",   "Kowalski"};
+    static const char *given[] = {"Anna",  "Mark", "Zoë", "Ola", "Kari", "Per",   "Jürgen", "Chloé",
+                                  "Håkon", "Li",   "Sam", "Eve", "Noor", "Tomás", "Ingrid", "Yuki"};
+    static const char *family[] = {"Berg",   "Cole", "Adams",  "Nordmann", "Hansen",  "Müller",
+                                   "Dubois", "Wang", "O'Neil", "Silva",    "Kowalski"};
     static const char *companies[] = {"Acme Ltd", "Fjord Shipping AS", "Café Noir", "Northwind, Inc."};
     constexpr int photoBytes = 20 * 1024;
     QRandomGenerator random(20240611 + quint32(firstIndex));
@@ -81,9 +80,8 @@ QByteArray generateMixedVCards(int contacts, int firstIndex)
         if (i % 9 == 0)
             out += "NICKNAME:" + g + "y\r\n";
         if (i % 10 == 5) {
-            const QByteArray note = "Met at the conference in " + QByteArray::number(2000 + i % 24) +
-                                    ", table " + QByteArray::number(i % 40) +
-                                    ".\r\nCall before noon; prefers e-mail (ÆØÅ æøå).";
+            const QByteArray note = "Met at the conference in " + QByteArray::number(2000 + i % 24) + ", table " +
+                                    QByteArray::number(i % 40) + ".\r\nCall before noon; prefers e-mail (ÆØÅ æøå).";
             out += "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:";
             int lineLength = 45;
             for (const char c : note) {

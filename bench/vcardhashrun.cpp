@@ -10,8 +10,8 @@
 // Run it before and after a change and compare the output.
 
 #include "fileio/vcard.h"
-#include "vcardgen.h"
 #include "fileio/vcardimport.h"
+#include "vcardgen.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -41,8 +41,8 @@ void streamContact(QDataStream &out, const pim::Contact &c)
 struct Hashes
 {
     QByteArray cards;
-    QByteArray mapped;    // parseCards + contactFromCard
-    QByteArray front;     // contactsFromBytes
+    QByteArray mapped; // parseCards + contactFromCard
+    QByteArray front;  // contactsFromBytes
     qsizetype count = 0;
     qint64 errorOffset = -1;
 };
@@ -123,31 +123,90 @@ void print(const char *label, const Hashes &h, const QByteArray &importer)
 // Pieces of cards, well-formed and damaged, that the random files are made of.
 const QList<QByteArray> &pieces()
 {
-    static const QList<QByteArray> list = {
-        "BEGIN:VCARD\r\n", "END:VCARD\r\n", "begin:vcard\n", "end:vcard\n", "VERSION:3.0\r\n", "VERSION:2.1\r\n",
-        "VERSION:4.0\r\n", "VERSION: 3.0 \r\n", "N:Smith;John;;;\r\n", "N:Sm\\;ith;Jo\\nhn;A\\,B;Dr.;Jr\r\n",
-        "N;CHARSET=UTF-8:M\xc3\xbcller;J\xc3\xbcrgen\r\n", "N;CHARSET=ISO-8859-1:M\xfcller;J\xfcrgen\r\n",
-        "N;CHARSET=SHIFT_JIS:\x93\xfa\x96\x7b;\r\n", "N;CHARSET=NO-SUCH:x;y\r\n", "n:lower;case\r\n",
-        "FN:John Smith\r\n", "FN:Acme\\, Inc.\r\n", "TEL;TYPE=CELL:+47 1\r\n", "TEL;TYPE=cell:+47 2\r\n",
-        "TEL;TYPE=home,voice:3\r\n", "TEL;CELL;CHARSET=UTF-8:4\r\n", "TEL;TYPE=\"x:y,z\";X-E=a\\;b:5\r\n",
-        "item1.TEL:+1 555\r\nitem1.X-ABLabel:Cabin\r\n", "item2.EMAIL;type=INTERNET:a@b.c\r\n",
-        "EMAIL;TYPE=internet:x@y.z\r\n", "EMAIL:\r\n", "ADR;TYPE=work:;;Main St 1;Springfield;;12345;\r\n",
-        "ADR;TYPE=home:PO 1;Ext;;City\r\n", "ADR;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:;;M=C3=BC;X;;1;\r\n",
-        "ADR:;;;;;;\r\n", "ORG:Acme\\, Inc.;Sales\r\n", "ORG:;\r\n", "TITLE:Boss\r\n", "BDAY:1980-02-29\r\n",
-        "BDAY:19800229\r\n", "BDAY:19531015T231000Z\r\n", "BDAY:--0229\r\n", "BDAY:  \r\n",
-        "X-EVENT;TYPE=anniversary:2001-01-01\r\n", "CATEGORIES:Friends\r\n", "CATEGORIES:A,B\r\n",
-        "X-IM;TYPE=skype:me\r\n", "X-IM;TYPE=nope:me\r\n", "X-REL;TYPE=spouse:Her\r\n", "URL:http\\://x.y\r\n",
-        "URL;TYPE=blog:b\r\n", "NICKNAME:Nick\r\n", "NOTE:abc\r\n def\r\n", "NOTE:a\\nb\\\\c\\:d\\x\r\n",
-        "NOTE;ENCODING=QUOTED-PRINTABLE:a=3Db=\r\n=C3=A6\r\n", "NOTE;QUOTED-PRINTABLE:soft=\r\nbreak\r\n",
-        "NOTE;ENCODING=QUOTED-PRINTABLE:split==\r\nD0 end\r\n", "NOTE;QUOTED-PRINTABLE:stray=\r\n",
-        "NOTE;ENCODING=QUOTED-PRINTABLE:bad=ZZ=4=\r\n", "NOTE;8BIT:\xe6\xf8\r\n",
-        "PHOTO;ENCODING=b;TYPE=JPEG:AAECAwQF\r\n BgcICQ==\r\n", "PHOTO;ENCODING=BASE64:AAEC\r\n",
-        "PHOTO;ENCODING=B:AA=\r\n", "PHOTO;ENCODING=b:A\r\n", "PHOTO;ENCODING=b:AA*A\r\n",
-        "PHOTO;ENCODING=b:=AAA\r\n", "PHOTO:data:image/png;base64,AAECAw==\r\n", "PHOTO:http://x/y.jpg\r\n",
-        "PHOTO;B:QUJD\r\n\tREVG\r\n", "no colon here\r\n", ";PARAM:x\r\n", "TEL;:x\r\n", "TEL;A=:x\r\n",
-        "TEL;A=;B:x\r\n", "TEL;=x:y\r\n", "TEL;A\r\n", "\r\n", "\n", "\r\n \r\n", " folded\r\n",
-        "NOTE:utf8 fold \xc3\r\n \xa6 end\r\n", "X-UNKNOWN;X=1:y\r\n", "TEL;TYPE=a\\\\b\\x;c:1\r\n",
-        "FN;CHARSET=UTF-8:Only Fn\r\n", "N:;;;;\r\n", "N:\\\r\n", "TEL:\\\r\n", "=\r\n", "TEL:1\r\r\n"};
+    static const QList<QByteArray> list = {"BEGIN:VCARD\r\n",
+                                           "END:VCARD\r\n",
+                                           "begin:vcard\n",
+                                           "end:vcard\n",
+                                           "VERSION:3.0\r\n",
+                                           "VERSION:2.1\r\n",
+                                           "VERSION:4.0\r\n",
+                                           "VERSION: 3.0 \r\n",
+                                           "N:Smith;John;;;\r\n",
+                                           "N:Sm\\;ith;Jo\\nhn;A\\,B;Dr.;Jr\r\n",
+                                           "N;CHARSET=UTF-8:M\xc3\xbcller;J\xc3\xbcrgen\r\n",
+                                           "N;CHARSET=ISO-8859-1:M\xfcller;J\xfcrgen\r\n",
+                                           "N;CHARSET=SHIFT_JIS:\x93\xfa\x96\x7b;\r\n",
+                                           "N;CHARSET=NO-SUCH:x;y\r\n",
+                                           "n:lower;case\r\n",
+                                           "FN:John Smith\r\n",
+                                           "FN:Acme\\, Inc.\r\n",
+                                           "TEL;TYPE=CELL:+47 1\r\n",
+                                           "TEL;TYPE=cell:+47 2\r\n",
+                                           "TEL;TYPE=home,voice:3\r\n",
+                                           "TEL;CELL;CHARSET=UTF-8:4\r\n",
+                                           "TEL;TYPE=\"x:y,z\";X-E=a\\;b:5\r\n",
+                                           "item1.TEL:+1 555\r\nitem1.X-ABLabel:Cabin\r\n",
+                                           "item2.EMAIL;type=INTERNET:a@b.c\r\n",
+                                           "EMAIL;TYPE=internet:x@y.z\r\n",
+                                           "EMAIL:\r\n",
+                                           "ADR;TYPE=work:;;Main St 1;Springfield;;12345;\r\n",
+                                           "ADR;TYPE=home:PO 1;Ext;;City\r\n",
+                                           "ADR;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:;;M=C3=BC;X;;1;\r\n",
+                                           "ADR:;;;;;;\r\n",
+                                           "ORG:Acme\\, Inc.;Sales\r\n",
+                                           "ORG:;\r\n",
+                                           "TITLE:Boss\r\n",
+                                           "BDAY:1980-02-29\r\n",
+                                           "BDAY:19800229\r\n",
+                                           "BDAY:19531015T231000Z\r\n",
+                                           "BDAY:--0229\r\n",
+                                           "BDAY:  \r\n",
+                                           "X-EVENT;TYPE=anniversary:2001-01-01\r\n",
+                                           "CATEGORIES:Friends\r\n",
+                                           "CATEGORIES:A,B\r\n",
+                                           "X-IM;TYPE=skype:me\r\n",
+                                           "X-IM;TYPE=nope:me\r\n",
+                                           "X-REL;TYPE=spouse:Her\r\n",
+                                           "URL:http\\://x.y\r\n",
+                                           "URL;TYPE=blog:b\r\n",
+                                           "NICKNAME:Nick\r\n",
+                                           "NOTE:abc\r\n def\r\n",
+                                           "NOTE:a\\nb\\\\c\\:d\\x\r\n",
+                                           "NOTE;ENCODING=QUOTED-PRINTABLE:a=3Db=\r\n=C3=A6\r\n",
+                                           "NOTE;QUOTED-PRINTABLE:soft=\r\nbreak\r\n",
+                                           "NOTE;ENCODING=QUOTED-PRINTABLE:split==\r\nD0 end\r\n",
+                                           "NOTE;QUOTED-PRINTABLE:stray=\r\n",
+                                           "NOTE;ENCODING=QUOTED-PRINTABLE:bad=ZZ=4=\r\n",
+                                           "NOTE;8BIT:\xe6\xf8\r\n",
+                                           "PHOTO;ENCODING=b;TYPE=JPEG:AAECAwQF\r\n BgcICQ==\r\n",
+                                           "PHOTO;ENCODING=BASE64:AAEC\r\n",
+                                           "PHOTO;ENCODING=B:AA=\r\n",
+                                           "PHOTO;ENCODING=b:A\r\n",
+                                           "PHOTO;ENCODING=b:AA*A\r\n",
+                                           "PHOTO;ENCODING=b:=AAA\r\n",
+                                           "PHOTO:data:image/png;base64,AAECAw==\r\n",
+                                           "PHOTO:http://x/y.jpg\r\n",
+                                           "PHOTO;B:QUJD\r\n\tREVG\r\n",
+                                           "no colon here\r\n",
+                                           ";PARAM:x\r\n",
+                                           "TEL;:x\r\n",
+                                           "TEL;A=:x\r\n",
+                                           "TEL;A=;B:x\r\n",
+                                           "TEL;=x:y\r\n",
+                                           "TEL;A\r\n",
+                                           "\r\n",
+                                           "\n",
+                                           "\r\n \r\n",
+                                           " folded\r\n",
+                                           "NOTE:utf8 fold \xc3\r\n \xa6 end\r\n",
+                                           "X-UNKNOWN;X=1:y\r\n",
+                                           "TEL;TYPE=a\\\\b\\x;c:1\r\n",
+                                           "FN;CHARSET=UTF-8:Only Fn\r\n",
+                                           "N:;;;;\r\n",
+                                           "N:\\\r\n",
+                                           "TEL:\\\r\n",
+                                           "=\r\n",
+                                           "TEL:1\r\r\n"};
     return list;
 }
 

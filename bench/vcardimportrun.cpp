@@ -6,11 +6,11 @@
 // prints the wall time and the CPU time of the storing alone.
 
 #include "contacts/combinerule.h"
-#include "fileio/fileformats.h"
-#include "fileio/importcontactstolocalthread.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
 #include "core/texts.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
 #include "fileio/vcard.h"
 
 #include <QCoreApplication>

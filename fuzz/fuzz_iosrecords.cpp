@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > 256 * 1024)
         return 0;
-    const PlistCFType records = PlistCFType::fromData(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const PlistCFType records =
+        PlistCFType::fromData(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (!records.isDict())
         return 0;
     PlistCFType batch = PlistCFType::newDict();

@@ -1,8 +1,8 @@
 // Property lists (binary and XML) as the backup reader and the iOS link get them: every node visited through
 // the value wrapper, keyed archives flattened, and a Manifest.db file description read from the same bytes.
 
-#include "itunes/mbdbparser.h"
 #include "ios/plistcftype.h"
+#include "itunes/mbdbparser.h"
 
 #include <cstdint>
 

@@ -3,8 +3,8 @@
 // also scanned as a batch reply for remap items.
 
 #include "android/androidentity.h"
-#include "memorysocket.h"
 #include "android/syncprotocol.h"
+#include "memorysocket.h"
 
 #include <cstdint>
 #include <stdexcept>

@@ -43,8 +43,8 @@ private:
 };
 
 // Bytes that steer the parsers: separators of vCard, CSV, the sync lines and plists, and edge values.
-const uint8_t kInteresting[] = {0x00, 0xff, 0x7f, 0x80, 0x01, '\n', '\r', ':', ';', '=', ',', '"', '\\', '.',
-                                '/', '-', '$', ' ', '\t', '<', '>', 0xc3, 0xe3, 0xf0};
+const uint8_t kInteresting[] = {0x00, 0xff, 0x7f, 0x80, 0x01, '\n', '\r', ':', ';', '=',  ',',  '"',
+                                '\\', '.',  '/',  '-',  '$',  ' ',  '\t', '<', '>', 0xc3, 0xe3, 0xf0};
 
 void mutateOnce(Bytes &b, const std::vector<Bytes> &seeds, Random &rnd)
 {
@@ -55,8 +55,7 @@ void mutateOnce(Bytes &b, const std::vector<Bytes> &seeds, Random &rnd)
         break;
     case 1: // one byte becomes a random or an interesting value
         if (!b.empty())
-            b[rnd.below(b.size())] = rnd.below(2) ? uint8_t(rnd.next())
-                                                  : kInteresting[rnd.below(sizeof kInteresting)];
+            b[rnd.below(b.size())] = rnd.below(2) ? uint8_t(rnd.next()) : kInteresting[rnd.below(sizeof kInteresting)];
         break;
     case 2: { // insert a few bytes
         const size_t at = rnd.below(b.size() + 1);

@@ -10,6 +10,7 @@ packages=(
   # tests and tools
   adb libimobiledevice-utils sqlite3 poppler-utils xvfb xauth dbus-daemon
   dpkg-dev desktop-file-utils    # the Debian package: dependencies found by dpkg-shlibdeps, menu entry checked
+  clang-format                   # the format check (scripts/check-format.sh)
   python3 python3-cryptography   # the second backup reader (tools/backup-maker/verify-backup.py)
   zlib1g-dev                     # phone-sim reads the manifest inside a package file
   # the companion app (companion/build-apk.sh, check-apk.sh, run-tests.sh); dx comes from

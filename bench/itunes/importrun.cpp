@@ -1,12 +1,12 @@
 // itunes-import-run BACKUP_DIR OUT.db [PASSWORD]: imports a backup's address book into a new local database with
 // the import worker, as the window and contact-mover-cli do, and prints the time of the reading half (copying the
 // address book out and reading every person) and of the writing half (merge-saving every contact).
-#include "itunes/backupmanifest.h"
 #include "contacts/combinerule.h"
-#include "itunes/importcontactsfromitunesthread.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
 #include "core/texts.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/importcontactsfromitunesthread.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -42,11 +42,13 @@ int main(int argc, char **argv)
             ok = m.setPassword(args[2]);
         } else {
             const QByteArray bag =
-                item("UUID", QByteArray(16, 'u')) + item("WRAP", number(0))
-                + item("SALT", QByteArray::fromHex("2353363784073608264337337723324886300850")) + item("ITER", number(10000))
-                + item("DPIC", number(10000000)) + item("DPSL", QByteArray::fromHex("425b4bb4e200b5fd4c66979c9caca31716052063"))
-                + item("UUID", QByteArray(16, 'c')) + item("CLAS", number(1)) + item("WRAP", number(3))
-                + item("WPKY", QByteArray::fromHex("8b715f516ff8e64442c478c2d9abb046fc6979ab079007d3dbcef3ddd84217f4c3db01362d88fa68"));
+                item("UUID", QByteArray(16, 'u')) + item("WRAP", number(0)) +
+                item("SALT", QByteArray::fromHex("2353363784073608264337337723324886300850")) +
+                item("ITER", number(10000)) + item("DPIC", number(10000000)) +
+                item("DPSL", QByteArray::fromHex("425b4bb4e200b5fd4c66979c9caca31716052063")) +
+                item("UUID", QByteArray(16, 'c')) + item("CLAS", number(1)) + item("WRAP", number(3)) +
+                item("WPKY", QByteArray::fromHex(
+                                 "8b715f516ff8e64442c478c2d9abb046fc6979ab079007d3dbcef3ddd84217f4c3db01362d88fa68"));
             Keybag kb = parseKeybag(bag);
             timer.start();
             ok = unlockKeybag("hashcat", kb);

@@ -55,23 +55,32 @@ int main(int argc, char *argv[])
         line("family", QString(), a.familyName());
         for (const KContacts::PhoneNumber &p : a.phoneNumbers())
             line("phone",
-                 words(p.type(), {{KContacts::PhoneNumber::Home, "home"}, {KContacts::PhoneNumber::Work, "work"},
-                                  {KContacts::PhoneNumber::Msg, "msg"}, {KContacts::PhoneNumber::Voice, "voice"},
-                                  {KContacts::PhoneNumber::Fax, "fax"}, {KContacts::PhoneNumber::Cell, "cell"},
-                                  {KContacts::PhoneNumber::Video, "video"}, {KContacts::PhoneNumber::Bbs, "bbs"},
-                                  {KContacts::PhoneNumber::Modem, "modem"}, {KContacts::PhoneNumber::Car, "car"},
-                                  {KContacts::PhoneNumber::Isdn, "isdn"}, {KContacts::PhoneNumber::Pcs, "pcs"},
+                 words(p.type(), {{KContacts::PhoneNumber::Home, "home"},
+                                  {KContacts::PhoneNumber::Work, "work"},
+                                  {KContacts::PhoneNumber::Msg, "msg"},
+                                  {KContacts::PhoneNumber::Voice, "voice"},
+                                  {KContacts::PhoneNumber::Fax, "fax"},
+                                  {KContacts::PhoneNumber::Cell, "cell"},
+                                  {KContacts::PhoneNumber::Video, "video"},
+                                  {KContacts::PhoneNumber::Bbs, "bbs"},
+                                  {KContacts::PhoneNumber::Modem, "modem"},
+                                  {KContacts::PhoneNumber::Car, "car"},
+                                  {KContacts::PhoneNumber::Isdn, "isdn"},
+                                  {KContacts::PhoneNumber::Pcs, "pcs"},
                                   {KContacts::PhoneNumber::Pager, "pager"}}),
                  p.number());
         for (const KContacts::Email &e : a.emailList())
             line("email",
-                 words(e.type(), {{KContacts::Email::Home, "home"}, {KContacts::Email::Work, "work"},
+                 words(e.type(), {{KContacts::Email::Home, "home"},
+                                  {KContacts::Email::Work, "work"},
                                   {KContacts::Email::Other, "other"}}),
                  e.mail());
         for (const KContacts::Address &ad : a.addresses())
             line("address",
-                 words(ad.type(), {{KContacts::Address::Home, "home"}, {KContacts::Address::Work, "work"},
-                                   {KContacts::Address::Intl, "intl"}, {KContacts::Address::Postal, "postal"}}),
+                 words(ad.type(), {{KContacts::Address::Home, "home"},
+                                   {KContacts::Address::Work, "work"},
+                                   {KContacts::Address::Intl, "intl"},
+                                   {KContacts::Address::Postal, "postal"}}),
                  QStringList{ad.postOfficeBox(), ad.extended(), ad.street(), ad.locality(), ad.region(),
                              ad.postalCode(), ad.country()}
                      .join(QLatin1Char(';')));

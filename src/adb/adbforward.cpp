@@ -10,9 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <poll.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;

@@ -5,12 +5,12 @@
 #include "adb/adbstream.h"
 #include "adb/adbtransport.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
-#include <QDateTime>
 #include <QThreadPool>
 
 #include <condition_variable>
@@ -132,8 +132,8 @@ void AdbUSBHandle::Private::goOffline(const QString &reason)
             return;
         quiet = closing;
         state = State::Offline;
-        error = wrongMode ? u"device %1: %2"_s.arg(serial, reason)
-                          : u"device %1 disconnected: %2"_s.arg(serial, reason);
+        error =
+            wrongMode ? u"device %1: %2"_s.arg(serial, reason) : u"device %1 disconnected: %2"_s.arg(serial, reason);
         text = error;
         dropped.swap(streams);
         toCall.swap(listeners);
@@ -403,8 +403,9 @@ std::shared_ptr<AdbStream> AdbUSBHandle::openStream(const QString &service, int 
     {
         std::lock_guard lock(d->mutex);
         if (d->state != State::Online) {
-            throw AdbError(d->state == State::Offline ? d->error
-                                                       : u"device %1 is not online (not authorised yet)"_s.arg(d->serial));
+            throw AdbError(d->state == State::Offline
+                               ? d->error
+                               : u"device %1 is not online (not authorised yet)"_s.arg(d->serial));
         }
         const quint32 id = d->nextId++;
         stream = std::make_shared<AdbStream>(d, id, 0);

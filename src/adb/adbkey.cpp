@@ -123,8 +123,8 @@ std::shared_ptr<AdbKey> AdbKey::loadOrCreate(const QString &path, QString *error
     BIO_free(bio);
 
     QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(pem) != pem.size() || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        file.write(pem) != pem.size() || !file.flush()) {
         *error = u"AdbKey::loadOrCreate, can not write %1: %2"_s.arg(path, file.errorString());
         return nullptr;
     }
@@ -145,10 +145,10 @@ QByteArray AdbKey::signToken(const QByteArray &token, QString *error) const
     EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(m_key, nullptr);
     QByteArray sig;
     size_t len = 0;
-    if (ctx && EVP_PKEY_sign_init(ctx) > 0 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) > 0
-        && EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha1()) > 0
-        && EVP_PKEY_sign(ctx, nullptr, &len, reinterpret_cast<const unsigned char *>(token.constData()),
-                         size_t(token.size())) > 0) {
+    if (ctx && EVP_PKEY_sign_init(ctx) > 0 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) > 0 &&
+        EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha1()) > 0 &&
+        EVP_PKEY_sign(ctx, nullptr, &len, reinterpret_cast<const unsigned char *>(token.constData()),
+                      size_t(token.size())) > 0) {
         sig.resize(qsizetype(len));
         if (EVP_PKEY_sign(ctx, reinterpret_cast<unsigned char *>(sig.data()), &len,
                           reinterpret_cast<const unsigned char *>(token.constData()), size_t(token.size())) > 0)
@@ -167,8 +167,8 @@ QByteArray AdbKey::androidPublicKey() const
     BIGNUM *n = nullptr;
     BIGNUM *e = nullptr;
     QByteArray out;
-    if (EVP_PKEY_get_bn_param(m_key, OSSL_PKEY_PARAM_RSA_N, &n) > 0
-        && EVP_PKEY_get_bn_param(m_key, OSSL_PKEY_PARAM_RSA_E, &e) > 0 && BN_num_bytes(n) == kModulusBytes) {
+    if (EVP_PKEY_get_bn_param(m_key, OSSL_PKEY_PARAM_RSA_N, &n) > 0 &&
+        EVP_PKEY_get_bn_param(m_key, OSSL_PKEY_PARAM_RSA_E, &e) > 0 && BN_num_bytes(n) == kModulusBytes) {
         // struct { u32 words; u32 n0inv; u8 n[256]; u8 rr[256]; u32 e; }, little-endian throughout.
         BN_CTX *ctx = BN_CTX_new();
         BIGNUM *r32 = BN_new();

@@ -298,8 +298,7 @@ struct AdbPoll::Usb
 AdbPoll::AdbPoll(int periodMs, QObject *parent) : AbsAdbPoll(periodMs, parent)
 {
     // "host:port,host:port"; a bare host means adb's default port 5555.
-    const QStringList items =
-        qEnvironmentVariable("CONTACT_MOVER_ADB_TCP").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList items = qEnvironmentVariable("CONTACT_MOVER_ADB_TCP").split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (const QString &raw : items) {
         const QString item = raw.trimmed();
         const qsizetype colon = item.lastIndexOf(QLatin1Char(':'));
@@ -418,7 +417,9 @@ void AdbPoll::pollOnce()
 
 // ---- AdbEmuPoll ----
 
-AdbEmuPoll::AdbEmuPoll(int periodMs, QObject *parent) : AbsAdbPoll(periodMs, parent) {}
+AdbEmuPoll::AdbEmuPoll(int periodMs, QObject *parent) : AbsAdbPoll(periodMs, parent)
+{
+}
 
 AdbEmuPoll::~AdbEmuPoll()
 {

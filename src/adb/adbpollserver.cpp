@@ -9,8 +9,7 @@ namespace {
 // States in which the server hands a device's services on, or will once its owner allows this computer.
 bool isReachable(const QString &state)
 {
-    static const QStringList kStates{u"device"_s, u"unauthorized"_s, u"recovery"_s,
-                                     u"sideload"_s, u"rescue"_s};
+    static const QStringList kStates{u"device"_s, u"unauthorized"_s, u"recovery"_s, u"sideload"_s, u"rescue"_s};
     return kStates.contains(state);
 }
 

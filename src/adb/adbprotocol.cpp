@@ -54,14 +54,22 @@ QByteArray encode(const Message &msg)
 QString commandName(quint32 command)
 {
     switch (command) {
-    case A_SYNC: return u"SYNC"_s;
-    case A_CNXN: return u"CNXN"_s;
-    case A_AUTH: return u"AUTH"_s;
-    case A_OPEN: return u"OPEN"_s;
-    case A_OKAY: return u"OKAY"_s;
-    case A_CLSE: return u"CLSE"_s;
-    case A_WRTE: return u"WRTE"_s;
-    case A_STLS: return u"STLS"_s;
+    case A_SYNC:
+        return u"SYNC"_s;
+    case A_CNXN:
+        return u"CNXN"_s;
+    case A_AUTH:
+        return u"AUTH"_s;
+    case A_OPEN:
+        return u"OPEN"_s;
+    case A_OKAY:
+        return u"OKAY"_s;
+    case A_CLSE:
+        return u"CLSE"_s;
+    case A_WRTE:
+        return u"WRTE"_s;
+    case A_STLS:
+        return u"STLS"_s;
     }
     return u"0x%1"_s.arg(command, 8, 16, QLatin1Char('0'));
 }
@@ -81,8 +89,8 @@ bool decodeHeader(const char *bytes, Header *out, quint32 maxPayload, QString *e
         return false;
     }
     if (h.length > maxPayload) {
-        *error = u"%1 payload of %2 bytes exceeds maxdata %3"_s.arg(commandName(h.command)).arg(h.length)
-                     .arg(maxPayload);
+        *error =
+            u"%1 payload of %2 bytes exceeds maxdata %3"_s.arg(commandName(h.command)).arg(h.length).arg(maxPayload);
         return false;
     }
     *out = h;
@@ -92,7 +100,13 @@ bool decodeHeader(const char *bytes, Header *out, quint32 maxPayload, QString *e
 bool isKnownCommand(quint32 command)
 {
     switch (command) {
-    case A_CNXN: case A_AUTH: case A_OPEN: case A_OKAY: case A_CLSE: case A_WRTE: case A_STLS:
+    case A_CNXN:
+    case A_AUTH:
+    case A_OPEN:
+    case A_OKAY:
+    case A_CLSE:
+    case A_WRTE:
+    case A_STLS:
         return true;
     }
     return false;

@@ -76,8 +76,14 @@ QString bannerTypeProblem(const QString &type);
 QByteArray buildBanner(const QString &type, const QMap<QString, QString> &props, const QStringList &features);
 
 // Shell protocol v2: u8 id, u32le length, bytes; frames do not follow WRTE boundaries.
-enum ShellId : quint8 { ShellStdin = 0, ShellStdout = 1, ShellStderr = 2, ShellExit = 3, ShellCloseStdin = 4,
-                        ShellWindowSize = 5 };
+enum ShellId : quint8 {
+    ShellStdin = 0,
+    ShellStdout = 1,
+    ShellStderr = 2,
+    ShellExit = 3,
+    ShellCloseStdin = 4,
+    ShellWindowSize = 5
+};
 QByteArray shellFrame(quint8 id, QByteArrayView data);
 
 class ShellV2Parser

@@ -14,9 +14,9 @@ enum class Kind { Direct, Server };
 struct Route
 {
     Kind kind = Kind::Direct;
-    quint16 port = 5037; // the adb server port looked at
+    quint16 port = 5037;   // the adb server port looked at
     int serverVersion = 0; // the server's host protocol version (Server only)
-    QString note; // what happened on the way, e.g. a listener on the port that is not an adb server
+    QString note;          // what happened on the way, e.g. a listener on the port that is not an adb server
 };
 
 // The first call probes the adb server port and fixes the route for the rest of the process; later calls

@@ -49,8 +49,7 @@ QString quoted(const QByteArray &bytes)
 
 bool isOnlineState(const QString &state)
 {
-    static const QStringList kinds{u"device"_s,   u"recovery"_s, u"sideload"_s,
-                                   u"rescue"_s,   u"bootloader"_s, u"host"_s};
+    static const QStringList kinds{u"device"_s, u"recovery"_s, u"sideload"_s, u"rescue"_s, u"bootloader"_s, u"host"_s};
     return kinds.contains(state);
 }
 
@@ -117,8 +116,7 @@ bool HostSocket::readBlock(QByteArray *out, int timeoutMs, QString *error)
     const QByteArray lengthText(hex, 4);
     const int length = lengthText.toInt(&ok, 16);
     if (!ok || length < 0) {
-        *error = u"the adb server on port %1 sent %2 where a length was expected"_s.arg(m_port).arg(
-            quoted(lengthText));
+        *error = u"the adb server on port %1 sent %2 where a length was expected"_s.arg(m_port).arg(quoted(lengthText));
         return false;
     }
     out->resize(length);
@@ -151,8 +149,8 @@ bool HostSocket::request(const QString &service, int timeoutMs, QString *error)
         *error = u"the adb server on port %1 refused \"%2\": %3"_s.arg(m_port).arg(service, QString::fromUtf8(reason));
         return false;
     }
-    *error = u"the adb server on port %1 answered \"%2\" with %3, which is not the adb host protocol"_s.arg(m_port)
-                 .arg(service, quoted(word));
+    *error = u"the adb server on port %1 answered \"%2\" with %3, which is not the adb host protocol"_s.arg(m_port).arg(
+        service, quoted(word));
     return false;
 }
 
@@ -166,8 +164,8 @@ Probe probe(quint16 port, int timeoutMs)
         return result;
     result.listening = true;
     QByteArray version;
-    if (!socket.request(u"host:version"_s, timeoutMs, &result.error)
-        || !socket.readBlock(&version, timeoutMs, &result.error))
+    if (!socket.request(u"host:version"_s, timeoutMs, &result.error) ||
+        !socket.readBlock(&version, timeoutMs, &result.error))
         return result;
     bool ok = false;
     result.version = version.toInt(&ok, 16);
@@ -184,8 +182,8 @@ std::optional<QByteArray> query(quint16 port, const QString &service, int timeou
 {
     HostSocket socket(port);
     QByteArray reply;
-    if (!socket.connect(qMin(timeoutMs, kConnectTimeoutMs), error) || !socket.request(service, timeoutMs, error)
-        || !socket.readBlock(&reply, timeoutMs, error))
+    if (!socket.connect(qMin(timeoutMs, kConnectTimeoutMs), error) || !socket.request(service, timeoutMs, error) ||
+        !socket.readBlock(&reply, timeoutMs, error))
         return std::nullopt;
     return reply;
 }
@@ -251,8 +249,8 @@ QByteArray bannerFor(quint16 port, const QString &serial, const QString &state, 
             if (e.serial != serial)
                 continue;
             static const QList<QPair<QString, QString>> kNames{{u"product"_s, u"ro.product.name"_s},
-                                                                {u"model"_s, u"ro.product.model"_s},
-                                                                {u"device"_s, u"ro.product.device"_s}};
+                                                               {u"model"_s, u"ro.product.model"_s},
+                                                               {u"device"_s, u"ro.product.device"_s}};
             for (const auto &[word, prop] : kNames)
                 if (e.props.contains(word))
                     props.insert(prop, e.props.value(word));
@@ -315,8 +313,8 @@ struct Tracker::Private
         while (!stop) {
             HostSocket socket(port);
             QString why;
-            if (socket.connect(kConnectTimeoutMs, &why)
-                && socket.request(u"host:track-devices"_s, kStatusTimeoutMs, &why)) {
+            if (socket.connect(kConnectTimeoutMs, &why) &&
+                socket.request(u"host:track-devices"_s, kStatusTimeoutMs, &why)) {
                 {
                     std::lock_guard lock(mutex);
                     fd = socket.fd();
@@ -399,12 +397,12 @@ namespace {
 // One service stream: our end is a server connection, the handle's end its stream id.
 struct BridgeStream
 {
-    quint32 id = 0; // ours, as the "device"
+    quint32 id = 0;     // ours, as the "device"
     quint32 peerId = 0; // the handle's
     std::mutex mutex;
     std::condition_variable cond;
     int fd = -1;
-    bool canSend = true; // the handle acknowledged our last WRTE
+    bool canSend = true;      // the handle acknowledged our last WRTE
     bool localClosed = false; // the handle sent CLSE
 };
 
@@ -492,9 +490,8 @@ public:
             std::lock_guard lock(stream->mutex);
             stream->fd = socket.fd();
         }
-        opened = opened && !isShut()
-                 && socket.request(u"host:transport:%1"_s.arg(serial), kStatusTimeoutMs, &why)
-                 && socket.request(service, kStatusTimeoutMs * 2, &why);
+        opened = opened && !isShut() && socket.request(u"host:transport:%1"_s.arg(serial), kStatusTimeoutMs, &why) &&
+                 socket.request(service, kStatusTimeoutMs * 2, &why);
         if (!opened) {
             {
                 std::lock_guard lock(stream->mutex);

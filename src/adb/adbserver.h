@@ -50,10 +50,10 @@ private:
 // What a listener on the server port turned out to be.
 struct Probe
 {
-    bool listening = false; // something accepted the connection
+    bool listening = false;   // something accepted the connection
     bool isAdbServer = false; // it answered "host:version" with OKAY and a version
-    int version = 0; // the server's protocol version (adb 29 says 41)
-    QString error; // why it is not an adb server, when it is not
+    int version = 0;          // the server's protocol version (adb 29 says 41)
+    QString error;            // why it is not an adb server, when it is not
 };
 Probe probe(quint16 port, int timeoutMs = 2000);
 

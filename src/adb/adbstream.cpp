@@ -108,9 +108,8 @@ bool AdbStream::write(const QByteArray &data, int timeoutMs, QString *error)
         quint32 remote;
         {
             std::unique_lock lock(m_mutex);
-            const bool ready = waitFor(lock, timeoutMs, [this] {
-                return m_canWrite || m_remoteClosed || m_localClosed || m_failed;
-            });
+            const bool ready =
+                waitFor(lock, timeoutMs, [this] { return m_canWrite || m_remoteClosed || m_localClosed || m_failed; });
             if (m_failed) {
                 *error = m_failure;
                 return false;
@@ -156,9 +155,8 @@ AdbStream::Read AdbStream::read(QByteArray *out, int timeoutMs, QString *error)
     quint32 remote;
     {
         std::unique_lock lock(m_mutex);
-        const bool ready = waitFor(lock, timeoutMs, [this] {
-            return !m_queue.empty() || m_remoteClosed || m_localClosed || m_failed;
-        });
+        const bool ready = waitFor(lock, timeoutMs,
+                                   [this] { return !m_queue.empty() || m_remoteClosed || m_localClosed || m_failed; });
         if (!m_queue.empty()) {
             *out = std::move(m_queue.front());
             m_queue.pop_front();

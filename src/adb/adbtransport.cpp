@@ -195,8 +195,7 @@ bool AdbTcpTransport::readExact(char *data, qsizetype len, QString *error)
             if (m_shut)
                 *error = u"connection closed"_s;
             else
-                *error = n == 0 ? u"device closed the connection"_s
-                                : u"read failed: %1"_s.arg(errnoText(errno));
+                *error = n == 0 ? u"device closed the connection"_s : u"read failed: %1"_s.arg(errnoText(errno));
             return false;
         }
         data += n;

@@ -37,8 +37,7 @@ public:
     // Takes ownership of a connected socket.
     AdbTcpTransport(int fd, const QString &peer);
     ~AdbTcpTransport() override;
-    static std::unique_ptr<AdbTcpTransport> connect(const QString &host, quint16 port, int timeoutMs,
-                                                    QString *error);
+    static std::unique_ptr<AdbTcpTransport> connect(const QString &host, quint16 port, int timeoutMs, QString *error);
     bool writeMessage(const adbproto::Message &msg, QString *error) override;
     void shutdown() override;
     QString describe() const override { return m_peer; }

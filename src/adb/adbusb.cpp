@@ -74,8 +74,8 @@ int LIBUSB_CALL onHotplug(libusb_context *, libusb_device *dev, libusb_hotplug_e
 {
     auto *c = static_cast<Context *>(user);
     std::lock_guard lock(c->mutex);
-    c->events.append({event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? Event::Arrived : Event::Left,
-                      libusb_ref_device(dev)});
+    c->events.append(
+        {event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? Event::Arrived : Event::Left, libusb_ref_device(dev)});
     return 0;
 }
 
@@ -130,14 +130,15 @@ protected:
                 return false;
             }
             int got = 0;
-            const int rc = libusb_bulk_transfer(m_handle, m_if.in, reinterpret_cast<unsigned char *>(data),
-                                                int(len), &got, kReadTimeoutMs);
+            const int rc = libusb_bulk_transfer(m_handle, m_if.in, reinterpret_cast<unsigned char *>(data), int(len),
+                                                &got, kReadTimeoutMs);
             data += got;
             len -= got;
             if (rc == LIBUSB_ERROR_TIMEOUT || (rc == 0 && len > 0))
                 continue;
             if (rc != 0) {
-                *error = rc == LIBUSB_ERROR_NO_DEVICE ? u"USB device removed"_s : u"USB read failed: %1"_s.arg(usbError(rc));
+                *error =
+                    rc == LIBUSB_ERROR_NO_DEVICE ? u"USB device removed"_s : u"USB read failed: %1"_s.arg(usbError(rc));
                 clearHalts(rc);
                 return false;
             }
@@ -277,15 +278,14 @@ std::unique_ptr<AdbTransport> open(const PContext &ctx, libusb_device *dev, QStr
     int rc = libusb_open(dev, &h);
     if (rc != 0) {
         *retry = rc == LIBUSB_ERROR_ACCESS;
-        *error = rc == LIBUSB_ERROR_ACCESS
-                     ? u"no permissions (missing udev rules? user is in the plugdev group?)"_s
-                     : u"libusb_open failed. return %1."_s.arg(usbError(rc));
+        *error = rc == LIBUSB_ERROR_ACCESS ? u"no permissions (missing udev rules? user is in the plugdev group?)"_s
+                                           : u"libusb_open failed. return %1."_s.arg(usbError(rc));
         return nullptr;
     }
     libusb_device_descriptor desc;
     unsigned char text[256] = {0};
-    if (libusb_get_device_descriptor(dev, &desc) == 0 && desc.iSerialNumber
-        && libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, sizeof text - 1) > 0)
+    if (libusb_get_device_descriptor(dev, &desc) == 0 && desc.iSerialNumber &&
+        libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, sizeof text - 1) > 0)
         *serial = QString::fromLatin1(reinterpret_cast<const char *>(text)).trimmed();
     libusb_set_auto_detach_kernel_driver(h, 1);
     rc = libusb_claim_interface(h, iface.number);

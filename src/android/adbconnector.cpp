@@ -2,8 +2,8 @@
 
 #include "adb/adbforward.h"
 #include "android/androidlink.h"
-#include "core/datafolder.h"
 #include "android/syncprotocol.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
 
 #include <QFile>
@@ -15,7 +15,9 @@
 
 using namespace Qt::StringLiterals;
 
-AdbConnector::AdbConnector(PAdbUSBHandle handle) : m_handle(std::move(handle)) {}
+AdbConnector::AdbConnector(PAdbUSBHandle handle) : m_handle(std::move(handle))
+{
+}
 
 AdbConnector::~AdbConnector() = default;
 
@@ -99,7 +101,8 @@ void AdbConnector::prepare()
     qint64 installedCode = 0;
     if (listed && parsePackageList(listing).contains(QLatin1String(kPackage))) {
         bool ok = true;
-        installedCode = installedVersionCode(adbShell(m_handle, u"dumpsys package %1"_s.arg(QLatin1String(kPackage)), &ok));
+        installedCode =
+            installedVersionCode(adbShell(m_handle, u"dumpsys package %1"_s.arg(QLatin1String(kPackage)), &ok));
     }
     const InstallStep step = installStep(listed, listing, installedCode, kEmbeddedVersionCode);
     if (step == InstallStep::None)
@@ -131,8 +134,9 @@ void AdbConnector::prepare()
         // An app signed with another key (a development build on the phone, a release build here, or the other
         // way round) can only be replaced after the user removes it.
         if (error.contains(u"INSTALL_FAILED_UPDATE_INCOMPATIBLE"_s))
-            error = trKey("The app on the phone is signed with another key. Uninstall it on the phone, then try again. %1")
-                        .arg(error);
+            error =
+                trKey("The app on the phone is signed with another key. Uninstall it on the phone, then try again. %1")
+                    .arg(error);
         throw failed(error);
     }
     // "pm install" answers once the package is committed, so the package manager normally lists it at the first
@@ -174,13 +178,12 @@ QString AdbConnector::startSession(const char *kind, int &port)
     // moment later (after a cold start of the app's process, later still). The port takes one connection only,
     // so it is not tried by connecting: the kernel's socket tables show when it listens.
     const int phonePort = port;
-    AndroidLink::waitUntilReady(AndroidLink::kSessionReadyLimitMs, AndroidLink::pauseAfterSessionStartMs(),
-                                [this, phonePort] {
-                                    bool asked = true;
-                                    const QByteArray tables =
-                                        adbShell(m_handle, u"cat /proc/net/tcp6 /proc/net/tcp"_s, &asked);
-                                    return asked ? portReadiness(tables, phonePort) : AndroidLink::Readiness::Unknown;
-                                });
+    AndroidLink::waitUntilReady(
+        AndroidLink::kSessionReadyLimitMs, AndroidLink::pauseAfterSessionStartMs(), [this, phonePort] {
+            bool asked = true;
+            const QByteArray tables = adbShell(m_handle, u"cat /proc/net/tcp6 /proc/net/tcp"_s, &asked);
+            return asked ? portReadiness(tables, phonePort) : AndroidLink::Readiness::Unknown;
+        });
     return u"127.0.0.1"_s;
 }
 

@@ -2,9 +2,9 @@
 
 #include "android/androidentity.h"
 #include "android/iandroidconnector.h"
-#include "contacts/localdb.h"
 #include "android/restoresession.h"
 #include "android/syncprotocol.h"
+#include "contacts/localdb.h"
 #include "core/texts.h"
 
 #include <QTcpSocket>
@@ -123,7 +123,8 @@ void AndroidSendChangesThread::deleteContacts(QTcpSocket &socket)
     QList<QPair<const char *, QString>> body;
     for (const pim::Contact &contact : std::as_const(m_contacts))
         if (contact.hasRows(pim::ENTITY_NAME))
-            body.append({kDel, androidentity::encodeDeleteId(pim::ENTITY_NAME, 0, 0, contact.firstRow(pim::ENTITY_NAME))});
+            body.append(
+                {kDel, androidentity::encodeDeleteId(pim::ENTITY_NAME, 0, 0, contact.firstRow(pim::ENTITY_NAME))});
     // No reply is read to a delete batch. Before letting go, the program still waits a moment for the phone to
     // answer or hang up: through an adb forward the batch is only relayed after the local send, and a program
     // that ends (or drops the phone) at once could cut it off.

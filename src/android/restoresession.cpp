@@ -29,8 +29,8 @@ int applyRowRemap(LocalDb &db, const QList<RemapItem> &items, const QSet<qint64>
     int updated = 0;
     for (const RemapItem &item : items) {
         if (!sentLocalRows.contains(item.part4)) {
-            qCDebug(lcAndroidSync, "Android Sync, remap of a row not sent in this batch ignored: %lld=>%s",
-                    item.part4, qUtf8Printable(item.newId));
+            qCDebug(lcAndroidSync, "Android Sync, remap of a row not sent in this batch ignored: %lld=>%s", item.part4,
+                    qUtf8Printable(item.newId));
             continue;
         }
         db.setRowSrcId(item.part4, item.newId);

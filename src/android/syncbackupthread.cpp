@@ -1,13 +1,13 @@
 #include "android/syncbackupthread.h"
 
 #include "android/androidentity.h"
-#include "contacts/combinerule.h"
 #include "android/iandroidconnector.h"
-#include "contacts/localdb.h"
 #include "android/restoresession.h"
 #include "android/syncprotocol.h"
-#include "core/texts.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
 #include "contacts/workertransaction.h"
+#include "core/texts.h"
 
 #include <QHash>
 #include <QMap>
@@ -33,7 +33,8 @@ void mergeWritten(Written &into, const Written &more)
     for (auto it = more.cbegin(); it != more.cend(); ++it) {
         QList<DataRow> &rows = into[it.key()];
         for (const DataRow &row : it.value()) {
-            const auto same = std::find_if(rows.begin(), rows.end(), [&row](const DataRow &r) { return r._id == row._id; });
+            const auto same =
+                std::find_if(rows.begin(), rows.end(), [&row](const DataRow &r) { return r._id == row._id; });
             if (same != rows.end())
                 *same = row;
             else
@@ -47,9 +48,9 @@ void mergeWritten(Written &into, const Written &more)
 // A contact the cache has no contact of that name for: merged in memory, stored when the phone has named it.
 struct SyncBackupThread::Pending
 {
-    Contact contact;   // _id 0 until stored; rows with provisional _ids until stored
+    Contact contact;          // _id 0 until stored; rows with provisional _ids until stored
     qint64 provisionalId = 0; // the contact's _id on the wire until the phone names it
-    QString phoneId;   // the name row's phone id, once the phone gave it
+    QString phoneId;          // the name row's phone id, once the phone gave it
     bool stored = false;
 };
 
@@ -110,7 +111,8 @@ void SyncBackupThread::mergePending(Pending &pending, const Contact &incoming)
             if (!decision.write)
                 continue;
             if (type == pim::ENTITY_GROUP)
-                decision.row.setValue(u"data1"_s, QString::number(m_cache->findOrCreateGroup(decision.row.text(u"data2"_s))));
+                decision.row.setValue(u"data1"_s,
+                                      QString::number(m_cache->findOrCreateGroup(decision.row.text(u"data2"_s))));
             if (decision.row._id == 0)
                 decision.row._id = m_nextProvisional++;
             stored[decision.storedIndex] = decision.row;
@@ -221,7 +223,7 @@ void SyncBackupThread::run()
                 if (cancelled())
                     throw OperationCancelled();
                 QList<QPair<const char *, QString>> body;
-                QHash<qint64, qint64> sent;         // stored contact _id → name row _id
+                QHash<qint64, qint64> sent;           // stored contact _id → name row _id
                 QHash<qint64, qsizetype> sentPending; // provisional contact id → place in pending
                 const int end = qMin(newCount, first + kBatchContacts);
                 for (int k = first; k < end; ++k) {

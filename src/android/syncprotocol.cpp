@@ -32,8 +32,8 @@ bool waitForBytes(QAbstractSocket *socket, int timeout, const CancelCheck &cance
     for (;;) {
         if (socket->waitForReadyRead(kCancelSliceMs))
             return true;
-        if (socket->error() != QAbstractSocket::SocketTimeoutError
-            || socket->state() != QAbstractSocket::ConnectedState)
+        if (socket->error() != QAbstractSocket::SocketTimeoutError ||
+            socket->state() != QAbstractSocket::ConnectedState)
             return false;
         if (cancelled())
             throw OperationCancelled();

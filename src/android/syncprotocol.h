@@ -69,8 +69,7 @@ using CancelCheck = std::function<bool()>;
 
 // Writes command + argument + "\n" as UTF-8. With flush it waits until every byte is handed to the system.
 // Throws SocketDataTransferException with the socket's error text when that fails.
-void writeCommand(QAbstractSocket *socket, const QString &command, const QString &argument, bool flush,
-                  int timeout);
+void writeCommand(QAbstractSocket *socket, const QString &command, const QString &argument, bool flush, int timeout);
 // One line without its line feed; carriage returns are dropped and every other byte is one Latin-1 character.
 // A closed connection, a read error or a time-out throws SocketDataTransferException with the socket's error
 // text. With a cancel check and no time limit (timeout < 0), the wait is cut into short slices and

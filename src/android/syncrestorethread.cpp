@@ -1,12 +1,12 @@
 #include "android/syncrestorethread.h"
 
 #include "android/androidentity.h"
-#include "contacts/contactname.h"
 #include "android/iandroidconnector.h"
-#include "contacts/localdb.h"
 #include "android/syncprotocol.h"
-#include "core/texts.h"
+#include "contacts/contactname.h"
+#include "contacts/localdb.h"
 #include "contacts/workertransaction.h"
+#include "core/texts.h"
 
 #include <QTcpSocket>
 

@@ -45,8 +45,7 @@ void Win32KillProcessesThread::addNoticeName(const QString &name, const QString 
 
 void Win32KillProcessesThread::addDefaultNames()
 {
-    const QString itunesNotice =
-        trKey("iTunes can't be started when running Tallowbrook. Please close iTunes.");
+    const QString itunesNotice = trKey("iTunes can't be started when running Tallowbrook. Please close iTunes.");
     addNoticeName(QStringLiteral("itunes.exe"), itunesNotice);
     addNoticeName(QStringLiteral("itunes"), itunesNotice);
     // adb servers are not on this list: a process named "adb" may be the user's own client or server, and the

@@ -2,11 +2,14 @@
 
 AbsTreeItemModel::_ItemNode::~_ItemNode() = default;
 
-AbsTreeItemModel::AbsTreeItemModel(QObject *parent) : QAbstractItemModel(parent) {}
+AbsTreeItemModel::AbsTreeItemModel(QObject *parent) : QAbstractItemModel(parent)
+{
+}
 
 AbsTreeItemModel::~AbsTreeItemModel() = default;
 
-const std::vector<std::unique_ptr<AbsTreeItemModel::_ItemNode>> &AbsTreeItemModel::childrenOf(const _ItemNode *node) const
+const std::vector<std::unique_ptr<AbsTreeItemModel::_ItemNode>> &
+AbsTreeItemModel::childrenOf(const _ItemNode *node) const
 {
     return node ? node->m_children : m_topLevel;
 }

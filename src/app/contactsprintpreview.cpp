@@ -1,7 +1,7 @@
 #include "app/contactsprintpreview.h"
 
-#include "fileio/contactsprinter.h"
 #include "core/texts.h"
+#include "fileio/contactsprinter.h"
 
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -39,8 +39,7 @@ void ContactsPrintPreview::print(const QList<pim::Contact> &contacts)
         // The preview renders when the dialog is shown; by the time the event loop runs, its pages exist.
         QTimer::singleShot(0, &dialog, [this, &dialog] {
             const auto *preview = dialog.findChild<QPrintPreviewWidget *>();
-            g_shown.append(
-                {dialog.windowTitle(), dialog.size(), preview ? preview->pageCount() : 0, m_painted});
+            g_shown.append({dialog.windowTitle(), dialog.size(), preview ? preview->pageCount() : 0, m_painted});
             dialog.reject();
         });
     }

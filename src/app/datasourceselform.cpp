@@ -3,8 +3,8 @@
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "core/texts.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

@@ -17,8 +17,7 @@ QQueue<Answer> queuedAnswers; // GUI thread only
 Offer offered;
 
 // The queued answer when there is one; otherwise the dialog runs.
-template <typename Show>
-QString answer(const QString &path, const QString &filters, QString *selectedFilter, Show show)
+template <typename Show> QString answer(const QString &path, const QString &filters, QString *selectedFilter, Show show)
 {
     offered = {path, filters};
     if (queuedAnswers.isEmpty())
@@ -34,17 +33,15 @@ QString answer(const QString &path, const QString &filters, QString *selectedFil
 QString openFileName(QWidget *parent, const QString &caption, const QString &dir, const QString &filters,
                      QString *selectedFilter)
 {
-    return answer(dir, filters, selectedFilter, [&] {
-        return QFileDialog::getOpenFileName(parent, caption, dir, filters, selectedFilter);
-    });
+    return answer(dir, filters, selectedFilter,
+                  [&] { return QFileDialog::getOpenFileName(parent, caption, dir, filters, selectedFilter); });
 }
 
 QString saveFileName(QWidget *parent, const QString &caption, const QString &proposed, const QString &filters,
                      QString *selectedFilter)
 {
-    return answer(proposed, filters, selectedFilter, [&] {
-        return QFileDialog::getSaveFileName(parent, caption, proposed, filters, selectedFilter);
-    });
+    return answer(proposed, filters, selectedFilter,
+                  [&] { return QFileDialog::getSaveFileName(parent, caption, proposed, filters, selectedFilter); });
 }
 
 void queueAnswer(const QString &fileName, const QString &selectedFilter)

@@ -7,9 +7,9 @@
 #include <QImage>
 #include <QMimeData>
 
-#include <numeric>
 #include <QSize>
 #include <QThreadPool>
+#include <numeric>
 
 #include <utility>
 
@@ -28,7 +28,9 @@ void release(QList<pim::Contact> &&contacts)
 }
 } // namespace
 
-ItemModelContacts::ItemModelContacts(QObject *parent) : QAbstractItemModel(parent) {}
+ItemModelContacts::ItemModelContacts(QObject *parent) : QAbstractItemModel(parent)
+{
+}
 
 ItemModelContacts::~ItemModelContacts() = default;
 
@@ -94,7 +96,8 @@ QPixmap ItemModelContacts::photoFor(int row) const
     }
     // Contacts without a usable photo share one picture.
     if (!m_emptyPhoto)
-        m_emptyPhoto = QPixmap(QStringLiteral(":res/empty_contact.png")).scaledToWidth(kIconWidth, Qt::SmoothTransformation);
+        m_emptyPhoto =
+            QPixmap(QStringLiteral(":res/empty_contact.png")).scaledToWidth(kIconWidth, Qt::SmoothTransformation);
     cached = *m_emptyPhoto;
     return *cached;
 }

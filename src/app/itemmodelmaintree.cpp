@@ -99,8 +99,9 @@ QIcon ItemModelMainTree::iconFor(const _ItemNode *node) const
         path = QStringLiteral(":res/icon_databases.png");
         break;
     case _ItemNode::KindDevice:
-        path = static_cast<const _DBItemNode *>(node)->platform == PlatformIos ? QStringLiteral(":res/iphone.png")
-                                                                               : QStringLiteral(":res/icon_android.png");
+        path = static_cast<const _DBItemNode *>(node)->platform == PlatformIos
+                   ? QStringLiteral(":res/iphone.png")
+                   : QStringLiteral(":res/icon_android.png");
         break;
     case _ItemNode::KindDatabase:
         path = QStringLiteral(":res/icon_database.png");
@@ -115,7 +116,8 @@ QIcon ItemModelMainTree::iconFor(const _ItemNode *node) const
     auto it = m_icons.find(path);
     if (it == m_icons.end()) {
         const QPixmap pixmap(path);
-        it = m_icons.insert(path, pixmap.isNull() ? QIcon() : QIcon(pixmap.scaledToWidth(18, Qt::SmoothTransformation)));
+        it =
+            m_icons.insert(path, pixmap.isNull() ? QIcon() : QIcon(pixmap.scaledToWidth(18, Qt::SmoothTransformation)));
     }
     return it.value();
 }

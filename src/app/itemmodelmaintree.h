@@ -25,8 +25,14 @@ class _ItemNode
 {
 public:
     // Node kinds; the numbers are the ones the main window tests.
-    enum Kind { KindInvisibleRoot = 0, KindDevicesRoot = 1, KindDatabasesRoot = 2, KindDevice = 3, KindDatabase = 5,
-                KindGroup = 6 };
+    enum Kind {
+        KindInvisibleRoot = 0,
+        KindDevicesRoot = 1,
+        KindDatabasesRoot = 2,
+        KindDevice = 3,
+        KindDatabase = 5,
+        KindGroup = 6
+    };
 
     _ItemNode(int kind, const QString &name) : kind(kind), name(name) {}
     virtual ~_ItemNode();

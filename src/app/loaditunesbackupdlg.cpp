@@ -3,8 +3,8 @@
 #include "app/itemmodelloadbk.h"
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "core/texts.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -26,7 +26,7 @@ struct Answer
     QString folder;
 };
 
-QQueue<Answer> queuedAnswers;       // GUI thread only
+QQueue<Answer> queuedAnswers;        // GUI thread only
 QQueue<QString> queuedFolderChoices; // GUI thread only
 
 } // namespace

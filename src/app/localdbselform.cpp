@@ -1,11 +1,11 @@
 #include "app/localdbselform.h"
 
-#include "core/datafolder.h"
 #include "app/messagebox.h"
-#include "widgets/queuedanswers.h"
 #include "app/stylesheet.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
+#include "widgets/queuedanswers.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

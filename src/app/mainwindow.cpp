@@ -1,17 +1,17 @@
 #include "app/mainwindow.h"
 
 #include "android/adbconnector.h"
-#include "contacts/combinerule.h"
-#include "widgets/contactdisplayer.h"
-#include "core/datafolder.h"
-#include "ios/ioscontactcombinerule.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
 #include "app/stylesheet.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "ios/ioscontactcombinerule.h"
+#include "widgets/contactdisplayer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -185,10 +185,13 @@ void MainWindow::buildLayout()
             if (ids.contains(c._id))
                 contacts.append(c);
         // After the drag has ended: its own event loop is no place for the question and the transfer.
-        QMetaObject::invokeMethod(this, [this, target = QPersistentModelIndex(index), contacts] {
-            if (_DBItemNode *node = m_treeModel->dbNodeOf(target); node && !contacts.isEmpty())
-                dropContacts(node, contacts);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, target = QPersistentModelIndex(index), contacts] {
+                if (_DBItemNode *node = m_treeModel->dbNodeOf(target); node && !contacts.isEmpty())
+                    dropContacts(node, contacts);
+            },
+            Qt::QueuedConnection);
     });
 
     auto *middle = new QWidget;
@@ -288,9 +291,8 @@ void MainWindow::buildActions()
         const QByteArray signature = QByteArray(command.slot) + "()";
         const int index = metaObject()->indexOfSlot(signature.constData());
         if (index >= 0)
-            connect(action, &QAction::triggered, this, [this, name = QByteArray(command.slot)] {
-                QMetaObject::invokeMethod(this, name.constData());
-            });
+            connect(action, &QAction::triggered, this,
+                    [this, name = QByteArray(command.slot)] { QMetaObject::invokeMethod(this, name.constData()); });
         else
             action->setProperty("unavailable", true);
         m_actions.insert(QByteArray(command.slot), action);
@@ -354,9 +356,9 @@ void MainWindow::buildMenus()
     // Short captions under the icons keep every button on the bar at the usual window width; the menu texts,
     // which change with the selection, are the buttons' tool tips.
     const std::pair<const char *, const char *> buttons[] = {
-        {"miFileBackup", "Backup"},         {"miFileDB2I", "To iPhone"}, {"miFileDB2A", "To Android"},
-        {"miFromiTunes", "From iTunes"},    {"miImport", "Import"},      {"miFileExport", "Export"},
-        {"miFilePrint", "Print"},           {"miNewContact", "Add"},     {"miFileDelete", "Delete"}};
+        {"miFileBackup", "Backup"},      {"miFileDB2I", "To iPhone"}, {"miFileDB2A", "To Android"},
+        {"miFromiTunes", "From iTunes"}, {"miImport", "Import"},      {"miFileExport", "Export"},
+        {"miFilePrint", "Print"},        {"miNewContact", "Add"},     {"miFileDelete", "Delete"}};
     for (const auto &[slot, caption] : buttons) {
         action(slot)->setIconText(trKey(caption));
         bar->addAction(action(slot));
@@ -367,8 +369,8 @@ void MainWindow::loadInitialNodes()
 {
     const QString root = DataFolder::root();
     // Virtual devices: contact databases that stand for a phone, for trying the program without one.
-    const QFileInfoList iosFiles = QDir(root + QStringLiteral("/ios_virtual"))
-                                       .entryInfoList({QStringLiteral("*.db")}, QDir::Files, QDir::Name);
+    const QFileInfoList iosFiles =
+        QDir(root + QStringLiteral("/ios_virtual")).entryInfoList({QStringLiteral("*.db")}, QDir::Files, QDir::Name);
     for (const QFileInfo &file : iosFiles) {
         auto db = QSharedPointer<LocalDb>::create(file.filePath(), PContactCombineRule(new IOSContactCombineRule));
         m_treeModel->addDeviceNode(PAndroidConnector(), db, file.fileName(), file.completeBaseName(), PlatformIos);
@@ -383,7 +385,8 @@ void MainWindow::loadInitialNodes()
         m_treeModel->addDeviceNode(connector, db, file.fileName(), file.completeBaseName(), PlatformAndroid);
     }
     for (const QString &file : LocalDbFiles::list()) {
-        auto db = QSharedPointer<LocalDb>::create(LocalDbFiles::pathFor(file), PContactCombineRule(new UserDbCombineRule));
+        auto db =
+            QSharedPointer<LocalDb>::create(LocalDbFiles::pathFor(file), PContactCombineRule(new UserDbCombineRule));
         m_treeModel->addDatabaseNode(db, file);
     }
     m_treeMain->expandAll();
@@ -419,7 +422,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         updateColumnWidths(); // also when the splitter between the panes moves
     } else if (watched == m_treeContacts && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             const QModelIndex current = m_treeContacts->currentIndex();
             if (current.isValid() && contactsSelected()) {
                 onContactsTreeItemDoubleClicked(current);

@@ -3,21 +3,21 @@
 
 #include "app/mainwindow.h"
 
-#include "android/adbconnector.h"
 #include "adb/adbpoll.h"
+#include "android/adbconnector.h"
 #include "android/androidlink.h"
 #include "android/androidwificonnector.h"
-#include "widgets/androidwifiform.h"
-#include "contacts/combinerule.h"
+#include "android/syncprotocol.h"
+#include "android/syncrestorethread.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
 #include "app/progressform.h"
-#include "android/syncprotocol.h"
-#include "android/syncrestorethread.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
+#include "widgets/androidwifiform.h"
 
 #include <QHash>
 #include <QSet>
@@ -76,7 +76,9 @@ void MainWindow::androidDeviceConnected(const QString &path, const PAdbUSBHandle
         // The box closes by itself once the user taps Allow on the phone (or the phone goes away).
         const MessageBox::Button answer = MessageBox::showUntil(
             this, MessageBox::Icon::Warning,
-            trKey("Can't connect to your Android Phone: %1.<br/><br/>If you are presented with the pop up to allow debugging with the computer on your Android device screen. Please simply check \"Always allow from this computer\" and then click \"OK\" to finish.<br/><br/><img src=\":res/trust-android.png\"/>")
+            trKey("Can't connect to your Android Phone: %1.<br/><br/>If you are presented with the pop up to allow "
+                  "debugging with the computer on your Android device screen. Please simply check \"Always allow from "
+                  "this computer\" and then click \"OK\" to finish.<br/><br/><img src=\":res/trust-android.png\"/>")
                 .arg(handle->name().toHtmlEscaped()),
             MessageBox::Abort | MessageBox::Retry, true,
             [handle] {
@@ -104,8 +106,10 @@ void MainWindow::androidDeviceDisconnected(const QString &path, const PAdbUSBHan
 
 void MainWindow::androidDeviceConnectedFailed2(const QString &path)
 {
-    MessageBox::error(this, trKey("Failed to connect your Android Phone.<br/>usb: %1<br/><br/>Please exit any other Android Manager program on your computer first and then reconnect your phone to try again.")
-                                .arg(path.toHtmlEscaped()));
+    MessageBox::error(this,
+                      trKey("Failed to connect your Android Phone.<br/>usb: %1<br/><br/>Please exit any other Android "
+                            "Manager program on your computer first and then reconnect your phone to try again.")
+                          .arg(path.toHtmlEscaped()));
 }
 
 void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnector &connector)
@@ -150,11 +154,14 @@ void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnec
     state->loading.remove(devId);
     if (state->pending.contains(devId)) {
         const PAndroidConnector next = state->pending.take(devId);
-        QMetaObject::invokeMethod(this, [this, devId, next] { androidDeviceIniLoad(devId, next); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, devId, next] { androidDeviceIniLoad(devId, next); }, Qt::QueuedConnection);
     }
 }
 
-void MainWindow::androidUsbTips() {}
+void MainWindow::androidUsbTips()
+{
+}
 
 void MainWindow::miToolsConnectViaWiFi()
 {

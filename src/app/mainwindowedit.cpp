@@ -5,20 +5,20 @@
 
 #include "android/adbconnector.h"
 #include "android/androidsendchangesthread.h"
+#include "android/syncprotocol.h"
+#include "app/filedialogs.h"
+#include "app/itemmodelcontacts.h"
+#include "app/itemmodelmaintree.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "app/winmovable.h"
 #include "contacts/contactchanges.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
 #include "widgets/contactdisplayer.h"
 #include "widgets/contacteditor.h"
 #include "widgets/editcontactform.h"
-#include "app/filedialogs.h"
 #include "widgets/groupform.h"
-#include "app/itemmodelcontacts.h"
-#include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
-#include "app/messagebox.h"
-#include "app/progressform.h"
-#include "android/syncprotocol.h"
-#include "core/texts.h"
-#include "app/winmovable.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -37,8 +37,7 @@ bool hasAndroidPhone(const _DBItemNode *node)
 }
 
 // Runs one storage step; a failure shows the error box.
-template <typename F>
-bool storageStep(QWidget *parent, F &&step)
+template <typename F> bool storageStep(QWidget *parent, F &&step)
 {
     try {
         step();
@@ -123,7 +122,8 @@ void MainWindow::editContact(_DBItemNode *node, const pim::Contact &contact)
         if (shown.at(row)._id != saved._id)
             continue;
         const QModelIndex index = m_contactsModel->indexOfRow(row);
-        m_treeContacts->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_treeContacts->selectionModel()->select(index,
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_treeContacts->setCurrentIndex(index);
         m_treeContacts->scrollTo(index);
         break;

@@ -3,19 +3,19 @@
 
 #include "app/mainwindow.h"
 
-#include "fileio/contactsprinter.h"
 #include "app/contactsprintpreview.h"
-#include "core/datafolder.h"
-#include "fileio/exporttofilethread.h"
 #include "app/filedialogs.h"
-#include "fileio/fileformats.h"
-#include "fileio/importcontactstolocalthread.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/messagebox.h"
 #include "app/previewconfirm.h"
 #include "app/progressform.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "fileio/contactsprinter.h"
+#include "fileio/exporttofilethread.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -30,10 +30,9 @@ QList<const fileio::FileFormat *> offeredFormats(bool import)
 {
     QList<const fileio::FileFormat *> formats;
     for (const fileio::FileFormat &format : fileio::fileFormats()) {
-        const bool available =
-            import ? format.importKind != 0 && fileio::createImporter(format.importKind)
-                   : fileio::isPrinted(format) ||
-                         (format.exportKind != 0 && fileio::createExporter(format.exportKind, {}));
+        const bool available = import ? format.importKind != 0 && fileio::createImporter(format.importKind)
+                                      : fileio::isPrinted(format) ||
+                                            (format.exportKind != 0 && fileio::createExporter(format.exportKind, {}));
         if (available)
             formats.append(&format);
     }
@@ -49,8 +48,7 @@ QString filterList(const QList<const fileio::FileFormat *> &formats)
 }
 
 // The format of the filter the dialog returned; the first offered when it returned none it knows.
-const fileio::FileFormat *formatOfFilter(const QList<const fileio::FileFormat *> &formats,
-                                         const QString &filter)
+const fileio::FileFormat *formatOfFilter(const QList<const fileio::FileFormat *> &formats, const QString &filter)
 {
     for (const fileio::FileFormat *format : formats)
         if (trKey(format->filter) == filter)
@@ -93,14 +91,14 @@ void MainWindow::miImport()
 {
     const QList<const fileio::FileFormat *> formats = offeredFormats(true);
     QString selected;
-    const QString path =
-        FileDialogs::openFileName(this, QString(), QDir::homePath(), filterList(formats), &selected);
+    const QString path = FileDialogs::openFileName(this, QString(), QDir::homePath(), filterList(formats), &selected);
     const fileio::FileFormat *format = formatOfFilter(formats, selected);
     if (path.isEmpty() || !format)
         return;
     // The selected filter decides how the file is read, whatever its extension.
     const QStringList filesBefore = LocalDbFiles::list();
-    _DBItemNode *target = selectOrCreateLocalDb(QFileInfo(path).fileName(), trKey("Choose a Database for the Imported Contacts"));
+    _DBItemNode *target =
+        selectOrCreateLocalDb(QFileInfo(path).fileName(), trKey("Choose a Database for the Imported Contacts"));
     if (!target)
         return;
     // A database made for an import that read nothing (or failed, or was cancelled) goes again.
@@ -109,10 +107,11 @@ void MainWindow::miImport()
     const auto makeWorker = [&](LocalDb &db, ProgressTarget *progress) -> std::unique_ptr<QThread> {
         return std::make_unique<ImportContactsToLocalThread>(path, format->importKind, &db, progress);
     };
-    const QString question = trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
-                                 .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
-    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)
-        && keepSnapshot(target, QStringLiteral("import"))) {
+    const QString question =
+        trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
+            .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
+    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question) &&
+        keepSnapshot(target, QStringLiteral("import"))) {
         ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
         ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
         succeeded = form.runWorker(&worker);

@@ -3,17 +3,17 @@
 
 #include "app/mainwindow.h"
 
+#include "app/itemmodelmaintree.h"
+#include "app/messagebox.h"
+#include "app/progressform.h"
+#include "contacts/localdb.h"
 #include "core/datafolder.h"
+#include "core/texts.h"
 #include "ios/ioscontactcombinerule.h"
 #include "ios/iossendchangesthread.h"
 #include "ios/iossynctodevicethread.h"
 #include "ios/iossynctopcthread.h"
-#include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
-#include "app/messagebox.h"
 #include "ios/mobiledevice.h"
-#include "app/progressform.h"
-#include "core/texts.h"
 
 #include <QDebug>
 #include <QDir>
@@ -71,9 +71,10 @@ void MainWindow::setUpIosLink()
     // A phone that was not trusted when it arrived is loaded once it trusts this computer.
     connect(notifier, &MobiledeviceSubscribe::devicePaired, this, &MainWindow::iosDeviceConnected);
     if (!notifier->subscribe())
-        MessageBox::warning(
-            this,
-            trKey("Failed to detect iPhone. Please launch iTunes (Finder if MacOS 10.15 or above) first and then re-connect your iPhone. Once your iPhone is visible in iTunes (Finder if MacOS 10.15 or above), please restart Tallowbrook software."));
+        MessageBox::warning(this,
+                            trKey("Failed to detect iPhone. Please launch iTunes (Finder if MacOS 10.15 or above) "
+                                  "first and then re-connect your iPhone. Once your iPhone is visible in iTunes "
+                                  "(Finder if MacOS 10.15 or above), please restart Tallowbrook software."));
 }
 
 void MainWindow::iosDeviceConnected(const QString &devid)
@@ -158,7 +159,8 @@ void MainWindow::loadIosDevice(const QString &devid, bool withTips)
 
     state->loading.remove(devid);
     if (state->pending.remove(devid))
-        QMetaObject::invokeMethod(this, [this, devid] { loadIosDevice(devid, false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, devid] { loadIosDevice(devid, false); }, Qt::QueuedConnection);
 }
 
 void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)

@@ -3,18 +3,18 @@
 
 #include "app/mainwindow.h"
 
-#include "itunes/backupmanifest.h"
-#include "core/datafolder.h"
-#include "itunes/importcontactsfromitunesthread.h"
 #include "app/itemmodelmaintree.h"
-#include "itunes/loadbackupmanifestthread.h"
 #include "app/loaditunesbackupdlg.h"
-#include "contacts/localdb.h"
 #include "app/messagebox.h"
 #include "app/passcodedlg.h"
 #include "app/previewconfirm.h"
 #include "app/progressform.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/importcontactsfromitunesthread.h"
+#include "itunes/loadbackupmanifestthread.h"
 
 void MainWindow::miFromiTunes()
 {
@@ -55,10 +55,11 @@ void MainWindow::miFromiTunes()
     const auto makeWorker = [&](LocalDb &db, ProgressTarget *progress) -> std::unique_ptr<QThread> {
         return std::make_unique<ImportContactsFromiTunesThread>(manifest, &db, progress);
     };
-    const QString question = trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
-                                 .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
-    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question)
-        && keepSnapshot(target, QStringLiteral("itunes-import"))) {
+    const QString question =
+        trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
+            .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
+    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question) &&
+        keepSnapshot(target, QStringLiteral("itunes-import"))) {
         ProgressForm form(trKey("IDS_READING_CONTACTS_FROM_ITUNES"), this);
         ImportContactsFromiTunesThread worker(manifest, target->db.data(), &form);
         succeeded = form.runWorker(&worker);

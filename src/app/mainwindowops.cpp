@@ -4,43 +4,42 @@
 
 #include "android/adbconnector.h"
 #include "android/androidsendchangesthread.h"
-#include "contacts/backupcontactstolocalthread.h"
-#include "contacts/combinerule.h"
-#include "widgets/contactdisplayer.h"
-#include "contacts/contactlister.h"
-#include "core/datafolder.h"
+#include "android/syncbackupthread.h"
+#include "android/syncprotocol.h"
 #include "app/datasourceselform.h"
 #include "app/desktop.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/localdbselform.h"
 #include "app/messagebox.h"
-#include "app/previewconfirm.h"
 #include "app/mytreeview.h"
+#include "app/previewconfirm.h"
 #include "app/progressform.h"
 #include "app/stylesheet.h"
-#include "android/syncbackupthread.h"
-#include "android/syncprotocol.h"
-#include "core/texts.h"
 #include "app/webpages.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/combinerule.h"
+#include "contacts/contactlister.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
+#include "widgets/contactdisplayer.h"
 
 #include <QAction>
 #include <QCursor>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
 
 // Runs one storage step of the window; a failure shows the error box instead of reaching the event loop.
-template <typename F>
-bool guarded(QWidget *parent, F &&step)
+template <typename F> bool guarded(QWidget *parent, F &&step)
 {
     try {
         step();
@@ -101,7 +100,8 @@ QList<pim::Contact> MainWindow::nodeContacts() const
     _DBItemNode *node = selectedDbNode();
     QList<pim::Contact> contacts;
     if (node)
-        guarded(const_cast<MainWindow *>(this), [&] { contacts = node->db->listContacts(selectedGroupId(), QString()); });
+        guarded(const_cast<MainWindow *>(this),
+                [&] { contacts = node->db->listContacts(selectedGroupId(), QString()); });
     return contacts;
 }
 
@@ -177,8 +177,8 @@ void MainWindow::onContactListingFinished(const QString &error)
                               m_treeContacts->header()->sortIndicatorOrder());
         // An empty result of a search says so, rather than leaving an empty list to be puzzled over.
         if (!m_listedKeyword.isEmpty() && m_contactsModel->rowCount() == 0 && !m_lbDisplayKeyword->isHidden())
-            m_lbDisplayKeyword->setText(trKey("IDS_SEARCH_KEYWORKD_%1").arg(m_listedKeyword) + QStringLiteral(" \u2014 ")
-                                        + trKey("no contacts match."));
+            m_lbDisplayKeyword->setText(trKey("IDS_SEARCH_KEYWORKD_%1").arg(m_listedKeyword) +
+                                        QStringLiteral(" \u2014 ") + trKey("no contacts match."));
         return;
     }
     // Emptied before the box, whose event loop may already start the next listing.
@@ -331,8 +331,8 @@ void MainWindow::updateActions()
                                : database ? trKey("IDS_MI_REMOVE_LOCAL_DB")
                                : device   ? trKey("Delete All Contacts on the Phone")
                                           : trKey("Delete Contact");
-    const QString contactDelete = selected == 1 ? trKey("Delete selected contacts")
-                                                : trKey("Delete %1 selected contacts").arg(selected);
+    const QString contactDelete =
+        selected == 1 ? trKey("Delete selected contacts") : trKey("Delete %1 selected contacts").arg(selected);
     action("miTreeDel")->setText(treeDelete);
     action("miContactDel")->setText(contactDelete);
     action("miFileDelete")->setText(selected > 0 ? contactDelete : treeDelete);
@@ -441,17 +441,19 @@ QString quoted(const QString &name)
 // On a phone the contacts go from the phone itself, not only from this program's copy of it.
 QString deviceNote(const _DBItemNode *node)
 {
-    return node->kind == _ItemNode::KindDevice ? QStringLiteral("<br/><br/>") + trKey("They are deleted on the phone as well.")
-                                               : QString();
+    return node->kind == _ItemNode::KindDevice
+               ? QStringLiteral("<br/><br/>") + trKey("They are deleted on the phone as well.")
+               : QString();
 }
 
 } // namespace
 
 bool MainWindow::confirmMerge(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
 {
-    const QString asked = question.isEmpty() ? trKey("IDS_PREVIEW_CONFIRM_TRANSFER_%1_TO_%2")
-                                                   .arg(contactCount(contacts.size()), quoted(target->name))
-                                             : question;
+    const QString asked =
+        question.isEmpty()
+            ? trKey("IDS_PREVIEW_CONFIRM_TRANSFER_%1_TO_%2").arg(contactCount(contacts.size()), quoted(target->name))
+            : question;
     return PreviewConfirm::confirmContacts(this, target->db.data(), contacts, asked);
 }
 
@@ -506,9 +508,9 @@ void MainWindow::dropContacts(_DBItemNode *target, const QList<pim::Contact> &co
     if (!target || contacts.isEmpty() || target == source)
         return;
     // Asked with what the copy will change, by the operation itself.
-    const QString question = trKey("Copy %1 from %2 to %3?")
-                                 .arg(contactCount(contacts.size()), quoted(source ? source->name : QString()),
-                                      quoted(target->name));
+    const QString question =
+        trKey("Copy %1 from %2 to %3?")
+            .arg(contactCount(contacts.size()), quoted(source ? source->name : QString()), quoted(target->name));
     if (target->kind == _ItemNode::KindDatabase)
         copyToDatabase(target, contacts, question);
     else if (target->platform == PlatformIos)
@@ -538,13 +540,14 @@ void MainWindow::miFileBackup()
 _DBItemNode *MainWindow::chooseTargetDevice(int platform, const QString &excludedId)
 {
     QList<DataSourceSelForm::Candidate> candidates;
-    const QIcon icon(platform == PlatformIos ? QStringLiteral(":/res/iphone.png") : QStringLiteral(":/res/icon_android.png"));
+    const QIcon icon(platform == PlatformIos ? QStringLiteral(":/res/iphone.png")
+                                             : QStringLiteral(":/res/icon_android.png"));
     for (_DBItemNode *node : m_treeModel->deviceNodes(platform))
         if (node->id != excludedId)
             candidates.append({icon, node->name, node});
     DataSourceSelForm form(this);
-    form.setDeviceCandidates(trKey(platform == PlatformIos ? "IDS_SELECT_IOS_TO_TRANSFER" : "IDS_SELECT_ANDROID_TO_TRANSFER"),
-                             candidates);
+    form.setDeviceCandidates(
+        trKey(platform == PlatformIos ? "IDS_SELECT_IOS_TO_TRANSFER" : "IDS_SELECT_ANDROID_TO_TRANSFER"), candidates);
     if (form.exec() != QDialog::Accepted)
         return nullptr;
     return form.selectedNode();
@@ -610,24 +613,78 @@ void MainWindow::reloadAndroidDevice(_DBItemNode *node)
     androidDeviceIniLoad(id, connector); // replaces the node
 }
 
-void MainWindow::miTreeI2I() { transferToIos(nodeContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
-void MainWindow::miContactI2I() { transferToIos(selectedContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
-void MainWindow::miFileI2I() { contactsSelected() ? miContactI2I() : miTreeI2I(); }
-void MainWindow::miTreeI2A() { transferToAndroid(nodeContacts(), QString()); }
-void MainWindow::miContactI2A() { transferToAndroid(selectedContacts(), QString()); }
-void MainWindow::miFileI2A() { contactsSelected() ? miContactI2A() : miTreeI2A(); }
-void MainWindow::miTreeA2I() { transferToIos(nodeContacts(), QString()); }
-void MainWindow::miContactA2I() { transferToIos(selectedContacts(), QString()); }
-void MainWindow::miFileA2I() { contactsSelected() ? miContactA2I() : miTreeA2I(); }
-void MainWindow::miTreeA2A() { transferToAndroid(nodeContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
-void MainWindow::miContactA2A() { transferToAndroid(selectedContacts(), selectedDbNode() ? selectedDbNode()->id : QString()); }
-void MainWindow::miFileA2A() { contactsSelected() ? miContactA2A() : miTreeA2A(); }
-void MainWindow::miTreeDB2I() { transferToIos(nodeContacts(), QString()); }
-void MainWindow::miContactDB2I() { transferToIos(selectedContacts(), QString()); }
-void MainWindow::miFileDB2I() { contactsSelected() ? miContactDB2I() : miTreeDB2I(); }
-void MainWindow::miTreeDB2A() { transferToAndroid(nodeContacts(), QString()); }
-void MainWindow::miContactDB2A() { transferToAndroid(selectedContacts(), QString()); }
-void MainWindow::miFileDB2A() { contactsSelected() ? miContactDB2A() : miTreeDB2A(); }
+void MainWindow::miTreeI2I()
+{
+    transferToIos(nodeContacts(), selectedDbNode() ? selectedDbNode()->id : QString());
+}
+void MainWindow::miContactI2I()
+{
+    transferToIos(selectedContacts(), selectedDbNode() ? selectedDbNode()->id : QString());
+}
+void MainWindow::miFileI2I()
+{
+    contactsSelected() ? miContactI2I() : miTreeI2I();
+}
+void MainWindow::miTreeI2A()
+{
+    transferToAndroid(nodeContacts(), QString());
+}
+void MainWindow::miContactI2A()
+{
+    transferToAndroid(selectedContacts(), QString());
+}
+void MainWindow::miFileI2A()
+{
+    contactsSelected() ? miContactI2A() : miTreeI2A();
+}
+void MainWindow::miTreeA2I()
+{
+    transferToIos(nodeContacts(), QString());
+}
+void MainWindow::miContactA2I()
+{
+    transferToIos(selectedContacts(), QString());
+}
+void MainWindow::miFileA2I()
+{
+    contactsSelected() ? miContactA2I() : miTreeA2I();
+}
+void MainWindow::miTreeA2A()
+{
+    transferToAndroid(nodeContacts(), selectedDbNode() ? selectedDbNode()->id : QString());
+}
+void MainWindow::miContactA2A()
+{
+    transferToAndroid(selectedContacts(), selectedDbNode() ? selectedDbNode()->id : QString());
+}
+void MainWindow::miFileA2A()
+{
+    contactsSelected() ? miContactA2A() : miTreeA2A();
+}
+void MainWindow::miTreeDB2I()
+{
+    transferToIos(nodeContacts(), QString());
+}
+void MainWindow::miContactDB2I()
+{
+    transferToIos(selectedContacts(), QString());
+}
+void MainWindow::miFileDB2I()
+{
+    contactsSelected() ? miContactDB2I() : miTreeDB2I();
+}
+void MainWindow::miTreeDB2A()
+{
+    transferToAndroid(nodeContacts(), QString());
+}
+void MainWindow::miContactDB2A()
+{
+    transferToAndroid(selectedContacts(), QString());
+}
+void MainWindow::miFileDB2A()
+{
+    contactsSelected() ? miContactDB2A() : miTreeDB2A();
+}
 
 // ---------------------------------------------------------------------------------------------------------------
 // Deleting
@@ -655,16 +712,16 @@ void MainWindow::deleteContacts(_DBItemNode *node, const QList<pim::Contact> &co
         informWithUndo(node, trKey("IDS_SUC_DEL_CONTACTS"));
 }
 
-
 void MainWindow::miContactDel()
 {
     _DBItemNode *node = selectedDbNode();
     if (!node || !contactsSelected())
         return;
     const QList<pim::Contact> contacts = selectedContacts();
-    const QString question = contacts.size() == 1
-        ? trKey("Delete the contact %1 from %2?").arg(quoted(contacts.first().full_name), quoted(node->name))
-        : trKey("Delete the %1 selected contacts from %2?").arg(contacts.size()).arg(quoted(node->name));
+    const QString question =
+        contacts.size() == 1
+            ? trKey("Delete the contact %1 from %2?").arg(quoted(contacts.first().full_name), quoted(node->name))
+            : trKey("Delete the %1 selected contacts from %2?").arg(contacts.size()).arg(quoted(node->name));
     if (!MessageBox::question(this, question + deviceNote(node)))
         return;
     deleteContacts(node, contacts);
@@ -682,8 +739,8 @@ void MainWindow::miTreeDel()
     if (groupId != 0) {
         const _GroupItemNode *group = m_treeModel->groupNodeOf(m_treeMain->selectionModel()->selectedIndexes().first());
         if (!MessageBox::question(this, trKey("Delete the group %1 and its %2 from %3?")
-                                                .arg(quoted(group->name), contactCount(count), quoted(node->name))
-                                            + deviceNote(node)))
+                                                .arg(quoted(group->name), contactCount(count), quoted(node->name)) +
+                                            deviceNote(node)))
             return;
         if (!keepSnapshot(node, QStringLiteral("delete group")))
             return;
@@ -709,8 +766,9 @@ void MainWindow::miTreeDel()
         return;
     }
     if (node->kind == _ItemNode::KindDatabase) {
-        if (!MessageBox::question(this, trKey("Delete the local database %1 with its %2? Its file is removed from this computer.")
-                                            .arg(quoted(node->name), contactCount(count))))
+        if (!MessageBox::question(
+                this, trKey("Delete the local database %1 with its %2? Its file is removed from this computer.")
+                          .arg(quoted(node->name), contactCount(count))))
             return;
         stopListing(); // nothing more of the file goes into the list
         bool removed = false;
@@ -728,8 +786,8 @@ void MainWindow::miTreeDel()
         }
         return;
     }
-    if (!MessageBox::question(this, trKey("Delete all %1 on %2?").arg(contactCount(count), quoted(node->name))
-                                        + deviceNote(node)))
+    if (!MessageBox::question(this, trKey("Delete all %1 on %2?").arg(contactCount(count), quoted(node->name)) +
+                                        deviceNote(node)))
         return;
     deleteContacts(node, nodeContacts());
 }
@@ -768,8 +826,9 @@ void MainWindow::miToolsCheckForUpdate()
 {
     const QString page = WebPages::downloadPage();
     if (!Desktop::open(page))
-        MessageBox::information(this, trKey("No web browser could be opened. The latest version is on the download page:<br/>%1")
-                                          .arg(page.toHtmlEscaped()));
+        MessageBox::information(
+            this, trKey("No web browser could be opened. The latest version is on the download page:<br/>%1")
+                      .arg(page.toHtmlEscaped()));
 }
 
 void MainWindow::miHelpHelp()
@@ -786,8 +845,8 @@ void MainWindow::miHelpHelp()
 void MainWindow::miHelpFeedback()
 {
     if (!Desktop::open(WebPages::supportMail()))
-        MessageBox::information(this, trKey("No e-mail program could be opened. Please write to %1.")
-                                          .arg(WebPages::supportAddress()));
+        MessageBox::information(
+            this, trKey("No e-mail program could be opened. Please write to %1.").arg(WebPages::supportAddress()));
 }
 
 void MainWindow::miHelpAbout()

@@ -3,13 +3,13 @@
 #include "app/mainwindow.h"
 
 #include "android/adbconnector.h"
-#include "core/datafolder.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
-#include "snapshots/snapshotstore.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "snapshots/snapshotstore.h"
 #include "snapshots/undorunner.h"
 
 #include <QDir>
@@ -83,8 +83,8 @@ void MainWindow::informWithUndo(_DBItemNode *node, const QString &text)
         MessageBox::information(this, text);
         return;
     }
-    if (MessageBox::show(this, MessageBox::Icon::Information, text, MessageBox::Ok | MessageBox::Undo)
-        == MessageBox::Undo)
+    if (MessageBox::show(this, MessageBox::Icon::Information, text, MessageBox::Ok | MessageBox::Undo) ==
+        MessageBox::Undo)
         undoLastChange(node);
 }
 
@@ -98,7 +98,8 @@ void MainWindow::undoLastChange(_DBItemNode *node)
 {
     const auto target = snapshotTarget(node, PlatformAndroid, PlatformIos);
     if (!target) {
-        MessageBox::information(this, trKey("Changes to %1 cannot be undone.").arg(MessageBox::escaped(node ? node->name : QString())));
+        MessageBox::information(
+            this, trKey("Changes to %1 cannot be undone.").arg(MessageBox::escaped(node ? node->name : QString())));
         return;
     }
     SnapshotStore store;
@@ -116,14 +117,15 @@ void MainWindow::undoLastChange(_DBItemNode *node)
         return;
     }
     if (plan.isEmpty()) {
-        MessageBox::information(this, trKey("%1 already is as it was before that change.").arg(MessageBox::escaped(node->name))
-                                          + QStringLiteral("<br/>") + MessageBox::escaped(plan.summary()));
+        MessageBox::information(
+            this, trKey("%1 already is as it was before that change.").arg(MessageBox::escaped(node->name)) +
+                      QStringLiteral("<br/>") + MessageBox::escaped(plan.summary()));
         return;
     }
-    const QString question = trKey("Undo \"%1\" of %2 on %3?")
-                                 .arg(MessageBox::escaped(last.operation),
-                                      QLocale().toString(last.time.toLocalTime(), QLocale::ShortFormat),
-                                      MessageBox::escaped(node->name));
+    const QString question =
+        trKey("Undo \"%1\" of %2 on %3?")
+            .arg(MessageBox::escaped(last.operation), QLocale().toString(last.time.toLocalTime(), QLocale::ShortFormat),
+                 MessageBox::escaped(node->name));
     if (!MessageBox::question(this, question + QStringLiteral("<br/><br/>") + MessageBox::escaped(plan.summary())))
         return;
     if (!keepSnapshot(node, QStringLiteral("undo")))
@@ -165,5 +167,6 @@ void MainWindow::undoLastChange(_DBItemNode *node)
     }
     keepStateAfterWrite(node);
     refreshNode(node);
-    MessageBox::information(this, MessageBox::escaped(plan.summary()).replace(QLatin1Char('\n'), QStringLiteral("<br/>")));
+    MessageBox::information(this,
+                            MessageBox::escaped(plan.summary()).replace(QLatin1Char('\n'), QStringLiteral("<br/>")));
 }

@@ -1,9 +1,9 @@
 #include "app/messagebox.h"
 
-#include "core/datafolder.h"
 #include "app/stylesheet.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
 
 #include <QMessageBox>
 #include <QMutex>
@@ -27,8 +27,12 @@ struct ButtonText
     Button button;
     const char *key;
 };
-constexpr ButtonText kButtonOrder[] = {{Yes, "Yes"},       {No, "No"},       {Ok, "OK"},
-                                       {Cancel, "Cancel"}, {Abort, "Abort"}, {Retry, "Retry"},
+constexpr ButtonText kButtonOrder[] = {{Yes, "Yes"},
+                                       {No, "No"},
+                                       {Ok, "OK"},
+                                       {Cancel, "Cancel"},
+                                       {Abort, "Abort"},
+                                       {Retry, "Retry"},
                                        {Undo, "Undo last change on this phone"}};
 
 QString header()
@@ -80,8 +84,8 @@ void reportError(const QString &text)
 
 } // namespace
 
-static Button showBox(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons, bool withHeader,
-                      const std::function<bool()> &settled, Button defaultButton);
+static Button showBox(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons,
+                      bool withHeader, const std::function<bool()> &settled, Button defaultButton);
 
 Button show(QWidget *parent, Icon icon, const QString &text, int buttons, bool withHeader, Button defaultButton)
 {
@@ -100,8 +104,8 @@ Button showUntil(QWidget *parent, Icon icon, const QString &text, int buttons, b
     return showBox(parent, icon, text, QString(), buttons, withHeader, settled, defaultButton);
 }
 
-static Button showBox(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons, bool withHeader,
-                      const std::function<bool()> &settled, Button defaultButton)
+static Button showBox(QWidget *parent, Icon icon, const QString &text, const QString &details, int buttons,
+                      bool withHeader, const std::function<bool()> &settled, Button defaultButton)
 {
     const QString fullText = withHeader ? header() + text : text;
     if (!(buttons & defaultButton)) {
@@ -199,8 +203,8 @@ bool questionDefaultNo(QWidget *parent, const QString &text)
 
 QString errorText(const QString &text)
 {
-    return trKey("An Error Occurred. <br/><br/>%1<br/><br/>").arg(text)
-           + trKey("If this keeps happening, please write to us at %1.").arg(QLatin1String(kSupportAddress));
+    return trKey("An Error Occurred. <br/><br/>%1<br/><br/>").arg(text) +
+           trKey("If this keeps happening, please write to us at %1.").arg(QLatin1String(kSupportAddress));
 }
 
 QString escaped(const QString &plain)

@@ -1,12 +1,12 @@
 #include "app/passcodedlg.h"
 
-#include "itunes/iositunesbksetpasswordthread.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
-#include "widgets/queuedanswers.h"
 #include "app/stylesheet.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "core/texts.h"
+#include "itunes/iositunesbksetpasswordthread.h"
+#include "widgets/queuedanswers.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

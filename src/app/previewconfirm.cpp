@@ -1,9 +1,9 @@
 #include "app/previewconfirm.h"
 
-#include "contacts/localdb.h"
-#include "contacts/mergepreview.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
+#include "contacts/localdb.h"
+#include "contacts/mergepreview.h"
 #include "core/texts.h"
 
 #include <QThread>
@@ -38,8 +38,7 @@ bool ask(QWidget *parent, const QString &question, const MergePlan &plan)
 {
     const QString text = question + QStringLiteral("<br/><br/>") + MessageBox::escaped(plan.summaryText());
     return MessageBox::showWithDetails(parent, MessageBox::Icon::Question, text, plan.detailsText(),
-                                       MessageBox::Yes | MessageBox::No, MessageBox::No)
-           == MessageBox::Yes;
+                                       MessageBox::Yes | MessageBox::No, MessageBox::No) == MessageBox::Yes;
 }
 
 // The copy of the target, or nothing after an error box.

@@ -2,8 +2,8 @@
 
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "core/texts.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -84,8 +84,8 @@ void ProgressForm::succeed(const QString &tipsStr)
     if (isOver())
         return;
     if (!tipsStr.isEmpty() && m_offerUndo)
-        m_undoChosen = MessageBox::show(this, MessageBox::Icon::Information, tipsStr, MessageBox::Ok | MessageBox::Undo)
-                       == MessageBox::Undo;
+        m_undoChosen = MessageBox::show(this, MessageBox::Icon::Information, tipsStr,
+                                        MessageBox::Ok | MessageBox::Undo) == MessageBox::Undo;
     else if (!tipsStr.isEmpty())
         MessageBox::information(this, tipsStr);
     done(1);

@@ -2,13 +2,13 @@
 
 #include "android/adbkillserverthread.h"
 #include "android/adbsetup.h"
-#include "core/keepawake.h"
+#include "android/win32killprocessesthread.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "core/datafolder.h"
-#include "sqlite_qt/sqlite_qt.h"
+#include "core/keepawake.h"
 #include "core/texts.h"
-#include "android/win32killprocessesthread.h"
+#include "sqlite_qt/sqlite_qt.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -52,13 +52,13 @@ int run(QApplication &app)
         adbWatcher = std::make_unique<AdbKillServerThread>();
         adbWatcher->setPolicy(endAdbServer ? AdbKillServerThread::Policy::End : AdbKillServerThread::Policy::Ask);
         AdbKillServerThread *watcher = adbWatcher.get();
-        QObject::connect(watcher, &AdbKillServerThread::endQuestion, watcher,
-                         [watcher](qint64 pid, const QString &name, const QString &path) {
-                             const bool end = MessageBox::questionDefaultNo(
-                                 nullptr, AdbSetup::endServerQuestion(pid, MessageBox::escaped(name),
-                                                                      MessageBox::escaped(path)));
-                             watcher->answer(pid, end);
-                         });
+        QObject::connect(
+            watcher, &AdbKillServerThread::endQuestion, watcher,
+            [watcher](qint64 pid, const QString &name, const QString &path) {
+                const bool end = MessageBox::questionDefaultNo(
+                    nullptr, AdbSetup::endServerQuestion(pid, MessageBox::escaped(name), MessageBox::escaped(path)));
+                watcher->answer(pid, end);
+            });
         adbWatcher->start();
     }
 

@@ -32,8 +32,8 @@ QString supportAddress()
 
 QString supportMail()
 {
-    return QStringLiteral("mailto:") + supportAddress() + QStringLiteral("?subject=Tallowbrook%20Contact%20Mover%20")
-           + QLatin1String(Product::kVersion);
+    return QStringLiteral("mailto:") + supportAddress() + QStringLiteral("?subject=Tallowbrook%20Contact%20Mover%20") +
+           QLatin1String(Product::kVersion);
 }
 
 QString downloadPage()

@@ -1,17 +1,17 @@
 #include "cli/androiddevices.h"
 
+#include "adb/adbpoll.h"
 #include "android/adbconnector.h"
 #include "android/adbsetup.h"
-#include "adb/adbpoll.h"
 #include "android/androidlink.h"
 #include "android/androidwificonnector.h"
+#include "android/syncprotocol.h"
+#include "android/syncrestorethread.h"
+#include "cli/workerrunner.h"
 #include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
-#include "android/syncprotocol.h"
-#include "android/syncrestorethread.h"
 #include "core/texts.h"
-#include "cli/workerrunner.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -77,8 +77,8 @@ void withAdbPhones(const std::function<void(const QList<PAdbUSBHandle> &)> &use,
     // adb server, the phone asked for is surely expected too: the server may need a moment to list it.
     const bool viaServer = AdbSetup::chooseRoute(false).kind == adbroute::Kind::Server;
     const bool expected =
-        !wanted.isEmpty()
-        && (viaServer || qEnvironmentVariable("CONTACT_MOVER_ADB_TCP").split(QLatin1Char(',')).contains(wanted));
+        !wanted.isEmpty() &&
+        (viaServer || qEnvironmentVariable("CONTACT_MOVER_ADB_TCP").split(QLatin1Char(',')).contains(wanted));
     QTimer::singleShot(expected ? kExpectedMs : kLongestMs, &loop, &QEventLoop::quit);
     poll.start();
     if (!expected)
@@ -93,8 +93,8 @@ void withAdbPhones(const std::function<void(const QList<PAdbUSBHandle> &)> &use,
     for (const PAdbUSBHandle &device : std::as_const(found)) {
         AdbUSBHandle::State state = device->waitForHandshake(3000);
         if (state == AdbUSBHandle::State::Unauthorized || state == AdbUSBHandle::State::Authorizing) {
-            QTextStream(stderr) << trKey("IDS_ANDROID_ALLOW_USB_DEBUGGING").arg(device->serial()).arg(kAllowWaitMs / 1000)
-                                << '\n';
+            QTextStream(stderr)
+                << trKey("IDS_ANDROID_ALLOW_USB_DEBUGGING").arg(device->serial()).arg(kAllowWaitMs / 1000) << '\n';
             if (!device->waitForAuth2(int(qMax<qint64>(0, kAllowWaitMs - allowClock.elapsed()))))
                 QTextStream(stderr) << trKey("IDS_ANDROID_PHONE_NOT_ALLOWED").arg(device->serial()) << '\n';
         }

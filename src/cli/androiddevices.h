@@ -1,8 +1,8 @@
 #pragma once
 
 #include "adb/adb.h"
-#include "cli/devices.h"
 #include "android/iandroidconnector.h"
+#include "cli/devices.h"
 
 #include <functional>
 #include <optional>

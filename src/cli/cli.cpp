@@ -30,44 +30,62 @@ const QList<Command> &commands()
 {
     static const QList<Command> list = {
         {"dbs", "dbs [--json]                                      local databases: name, contacts", runDbs},
-        {"list", "list (--db NAME | --device ID) [--group NAME] [--keyword K] [--json]  contacts of a local database "
-                 "or a device",
+        {"list",
+         "list (--db NAME | --device ID) [--group NAME] [--keyword K] [--json]  contacts of a local database "
+         "or a device",
          runList},
         {"create-db", "create-db NAME                                    a new local database (\".db\" appended)",
          runCreateDb},
         {"delete-db", "delete-db NAME                                    removes a local database file", runDeleteDb},
-        {"devices", "devices [--json] [--verbose]                      connected devices: platform, id, name (loads "
-                    "phones); --verbose also says how Android phones are reached",
+        {"devices",
+         "devices [--json] [--verbose]                      connected devices: platform, id, name (loads "
+         "phones); --verbose also says how Android phones are reached",
          runDevices},
-        {"backup", "backup --device ID [--db NAME] [--contacts N,N...] [--dry-run [--json]]  copies a device's contacts into a local "
-                   "database, merging namesakes",
+        {"backup",
+         "backup --device ID [--db NAME] [--contacts N,N...] [--dry-run [--json]]  copies a device's contacts into a "
+         "local "
+         "database, merging namesakes",
          runBackup},
-        {"import", "import FILE --format vcf|csv [--db NAME] [--dry-run [--json]]  imports a contact file into a local database",
+        {"import",
+         "import FILE --format vcf|csv [--db NAME] [--dry-run [--json]]  imports a contact file into a local database",
          runImport},
-        {"export", "export (--db NAME | --device ID) [--contacts N,N...] --format vcf|csv|txt|html|doc|pdf OUT  "
-                   "writes contacts to a file",
+        {"export",
+         "export (--db NAME | --device ID) [--contacts N,N...] --format vcf|csv|txt|html|doc|pdf OUT  "
+         "writes contacts to a file",
          runExport},
-        {"transfer", "transfer (--db NAME | --device ID) --to ID [--contacts N,N...] [--dry-run [--json]]  sends contacts to a phone, merging namesakes", runTransfer},
+        {"transfer",
+         "transfer (--db NAME | --device ID) --to ID [--contacts N,N...] [--dry-run [--json]]  sends contacts to a "
+         "phone, merging namesakes",
+         runTransfer},
         {"delete", "delete (--db NAME | --device ID) --contacts N,N...  deletes contacts (on a phone too)", runDelete},
-        {"set-group", "set-group (--db NAME | --device ID) --contacts N,N... (--group NAME | --none)  sets contacts' group", runSetGroup},
+        {"set-group",
+         "set-group (--db NAME | --device ID) --contacts N,N... (--group NAME | --none)  sets contacts' group",
+         runSetGroup},
         {"add", "add (--db NAME | --device ID) --vcf FILE          adds each card of a vCard file as a new contact",
          runAdd},
-        {"itunes-backups", "itunes-backups [--json]                           iPhone backups on this computer: name, date, "
-                           "encryption, folder",
+        {"itunes-backups",
+         "itunes-backups [--json]                           iPhone backups on this computer: name, date, "
+         "encryption, folder",
          runItunesBackups},
-        {"itunes-import", "itunes-import DIR [--db NAME] [--password-file F] [--dry-run [--json]]  imports a backup's address book into a "
-                          "local database, merging namesakes",
+        {"itunes-import",
+         "itunes-import DIR [--db NAME] [--password-file F] [--dry-run [--json]]  imports a backup's address book into "
+         "a "
+         "local database, merging namesakes",
          runItunesImport},
-        {"snapshots", "snapshots (--device ID | --db NAME | --all) [--json]  snapshots kept before each write, newest "
-                      "first, and their disk use",
+        {"snapshots",
+         "snapshots (--device ID | --db NAME | --all) [--json]  snapshots kept before each write, newest "
+         "first, and their disk use",
          runSnapshots},
-        {"undo", "undo (--device ID | --db NAME)                    undoes the last write to a phone or database; "
-                 "changes made there since are kept",
+        {"undo",
+         "undo (--device ID | --db NAME)                    undoes the last write to a phone or database; "
+         "changes made there since are kept",
          runUndo},
-        {"restore-snapshot", "restore-snapshot SNAPSHOT                         brings a phone or database back to "
-                             "exactly that snapshot",
+        {"restore-snapshot",
+         "restore-snapshot SNAPSHOT                         brings a phone or database back to "
+         "exactly that snapshot",
          runRestoreSnapshot},
-        {"snapshot-limits", "snapshot-limits [--days N] [--per-device N]       how long and how many snapshots are kept",
+        {"snapshot-limits",
+         "snapshot-limits [--days N] [--per-device N]       how long and how many snapshots are kept",
          runSnapshotLimits},
     };
     return list;
@@ -82,9 +100,10 @@ void printUsage(QTextStream &stream)
         stream << "  " << c.synopsis << '\n';
     stream << "\nOption for every command: --end-adb-server  ends a running adb server of yours first, so that the\n"
               "program reaches the phones over USB itself (without it, phones are reached through that server).\n";
-    stream << "\n--dry-run (backup, import, transfer, itunes-import) writes nothing: it prints how many contacts would\n"
-              "be added, merged into which contacts (with the rows that change) and left unchanged; --json prints that\n"
-              "as JSON.\n";
+    stream
+        << "\n--dry-run (backup, import, transfer, itunes-import) writes nothing: it prints how many contacts would\n"
+           "be added, merged into which contacts (with the rows that change) and left unchanged; --json prints that\n"
+           "as JSON.\n";
     stream << "\nExit status: 0 success, 1 failure, 2 usage error, 3 cancelled.\n";
 }
 

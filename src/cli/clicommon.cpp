@@ -2,9 +2,9 @@
 
 #include "cli/cli.h"
 #include "contacts/combinerule.h"
-#include "core/datafolder.h"
 #include "contacts/localdb.h"
 #include "contacts/pim.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
 
 #include <QFileInfo>

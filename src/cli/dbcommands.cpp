@@ -1,12 +1,12 @@
 #include "cli/dbcommands.h"
 
-#include "contacts/combinerule.h"
 #include "cli/clicommon.h"
 #include "cli/contactjson.h"
-#include "core/datafolder.h"
 #include "cli/devices.h"
+#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "contacts/pim.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
 
 #include <QFileInfo>
@@ -69,12 +69,13 @@ int runDbs(const QStringList &args, Io io)
 
 int runList(const QStringList &args, Io io)
 {
-    const Options options(args, {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("group"),
-                                 QStringLiteral("keyword")},
-                          {QStringLiteral("json")});
+    const Options options(
+        args, {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("group"), QStringLiteral("keyword")},
+        {QStringLiteral("json")});
     // A device lists its contact database (a phone is loaded into its cache first).
-    auto db = options.has(QStringLiteral("device")) ? openDeviceDb(findDevice(options.value(QStringLiteral("device"))))
-                                                    : openLocalDb(existingDbPath(options.required(QStringLiteral("db"))));
+    auto db = options.has(QStringLiteral("device"))
+                  ? openDeviceDb(findDevice(options.value(QStringLiteral("device"))))
+                  : openLocalDb(existingDbPath(options.required(QStringLiteral("db"))));
     const qint64 groupId =
         options.has(QStringLiteral("group")) ? groupIdByName(*db, options.value(QStringLiteral("group"))) : 0;
     // The order and names first, then the rows a batch at a time as they are written: the listing of a million
@@ -124,7 +125,8 @@ int runCreateDb(const QStringList &args, Io io)
     const QString file = LocalDbFiles::fileNameFor(name);
     const QString path = LocalDbFiles::pathFor(file);
     if (QFileInfo::exists(path))
-        throw std::runtime_error(QStringLiteral("A local database named \"%1\" already exists.").arg(file).toStdString());
+        throw std::runtime_error(
+            QStringLiteral("A local database named \"%1\" already exists.").arg(file).toStdString());
     openOrCreateLocalDb(name);
     io.out << file << '\n';
     return Success;
@@ -136,7 +138,8 @@ int runDeleteDb(const QStringList &args, Io io)
     const QString path = existingDbPath(options.positional(0, QStringLiteral("database name")));
     // Refused with "in use" while another process (an import, the window) has the database open.
     if (!openLocalDb(path)->removeFile())
-        throw std::runtime_error(trKey("An Error Occurred during deleting Local Database. Please try again.").toStdString());
+        throw std::runtime_error(
+            trKey("An Error Occurred during deleting Local Database. Please try again.").toStdString());
     io.out << QFileInfo(path).fileName() << '\n';
     return Success;
 }

@@ -1,15 +1,15 @@
 #include "cli/devicecommands.h"
 
 #include "android/adbsetup.h"
-#include "contacts/backupcontactstolocalthread.h"
 #include "cli/clicommon.h"
 #include "cli/devices.h"
 #include "cli/dryrun.h"
-#include "contacts/localdb.h"
 #include "cli/snapshotcommands.h"
+#include "cli/workerrunner.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/localdb.h"
 #include "contacts/pim.h"
 #include "core/progress.h"
-#include "cli/workerrunner.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,11 +1,11 @@
 #include "cli/devices.h"
 
+#include "cli/androiddevices.h"
+#include "cli/iosdevices.h"
 #include "contacts/combinerule.h"
+#include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "ios/ioscontactcombinerule.h"
-#include "cli/iosdevices.h"
-#include "contacts/localdb.h"
-#include "cli/androiddevices.h"
 
 #include <QDir>
 #include <QEventLoop>

@@ -1,13 +1,13 @@
 #include "cli/dryrun.h"
 
 #include "cli/clicommon.h"
+#include "cli/workerrunner.h"
 #include "contacts/combinerule.h"
-#include "core/datafolder.h"
 #include "contacts/localdb.h"
 #include "contacts/mergepreview.h"
+#include "core/datafolder.h"
 #include "core/progress.h"
 #include "core/texts.h"
-#include "cli/workerrunner.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

@@ -1,19 +1,19 @@
 #include "cli/filecommands.h"
 
 #include "cli/clicommon.h"
-#include "fileio/contactsprinter.h"
-#include "core/datafolder.h"
 #include "cli/devices.h"
 #include "cli/dryrun.h"
+#include "cli/snapshotcommands.h"
+#include "cli/workerrunner.h"
+#include "contacts/localdb.h"
+#include "contacts/pim.h"
+#include "core/datafolder.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "fileio/contactsprinter.h"
 #include "fileio/exporttofilethread.h"
 #include "fileio/fileformats.h"
 #include "fileio/importcontactstolocalthread.h"
-#include "contacts/localdb.h"
-#include "contacts/pim.h"
-#include "core/progress.h"
-#include "cli/snapshotcommands.h"
-#include "core/texts.h"
-#include "cli/workerrunner.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,8 +33,9 @@ const fileio::FileFormat &formatFor(const Options &options, bool import)
     const fileio::FileFormat *format = fileio::formatNamed(name);
     const int kind = !format ? 0 : import ? format->importKind : format->exportKind;
     const bool printed = !import && format && fileio::isPrinted(*format);
-    const bool available = printed || (kind != 0 && (import ? bool(fileio::createImporter(kind))
-                                                            : bool(fileio::createExporter(kind, QString()))));
+    const bool available =
+        printed ||
+        (kind != 0 && (import ? bool(fileio::createImporter(kind)) : bool(fileio::createExporter(kind, QString()))));
     if (!available)
         throw UsageException{QStringLiteral("cannot %1 the format \"%2\"")
                                  .arg(import ? QStringLiteral("import") : QStringLiteral("export"), name)};
@@ -86,10 +87,9 @@ int runImport(const QStringList &args, Io io)
 
 int runExport(const QStringList &args, Io io)
 {
-    const Options options(args,
-                          {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("contacts"),
-                           QStringLiteral("format")},
-                          {});
+    const Options options(
+        args, {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("contacts"), QStringLiteral("format")},
+        {});
     const QString out = options.positional(0, QStringLiteral("OUT"));
     if (options.positional().size() > 1)
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().at(1))};

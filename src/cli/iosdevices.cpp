@@ -1,12 +1,12 @@
 #include "cli/iosdevices.h"
 
+#include "cli/workerrunner.h"
+#include "contacts/localdb.h"
 #include "core/datafolder.h"
+#include "core/progress.h"
 #include "ios/ioscontactcombinerule.h"
 #include "ios/iossynctopcthread.h"
-#include "contacts/localdb.h"
 #include "ios/mobiledevice.h"
-#include "core/progress.h"
-#include "cli/workerrunner.h"
 
 #include "core/texts.h"
 

@@ -1,15 +1,15 @@
 #include "cli/itunescommands.h"
 
-#include "itunes/backupmanifest.h"
 #include "cli/clicommon.h"
-#include "core/datafolder.h"
 #include "cli/dryrun.h"
-#include "itunes/importcontactsfromitunesthread.h"
-#include "contacts/localdb.h"
-#include "core/progress.h"
 #include "cli/snapshotcommands.h"
-#include "core/texts.h"
 #include "cli/workerrunner.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/importcontactsfromitunesthread.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -140,8 +140,8 @@ int runItunesImport(const QStringList &args, Io io)
 
     // The window's suggestion: the device's name with "-backup.db".
     const QString device = manifest->deviceName().isEmpty() ? QStringLiteral("Unknown Device") : manifest->deviceName();
-    const QString name = options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db"))
-                                                           : device + QStringLiteral("-backup.db");
+    const QString name =
+        options.has(QStringLiteral("db")) ? options.value(QStringLiteral("db")) : device + QStringLiteral("-backup.db");
     if (dryRun) {
         return previewWorker(
             existingDbForDryRun(name).get(),

@@ -1,15 +1,15 @@
 #include "cli/snapshotcommands.h"
 
 #include "android/adbconnector.h"
-#include "cli/clicommon.h"
-#include "core/datafolder.h"
-#include "cli/iosdevices.h"
 #include "cli/androiddevices.h"
-#include "contacts/localdb.h"
-#include "core/progress.h"
+#include "cli/clicommon.h"
+#include "cli/iosdevices.h"
 #include "cli/transfercommands.h"
-#include "snapshots/undorunner.h"
 #include "cli/workerrunner.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "core/progress.h"
+#include "snapshots/undorunner.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -62,9 +62,12 @@ int bringBack(const SnapshotInfo &info, bool keepLaterChanges, Io io)
         after = store.contacts(info, true);
     const QString operation = keepLaterChanges ? QStringLiteral("undo") : QStringLiteral("restore-snapshot");
 
-    const auto planFor = [&](LocalDb &db) { return undo::plan(before, after, db.listContacts(0, QString()), undo::optionsFor(info.kind)); };
+    const auto planFor = [&](LocalDb &db) {
+        return undo::plan(before, after, db.listContacts(0, QString()), undo::optionsFor(info.kind));
+    };
     const auto nothing = [&](const undo::Plan &plan, const QString &name) {
-        io.out << QStringLiteral("%1 already is as the snapshot %2 holds it; nothing was changed.").arg(name, info.id) << '\n';
+        io.out << QStringLiteral("%1 already is as the snapshot %2 holds it; nothing was changed.").arg(name, info.id)
+               << '\n';
         printKept(plan, io);
         return int(Success);
     };
@@ -72,7 +75,8 @@ int bringBack(const SnapshotInfo &info, bool keepLaterChanges, Io io)
     if (info.kind == SnapshotInfo::Kind::LocalDb) {
         const QString path = LocalDbFiles::pathFor(info.target);
         if (!QFileInfo(path).isFile())
-            throw std::runtime_error(QStringLiteral("There is no local database named \"%1\".").arg(info.targetName).toStdString());
+            throw std::runtime_error(
+                QStringLiteral("There is no local database named \"%1\".").arg(info.targetName).toStdString());
         auto db = openLocalDb(path);
         const undo::Plan plan = planFor(*db);
         if (plan.isEmpty())
@@ -85,27 +89,29 @@ int bringBack(const SnapshotInfo &info, bool keepLaterChanges, Io io)
     }
 
     if (info.kind == SnapshotInfo::Kind::Ios) {
-        const std::optional<int> done = withIosPhone(info.target, QString(), [&](const DeviceEntry &iphone, LocalDb &cache) {
-            const undo::Plan plan = planFor(cache);
-            if (plan.isEmpty())
-                return nothing(plan, iphone.name);
-            WriteSnapshot snapshot(info.kind, info.target, iphone.name, operation, iphone.dbPath);
-            int code = Success;
-            if (!undo::applyToIos(plan, iphone.id, cache, workerRunner(io, code))) {
-                cache.close();
-                try {
-                    loadIosDevice(iphone);
-                } catch (const std::exception &e) {
-                    io.err << QString::fromUtf8(e.what()) << '\n';
+        const std::optional<int> done =
+            withIosPhone(info.target, QString(), [&](const DeviceEntry &iphone, LocalDb &cache) {
+                const undo::Plan plan = planFor(cache);
+                if (plan.isEmpty())
+                    return nothing(plan, iphone.name);
+                WriteSnapshot snapshot(info.kind, info.target, iphone.name, operation, iphone.dbPath);
+                int code = Success;
+                if (!undo::applyToIos(plan, iphone.id, cache, workerRunner(io, code))) {
+                    cache.close();
+                    try {
+                        loadIosDevice(iphone);
+                    } catch (const std::exception &e) {
+                        io.err << QString::fromUtf8(e.what()) << '\n';
+                    }
+                    return code;
                 }
-                return code;
-            }
-            snapshot.finish(Success);
-            io.out << plan.summary() << '\n';
-            return int(Success);
-        });
+                snapshot.finish(Success);
+                io.out << plan.summary() << '\n';
+                return int(Success);
+            });
         if (!done)
-            throw std::runtime_error(QStringLiteral("The iPhone %1 is not connected.").arg(info.targetName).toStdString());
+            throw std::runtime_error(
+                QStringLiteral("The iPhone %1 is not connected.").arg(info.targetName).toStdString());
         return *done;
     }
 
@@ -185,7 +191,8 @@ int WriteSnapshot::finish(int code)
 
 int runSnapshots(const QStringList &args, Io io)
 {
-    const Options options(args, {QStringLiteral("db"), QStringLiteral("device")}, {QStringLiteral("json"), QStringLiteral("all")});
+    const Options options(args, {QStringLiteral("db"), QStringLiteral("device")},
+                          {QStringLiteral("json"), QStringLiteral("all")});
     if (!options.positional().isEmpty())
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().first())};
     const SnapshotStore store;
@@ -246,7 +253,8 @@ int runUndo(const QStringList &args, Io io)
     const QList<SnapshotInfo> list = snapshotsOf(options, store);
     if (list.isEmpty())
         throw std::runtime_error("There is no snapshot to go back to: nothing was written there yet.");
-    io.err << QStringLiteral("Undoing \"%1\" of %2 (snapshot %3).").arg(list.first().operation, list.first().time.toLocalTime().toString(Qt::ISODate), list.first().id)
+    io.err << QStringLiteral("Undoing \"%1\" of %2 (snapshot %3).")
+                  .arg(list.first().operation, list.first().time.toLocalTime().toString(Qt::ISODate), list.first().id)
            << '\n';
     return bringBack(list.first(), true, io);
 }
@@ -259,7 +267,8 @@ int runRestoreSnapshot(const QStringList &args, Io io)
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().at(1))};
     const std::optional<SnapshotInfo> info = SnapshotStore().find(id);
     if (!info)
-        throw std::runtime_error(QStringLiteral("There is no snapshot \"%1\" (see the snapshots command).").arg(id).toStdString());
+        throw std::runtime_error(
+            QStringLiteral("There is no snapshot \"%1\" (see the snapshots command).").arg(id).toStdString());
     return bringBack(*info, false, io);
 }
 

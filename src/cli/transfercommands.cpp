@@ -1,27 +1,27 @@
 #include "cli/transfercommands.h"
 
 #include "android/adbconnector.h"
-#include "cli/androiddevices.h"
 #include "android/androidsendchangesthread.h"
 #include "android/androidwificonnector.h"
+#include "android/syncbackupthread.h"
+#include "android/syncprotocol.h"
+#include "cli/androiddevices.h"
 #include "cli/clicommon.h"
-#include "contacts/combinerule.h"
-#include "contacts/contactchanges.h"
 #include "cli/devices.h"
 #include "cli/dryrun.h"
-#include "ios/ioscontactcombinerule.h"
 #include "cli/iosdevices.h"
-#include "ios/iossendchangesthread.h"
-#include "ios/iossynctodevicethread.h"
+#include "cli/snapshotcommands.h"
+#include "cli/workerrunner.h"
+#include "contacts/combinerule.h"
+#include "contacts/contactchanges.h"
 #include "contacts/localdb.h"
 #include "contacts/pim.h"
 #include "core/progress.h"
-#include "cli/snapshotcommands.h"
-#include "android/syncbackupthread.h"
-#include "android/syncprotocol.h"
 #include "core/texts.h"
 #include "fileio/vcardimport.h"
-#include "cli/workerrunner.h"
+#include "ios/ioscontactcombinerule.h"
+#include "ios/iossendchangesthread.h"
+#include "ios/iossynctodevicethread.h"
 
 #include <QTextStream>
 
@@ -212,10 +212,9 @@ void requireOneSource(const Options &options)
 
 int runTransfer(const QStringList &args, Io io)
 {
-    const Options options(args,
-                          {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("to"),
-                           QStringLiteral("contacts")},
-                          {QStringLiteral("dry-run"), QStringLiteral("json")});
+    const Options options(
+        args, {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("to"), QStringLiteral("contacts")},
+        {QStringLiteral("dry-run"), QStringLiteral("json")});
     requireOneSource(options);
     const QString to = options.required(QStringLiteral("to"));
     const bool dryRun = dryRunRequested(options);
@@ -232,22 +231,24 @@ int runTransfer(const QStringList &args, Io io)
     if (options.has(QStringLiteral("contacts")))
         contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
 
-    const std::optional<int> toIphone = withIosPhone(to, dryRun ? QString() : QStringLiteral("transfer"), [&](const DeviceEntry &target, LocalDb &cache) {
-        if (dryRun)
-            return previewContacts(&cache, contacts, json, io);
-        ProgressObject progress;
-        IOSSyncToDeviceThread worker(target.id, &cache, contacts, &progress);
-        return runIosWrite(worker, progress, cache, target, io, true);
-    });
+    const std::optional<int> toIphone = withIosPhone(
+        to, dryRun ? QString() : QStringLiteral("transfer"), [&](const DeviceEntry &target, LocalDb &cache) {
+            if (dryRun)
+                return previewContacts(&cache, contacts, json, io);
+            ProgressObject progress;
+            IOSSyncToDeviceThread worker(target.id, &cache, contacts, &progress);
+            return runIosWrite(worker, progress, cache, target, io, true);
+        });
     if (toIphone)
         return *toIphone;
-    return withAndroidPhone(to, dryRun ? QString() : QStringLiteral("transfer"), [&](const DeviceEntry &target, AndroidContactsDb &cache) {
-        if (dryRun)
-            return previewContacts(&cache, contacts, json, io);
-        ProgressObject progress;
-        SyncBackupThread worker(contacts, &cache, simpleprotocol::nextSyncPort(), &progress);
-        return runWrite(worker, progress, cache, target, io, true);
-    });
+    return withAndroidPhone(to, dryRun ? QString() : QStringLiteral("transfer"),
+                            [&](const DeviceEntry &target, AndroidContactsDb &cache) {
+                                if (dryRun)
+                                    return previewContacts(&cache, contacts, json, io);
+                                ProgressObject progress;
+                                SyncBackupThread worker(contacts, &cache, simpleprotocol::nextSyncPort(), &progress);
+                                return runWrite(worker, progress, cache, target, io, true);
+                            });
 }
 
 int runDelete(const QStringList &args, Io io)
@@ -266,37 +267,39 @@ int runDelete(const QStringList &args, Io io)
         return Success;
     }
     const std::optional<int> onIphone =
-        withIosPhone(options.value(QStringLiteral("device")), QStringLiteral("delete"), [&](const DeviceEntry &iphone, LocalDb &cache) {
-            const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
-            deleteInTransaction(cache, contacts);
-            ProgressObject progress;
-            IOSSendChangesThread worker(iphone.id, &cache, pim::Contact(), {}, contacts, &progress);
-            const int code = runIosWrite(worker, progress, cache, iphone, io, false);
-            if (code == Success)
-                io.out << trKey("IDS_SUC_DEL_CONTACTS") << '\n';
-            return code;
-        });
+        withIosPhone(options.value(QStringLiteral("device")), QStringLiteral("delete"),
+                     [&](const DeviceEntry &iphone, LocalDb &cache) {
+                         const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
+                         deleteInTransaction(cache, contacts);
+                         ProgressObject progress;
+                         IOSSendChangesThread worker(iphone.id, &cache, pim::Contact(), {}, contacts, &progress);
+                         const int code = runIosWrite(worker, progress, cache, iphone, io, false);
+                         if (code == Success)
+                             io.out << trKey("IDS_SUC_DEL_CONTACTS") << '\n';
+                         return code;
+                     });
     if (onIphone)
         return *onIphone;
-    return withAndroidPhone(options.value(QStringLiteral("device")), QStringLiteral("delete"), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
-        const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
-        deleteInTransaction(cache, contacts);
-        ProgressObject progress;
-        AndroidSendChangesThread worker(&progress, &cache, simpleprotocol::nextSyncPort());
-        worker.setContactsToDelete(contacts);
-        const int code = runWrite(worker, progress, cache, phone, io, false);
-        if (code == Success)
-            io.out << trKey("IDS_SUC_DEL_CONTACTS") << '\n';
-        return code;
-    });
+    return withAndroidPhone(options.value(QStringLiteral("device")), QStringLiteral("delete"),
+                            [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
+                                const QList<pim::Contact> contacts =
+                                    selectContacts(cache.listContacts(0, QString()), ids);
+                                deleteInTransaction(cache, contacts);
+                                ProgressObject progress;
+                                AndroidSendChangesThread worker(&progress, &cache, simpleprotocol::nextSyncPort());
+                                worker.setContactsToDelete(contacts);
+                                const int code = runWrite(worker, progress, cache, phone, io, false);
+                                if (code == Success)
+                                    io.out << trKey("IDS_SUC_DEL_CONTACTS") << '\n';
+                                return code;
+                            });
 }
 
 int runSetGroup(const QStringList &args, Io io)
 {
-    const Options options(args,
-                          {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("contacts"),
-                           QStringLiteral("group")},
-                          {QStringLiteral("none")});
+    const Options options(
+        args, {QStringLiteral("db"), QStringLiteral("device"), QStringLiteral("contacts"), QStringLiteral("group")},
+        {QStringLiteral("none")});
     requireOneSource(options);
     const QList<qint64> ids = parseIds(options.required(QStringLiteral("contacts")));
     if (options.has(QStringLiteral("group")) == options.has(QStringLiteral("none")))
@@ -327,36 +330,39 @@ int runSetGroup(const QStringList &args, Io io)
         if (iphone.id == options.value(QStringLiteral("device")))
             throw std::runtime_error("An iPhone's contact groups are not sent to the phone; set groups in a local "
                                      "database (backup, set-group, then transfer) instead.");
-    return withAndroidPhone(options.value(QStringLiteral("device")), QStringLiteral("set-group"), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
-        const QList<pim::Contact> contacts = selectContacts(cache.listContacts(0, QString()), ids);
-        // The memberships reach the phone before the commit; a failure leaves the cache as it was.
-        cache.beginTransaction();
-        QList<pim::Contact> now;
-        try {
-            now = regroup(cache, contacts, group);
-        } catch (...) {
-            cache.endTransaction(false);
-            throw;
-        }
-        ProgressObject progress;
-        AndroidSendChangesThread worker(&progress, &cache, simpleprotocol::nextSyncPort());
-        worker.setContactsToRegroup(now);
-        QString ignored;
-        QTextStream discard(&ignored);
-        const int code = runWorker(worker, progress, Io{discard, io.err});
-        cache.endTransaction(code == Success);
-        if (code != Success) {
-            cache.close();
-            try {
-                loadPhone(phone.id, cache.connector());
-            } catch (const std::exception &e) {
-                io.err << QString::fromUtf8(e.what()) << '\n';
-            }
-            return code;
-        }
-        io.out << trKey("IDS_UPDATE_GROUP_SUC") << '\n';
-        return code;
-    });
+    return withAndroidPhone(options.value(QStringLiteral("device")), QStringLiteral("set-group"),
+                            [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
+                                const QList<pim::Contact> contacts =
+                                    selectContacts(cache.listContacts(0, QString()), ids);
+                                // The memberships reach the phone before the commit; a failure leaves the cache as it
+                                // was.
+                                cache.beginTransaction();
+                                QList<pim::Contact> now;
+                                try {
+                                    now = regroup(cache, contacts, group);
+                                } catch (...) {
+                                    cache.endTransaction(false);
+                                    throw;
+                                }
+                                ProgressObject progress;
+                                AndroidSendChangesThread worker(&progress, &cache, simpleprotocol::nextSyncPort());
+                                worker.setContactsToRegroup(now);
+                                QString ignored;
+                                QTextStream discard(&ignored);
+                                const int code = runWorker(worker, progress, Io{discard, io.err});
+                                cache.endTransaction(code == Success);
+                                if (code != Success) {
+                                    cache.close();
+                                    try {
+                                        loadPhone(phone.id, cache.connector());
+                                    } catch (const std::exception &e) {
+                                        io.err << QString::fromUtf8(e.what()) << '\n';
+                                    }
+                                    return code;
+                                }
+                                io.out << trKey("IDS_UPDATE_GROUP_SUC") << '\n';
+                                return code;
+                            });
 }
 
 int runAdd(const QStringList &args, Io io)
@@ -411,13 +417,14 @@ int runAdd(const QStringList &args, Io io)
     for (const DeviceEntry &entry : listVirtualDevices())
         if (entry.id == device) // a virtual device is only its file
             return addAll(*openDeviceDb(entry), entry.name, Send());
-    const std::optional<int> onIphone = withIosPhone(device, QStringLiteral("add"), [&](const DeviceEntry &iphone, LocalDb &cache) {
-        return addAll(cache, iphone.name, [&](const pim::Contact &stored, const QList<pim::ChangeRecord> &changes) {
-            ProgressObject progress;
-            IOSSendChangesThread worker(iphone.id, &cache, stored, changes, {}, &progress);
-            return runIosWrite(worker, progress, cache, iphone, io, false);
+    const std::optional<int> onIphone =
+        withIosPhone(device, QStringLiteral("add"), [&](const DeviceEntry &iphone, LocalDb &cache) {
+            return addAll(cache, iphone.name, [&](const pim::Contact &stored, const QList<pim::ChangeRecord> &changes) {
+                ProgressObject progress;
+                IOSSendChangesThread worker(iphone.id, &cache, stored, changes, {}, &progress);
+                return runIosWrite(worker, progress, cache, iphone, io, false);
+            });
         });
-    });
     if (onIphone)
         return *onIphone;
     return withAndroidPhone(device, QStringLiteral("add"), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {

@@ -10,8 +10,8 @@
 #include <QTimer>
 
 #include <atomic>
-#include <stdexcept>
 #include <csignal>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace cli {
@@ -86,7 +86,9 @@ void installInterruptHandler()
     Q_UNUSED(installed);
 }
 
-InterruptScope::InterruptScope() : m_guard(new InterruptGuard) {}
+InterruptScope::InterruptScope() : m_guard(new InterruptGuard)
+{
+}
 
 InterruptScope::~InterruptScope()
 {
@@ -111,8 +113,8 @@ int runWorker(QThread &worker, ProgressObject &progress, Io io)
                          const QString line = QStringLiteral("%1 %2% %3").arg(status).arg(value, 3).arg(text);
                          if (terminal) {
                              const int filled = value / 5;
-                             io.err << "\r[" << QString(filled, QLatin1Char('#')) << QString(20 - filled, QLatin1Char(' '))
-                                    << "] " << line << "\x1b[K";
+                             io.err << "\r[" << QString(filled, QLatin1Char('#'))
+                                    << QString(20 - filled, QLatin1Char(' ')) << "] " << line << "\x1b[K";
                          } else {
                              io.err << line << '\n';
                          }

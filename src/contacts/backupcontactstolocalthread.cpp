@@ -1,9 +1,9 @@
 #include "contacts/backupcontactstolocalthread.h"
 
 #include "contacts/localdb.h"
+#include "contacts/workertransaction.h"
 #include "core/progress.h"
 #include "core/texts.h"
-#include "contacts/workertransaction.h"
 
 BackupContactsToLocalThread::BackupContactsToLocalThread(QList<pim::Contact> contacts, LocalDb *target,
                                                          ProgressTarget *progress, QObject *parent)

@@ -17,8 +17,7 @@ QStringList dataColumns(std::initializer_list<int> numbers)
 
 namespace {
 // The lists are asked for every row a merge compares: each is made once and then shared.
-template <int... Numbers>
-const QStringList &cols()
+template <int... Numbers> const QStringList &cols()
 {
     static const QStringList list = dataColumns({Numbers...});
     return list;
@@ -181,8 +180,7 @@ QString mergeText(int type, const QString &column, const QVariant &value)
         return value.toDate().toString(Qt::ISODate);
     case QMetaType::QDateTime: {
         const QDateTime dateTime = value.toDateTime();
-        return dateTime.time() == QTime(0, 0) ? dateTime.date().toString(Qt::ISODate)
-                                                : dateTime.toString(Qt::ISODate);
+        return dateTime.time() == QTime(0, 0) ? dateTime.date().toString(Qt::ISODate) : dateTime.toString(Qt::ISODate);
     }
     case QMetaType::QByteArray:
         return QString::fromLatin1(value.toByteArray().toBase64());
@@ -305,8 +303,7 @@ MergeDecision RowMerger::merge(const DataRow &incoming)
     return decision;
 }
 
-MergeDecision mergeRow(const AbsContactCombineRule &rule, int type, QList<DataRow> &stored,
-                       const DataRow &incoming)
+MergeDecision mergeRow(const AbsContactCombineRule &rule, int type, QList<DataRow> &stored, const DataRow &incoming)
 {
     return RowMerger(rule, type, stored).merge(incoming);
 }

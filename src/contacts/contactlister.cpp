@@ -198,8 +198,7 @@ private:
 
     // Runs one read; a busy file (another connection writing) is tried again until it is free or the listing is
     // cancelled. Each read is one statement, so a retry starts it afresh. False when cancelled.
-    template <typename F>
-    bool retryWhileBusy(F &&read)
+    template <typename F> bool retryWhileBusy(F &&read)
     {
         for (;;) {
             if (m_cancelled)
@@ -227,7 +226,9 @@ private:
 
 using contactlisting::ListThread;
 
-ContactLister::ContactLister(QObject *parent) : QObject(parent) {}
+ContactLister::ContactLister(QObject *parent) : QObject(parent)
+{
+}
 
 ContactLister::~ContactLister()
 {
@@ -249,8 +250,9 @@ void ContactLister::start(LocalDb &db, qint64 groupId, const QString &keyword)
     int count = 0;
     try {
         // Counted only up to the limit, so this costs the same for a database of any size.
-        db.db().queryEach(Sqlite3Sql(u"select count(*) from (select 1 from contact limit %1)"_s.arg(readAtOnceLimit + 1)),
-                          [&count](const Sqlite3Row &row) { count = row.getInt(0); });
+        db.db().queryEach(
+            Sqlite3Sql(u"select count(*) from (select 1 from contact limit %1)"_s.arg(readAtOnceLimit + 1)),
+            [&count](const Sqlite3Row &row) { count = row.getInt(0); });
     } catch (const std::exception &e) {
         m_running = false;
         Q_EMIT finished(QString::fromUtf8(e.what()));

@@ -35,10 +35,7 @@ const Table &table(int entityType)
         {pim::ENTITY_IM, {{u"_$!<Home>!$_"_s, 1}, {u"_$!<Work>!$_"_s, 2}, {u"_$!<Other>!$_"_s, 0}}},
         {pim::ENTITY_EVENT, {{u"_$!<Anniversary>!$_"_s, 1}, {u"_$!<Other>!$_"_s, 0}}},
         {pim::ENTITY_WEBSITE,
-         {{u"_$!<Home>!$_"_s, 4},
-          {u"_$!<HomePage>!$_"_s, 1},
-          {u"_$!<Work>!$_"_s, 5},
-          {u"_$!<Other>!$_"_s, 0}}},
+         {{u"_$!<Home>!$_"_s, 4}, {u"_$!<HomePage>!$_"_s, 1}, {u"_$!<Work>!$_"_s, 5}, {u"_$!<Other>!$_"_s, 0}}},
         {pim::ENTITY_RELATION,
          {{u"_$!<Assistant>!$_"_s, 1},
           {u"_$!<Mother>!$_"_s, 8},
@@ -76,18 +73,7 @@ const QHash<int, QHash<int, int>> &nearest()
         // other 7, callback 8, car 9, company main 10, ISDN 11, radio 14, telex 15, TTY 16, work mobile 17,
         // work pager 18, assistant 19, MMS 20
         {pim::ENTITY_PHONE,
-         {{7, 0},
-          {8, 0},
-          {9, 2},
-          {10, 12},
-          {11, 0},
-          {14, 0},
-          {15, 0},
-          {16, 0},
-          {17, 2},
-          {18, 6},
-          {19, 3},
-          {20, 2}}},
+         {{7, 0}, {8, 0}, {9, 2}, {10, 12}, {11, 0}, {14, 0}, {15, 0}, {16, 0}, {17, 2}, {18, 6}, {19, 3}, {20, 2}}},
         {pim::ENTITY_EMAIL, {{3, 0}, {4, 0}}},                   // other, mobile
         {pim::ENTITY_ADDRESS, {{3, 0}}},                         // other
         {pim::ENTITY_IM, {{3, 0}}},                              // other

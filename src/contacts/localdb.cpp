@@ -81,9 +81,9 @@ struct ListColumns
 {
     ListColumns() = default;
     explicit ListColumns(const Sqlite3Row &row)
-        : contactId(row.columnIndex(u"contact_id"_s)), type(row.columnIndex(u"type"_s)),
-          id(row.columnIndex(u"_id"_s)), srcId(row.columnIndex(u"src_id"_s)),
-          fullName(row.columnIndex(u"full_name"_s)), contactSrcId(row.columnIndex(u"csrc_id"_s))
+        : contactId(row.columnIndex(u"contact_id"_s)), type(row.columnIndex(u"type"_s)), id(row.columnIndex(u"_id"_s)),
+          srcId(row.columnIndex(u"src_id"_s)), fullName(row.columnIndex(u"full_name"_s)),
+          contactSrcId(row.columnIndex(u"csrc_id"_s))
     {
         for (int n = 1; n < int(data.size()); ++n)
             data[n] = row.columnIndex(u"data"_s + QString::number(n));
@@ -147,12 +147,12 @@ const RowStatements &rowStatements(int type)
             const QStringList &columns = storedColumns(t);
             if (columns.isEmpty())
                 continue;
-            all[t].insert = fillColumns(u"insert into data(contact_id,type,src_id,"_s +
-                                            numberedPlaceholders(columns.size(), {}) + u") values(?,?,?,"_s +
-                                            QStringList(columns.size(), u"?"_s).join(u',') + u')',
-                                        columns);
-            all[t].update = fillColumns(u"update data set src_id=?,"_s +
-                                            numberedPlaceholders(columns.size(), u"=?"_s) + u" where _id=?"_s,
+            all[t].insert =
+                fillColumns(u"insert into data(contact_id,type,src_id,"_s + numberedPlaceholders(columns.size(), {}) +
+                                u") values(?,?,?,"_s + QStringList(columns.size(), u"?"_s).join(u',') + u')',
+                            columns);
+            all[t].update = fillColumns(u"update data set src_id=?,"_s + numberedPlaceholders(columns.size(), u"=?"_s) +
+                                            u" where _id=?"_s,
                                         columns);
         }
         return all;
@@ -201,17 +201,19 @@ void appendListFilter(Sqlite3Sql &sql, const QString &idColumn, qint64 groupId, 
         // index_data_data, whose scan reads a fraction of the pages of the table's (the rows' other columns, the
         // photos' first bytes). Only the rows found are looked up for their contact.
         if (digits.isEmpty()) {
-            sql.appendSql(u" and "_s + idColumn +
-                          u" in (select contact_id from data where _id in (select _id from data where type not in (?,?) "
-                          "and data1 like ?))"_s);
+            sql.appendSql(
+                u" and "_s + idColumn +
+                u" in (select contact_id from data where _id in (select _id from data where type not in (?,?) "
+                "and data1 like ?))"_s);
         } else {
             // A number as typed ("07700900123", "+44 7700-900123") also finds the number as stored with other
             // spacing ("+44 7700 900123"): phone numbers are compared without their punctuation.
-            sql.appendSql(u" and "_s + idColumn +
-                          u" in (select contact_id from data where _id in (select _id from data where type not in (?,?) "
-                          "and (data1 like ? or (type=? and "
-                          "replace(replace(replace(replace(replace(replace(data1,' ',''),'-',''),'(',''),')',''),'.',''),'/','')"
-                          " like ?))))"_s);
+            sql.appendSql(
+                u" and "_s + idColumn +
+                u" in (select contact_id from data where _id in (select _id from data where type not in (?,?) "
+                "and (data1 like ? or (type=? and "
+                "replace(replace(replace(replace(replace(replace(data1,' ',''),'-',''),'(',''),')',''),'.',''),'/','')"
+                " like ?))))"_s);
         }
         sql.addIntParam(ENTITY_GROUP);
         sql.addIntParam(ENTITY_PHOTO);
@@ -529,8 +531,7 @@ DataRow LocalDb::setContactGroup(qint64 contactId, qint64 groupId, const QString
 {
     openIfNeeded();
     m_db.executeThrow(u"delete from data where type=%1 and contact_id=%2"_s.arg(ENTITY_GROUP).arg(contactId));
-    Sqlite3Sql insert(
-        u"insert into data(type,contact_id,%1,%2) values(?,?,?,?)"_s.arg(u"data1"_s, u"data2"_s));
+    Sqlite3Sql insert(u"insert into data(type,contact_id,%1,%2) values(?,?,?,?)"_s.arg(u"data1"_s, u"data2"_s));
     insert.addIntParam(ENTITY_GROUP);
     insert.addInt64Param(contactId);
     insert.addTextParam(QString::number(groupId));
@@ -754,11 +755,11 @@ void LocalDb::openReadOnly()
 // a savepoint per contact (a savepoint copies every page the contact touches a second time).
 struct LocalDb::SaveUndo
 {
-    qint64 newContact = 0;               // a contact inserted by this save: it goes with all its rows
-    QList<qint64> insertedRows;          // rows added to a stored contact
+    qint64 newContact = 0;                 // a contact inserted by this save: it goes with all its rows
+    QList<qint64> insertedRows;            // rows added to a stored contact
     QList<QPair<int, qint64>> updatedRows; // (type, _id) of stored rows overwritten
     QList<qint64> createdGroups;
-    pim::Contact before;                 // the stored contact as it was, for the rows to put back
+    pim::Contact before; // the stored contact as it was, for the rows to put back
 };
 
 void LocalDb::undoSave(const SaveUndo &undo)

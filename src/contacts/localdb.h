@@ -152,8 +152,7 @@ private:
 class AndroidContactsDb : public LocalDb
 {
 public:
-    AndroidContactsDb(const QString &path, const PContactCombineRule &rule,
-                      const PAndroidConnector &connector);
+    AndroidContactsDb(const QString &path, const PContactCombineRule &rule, const PAndroidConnector &connector);
     ~AndroidContactsDb() override;
 
     const PAndroidConnector &connector() const { return m_connector; }

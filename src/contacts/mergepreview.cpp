@@ -48,8 +48,8 @@ const char *outcomeName(PlannedContact::Outcome outcome)
 
 QString typeName(int type)
 {
-    static const char *const names[] = {"",      "Name",  "Photo",        "Phone",    "E-mail",  "Nickname", "Event",
-                                        "Group", "IM",    "Organization", "Relation", "Address", "Website"};
+    static const char *const names[] = {"",      "Name", "Photo",        "Phone",    "E-mail",  "Nickname", "Event",
+                                        "Group", "IM",   "Organization", "Relation", "Address", "Website"};
     // Type 9 (note) sits between IM and organization.
     if (type == pim::ENTITY_NOTE)
         return trKey("Note");
@@ -130,9 +130,9 @@ QString MergePlan::detailsText() const
                 changes.append(trKey("\u201C%1\u201D to \u201C%2\u201D").arg(was, now));
             } else {
                 for (const QString &column : row.changedColumns())
-                    changes.append(trKey("%1 \u201C%2\u201D to \u201C%3\u201D")
-                                       .arg(column, columnText(row.before.value(column)),
-                                            columnText(row.after.value(column))));
+                    changes.append(
+                        trKey("%1 \u201C%2\u201D to \u201C%3\u201D")
+                            .arg(column, columnText(row.before.value(column)), columnText(row.after.value(column))));
             }
             lines.append(u"    ~ "_s + typeName(row.type) + u": "_s + changes.join(u"; "_s));
         }
@@ -155,12 +155,12 @@ QJsonObject MergePlan::toJson() const
             }
             rows.append(r);
         }
-        list.append(QJsonObject{{u"name"_s, c.name},
-                                {u"outcome"_s, QLatin1String(outcomeName(c.outcome))},
-                                {u"target"_s, QJsonObject{{u"_id"_s, c.targetId},
-                                                          {u"full_name"_s, c.targetName},
-                                                          {u"new"_s, c.targetIsNew}}},
-                                {u"rows"_s, rows}});
+        list.append(QJsonObject{
+            {u"name"_s, c.name},
+            {u"outcome"_s, QLatin1String(outcomeName(c.outcome))},
+            {u"target"_s,
+             QJsonObject{{u"_id"_s, c.targetId}, {u"full_name"_s, c.targetName}, {u"new"_s, c.targetIsNew}}},
+            {u"rows"_s, rows}});
     }
     return QJsonObject{{u"added"_s, count(PlannedContact::Added)},
                        {u"merged"_s, count(PlannedContact::Merged)},

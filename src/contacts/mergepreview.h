@@ -39,9 +39,9 @@ struct PlannedContact
     enum Outcome { Added, Merged, Unchanged };
 
     Outcome outcome = Added;
-    QString name;          // the incoming contact's full name
-    qint64 targetId = 0;   // the stored contact it lands in (for an added contact, the _id it will get)
-    QString targetName;    // that stored contact's full name
+    QString name;             // the incoming contact's full name
+    qint64 targetId = 0;      // the stored contact it lands in (for an added contact, the _id it will get)
+    QString targetName;       // that stored contact's full name
     bool targetIsNew = false; // the stored contact is added by this same run (an earlier namesake brought it)
     QList<PlannedRow> rows;   // what the merge writes, by type
 };

@@ -464,11 +464,10 @@ std::array<Table, 9> buildTables()
                                        {6, u"Google Talk"_s}, {7, u"ICQ"_s},        {8, u"Jabber"_s},
                                        {9, u"Net Meeting"_s}, {10, u"Gadu Gadu"_s}, {11, u"Facebook"_s}};
     t[int(LabelFamily::Organization)] = {{0, u"Other"_s}, {1, u"Work"_s}};
-    t[int(LabelFamily::Relation)] = {{0, u"Other"_s},     {1, u"Assistant"_s},        {2, u"Brother"_s},
-                                     {3, u"Child"_s},     {4, u"Domestic Partner"_s}, {5, u"Father"_s},
-                                     {6, u"Friend"_s},    {7, u"Manager"_s},          {8, u"Mother"_s},
-                                     {9, u"Parent"_s},    {10, u"Partner"_s},         {11, u"Referred by"_s},
-                                     {12, u"Relative"_s}, {13, u"Sister"_s},          {14, u"Spouse"_s}};
+    t[int(LabelFamily::Relation)] = {
+        {0, u"Other"_s},    {1, u"Assistant"_s},    {2, u"Brother"_s},   {3, u"Child"_s},   {4, u"Domestic Partner"_s},
+        {5, u"Father"_s},   {6, u"Friend"_s},       {7, u"Manager"_s},   {8, u"Mother"_s},  {9, u"Parent"_s},
+        {10, u"Partner"_s}, {11, u"Referred by"_s}, {12, u"Relative"_s}, {13, u"Sister"_s}, {14, u"Spouse"_s}};
     t[int(LabelFamily::Address)] = {{0, u"Other"_s}, {1, u"Home"_s}, {2, u"Work"_s}};
     t[int(LabelFamily::Website)] = {{0, u"Other"_s}, {1, u"Home page"_s}, {2, u"Blog"_s}, {3, u"Profile"_s},
                                     {4, u"Home"_s},  {5, u"Work"_s},      {6, u"FTP"_s}};
@@ -482,8 +481,8 @@ std::array<QStringList, 14> buildColumns()
     for (int i = 1; i <= 8; ++i)
         c[ENTITY_NAME] << u"data%1"_s.arg(i);
     c[ENTITY_PHOTO] = {u"data4"_s, u"data15"_s};
-    c[ENTITY_PHONE] = c[ENTITY_EMAIL] = c[ENTITY_NICKNAME] = c[ENTITY_EVENT] = c[ENTITY_RELATION] =
-        c[ENTITY_WEBSITE] = three;
+    c[ENTITY_PHONE] = c[ENTITY_EMAIL] = c[ENTITY_NICKNAME] = c[ENTITY_EVENT] = c[ENTITY_RELATION] = c[ENTITY_WEBSITE] =
+        three;
     c[ENTITY_GROUP] = {u"data1"_s, u"data2"_s};
     c[ENTITY_IM] = {u"data1"_s, u"data2"_s, u"data3"_s, u"data5"_s, u"data6"_s};
     c[ENTITY_NOTE] = {u"data1"_s};

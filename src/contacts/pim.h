@@ -68,10 +68,28 @@ public:
         const QVariant &value() const;
         const QVariant &operator*() const { return value(); }
         const QVariant *operator->() const { return &value(); }
-        const_iterator &operator++() { ++m_index; return *this; }
-        const_iterator operator++(int) { const_iterator old = *this; ++m_index; return old; }
-        const_iterator &operator--() { --m_index; return *this; }
-        const_iterator operator--(int) { const_iterator old = *this; --m_index; return old; }
+        const_iterator &operator++()
+        {
+            ++m_index;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator old = *this;
+            ++m_index;
+            return old;
+        }
+        const_iterator &operator--()
+        {
+            --m_index;
+            return *this;
+        }
+        const_iterator operator--(int)
+        {
+            const_iterator old = *this;
+            --m_index;
+            return old;
+        }
         friend bool operator==(const const_iterator &a, const const_iterator &b)
         {
             return a.m_data == b.m_data && a.m_index == b.m_index;
@@ -99,10 +117,28 @@ public:
         QVariant &value() const;
         QVariant &operator*() const { return value(); }
         QVariant *operator->() const { return &value(); }
-        iterator &operator++() { ++m_index; return *this; }
-        iterator operator++(int) { iterator old = *this; ++m_index; return old; }
-        iterator &operator--() { --m_index; return *this; }
-        iterator operator--(int) { iterator old = *this; --m_index; return old; }
+        iterator &operator++()
+        {
+            ++m_index;
+            return *this;
+        }
+        iterator operator++(int)
+        {
+            iterator old = *this;
+            ++m_index;
+            return old;
+        }
+        iterator &operator--()
+        {
+            --m_index;
+            return *this;
+        }
+        iterator operator--(int)
+        {
+            iterator old = *this;
+            --m_index;
+            return old;
+        }
         operator const_iterator() const { return const_iterator(m_data, m_index); }
         friend bool operator==(const iterator &a, const iterator &b)
         {
@@ -131,10 +167,28 @@ public:
         explicit key_iterator(const_iterator it) : m_it(it) {}
         const QString &operator*() const { return m_it.key(); }
         const QString *operator->() const { return &m_it.key(); }
-        key_iterator &operator++() { ++m_it; return *this; }
-        key_iterator operator++(int) { key_iterator old = *this; ++m_it; return old; }
-        key_iterator &operator--() { --m_it; return *this; }
-        key_iterator operator--(int) { key_iterator old = *this; --m_it; return old; }
+        key_iterator &operator++()
+        {
+            ++m_it;
+            return *this;
+        }
+        key_iterator operator++(int)
+        {
+            key_iterator old = *this;
+            ++m_it;
+            return old;
+        }
+        key_iterator &operator--()
+        {
+            --m_it;
+            return *this;
+        }
+        key_iterator operator--(int)
+        {
+            key_iterator old = *this;
+            --m_it;
+            return old;
+        }
         friend bool operator==(const key_iterator &a, const key_iterator &b) { return a.m_it == b.m_it; }
         friend bool operator!=(const key_iterator &a, const key_iterator &b) { return !(a == b); }
 
@@ -177,8 +231,7 @@ public:
     qsizetype remove(const QString &name);
     QVariant take(const QString &name);
     // Removes the columns for which pred(iterator) is true; returns how many.
-    template <typename Predicate>
-    qsizetype removeIf(Predicate pred)
+    template <typename Predicate> qsizetype removeIf(Predicate pred)
     {
         qsizetype removed = 0;
         for (auto it = begin(); it != end();) {

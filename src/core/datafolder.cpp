@@ -38,7 +38,9 @@ QString ensured(const QString &path)
     } else {
         // Group and others lose their access; the owner's bits stay as the user set them (a folder the user
         // made read-only stays read-only).
-        struct stat info {};
+        struct stat info
+        {
+        };
         const QByteArray native = QFile::encodeName(path);
         if (::stat(native.constData(), &info) == 0 && (info.st_mode & 077) != 0)
             ::chmod(native.constData(), info.st_mode & 07700);
@@ -136,15 +138,19 @@ bool holds(const QString &path)
     if (!home.isEmpty() && (resolved == home || resolved.startsWith(home + QLatin1Char('/'))))
         return true;
 
-    struct stat target {};
+    struct stat target
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &target) != 0 || !S_ISREG(target.st_mode))
         return false;
     for (const QString &folder : {localDbDir(), androidCacheDir(), iosCacheDir()}) {
         const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
         for (const QFileInfo &file : files) {
-            struct stat own {};
-            if (::stat(QFile::encodeName(file.absoluteFilePath()).constData(), &own) == 0
-                && own.st_dev == target.st_dev && own.st_ino == target.st_ino)
+            struct stat own
+            {
+            };
+            if (::stat(QFile::encodeName(file.absoluteFilePath()).constData(), &own) == 0 &&
+                own.st_dev == target.st_dev && own.st_ino == target.st_ino)
                 return true;
         }
     }
@@ -161,8 +167,8 @@ QString cacheFileName(const QString &deviceId)
     // File names hold at most 255 bytes: keep the start readable and make the rest unique.
     constexpr int kMaxName = 160;
     if (name.size() > kMaxName)
-        name = name.left(kMaxName - 41) + QLatin1Char('~')
-               + QString::fromLatin1(QCryptographicHash::hash(deviceId.toUtf8(), QCryptographicHash::Sha1).toHex());
+        name = name.left(kMaxName - 41) + QLatin1Char('~') +
+               QString::fromLatin1(QCryptographicHash::hash(deviceId.toUtf8(), QCryptographicHash::Sha1).toHex());
     return name;
 }
 
@@ -196,8 +202,8 @@ QString nameProblem(const QString &name)
             return trKey("IDS_INVALID_LOCALDB_NAME");
         const char16_t u = c.unicode();
         const bool control = c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
-        const bool direction = (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E
-                               || u == 0x200F || u == 0x061C;
+        const bool direction =
+            (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F || u == 0x061C;
         if (control || direction)
             return trKey("IDS_LOCALDB_NAME_INVISIBLE_CHARACTER_%1")
                 .arg(QString::number(u, 16).rightJustified(4, QLatin1Char('0')).toUpper());

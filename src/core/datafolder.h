@@ -16,10 +16,10 @@ QString root();
 // The text of that error, or empty when the data folder can be found; for start-up, to stop with a clear box.
 QString problem();
 // Sub-folders of the root, created when missing.
-QString localDbDir();       // "data": the user's local databases
-QString androidCacheDir();  // "android_cache": one cache file per adb serial
-QString iosCacheDir();      // "ios_cache": one cache file per UDID
-QString tempDir();          // "tmp": private folders of running operations (see PrivateTempDir)
+QString localDbDir();      // "data": the user's local databases
+QString androidCacheDir(); // "android_cache": one cache file per adb serial
+QString iosCacheDir();     // "ios_cache": one cache file per UDID
+QString tempDir();         // "tmp": private folders of running operations (see PrivateTempDir)
 
 // The file name of a device's cache: the device id percent-encoded (":" kept), never hidden, and shortened with a
 // digest when it would be too long for a file name.

@@ -109,12 +109,12 @@ PrivateTempDir::PrivateTempDir(const QString &prefix)
         return;
     }
     removeStaleFolders(parent);
-    QByteArray pattern = QFile::encodeName(
-        QStringLiteral("%1/%2-%3-XXXXXX").arg(parent, prefix).arg(qint64(::getpid())));
+    QByteArray pattern =
+        QFile::encodeName(QStringLiteral("%1/%2-%3-XXXXXX").arg(parent, prefix).arg(qint64(::getpid())));
     // mkdtemp makes the folder with mode 0700 under a name nobody could have chosen beforehand.
     if (!::mkdtemp(pattern.data())) {
-        m_error = QStringLiteral("cannot create %1: %2").arg(QFile::decodeName(pattern),
-                                                             QString::fromLocal8Bit(std::strerror(errno)));
+        m_error = QStringLiteral("cannot create %1: %2")
+                      .arg(QFile::decodeName(pattern), QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
     m_path = QFile::decodeName(pattern);

@@ -173,7 +173,9 @@ uint currentUser()
 
 std::optional<uint> userOf(qint64 pid)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     const QByteArray dir = "/proc/" + QByteArray::number(pid);
     if (pid <= 0 || ::stat(dir.constData(), &info) != 0)
         return std::nullopt;

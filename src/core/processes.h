@@ -40,7 +40,8 @@ std::optional<QList<Entry>> list();
 std::optional<QList<qint64>> localTcpPortOwners(quint16 port);
 
 // Ends the process at once (SIGKILL) without waiting for it. Refuses ids <= 0 (which would signal a whole
-// process group or every process), our own id and other users' processes. False when refused or the signal could not be sent.
+// process group or every process), our own id and other users' processes. False when refused or the signal could not be
+// sent.
 bool end(qint64 pid);
 
 // The three operations as replaceable functions: the watchers use system(); their tests substitute fakes to

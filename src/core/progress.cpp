@@ -40,7 +40,9 @@ QString ProgressReporter::contactsText(qint64 done, qint64 total)
     return trKey("Contacts:%1/%2").arg(done).arg(total);
 }
 
-ProgressObject::ProgressObject(QObject *parent) : QObject(parent) {}
+ProgressObject::ProgressObject(QObject *parent) : QObject(parent)
+{
+}
 
 void ProgressObject::cancel()
 {

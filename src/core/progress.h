@@ -68,7 +68,7 @@ public:
     bool finishedWithoutSuccess() const override { return m_finishedWithoutSuccess.load(); }
 
     Outcome outcome() const { return m_outcome; }
-    QString message() const { return m_message; }  // the success text or the error text
+    QString message() const { return m_message; } // the success text or the error text
     QString status() const { return m_status; }
     int value() const { return m_value; }
 

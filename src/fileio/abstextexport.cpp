@@ -118,10 +118,10 @@ QList<QPair<QString, QString>> AbsTextExport::cells(const Contact &contact)
 
 int AbsTextExport::columnRank(const QString &name)
 {
-    static const QHash<QString, int> fixed = {
-        {u"Display Name"_s, 5}, {u"Prefix"_s, 10},     {u"First Name"_s, 20}, {u"Middle Name"_s, 30}, {u"Last Name"_s, 40},
-        {u"Suffix"_s, 50},     {u"Nickname"_s, 51},   {u"Category"_s, 60},    {u"Company"_s, 70},
-        {u"Department"_s, 80}, {u"Job Title"_s, 90},  {u"Notes"_s, 800}};
+    static const QHash<QString, int> fixed = {{u"Display Name"_s, 5}, {u"Prefix"_s, 10},    {u"First Name"_s, 20},
+                                              {u"Middle Name"_s, 30}, {u"Last Name"_s, 40}, {u"Suffix"_s, 50},
+                                              {u"Nickname"_s, 51},    {u"Category"_s, 60},  {u"Company"_s, 70},
+                                              {u"Department"_s, 80},  {u"Job Title"_s, 90}, {u"Notes"_s, 800}};
     if (const auto it = fixed.constFind(name); it != fixed.cend())
         return it.value();
     // The numbered ones ("Category 2", "Company 2") beside their first.
@@ -137,7 +137,7 @@ int AbsTextExport::columnRank(const QString &name)
         return 300;
     if (name.startsWith(u"Addr:")) {
         static const std::pair<const char16_t *, int> parts[] = {
-            {u":Country", 401}, {u":State", 402},  {u":City", 403},     {u":Street", 404},
+            {u":Country", 401},  {u":State", 402}, {u":City", 403},     {u":Street", 404},
             {u":Postcode", 405}, {u":POBox", 406}, {u":Extended", 407}, {u":Label", 408}};
         for (const auto &[suffix, rank] : parts)
             if (name.endsWith(QStringView(suffix)))

@@ -123,8 +123,7 @@ void ContactsPrinter::paintCard(QPainter &painter, const QRect &card, const Cont
     if (!picture.isNull()) {
         const QSize size = picture.size().scaled(side, side, Qt::KeepAspectRatio);
         painter.drawImage(
-            QRect(c + (side - size.width()) / 2, c + (side - size.height()) / 2, size.width(), size.height()),
-            picture);
+            QRect(c + (side - size.width()) / 2, c + (side - size.height()) / 2, size.width(), size.height()), picture);
     }
 
     const int x = c + b + side;
@@ -135,8 +134,7 @@ void ContactsPrinter::paintCard(QPainter &painter, const QRect &card, const Cont
     QFont font = QGuiApplication::font();
     const auto drawLine = [&](const QString &text) {
         const QFontMetrics metrics = painter.fontMetrics();
-        painter.drawText(QRect(x, y, width, metrics.height()),
-                         Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+        painter.drawText(QRect(x, y, width, metrics.height()), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                          metrics.elidedText(text, Qt::ElideRight, width));
         y += metrics.height();
     };
@@ -201,9 +199,8 @@ int ContactsPrinter::writePdf(const QString &path) const
     }
     if (count < 0) {
         file.cancelWriting();
-        throw std::runtime_error(QStringLiteral("Cannot write the PDF file %1.")
-                                     .arg(QDir::toNativeSeparators(path))
-                                     .toStdString());
+        throw std::runtime_error(
+            QStringLiteral("Cannot write the PDF file %1.").arg(QDir::toNativeSeparators(path)).toStdString());
     }
     if (!file.commit())
         throw std::runtime_error(file.errorString().toStdString());

@@ -2,10 +2,10 @@
 
 #include "contacts/contactname.h"
 
-#include "fileio/csvrow.h"
-#include "fileio/vcard.h"
-#include "fileio/textencoding.h"
 #include "core/texts.h"
+#include "fileio/csvrow.h"
+#include "fileio/textencoding.h"
+#include "fileio/vcard.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -162,7 +162,7 @@ QHash<QString, Target> buildTable()
         add(p + u"Postal Code"_s, ENTITY_ADDRESS, 9, code, 2);
         add(p + u"Country"_s, ENTITY_ADDRESS, 10, code, 2);
         add(p + u"Country/Region"_s, ENTITY_ADDRESS, 10, code, 2); // Outlook.com
-        add(p + u"Address PO Box"_s, ENTITY_ADDRESS, 5, code, 2);   // Outlook
+        add(p + u"Address PO Box"_s, ENTITY_ADDRESS, 5, code, 2);  // Outlook
     }
     add(u"Spouse"_s, ENTITY_RELATION, 1, 14, 2);
     add(u"Children"_s, ENTITY_RELATION, 1, 3, 2);
@@ -204,12 +204,14 @@ QHash<QString, Target> buildTable()
     add(u"Phone Video"_s, ENTITY_PHONE, 1, 0, 2, u"video"_s); // no kind of its own: Other, beside Other Phone
     add(u"Home Zip"_s, ENTITY_ADDRESS, 9, 1, 2);
     add(u"Work Zip"_s, ENTITY_ADDRESS, 9, 2, 2);
-    const std::pair<const char16_t *, int> services[] = {{u"IM Aim", 1},   {u"IM Msn", 2},   {u"IM Yahoo", 3},
-                                                         {u"IM Skype", 4}, {u"IM Icq", 7},   {u"IM Jabber", 8}};
+    const std::pair<const char16_t *, int> services[] = {{u"IM Aim", 1},   {u"IM Msn", 2}, {u"IM Yahoo", 3},
+                                                         {u"IM Skype", 4}, {u"IM Icq", 7}, {u"IM Jabber", 8}};
     for (const auto &[name, code] : services)
         add(QString::fromUtf16(name), ENTITY_IM, 1, code, 5);
-    const std::pair<const char16_t *, int> websites[] = {{u"Website Home Page", 1}, {u"Website Blog", 2},
-                                                         {u"Website Profile", 3},   {u"Website Work", 5},
+    const std::pair<const char16_t *, int> websites[] = {{u"Website Home Page", 1},
+                                                         {u"Website Blog", 2},
+                                                         {u"Website Profile", 3},
+                                                         {u"Website Work", 5},
                                                          {u"Website Other", 0}};
     for (const auto &[name, code] : websites)
         add(QString::fromUtf16(name), ENTITY_WEBSITE, 1, code, 2);
@@ -253,10 +255,9 @@ const QHash<QString, Target> &importTable()
 // The groups of Google exports: "Phone 1 - Value", "E-mail 2 - Label", "Address 1 - City", …
 int groupType(const QString &kind)
 {
-    static const QHash<QString, int> types = {
-        {u"Phone"_s, ENTITY_PHONE},     {u"E-mail"_s, ENTITY_EMAIL},
-        {u"Website"_s, ENTITY_WEBSITE}, {u"Relation"_s, ENTITY_RELATION},
-        {u"Address"_s, ENTITY_ADDRESS}, {u"Organization"_s, ENTITY_ORGANIZATION}};
+    static const QHash<QString, int> types = {{u"Phone"_s, ENTITY_PHONE},     {u"E-mail"_s, ENTITY_EMAIL},
+                                              {u"Website"_s, ENTITY_WEBSITE}, {u"Relation"_s, ENTITY_RELATION},
+                                              {u"Address"_s, ENTITY_ADDRESS}, {u"Organization"_s, ENTITY_ORGANIZATION}};
     return types.value(kind);
 }
 
@@ -264,9 +265,9 @@ int groupType(const QString &kind)
 QString groupField(int type, const QString &field)
 {
     if (type == ENTITY_ADDRESS) {
-        static const QHash<QString, int> fields = {
-            {u"Street"_s, 4}, {u"Extended Address"_s, 6}, {u"PO Box"_s, 5},  {u"City"_s, 7},
-            {u"Region"_s, 8}, {u"Postal Code"_s, 9},      {u"Country"_s, 10}};
+        static const QHash<QString, int> fields = {{u"Street"_s, 4},  {u"Extended Address"_s, 6}, {u"PO Box"_s, 5},
+                                                   {u"City"_s, 7},    {u"Region"_s, 8},           {u"Postal Code"_s, 9},
+                                                   {u"Country"_s, 10}};
         const int n = fields.value(field);
         return n ? col(n) : QString();
     }
@@ -498,9 +499,7 @@ void CSVImport::open(const QString &path)
     QBuffer &file = m_data;
     file.open(QIODevice::ReadOnly);
     // The line of the file (from 1) where a byte offset lies, for messages.
-    const auto lineAt = [&file](qint64 offset) {
-        return 1 + QByteArrayView(file.data()).first(offset).count('\n');
-    };
+    const auto lineAt = [&file](qint64 offset) { return 1 + QByteArrayView(file.data()).first(offset).count('\n'); };
     QStringList header;
     char separator = ',';
     bool unterminated = false;
@@ -534,8 +533,7 @@ void CSVImport::open(const QString &path)
             break;
         }
         // A last row without a line feed is kept when it holds anything.
-        if (more ||
-            std::any_of(fields.cbegin(), fields.cend(), [](const QString &f) { return !f.isEmpty(); }))
+        if (more || std::any_of(fields.cbegin(), fields.cend(), [](const QString &f) { return !f.isEmpty(); }))
             ++m_count;
     }
     if (!file.seek(m_firstRow))
@@ -592,7 +590,8 @@ void CSVImport::next(Contact &out)
             birth[column.birthPart - 1] = value.trimmed().toInt();
         } else if (column.target.type == ENTITY_GROUP) {
             // One group per name in the cell.
-            const QString key = u"%1-0#c%2s%3"_s.arg(ENTITY_GROUP).arg(i, 4, 10, QLatin1Char('0')).arg(column.target.slot);
+            const QString key =
+                u"%1-0#c%2s%3"_s.arg(ENTITY_GROUP).arg(i, 4, 10, QLatin1Char('0')).arg(column.target.slot);
             const QStringList names = groupNames(value);
             for (qsizetype n = 0; n < names.size(); ++n)
                 rows[key + u".%1"_s.arg(n, 3, 10, QLatin1Char('0'))].setValue(col(2), names.at(n));
@@ -667,8 +666,8 @@ void CSVImport::next(Contact &out)
     if (out.full_name.isEmpty()) {
         QString name = (!wholeName.isEmpty() ? wholeName : sortName).trimmed();
         const QString company = out.firstRow(ENTITY_ORGANIZATION).text(col(1)).trimmed();
-        if (!company.isEmpty() && (name.isEmpty() || name.compare(company, Qt::CaseInsensitive) == 0)
-            && makeCompanyContact(out))
+        if (!company.isEmpty() && (name.isEmpty() || name.compare(company, Qt::CaseInsensitive) == 0) &&
+            makeCompanyContact(out))
             return;
         if (name.isEmpty())
             name = !firstEmail.isEmpty() ? firstEmail : firstPhone;

@@ -1,10 +1,10 @@
 #include "fileio/exporttofilethread.h"
 
-#include "fileio/absexport.h"
 #include "core/datafolder.h"
-#include "fileio/fileformats.h"
 #include "core/progress.h"
 #include "core/texts.h"
+#include "fileio/absexport.h"
+#include "fileio/fileformats.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,8 +28,9 @@ QString failure(const QFileDevice &file, int systemError)
 
 [[noreturn]] void writeFailed(const QString &path, const QFileDevice &file, int systemError)
 {
-    throw std::runtime_error(
-        trKey("IDS_EXPORT_WRITE_FAILED_%1_%2").arg(QDir::toNativeSeparators(path), failure(file, systemError)).toStdString());
+    throw std::runtime_error(trKey("IDS_EXPORT_WRITE_FAILED_%1_%2")
+                                 .arg(QDir::toNativeSeparators(path), failure(file, systemError))
+                                 .toStdString());
 }
 
 void writeAll(QFileDevice &file, const QString &path, const QByteArray &bytes)
@@ -112,9 +113,8 @@ void ExportToFileThread::run()
         // A contact file written over a database (the source itself, or any other of the data folder) would
         // destroy it.
         if (DataFolder::holds(target.file) || (target.ownFolder && DataFolder::holds(target.folder)))
-            throw std::runtime_error(trKey("IDS_EXPORT_TARGET_IS_DATABASE_%1")
-                                         .arg(QDir::toNativeSeparators(target.file))
-                                         .toStdString());
+            throw std::runtime_error(
+                trKey("IDS_EXPORT_TARGET_IS_DATABASE_%1").arg(QDir::toNativeSeparators(target.file)).toStdString());
         if (target.ownFolder && !QFileInfo(target.folder).isDir()) {
             if (!QDir().mkpath(target.folder))
                 throw std::runtime_error(QStringLiteral("Cannot create the folder %1.")
@@ -145,8 +145,7 @@ void ExportToFileThread::run()
         writeAll(file.device(), target.file, exporter->header(m_readRows ? QList<pim::Contact>() : m_contacts));
         const auto writeOne = [&](const pim::Contact &contact) {
             ++i;
-            progress.updateProgress(trKey("IDS_EXPORTING_CONTACTS_TO_FILE"),
-                                    ProgressReporter::percent(i, total),
+            progress.updateProgress(trKey("IDS_EXPORTING_CONTACTS_TO_FILE"), ProgressReporter::percent(i, total),
                                     ProgressReporter::contactsText(i, total));
             writeAll(file.device(), target.file, exporter->exportContact(contact));
         };

@@ -69,8 +69,7 @@ QByteArray HtmlExport::header(const QList<Contact> &)
     const QString picture = QDir(m_photoFolder).filePath(u"contact.png"_s);
     // An existing default picture is kept; a copy of the built-in one is made writable like any other file.
     if (!QFileInfo::exists(picture) && QFile::copy(u":res/empty_contact.png"_s, picture))
-        QFile::setPermissions(picture,
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        QFile::setPermissions(picture, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 
     QByteArray out;
     addLine(out, u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
@@ -105,8 +104,8 @@ QByteArray HtmlExport::exportContact(const Contact &contact)
     QByteArray out;
     addLine(out, u"<div style=\"margin-bottom:50px;\">"_s);
     const QString photo = savePhoto(contact);
-    addLine(out, u"<img class=\"photo\" src=\"photos/%1\" width=\"128\" />"_s.arg(
-                     photo.isEmpty() ? u"contact.png"_s : photo));
+    addLine(out, u"<img class=\"photo\" src=\"photos/%1\" width=\"128\" />"_s.arg(photo.isEmpty() ? u"contact.png"_s
+                                                                                                  : photo));
     addLine(out, u"<div class=\"ct_name\">"_s);
 
     QString name = esc(contact.full_name);

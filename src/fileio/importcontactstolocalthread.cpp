@@ -1,11 +1,11 @@
 #include "fileio/importcontactstolocalthread.h"
 
-#include "fileio/absimport.h"
-#include "fileio/fileformats.h"
 #include "contacts/localdb.h"
+#include "contacts/workertransaction.h"
 #include "core/progress.h"
 #include "core/texts.h"
-#include "contacts/workertransaction.h"
+#include "fileio/absimport.h"
+#include "fileio/fileformats.h"
 
 #include <QElapsedTimer>
 
@@ -84,7 +84,10 @@ void ImportContactsToLocalThread::run()
         transaction.commit();
         QString text;
         if (skipped > 0)
-            text = trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED_%3_SKIPPED").arg(saved + merged).arg(merged).arg(skipped);
+            text = trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED_%3_SKIPPED")
+                       .arg(saved + merged)
+                       .arg(merged)
+                       .arg(skipped);
         else if (merged > 0)
             text = trKey("IDS_SUC_IMPORT_%1_CONTACTS_TO_DB_%2_MERGED").arg(saved).arg(merged);
         else

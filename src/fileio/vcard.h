@@ -20,7 +20,7 @@ struct Property
 {
     QString name;                      // exactly as written, group prefix ("item1.") and case kept
     QMap<QString, QString> parameters; // a parameter written without "=" has the empty value
-    QByteArray value; // after transfer decoding (quoted-printable, Base64), before the charset
+    QByteArray value;                  // after transfer decoding (quoted-printable, Base64), before the charset
 
     bool operator==(const Property &) const = default;
 };

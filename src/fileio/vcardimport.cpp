@@ -36,7 +36,8 @@ void VCardImport::open(const QString &path)
     m_count = 0;
     m_taken = 0;
     m_skippedLines = 0;
-    vcard::detail::readCards(file, [this](const vcard::detail::CardView &) { ++m_count; }, &m_skippedLines);
+    vcard::detail::readCards(
+        file, [this](const vcard::detail::CardView &) { ++m_count; }, &m_skippedLines);
     m_ready.clear();
     m_readerDone = false;
     m_stop = false;

@@ -313,8 +313,7 @@ int addressCode(const QStringList &w)
 int websiteCode(const QStringList &w)
 {
     static const std::pair<const char16_t *, int> kinds[] = {
-        {u"homepage", 1}, {u"home-page", 1}, {u"blog", 2}, {u"profile", 3},
-        {u"home", 4},     {u"work", 5},      {u"ftp", 6}};
+        {u"homepage", 1}, {u"home-page", 1}, {u"blog", 2}, {u"profile", 3}, {u"home", 4}, {u"work", 5}, {u"ftp", 6}};
     for (const auto &[word, code] : kinds)
         if (w.contains(QStringView(word)))
             return code;
@@ -336,10 +335,10 @@ int imProtocol(QString service)
 {
     service = service.toLower().remove(u' ').remove(u'-').remove(u'_');
     static const std::pair<const char16_t *, int> services[] = {
-        {u"aim", 1},         {u"msn", 2},        {u"msnim", 2},      {u"windowslive", 2}, {u"yahoo", 3},
-        {u"ymsgr", 3},       {u"skype", 4},      {u"qq", 5},         {u"googletalk", 6},  {u"gtalk", 6},
-        {u"icq", 7},         {u"jabber", 8},     {u"xmpp", 8},       {u"netmeeting", 9},  {u"netmetting", 9},
-        {u"gadugadu", 10},   {u"gg", 10},        {u"facebook", 11},   {u"other", 0}};
+        {u"aim", 1},       {u"msn", 2},    {u"msnim", 2},     {u"windowslive", 2}, {u"yahoo", 3},
+        {u"ymsgr", 3},     {u"skype", 4},  {u"qq", 5},        {u"googletalk", 6},  {u"gtalk", 6},
+        {u"icq", 7},       {u"jabber", 8}, {u"xmpp", 8},      {u"netmeeting", 9},  {u"netmetting", 9},
+        {u"gadugadu", 10}, {u"gg", 10},    {u"facebook", 11}, {u"other", 0}};
     for (const auto &[name, code] : services)
         if (service == QStringView(name))
             return code;
@@ -410,13 +409,20 @@ QStringList splitList(const QString &value, bool textEscapes)
 int entityOfFamily(LabelFamily family)
 {
     switch (family) {
-    case LabelFamily::Phone: return ENTITY_PHONE;
-    case LabelFamily::Email: return ENTITY_EMAIL;
-    case LabelFamily::Address: return ENTITY_ADDRESS;
-    case LabelFamily::Event: return ENTITY_EVENT;
-    case LabelFamily::Website: return ENTITY_WEBSITE;
-    case LabelFamily::Relation: return ENTITY_RELATION;
-    default: return 0;
+    case LabelFamily::Phone:
+        return ENTITY_PHONE;
+    case LabelFamily::Email:
+        return ENTITY_EMAIL;
+    case LabelFamily::Address:
+        return ENTITY_ADDRESS;
+    case LabelFamily::Event:
+        return ENTITY_EVENT;
+    case LabelFamily::Website:
+        return ENTITY_WEBSITE;
+    case LabelFamily::Relation:
+        return ENTITY_RELATION;
+    default:
+        return 0;
     }
 }
 
@@ -467,36 +473,60 @@ QString escapedText(const QString &text)
 const char *phoneTypes(int code)
 {
     switch (code) {
-    case 1: return "HOME,VOICE";
-    case 2: return "CELL";
-    case 3: return "WORK,VOICE";
-    case 4: return "WORK,FAX";
-    case 5: return "HOME,FAX";
-    case 6: return "PAGER";
-    case 8: return "X-EVOLUTION-CALLBACK";
-    case 9: return "CAR";
-    case 10: return "X-EVOLUTION-COMPANY";
-    case 11: return "ISDN";
-    case 12: return "MAIN";
-    case 13: return "FAX";
-    case 14: return "X-EVOLUTION-RADIO";
-    case 15: return "X-EVOLUTION-TELEX";
-    case 16: return "X-EVOLUTION-TTYTDD";
-    case 17: return "WORK,CELL";
-    case 18: return "WORK,PAGER";
-    case 19: return "X-EVOLUTION-ASSISTANT";
-    case 20: return "X-MMS";
-    default: return "VOICE";
+    case 1:
+        return "HOME,VOICE";
+    case 2:
+        return "CELL";
+    case 3:
+        return "WORK,VOICE";
+    case 4:
+        return "WORK,FAX";
+    case 5:
+        return "HOME,FAX";
+    case 6:
+        return "PAGER";
+    case 8:
+        return "X-EVOLUTION-CALLBACK";
+    case 9:
+        return "CAR";
+    case 10:
+        return "X-EVOLUTION-COMPANY";
+    case 11:
+        return "ISDN";
+    case 12:
+        return "MAIN";
+    case 13:
+        return "FAX";
+    case 14:
+        return "X-EVOLUTION-RADIO";
+    case 15:
+        return "X-EVOLUTION-TELEX";
+    case 16:
+        return "X-EVOLUTION-TTYTDD";
+    case 17:
+        return "WORK,CELL";
+    case 18:
+        return "WORK,PAGER";
+    case 19:
+        return "X-EVOLUTION-ASSISTANT";
+    case 20:
+        return "X-MMS";
+    default:
+        return "VOICE";
     }
 }
 
 const char *emailTypes(int code)
 {
     switch (code) {
-    case 1: return "INTERNET,HOME";
-    case 2: return "INTERNET,WORK";
-    case 4: return "INTERNET,CELL";
-    default: return "INTERNET,OTHER";
+    case 1:
+        return "INTERNET,HOME";
+    case 2:
+        return "INTERNET,WORK";
+    case 4:
+        return "INTERNET,CELL";
+    default:
+        return "INTERNET,OTHER";
     }
 }
 
@@ -508,13 +538,12 @@ struct ImService
     const char *scheme;
     const char *property;
 };
-constexpr ImService kImServices[] = {
-    {1, "AIM", "aim", "X-AIM"},         {2, "MSN", "msnim", "X-MSN"},
-    {3, "Yahoo", "ymsgr", "X-YAHOO"},   {4, "Skype", "skype", "X-SKYPE"},
-    {5, "QQ", "x-apple", "X-QQ"},       {6, "GoogleTalk", "xmpp", "X-GOOGLE-TALK"},
-    {7, "ICQ", "icq", "X-ICQ"},         {8, "Jabber", "xmpp", "X-JABBER"},
-    {9, "NetMeeting", "x-apple", ""},   {10, "GaduGadu", "x-apple", "X-GADUGADU"},
-    {11, "Facebook", "xmpp", ""}};
+constexpr ImService kImServices[] = {{1, "AIM", "aim", "X-AIM"},       {2, "MSN", "msnim", "X-MSN"},
+                                     {3, "Yahoo", "ymsgr", "X-YAHOO"}, {4, "Skype", "skype", "X-SKYPE"},
+                                     {5, "QQ", "x-apple", "X-QQ"},     {6, "GoogleTalk", "xmpp", "X-GOOGLE-TALK"},
+                                     {7, "ICQ", "icq", "X-ICQ"},       {8, "Jabber", "xmpp", "X-JABBER"},
+                                     {9, "NetMeeting", "x-apple", ""}, {10, "GaduGadu", "x-apple", "X-GADUGADU"},
+                                     {11, "Facebook", "xmpp", ""}};
 
 template <typename Add> void appendIm(Card &card, const DataRow &row, const Add &add)
 {
@@ -602,7 +631,9 @@ struct CardMapper::Codecs
     }
 };
 
-CardMapper::CardMapper() : m_codecs(std::make_unique<Codecs>()) {}
+CardMapper::CardMapper() : m_codecs(std::make_unique<Codecs>())
+{
+}
 
 CardMapper::~CardMapper() = default;
 
@@ -910,8 +941,8 @@ Contact CardMapper::contact(const CardView &card)
     // company (as Apple, Google and Outlook write a company's card). Else it is named by its FN, else its
     // e-mail address or number (as the given name), rather than dropped as nameless.
     const QString company = firstOrg.trimmed();
-    if (contact.full_name.isEmpty() && !company.isEmpty()
-        && (fn.isEmpty() || fn.compare(company, Qt::CaseInsensitive) == 0))
+    if (contact.full_name.isEmpty() && !company.isEmpty() &&
+        (fn.isEmpty() || fn.compare(company, Qt::CaseInsensitive) == 0))
         makeCompanyContact(contact);
     if (contact.full_name.isEmpty()) {
         QString name = fn;
@@ -1053,9 +1084,8 @@ Card cardFromContact(const Contact &contact)
             case ENTITY_ORGANIZATION:
                 if (!row.text(col(4)).isEmpty())
                     card.append(property("TITLE", {kUtf8}, escapedText(row.text(col(4))).toUtf8()));
-                card.append(property(
-                    "ORG", {kUtf8},
-                    (escapedText(row.text(col(1))) + u';' + escapedText(row.text(col(5)))).toUtf8()));
+                card.append(property("ORG", {kUtf8},
+                                     (escapedText(row.text(col(1))) + u';' + escapedText(row.text(col(5)))).toUtf8()));
                 break;
             case ENTITY_RELATION:
                 add(typed(property("X-REL", {kUtf8}, escapedText(row.text(col(1))).toUtf8()),
@@ -1066,8 +1096,9 @@ Card cardFromContact(const Contact &contact)
                 QStringList parts;
                 for (int n : {5, 6, 4, 7, 8, 9, 10})
                     parts.append(escapedText(row.text(col(n))));
-                add(typed(property("ADR", {kUtf8}, parts.join(u';').toUtf8()),
-                          code == 1 ? "HOME" : code == 2 ? "WORK" : "OTHER"),
+                add(typed(property("ADR", {kUtf8}, parts.join(u';').toUtf8()), code == 1   ? "HOME"
+                                                                               : code == 2 ? "WORK"
+                                                                                           : "OTHER"),
                     label);
                 break;
             }

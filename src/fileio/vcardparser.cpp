@@ -155,8 +155,8 @@ bool VCardParser::softLineBreak(const char *rest, qsizetype restLength)
     // A quoted-printable line that ends in "=" goes on in the next line (RFC 2045 soft line break), unless a
     // blank line came between or the next line starts a new card or ends this one: a stray "=" before
     // END:VCARD must not swallow the rest of the file.
-    if (m_state != State::Value || m_encoding != Encoding::QuotedPrintable || m_qpEquals == 0 ||
-        m_qpHaveFirstDigit || m_blankLine)
+    if (m_state != State::Value || m_encoding != Encoding::QuotedPrintable || m_qpEquals == 0 || m_qpHaveFirstDigit ||
+        m_blankLine)
         return false;
     if (startsWithNoCase(rest, restLength, "END:VCARD") || startsWithNoCase(rest, restLength, "BEGIN:VCARD"))
         return false;

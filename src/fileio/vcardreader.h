@@ -96,7 +96,7 @@ qint64 readCards(const QByteArray &bytes, const std::function<void(const CardVie
 // the open card, whatever the size of the input (text in UTF-16 or UTF-32 apart, which is read whole). The
 // cards, offsets and counts are those of the whole input read at once. Throws std::runtime_error with the
 // device's error text when reading fails.
-qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> &onCard,
-                 int *skippedLines = nullptr, qsizetype pieceSize = qsizetype(1) << 20);
+qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> &onCard, int *skippedLines = nullptr,
+                 qsizetype pieceSize = qsizetype(1) << 20);
 
 } // namespace vcard::detail

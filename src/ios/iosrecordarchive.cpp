@@ -1,7 +1,7 @@
 #include "ios/iosrecordarchive.h"
 
-#include "ios/iosrecords.h"
 #include "contacts/localdb.h"
+#include "ios/iosrecords.h"
 
 using namespace Qt::StringLiterals;
 

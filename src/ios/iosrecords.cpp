@@ -30,17 +30,32 @@ const TypeTable &typeTable(int entityType)
 {
     static const QHash<int, TypeTable> tables = {
         {pim::ENTITY_PHONE,
-         {{u"home"_s, 1}, {u"mobile"_s, 2}, {u"work"_s, 3}, {u"work fax"_s, 4}, {u"home fax"_s, 5},
-          {u"pager"_s, 6}, {u"main"_s, 12}, {u"other"_s, 0}}},
+         {{u"home"_s, 1},
+          {u"mobile"_s, 2},
+          {u"work"_s, 3},
+          {u"work fax"_s, 4},
+          {u"home fax"_s, 5},
+          {u"pager"_s, 6},
+          {u"main"_s, 12},
+          {u"other"_s, 0}}},
         {pim::ENTITY_EMAIL, {{u"home"_s, 1}, {u"work"_s, 2}, {u"other"_s, 0}}},
         {pim::ENTITY_ADDRESS, {{u"home"_s, 1}, {u"work"_s, 2}, {u"other"_s, 0}}},
         {pim::ENTITY_WEBSITE, {{u"home page"_s, 1}, {u"home"_s, 4}, {u"work"_s, 5}, {u"other"_s, 0}}},
         {pim::ENTITY_IM, {{u"home"_s, 1}, {u"work"_s, 2}, {u"other"_s, 0}}},
         {pim::ENTITY_EVENT, {{u"anniversary"_s, 1}, {u"other"_s, 0}}},
         {pim::ENTITY_RELATION,
-         {{u"assistant"_s, 1}, {u"brother"_s, 2}, {u"child"_s, 3}, {u"father"_s, 5}, {u"friend"_s, 6},
-          {u"manager"_s, 7}, {u"mother"_s, 8}, {u"parent"_s, 9}, {u"partner"_s, 10}, {u"sister"_s, 13},
-          {u"spouse"_s, 14}, {u"other"_s, 0}}},
+         {{u"assistant"_s, 1},
+          {u"brother"_s, 2},
+          {u"child"_s, 3},
+          {u"father"_s, 5},
+          {u"friend"_s, 6},
+          {u"manager"_s, 7},
+          {u"mother"_s, 8},
+          {u"parent"_s, 9},
+          {u"partner"_s, 10},
+          {u"sister"_s, 13},
+          {u"spouse"_s, 14},
+          {u"other"_s, 0}}},
     };
     static const TypeTable none;
     const auto it = tables.constFind(entityType);
@@ -49,8 +64,8 @@ const TypeTable &typeTable(int entityType)
 
 const TypeTable &serviceTable()
 {
-    static const TypeTable table = {{u"aim"_s, 1},   {u"msn"_s, 2},    {u"yahoo"_s, 3},       {u"skype"_s, 4},
-                                    {u"qq"_s, 5},    {u"googletalk"_s, 6}, {u"icq"_s, 7}, {u"jabber"_s, 8},
+    static const TypeTable table = {{u"aim"_s, 1},       {u"msn"_s, 2},        {u"yahoo"_s, 3}, {u"skype"_s, 4},
+                                    {u"qq"_s, 5},        {u"googletalk"_s, 6}, {u"icq"_s, 7},   {u"jabber"_s, 8},
                                     {u"gadugadu"_s, 10}, {u"facebook"_s, 11}};
     return table;
 }
@@ -135,10 +150,10 @@ QString kindOf(const PlistCFType &record)
 int entityTypeOfKind(const QString &kind)
 {
     static const QHash<QString, int> types = {
-        {QLatin1String(kContactKind), pim::ENTITY_NAME},   {QLatin1String(kPhoneKind), pim::ENTITY_PHONE},
-        {QLatin1String(kEmailKind), pim::ENTITY_EMAIL},    {QLatin1String(kAddressKind), pim::ENTITY_ADDRESS},
-        {QLatin1String(kUrlKind), pim::ENTITY_WEBSITE},    {QLatin1String(kImKind), pim::ENTITY_IM},
-        {QLatin1String(kDateKind), pim::ENTITY_EVENT},     {QLatin1String(kRelatedNameKind), pim::ENTITY_RELATION},
+        {QLatin1String(kContactKind), pim::ENTITY_NAME}, {QLatin1String(kPhoneKind), pim::ENTITY_PHONE},
+        {QLatin1String(kEmailKind), pim::ENTITY_EMAIL},  {QLatin1String(kAddressKind), pim::ENTITY_ADDRESS},
+        {QLatin1String(kUrlKind), pim::ENTITY_WEBSITE},  {QLatin1String(kImKind), pim::ENTITY_IM},
+        {QLatin1String(kDateKind), pim::ENTITY_EVENT},   {QLatin1String(kRelatedNameKind), pim::ENTITY_RELATION},
     };
     return types.value(kind, 0);
 }
@@ -456,8 +471,8 @@ pim::Contact contactRecordToContact(const PlistCFType &record, const QString &id
         contact.addRow(pim::ENTITY_NOTE, row);
     // A card the phone shows as a company, or one without a person's name, lists under its company.
     const QString company = contact.firstRow(pim::ENTITY_ORGANIZATION).text(u"data1"_s);
-    if (!company.trimmed().isEmpty()
-        && (text(record, "display as company") == QLatin1String("company") || pim::isCompanyContact(contact)))
+    if (!company.trimmed().isEmpty() &&
+        (text(record, "display as company") == QLatin1String("company") || pim::isCompanyContact(contact)))
         contact.full_name = company;
     return contact;
 }
@@ -697,8 +712,7 @@ PlistCFType contactRecord(const pim::Contact &contact, const PlistCFType &origin
             record.setItem(u"image"_s, PlistCFType::fromByteArray(imageForPhone(image.toByteArray())));
         return record;
     }
-    const PlistCFType fromOriginal =
-        freshContactRecord(contactRecordToContact(original, QString()));
+    const PlistCFType fromOriginal = freshContactRecord(contactRecordToContact(original, QString()));
     PlistCFType record = overOriginal(fresh, fromOriginal, original);
     const PlistCFType image = record.item(u"image"_s);
     if (image.isData() && image.sameAs(original.item(u"image"_s))) {
@@ -727,8 +741,8 @@ void contactToRecord(PlistCFType &batch, const pim::Contact &contact, const Plis
     batch.setItem(contactRecordId(contact), contactRecord(contact, original));
 }
 
-void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, qint64 negatedRowId,
-                 const DataRow &row, const PlistCFType &original)
+void rowToRecord(PlistCFType &batch, const QString &contactRecordId, int type, qint64 negatedRowId, const DataRow &row,
+                 const PlistCFType &original)
 {
     const PlistCFType record = rowRecord(contactRecordId, type, row, original);
     if (!record.isNull())

@@ -1,17 +1,16 @@
 #include "ios/iossendchangesthread.h"
 
+#include "contacts/localdb.h"
+#include "core/texts.h"
 #include "ios/iosrecordarchive.h"
 #include "ios/iosrecords.h"
-#include "contacts/localdb.h"
 #include "ios/mobiledevice.h"
-#include "core/texts.h"
 
 #include <algorithm>
 
 IOSSendChangesThread::IOSSendChangesThread(const QString &udid, LocalDb *cache, const pim::Contact &contact,
-                                           const QList<pim::ChangeRecord> &changes,
-                                           const QList<pim::Contact> &toDelete, ProgressTarget *progress,
-                                           QObject *parent)
+                                           const QList<pim::ChangeRecord> &changes, const QList<pim::Contact> &toDelete,
+                                           ProgressTarget *progress, QObject *parent)
     : QThread(parent), m_udid(udid), m_cache(cache), m_contact(contact), m_changes(changes), m_toDelete(toDelete),
       m_progress(progress)
 {
@@ -32,10 +31,9 @@ void IOSSendChangesThread::run()
 
         // The Contact record, when a field it carries changed. A contact the device does not know yet needs it
         // before any of its other records can name it.
-        const bool contactFields =
-            std::any_of(m_changes.cbegin(), m_changes.cend(), [](const pim::ChangeRecord &c) {
-                return iosrecords::travelsInContactRecord(c.type, c.row);
-            });
+        const bool contactFields = std::any_of(m_changes.cbegin(), m_changes.cend(), [](const pim::ChangeRecord &c) {
+            return iosrecords::travelsInContactRecord(c.type, c.row);
+        });
         if (contactFields || (!m_changes.isEmpty() && m_contact.src_id.isEmpty())) {
             PlistCFType batch = PlistCFType::newDict();
             iosrecords::contactToRecord(batch, m_contact, archive.get(m_contact.src_id));

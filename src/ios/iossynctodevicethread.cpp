@@ -1,11 +1,11 @@
 #include "ios/iossynctodevicethread.h"
 
+#include "contacts/localdb.h"
+#include "contacts/workertransaction.h"
+#include "core/texts.h"
 #include "ios/iosrecordarchive.h"
 #include "ios/iosrecords.h"
-#include "contacts/localdb.h"
 #include "ios/mobiledevice.h"
-#include "core/texts.h"
-#include "contacts/workertransaction.h"
 
 #include <QMap>
 
@@ -86,11 +86,10 @@ void IOSSyncToDeviceThread::run()
         while (m_processed < m_total)
             sendGroup(m_processed, std::min(kGroupContacts, m_total - m_processed));
 
-        const QString text = m_merged == 0
-                                 ? trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS").arg(m_processed)
-                                 : trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2")
-                                       .arg(m_processed - m_merged)
-                                       .arg(m_merged);
+        const QString text =
+            m_merged == 0
+                ? trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS").arg(m_processed)
+                : trKey("IDS_SUC_TRANSFER_%1_CONTACTS_TO_IOS_MERGED_%2").arg(m_processed - m_merged).arg(m_merged);
         m_progress.succeed(icloud.isEmpty() ? text : text + QLatin1Char('\n') + icloud);
     } catch (const Cancelled &) {
         qCDebug(lcIosSync, "IOS Sync, transfer cancelled.");

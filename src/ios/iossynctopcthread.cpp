@@ -1,11 +1,11 @@
 #include "ios/iossynctopcthread.h"
 
+#include "contacts/localdb.h"
+#include "contacts/workertransaction.h"
+#include "core/texts.h"
 #include "ios/iosrecordarchive.h"
 #include "ios/iosrecords.h"
-#include "contacts/localdb.h"
 #include "ios/mobiledevice.h"
-#include "core/texts.h"
-#include "contacts/workertransaction.h"
 
 #include <QHash>
 
@@ -101,9 +101,9 @@ private:
 
     LocalDb &m_cache;
     IosRecordArchive m_archive;
-    QList<std::pair<QString, QStringList>> m_groups;           // the phone's groups: name, member identifiers
-    QHash<QString, qint64> m_contactIds;                       // Contact record identifier → local contact _id
-    QHash<QString, QList<std::pair<int, DataRow>>> m_pending;  // rows waiting for their Contact record
+    QList<std::pair<QString, QStringList>> m_groups;          // the phone's groups: name, member identifiers
+    QHash<QString, qint64> m_contactIds;                      // Contact record identifier → local contact _id
+    QHash<QString, QList<std::pair<int, DataRow>>> m_pending; // rows waiting for their Contact record
     int m_contactCount = 0;
 };
 

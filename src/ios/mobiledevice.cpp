@@ -37,7 +37,9 @@ std::atomic<MobiledeviceSubscribe *> g_subscriber{nullptr};
 // ---------------------------------------------------------------------------------------------------------------
 // Device notifications
 
-MobiledeviceSubscribe::MobiledeviceSubscribe(QObject *parent) : QObject(parent) {}
+MobiledeviceSubscribe::MobiledeviceSubscribe(QObject *parent) : QObject(parent)
+{
+}
 
 MobiledeviceSubscribe::~MobiledeviceSubscribe()
 {
@@ -179,8 +181,8 @@ bool mobiledevice_contacts_in_icloud(const QString &udid, int *lockdownError)
     // The value names the accounts the phone syncs contacts with, e.g. {AccountNames: ["iCloud"]}; its text
     // rendering is searched so that the shape of the value does not matter.
     plist_t value = nullptr;
-    if (lockdownd_get_value(connection.lockdown, "com.apple.mobile.data_sync", "Contacts", &value)
-        != LOCKDOWN_E_SUCCESS) {
+    if (lockdownd_get_value(connection.lockdown, "com.apple.mobile.data_sync", "Contacts", &value) !=
+        LOCKDOWN_E_SUCCESS) {
         plist_free(value);
         return false;
     }
@@ -229,8 +231,8 @@ bool mobiledevice_set_value(const QString &udid, const QString &domain, const QS
     const QByteArray k = key.toUtf8();
     // The library takes the node into its request and frees it there.
     return lockdownd_set_value(connection.lockdown, domain.isEmpty() ? nullptr : d.constData(),
-                               key.isEmpty() ? nullptr : k.constData(), plist_copy(static_cast<plist_t>(value.node())))
-           == LOCKDOWN_E_SUCCESS;
+                               key.isEmpty() ? nullptr : k.constData(),
+                               plist_copy(static_cast<plist_t>(value.node()))) == LOCKDOWN_E_SUCCESS;
 }
 
 bool mobiledevice_set_disable_tethered(const QString &udid, const QString &key, bool disabled)

@@ -136,8 +136,7 @@ mobilesync_error_t MobilesyncClient::exchangeVersions()
     mobilesync_error_t e = receive(&message, &name);
     if (e != MOBILESYNC_E_SUCCESS)
         return e;
-    if (name != QLatin1String("DLMessageVersionExchange") || message.count() < 3
-        || message.item(1).toUInt64(0) == 0)
+    if (name != QLatin1String("DLMessageVersionExchange") || message.count() < 3 || message.item(1).toUInt64(0) == 0)
         return MOBILESYNC_E_PLIST_ERROR;
     const quint64 major = message.item(1).toUInt64(0);
     if (major > kMaxDeviceLinkVersion) {
@@ -231,8 +230,8 @@ mobilesync_error_t MobilesyncClient::start(const QString &dataClass, const QStri
     e = receive(&answer, &name);
     if (e != MOBILESYNC_E_SUCCESS)
         return e;
-    if (name == QLatin1String("SDMessageRefuseToSyncDataClassWithComputer")
-        || name == QLatin1String("SDMessageCancelSession")) {
+    if (name == QLatin1String("SDMessageRefuseToSyncDataClassWithComputer") ||
+        name == QLatin1String("SDMessageCancelSession")) {
         if (errorDescription)
             *errorDescription = answer.item(2).toString();
         return name.startsWith(QLatin1String("SDMessageRefuse")) ? MOBILESYNC_E_SYNC_REFUSED : MOBILESYNC_E_CANCELLED;
@@ -240,8 +239,8 @@ mobilesync_error_t MobilesyncClient::start(const QString &dataClass, const QStri
     if (name != QLatin1String("SDMessageSyncDataClassWithComputer"))
         return MOBILESYNC_E_PLIST_ERROR;
     const QString type = answer.item(4).toString();
-    if (type != QLatin1String("SDSyncTypeFast") && type != QLatin1String("SDSyncTypeSlow")
-        && type != QLatin1String("SDSyncTypeReset"))
+    if (type != QLatin1String("SDSyncTypeFast") && type != QLatin1String("SDSyncTypeSlow") &&
+        type != QLatin1String("SDSyncTypeReset"))
         return MOBILESYNC_E_PLIST_ERROR;
     if (answer.item(5).type() != PlistCFType::TypeNumber)
         return MOBILESYNC_E_PLIST_ERROR;
@@ -280,9 +279,8 @@ mobilesync_error_t MobilesyncClient::receiveChanges(PlistCFType *entities, bool 
     if (name != QLatin1String("SDMessageProcessChanges"))
         return MOBILESYNC_E_PLIST_ERROR;
     const PlistCFType records = message.item(2);
-    const bool empty = records.isNull()
-                       || (records.type() == PlistCFType::TypeString
-                           && records.toString() == QLatin1String(kEmptyParameter));
+    const bool empty = records.isNull() || (records.type() == PlistCFType::TypeString &&
+                                            records.toString() == QLatin1String(kEmptyParameter));
     if (!records.isDict() && !empty)
         return MOBILESYNC_E_PLIST_ERROR;
     const bool last = !message.item(3).toBool(false);

@@ -26,8 +26,8 @@ public:
     // Starts "com.apple.mobilesync" through a lockdown session opened with the label, connects to it and exchanges
     // device-link versions. On success *client holds the new client. With lockdownError, the lockdown handshake's
     // code goes there (0 when it succeeded; -19, for example, while the phone asks its user to trust this computer).
-    static mobilesync_error_t startService(idevice_t device, const char *label, std::unique_ptr<MobilesyncClient> *client,
-                                           int *lockdownError = nullptr);
+    static mobilesync_error_t startService(idevice_t device, const char *label,
+                                           std::unique_ptr<MobilesyncClient> *client, int *lockdownError = nullptr);
 
     // Sends the device-link disconnect message and closes the service connection.
     ~MobilesyncClient();
@@ -83,7 +83,7 @@ private:
 
     property_list_service_client_t m_service;
     quint64 m_deviceLinkVersion = 0;
-    QString m_dataClass;        // set by a successful start, cleared by finish and cancel
+    QString m_dataClass; // set by a successful start, cleared by finish and cancel
     QString m_deviceAnchor;
     QString m_syncType;
     bool m_lastBatchReceived = false; // the device flagged the batch received last as its last one

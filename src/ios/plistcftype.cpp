@@ -189,22 +189,23 @@ bool objectCount(const QByteArray &data, quint64 at, quint64 *count, quint64 *co
 }
 
 // True when a string of a binary property list holds a NUL character. libplist cuts such a string at the NUL but
-// keeps its full length (its XML reader does the same): reading a dictionary key then asserts (ending the program) and writing the list out again
-// reads past the cut copy. No real device or backup writes one, so the document is refused as unreadable.
+// keeps its full length (its XML reader does the same): reading a dictionary key then asserts (ending the program) and
+// writing the list out again reads past the cut copy. No real device or backup writes one, so the document is refused
+// as unreadable.
 bool binaryStringHoldsNul(const QByteArray &data)
 {
     quint64 offsetSize = 0, objects = 0, tableAt = 0;
     const quint64 trailer = quint64(data.size()) - 32;
-    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 8, 8, &objects)
-        || !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()))
+    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 8, 8, &objects) ||
+        !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()))
         return false; // libplist refuses what does not even have a readable trailer
     for (quint64 i = 0; i < objects; ++i) {
         quint64 at = 0, marker = 0, length = 0, start = 0;
         if (!readBE(data, tableAt + i * offsetSize, offsetSize, &at) || !readBE(data, at, 1, &marker))
             continue;
         const quint64 unit = (marker >> 4) == 0x5 ? 1 : (marker >> 4) == 0x6 ? 2 : 0;
-        if (unit == 0 || !objectCount(data, at, &length, &start) || start > quint64(data.size())
-            || length > (quint64(data.size()) - start) / unit)
+        if (unit == 0 || !objectCount(data, at, &length, &start) || start > quint64(data.size()) ||
+            length > (quint64(data.size()) - start) / unit)
             continue;
         for (quint64 c = 0; c < length; ++c) {
             quint64 character = 0;
@@ -234,10 +235,10 @@ bool binaryTooDeep(const QByteArray &data)
 {
     quint64 offsetSize = 0, refSize = 0, objects = 0, top = 0, tableAt = 0;
     const quint64 trailer = quint64(data.size()) - 32;
-    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 7, 1, &refSize)
-        || !readBE(data, trailer + 8, 8, &objects) || !readBE(data, trailer + 16, 8, &top)
-        || !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()) || top >= objects
-        || offsetSize == 0 || refSize == 0)
+    if (data.size() < 40 || !readBE(data, trailer + 6, 1, &offsetSize) || !readBE(data, trailer + 7, 1, &refSize) ||
+        !readBE(data, trailer + 8, 8, &objects) || !readBE(data, trailer + 16, 8, &top) ||
+        !readBE(data, trailer + 24, 8, &tableAt) || objects > quint64(data.size()) || top >= objects ||
+        offsetSize == 0 || refSize == 0)
         return false; // libplist refuses it anyway
     // Children of a container: array and set (0xA, 0xC) hold count references, a dictionary (0xD) twice that.
     const auto children = [&](quint64 object, quint64 *count, quint64 *first) {

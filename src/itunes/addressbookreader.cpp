@@ -20,25 +20,45 @@ constexpr char kPersonsSql[] = "select rowid, first,last,middle,prefix,suffix,or
                                "birthday,nickname from Abperson order by rowid asc";
 constexpr char kPhotoSql[] = "select data from ABFullSizeImage where record_id=? limit 1";
 // A left join: values without a label row are imported too (iOS leaves many phones and e-mails unlabeled).
-constexpr char kMultiValuesSql[] = "select v.UID,v.property,v.value,l.value as subType,v.record_id from abmultivalue as v"
-                                   " left join abmultivaluelabel as l on v.label=l.rowid"
-                                   " order by v.record_id asc, v.UID asc";
+constexpr char kMultiValuesSql[] =
+    "select v.UID,v.property,v.value,l.value as subType,v.record_id from abmultivalue as v"
+    " left join abmultivaluelabel as l on v.label=l.rowid"
+    " order by v.record_id asc, v.UID asc";
 constexpr char kEntriesSql[] = "select v.value,l.value as key,v.parent_id from abmultivalueentry as v"
                                " inner join abmultivalueentrykey as l on v.key=l.rowid order by v.parent_id, v.rowid";
 
 // Columns of the persons query, by position (SQLite reports the declared spelling of a column, "First" for
 // "first", so names are not relied upon).
-enum PersonColumn { PRowId, PFirst, PLast, PMiddle, PPrefix, PSuffix, POrganization, PDepartment, PJobTitle, PNote,
-                    PBirthday, PNickname };
+enum PersonColumn {
+    PRowId,
+    PFirst,
+    PLast,
+    PMiddle,
+    PPrefix,
+    PSuffix,
+    POrganization,
+    PDepartment,
+    PJobTitle,
+    PNote,
+    PBirthday,
+    PNickname
+};
 
 // Multi-value properties of the address book.
-enum Property { PropPhone = 3, PropEmail = 4, PropAddress = 5, PropDate = 12, PropIm = 13, PropUrl = 22,
-                PropRelated = 23 };
+enum Property {
+    PropPhone = 3,
+    PropEmail = 4,
+    PropAddress = 5,
+    PropDate = 12,
+    PropIm = 13,
+    PropUrl = 22,
+    PropRelated = 23
+};
 
 const QHash<QString, int> &imServices()
 {
-    static const QHash<QString, int> t{{u"AIM"_s, 1},   {u"MSN"_s, 2},        {u"Yahoo"_s, 3},  {u"Skype"_s, 4},
-                                       {u"QQ"_s, 5},    {u"GoogleTalk"_s, 6}, {u"ICQ"_s, 7},    {u"Jabber"_s, 8},
+    static const QHash<QString, int> t{{u"AIM"_s, 1},       {u"MSN"_s, 2},        {u"Yahoo"_s, 3}, {u"Skype"_s, 4},
+                                       {u"QQ"_s, 5},        {u"GoogleTalk"_s, 6}, {u"ICQ"_s, 7},   {u"Jabber"_s, 8},
                                        {u"GaduGadu"_s, 10}, {u"Facebook"_s, 11}};
     return t;
 }
@@ -244,8 +264,10 @@ void AddressBookReader::addMultiValues(qint64 personId, pim::Contact &contact)
 
 void AddressBookReader::fillEntries(qint64 valueId, int property, pim::DataRow &row)
 {
-    static const QHash<QString, QString> addressColumns{{u"Street"_s, u"data4"_s}, {u"City"_s, u"data7"_s},
-                                                        {u"State"_s, u"data8"_s},  {u"ZIP"_s, u"data9"_s},
+    static const QHash<QString, QString> addressColumns{{u"Street"_s, u"data4"_s},
+                                                        {u"City"_s, u"data7"_s},
+                                                        {u"State"_s, u"data8"_s},
+                                                        {u"ZIP"_s, u"data9"_s},
                                                         {u"Country"_s, u"data10"_s}};
     for (const auto &[key, value] : m_entries.value(valueId)) {
         if (property == PropAddress) {

@@ -43,7 +43,7 @@ private:
     Sqlite3DB &m_addressBook;
     Sqlite3DB *m_images;
     Sqlite3Cursor m_persons;
-    Sqlite3Cursor m_values;  // every multi-value, by person id
+    Sqlite3Cursor m_values; // every multi-value, by person id
     bool m_valueCurrent = false;
     QHash<qint64, QList<QPair<QString, QString>>> m_entries; // multi-value id → (key, value) in stored order
     int m_skipped = 0;

@@ -1,12 +1,12 @@
 #include "itunes/backupmanifest.h"
 
 #include "core/datafolder.h"
-#include "ios/plistcftype.h"
 #include "core/privatetemp.h"
 #include "core/progress.h"
+#include "core/texts.h"
+#include "ios/plistcftype.h"
 #include "itunes/qopensslevpaes.h"
 #include "sqlite_qt/sqlite_qt.h"
-#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -14,8 +14,8 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <utility>
 #include <stdexcept>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -41,8 +41,9 @@ void setRecordTimes(const QString &path, quint32 lastModified)
 {
     const QDateTime when = QDateTime::fromSecsSinceEpoch(lastModified, Qt::UTC);
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !file.setFileTime(when, QFileDevice::FileAccessTime)
-        || !file.setFileTime(when, QFileDevice::FileModificationTime))
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) ||
+        !file.setFileTime(when, QFileDevice::FileAccessTime) ||
+        !file.setFileTime(when, QFileDevice::FileModificationTime))
         qDebug("BackupManifest: cannot set the times of %s: %s", qPrintable(path), qPrintable(file.errorString()));
 }
 
@@ -139,8 +140,8 @@ QStringList BackupManifest::backupRoots()
 QStringList BackupManifest::candidateFolders(const QString &root)
 {
     QStringList result;
-    const QFileInfoList entries = QDir(root).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
-                                                           QDir::Time | QDir::Reversed);
+    const QFileInfoList entries =
+        QDir(root).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Time | QDir::Reversed);
     for (const QFileInfo &entry : entries) {
         const QDir dir(entry.absoluteFilePath());
         if (dir.exists(u"Manifest.plist"_s) && (dir.exists(u"Manifest.mbdb"_s) || dir.exists(u"Manifest.db"_s)))
@@ -239,9 +240,9 @@ void BackupManifest::load(const std::function<bool()> &cancelled, const LoadProg
 void BackupManifest::readManifestDb(RecordPicker &picker, const std::function<bool()> &cancelled,
                                     const LoadProgress &progress)
 {
-    const QString source = m_manifestDbKey.isEmpty() ? copyDatabase(m_folder.absoluteFilePath(u"Manifest.db"_s),
-                                                                     privateFolder())
-                                                     : m_decryptedManifestPath;
+    const QString source = m_manifestDbKey.isEmpty()
+                               ? copyDatabase(m_folder.absoluteFilePath(u"Manifest.db"_s), privateFolder())
+                               : m_decryptedManifestPath;
     const QString shown = m_folder.absoluteFilePath(u"Manifest.db"_s);
     Sqlite3DB db;
     // The file's own SQL never runs (views and computed columns are refused), no value may grow past 64 MB,
@@ -421,8 +422,8 @@ void BackupManifest::decryptFile(const QByteArray &key, const QString &sourcePat
     // Stored files and Manifest.db are enciphered with an IV of sixteen zero bytes.
     const QByteArray iv(16, '\0');
     QOpenSSLEVPAES aes;
-    if (!aes.init(EVP_aes_256_cbc(), key, iv, false) || aes.updateAll(&in, &out, kBlockSize) < 0
-        || aes.finalAll(&out, kBlockSize) < 0) {
+    if (!aes.init(EVP_aes_256_cbc(), key, iv, false) || aes.updateAll(&in, &out, kBlockSize) < 0 ||
+        aes.finalAll(&out, kBlockSize) < 0) {
         // Nothing incomplete is left behind to be taken for the whole file.
         out.remove();
         fail(trKey("BackupManifest::decryptFile: decrypt failed. %1").arg(aes.errorString()));

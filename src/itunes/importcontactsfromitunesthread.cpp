@@ -1,11 +1,11 @@
 #include "itunes/importcontactsfromitunesthread.h"
 
-#include "itunes/addressbookreader.h"
 #include "contacts/localdb.h"
+#include "contacts/workertransaction.h"
 #include "core/privatetemp.h"
 #include "core/progress.h"
 #include "core/texts.h"
-#include "contacts/workertransaction.h"
+#include "itunes/addressbookreader.h"
 
 #include <QDateTime>
 #include <QDir>

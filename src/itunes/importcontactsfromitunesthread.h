@@ -1,7 +1,7 @@
 #pragma once
 
-#include "itunes/backupmanifest.h"
 #include "contacts/pim.h"
+#include "itunes/backupmanifest.h"
 #include "sqlite_qt/sqlite_qt.h"
 
 #include <QList>
@@ -33,8 +33,7 @@ private:
     // Copies the databases out and reads every person. False when cancelled. Throws on failure; the temporary
     // folder is gone when it returns or throws. photoNote says which photos were left out and why, if any.
     bool readContacts(const ProgressReporter &progress, QList<pim::Contact> &contacts, QString &photoNote);
-    void writeContacts(const ProgressReporter &progress, const QList<pim::Contact> &contacts,
-                       const QString &photoNote);
+    void writeContacts(const ProgressReporter &progress, const QList<pim::Contact> &contacts, const QString &photoNote);
 
     PBackupManifest m_manifest;
     LocalDb *m_target;

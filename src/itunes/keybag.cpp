@@ -60,10 +60,10 @@ public:
             ipad[i] = char(k[i] ^ 0x36);
             opad[i] = char(k[i] ^ 0x5c);
         }
-        m_ok = m_inner && m_outer && m_work && EVP_DigestInit_ex(m_inner.get(), digest, nullptr) == 1
-               && EVP_DigestUpdate(m_inner.get(), ipad.constData(), size_t(block)) == 1
-               && EVP_DigestInit_ex(m_outer.get(), digest, nullptr) == 1
-               && EVP_DigestUpdate(m_outer.get(), opad.constData(), size_t(block)) == 1;
+        m_ok = m_inner && m_outer && m_work && EVP_DigestInit_ex(m_inner.get(), digest, nullptr) == 1 &&
+               EVP_DigestUpdate(m_inner.get(), ipad.constData(), size_t(block)) == 1 &&
+               EVP_DigestInit_ex(m_outer.get(), digest, nullptr) == 1 &&
+               EVP_DigestUpdate(m_outer.get(), opad.constData(), size_t(block)) == 1;
     }
 
     bool ok() const { return m_ok; }
@@ -74,12 +74,12 @@ public:
     {
         unsigned char inner[EVP_MAX_MD_SIZE];
         unsigned int innerLength = 0, outerLength = 0;
-        return EVP_MD_CTX_copy_ex(m_work.get(), m_inner.get()) == 1
-               && EVP_DigestUpdate(m_work.get(), data, length) == 1
-               && EVP_DigestFinal_ex(m_work.get(), inner, &innerLength) == 1
-               && EVP_MD_CTX_copy_ex(m_work.get(), m_outer.get()) == 1
-               && EVP_DigestUpdate(m_work.get(), inner, innerLength) == 1
-               && EVP_DigestFinal_ex(m_work.get(), out, &outerLength) == 1;
+        return EVP_MD_CTX_copy_ex(m_work.get(), m_inner.get()) == 1 &&
+               EVP_DigestUpdate(m_work.get(), data, length) == 1 &&
+               EVP_DigestFinal_ex(m_work.get(), inner, &innerLength) == 1 &&
+               EVP_MD_CTX_copy_ex(m_work.get(), m_outer.get()) == 1 &&
+               EVP_DigestUpdate(m_work.get(), inner, innerLength) == 1 &&
+               EVP_DigestFinal_ex(m_work.get(), out, &outerLength) == 1;
     }
 
 private:
@@ -214,7 +214,8 @@ QByteArray aesKeyWrap(const QByteArray &key, const QByteArray &data, bool encryp
     // either.
     QByteArray out(qMax(data.size() * 2, qsizetype(EVP_MAX_BLOCK_LENGTH)), '\0');
     auto *buffer = reinterpret_cast<unsigned char *>(out.data());
-    const int produced = aes.update(reinterpret_cast<const unsigned char *>(data.constData()), int(data.size()), buffer);
+    const int produced =
+        aes.update(reinterpret_cast<const unsigned char *>(data.constData()), int(data.size()), buffer);
     if (produced < 0)
         return QByteArray();
     const int finished = aes.final(buffer + produced);
@@ -232,8 +233,8 @@ QByteArray unwrapClassKey(const Keybag &keybag, int classNumber, const QByteArra
     return aesKeyWrap(it->value(u"KEY"_s), wrapped40, false);
 }
 
-bool pbkdf2(const QByteArray &password, const QByteArray &salt, int iterations, const EVP_MD *digest,
-            QByteArray &out, const std::function<bool()> &cancelled)
+bool pbkdf2(const QByteArray &password, const QByteArray &salt, int iterations, const EVP_MD *digest, QByteArray &out,
+            const std::function<bool()> &cancelled)
 {
     if (iterations < 1 || out.isEmpty())
         return false;

@@ -51,8 +51,8 @@ QByteArray unwrapClassKey(const Keybag &keybag, int classNumber, const QByteArra
 // PBKDF2-HMAC (RFC 8018) filling out to its present length; false for 0 iterations, an empty output or an
 // OpenSSL failure. Gives the same bytes as PKCS5_PBKDF2_HMAC, but asks `cancelled` every 4096 iterations and
 // throws StepCancelled when it returns true.
-bool pbkdf2(const QByteArray &password, const QByteArray &salt, int iterations, const EVP_MD *digest,
-            QByteArray &out, const std::function<bool()> &cancelled = {});
+bool pbkdf2(const QByteArray &password, const QByteArray &salt, int iterations, const EVP_MD *digest, QByteArray &out,
+            const std::function<bool()> &cancelled = {});
 
 // The first 16 bytes of SHA-1(password bytes + salt bytes): the key of the enciphered file descriptions of a
 // Manifest.db whose Properties table holds a 'salt'.

@@ -1,8 +1,8 @@
 #include "itunes/mbdbparser.h"
 
+#include "core/texts.h"
 #include "ios/plistcftype.h"
 #include "itunes/qopensslevpaes.h"
-#include "core/texts.h"
 
 #include <QBuffer>
 #include <QtEndian>
@@ -39,11 +39,7 @@ public:
         }
         return data;
     }
-    template<typename T>
-    T number()
-    {
-        return qFromBigEndian<T>(bytes(sizeof(T)).constData());
-    }
+    template <typename T> T number() { return qFromBigEndian<T>(bytes(sizeof(T)).constData()); }
     // A 16-bit length and that many bytes; 0xFFFF is absent (null), 0 is empty (not null).
     QByteArray string()
     {

@@ -16,8 +16,8 @@ QOpenSSLEVPAES::~QOpenSSLEVPAES()
 
 bool QOpenSSLEVPAES::init(const EVP_CIPHER *cipher, const QByteArray &key, const QByteArray &iv, bool encrypt)
 {
-    const bool sizesFit = cipher && (key.isEmpty() || key.size() == EVP_CIPHER_get_key_length(cipher))
-                          && (iv.isEmpty() || iv.size() == EVP_CIPHER_get_iv_length(cipher));
+    const bool sizesFit = cipher && (key.isEmpty() || key.size() == EVP_CIPHER_get_key_length(cipher)) &&
+                          (iv.isEmpty() || iv.size() == EVP_CIPHER_get_iv_length(cipher));
     const auto *keyBytes = key.isEmpty() ? nullptr : reinterpret_cast<const unsigned char *>(key.constData());
     const auto *ivBytes = iv.isEmpty() ? nullptr : reinterpret_cast<const unsigned char *>(iv.constData());
     if (!m_ctx || !sizesFit || EVP_CipherInit_ex(m_ctx, cipher, nullptr, keyBytes, ivBytes, encrypt ? 1 : 0) != 1) {

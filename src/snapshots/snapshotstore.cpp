@@ -1,22 +1,21 @@
 #include "snapshots/snapshotstore.h"
 
 #include "contacts/combinerule.h"
-#include "core/datafolder.h"
 #include "contacts/localdb.h"
 #include "contacts/pim.h"
+#include "core/datafolder.h"
 #include "sqlite_qt/sqlite_qt.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QHash>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
-
 
 #include <algorithm>
 #include <memory>
@@ -96,9 +95,13 @@ void backupDatabase(const QString &from, const QString &to)
     }
 }
 
-SnapshotStore::SnapshotStore() : SnapshotStore(DataFolder::root() + u"/snapshots"_s) {}
+SnapshotStore::SnapshotStore() : SnapshotStore(DataFolder::root() + u"/snapshots"_s)
+{
+}
 
-SnapshotStore::SnapshotStore(const QString &folder) : m_folder(folder) {}
+SnapshotStore::SnapshotStore(const QString &folder) : m_folder(folder)
+{
+}
 
 QString SnapshotStore::settingsPath()
 {
@@ -209,7 +212,8 @@ void SnapshotStore::writeInfo(const SnapshotInfo &info) const
                         {u"afterSha256"_s, info.afterSha256}};
     QSaveFile file(infoPath(info.id));
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(o).toJson()) < 0 || !file.commit())
-        throw SnapshotError(QStringLiteral("cannot write %1: %2").arg(infoPath(info.id), file.errorString()).toStdString());
+        throw SnapshotError(
+            QStringLiteral("cannot write %1: %2").arg(infoPath(info.id), file.errorString()).toStdString());
 }
 
 std::optional<SnapshotInfo> SnapshotStore::readInfo(const QString &id) const
@@ -222,8 +226,8 @@ std::optional<SnapshotInfo> SnapshotStore::readInfo(const QString &id) const
     const QJsonObject o = QJsonDocument::fromJson(file.read(1 << 20)).object();
     const std::optional<SnapshotInfo::Kind> kind = SnapshotInfo::kindFromName(o.value(u"kind"_s).toString());
     info.time = QDateTime::fromString(o.value(u"time"_s).toString(), Qt::ISODateWithMs);
-    if (!kind || o.value(u"id"_s).toString() != id || !info.time.isValid() || o.value(u"target"_s).toString().isEmpty()
-        || o.value(u"sha256"_s).toString().isEmpty()) {
+    if (!kind || o.value(u"id"_s).toString() != id || !info.time.isValid() ||
+        o.value(u"target"_s).toString().isEmpty() || o.value(u"sha256"_s).toString().isEmpty()) {
         info.damaged = true;
         info.time = QFileInfo(file).lastModified().toUTC();
     } else {

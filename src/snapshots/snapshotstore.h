@@ -38,16 +38,16 @@ struct SnapshotInfo
 {
     enum class Kind { Android, Ios, LocalDb };
 
-    QString id;         // file base name; ids sort in the order the snapshots were taken
+    QString id; // file base name; ids sort in the order the snapshots were taken
     Kind kind = Kind::LocalDb;
-    QString target;     // adb serial, UDID, or the database's file name ("Work.db")
-    QString targetName; // what the user sees: the phone's name or the database name
-    QString operation;  // what the write was: "transfer", "delete", "undo", ...
-    QDateTime time;     // when it was taken (UTC)
-    int contacts = 0;   // contacts in the copy
-    qint64 bytes = 0;   // disk use of its files
-    QString sha256;     // of <id>.db
-    QString afterSha256; // of <id>.after.db; empty while there is none
+    QString target;       // adb serial, UDID, or the database's file name ("Work.db")
+    QString targetName;   // what the user sees: the phone's name or the database name
+    QString operation;    // what the write was: "transfer", "delete", "undo", ...
+    QDateTime time;       // when it was taken (UTC)
+    int contacts = 0;     // contacts in the copy
+    qint64 bytes = 0;     // disk use of its files
+    QString sha256;       // of <id>.db
+    QString afterSha256;  // of <id>.after.db; empty while there is none
     bool damaged = false; // its description could not be read
 
     static QString kindName(Kind kind);
@@ -59,7 +59,7 @@ class SnapshotStore
 public:
     struct Limits
     {
-        int maxAgeDays = 30;  // older snapshots are removed (0: no age limit)
+        int maxAgeDays = 30;   // older snapshots are removed (0: no age limit)
         int maxPerTarget = 20; // beyond this many per phone or database the oldest are removed (at least 1)
     };
 

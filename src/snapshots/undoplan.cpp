@@ -129,7 +129,9 @@ QString Plan::summary() const
                           .arg(restored)};
     const auto kept = [&lines](const QStringList &names, const char *what) {
         if (!names.isEmpty())
-            lines << QStringLiteral("Kept %1 contacts %2 since: %3").arg(names.size()).arg(QLatin1String(what), names.join(u", "_s));
+            lines << QStringLiteral("Kept %1 contacts %2 since: %3")
+                         .arg(names.size())
+                         .arg(QLatin1String(what), names.join(u", "_s));
     };
     kept(keptAdded, "added there");
     kept(keptChanged, "changed there");

@@ -1,10 +1,10 @@
 #include "snapshots/undorunner.h"
 
 #include "android/androidsendchangesthread.h"
-#include "contacts/contactchanges.h"
-#include "ios/iossendchangesthread.h"
-#include "contacts/localdb.h"
 #include "android/syncprotocol.h"
+#include "contacts/contactchanges.h"
+#include "contacts/localdb.h"
+#include "ios/iossendchangesthread.h"
 
 using pim::ChangeRecord;
 using pim::Contact;
@@ -71,7 +71,8 @@ bool applyToAndroid(const Plan &plan, AndroidContactsDb &cache, const RunWorker 
         deleteAll(cache, plan.toDelete);
         const QList<Contact> gone = plan.toDelete;
         if (!run([&cache, gone](ProgressTarget *progress) {
-                auto worker = std::make_unique<AndroidSendChangesThread>(progress, &cache, simpleprotocol::nextSyncPort());
+                auto worker =
+                    std::make_unique<AndroidSendChangesThread>(progress, &cache, simpleprotocol::nextSyncPort());
                 worker->setContactsToDelete(gone);
                 return std::unique_ptr<QThread>(std::move(worker));
             }))
@@ -84,13 +85,12 @@ bool applyToAndroid(const Plan &plan, AndroidContactsDb &cache, const RunWorker 
         const QPair<Contact, QList<ChangeRecord>> applied = applyRestore(cache, restore, false);
         const Contact stored = applied.first;
         const QList<ChangeRecord> changes = applied.second;
-        if (!changes.isEmpty()
-            && !run([&cache, stored, changes](ProgressTarget *progress) {
-                   auto worker =
-                       std::make_unique<AndroidSendChangesThread>(progress, &cache, simpleprotocol::nextSyncPort());
-                   worker->setChanges(stored, changes);
-                   return std::unique_ptr<QThread>(std::move(worker));
-               }))
+        if (!changes.isEmpty() && !run([&cache, stored, changes](ProgressTarget *progress) {
+                auto worker =
+                    std::make_unique<AndroidSendChangesThread>(progress, &cache, simpleprotocol::nextSyncPort());
+                worker->setChanges(stored, changes);
+                return std::unique_ptr<QThread>(std::move(worker));
+            }))
             return false;
         if (groupOf(restore.target) != groupOf(restore.current))
             regroup.append({stored._id, groupOf(restore.target)});
@@ -121,8 +121,8 @@ bool applyToIos(const Plan &plan, const QString &udid, LocalDb &cache, const Run
         deleteAll(cache, plan.toDelete);
         const QList<Contact> gone = plan.toDelete;
         if (!run([&cache, udid, gone](ProgressTarget *progress) {
-                return std::unique_ptr<QThread>(
-                    std::make_unique<IOSSendChangesThread>(udid, &cache, Contact(), QList<ChangeRecord>(), gone, progress));
+                return std::unique_ptr<QThread>(std::make_unique<IOSSendChangesThread>(
+                    udid, &cache, Contact(), QList<ChangeRecord>(), gone, progress));
             }))
             return false;
     }
@@ -130,11 +130,10 @@ bool applyToIos(const Plan &plan, const QString &udid, LocalDb &cache, const Run
         const QPair<Contact, QList<ChangeRecord>> applied = applyRestore(cache, restore, false);
         const Contact stored = applied.first;
         const QList<ChangeRecord> changes = applied.second;
-        if (!changes.isEmpty()
-            && !run([&cache, udid, stored, changes](ProgressTarget *progress) {
-                   return std::unique_ptr<QThread>(
-                       std::make_unique<IOSSendChangesThread>(udid, &cache, stored, changes, QList<Contact>(), progress));
-               }))
+        if (!changes.isEmpty() && !run([&cache, udid, stored, changes](ProgressTarget *progress) {
+                return std::unique_ptr<QThread>(
+                    std::make_unique<IOSSendChangesThread>(udid, &cache, stored, changes, QList<Contact>(), progress));
+            }))
             return false;
     }
     return true;

@@ -22,9 +22,13 @@ Sqlite3Exception::Sqlite3Exception(const QString &message, int code)
 // ---------------------------------------------------------------------------------------------------------------
 // Sqlite3Sql
 
-Sqlite3Sql::Sqlite3Sql(const char *sql) : m_sql(QString::fromUtf8(sql)) {}
+Sqlite3Sql::Sqlite3Sql(const char *sql) : m_sql(QString::fromUtf8(sql))
+{
+}
 
-Sqlite3Sql::Sqlite3Sql(const QString &sql) : m_sql(sql) {}
+Sqlite3Sql::Sqlite3Sql(const QString &sql) : m_sql(sql)
+{
+}
 
 void Sqlite3Sql::appendSql(const QString &text)
 {
@@ -60,7 +64,9 @@ void Sqlite3Sql::addNullParam()
 // ---------------------------------------------------------------------------------------------------------------
 // Sqlite3Cursor
 
-Sqlite3Cursor::Sqlite3Cursor() : m_result(std::make_shared<Result>()) {}
+Sqlite3Cursor::Sqlite3Cursor() : m_result(std::make_shared<Result>())
+{
+}
 
 bool Sqlite3Cursor::moveNext()
 {
@@ -299,9 +305,9 @@ void Sqlite3DB::openThrow(const QString &path, int flags)
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, sqliteFlags, nullptr);
     if (rc != SQLITE_OK) {
-        const QString message = QStringLiteral("Sqlite3DB::openThrow, cannot open \"%1\": %2")
-                                    .arg(path, db ? QString::fromUtf8(sqlite3_errmsg(db))
-                                                  : QString::fromUtf8(sqlite3_errstr(rc)));
+        const QString message =
+            QStringLiteral("Sqlite3DB::openThrow, cannot open \"%1\": %2")
+                .arg(path, db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc)));
         sqlite3_close_v2(db);
         throw Sqlite3Exception(message, rc & 0xff);
     }
@@ -331,8 +337,9 @@ void Sqlite3DB::backupTo(const QString &path)
     }
     sqlite3_backup_finish(backup);
     if (rc != SQLITE_DONE)
-        throw Sqlite3Exception(QStringLiteral("Sqlite3DB::backupTo \"%1\": %2").arg(path, QString::fromUtf8(sqlite3_errstr(rc))),
-                               rc & 0xff);
+        throw Sqlite3Exception(
+            QStringLiteral("Sqlite3DB::backupTo \"%1\": %2").arg(path, QString::fromUtf8(sqlite3_errstr(rc))),
+            rc & 0xff);
 }
 
 int Sqlite3DB::onProgress(void *self)
@@ -374,9 +381,9 @@ void Sqlite3DB::setLengthLimit(int bytes)
 void Sqlite3DB::checkTable(const QString &table, const QStringList &columns)
 {
     const auto refuse = [this, &table](const QString &what) {
-        throw Sqlite3Exception(QStringLiteral("\"%1\" is not a database of the expected kind: %2 %3.")
-                                   .arg(m_path, table, what),
-                               SQLITE_CORRUPT);
+        throw Sqlite3Exception(
+            QStringLiteral("\"%1\" is not a database of the expected kind: %2 %3.").arg(m_path, table, what),
+            SQLITE_CORRUPT);
     };
     Sqlite3Sql kind("select type, sql from sqlite_master where name=? collate nocase and type in ('table','view')");
     kind.addTextParam(table);

@@ -3,14 +3,14 @@
 #include "android/androidwificonnector.h"
 #include "core/texts.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QQueue>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QThread>
 
 #include <atomic>
@@ -33,7 +33,10 @@ struct HelloResult
 class HelloThread : public QThread
 {
 public:
-    HelloThread(const QString &address, const QSharedPointer<HelloResult> &result) : m_address(address), m_result(result) {}
+    HelloThread(const QString &address, const QSharedPointer<HelloResult> &result)
+        : m_address(address), m_result(result)
+    {
+    }
 
 protected:
     void run() override
@@ -58,7 +61,6 @@ private:
     const QSharedPointer<HelloResult> m_result;
 };
 
-
 QString applicationStyleSheet()
 {
     QFile file(QStringLiteral(":/res/style.css"));
@@ -71,17 +73,17 @@ AndroidWIFIForm::AndroidWIFIForm(QWidget *parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setFixedSize(404, 226);
     setWindowTitle(trKey("Connect Android via WiFi"));
-    setStyleSheet(applicationStyleSheet()
-                  + QStringLiteral(" #lbTipsDownloadWifiConnection { font-size:9px; color:#767B7C; margin:0 10px;}"));
+    setStyleSheet(applicationStyleSheet() +
+                  QStringLiteral(" #lbTipsDownloadWifiConnection { font-size:9px; color:#767B7C; margin:0 10px;}"));
 
     m_label2 = new QLabel(trKey("Connect Android via WiFi"), this);
     m_label2->setObjectName(QStringLiteral("label_2"));
     m_label2->setGeometry(20, 10, 271, 16);
 
     // Long texts stay whole on one line each: they are translation keys as they stand.
-    m_label = new QLabel(
-        trKey("Run Tallowbrook Contacts Sync on Android phone and click Connection button to get the Wifi connection info. Now input the info to the following Text Box. "),
-        this);
+    m_label = new QLabel(trKey("Run Tallowbrook Contacts Sync on Android phone and click Connection button to get the "
+                               "Wifi connection info. Now input the info to the following Text Box. "),
+                         this);
     m_label->setObjectName(QStringLiteral("label"));
     m_label->setGeometry(40, 40, 341, 61);
     m_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -98,9 +100,10 @@ AndroidWIFIForm::AndroidWIFIForm(QWidget *parent) : QDialog(parent)
     m_btnClose->setObjectName(QStringLiteral("btnClose"));
     m_btnClose->setGeometry(230, 140, 75, 23);
 
-    m_lbTipsDownloadWifiConnection = new QLabel(
-        trKey("If you haven't installed Tallowbrook Contacts Sync on Android phone, please go to the Market (Google Play) on your Android to search Tallowbrook Contacts Sync to download and install."),
-        this);
+    m_lbTipsDownloadWifiConnection =
+        new QLabel(trKey("If you haven't installed Tallowbrook Contacts Sync on Android phone, please go to the Market "
+                         "(Google Play) on your Android to search Tallowbrook Contacts Sync to download and install."),
+                   this);
     m_lbTipsDownloadWifiConnection->setObjectName(QStringLiteral("lbTipsDownloadWifiConnection"));
     m_lbTipsDownloadWifiConnection->setGeometry(0, 190, 401, 31);
     m_lbTipsDownloadWifiConnection->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
@@ -165,13 +168,18 @@ void AndroidWIFIForm::onBtnConnect()
         reason = trKey("IDS_WIFI_CONNECTOR_CONNECT_TIMEOUT");
         break;
     case HelloResult::Refused:
-        reason = trKey("The phone refused the connection.") + u' ' + trKey("Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the address is the one the app shows, and that the phone is on the same network as this computer.");
+        reason = trKey("The phone refused the connection.") + u' ' +
+                 trKey("Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the "
+                       "address is the one the app shows, and that the phone is on the same network as this computer.");
         break;
     case HelloResult::Other:
-        reason = result->error.toHtmlEscaped() + QStringLiteral("<br/><br/>") + trKey("Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the address is the one the app shows, and that the phone is on the same network as this computer.");
+        reason = result->error.toHtmlEscaped() + QStringLiteral("<br/><br/>") +
+                 trKey("Please check that Tallowbrook Contacts Sync is installed and running on the phone, that the "
+                       "address is the one the app shows, and that the phone is on the same network as this computer.");
         break;
     }
-    showMessage(true, trKey("Could not connect to the phone at %1.").arg(address) + QStringLiteral("<br/><br/>") + reason);
+    showMessage(true,
+                trKey("Could not connect to the phone at %1.").arg(address) + QStringLiteral("<br/><br/>") + reason);
 }
 
 int AndroidWIFIForm::exec()

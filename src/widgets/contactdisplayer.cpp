@@ -195,13 +195,26 @@ QString ContactDisplayer::rowText(int type, const pim::DataRow &row)
         QString line = pim::summaryLine(type, row);
         std::optional<pim::LabelFamily> family;
         switch (type) {
-        case pim::ENTITY_PHONE: family = pim::LabelFamily::Phone; break;
-        case pim::ENTITY_EMAIL: family = pim::LabelFamily::Email; break;
-        case pim::ENTITY_IM: family = pim::LabelFamily::ImType; break;
-        case pim::ENTITY_ORGANIZATION: family = pim::LabelFamily::Organization; break;
-        case pim::ENTITY_RELATION: family = pim::LabelFamily::Relation; break;
-        case pim::ENTITY_WEBSITE: family = pim::LabelFamily::Website; break;
-        default: break;
+        case pim::ENTITY_PHONE:
+            family = pim::LabelFamily::Phone;
+            break;
+        case pim::ENTITY_EMAIL:
+            family = pim::LabelFamily::Email;
+            break;
+        case pim::ENTITY_IM:
+            family = pim::LabelFamily::ImType;
+            break;
+        case pim::ENTITY_ORGANIZATION:
+            family = pim::LabelFamily::Organization;
+            break;
+        case pim::ENTITY_RELATION:
+            family = pim::LabelFamily::Relation;
+            break;
+        case pim::ENTITY_WEBSITE:
+            family = pim::LabelFamily::Website;
+            break;
+        default:
+            break;
         }
         const QString label = family ? pim::label(*family, row) + u':' : QString();
         if (family && line.startsWith(label))
@@ -240,8 +253,8 @@ bool ContactDisplayer::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::MouseButtonPress) {
         const auto *label = qobject_cast<QLabel *>(watched);
-        if (label && label->accessibleName() == kPhotoName
-            && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (label && label->accessibleName() == kPhotoName &&
+            static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
             savePhoto();
             return true;
         }
@@ -266,8 +279,8 @@ void ContactDisplayer::fitContentWidth()
         return;
     const int width = viewport()->width();
     m_content->ensurePolished();
-    const int height = m_layout->hasHeightForWidth() ? m_layout->totalHeightForWidth(width)
-                                                     : m_layout->totalSizeHint().height();
+    const int height =
+        m_layout->hasHeightForWidth() ? m_layout->totalHeightForWidth(width) : m_layout->totalSizeHint().height();
     if (m_content->size() != QSize(width, height))
         m_content->resize(width, height);
 }
@@ -283,8 +296,8 @@ void ContactDisplayer::savePhoto()
         baseName = u"photo"_s;
     const QString proposed = QDir::home().filePath(baseName + u".jpg"_s);
 
-    const QString fileName = m_saveFileName ? m_saveFileName(proposed)
-                                            : QFileDialog::getSaveFileName(this, QString(), proposed);
+    const QString fileName =
+        m_saveFileName ? m_saveFileName(proposed) : QFileDialog::getSaveFileName(this, QString(), proposed);
     if (fileName.isEmpty())
         return;
 

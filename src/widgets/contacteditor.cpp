@@ -1,7 +1,7 @@
 #include "widgets/contacteditor.h"
 
-#include "widgets/entitieseditors.h"
 #include "core/texts.h"
+#include "widgets/entitieseditors.h"
 
 #include <QBuffer>
 #include <QFileDialog>
@@ -81,8 +81,8 @@ void ContactEditor::buildContent()
     layout->addWidget(createHeader());
 
     const auto table = [](pim::LabelFamily family) { return pim::labelTable(family); };
-    m_phones = new GenericEntitiesEditor(trKey("Phone:"), trKey("Phone Number"), table(pim::LabelFamily::Phone), 2,
-                                         m_content);
+    m_phones =
+        new GenericEntitiesEditor(trKey("Phone:"), trKey("Phone Number"), table(pim::LabelFamily::Phone), 2, m_content);
     m_emails = new GenericEntitiesEditor(trKey("E-Mail:"), trKey("E-Mail Address"), table(pim::LabelFamily::Email), 1,
                                          m_content);
     m_dates = new DateEntitiesEditor(trKey("Date (year-month-day):"), table(pim::LabelFamily::Event), 3, m_content);
@@ -93,7 +93,7 @@ void ContactEditor::buildContent()
     m_addresses = new AddrEntitiesEditor(trKey("Address:"), table(pim::LabelFamily::Address), 1, m_content);
     m_websites = new GenericEntitiesEditor(trKey("Url:"), trKey("Url"), table(pim::LabelFamily::Website), 1, m_content);
     const std::pair<QWidget *, const char *> lists[] = {
-        {m_phones, "wdPhones"},     {m_emails, "wdEmails"},       {m_dates, "wdDates"},       {m_ims, "wdIMs"},
+        {m_phones, "wdPhones"},       {m_emails, "wdEmails"},       {m_dates, "wdDates"},      {m_ims, "wdIMs"},
         {m_relations, "wdRelations"}, {m_addresses, "wdAddresses"}, {m_websites, "wdWebsites"}};
     for (const auto &[editor, name] : lists) {
         editor->setObjectName(QLatin1String(name));
@@ -170,14 +170,14 @@ void ContactEditor::setContact(const pim::Contact &contact)
     for (const SingleField &field : kFields) {
         const DataRow &row = field.type == pim::ENTITY_NAME       ? m_nameRow
                              : field.type == pim::ENTITY_NICKNAME ? m_nicknameRow
-                                                                 : m_organizationRow;
+                                                                  : m_organizationRow;
         m_fields.value(QLatin1String(field.name))->setText(row.text(QLatin1String(field.column)));
     }
     m_txtNotes->setPlainText(m_noteRow.text(u"data1"_s));
 
     const std::pair<int, AbsEntitiesEditor *> lists[] = {
-        {pim::ENTITY_PHONE, m_phones},       {pim::ENTITY_EMAIL, m_emails},     {pim::ENTITY_EVENT, m_dates},
-        {pim::ENTITY_IM, m_ims},             {pim::ENTITY_RELATION, m_relations}, {pim::ENTITY_ADDRESS, m_addresses},
+        {pim::ENTITY_PHONE, m_phones},    {pim::ENTITY_EMAIL, m_emails},       {pim::ENTITY_EVENT, m_dates},
+        {pim::ENTITY_IM, m_ims},          {pim::ENTITY_RELATION, m_relations}, {pim::ENTITY_ADDRESS, m_addresses},
         {pim::ENTITY_WEBSITE, m_websites}};
     for (const auto &[type, editor] : lists)
         for (const DataRow &row : contact.rows(type))
@@ -279,16 +279,16 @@ void ContactEditor::showPhoto()
 void ContactEditor::pickPhoto()
 {
     const QString filter = trKey("Images (*.png *.jpg)");
-    const QString path = m_openFileName ? m_openFileName(filter)
-                                        : QFileDialog::getOpenFileName(this, QString(), QString(), filter);
+    const QString path =
+        m_openFileName ? m_openFileName(filter) : QFileDialog::getOpenFileName(this, QString(), QString(), filter);
     if (!path.isEmpty())
         setPhotoFromFile(path); // a file that is no picture is ignored without a message
 }
 
 bool ContactEditor::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_lbPhoto && event->type() == QEvent::MouseButtonPress
-        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+    if (watched == m_lbPhoto && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         pickPhoto();
         return true;
     }

@@ -82,7 +82,7 @@ private:
     AddrEntitiesEditor *m_addresses = nullptr;
     GenericEntitiesEditor *m_websites = nullptr;
 
-    pim::Contact m_stored;          // _id, src_id and full name of the contact being edited
+    pim::Contact m_stored; // _id, src_id and full name of the contact being edited
     QByteArray m_photo;
     pim::DataRow m_nameRow, m_photoRow, m_nicknameRow, m_organizationRow, m_noteRow; // the stored single rows
     QMap<int, QList<pim::DataRow>> m_unshown; // stored rows the form does not show

@@ -2,9 +2,9 @@
 
 #include "contacts/contactchanges.h"
 #include "contacts/contactname.h"
-#include "widgets/contacteditor.h"
 #include "contacts/localdb.h"
 #include "core/texts.h"
+#include "widgets/contacteditor.h"
 
 #include <QFile>
 #include <QHBoxLayout>
@@ -68,8 +68,8 @@ EditContactForm::EditContactForm(const pim::Contact &contact, LocalDb *database,
     connect(m_btnCancel, &QPushButton::pressed, this, &EditContactForm::onBtnCancelPressed);
 
     m_wdEditContact->setContact(contact);
-    const QString title = contact.full_name.isEmpty() ? trKey("IDS_NEW_CONTACT")
-                                                      : trKey("IDS_EDIT_CONTACT_%1").arg(contact.full_name);
+    const QString title =
+        contact.full_name.isEmpty() ? trKey("IDS_NEW_CONTACT") : trKey("IDS_EDIT_CONTACT_%1").arg(contact.full_name);
     setWindowTitle(title);
     m_lbTitle->setText(title);
 
@@ -77,7 +77,8 @@ EditContactForm::EditContactForm(const pim::Contact &contact, LocalDb *database,
     // the editor then scrolls and its fields narrow.
     const QScreen *shownOn = parent ? parent->screen() : screen();
     const QRect area = shownOn ? shownOn->availableGeometry() : QRect(0, 0, 1024, 768);
-    const int formWidth = m_wdEditContact->widget()->sizeHint().width() + m_wdEditContact->verticalScrollBar()->sizeHint().width();
+    const int formWidth =
+        m_wdEditContact->widget()->sizeHint().width() + m_wdEditContact->verticalScrollBar()->sizeHint().width();
     setMinimumSize(360, 320);
     resize(std::min(formWidth + 48, area.width() - 40), std::min(640, area.height() - 40));
 }
@@ -89,7 +90,8 @@ QString EditContactForm::title() const
     return m_lbTitle->text();
 }
 
-QList<pim::ChangeRecord> EditContactForm::getChanges(const AbsContactCombineRule &rule, const pim::Contact &stored) const
+QList<pim::ChangeRecord> EditContactForm::getChanges(const AbsContactCombineRule &rule,
+                                                     const pim::Contact &stored) const
 {
     return ::getChanges(rule, stored, m_wdEditContact->currentContact());
 }
@@ -107,9 +109,9 @@ void EditContactForm::warn(const QString &text)
 void EditContactForm::onBtnSavePressed()
 {
     // A company alone makes a company contact, shown by its company.
-    if (m_wdEditContact->field(u"txtFirstName"_s)->text().trimmed().isEmpty()
-        && m_wdEditContact->field(u"txtLastName"_s)->text().trimmed().isEmpty()
-        && m_wdEditContact->field(u"txtCompany"_s)->text().trimmed().isEmpty()) {
+    if (m_wdEditContact->field(u"txtFirstName"_s)->text().trimmed().isEmpty() &&
+        m_wdEditContact->field(u"txtLastName"_s)->text().trimmed().isEmpty() &&
+        m_wdEditContact->field(u"txtCompany"_s)->text().trimmed().isEmpty()) {
         warn(trKey("IDS_ENTER_FIRSTNAME_OR_LASTNAME"));
         return;
     }
@@ -134,8 +136,8 @@ void EditContactForm::onBtnSavePressed()
 void EditContactForm::onBtnCancelPressed()
 {
     const QString question = trKey("IDS_CANCEL_EDIT_CONTACT_WILL_LOST_CHANGES_CONTINUE");
-    const bool yes = m_question ? m_question(question)
-                                : QMessageBox::question(this, Product::title(), question) == QMessageBox::Yes;
+    const bool yes =
+        m_question ? m_question(question) : QMessageBox::question(this, Product::title(), question) == QMessageBox::Yes;
     if (yes)
         reject();
 }
@@ -144,8 +146,8 @@ void EditContactForm::keyPressEvent(QKeyEvent *event)
 {
     // Escape would reject the dialog and the keypad Enter press the default button: both lose or apply the
     // edit by accident, so neither does anything here.
-    if (event->key() == Qt::Key_Escape
-        || (event->key() == Qt::Key_Enter && event->modifiers().testFlag(Qt::KeypadModifier))) {
+    if (event->key() == Qt::Key_Escape ||
+        (event->key() == Qt::Key_Enter && event->modifiers().testFlag(Qt::KeypadModifier))) {
         event->accept();
         return;
     }

@@ -1,7 +1,7 @@
 #include "widgets/entitieseditors.h"
 
-#include "widgets/contactdisplayer.h"
 #include "core/texts.h"
+#include "widgets/contactdisplayer.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -169,8 +169,7 @@ AbsEntitiesEditor::Entry GenericEntitiesEditor::createEntry(const DataRow &row)
 {
     Entry entry;
     const int gridRow = nextGridRow();
-    entry.type = createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s),
-                                 kTypeWidth);
+    entry.type = createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s), kTypeWidth);
     entry.value = lineEdit(m_placeholder, row.text(u"data1"_s), this);
     QAbstractButton *remove = createRemoveButton();
     m_grid->addWidget(entry.type, gridRow, 0);
@@ -200,8 +199,7 @@ AbsEntitiesEditor::Entry DateEntitiesEditor::createEntry(const DataRow &row)
 {
     Entry entry;
     const int gridRow = nextGridRow();
-    entry.type = createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s),
-                                 kTypeWidth);
+    entry.type = createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s), kTypeWidth);
     entry.date = new QDateEdit(this);
     entry.date->setDisplayFormat(u"yyyy-MM-dd"_s);
     entry.date->setCalendarPopup(true);
@@ -249,10 +247,10 @@ AbsEntitiesEditor::Entry IMEntitiesEditor::createEntry(const DataRow &row)
 {
     Entry entry;
     const int gridRow = nextGridRow();
-    entry.type = createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s),
-                                 kNarrowTypeWidth);
-    entry.protocol = createTypeCombo(m_protocols, storedCode(row, u"data5"_s, u"data6"_s),
-                                     row.text(u"data6"_s), kTypeWidth);
+    entry.type =
+        createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s), kNarrowTypeWidth);
+    entry.protocol =
+        createTypeCombo(m_protocols, storedCode(row, u"data5"_s, u"data6"_s), row.text(u"data6"_s), kTypeWidth);
     entry.value = lineEdit(QString(), row.text(u"data1"_s), this);
     QAbstractButton *remove = createRemoveButton();
     m_grid->addWidget(entry.type, gridRow, 0);
@@ -298,8 +296,8 @@ AbsEntitiesEditor::Entry AddrEntitiesEditor::createEntry(const DataRow &row)
 {
     Entry entry;
     const int gridRow = nextGridRow();
-    entry.type = createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s),
-                                 kNarrowTypeWidth);
+    entry.type =
+        createTypeCombo(m_types, storedCode(row, u"data2"_s, u"data3"_s), row.text(u"data3"_s), kNarrowTypeWidth);
     entry.country = lineEdit(trKey("Country"), row.text(u"data10"_s), this);
     entry.state = lineEdit(trKey("State"), row.text(u"data8"_s), this);
     entry.city = lineEdit(trKey("City"), row.text(u"data7"_s), this);

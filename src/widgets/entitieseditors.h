@@ -51,7 +51,7 @@ protected:
         QComboBox *protocol = nullptr; // IM: protocol code (data5) or custom protocol (data6)
         QLineEdit *value = nullptr;    // data1: number, address, handle, name or URL
         QDateEdit *date = nullptr;
-        QDate shownDate;               // the date the entry showed when filled
+        QDate shownDate; // the date the entry showed when filled
         QLineEdit *country = nullptr, *state = nullptr, *city = nullptr, *postcode = nullptr;
         QPlainTextEdit *street = nullptr;
     };
@@ -83,8 +83,7 @@ protected:
 
 // Stores the choice of a type combo box into a row: text matching an item (ignoring case) gives that item's code
 // and no custom label; any other text gives code 0 with the text as the custom label.
-void collectTypeCombo(const QComboBox *combo, pim::DataRow &row, const QString &codeColumn,
-                      const QString &labelColumn);
+void collectTypeCombo(const QComboBox *combo, pim::DataRow &row, const QString &codeColumn, const QString &labelColumn);
 
 // Phones, e-mails, relations and websites: type combo box, value, remove.
 class GenericEntitiesEditor : public AbsEntitiesEditor

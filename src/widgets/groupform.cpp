@@ -1,8 +1,8 @@
 #include "widgets/groupform.h"
 
 #include "contacts/localdb.h"
-#include "widgets/queuedanswers.h"
 #include "core/texts.h"
+#include "widgets/queuedanswers.h"
 
 #include <QComboBox>
 #include <QFile>

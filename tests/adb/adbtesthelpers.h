@@ -1,8 +1,8 @@
 #pragma once
 
 #include "adb/adb.h"
-#include "adbdgeneration.h"
 #include "adb/adbtransport.h"
+#include "adbdgeneration.h"
 #include "simadbd.h"
 #include "simphone.h"
 
@@ -16,7 +16,8 @@
 // A simulated phone running in the test process, its adbd on a free loopback port.
 struct InProcessPhone
 {
-    explicit InProcessPhone(const SimAdbdConfig &config = adbdUnderTest(), const QString &name = QStringLiteral("Test Phone"))
+    explicit InProcessPhone(const SimAdbdConfig &config = adbdUnderTest(),
+                            const QString &name = QStringLiteral("Test Phone"))
         : phone(name, QStringLiteral("SIM42")), adbd(&phone, config)
     {
         QString error;

@@ -69,7 +69,8 @@ public:
               if (!nextPacket(fd).command)
                   return;
               if (!garbageAtOnce) {
-                  say(fd, packet(A_CNXN, kVersionSkipChecksum, 4096, "device::ro.product.model=Fake;features=shell_v2"));
+                  say(fd,
+                      packet(A_CNXN, kVersionSkipChecksum, 4096, "device::ro.product.model=Fake;features=shell_v2"));
                   nextPacket(fd); // the OPEN of the command under way
               }
               say(fd, garbage);
@@ -164,8 +165,8 @@ private:
                 std::lock_guard lock(m_mutex);
                 log->append(h);
             }
-            if (!adbsocket::sendAll(to, raw.constData(), raw.size())
-                || !adbsocket::sendAll(to, payload.constData(), payload.size()))
+            if (!adbsocket::sendAll(to, raw.constData(), raw.size()) ||
+                !adbsocket::sendAll(to, payload.constData(), payload.size()))
                 break;
         }
         ::shutdown(to, SHUT_RDWR);
@@ -191,7 +192,8 @@ public:
             arrived.append(s);
             handles.insert(s, h);
         });
-        connect(poll, &AbsAdbPoll::kickDevice, this, [this](const QString &s, const PAdbUSBHandle &) { kicked.append(s); });
+        connect(poll, &AbsAdbPoll::kickDevice, this,
+                [this](const QString &s, const PAdbUSBHandle &) { kicked.append(s); });
         connect(poll, &AbsAdbPoll::failedDevice, this, [this](const QString &s) { failed.append(s); });
     }
     QStringList arrived, kicked, failed;
@@ -257,8 +259,8 @@ void TestAdb::wireFormat()
     QCOMPARE(parseBanner("recovery::").type, u"recovery"_s);
 
     // Shell v2 frames cut anywhere by WRTE boundaries come out whole.
-    const QByteArray stream = shellFrame(ShellStdout, "hello ") + shellFrame(ShellStderr, "oops")
-                              + shellFrame(ShellStdout, "world") + shellFrame(ShellExit, QByteArray(1, 7));
+    const QByteArray stream = shellFrame(ShellStdout, "hello ") + shellFrame(ShellStderr, "oops") +
+                              shellFrame(ShellStdout, "world") + shellFrame(ShellExit, QByteArray(1, 7));
     for (int cut = 1; cut < stream.size(); ++cut) {
         ShellV2Parser parser;
         QByteArray out, err, data;
@@ -468,11 +470,11 @@ void TestAdb::leftoversAndUnknownPacketsAreIgnored_data()
     QTest::addColumn<QByteArray>("beforeCnxn");
     QTest::addColumn<QByteArray>("beforeAnswer");
     const QByteArray unknown = packet(0x12345678, 1, 2, "what is this");
-    const QByteArray strangers = packet(A_WRTE, 5, 999, "x") + packet(A_OKAY, 5, 998, {}) + packet(A_CLSE, 5, 997, {})
-                                 + packet(A_WRTE, 5, 0, "y") + packet(A_OKAY, 0, 0, {});
-    QTest::newRow("leftovers of an earlier connection") << packet(A_WRTE, 9, 3, "old") + packet(A_OKAY, 9, 3, {})
-                                                               + packet(A_CLSE, 9, 3, {}) + packet(A_OPEN, 9, 0, "x")
-                                                        << QByteArray();
+    const QByteArray strangers = packet(A_WRTE, 5, 999, "x") + packet(A_OKAY, 5, 998, {}) + packet(A_CLSE, 5, 997, {}) +
+                                 packet(A_WRTE, 5, 0, "y") + packet(A_OKAY, 0, 0, {});
+    QTest::newRow("leftovers of an earlier connection")
+        << packet(A_WRTE, 9, 3, "old") + packet(A_OKAY, 9, 3, {}) + packet(A_CLSE, 9, 3, {}) + packet(A_OPEN, 9, 0, "x")
+        << QByteArray();
     QTest::newRow("unknown command") << unknown << unknown;
     QTest::newRow("packets for streams that do not exist") << QByteArray() << strangers;
     QByteArray zeroSum = packet(A_WRTE, 5, 999, "z");
@@ -494,7 +496,8 @@ void TestAdb::leftoversAndUnknownPacketsAreIgnored()
             return;
         say(fd, beforeAnswer);
         // A wrong sum on the answer itself, as a phone on 0x01000001 may send anything there.
-        QByteArray write = packet(A_WRTE, 5, open.arg0, shellFrame(ShellStdout, "hi\n") + shellFrame(ShellExit, QByteArray(1, 0)));
+        QByteArray write =
+            packet(A_WRTE, 5, open.arg0, shellFrame(ShellStdout, "hi\n") + shellFrame(ShellExit, QByteArray(1, 0)));
         write[16] = char(write[16] + 1);
         say(fd, packet(A_OKAY, 5, open.arg0, {}) + write + packet(A_CLSE, 5, open.arg0, {}));
     });
@@ -609,7 +612,8 @@ void TestAdb::shellOutput()
     QList<QByteArray> outputs(4);
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
-        threads.emplace_back([&, i] { outputs[i] = adbShell(dev, u"pm list packages -3"_s, nullptr, nullptr, nullptr); });
+        threads.emplace_back(
+            [&, i] { outputs[i] = adbShell(dev, u"pm list packages -3"_s, nullptr, nullptr, nullptr); });
     for (auto &t : threads)
         t.join();
     for (const QByteArray &out : outputs)
@@ -719,7 +723,12 @@ void TestAdb::forward()
         QVERIFY(adbsocket::sendAll(fd, sent.last().constData(), sent.last().size()));
         ::close(fd);
     }
-    QTRY_COMPARE_WITH_TIMEOUT([&] { std::lock_guard l(sinkMutex); return sunk.size(); }(), 3, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        [&] {
+            std::lock_guard l(sinkMutex);
+            return sunk.size();
+        }(),
+        3, 10000);
     std::sort(sent.begin(), sent.end(), [](auto &a, auto &b) { return a.size() < b.size(); });
     std::sort(sunk.begin(), sunk.end(), [](auto &a, auto &b) { return a.size() < b.size(); });
     QCOMPARE(sunk, sent);
@@ -733,11 +742,13 @@ void TestAdb::forward()
 
     // The forward ends with its device, freeing the local port.
     dev->close();
-    QTRY_VERIFY_WITH_TIMEOUT([&] {
-        const int c = connectLocal(echoPort);
-        ::close(c);
-        return c < 0;
-    }(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const int c = connectLocal(echoPort);
+            ::close(c);
+            return c < 0;
+        }(),
+        5000);
     QVERIFY(sim.adbd.errors().isEmpty());
 }
 
@@ -781,9 +792,9 @@ void TestAdb::malformedInput_data()
     oversize[12] = 0, oversize[13] = 0, oversize[14] = 0x20; // 2 MiB announced
     QTest::newRow("bad magic") << badMagic << u"malformed header"_s;
     QTest::newRow("payload beyond maxdata") << oversize << u"exceeds maxdata"_s;
-    QTest::newRow("second WRTE before our OKAY") << packet(A_OKAY, 5, 1, {}) + packet(A_WRTE, 5, 1, "a")
-                                                        + packet(A_WRTE, 5, 1, "b") + packet(A_WRTE, 5, 1, "c")
-                                                 << u"flow control"_s;
+    QTest::newRow("second WRTE before our OKAY")
+        << packet(A_OKAY, 5, 1, {}) + packet(A_WRTE, 5, 1, "a") + packet(A_WRTE, 5, 1, "b") + packet(A_WRTE, 5, 1, "c")
+        << u"flow control"_s;
     QTest::newRow("TLS request") << packet(A_STLS, kVersionMin, 0, {}) << u"TLS"_s;
     QTest::newRow("half a header, then gone") << QByteArray("CNXN\0\0", 6) << u"closed the connection"_s;
     QTest::newRow("text instead of packets") << QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n") << u"malformed header"_s;
@@ -816,9 +827,9 @@ void TestAdb::pollerArrivalAndRemoval()
     // Should this test die, the phone goes with it.
     proc.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     // It asks for AUTH and its user takes a moment to allow our key.
-    proc.start(QStringLiteral(PHONE_SIM_PATH), {u"--adb-port"_s, u"0"_s, u"--name"_s, u"Process Phone"_s,
-                                                 u"--serial"_s, u"P1"_s, u"--store"_s, dir.filePath(u"s.json"_s),
-                                                 u"--auth"_s, u"--auth-delay"_s, u"1000"_s});
+    proc.start(QStringLiteral(PHONE_SIM_PATH),
+               {u"--adb-port"_s, u"0"_s, u"--name"_s, u"Process Phone"_s, u"--serial"_s, u"P1"_s, u"--store"_s,
+                dir.filePath(u"s.json"_s), u"--auth"_s, u"--auth-delay"_s, u"1000"_s});
     QVERIFY(proc.waitForStarted());
     QByteArray banner;
     while (!banner.contains("ready\n") && proc.waitForReadyRead(5000))
@@ -836,7 +847,8 @@ void TestAdb::pollerArrivalAndRemoval()
     const QString garbageEp = u"127.0.0.1:%1"_s.arg(garbage.port());
     const QString hugeEp = u"127.0.0.1:%1"_s.arg(huge.port());
     const QString silentEp = u"127.0.0.1:%1"_s.arg(silent.port());
-    qputenv("CONTACT_MOVER_ADB_TCP", QStringList{procEp, garbageEp, silentEp, hugeEp, sim.endpoint()}.join(u","_s).toUtf8());
+    qputenv("CONTACT_MOVER_ADB_TCP",
+            QStringList{procEp, garbageEp, silentEp, hugeEp, sim.endpoint()}.join(u","_s).toUtf8());
 
     AdbPoll poll(100, nullptr);
     PollWatcher watch(&poll);

@@ -54,8 +54,16 @@ public:
     }
     quint16 port() const { return m_port; }
 
-    void setVersionReply(const QByteArray &reply) { std::lock_guard lock(m_mutex); m_version = reply; }
-    void setTrack(Track mode) { std::lock_guard lock(m_mutex); m_track = mode; }
+    void setVersionReply(const QByteArray &reply)
+    {
+        std::lock_guard lock(m_mutex);
+        m_version = reply;
+    }
+    void setTrack(Track mode)
+    {
+        std::lock_guard lock(m_mutex);
+        m_track = mode;
+    }
     // The list the next track-devices connection starts with, also sent to those already open.
     void setList(const QByteArray &list)
     {
@@ -64,8 +72,16 @@ public:
         for (const int fd : m_trackers)
             sendBlock(fd, list);
     }
-    void setServiceReply(const QByteArray &reply) { std::lock_guard lock(m_mutex); m_serviceReply = reply; }
-    QStringList requests() const { std::lock_guard lock(m_mutex); return m_requests; }
+    void setServiceReply(const QByteArray &reply)
+    {
+        std::lock_guard lock(m_mutex);
+        m_serviceReply = reply;
+    }
+    QStringList requests() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
 
 private:
     static void sendBlock(int fd, const QByteArray &data)
@@ -245,10 +261,10 @@ private Q_SLOTS:
                              {u"device"_s, u"generic_x86"_s},
                              {u"transport_id"_s, u"7"_s}}}}));
         // A state with blanks and colons of its own, and a line that is only a serial.
-        QCOMPARE(adbserver::parseDevices("R58M\tno permissions (user in plugdev group; see [http://x/y]); "
-                                         "see [http://z]\nlonely\n"),
-                 (QList<E>{{u"R58M"_s, u"no permissions (user in plugdev group; see [http://x/y]); see [http://z]"_s,
-                            {}}}));
+        QCOMPARE(
+            adbserver::parseDevices("R58M\tno permissions (user in plugdev group; see [http://x/y]); "
+                                    "see [http://z]\nlonely\n"),
+            (QList<E>{{u"R58M"_s, u"no permissions (user in plugdev group; see [http://x/y]); see [http://z]"_s, {}}}));
     }
 
     // The poller on the server route: a server that answers garbage, FAIL or nothing to "host:track-devices"
@@ -266,9 +282,8 @@ private Q_SLOTS:
         // A phone the poller reaches by itself, as a witness that it keeps polling.
         QProcess phone;
         phone.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        phone.start(QStringLiteral(PHONE_SIM_PATH), {u"--adb-port"_s, u"0"_s, u"--name"_s, u"Witness"_s,
-                                                     u"--serial"_s, u"W1"_s, u"--store"_s,
-                                                     home.filePath(u"w.json"_s)});
+        phone.start(QStringLiteral(PHONE_SIM_PATH), {u"--adb-port"_s, u"0"_s, u"--name"_s, u"Witness"_s, u"--serial"_s,
+                                                     u"W1"_s, u"--store"_s, home.filePath(u"w.json"_s)});
         QVERIFY(phone.waitForStarted());
         QByteArray banner;
         while (!banner.contains("ready\n") && phone.waitForReadyRead(5000))

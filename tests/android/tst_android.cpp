@@ -2,29 +2,29 @@
 // phone through the real threads, against the simulated phone over adb and Wi-Fi and against scripted peers
 // that send what the simulator never would.
 
-#include "android/adbconnector.h"
 #include "adb/adbtransport.h"
+#include "adbdgeneration.h"
+#include "android/adbconnector.h"
 #include "android/androidentity.h"
 #include "android/androidlink.h"
 #include "android/androidwificonnector.h"
-#include "contacts/combinerule.h"
+#include "android/restoresession.h"
+#include "android/syncprotocol.h"
+#include "android/syncrestorethread.h"
 #include "contactfixtures.h"
+#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
-#include "android/restoresession.h"
-#include "adbdgeneration.h"
+#include "core/texts.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
-#include "android/syncprotocol.h"
-#include "android/syncrestorethread.h"
 #include "temphome.h"
-#include "core/texts.h"
 
+#include <QJsonObject>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
-#include <QJsonObject>
 #include <QTest>
 #include <QTime>
 
@@ -101,7 +101,8 @@ public:
 struct SimulatedPhone
 {
     explicit SimulatedPhone(SimCompanionConfig config = {}, SimAdbdConfig adbConfig = adbdUnderTest())
-        : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config), adbd(&phone, adbConfig)
+        : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config),
+          adbd(&phone, adbConfig)
     {
         QString error;
         adbd.listen(0, &error);
@@ -129,8 +130,8 @@ QByteArray people(int n)
     QByteArray cards;
     for (int i = 0; i < n; ++i) {
         cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\n";
-        cards += "TEL;TYPE=CELL:+1 555 " + QByteArray::number(1000 + i) + "\nEMAIL:p" + QByteArray::number(i)
-                 + "@example.org\n";
+        cards += "TEL;TYPE=CELL:+1 555 " + QByteArray::number(1000 + i) + "\nEMAIL:p" + QByteArray::number(i) +
+                 "@example.org\n";
         if (i % 2)
             cards += "CATEGORIES:Friends\n";
         cards += "END:VCARD\n";
@@ -166,10 +167,11 @@ class TestAndroid : public QObject
         cache.createFromTemplate();
         ProgressObject progress;
         Load result;
-        connect(&progress, &ProgressObject::progressChanged, this, [&](const QString &, int value, const QString &text) {
-            result.progressTexts << text;
-            result.lastValue = value;
-        });
+        connect(&progress, &ProgressObject::progressChanged, this,
+                [&](const QString &, int value, const QString &text) {
+                    result.progressTexts << text;
+                    result.lastValue = value;
+                });
         SyncRestoreThread worker(&cache, port, &progress);
         worker.start();
         if (during)
@@ -200,7 +202,8 @@ private Q_SLOTS:
         // A row new to the phone goes in the local form; a phone row keeps its id whatever was edited.
         pim::DataRow phone = row({{1, QStringLiteral("555")}, {2, 2}});
         phone._id = 42;
-        QCOMPARE(encodeRow(pim::ENTITY_PHONE, 17, 17, phone), QStringLiteral("3/17/17/-42,mobile,,") + b64(QStringLiteral("555")));
+        QCOMPARE(encodeRow(pim::ENTITY_PHONE, 17, 17, phone),
+                 QStringLiteral("3/17/17/-42,mobile,,") + b64(QStringLiteral("555")));
         phone.src_id = QStringLiteral("3/120/7/5511");
         QVERIFY(encodeRow(pim::ENTITY_PHONE, 17, 17, phone).startsWith(QStringLiteral("3/120/7/5511,mobile,")));
         pim::DataRow name;
@@ -213,8 +216,9 @@ private Q_SLOTS:
         QCOMPARE(type, 3);
         QCOMPARE(p2, -17);
         QCOMPARE(p4, -42);
-        for (const char *bad : {"3/17/17", "3/17/17/4/5", "a/1/2/3", "3/17/17/42\n", " 3/1/2/3", "3/1/2/99999999999999999999",
-                                "9999999999/1/2/3", "3/\u0661/2/3", "Invalid:1", "3//2/3", "-/1/2/3", "3/1/2/3/", "3/1/2/-", ""})
+        for (const char *bad :
+             {"3/17/17", "3/17/17/4/5", "a/1/2/3", "3/17/17/42\n", " 3/1/2/3", "3/1/2/99999999999999999999",
+              "9999999999/1/2/3", "3/\u0661/2/3", "Invalid:1", "3//2/3", "-/1/2/3", "3/1/2/3/", "3/1/2/-", ""})
             QVERIFY2(!parseRowId(QString::fromUtf8(bad)), bad);
 
         // The table's words, misspellings included; codes it lacks travel as empty words and come back as 0.
@@ -236,8 +240,12 @@ private Q_SLOTS:
         QCOMPARE(encodeRow(pim::ENTITY_NAME, 3, 3, given), QStringLiteral("1/3/3/-5,,QW5uYQ==,,,"));
 
         // Address fields go country, region, city, street, postcode; text is Base64 of UTF-8.
-        pim::DataRow address = row({{2, 1}, {4, QStringLiteral("Hauptstraße 1")}, {7, QStringLiteral("Köln")},
-                                    {8, QStringLiteral("NRW")}, {9, QStringLiteral("50667")}, {10, QStringLiteral("DE")}});
+        pim::DataRow address = row({{2, 1},
+                                    {4, QStringLiteral("Hauptstraße 1")},
+                                    {7, QStringLiteral("Köln")},
+                                    {8, QStringLiteral("NRW")},
+                                    {9, QStringLiteral("50667")},
+                                    {10, QStringLiteral("DE")}});
         QCOMPARE(encodeRow(pim::ENTITY_ADDRESS, 1, 2, address),
                  QStringLiteral("12/1/2/0,home,,%1,%2,%3,%4,%5")
                      .arg(b64(QStringLiteral("DE")), b64(QStringLiteral("NRW")), b64(QStringLiteral("Köln")),
@@ -246,8 +254,10 @@ private Q_SLOTS:
         // Events travel as plain dates, in either ISO form; anything else as an empty field.
         QVERIFY(encodeRow(pim::ENTITY_EVENT, 1, 1, row({{1, QStringLiteral("1980-02-29T00:00:00")}, {2, 3}}))
                     .endsWith(QStringLiteral(",birthday,,1980-02-29")));
-        QVERIFY(encodeRow(pim::ENTITY_EVENT, 1, 1, row({{1, QStringLiteral("19800229")}, {2, 3}})).endsWith(QStringLiteral(",1980-02-29")));
-        QVERIFY(encodeRow(pim::ENTITY_EVENT, 1, 1, row({{1, QStringLiteral("soon")}, {2, 3}})).endsWith(QStringLiteral("birthday,,")));
+        QVERIFY(encodeRow(pim::ENTITY_EVENT, 1, 1, row({{1, QStringLiteral("19800229")}, {2, 3}}))
+                    .endsWith(QStringLiteral(",1980-02-29")));
+        QVERIFY(encodeRow(pim::ENTITY_EVENT, 1, 1, row({{1, QStringLiteral("soon")}, {2, 3}}))
+                    .endsWith(QStringLiteral("birthday,,")));
 
         const pim::DataRow im = row({{1, QStringLiteral("anna@jabber.org")}, {2, 2}, {5, 8}});
         QCOMPARE(encodeRow(pim::ENTITY_IM, 1, 1, im).section(u',', 1),
@@ -265,22 +275,31 @@ private Q_SLOTS:
             return r;
         };
         // A custom label wins over the word: code 0 (custom) with the label text.
-        pim::DataRow phone = decode(3, QStringLiteral("3/1/2/3,home,%1,%2").arg(b64(QStringLiteral("Boat")), b64(QStringLiteral("555"))));
+        pim::DataRow phone = decode(
+            3, QStringLiteral("3/1/2/3,home,%1,%2").arg(b64(QStringLiteral("Boat")), b64(QStringLiteral("555"))));
         QCOMPARE(phone.value(QStringLiteral("data2")).toInt(), 0);
         QCOMPARE(phone.text(QStringLiteral("data3")), QStringLiteral("Boat"));
         QCOMPARE(phone.text(QStringLiteral("data1")), QStringLiteral("555"));
         QCOMPARE(decode(3, QStringLiteral("3/1/2/3,work fax,,")).value(QStringLiteral("data2")).toInt(), 4);
 
-        QCOMPARE(decode(5, QStringLiteral("5/1/2/3,short,,%1").arg(b64(QStringLiteral("Al")))).value(QStringLiteral("data2")).toInt(), 1);
+        QCOMPARE(decode(5, QStringLiteral("5/1/2/3,short,,%1").arg(b64(QStringLiteral("Al"))))
+                     .value(QStringLiteral("data2"))
+                     .toInt(),
+                 1);
         QCOMPARE(decode(6, QStringLiteral("6/1/2/3,birthday,,1980-02-29")).text(QStringLiteral("data1")),
                  QStringLiteral("1980-02-29T00:00:00"));
         QCOMPARE(decode(6, QStringLiteral("6/1/2/3,birthday,,29.02.1980")).text(QStringLiteral("data1")), QString());
 
-        const pim::DataRow name = decode(1, QStringLiteral("1/1/2/3,%1,%2,,%3,").arg(b64(QStringLiteral("Dr.")), b64(QStringLiteral("Zoë")), b64(QStringLiteral("Adams"))));
+        const pim::DataRow name =
+            decode(1, QStringLiteral("1/1/2/3,%1,%2,,%3,")
+                          .arg(b64(QStringLiteral("Dr.")), b64(QStringLiteral("Zoë")), b64(QStringLiteral("Adams"))));
         QCOMPARE(name.text(QStringLiteral("data1")), QStringLiteral("Dr. Zoë Adams"));
-        const pim::DataRow address = decode(12, QStringLiteral("12/1/2/3,work,,%1,,%2,%3,").arg(b64(QStringLiteral("NL")), b64(QStringLiteral("Delft")), b64(QStringLiteral("Markt 1"))));
+        const pim::DataRow address = decode(
+            12, QStringLiteral("12/1/2/3,work,,%1,,%2,%3,")
+                    .arg(b64(QStringLiteral("NL")), b64(QStringLiteral("Delft")), b64(QStringLiteral("Markt 1"))));
         QCOMPARE(address.text(QStringLiteral("data1")), QStringLiteral("Markt 1\nDelft\nNL"));
-        const pim::DataRow im = decode(8, QStringLiteral("8/1/2/3,home,,skype,%1,%2").arg(b64(QStringLiteral("Matrix")), b64(QStringLiteral("anna"))));
+        const pim::DataRow im = decode(8, QStringLiteral("8/1/2/3,home,,skype,%1,%2")
+                                              .arg(b64(QStringLiteral("Matrix")), b64(QStringLiteral("anna"))));
         QCOMPARE(im.value(QStringLiteral("data5")).toInt(), 0); // custom protocol
         QCOMPARE(im.text(QStringLiteral("data6")), QStringLiteral("Matrix"));
 
@@ -290,9 +309,12 @@ private Q_SLOTS:
 
         // Every type survives the way out and back.
         for (int type : {4, 10, 11, 13, 9, 7}) {
-            const pim::DataRow out = row({{1, QStringLiteral("a,b")}, {2, type == 11 ? 9 : 1}, {4, QStringLiteral("Chef")},
+            const pim::DataRow out = row({{1, QStringLiteral("a,b")},
+                                          {2, type == 11 ? 9 : 1},
+                                          {4, QStringLiteral("Chef")},
                                           {5, QStringLiteral("Dept")}});
-            const pim::DataRow back = decode(type, encodeRow(type, 1, 1, type == 7 ? row({{2, QStringLiteral("Golf")}}) : out));
+            const pim::DataRow back =
+                decode(type, encodeRow(type, 1, 1, type == 7 ? row({{2, QStringLiteral("Golf")}}) : out));
             if (type == 7)
                 QCOMPARE(back.text(QStringLiteral("data2")), QStringLiteral("Golf"));
             else
@@ -306,8 +328,9 @@ private Q_SLOTS:
     {
         const QString folder = DataFolder::androidCacheDir();
         QStringList names;
-        for (const QString &id : {QStringLiteral("../../etc/passwd"), QStringLiteral(".."), QString(), QStringLiteral("a/b"),
-                                  QStringLiteral("a%2Fb"), QStringLiteral("127.0.0.1:5555"), QString(300, u'x')}) {
+        for (const QString &id :
+             {QStringLiteral("../../etc/passwd"), QStringLiteral(".."), QString(), QStringLiteral("a/b"),
+              QStringLiteral("a%2Fb"), QStringLiteral("127.0.0.1:5555"), QString(300, u'x')}) {
             const QString path = AndroidLink::cachePath(id);
             QCOMPARE(QFileInfo(path).absolutePath(), folder);
             QVERIFY(!QFileInfo(path).fileName().startsWith(u'.'));
@@ -323,9 +346,10 @@ private Q_SLOTS:
     void readingLines()
     {
         ScriptedPeer peer([](int fd) {
-            ScriptedPeer::say(fd, "$count:3\r\n$error:\n$error:" + QByteArray("Kaputt ü").toBase64()
-                                      + "\n$Error:x\n $error:x\n\r\n$batch:junk 1/5/1/-9=>1/77/78/79;3/5/5/-10=>3/77/78/80\n$batch:\n"
-                                      + "$device:no end");
+            ScriptedPeer::say(
+                fd, "$count:3\r\n$error:\n$error:" + QByteArray("Kaputt ü").toBase64() +
+                        "\n$Error:x\n $error:x\n\r\n$batch:junk 1/5/1/-9=>1/77/78/79;3/5/5/-10=>3/77/78/80\n$batch:\n" +
+                        "$device:no end");
         });
         QTcpSocket socket;
         connectThrow(socket, QStringLiteral("127.0.0.1"), peer.port());
@@ -369,7 +393,8 @@ private Q_SLOTS:
             readBatchReply(&socket, 5000);
             QFAIL("a reply that is no $batch: fails the batch");
         } catch (const std::runtime_error &e) {
-            QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("receive $batch: command error, invalid command:$ok:"));
+            QCOMPARE(QString::fromUtf8(e.what()),
+                     QStringLiteral("receive $batch: command error, invalid command:$ok:"));
         }
         // A line that never ends is cut off, not read into memory forever.
         QVERIFY_THROWS_EXCEPTION(SocketDataTransferException, readCommandLine(&socket, 10000));
@@ -468,11 +493,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("fail");
         QTest::addColumn<QString>("message");
         using F = SimCompanionConfig::Fail;
-        QTest::newRow("close mid batch") << int(F::CloseMidBatch) << QStringLiteral("The remote host closed the connection");
+        QTest::newRow("close mid batch") << int(F::CloseMidBatch)
+                                         << QStringLiteral("The remote host closed the connection");
         QTest::newRow("error reply") << int(F::ErrorReply)
                                      << QStringLiteral("Simulated failure: the contacts provider is not available.");
         QTest::newRow("old version") << int(F::OldVersion)
-                                     << QStringLiteral("This is not the latest version of Tallowbrook Contacts Sync on Android. 3.0.3 needed. Please update it from Google Play.");
+                                     << QStringLiteral("This is not the latest version of Tallowbrook Contacts Sync on "
+                                                       "Android. 3.0.3 needed. Please update it from Google Play.");
         QTest::newRow("malformed id") << int(F::BadId) << QStringLiteral("Invalid:$ent:1/x/");
         QTest::newRow("empty line") << int(F::EmptyLine) << QStringLiteral("Null command.");
     }
@@ -499,7 +526,7 @@ private Q_SLOTS:
         QCOMPARE(AdbConnector::installStep(true, withApp, 3, 4), S::Update);
         QCOMPARE(AdbConnector::installStep(true, withApp, 4, 4), S::None);
         QCOMPARE(AdbConnector::installStep(true, withApp, 9, 4), S::None); // a newer app stays
-        QCOMPARE(AdbConnector::installStep(true, withApp, 0, 4), S::None);  // version unknown: left alone
+        QCOMPARE(AdbConnector::installStep(true, withApp, 0, 4), S::None); // version unknown: left alone
         QCOMPARE(AdbConnector::installStep(false, "", 0, 4), S::Refuse);
         QCOMPARE(AdbConnector::installStep(true, "Error: Could not access the Package Manager.\n", 0, 4), S::Refuse);
         QCOMPARE(AdbConnector::installedVersionCode("Packages:\n  Package [x] (1):\n    versionCode=12 minSdk=21 "
@@ -530,8 +557,9 @@ private Q_SLOTS:
         QCOMPARE(AdbConnector::portReadiness(tcp, 20001), R::NotYet);
         QCOMPARE(AdbConnector::portReadiness("cat: /proc/net/tcp6: Permission denied\n", 20001), R::Unknown);
         QCOMPARE(AdbConnector::portReadiness("", 20001), R::Unknown);
-        QCOMPARE(AdbConnector::packagePathReadiness("package:/data/app/~~a==/com.tallowbrook.contactssync-b==/base.apk\n"),
-                 R::Ready);
+        QCOMPARE(
+            AdbConnector::packagePathReadiness("package:/data/app/~~a==/com.tallowbrook.contactssync-b==/base.apk\n"),
+            R::Ready);
         QCOMPARE(AdbConnector::packagePathReadiness(""), R::NotYet);
         QCOMPARE(AdbConnector::packagePathReadiness("Error: Could not access the Package Manager.\n"), R::Unknown);
 
@@ -583,7 +611,8 @@ private Q_SLOTS:
         sim.companion.seed(people(3));
         // An app of version 1 is on the phone.
         sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-        sim.phone.setStoreValue(QStringLiteral("versions"), QJsonObject{{QStringLiteral("com.tallowbrook.contactssync"), 1}});
+        sim.phone.setStoreValue(QStringLiteral("versions"),
+                                QJsonObject{{QStringLiteral("com.tallowbrook.contactssync"), 1}});
         Load first = load(sim.connector());
         QCOMPARE(first.outcome, ProgressObject::Outcome::Succeeded);
         QCOMPARE(sim.installs(), 1);
@@ -607,7 +636,8 @@ private Q_SLOTS:
         SimulatedPhone broken({}, dropping);
         const Load l = load(broken.connector());
         QCOMPARE(l.outcome, ProgressObject::Outcome::Failed);
-        QVERIFY2(l.message.startsWith(QStringLiteral("Can not install com.tallowbrook.contactssync. ")), qPrintable(l.message));
+        QVERIFY2(l.message.startsWith(QStringLiteral("Can not install com.tallowbrook.contactssync. ")),
+                 qPrintable(l.message));
     }
 
     void sessionPortHeldBySomethingElse()
@@ -691,14 +721,16 @@ private Q_SLOTS:
 
         ScriptedPeer peer2([](int fd) {
             const auto nameRow = [](int id, const char *given) {
-                return "$ent:1/" + QByteArray::number(id) + "/9/" + QByteArray::number(100 + id) + ",,"
-                       + QByteArray(given).toBase64() + ",,,\n";
+                return "$ent:1/" + QByteArray::number(id) + "/9/" + QByteArray::number(100 + id) + ",," +
+                       QByteArray(given).toBase64() + ",,,\n";
             };
-            ScriptedPeer::say(fd, "$device:" + QByteArray("Scripted").toBase64() + "\n$version:2\n$hello:ignored\n$batch:\n"
+            ScriptedPeer::say(fd, "$device:" + QByteArray("Scripted").toBase64() +
+                                      "\n$version:2\n$hello:ignored\n$batch:\n"
                                       // a row of contact 7 before (and without) its name row: kept out
-                                      + "$ent:3/7/9/500,mobile,," + QByteArray("1").toBase64() + "\n" + nameRow(1, "Ann")
-                                      + "$ent:7/1/9/201," + QByteArray("Golf").toBase64() + "\n$noise:\n" + nameRow(2, "Bob")
-                                      + "$ent:7/2/9/202," + QByteArray("GOLF").toBase64() + "\n$ent:42/2/9/203,x\n$end:\n");
+                                      + "$ent:3/7/9/500,mobile,," + QByteArray("1").toBase64() + "\n" +
+                                      nameRow(1, "Ann") + "$ent:7/1/9/201," + QByteArray("Golf").toBase64() +
+                                      "\n$noise:\n" + nameRow(2, "Bob") + "$ent:7/2/9/202," +
+                                      QByteArray("GOLF").toBase64() + "\n$ent:42/2/9/203,x\n$end:\n");
             if (ScriptedPeer::hear(fd) != "$batch:")
                 return;
             ScriptedPeer::say(fd, "$bye:\n");
@@ -722,7 +754,8 @@ private Q_SLOTS:
     {
         std::atomic<bool> acked{false};
         ScriptedPeer peer([&acked](int fd) {
-            ScriptedPeer::say(fd, "$version:3\n$count:2\n$batch:\n$ent:1/1/1/1,," + QByteArray("Ann").toBase64() + ",,,\n$end:\n");
+            ScriptedPeer::say(fd, "$version:3\n$count:2\n$batch:\n$ent:1/1/1/1,," + QByteArray("Ann").toBase64() +
+                                      ",,,\n$end:\n");
             acked = ScriptedPeer::hear(fd) == "$batch:";
             ScriptedPeer::hear(fd); // silent until the program hangs up
         });
@@ -812,7 +845,8 @@ private Q_SLOTS:
         const SimContact &added = store.contacts().last();
         QCOMPARE(added.name, QStringLiteral("Neu Kontakt"));
         QCOMPARE(added.rows.size(), 2);
-        QCOMPARE(added.rows.last().fields, (QStringList{QStringLiteral("mobile"), QString(), QStringLiteral("+49 30 1234")}));
+        QCOMPARE(added.rows.last().fields,
+                 (QStringList{QStringLiteral("mobile"), QString(), QStringLiteral("+49 30 1234")}));
 
         // The delete batch: sent and closed at once, without waiting for a reply.
         QTcpSocket del;

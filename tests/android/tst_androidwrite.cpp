@@ -2,25 +2,25 @@
 // records every batch it receives, and whole transfers between simulated phones and from a local database,
 // checked in the phones' stores.
 
-#include "android/adbconnector.h"
-#include "filehash.h"
 #include "adb/adbtransport.h"
+#include "adbdgeneration.h"
+#include "android/adbconnector.h"
 #include "android/androidentity.h"
 #include "android/androidlink.h"
 #include "android/androidsendchangesthread.h"
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "contacts/localdb.h"
-#include "core/progress.h"
-#include "adbdgeneration.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
 #include "android/syncbackupthread.h"
 #include "android/syncprotocol.h"
 #include "android/syncrestorethread.h"
-#include "temphome.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
 #include "core/texts.h"
+#include "filehash.h"
+#include "simadbd.h"
+#include "simcompanion.h"
+#include "simphone.h"
+#include "temphome.h"
 
 #include <QCryptographicHash>
 #include <QMutex>
@@ -138,10 +138,11 @@ private:
                     p2 = nextContact++;
                     p3 = p2 + 100;
                 }
-                items << id + QStringLiteral("=>") + QStringLiteral("%1/%2/%3/%4").arg(type).arg(p2).arg(p3).arg(nextRow++);
+                items << id + QStringLiteral("=>") +
+                             QStringLiteral("%1/%2/%3/%4").arg(type).arg(p2).arg(p3).arg(nextRow++);
             }
-            const QString reply = QStringLiteral("$batch:") + (m_script.remap ? items.join(u' ') : QString()) + m_script.extraItems
-                                  + u'\n';
+            const QString reply = QStringLiteral("$batch:") + (m_script.remap ? items.join(u' ') : QString()) +
+                                  m_script.extraItems + u'\n';
             adbsocket::sendAll(fd, reply.toUtf8().constData(), reply.toUtf8().size());
         }
         adbsocket::closeFd(fd);
@@ -214,8 +215,8 @@ QByteArray people(int n, int from = 0)
 {
     QByteArray cards;
     for (int i = from; i < from + n; ++i) {
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:+1 555 "
-                 + QByteArray::number(1000 + i) + "\nEMAIL:p" + QByteArray::number(i) + "@example.org\n";
+        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:+1 555 " +
+                 QByteArray::number(1000 + i) + "\nEMAIL:p" + QByteArray::number(i) + "@example.org\n";
         if (i % 2)
             cards += "CATEGORIES:Friends\n";
         cards += "END:VCARD\n";
@@ -310,7 +311,8 @@ private Q_SLOTS:
                                 cache.get(), 1, &progress);
         const Outcome r = finish(worker, progress);
         QCOMPARE(r.outcome, ProgressObject::Outcome::Succeeded);
-        QCOMPARE(r.message, QStringLiteral("Successfully transferred 0 contacts to Android, with 1 repeated contacts merged."));
+        QCOMPARE(r.message,
+                 QStringLiteral("Successfully transferred 0 contacts to Android, with 1 repeated contacts merged."));
         QCOMPARE(connector->restores, 0);
     }
 
@@ -366,8 +368,10 @@ private Q_SLOTS:
         pim::Contact annaAgain = person(QStringLiteral("ANNA"), QStringLiteral("BERG"), QStringLiteral("555 0199"));
         annaAgain.full_name = QStringLiteral("ANNA BERG");
         annaAgain.addRow(pim::ENTITY_NOTE, row({{1, QStringLiteral("met at the fair")}}));
-        pim::Contact bjoern = person(QStringLiteral("Bj\u00f6rn"), QStringLiteral("\u00c5s"), QStringLiteral("555 0200"));
-        pim::Contact bjoernUpper = person(QStringLiteral("BJ\u00d6RN"), QStringLiteral("\u00c5S"), QStringLiteral("555 0201"));
+        pim::Contact bjoern =
+            person(QStringLiteral("Bj\u00f6rn"), QStringLiteral("\u00c5s"), QStringLiteral("555 0200"));
+        pim::Contact bjoernUpper =
+            person(QStringLiteral("BJ\u00d6RN"), QStringLiteral("\u00c5S"), QStringLiteral("555 0201"));
         pim::Contact rowless;
         rowless.full_name = QStringLiteral("Rowless");
         rowless.addRow(pim::ENTITY_EMAIL, row({{1, QStringLiteral("rowless@example.org")}, {2, 1}}));
@@ -381,9 +385,11 @@ private Q_SLOTS:
         const Outcome r = finish(worker, progress);
         phone.join();
         QCOMPARE(r.outcome, ProgressObject::Outcome::Succeeded);
-        QCOMPARE(r.message, QStringLiteral("Successfully transferred 4 contacts to Android, with 1 repeated contacts merged."));
+        QCOMPARE(r.message,
+                 QStringLiteral("Successfully transferred 4 contacts to Android, with 1 repeated contacts merged."));
 
-        LocalDb reference(m_home->path() + QStringLiteral("/reference.db"), PContactCombineRule(new LocalDbCombineRule));
+        LocalDb reference(m_home->path() + QStringLiteral("/reference.db"),
+                          PContactCombineRule(new LocalDbCombineRule));
         reference.createFromTemplate();
         for (const pim::Contact &c : std::as_const(source))
             reference.saveContactWithMerge(c);
@@ -420,7 +426,8 @@ private Q_SLOTS:
             for (auto it = c.entities.cbegin(); it != c.entities.cend(); ++it)
                 for (const pim::DataRow &d : it.value()) {
                     qint64 rowP2 = 0, rowP3 = 0, rowP4 = 0;
-                    QVERIFY2(androidentity::parseRowId(d.src_id, nullptr, &rowP2, &rowP3, &rowP4), qPrintable(d.src_id));
+                    QVERIFY2(androidentity::parseRowId(d.src_id, nullptr, &rowP2, &rowP3, &rowP4),
+                             qPrintable(d.src_id));
                     QCOMPARE(rowP2, p2);
                     QVERIFY(rowP4 > 0);
                 }
@@ -453,7 +460,8 @@ private Q_SLOTS:
         const Outcome r = finish(worker, progress);
         phone.join();
         QCOMPARE(r.outcome, ProgressObject::Outcome::Succeeded);
-        QCOMPARE(r.message, QStringLiteral("Successfully transferred 2 contacts to Android, with 2 repeated contacts merged."));
+        QCOMPARE(r.message,
+                 QStringLiteral("Successfully transferred 2 contacts to Android, with 2 repeated contacts merged."));
 
         const QList<QStringList> batches = phone.batches();
         QCOMPARE(batches.size(), 2);
@@ -523,8 +531,8 @@ private Q_SLOTS:
         del.setContactsToDelete({cache->loadContact(local._id), onPhone, noName});
         QCOMPARE(finish(del, progress).outcome, ProgressObject::Outcome::Succeeded);
         deletes.join();
-        QCOMPARE(deletes.batches(),
-                 (QList<QStringList>{{QStringLiteral("$del:1/0/0/-%1").arg(localName._id), QStringLiteral("$del:1/5/105/50")}}));
+        QCOMPARE(deletes.batches(), (QList<QStringList>{{QStringLiteral("$del:1/0/0/-%1").arg(localName._id),
+                                                         QStringLiteral("$del:1/5/105/50")}}));
 
         // Groups: the last group removed is "$ungroup:" with the phone's contact id; a new membership is sent as a
         // group row and takes the phone's id; a contact the phone does not know is left out.
@@ -539,8 +547,9 @@ private Q_SLOTS:
         QCOMPARE(finish(regroup, progress2).outcome, ProgressObject::Outcome::Succeeded);
         groups.join();
         QCOMPARE(groups.batches(),
-                 (QList<QStringList>{{QStringLiteral("$ungroup:12"),
-                                      QStringLiteral("$ent:7/13/113/-%1,%2").arg(golf._id).arg(b64(QStringLiteral("Golf")))}}));
+                 (QList<QStringList>{
+                     {QStringLiteral("$ungroup:12"),
+                      QStringLiteral("$ent:7/13/113/-%1,%2").arg(golf._id).arg(b64(QStringLiteral("Golf")))}}));
         QCOMPARE(cache->loadContact(grouped._id).firstRow(pim::ENTITY_GROUP).src_id, QStringLiteral("7/13/113/1000"));
     }
 
@@ -582,8 +591,9 @@ private Q_SLOTS:
                                     {pim::ENTITY_PHONE, pim::ACTION_DELETED, stored.firstRow(pim::ENTITY_PHONE)}});
         QCOMPARE(finish(worker2, progress2).outcome, ProgressObject::Outcome::Succeeded);
         phone2.join();
-        QCOMPARE(phone2.batches(), (QList<QStringList>{{QStringLiteral("$ent:3/8/108/81,mobile,,%1").arg(b64(QStringLiteral("889"))),
-                                                        QStringLiteral("$del:3/8/108/81")}}));
+        QCOMPARE(phone2.batches(),
+                 (QList<QStringList>{{QStringLiteral("$ent:3/8/108/81,mobile,,%1").arg(b64(QStringLiteral("889"))),
+                                      QStringLiteral("$del:3/8/108/81")}}));
 
         // A phone that does not say which id it gave the new contact fails the edit.
         pim::Contact another = person(QStringLiteral("Another"), QStringLiteral("One"));
@@ -611,8 +621,10 @@ private Q_SLOTS:
         // B already has Person3 with another number, and someone of its own.
         b.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Person3;Test;;;\nTEL;TYPE=WORK:+1 555 9999\nEND:VCARD\n"
                          "BEGIN:VCARD\nVERSION:3.0\nN:Own;Bea;;;\nEMAIL:bea@example.org\nEND:VCARD\n");
-        AndroidContactsDb cacheA(AndroidLink::cachePath(QStringLiteral("a")), PContactCombineRule(new LocalDbCombineRule), a.connector());
-        AndroidContactsDb cacheB(AndroidLink::cachePath(QStringLiteral("b")), PContactCombineRule(new LocalDbCombineRule), b.connector());
+        AndroidContactsDb cacheA(AndroidLink::cachePath(QStringLiteral("a")),
+                                 PContactCombineRule(new LocalDbCombineRule), a.connector());
+        AndroidContactsDb cacheB(AndroidLink::cachePath(QStringLiteral("b")),
+                                 PContactCombineRule(new LocalDbCombineRule), b.connector());
         QVERIFY(loadInto(cacheA));
         QVERIFY(loadInto(cacheB));
 
@@ -620,7 +632,8 @@ private Q_SLOTS:
         SyncBackupThread worker(cacheA.listContacts(0, QString()), &cacheB, simpleprotocol::nextSyncPort(), &progress);
         const Outcome r = finish(worker, progress);
         QCOMPARE(r.outcome, ProgressObject::Outcome::Succeeded);
-        QCOMPARE(r.message, QStringLiteral("Successfully transferred 24 contacts to Android, with 1 repeated contacts merged."));
+        QCOMPARE(r.message,
+                 QStringLiteral("Successfully transferred 24 contacts to Android, with 1 repeated contacts merged."));
 
         // B holds its own contacts and A's, Person3 once with both numbers.
         QMap<QString, QStringList> expected = a.contents();
@@ -643,7 +656,8 @@ private Q_SLOTS:
             }
             return out;
         };
-        AndroidContactsDb fresh(AndroidLink::cachePath(QStringLiteral("b2")), PContactCombineRule(new LocalDbCombineRule), b.connector());
+        AndroidContactsDb fresh(AndroidLink::cachePath(QStringLiteral("b2")),
+                                PContactCombineRule(new LocalDbCombineRule), b.connector());
         QVERIFY(loadInto(fresh));
         QCOMPARE(ids(cacheB), ids(fresh));
 
@@ -660,7 +674,8 @@ private Q_SLOTS:
         SyncBackupThread worker2(fromDb, &cacheB, simpleprotocol::nextSyncPort(), &progress2);
         QCOMPARE(finish(worker2, progress2).outcome, ProgressObject::Outcome::Succeeded);
         QCOMPARE(fileHash(local.path()), before);
-        expected[QStringLiteral("Bea Own")] = QStringList{QStringLiteral("3:mobile||+49 1"), QStringLiteral("4:other||bea@example.org")};
+        expected[QStringLiteral("Bea Own")] =
+            QStringList{QStringLiteral("3:mobile||+49 1"), QStringLiteral("4:other||bea@example.org")};
         expected.insert(QStringLiteral("Carl Dee"), {QStringLiteral("3:mobile||+49 2")});
         QCOMPARE(b.contents(), expected);
     }
@@ -670,7 +685,8 @@ private Q_SLOTS:
         SimCompanionConfig dropping;
         dropping.fail = SimCompanionConfig::Fail::CloseMidRestore;
         SimulatedPhone b(QStringLiteral("Phone B"), dropping);
-        AndroidContactsDb cache(AndroidLink::cachePath(QStringLiteral("drop")), PContactCombineRule(new LocalDbCombineRule), b.connector());
+        AndroidContactsDb cache(AndroidLink::cachePath(QStringLiteral("drop")),
+                                PContactCombineRule(new LocalDbCombineRule), b.connector());
         QVERIFY(loadInto(cache)); // reading works with this fault
         QList<pim::Contact> source;
         for (int i = 0; i < 25; ++i)

@@ -2,22 +2,22 @@
 // Each run must end with an error (or, for the silent phone, with the user's cancel), leave its source as it was,
 // leave the cache as it was before the run, and a retry on a working phone must bring everything across once.
 
-#include "android/adbconnector.h"
-#include "filehash.h"
-#include "android/androidlink.h"
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "contacts/localdb.h"
-#include "core/progress.h"
 #include "adbdgeneration.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
+#include "android/adbconnector.h"
+#include "android/androidlink.h"
 #include "android/syncbackupthread.h"
 #include "android/syncprotocol.h"
 #include "android/syncrestorethread.h"
-#include "temphome.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
 #include "core/texts.h"
+#include "filehash.h"
+#include "simadbd.h"
+#include "simcompanion.h"
+#include "simphone.h"
+#include "temphome.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -35,7 +35,8 @@ namespace {
 // phone's store across the swap.
 struct Phone
 {
-    explicit Phone(const QByteArray &seed) : phone(QStringLiteral("Fault Phone"), QStringLiteral("FAULT1")), adbd(&phone, adbdUnderTest())
+    explicit Phone(const QByteArray &seed)
+        : phone(QStringLiteral("Fault Phone"), QStringLiteral("FAULT1")), adbd(&phone, adbdUnderTest())
     {
         phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
         companion = std::make_unique<SimCompanion>(&phone);
@@ -55,7 +56,8 @@ struct Phone
     PAndroidConnector connector() const
     {
         QString error;
-        const PAdbUSBHandle handle = AdbUSBHandle::connectTcp(QStringLiteral("127.0.0.1"), adbd.port(), QString(), 3000, &error);
+        const PAdbUSBHandle handle =
+            AdbUSBHandle::connectTcp(QStringLiteral("127.0.0.1"), adbd.port(), QString(), 3000, &error);
         if (handle)
             handle->waitForHandshake(3000);
         return PAndroidConnector(new AdbConnector(handle));
@@ -86,8 +88,8 @@ QByteArray cards(int n)
 {
     QByteArray out;
     for (int i = 0; i < n; ++i)
-        out += "BEGIN:VCARD\nVERSION:3.0\nN:Seed" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:+1 555 "
-               + QByteArray::number(100 + i) + "\nEND:VCARD\n";
+        out += "BEGIN:VCARD\nVERSION:3.0\nN:Seed" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:+1 555 " +
+               QByteArray::number(100 + i) + "\nEND:VCARD\n";
     return out;
 }
 
@@ -159,9 +161,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("fail");
         QTest::addColumn<QString>("message");   // empty: the phone falls silent and the user cancels
         QTest::addColumn<int>("phoneContacts"); // what the phone holds after the failed run
-        QTest::newRow("drop mid-batch") << int(Fail::CloseMidBatch) << QStringLiteral("The remote host closed the connection") << 3;
+        QTest::newRow("drop mid-batch") << int(Fail::CloseMidBatch)
+                                        << QStringLiteral("The remote host closed the connection") << 3;
         QTest::newRow("error reply") << int(Fail::ErrorReply)
-                                     << QStringLiteral("Simulated failure: the contacts provider is not available.") << 3;
+                                     << QStringLiteral("Simulated failure: the contacts provider is not available.")
+                                     << 3;
         // The first batch of 20 names was applied and answered; the second is never answered.
         QTest::newRow("stall") << int(Fail::StallMidRestore) << QString() << 23;
     }
@@ -177,8 +181,10 @@ private Q_SLOTS:
             LocalDb source(sourcePath, PContactCombineRule(new LocalDbCombineRule));
             source.createFromTemplate();
             for (int i = 0; i < 45; ++i)
-                source.saveContactWithMerge(i < 2 ? person(QStringLiteral("Test"), QStringLiteral("Seed%1").arg(i), QStringLiteral("+49 %1").arg(i))
-                                                  : person(QStringLiteral("M%1").arg(i), QStringLiteral("Test"), QStringLiteral("+44 %1").arg(i)));
+                source.saveContactWithMerge(i < 2 ? person(QStringLiteral("Test"), QStringLiteral("Seed%1").arg(i),
+                                                           QStringLiteral("+49 %1").arg(i))
+                                                  : person(QStringLiteral("M%1").arg(i), QStringLiteral("Test"),
+                                                           QStringLiteral("+44 %1").arg(i)));
         }
         LocalDb source(sourcePath, PContactCombineRule(new LocalDbCombineRule));
         const QList<pim::Contact> contacts = source.listContacts(0, QString());
@@ -256,8 +262,8 @@ private Q_SLOTS:
         Phone phone(cards(30));
         phone.setFault(Fail::StallMidBatch);
         const QMap<QString, QStringList> phoneBefore = phone.contents();
-        AndroidContactsDb cache(AndroidLink::cachePath(QStringLiteral("silent")), PContactCombineRule(new LocalDbCombineRule),
-                                phone.connector());
+        AndroidContactsDb cache(AndroidLink::cachePath(QStringLiteral("silent")),
+                                PContactCombineRule(new LocalDbCombineRule), phone.connector());
         cache.createFromTemplate();
         ProgressObject progress;
         int received = 0;

@@ -1,10 +1,10 @@
 #include "android/adbkillserverthread.h"
-#include "core/processes.h"
 #include "android/win32killprocessesthread.h"
+#include "core/processes.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -121,8 +121,7 @@ private Q_SLOTS:
     {
         if (const QStringList others = processesNamed({QStringLiteral("itunes"), QStringLiteral("itunes.exe")});
             !others.isEmpty())
-            QSKIP(
-                qPrintable(QStringLiteral("not ours, would be ended: ") + others.join(QStringLiteral(", "))));
+            QSKIP(qPrintable(QStringLiteral("not ours, would be ended: ") + others.join(QStringLiteral(", "))));
         QTemporaryDir dir;
         std::vector<Child> doomed;
         for (const char *name : {"itunes", "ITUNES.EXE"})

@@ -1,23 +1,23 @@
-#include "contacts/backupcontactstolocalthread.h"
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "contacts/localdb.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
 #include "app/stylesheet.h"
-#include "temphome.h"
-#include "core/texts.h"
 #include "app/winmovable.h"
+#include "contactfixtures.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
+#include "temphome.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QMouseEvent>
-#include <QProcess>
 #include <QTest>
 #include <QWidget>
 
@@ -53,9 +53,8 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 3);
         QCOMPARE(shown.at(0), QStringLiteral("Delete?"));
         // The error box: product header, the fixed opening, the text, then the support sentence.
-        QVERIFY(shown.at(2).startsWith(
-            QStringLiteral("<nobr><b>Tallowbrook Contact Mover v3.1.13</b></nobr><br/><br/>"
-                           "An Error Occurred. <br/><br/>disk full<br/><br/>")));
+        QVERIFY(shown.at(2).startsWith(QStringLiteral("<nobr><b>Tallowbrook Contact Mover v3.1.13</b></nobr><br/><br/>"
+                                                      "An Error Occurred. <br/><br/>disk full<br/><br/>")));
         QVERIFY(shown.at(2).contains(QLatin1String("support@")));
     }
 
@@ -119,8 +118,8 @@ private Q_SLOTS:
         QVERIFY(!form.isVisible());
         QCOMPARE(form.result(), 0);
         QVERIFY(form.finishedWithoutSuccess());
-        QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{QStringLiteral("Are You Sure You Want To Cancel?"), QStringLiteral("Are You Sure You Want To Cancel?")}));
+        QCOMPARE(MessageBox::takeShownTexts(), (QStringList{QStringLiteral("Are You Sure You Want To Cancel?"),
+                                                            QStringLiteral("Are You Sure You Want To Cancel?")}));
 
         // A success posted after the cancel changes nothing.
         form.succeed(QStringLiteral("late"));
@@ -134,19 +133,23 @@ private Q_SLOTS:
         QTemporaryDir dir;
         LocalDb target(dir.filePath(QStringLiteral("t.db")), PContactCombineRule(new LocalDbCombineRule));
         target.createFromTemplate();
-        const QList<pim::Contact> contacts{fixtures::person(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("1")),
-                                           fixtures::person(QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("2"))};
+        const QList<pim::Contact> contacts{
+            fixtures::person(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("1")),
+            fixtures::person(QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("2"))};
         {
             ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_DEVICE"));
             BackupContactsToLocalThread worker(contacts, &target, &form);
             MessageBox::queueAnswer(MessageBox::Ok);
             QVERIFY(form.runWorker(&worker));
-            QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("Successfully backed up 2 contacts to the local database.")});
+            QCOMPARE(MessageBox::takeShownTexts(),
+                     QStringList{QStringLiteral("Successfully backed up 2 contacts to the local database.")});
         }
         // A failing operation: the error box, and the operation counts as failed.
-        target.db().executeThrow("create trigger boom before insert on contact begin select raise(abort, 'no room'); end");
+        target.db().executeThrow(
+            "create trigger boom before insert on contact begin select raise(abort, 'no room'); end");
         ProgressForm form(QStringLiteral("t"));
-        BackupContactsToLocalThread worker({fixtures::person(QStringLiteral("E"), QStringLiteral("F"))}, &target, &form);
+        BackupContactsToLocalThread worker({fixtures::person(QStringLiteral("E"), QStringLiteral("F"))}, &target,
+                                           &form);
         MessageBox::queueAnswer(MessageBox::Ok);
         QVERIFY(!form.runWorker(&worker));
         const QStringList shown = MessageBox::takeShownTexts();
@@ -165,8 +168,8 @@ private Q_SLOTS:
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(CONTACT_MOVER_EXE), {});
         QVERIFY(program.waitForStarted());
-        const QString data = home.path() + QStringLiteral("/Application Data/TallowBrook/")
-                             + QLatin1String(DataFolder::kProductId) + QStringLiteral("/data");
+        const QString data = home.path() + QStringLiteral("/Application Data/TallowBrook/") +
+                             QLatin1String(DataFolder::kProductId) + QStringLiteral("/data");
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(data).isDir(), 20000);
         QTest::qWait(300);
         QCOMPARE(program.state(), QProcess::Running);

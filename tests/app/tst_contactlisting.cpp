@@ -2,19 +2,19 @@
 // loop runs, and ends up exactly as LocalDb::listContacts lists the node; newer selections and searches replace
 // older listings; the window's own writes during a listing succeed; a writer holding the file is waited out.
 
-#include "contacts/combinerule.h"
-#include "widgets/contactdisplayer.h"
-#include "widgets/contacteditor.h"
-#include "contacts/contactlister.h"
-#include "core/datafolder.h"
-#include "widgets/editcontactform.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
-#include "temphome.h"
+#include "contacts/combinerule.h"
+#include "contacts/contactlister.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "temphome.h"
+#include "widgets/contactdisplayer.h"
+#include "widgets/contacteditor.h"
+#include "widgets/editcontactform.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -33,8 +33,8 @@ namespace {
 
 constexpr int kLarge = 4000;
 constexpr int kOther = 1500;
-const QStringList kFamilies{u"Hansen"_s, u"Berg"_s,  u"Cole"_s,   u"Dahl"_s,  u"Eriksen"_s, u"Fossum"_s,
-                            u"Gran"_s,   u"Holm"_s,  u"Iversen"_s, u"Jensen"_s, u"Karlsen"_s};
+const QStringList kFamilies{u"Hansen"_s, u"Berg"_s, u"Cole"_s,    u"Dahl"_s,   u"Eriksen"_s, u"Fossum"_s,
+                            u"Gran"_s,   u"Holm"_s, u"Iversen"_s, u"Jensen"_s, u"Karlsen"_s};
 
 pim::DataRow makeRow(std::initializer_list<std::pair<int, QVariant>> values)
 {
@@ -125,7 +125,9 @@ QTreeView *view(MainWindow &w, const char *name)
 
 void select(MainWindow &w, const _ItemNode *node)
 {
-    view(w, "treeMain")->selectionModel()->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
+    view(w, "treeMain")
+        ->selectionModel()
+        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
 }
 
 QString total(MainWindow &w)
@@ -308,7 +310,8 @@ private Q_SLOTS:
         QVERIFY(expected.size() > kLarge / 12 && expected.size() < kLarge / 10);
         QVERIFY(fingerprint(w.contactsModel()->contacts()) == fingerprint(expected));
         QCOMPARE(total(w), u"Total:%1"_s.arg(expected.size()));
-        QCOMPARE(w.findChild<QLabel *>(u"lbDisplayKeyword"_s)->text(), trKey("IDS_SEARCH_KEYWORKD_%1").arg(u"hansen"_s));
+        QCOMPARE(w.findChild<QLabel *>(u"lbDisplayKeyword"_s)->text(),
+                 trKey("IDS_SEARCH_KEYWORKD_%1").arg(u"hansen"_s));
         // A search selects its first row and shows it, as for a small node.
         QCOMPARE(selectedNames(w), QStringList{expected.first().full_name});
         QCOMPARE(w.findChild<ContactDisplayer *>()->contact()._id, expected.first()._id);
@@ -338,9 +341,10 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miContactDel")->trigger();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{trKey("Delete the contact %1 from %2?")
-                                  .arg(u"\u201C"_s + doomed.full_name.toHtmlEscaped() + u"\u201D"_s, u"\u201CLarge.db\u201D"_s),
-                              trKey("IDS_SUC_DEL_CONTACTS")}));
+                 (QStringList{
+                     trKey("Delete the contact %1 from %2?")
+                         .arg(u"\u201C"_s + doomed.full_name.toHtmlEscaped() + u"\u201D"_s, u"\u201CLarge.db\u201D"_s),
+                     trKey("IDS_SUC_DEL_CONTACTS")}));
         QCOMPARE(db.loadContact(doomed._id)._id, 0);
 
         // Add a contact whose name sorts last while the list is filled again: once its row arrives, it is the
@@ -453,7 +457,8 @@ private Q_SLOTS:
         QCOMPARE(received.size(), expected.size());
         for (qsizetype i = 0; i < received.size(); ++i)
             QVERIFY2(received.at(i)._id == expected.at(i)._id,
-                     qPrintable(u"place %1: %2 instead of %3"_s.arg(i).arg(received.at(i).full_name, expected.at(i).full_name)));
+                     qPrintable(u"place %1: %2 instead of %3"_s.arg(i).arg(received.at(i).full_name,
+                                                                           expected.at(i).full_name)));
         QVERIFY(fingerprint(received) == fingerprint(expected));
     }
 

@@ -2,37 +2,37 @@
 // lower than its text needs, no two visible controls overlap, and every control lies inside its window. With
 // TB_SCREENSHOT_DIR set each one is also saved as a picture (docs/ holds them, taken under Xvfb).
 
-#include "widgets/androidwifiform.h"
-#include "widgets/contacteditor.h"
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
 #include "app/datasourceselform.h"
-#include "widgets/editcontactform.h"
-#include "widgets/groupform.h"
 #include "app/loaditunesbackupdlg.h"
-#include "contacts/localdb.h"
 #include "app/localdbselform.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
-#include "temphome.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "temphome.h"
+#include "widgets/androidwifiform.h"
+#include "widgets/contacteditor.h"
+#include "widgets/editcontactform.h"
+#include "widgets/groupform.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
-#include <QHeaderView>
-#include <QScrollBar>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QScrollArea>
-#include <QTest>
 
 namespace {
 
@@ -63,16 +63,25 @@ QStringList layoutProblems(QWidget *window)
     const QRect inside = window->rect();
     QList<QPair<QWidget *, QRect>> placed;
     for (QWidget *w : controls) {
-        const QString name = QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(w->metaObject()->className()), w->objectName());
+        const QString name =
+            QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(w->metaObject()->className()), w->objectName());
         const QSize hint = w->minimumSizeHint().isValid() ? w->minimumSizeHint() : w->sizeHint();
         if (auto *label = qobject_cast<QLabel *>(w)) {
             const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin();
             if (label->width() < needed && !label->text().contains(QLatin1Char('\n')))
-                problems << QStringLiteral("%1 clipped: %2 < %3 (%4)").arg(name).arg(label->width()).arg(needed).arg(label->text());
+                problems << QStringLiteral("%1 clipped: %2 < %3 (%4)")
+                                .arg(name)
+                                .arg(label->width())
+                                .arg(needed)
+                                .arg(label->text());
         } else if (auto *button = qobject_cast<QAbstractButton *>(w); button && !button->text().isEmpty()) {
             if (button->width() < hint.width() || button->height() < hint.height() - 2)
                 problems << QStringLiteral("%1 clipped: %2x%3 < %4x%5 (%6)")
-                                .arg(name).arg(button->width()).arg(button->height()).arg(hint.width()).arg(hint.height())
+                                .arg(name)
+                                .arg(button->width())
+                                .arg(button->height())
+                                .arg(hint.width())
+                                .arg(hint.height())
                                 .arg(button->text());
         }
         // Inside a scroll area a control may lie beyond the visible part; elsewhere it must be inside the window.
@@ -81,7 +90,12 @@ QStringList layoutProblems(QWidget *window)
             scrolled = scrolled || qobject_cast<QScrollArea *>(p);
         const QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
         if (!scrolled && !inside.contains(r))
-            problems << QStringLiteral("%1 outside the window: %2,%3 %4x%5").arg(name).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+            problems << QStringLiteral("%1 outside the window: %2,%3 %4x%5")
+                            .arg(name)
+                            .arg(r.x())
+                            .arg(r.y())
+                            .arg(r.width())
+                            .arg(r.height());
         if (!scrolled)
             placed.append({w, r});
     }
@@ -91,7 +105,8 @@ QStringList layoutProblems(QWidget *window)
             if (a->isAncestorOf(b) || b->isAncestorOf(a))
                 continue;
             // A combo's own line edit and the like belong to it; only siblings in the layout can overlap.
-            if (placed[i].second.intersected(placed[j].second).width() > 1 && placed[i].second.intersected(placed[j].second).height() > 1)
+            if (placed[i].second.intersected(placed[j].second).width() > 1 &&
+                placed[i].second.intersected(placed[j].second).height() > 1)
                 problems << QStringLiteral("%1 \"%2\" overlaps %3 \"%4\"")
                                 .arg(QString::fromLatin1(a->metaObject()->className()), a->objectName(),
                                      QString::fromLatin1(b->metaObject()->className()), b->objectName());
@@ -139,7 +154,8 @@ private Q_SLOTS:
         QDir().mkpath(DataFolder::localDbDir());
         LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Family.db")), PContactCombineRule(new LocalDbCombineRule));
         db.createFromTemplate();
-        pim::Contact anna = fixtures::person(QStringLiteral("Anna"), QStringLiteral("Berg"), QStringLiteral("+46 70 123 45 67"));
+        pim::Contact anna =
+            fixtures::person(QStringLiteral("Anna"), QStringLiteral("Berg"), QStringLiteral("+46 70 123 45 67"));
         db.saveContactWithMerge(anna);
         anna = db.loadContact(db.findContactByName(QStringLiteral("Anna Berg")));
         db.findOrCreateGroup(QStringLiteral("Friends"));
@@ -166,9 +182,10 @@ private Q_SLOTS:
         }
         {
             DataSourceSelForm form;
-            form.setDeviceCandidates(trKey("IDS_SELECT_IOS_TO_TRANSFER"),
-                                     {{QIcon(QStringLiteral(":/res/iphone.png")), QStringLiteral("Zoë's iPhone"), nullptr},
-                                      {QIcon(QStringLiteral(":/res/iphone.png")), QStringLiteral("Work iPhone"), nullptr}});
+            form.setDeviceCandidates(
+                trKey("IDS_SELECT_IOS_TO_TRANSFER"),
+                {{QIcon(QStringLiteral(":/res/iphone.png")), QStringLiteral("Zoë's iPhone"), nullptr},
+                 {QIcon(QStringLiteral(":/res/iphone.png")), QStringLiteral("Work iPhone"), nullptr}});
             check(&form, QStringLiteral("device-choice.png"));
         }
         {
@@ -196,9 +213,11 @@ private Q_SLOTS:
         parent.move(screen.center() - QPoint(parent.width() / 2, parent.height() / 2));
         QTRY_VERIFY((parent.frameGeometry().center() - screen.center()).manhattanLength() <= 2);
 
-        const QString folder = QStringLiteral("/home/someone/AppData/Roaming/TallowBrook/5D0C2E9A71B84F3C8E6A4B19D27F03E6/data/");
+        const QString folder =
+            QStringLiteral("/home/someone/AppData/Roaming/TallowBrook/5D0C2E9A71B84F3C8E6A4B19D27F03E6/data/");
         const QStringList texts = {
-            MessageBox::errorText(QStringLiteral("The phone closed the connection while the contacts were being read (batch 7 of 12, contact 163).")),
+            MessageBox::errorText(QStringLiteral(
+                "The phone closed the connection while the contacts were being read (batch 7 of 12, contact 163).")),
             QStringLiteral("<p>Data folder:<br/>%1</p>").arg(folder),
             trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"),
             trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED").arg(1234).arg(56),
@@ -215,14 +234,20 @@ private Q_SLOTS:
                 poll.stop();
                 inspected = true;
                 const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
-                const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+                const int needed =
+                    label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
                 if (needed > label->height())
                     problems << QStringLiteral("text needs %1 px, has %2").arg(needed).arg(label->height());
                 if (!label->wordWrap() && label->sizeHint().width() > label->width())
-                    problems << QStringLiteral("text needs %1 px wide, has %2").arg(label->sizeHint().width()).arg(label->width());
+                    problems << QStringLiteral("text needs %1 px wide, has %2")
+                                    .arg(label->sizeHint().width())
+                                    .arg(label->width());
                 if (!screen.contains(box->frameGeometry()))
                     problems << QStringLiteral("box beyond the screen: %1,%2 %3x%4")
-                                    .arg(box->x()).arg(box->y()).arg(box->width()).arg(box->height());
+                                    .arg(box->x())
+                                    .arg(box->y())
+                                    .arg(box->width())
+                                    .arg(box->height());
                 const QPoint off = box->frameGeometry().center() - parent.frameGeometry().center();
                 if (off.manhattanLength() > 2)
                     problems << QStringLiteral("box not over its dialog: off by %1,%2").arg(off.x()).arg(off.y());
@@ -272,8 +297,11 @@ private Q_SLOTS:
         for (const QSize size : {QSize(1100, 700), QSize(800, 600), QSize(1600, 1000), QSize(640, 480)}) {
             window.resize(size);
             QTest::qWait(100);
-            const QString at = QStringLiteral("%1x%2: columns %3, list %4").arg(size.width()).arg(size.height())
-                                   .arg(list->header()->length()).arg(list->viewport()->width());
+            const QString at = QStringLiteral("%1x%2: columns %3, list %4")
+                                   .arg(size.width())
+                                   .arg(size.height())
+                                   .arg(list->header()->length())
+                                   .arg(list->viewport()->width());
             QVERIFY2(list->header()->length() <= list->viewport()->width(), qPrintable(at));
             QVERIFY2(!list->horizontalScrollBar()->isVisible(), qPrintable(at));
             for (int c = 0; c < list->header()->count(); ++c)
@@ -306,7 +334,8 @@ private Q_SLOTS:
                 if (!w->isVisibleTo(content))
                     continue;
                 const QRect r(w->mapTo(content, QPoint(0, 0)), w->size());
-                QVERIFY2(r.right() <= content->width(), qPrintable(w->objectName() + QStringLiteral(" runs off the right edge")));
+                QVERIFY2(r.right() <= content->width(),
+                         qPrintable(w->objectName() + QStringLiteral(" runs off the right edge")));
             }
             for (auto *combo : content->findChildren<QComboBox *>())
                 QVERIFY2(combo->width() >= combo->fontMetrics().horizontalAdvance(combo->currentText()) + 20,

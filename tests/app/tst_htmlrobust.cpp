@@ -2,13 +2,13 @@
 // the HTML export escaped, and a worker's error text (which can quote what a phone or a file said) is shown
 // escaped in the rich-text error box.
 
-#include "contacts/backupcontactstolocalthread.h"
-#include "contacts/combinerule.h"
-#include "fileio/htmlexport.h"
-#include "contacts/localdb.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
+#include "contacts/backupcontactstolocalthread.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
 #include "core/texts.h"
+#include "fileio/htmlexport.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -37,11 +37,17 @@ pim::Contact markupContact()
     c.addRow(pim::ENTITY_NICKNAME, row({{"data1", kEvil}}));
     c.addRow(pim::ENTITY_ORGANIZATION, row({{"data1", kEvil}, {"data4", kEvil}, {"data5", kEvil}}));
     c.addRow(pim::ENTITY_ORGANIZATION, row({{"data1", kEvil}, {"data2", 0}, {"data3", kEvil}}));
-    for (int type : {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_RELATION, pim::ENTITY_WEBSITE, pim::ENTITY_EVENT})
+    for (int type :
+         {pim::ENTITY_PHONE, pim::ENTITY_EMAIL, pim::ENTITY_RELATION, pim::ENTITY_WEBSITE, pim::ENTITY_EVENT})
         c.addRow(type, row({{"data1", kEvil}, {"data2", 0}, {"data3", kEvil}}));
     c.addRow(pim::ENTITY_IM, row({{"data1", kEvil}, {"data2", 0}, {"data3", kEvil}, {"data5", -1}, {"data6", kEvil}}));
-    c.addRow(pim::ENTITY_ADDRESS, row({{"data2", 0}, {"data3", kEvil}, {"data4", kEvil}, {"data7", kEvil},
-                                       {"data8", kEvil}, {"data9", kEvil}, {"data10", kEvil}}));
+    c.addRow(pim::ENTITY_ADDRESS, row({{"data2", 0},
+                                       {"data3", kEvil},
+                                       {"data4", kEvil},
+                                       {"data7", kEvil},
+                                       {"data8", kEvil},
+                                       {"data9", kEvil},
+                                       {"data10", kEvil}}));
     c.addRow(pim::ENTITY_NOTE, row({{"data1", kEvil}}));
     return c;
 }
@@ -60,8 +66,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         HtmlExport exporter(dir.path());
         const QList<pim::Contact> contacts{markupContact()};
-        const QString page = QString::fromUtf8(exporter.header(contacts) + exporter.exportContact(contacts.first())
-                                               + exporter.footer());
+        const QString page =
+            QString::fromUtf8(exporter.header(contacts) + exporter.exportContact(contacts.first()) + exporter.footer());
         QVERIFY2(!page.contains(u"<img src=\"x\""_s), qPrintable(page));
         QVERIFY(!page.contains(u"<script>"_s));
         QVERIFY(!page.contains(u"&amp;</li>"_s)); // the contact's "&amp;" is itself escaped: "&amp;amp;"

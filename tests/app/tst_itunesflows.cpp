@@ -2,19 +2,19 @@
 // password) are picked in the window's dialogs or named on the command line and imported into local databases
 // with every field in place; a failed import removes the database made for it and leaves a chosen one alone.
 
-#include "itunes/backupmanifest.h"
-#include "contacts/combinerule.h"
-#include "core/datafolder.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
 #include "app/loaditunesbackupdlg.h"
-#include "contacts/localdb.h"
 #include "app/localdbselform.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/passcodedlg.h"
-#include "temphome.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "itunes/backupmanifest.h"
+#include "temphome.h"
 
 #include <QAction>
 #include <QFile>
@@ -38,10 +38,10 @@ QByteArray seedCards()
                       "ADR;TYPE=HOME:;;12 St James's Sq;London;;SW1Y 4LB;United Kingdom\r\nBDAY:1815-12-10\r\n"
                       "item2.X-ABDATE:1835-07-08\r\nitem2.X-ABLabel:_$!<Anniversary>!$_\r\nX-SKYPE:ada.l\r\n"
                       "URL:https://ada.example\r\nitem3.X-ABRELATEDNAMES:Anne\r\nitem3.X-ABLabel:_$!<Mother>!$_\r\n"
-                      "NOTE:First programmer\r\nPHOTO;ENCODING=b;TYPE=PNG:")
-           + kPng
-           + "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Ltd\r\nORG:Acme Ltd\r\n"
-             "X-ABShowAs:COMPANY\r\nEND:VCARD\r\n";
+                      "NOTE:First programmer\r\nPHOTO;ENCODING=b;TYPE=PNG:") +
+           kPng +
+           "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:Acme Ltd\r\nORG:Acme Ltd\r\n"
+           "X-ABShowAs:COMPANY\r\nEND:VCARD\r\n";
 }
 
 // Writes a backup with backup-maker into the home folder's second backup root; returns its folder.
@@ -56,8 +56,8 @@ QString makeBackup(const TempHome &home, const QString &deviceName, const QStrin
     QDir().mkpath(root);
     const QString folder = root + u'/' + deviceName.toLower().replace(u' ', u'-');
     QProcess maker;
-    maker.start(QStringLiteral(BACKUP_MAKER), QStringList{folder, u"--seed"_s, seed, u"--device-name"_s, deviceName}
-                                                  + options);
+    maker.start(QStringLiteral(BACKUP_MAKER),
+                QStringList{folder, u"--seed"_s, seed, u"--device-name"_s, deviceName} + options);
     if (!maker.waitForFinished(60000) || maker.exitCode() != 0) {
         qWarning("backup-maker: %s", maker.readAllStandardError().constData());
         return QString();
@@ -160,8 +160,7 @@ QString brokenBackup(const TempHome &home)
     const QString folder = home.filePath(u"broken-backup"_s);
     const QString made = makeBackup(home, u"Broken Phone"_s, {u"--layout"_s, u"mbdb"_s});
     QDir().rename(made, folder);
-    QFile book(folder + u'/'
-               + BackupManifest::fileId(u"HomeDomain"_s, u"Library/AddressBook/AddressBook.sqlitedb"_s));
+    QFile book(folder + u'/' + BackupManifest::fileId(u"HomeDomain"_s, u"Library/AddressBook/AddressBook.sqlitedb"_s));
     if (book.open(QIODevice::WriteOnly))
         book.write(QByteArray(8192, 'x'));
     return folder;
@@ -202,7 +201,8 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         action->trigger();
-        QCOMPARE(MessageBox::takeShownTexts().mid(1), QStringList{u"Successfully imported 2 contacts from iTunes Backup."_s});
+        QCOMPARE(MessageBox::takeShownTexts().mid(1),
+                 QStringList{u"Successfully imported 2 contacts from iTunes Backup."_s});
         _DBItemNode *node = w.treeModel()->findDatabaseNode(u"Plain.db"_s);
         QVERIFY(node);
         QCOMPARE(w.selectedDbNode(), node);
@@ -210,8 +210,8 @@ private Q_SLOTS:
         checkImported(contactsOf(u"Plain.db"_s));
 
         // The encrypted one is listed after the plain one (newer); a wrong password is refused first.
-        const QString locked = makeBackup(home, u"Locked Phone"_s, {u"--password"_s, u"secret"_s, u"--iterations"_s,
-                                                                     u"10,10"_s});
+        const QString locked =
+            makeBackup(home, u"Locked Phone"_s, {u"--password"_s, u"secret"_s, u"--iterations"_s, u"10,10"_s});
         QVERIFY(!locked.isEmpty());
         LoadItunesBackupDlg::queueAnswer(1);
         PasscodeDlg::queueAnswer(u"wrong"_s);
@@ -221,11 +221,13 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         action->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{u"Invalid password."_s,
-                              u"Import into \u201CLocked.db\u201D?<br/><br/>2 contacts will be added, 0 merged into contacts already "
-                              "there and 0 left unchanged."_s,
-                              u"Successfully imported 2 contacts from iTunes Backup."_s}));
+        QCOMPARE(
+            MessageBox::takeShownTexts(),
+            (QStringList{
+                u"Invalid password."_s,
+                u"Import into \u201CLocked.db\u201D?<br/><br/>2 contacts will be added, 0 merged into contacts already "
+                "there and 0 left unchanged."_s,
+                u"Successfully imported 2 contacts from iTunes Backup."_s}));
         checkImported(contactsOf(u"Locked.db"_s));
 
         // Importing it again into the same database merges both: the company card is named by its company.
@@ -235,8 +237,9 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         action->trigger();
-        QCOMPARE(MessageBox::takeShownTexts().mid(1),
-                 QStringList{u"Successfully imported 0 contacts from iTunes Backup, with 2 repeated contacts merged."_s});
+        QCOMPARE(
+            MessageBox::takeShownTexts().mid(1),
+            QStringList{u"Successfully imported 0 contacts from iTunes Backup, with 2 repeated contacts merged."_s});
         QCOMPARE(contactsOf(u"Locked.db"_s).size(), 2);
 
         // Cancelling the password dialog stops before any database is chosen.
@@ -285,8 +288,8 @@ private Q_SLOTS:
     {
         TempHome home;
         const QString plain = makeBackup(home, u"Plain Phone"_s, {});
-        const QString locked = makeBackup(home, u"Locked Phone"_s, {u"--password"_s, u"secret"_s, u"--iterations"_s,
-                                                                     u"10,10"_s});
+        const QString locked =
+            makeBackup(home, u"Locked Phone"_s, {u"--password"_s, u"secret"_s, u"--iterations"_s, u"10,10"_s});
         QVERIFY(!plain.isEmpty() && !locked.isEmpty());
 
         Run r = cli({u"itunes-backups"_s});

@@ -1,28 +1,28 @@
 // The real window over real files under a temporary home: tree, list, search, deletes and a backup run
 // through its dialogs and worker thread. Dialog answers are queued in advance.
 
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
-#include "ios/ioscontactcombinerule.h"
+#include "app/desktop.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/localdbselform.h"
-#include "widgets/contacteditor.h"
-#include "app/desktop.h"
-#include "widgets/editcontactform.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
-#include "temphome.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "ios/ioscontactcombinerule.h"
+#include "temphome.h"
+#include "widgets/contacteditor.h"
+#include "widgets/editcontactform.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QMimeData>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
 #include <QTreeView>
 
@@ -161,7 +161,8 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes);
         w.miTreeDel();
         QCOMPARE(MessageBox::takeShownTexts(),
-                 QStringList{QStringLiteral("Delete the group \u201CFriends\u201D and its 2 contacts from \u201CWork.db\u201D?")});
+                 QStringList{QStringLiteral(
+                     "Delete the group \u201CFriends\u201D and its 2 contacts from \u201CWork.db\u201D?")});
         QCOMPARE(work->childCount(), 0);
         QCOMPARE(work->db->listContacts(0, QString()).size(), 1);
         QVERIFY(work->db->listGroups().isEmpty());
@@ -188,18 +189,22 @@ private Q_SLOTS:
         QCOMPARE(fileDelete->text(), QStringLiteral("Delete Local Database"));
         MessageBox::queueAnswer(MessageBox::No);
         fileDelete->trigger();
-        askedOnce(QStringLiteral("Delete the local database \u201CWork.db\u201D with its 3 contacts? Its file is removed from this computer."));
+        askedOnce(QStringLiteral("Delete the local database \u201CWork.db\u201D with its 3 contacts? Its file is "
+                                 "removed from this computer."));
         QVERIFY(QFileInfo::exists(LocalDbFiles::pathFor(QStringLiteral("Work.db"))));
 
         // With contacts selected the same entry deletes those, not the database, and says so.
-        list->selectionModel()->select(w.contactsModel()->indexOfRow(0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        list->selectionModel()->select(w.contactsModel()->indexOfRow(2), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(2),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(fileDelete->text(), QStringLiteral("Delete 2 selected contacts"));
         QCOMPARE(w.action("miFileBackup")->text(), QStringLiteral("Backup selected contacts"));
         MessageBox::queueAnswer(MessageBox::No);
         fileDelete->trigger();
         askedOnce(QStringLiteral("Delete the 2 selected contacts from \u201CWork.db\u201D?"));
-        list->selectionModel()->select(w.contactsModel()->indexOfRow(1), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(1),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         MessageBox::queueAnswer(MessageBox::No);
         w.miContactDel();
         askedOnce(QStringLiteral("Delete the contact \u201COla Nordmann\u201D from \u201CWork.db\u201D?"));
@@ -218,18 +223,21 @@ private Q_SLOTS:
         QCOMPARE(w.action("miFileBackup")->text(), QStringLiteral("Backup Contacts"));
         MessageBox::queueAnswer(MessageBox::No);
         fileDelete->trigger();
-        askedOnce(QStringLiteral("Delete all 3 contacts on \u201CPixel.db\u201D?<br/><br/>They are deleted on the phone as well."));
+        askedOnce(QStringLiteral(
+            "Delete all 3 contacts on \u201CPixel.db\u201D?<br/><br/>They are deleted on the phone as well."));
         QCOMPARE(phone->db->listContacts(0, QString()).size(), 3);
 
         // Names are shown as written, never as markup.
-        LocalDb odd(LocalDbFiles::pathFor(QStringLiteral("R&D <team>.db")), PContactCombineRule(new LocalDbCombineRule));
+        LocalDb odd(LocalDbFiles::pathFor(QStringLiteral("R&D <team>.db")),
+                    PContactCombineRule(new LocalDbCombineRule));
         odd.createFromTemplate();
         odd.close();
         MainWindow again;
         select(again, again.treeModel()->findDatabaseNode(QStringLiteral("R&D <team>.db")));
         MessageBox::queueAnswer(MessageBox::No);
         again.miTreeDel();
-        askedOnce(QStringLiteral("Delete the local database \u201CR&amp;D &lt;team&gt;.db\u201D with its 0 contacts? Its file is removed from this computer."));
+        askedOnce(QStringLiteral("Delete the local database \u201CR&amp;D &lt;team&gt;.db\u201D with its 0 contacts? "
+                                 "Its file is removed from this computer."));
     }
 
     // The list follows the search field as the user types, without Enter; a number typed without its spaces finds
@@ -287,8 +295,10 @@ private Q_SLOTS:
         _DBItemNode *target = w.treeModel()->findDatabaseNode(QStringLiteral("Home.db"));
         select(w, work);
         auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
-        list->selectionModel()->select(w.contactsModel()->indexOfRow(0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        list->selectionModel()->select(w.contactsModel()->indexOfRow(2), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(2),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
         std::unique_ptr<QMimeData> dragged(w.contactsModel()->mimeData(list->selectionModel()->selectedRows()));
         QVERIFY(dragged);
 
@@ -315,16 +325,18 @@ private Q_SLOTS:
         QStringList asked; // the question comes once the drag has ended
         QTRY_VERIFY(!(asked += MessageBox::takeShownTexts()).isEmpty());
         // Asked with what the copy would change.
-        QCOMPARE(asked, QStringList{QStringLiteral("Copy 2 contacts from \u201CWork.db\u201D to \u201CHome.db\u201D?<br/><br/>2 "
-                                                   "contacts will be added, 0 merged into contacts already there and 0 "
-                                                   "left unchanged.")});
+        QCOMPARE(asked, QStringList{QStringLiteral(
+                            "Copy 2 contacts from \u201CWork.db\u201D to \u201CHome.db\u201D?<br/><br/>2 "
+                            "contacts will be added, 0 merged into contacts already there and 0 "
+                            "left unchanged.")});
         QCOMPARE(target->db->listContacts(0, QString()).size(), 0);
 
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         QVERIFY(dropOn(target));
         QTRY_COMPARE(target->db->listContacts(0, QString()).size(), 2);
-        QCOMPARE(MessageBox::takeShownTexts().last(), QStringLiteral("Successfully backed up 2 contacts to the local database."));
+        QCOMPARE(MessageBox::takeShownTexts().last(),
+                 QStringLiteral("Successfully backed up 2 contacts to the local database."));
         QCOMPARE(w.selectedDbNode(), target);
     }
 
@@ -339,7 +351,8 @@ private Q_SLOTS:
         list->selectionModel()->setCurrentIndex(w.contactsModel()->indexOfRow(2),
                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         QString edited;
-        EditContactForm::queueAnswer([&edited](ContactEditor &editor) { edited = editor.field(QStringLiteral("txtLastName"))->text(); });
+        EditContactForm::queueAnswer(
+            [&edited](ContactEditor &editor) { edited = editor.field(QStringLiteral("txtLastName"))->text(); });
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(edited, QStringLiteral("Hansen"));
 
@@ -359,10 +372,13 @@ private Q_SLOTS:
         QVERIFY2(shown.first().contains(DataFolder::root().toHtmlEscaped()), qPrintable(shown.first()));
         MessageBox::queueAnswer(MessageBox::Ok);
         w.miHelpFeedback();
-        QCOMPARE(MessageBox::takeShownTexts(), QStringList{QStringLiteral("No e-mail program could be opened. Please write to support@tallowbrook.com.")});
+        QCOMPARE(
+            MessageBox::takeShownTexts(),
+            QStringList{QStringLiteral("No e-mail program could be opened. Please write to support@tallowbrook.com.")});
         MessageBox::queueAnswer(MessageBox::Ok);
         w.miToolsCheckForUpdate();
-        QVERIFY(MessageBox::takeShownTexts().first().contains(QStringLiteral("https://www.tallowbrook.com/contact-mover/download")));
+        QVERIFY(MessageBox::takeShownTexts().first().contains(
+            QStringLiteral("https://www.tallowbrook.com/contact-mover/download")));
         QCOMPARE(opened.size(), 3);
         Desktop::setOpener({});
     }
@@ -408,7 +424,7 @@ private Q_SLOTS:
 
         LocalDbSelForm::queueAnswer(QStringLiteral("Pixel backup"));
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
-        MessageBox::queueAnswer(MessageBox::Ok); // the success message
+        MessageBox::queueAnswer(MessageBox::Ok);  // the success message
         w.action("miTreeBackup")->trigger();
         QCOMPARE(MessageBox::takeShownTexts().mid(1),
                  QStringList{QStringLiteral("Successfully backed up 3 contacts to the local database.")});
@@ -424,7 +440,8 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.miTreeBackup();
         QCOMPARE(MessageBox::takeShownTexts().mid(1),
-                 QStringList{QStringLiteral("Successfully backed up 0 contacts to the local database; 3 repeated contacts merged.")});
+                 QStringList{QStringLiteral(
+                     "Successfully backed up 0 contacts to the local database; 3 repeated contacts merged.")});
         QCOMPARE(w.treeModel()->databaseNodes().size(), 3);
         QCOMPARE(backup->db->listContacts(0, QString()).size(), 3);
 

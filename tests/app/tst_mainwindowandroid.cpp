@@ -3,25 +3,25 @@
 // The simulated phone runs in this process; dialog answers are queued in advance.
 
 #include "android/androidlink.h"
-#include "widgets/androidwifiform.h"
-#include "core/datafolder.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/localdbselform.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "core/texts.h"
+#include "widgets/androidwifiform.h"
 
 #include "adb/adbtransport.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 #include <QTimer>
 
@@ -31,8 +31,8 @@ QByteArray people(int n)
 {
     QByteArray cards;
     for (int i = 0; i < n; ++i)
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 "
-                 + QByteArray::number(i) + "\nEND:VCARD\n";
+        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 " +
+                 QByteArray::number(i) + "\nEND:VCARD\n";
     return cards;
 }
 
@@ -40,7 +40,8 @@ QByteArray people(int n)
 struct Phone
 {
     explicit Phone(SimCompanionConfig config = {}, SimAdbdConfig adbConfig = {})
-        : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config), adbd(&phone, adbConfig)
+        : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config),
+          adbd(&phone, adbConfig)
     {
         QString error;
         adbd.listen(0, &error);
@@ -157,7 +158,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fail");
         QTest::addColumn<QString>("message");
-        QTest::newRow("close mid batch") << QStringLiteral("close-mid-batch") << QStringLiteral("The remote host closed the connection");
+        QTest::newRow("close mid batch") << QStringLiteral("close-mid-batch")
+                                         << QStringLiteral("The remote host closed the connection");
         QTest::newRow("error reply") << QStringLiteral("error-reply") << QStringLiteral("Simulated failure");
         QTest::newRow("old version") << QStringLiteral("old-version") << QStringLiteral("3.0.3 needed");
         QTest::newRow("malformed id") << QStringLiteral("bad-id") << QStringLiteral("Invalid:$ent:1/x/");
@@ -206,10 +208,12 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown.at(0), QStringLiteral("Input Error. Please input the correct WiFi connection info."));
         // Nothing listens there: refused, not a timeout, and what to check.
-        QVERIFY2(shown.at(1).contains(QLatin1String("Could not connect to the phone at 127.0.0.1.")), qPrintable(shown.at(1)));
-        QVERIFY2(shown.at(1).contains(QLatin1String("The phone refused the connection.")), qPrintable(shown.at(1)));
-        QVERIFY2(shown.at(1).contains(QLatin1String("Please check that Tallowbrook Contacts Sync is installed and running")),
+        QVERIFY2(shown.at(1).contains(QLatin1String("Could not connect to the phone at 127.0.0.1.")),
                  qPrintable(shown.at(1)));
+        QVERIFY2(shown.at(1).contains(QLatin1String("The phone refused the connection.")), qPrintable(shown.at(1)));
+        QVERIFY2(
+            shown.at(1).contains(QLatin1String("Please check that Tallowbrook Contacts Sync is installed and running")),
+            qPrintable(shown.at(1)));
         QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
 
         // A phone whose app was never installed hangs up at once: the box says so and what to check.
@@ -223,8 +227,10 @@ private Q_SLOTS:
             w.miToolsConnectViaWiFi();
             const QStringList closed = MessageBox::takeShownTexts();
             QCOMPARE(closed.size(), 1);
-            QVERIFY2(closed.first().contains(QLatin1String("Could not connect to the phone at 127.0.0.1.")), qPrintable(closed.first()));
-            QVERIFY2(closed.first().contains(QLatin1String("Please check that Tallowbrook Contacts Sync is installed and running")),
+            QVERIFY2(closed.first().contains(QLatin1String("Could not connect to the phone at 127.0.0.1.")),
+                     qPrintable(closed.first()));
+            QVERIFY2(closed.first().contains(
+                         QLatin1String("Please check that Tallowbrook Contacts Sync is installed and running")),
                      qPrintable(closed.first()));
             QVERIFY(!closed.first().contains(QLatin1String("refused")));
         }

@@ -3,21 +3,21 @@
 // and deleting contacts on a phone. Dialog answers are queued in advance.
 
 #include "android/androidlink.h"
-#include "filehash.h"
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
 #include "app/datasourceselform.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
+#include "filehash.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "core/texts.h"
 
 #include <QAction>
 #include <QCryptographicHash>
@@ -34,8 +34,8 @@ QByteArray people(int n)
 {
     QByteArray cards;
     for (int i = 0; i < n; ++i)
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 "
-                 + QByteArray::number(i) + "\nEND:VCARD\n";
+        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 " +
+                 QByteArray::number(i) + "\nEND:VCARD\n";
     return cards;
 }
 
@@ -69,7 +69,10 @@ struct Phone
 // The window's adb poller watches these phones.
 struct Watched
 {
-    explicit Watched(const QStringList &endpoints) { qputenv("CONTACT_MOVER_ADB_TCP", endpoints.join(u',').toLatin1()); }
+    explicit Watched(const QStringList &endpoints)
+    {
+        qputenv("CONTACT_MOVER_ADB_TCP", endpoints.join(u',').toLatin1());
+    }
     ~Watched() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
 };
 
@@ -109,7 +112,8 @@ void createDatabase(const QString &fileName, int contacts)
     LocalDb db(LocalDbFiles::pathFor(fileName), PContactCombineRule(new LocalDbCombineRule));
     db.createFromTemplate();
     for (int i = 0; i < contacts; ++i)
-        db.saveContactWithMerge(person(QStringLiteral("Db%1").arg(i), QStringLiteral("Person"), QStringLiteral("777 %1").arg(i)));
+        db.saveContactWithMerge(
+            person(QStringLiteral("Db%1").arg(i), QStringLiteral("Person"), QStringLiteral("777 %1").arg(i)));
 }
 
 } // namespace
@@ -158,11 +162,14 @@ private Q_SLOTS:
         // The question says what the transfer then does; its list names the contact merged into.
         const QList<MessageBox::ShownBox> boxes = MessageBox::takeShownBoxes();
         QCOMPARE(boxes.size(), 2);
-        QCOMPARE(boxes.at(0).text, u"Send 5 contacts to \u201CPhone B\u201D?<br/><br/>4 contacts will be added, 1 merged "
-                                   "into contacts already there and 0 left unchanged."_s);
+        QCOMPARE(boxes.at(0).text,
+                 u"Send 5 contacts to \u201CPhone B\u201D?<br/><br/>4 contacts will be added, 1 merged "
+                 "into contacts already there and 0 left unchanged."_s);
         QCOMPARE(boxes.at(0).defaultButton, MessageBox::No);
-        QVERIFY2(boxes.at(0).details.contains(u"Merge into: Test Person1\n    + Phone: Mobile:555 1\n"_s), qPrintable(boxes.at(0).details));
-        QCOMPARE(boxes.at(1).text, u"Successfully transferred 4 contacts to Android, with 1 repeated contacts merged."_s);
+        QVERIFY2(boxes.at(0).details.contains(u"Merge into: Test Person1\n    + Phone: Mobile:555 1\n"_s),
+                 qPrintable(boxes.at(0).details));
+        QCOMPARE(boxes.at(1).text,
+                 u"Successfully transferred 4 contacts to Android, with 1 repeated contacts merged."_s);
         QCOMPARE(b.names(), a.names());
         QCOMPARE(w.selectedDbNode(), androidNode(w, b.endpoint()));
         QCOMPARE(w.contactsModel()->contacts().size(), 5);
@@ -181,7 +188,8 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miFileDB2A")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts().mid(1), QStringList{QStringLiteral("Successfully transferred 2 contacts to Android.")});
+        QCOMPARE(MessageBox::takeShownTexts().mid(1),
+                 QStringList{QStringLiteral("Successfully transferred 2 contacts to Android.")});
         QCOMPARE(b.companion.store().contactCount(), 7);
         QVERIFY(b.names().contains(QStringLiteral("Db1 Person")));
         QCOMPARE(androidNode(w, b.endpoint())->db->listContacts(0, QString()).size(), 7);
@@ -207,7 +215,8 @@ private Q_SLOTS:
         w.action("miTreeDB2A")->trigger();
         const QStringList shown = MessageBox::takeShownTexts().mid(1);
         QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown.first().contains(QStringLiteral("The remote host closed the connection")), qPrintable(shown.first()));
+        QVERIFY2(shown.first().contains(QStringLiteral("The remote host closed the connection")),
+                 qPrintable(shown.first()));
         // The first batch of 20 reached the phone; the reloaded node shows exactly what the phone holds.
         QCOMPARE(b.companion.store().contactCount(), 21);
         _DBItemNode *node = androidNode(w, b.endpoint());
@@ -235,7 +244,8 @@ private Q_SLOTS:
         w.action("miContactDel")->trigger();
         const QStringList asked = MessageBox::takeShownTexts();
         QCOMPARE(asked.size(), 2);
-        QVERIFY2(asked.first().startsWith(QStringLiteral("Delete the contact \u201C%1\u201D from").arg(first)), qPrintable(asked.first()));
+        QVERIFY2(asked.first().startsWith(QStringLiteral("Delete the contact \u201C%1\u201D from").arg(first)),
+                 qPrintable(asked.first()));
         QCOMPARE(asked.last(), QStringLiteral("Successfully deleted contact."));
         // The phone does not answer a delete: wait for its store.
         QTRY_COMPARE_WITH_TIMEOUT(b.companion.store().contactCount(), 2, 10000);

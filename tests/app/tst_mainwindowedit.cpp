@@ -2,23 +2,23 @@
 // whose own store must then hold exactly the edit. Dialog answers and edits are queued in advance.
 
 #include "android/androidlink.h"
-#include "contacts/combinerule.h"
-#include "widgets/contacteditor.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
-#include "widgets/editcontactform.h"
-#include "widgets/entitieseditors.h"
-#include "widgets/groupform.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "core/texts.h"
+#include "widgets/contacteditor.h"
+#include "widgets/editcontactform.h"
+#include "widgets/entitieseditors.h"
+#include "widgets/groupform.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -83,7 +83,9 @@ QTreeView *tree(MainWindow &w, const char *name)
 
 void selectNode(MainWindow &w, _ItemNode *node)
 {
-    tree(w, "treeMain")->selectionModel()->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
+    tree(w, "treeMain")
+        ->selectionModel()
+        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
 }
 
 // Selects the listed contact of this name; false when the list has none.
@@ -95,7 +97,8 @@ bool selectContact(MainWindow &w, const QString &name)
             continue;
         tree(w, "treeContacts")
             ->selectionModel()
-            ->select(w.contactsModel()->indexOfRow(row), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            ->select(w.contactsModel()->indexOfRow(row),
+                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         return true;
     }
     return false;
@@ -198,7 +201,8 @@ private Q_SLOTS:
         QCOMPARE(node->childCount(), 1);
         QCOMPARE(node->child(0)->name, u"Friends"_s);
         QVERIFY(selectContact(w, u"Anna Berg"_s));
-        EditContactForm::queueAnswer([](ContactEditor &e) { e.emails()->valueEdit(0)->setText(u"anna@example.net"_s); });
+        EditContactForm::queueAnswer(
+            [](ContactEditor &e) { e.emails()->valueEdit(0)->setText(u"anna@example.net"_s); });
         w.action("miContactEdit")->trigger();
         after = contactNamed(db, u"Anna Berg"_s);
         QCOMPARE(after.firstRow(pim::ENTITY_EMAIL).text(u"data1"_s), u"anna@example.net"_s);
@@ -210,19 +214,21 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miContactSetGroup")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{u"Confirm to remove seleted member from the Group?"_s, u"Successfully set the contact group."_s}));
+        QCOMPARE(MessageBox::takeShownTexts(), (QStringList{u"Confirm to remove seleted member from the Group?"_s,
+                                                            u"Successfully set the contact group."_s}));
         QVERIFY(!contactNamed(db, u"Anna Berg"_s).hasRows(pim::ENTITY_GROUP));
     }
 
     void editsReachThePhone()
     {
         Phone p(u"Phone A"_s);
-        p.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:555 0100\nEMAIL;TYPE=HOME:anna@example.org\n"
-                         "END:VCARD\n");
+        p.companion.seed(
+            "BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:555 0100\nEMAIL;TYPE=HOME:anna@example.org\n"
+            "END:VCARD\n");
         Watched watched(p.endpoint());
         MainWindow w;
-        QTRY_VERIFY_WITH_TIMEOUT(w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid),
+                                 20000);
         _DBItemNode *node = w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid);
         selectNode(w, node);
 
@@ -259,7 +265,8 @@ private Q_SLOTS:
         QVERIFY(selectContact(w, u"Cleo Park"_s));
         EditContactForm::queueAnswer([](ContactEditor &e) { e.field(u"txtNickname"_s)->setText(u"Clee"_s); });
         w.action("miContactEdit")->trigger();
-        QCOMPARE(p.contents().value(u"Cleo Park"_s), (QStringList{u"3:mobile||555 0142"_s, u"5:default||Clee"_s, u"7:Friends"_s}));
+        QCOMPARE(p.contents().value(u"Cleo Park"_s),
+                 (QStringList{u"3:mobile||555 0142"_s, u"5:default||Clee"_s, u"7:Friends"_s}));
 
         QVERIFY(selectContact(w, u"Cleo Park"_s));
         GroupForm::queueAnswer(u""_s);
@@ -281,7 +288,8 @@ private Q_SLOTS:
         p.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:555 0100\nEND:VCARD\n");
         Watched watched(p.endpoint());
         MainWindow w;
-        QTRY_VERIFY_WITH_TIMEOUT(w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid),
+                                 20000);
         selectNode(w, w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid));
 
         queueNewContact(u"Cleo"_s, u"Park"_s, u"555 0142"_s);

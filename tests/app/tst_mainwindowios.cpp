@@ -3,9 +3,9 @@
 
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
+#include "core/texts.h"
 #include "ios/mobiledevice.h"
 #include "temphome.h"
-#include "core/texts.h"
 
 #include <QMutex>
 #include <QProcess>

@@ -3,31 +3,31 @@
 // namesakes on the target phone; deleting contacts and clearing an iPhone reach the phone. Every result is
 // checked in the simulated phone's own store.
 
-#include "contacts/combinerule.h"
-#include "filehash.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
-#include "widgets/contacteditor.h"
 #include "app/datasourceselform.h"
-#include "widgets/editcontactform.h"
-#include "widgets/entitieseditors.h"
-#include "iphonesim.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
-#include "temphome.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "filehash.h"
+#include "iphonesim.h"
+#include "temphome.h"
+#include "widgets/contacteditor.h"
+#include "widgets/editcontactform.h"
+#include "widgets/entitieseditors.h"
 
 #include <QAction>
-#include <QDialog>
-#include <QTimer>
 #include <QCryptographicHash>
+#include <QDialog>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 using fixtures::person;
@@ -43,8 +43,8 @@ QByteArray people(const QStringList &names)
     QByteArray cards;
     int i = 0;
     for (const QString &name : names)
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:" + name.toUtf8() + ";Test;;;\nTEL;TYPE=CELL:555 " + QByteArray::number(i++)
-                 + "\nEMAIL:" + name.toLower().toUtf8() + "@example.com\nEND:VCARD\n";
+        cards += "BEGIN:VCARD\nVERSION:3.0\nN:" + name.toUtf8() + ";Test;;;\nTEL;TYPE=CELL:555 " +
+                 QByteArray::number(i++) + "\nEMAIL:" + name.toLower().toUtf8() + "@example.com\nEND:VCARD\n";
     return cards;
 }
 
@@ -67,7 +67,11 @@ QStringList storePhones(const IPhoneSim &sim, const QString &udid, const QString
             continue;
         for (const QJsonValue &row : c.toObject().value(QStringLiteral("rows")).toArray())
             if (row.toObject().value(QStringLiteral("type")).toInt() == 3)
-                phones << row.toObject().value(QStringLiteral("fields")).toObject().value(QStringLiteral("value")).toString();
+                phones << row.toObject()
+                              .value(QStringLiteral("fields"))
+                              .toObject()
+                              .value(QStringLiteral("value"))
+                              .toString();
     }
     phones.sort();
     return phones;
@@ -180,9 +184,10 @@ private Q_SLOTS:
 
     void arrivalLoadsContactsAndAFailingPhoneGetsNoNode()
     {
-        Phones phones({phone(kUdidA, QStringLiteral("Ann's iPhone"), people({QStringLiteral("Alpha"), QStringLiteral("Beta")})),
-                       phone(kUdidBroken, QStringLiteral("Broken"), people({QStringLiteral("Gamma")}),
-                             QStringLiteral("drop-mid-batch"))});
+        Phones phones(
+            {phone(kUdidA, QStringLiteral("Ann's iPhone"), people({QStringLiteral("Alpha"), QStringLiteral("Beta")})),
+             phone(kUdidBroken, QStringLiteral("Broken"), people({QStringLiteral("Gamma")}),
+                   QStringLiteral("drop-mid-batch"))});
         QVERIFY(phones.ok);
         for (int i = 0; i < 3; ++i)
             MessageBox::queueAnswer(MessageBox::Ok); // two arrival tips, one error box
@@ -194,7 +199,8 @@ private Q_SLOTS:
         // Each contact came with its phone and e-mail records.
         const pim::Contact alpha = node->db->listContacts(0, QStringLiteral("Alpha")).first();
         QCOMPARE(alpha.rows(pim::ENTITY_PHONE).size(), 1);
-        QCOMPARE(alpha.rows(pim::ENTITY_EMAIL).first().text(QStringLiteral("data1")), QStringLiteral("alpha@example.com"));
+        QCOMPARE(alpha.rows(pim::ENTITY_EMAIL).first().text(QStringLiteral("data1")),
+                 QStringLiteral("alpha@example.com"));
 
         // The broken phone's load fails: its error is shown and it gets no node.
         QStringList shown;
@@ -210,9 +216,10 @@ private Q_SLOTS:
 
     void iPhoneToIPhoneAndRestoreToIPhoneMergeNamesakes()
     {
-        Phones phones({phone(kUdidA, QStringLiteral("Phone A"),
-                             people({QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("Delta")})),
-                       phone(kUdidB, QStringLiteral("Phone B"), people({QStringLiteral("Beta"), QStringLiteral("Omega")}))});
+        Phones phones(
+            {phone(kUdidA, QStringLiteral("Phone A"),
+                   people({QStringLiteral("Alpha"), QStringLiteral("Beta"), QStringLiteral("Delta")})),
+             phone(kUdidB, QStringLiteral("Phone B"), people({QStringLiteral("Beta"), QStringLiteral("Omega")}))});
         QVERIFY(phones.ok);
         {
             LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Office.db")), PContactCombineRule(new LocalDbCombineRule));
@@ -236,7 +243,8 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeI2I")->trigger();
         QCOMPARE(MessageBox::takeShownTexts().mid(1),
-                 QStringList{QStringLiteral("Successfully transferred 2 contacts to device, with 1 repeated contacts merged.")});
+                 QStringList{QStringLiteral(
+                     "Successfully transferred 2 contacts to device, with 1 repeated contacts merged.")});
         QCOMPARE(storeNames(phones.sim, kUdidB),
                  (QStringList{QStringLiteral("Test Alpha"), QStringLiteral("Test Beta"), QStringLiteral("Test Delta"),
                               QStringLiteral("Test Omega")}));
@@ -257,7 +265,8 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miFileDB2I")->trigger();
-        QCOMPARE(MessageBox::takeShownTexts().mid(1), QStringList{QStringLiteral("Successfully transferred 1 contacts to device.")});
+        QCOMPARE(MessageBox::takeShownTexts().mid(1),
+                 QStringList{QStringLiteral("Successfully transferred 1 contacts to device.")});
         QVERIFY2(storeNames(phones.sim, kUdidB).contains(QStringLiteral("Test Zeta")),
                  qPrintable(storeNames(phones.sim, kUdidB).join(u',')));
         QCOMPARE(storeNames(phones.sim, kUdidB).size(), 5);
@@ -278,7 +287,8 @@ private Q_SLOTS:
         w.action("miContactDel")->trigger();
         QStringList shown = MessageBox::takeShownTexts();
         QCOMPARE(shown.size(), 2);
-        QVERIFY2(shown.first().startsWith(QStringLiteral("Delete the contact \u201CTest Zeta\u201D from \u201C%1\u201D?").arg(b->name)),
+        QVERIFY2(shown.first().startsWith(
+                     QStringLiteral("Delete the contact \u201CTest Zeta\u201D from \u201C%1\u201D?").arg(b->name)),
                  qPrintable(shown.first()));
         QCOMPARE(shown.last(), trKey("IDS_SUC_DEL_CONTACTS"));
         QVERIFY(!storeNames(phones.sim, kUdidB).contains(QStringLiteral("Test Zeta")));
@@ -290,7 +300,8 @@ private Q_SLOTS:
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDel")->trigger();
         shown = MessageBox::takeShownTexts();
-        QVERIFY2(shown.first().startsWith(QStringLiteral("Delete all 4 contacts on \u201C%1\u201D?").arg(iosNode(w, kUdidB)->name)),
+        QVERIFY2(shown.first().startsWith(
+                     QStringLiteral("Delete all 4 contacts on \u201C%1\u201D?").arg(iosNode(w, kUdidB)->name)),
                  qPrintable(shown.first()));
         QVERIFY(storeNames(phones.sim, kUdidB).isEmpty());
         QVERIFY(phones.sim.store(kUdidB).value(QStringLiteral("records")).toObject().isEmpty());
@@ -360,11 +371,13 @@ private Q_SLOTS:
         select(w, iosNode(w, kUdidA));
         selectContactRows(w, {0});
 
-        EditContactForm::queueAnswer([](ContactEditor &e) { e.phones()->valueEdit(0)->setText(QStringLiteral("+1 555 0111")); });
+        EditContactForm::queueAnswer(
+            [](ContactEditor &e) { e.phones()->valueEdit(0)->setText(QStringLiteral("+1 555 0111")); });
         w.action("miContactEdit")->trigger();
         const QStringList shown = MessageBox::takeShownTexts();
         QVERIFY2(shown.isEmpty(), qPrintable(shown.join(u'\n')));
-        QCOMPARE(storePhones(phones.sim, kUdidA, QStringLiteral("Test Alpha")), QStringList{QStringLiteral("+1 555 0111")});
+        QCOMPARE(storePhones(phones.sim, kUdidA, QStringLiteral("Test Alpha")),
+                 QStringList{QStringLiteral("+1 555 0111")});
         QCOMPARE(storeNames(phones.sim, kUdidA), QStringList{QStringLiteral("Test Alpha")});
 
         EditContactForm::queueAnswer([](ContactEditor &e) {

@@ -3,20 +3,20 @@
 // Dialog answers are queued in advance.
 
 #include "android/androidlink.h"
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
 #include "app/datasourceselform.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "core/texts.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
-#include "core/texts.h"
 
 #include <QAction>
 #include <QJsonArray>
@@ -31,7 +31,8 @@ namespace {
 
 struct Phone
 {
-    explicit Phone(const QString &name) : phone(name, name.toUpper().remove(u' ')), companion(&phone, {}), adbd(&phone, {})
+    explicit Phone(const QString &name)
+        : phone(name, name.toUpper().remove(u' ')), companion(&phone, {}), adbd(&phone, {})
     {
         QString error;
         adbd.listen(0, &error);
@@ -113,19 +114,22 @@ private Q_SLOTS:
     void undoARestoreFromTheSuccessBoxThenRedoFromTheMenu()
     {
         Phone b(QStringLiteral("Phone B"));
-        b.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Db1;Person;;;\nTEL;TYPE=WORK:999\nEMAIL:p@example.org\nEND:VCARD\n"
-                         "BEGIN:VCARD\nVERSION:3.0\nN:Own;Olga;;;\nTEL;TYPE=CELL:1\nEND:VCARD\n");
+        b.companion.seed(
+            "BEGIN:VCARD\nVERSION:3.0\nN:Db1;Person;;;\nTEL;TYPE=WORK:999\nEMAIL:p@example.org\nEND:VCARD\n"
+            "BEGIN:VCARD\nVERSION:3.0\nN:Own;Olga;;;\nTEL;TYPE=CELL:1\nEND:VCARD\n");
         {
             LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Office.db")), PContactCombineRule(new LocalDbCombineRule));
             db.createFromTemplate();
             for (int i = 0; i < 3; ++i)
-                db.saveContactWithMerge(person(QStringLiteral("Person"), QStringLiteral("Db%1").arg(i), QStringLiteral("777 %1").arg(i)));
+                db.saveContactWithMerge(
+                    person(QStringLiteral("Person"), QStringLiteral("Db%1").arg(i), QStringLiteral("777 %1").arg(i)));
         }
         const QStringList before = b.fields();
         Watched watched(b.endpoint());
         MainWindow w;
         _DBItemNode *phone = nullptr;
-        QTRY_VERIFY_WITH_TIMEOUT((phone = w.treeModel()->findDeviceNode(b.endpoint(), ItemModelMainTree::PlatformAndroid)), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (phone = w.treeModel()->findDeviceNode(b.endpoint(), ItemModelMainTree::PlatformAndroid)), 20000);
         MessageBox::takeShownTexts();
 
         select(w, w.treeModel()->findDatabaseNode(QStringLiteral("Office.db")));
@@ -137,9 +141,11 @@ private Q_SLOTS:
         w.action("miFileDB2A")->trigger();
         const QStringList shown = MessageBox::takeShownTexts().mid(1);
         QCOMPARE(shown.size(), 3);
-        QCOMPARE(shown.at(0), QStringLiteral("Successfully transferred 2 contacts to Android, with 1 repeated contacts merged."));
+        QCOMPARE(shown.at(0),
+                 QStringLiteral("Successfully transferred 2 contacts to Android, with 1 repeated contacts merged."));
         QVERIFY2(shown.at(1).startsWith(QStringLiteral("Undo \"transfer\" of")), qPrintable(shown.at(1)));
-        QVERIFY2(shown.at(2).contains(QStringLiteral("Removed 2 added contacts, brought back 0 deleted and 1 changed contacts.")),
+        QVERIFY2(shown.at(2).contains(
+                     QStringLiteral("Removed 2 added contacts, brought back 0 deleted and 1 changed contacts.")),
                  qPrintable(shown.at(2)));
         QTRY_COMPARE_WITH_TIMEOUT(b.fields(), before, 10000);
         QCOMPARE(phone->db->listContacts(0, QString()).size(), 2);
@@ -161,7 +167,8 @@ private Q_SLOTS:
             LocalDb db(LocalDbFiles::pathFor(QStringLiteral("Home.db")), PContactCombineRule(new LocalDbCombineRule));
             db.createFromTemplate();
             for (int i = 0; i < 3; ++i)
-                db.saveContactWithMerge(person(QStringLiteral("Home"), QStringLiteral("H%1").arg(i), QStringLiteral("5 %1").arg(i)));
+                db.saveContactWithMerge(
+                    person(QStringLiteral("Home"), QStringLiteral("H%1").arg(i), QStringLiteral("5 %1").arg(i)));
         }
         MainWindow w;
         w.show();

@@ -1,14 +1,14 @@
-#include "contacts/combinerule.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
 #include "app/datasourceselform.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/localdbselform.h"
 #include "app/messagebox.h"
-#include "temphome.h"
+#include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "core/texts.h"
+#include "temphome.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -133,7 +133,8 @@ private Q_SLOTS:
         const QString id = QStringLiteral("R58M");
         auto *android = model.addDeviceNode({}, newDb(dir.filePath(QStringLiteral("a"))), QStringLiteral("Pixel"), id,
                                             Tree::PlatformAndroid);
-        model.addDeviceNode({}, newDb(dir.filePath(QStringLiteral("i1"))), QStringLiteral("One"), id, Tree::PlatformIos);
+        model.addDeviceNode({}, newDb(dir.filePath(QStringLiteral("i1"))), QStringLiteral("One"), id,
+                            Tree::PlatformIos);
         auto *ios2 = model.addDeviceNode({}, newDb(dir.filePath(QStringLiteral("i2"))), QStringLiteral("Two"), id,
                                          Tree::PlatformIos);
         QCOMPARE(model.deviceCount(Tree::PlatformIos), 2);
@@ -197,17 +198,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("warning");
         const QString invalid = QStringLiteral("Invalid Local Database name(can't contain \\ / : * ? \" < > |).");
         const QString empty = QStringLiteral("Select one Database or enter a new Database name");
-        QTest::newRow("suffix added") << "Work" << "Work.db" << QString();
-        QTest::newRow("suffix kept") << "Work.db" << "Work.db" << QString();
-        QTest::newRow("suffix case-sensitive") << "Work.DB" << "Work.DB.db" << QString();
-        QTest::newRow("inner spaces kept") << "My Work" << "My Work.db" << QString();
+        QTest::newRow("suffix added") << "Work"
+                                      << "Work.db" << QString();
+        QTest::newRow("suffix kept") << "Work.db"
+                                     << "Work.db" << QString();
+        QTest::newRow("suffix case-sensitive") << "Work.DB"
+                                               << "Work.DB.db" << QString();
+        QTest::newRow("inner spaces kept") << "My Work"
+                                           << "My Work.db" << QString();
         QTest::newRow("colon") << "a:b" << QString() << invalid;
         QTest::newRow("slash") << "../x" << QString() << invalid;
-        QTest::newRow("tab") << "a\tb" << QString()
-                             << QStringLiteral("Invalid Local Database name: it contains the invisible or direction-changing character U+0009.");
+        QTest::newRow("tab")
+            << "a\tb" << QString()
+            << QStringLiteral(
+                   "Invalid Local Database name: it contains the invisible or direction-changing character U+0009.");
         QTest::newRow("spaces around a colon") << " : " << QString() << invalid;
-        QTest::newRow("hidden file") << ".work" << QString()
-                                     << QStringLiteral("Invalid Local Database name: a name starting with \".\" would make a hidden file.");
+        QTest::newRow("hidden file")
+            << ".work" << QString()
+            << QStringLiteral("Invalid Local Database name: a name starting with \".\" would make a hidden file.");
         QTest::newRow("empty") << "" << QString() << empty;
         QTest::newRow("spaces only") << "   " << QString() << empty;
     }
@@ -233,8 +241,8 @@ private Q_SLOTS:
         TempHome home;
         const QDir data(DataFolder::localDbDir());
         const QDateTime now = QDateTime::currentDateTime();
-        const QList<QPair<QString, int>> files{{QStringLiteral("new.db"), 0}, {QStringLiteral("old.db"), -300},
-                                               {QStringLiteral("notes.txt"), -600}};
+        const QList<QPair<QString, int>> files{
+            {QStringLiteral("new.db"), 0}, {QStringLiteral("old.db"), -300}, {QStringLiteral("notes.txt"), -600}};
         for (const auto &[name, age] : files) {
             QFile f(data.filePath(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -330,7 +338,8 @@ private Q_SLOTS:
             c.addRow(pim::ENTITY_PHONE, p);
         c.addRow(pim::ENTITY_EMAIL, fixtures::row({{1, QStringLiteral("ann@work.example")}}));
         c.addRow(pim::ENTITY_EMAIL, fixtures::row({{1, QStringLiteral("ann@home.example")}}));
-        c.addRow(pim::ENTITY_ADDRESS, fixtures::row({{1, QStringLiteral("1 Main St\nSpringfield")}, {4, QStringLiteral("1 Main St")}}));
+        c.addRow(pim::ENTITY_ADDRESS,
+                 fixtures::row({{1, QStringLiteral("1 Main St\nSpringfield")}, {4, QStringLiteral("1 Main St")}}));
 
         ItemModelContacts model;
         model.setContacts({pim::Contact(), c});
@@ -389,7 +398,8 @@ private Q_SLOTS:
         red.fill(Qt::red);
         QList<pim::Contact> contacts;
         for (int i = 0; i < 5; ++i) {
-            contacts << fixtures::person(QStringLiteral("P%1").arg(i), QStringLiteral("Q"), QStringLiteral("55%1").arg(i));
+            contacts << fixtures::person(QStringLiteral("P%1").arg(i), QStringLiteral("Q"),
+                                         QStringLiteral("55%1").arg(i));
             contacts.last().addRow(pim::ENTITY_PHOTO, fixtures::row({{15, encoded(red, "PNG")}}));
         }
         model.setContacts(contacts);

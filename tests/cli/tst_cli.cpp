@@ -1,9 +1,9 @@
-#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "ios/ioscontactcombinerule.h"
-#include "core/datafolder.h"
+#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "contacts/pim.h"
+#include "core/datafolder.h"
+#include "ios/ioscontactcombinerule.h"
 #include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
 
@@ -82,11 +82,11 @@ private Q_SLOTS:
             QStringList names;
             while (c.moveNext())
                 names << c.getText(QStringLiteral("name"));
-            QCOMPARE(names, (QStringList{QStringLiteral("contact"), QStringLiteral("contact_group"),
-                                         QStringLiteral("data"), QStringLiteral("index_contacts_full_name"),
-                                         QStringLiteral("index_contacts_src_id"), QStringLiteral("index_data_contact"),
-                                         QStringLiteral("index_data_data"), QStringLiteral("index_data_src_id"),
-                                         QStringLiteral("sqlite_sequence")}));
+            QCOMPARE(names,
+                     (QStringList{QStringLiteral("contact"), QStringLiteral("contact_group"), QStringLiteral("data"),
+                                  QStringLiteral("index_contacts_full_name"), QStringLiteral("index_contacts_src_id"),
+                                  QStringLiteral("index_data_contact"), QStringLiteral("index_data_data"),
+                                  QStringLiteral("index_data_src_id"), QStringLiteral("sqlite_sequence")}));
             Sqlite3Cursor page = db.queryThrow("pragma page_size");
             QVERIFY(page.moveNext());
             QCOMPARE(page.getInt(0), 1024);
@@ -125,8 +125,8 @@ private Q_SLOTS:
                        QStringLiteral("Friends"));
         }
 
-        Result r = cli(home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Work"),
-                              QStringLiteral("--json")});
+        Result r = cli(
+            home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Work"), QStringLiteral("--json")});
         QCOMPARE(r.code, 0);
         const QJsonArray all = QJsonDocument::fromJson(r.out).array();
         QCOMPARE(all.size(), 3);
@@ -164,7 +164,8 @@ private Q_SLOTS:
     {
         const QString folder = DataFolder::root() + QStringLiteral("/ios_virtual");
         QDir().mkpath(folder);
-        LocalDb db(folder + QLatin1Char('/') + id + QStringLiteral(".db"), PContactCombineRule(new IOSContactCombineRule));
+        LocalDb db(folder + QLatin1Char('/') + id + QStringLiteral(".db"),
+                   PContactCombineRule(new IOSContactCombineRule));
         db.createFromTemplate();
         db.beginTransaction();
         for (int i = 0; i < contacts; ++i) {
@@ -197,10 +198,12 @@ private Q_SLOTS:
         r = cli(home, {QStringLiteral("backup"), QStringLiteral("--device"), QStringLiteral("Anna-iPhone"),
                        QStringLiteral("--db"), QStringLiteral("Home.db")});
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("Successfully backed up 0 contacts to the local database; 3 repeated contacts merged.\n"));
+        QCOMPARE(r.out,
+                 QByteArray("Successfully backed up 0 contacts to the local database; 3 repeated contacts merged.\n"));
 
         // Each contact once, with all its rows.
-        r = cli(home, {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Home"), QStringLiteral("--json")});
+        r = cli(home,
+                {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Home"), QStringLiteral("--json")});
         const QJsonArray list = QJsonDocument::fromJson(r.out).array();
         QCOMPARE(list.size(), 3);
         for (const QJsonValue &c : list) {
@@ -254,12 +257,16 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<bool>("listed");
         QTest::addColumn<QByteArray>("said");
-        const QStringList allowLater = {QStringLiteral("--auth"), QStringLiteral("--auth-delay"), QStringLiteral("1500")};
-        QTest::newRow("Android 8 and older") << QStringList{QStringLiteral("--adbd"), QStringLiteral("legacy")} << true << QByteArray();
+        const QStringList allowLater = {QStringLiteral("--auth"), QStringLiteral("--auth-delay"),
+                                        QStringLiteral("1500")};
+        QTest::newRow("Android 8 and older")
+            << QStringList{QStringLiteral("--adbd"), QStringLiteral("legacy")} << true << QByteArray();
         QTest::newRow("Android 9 and 10, leftovers, the user allows after a while")
-            << QStringList{QStringLiteral("--adbd"), QStringLiteral("pie"), QStringLiteral("--stale-packets")} + allowLater << true
-            << QByteArray("Allow USB debugging on the phone");
-        QTest::newRow("Android 11 and newer") << QStringList{QStringLiteral("--adbd"), QStringLiteral("current")} << true << QByteArray();
+            << QStringList{QStringLiteral("--adbd"), QStringLiteral("pie"), QStringLiteral("--stale-packets")} +
+                   allowLater
+            << true << QByteArray("Allow USB debugging on the phone");
+        QTest::newRow("Android 11 and newer")
+            << QStringList{QStringLiteral("--adbd"), QStringLiteral("current")} << true << QByteArray();
         QTest::newRow("Android 11, the user allows after a while")
             << QStringList{QStringLiteral("--adbd"), QStringLiteral("current")} + allowLater << true
             << QByteArray("Allow USB debugging on the phone");
@@ -274,10 +281,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, said);
         TempHome home;
         QProcess phone;
-        phone.start(QStringLiteral(PHONE_SIM_EXE), QStringList{QStringLiteral("--name"), QStringLiteral("Pixel 7"),
-                                                               QStringLiteral("--serial"), QStringLiteral("SIM7"),
-                                                               QStringLiteral("--adb-port"), QStringLiteral("0")}
-                                                       + options);
+        phone.start(QStringLiteral(PHONE_SIM_EXE),
+                    QStringList{QStringLiteral("--name"), QStringLiteral("Pixel 7"), QStringLiteral("--serial"),
+                                QStringLiteral("SIM7"), QStringLiteral("--adb-port"), QStringLiteral("0")} +
+                        options);
         QVERIFY(phone.waitForStarted());
         QByteArray banner;
         QTRY_VERIFY_WITH_TIMEOUT((banner += phone.readAllStandardOutput()).contains("ready"), 10000);
@@ -322,7 +329,8 @@ private Q_SLOTS:
                                          << QStringLiteral("--db is required");
         QTest::newRow("unknown option") << QStringList{QStringLiteral("dbs"), QStringLiteral("--xml")} << 2
                                         << QStringLiteral("unknown option --xml");
-        QTest::newRow("missing db") << QStringList{QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Nope")}
+        QTest::newRow("missing db") << QStringList{QStringLiteral("list"), QStringLiteral("--db"),
+                                                   QStringLiteral("Nope")}
                                     << 1 << QStringLiteral("no local database named \"Nope\"");
         QTest::newRow("invalid name") << QStringList{QStringLiteral("create-db"), QStringLiteral("a:b")} << 2
                                       << QStringLiteral("Invalid Local Database name");
@@ -361,12 +369,13 @@ private:
         {
             process.start(QStringLiteral(PHONE_SIM_EXE), args);
             QByteArray out;
-            if (!process.waitForStarted()
-                || !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
+            if (!process.waitForStarted() ||
+                !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
                 return false;
             for (const QByteArray &line : out.split('\n'))
                 if (line.contains('='))
-                    lines.insert(QString::fromLatin1(line.left(line.indexOf('='))), QString::fromLatin1(line.mid(line.indexOf('=') + 1)));
+                    lines.insert(QString::fromLatin1(line.left(line.indexOf('='))),
+                                 QString::fromLatin1(line.mid(line.indexOf('=') + 1)));
             return true;
         }
         ~SimulatedPhoneProcess()
@@ -398,21 +407,23 @@ private Q_SLOTS:
         TempHome home;
         QFile seed(home.filePath(QStringLiteral("seed.vcf")));
         QVERIFY(seed.open(QIODevice::WriteOnly));
-        seed.write("BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:+1 555 0100\nCATEGORIES:Friends\nEND:VCARD\n"
-                   "BEGIN:VCARD\nVERSION:2.1\nN:Cole;Mark\nEMAIL;WORK:mark@example.org\nEND:VCARD\n"
-                   "BEGIN:VCARD\nVERSION:4.0\nFN:Acme Corp\nORG:Acme Corp\nEND:VCARD\n");
+        seed.write(
+            "BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:+1 555 0100\nCATEGORIES:Friends\nEND:VCARD\n"
+            "BEGIN:VCARD\nVERSION:2.1\nN:Cole;Mark\nEMAIL;WORK:mark@example.org\nEND:VCARD\n"
+            "BEGIN:VCARD\nVERSION:4.0\nFN:Acme Corp\nORG:Acme Corp\nEND:VCARD\n");
         seed.close();
         const QString store = home.filePath(QStringLiteral("phone.json"));
         SimulatedPhoneProcess phone;
-        QVERIFY(phone.start({QStringLiteral("--name"), QStringLiteral("Pixel 7"), QStringLiteral("--adb-port"), QStringLiteral("0"),
-                             QStringLiteral("--wifi-port"), QStringLiteral("0"), QStringLiteral("--store"), store,
-                             QStringLiteral("--seed"), seed.fileName()}));
+        QVERIFY(phone.start({QStringLiteral("--name"), QStringLiteral("Pixel 7"), QStringLiteral("--adb-port"),
+                             QStringLiteral("0"), QStringLiteral("--wifi-port"), QStringLiteral("0"),
+                             QStringLiteral("--store"), store, QStringLiteral("--seed"), seed.fileName()}));
         const QString serial = phone.lines.value(QStringLiteral("CONTACT_MOVER_ADB_TCP"));
         const QHash<QString, QString> adb{{QStringLiteral("CONTACT_MOVER_ADB_TCP"), serial}};
 
         Result r = cliWith(home, {QStringLiteral("devices"), QStringLiteral("--json")}, adb);
         QCOMPARE(r.code, 0);
-        QCOMPARE(QJsonDocument::fromJson(r.out).array().at(0)[QStringLiteral("name")].toString(), QStringLiteral("Pixel 7"));
+        QCOMPARE(QJsonDocument::fromJson(r.out).array().at(0)[QStringLiteral("name")].toString(),
+                 QStringLiteral("Pixel 7"));
 
         r = cliWith(home, {QStringLiteral("list"), QStringLiteral("--device"), serial, QStringLiteral("--json")}, adb);
         QCOMPARE(r.code, 0);
@@ -436,9 +447,12 @@ private Q_SLOTS:
             QStringLiteral("com.tallowbrook.contactssync")));
 
         // The same phone through its Wi-Fi listener.
-        r = cliWith(home, {QStringLiteral("list"), QStringLiteral("--device"), QStringLiteral("wifi:127.0.0.1"), QStringLiteral("--json")},
-                    {{QStringLiteral("CONTACT_MOVER_WIFI_PORT"), phone.lines.value(QStringLiteral("CONTACT_MOVER_WIFI_PORT"))},
-                     {QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("300")}});
+        r = cliWith(
+            home,
+            {QStringLiteral("list"), QStringLiteral("--device"), QStringLiteral("wifi:127.0.0.1"),
+             QStringLiteral("--json")},
+            {{QStringLiteral("CONTACT_MOVER_WIFI_PORT"), phone.lines.value(QStringLiteral("CONTACT_MOVER_WIFI_PORT"))},
+             {QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("300")}});
         QCOMPARE(r.code, 0);
         QCOMPARE(QJsonDocument::fromJson(r.out).array().size(), 3);
 
@@ -451,7 +465,8 @@ private Q_SLOTS:
     {
         TempHome home;
         SimulatedPhoneProcess phone;
-        QVERIFY(phone.start({QStringLiteral("--adb-port"), QStringLiteral("0"), QStringLiteral("--fail"), QStringLiteral("old-version")}));
+        QVERIFY(phone.start({QStringLiteral("--adb-port"), QStringLiteral("0"), QStringLiteral("--fail"),
+                             QStringLiteral("old-version")}));
         const QString serial = phone.lines.value(QStringLiteral("CONTACT_MOVER_ADB_TCP"));
         const QHash<QString, QString> adb{{QStringLiteral("CONTACT_MOVER_ADB_TCP"), serial}};
         Result r = cliWith(home, {QStringLiteral("list"), QStringLiteral("--device"), serial}, adb);

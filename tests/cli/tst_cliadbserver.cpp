@@ -100,8 +100,9 @@ private Q_SLOTS:
         m_phone.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_phone.start(QStringLiteral(PHONE_SIM_EXE),
                       {QStringLiteral("--name"), QStringLiteral("Pixel 7"), QStringLiteral("--adb-port"),
-                       QStringLiteral("0"), QStringLiteral("--wifi-port"), QStringLiteral("0"), QStringLiteral("--store"),
-                       m_home.filePath(QStringLiteral("phone.json")), QStringLiteral("--seed"), seed.fileName()});
+                       QStringLiteral("0"), QStringLiteral("--wifi-port"), QStringLiteral("0"),
+                       QStringLiteral("--store"), m_home.filePath(QStringLiteral("phone.json")),
+                       QStringLiteral("--seed"), seed.fileName()});
         QVERIFY(m_phone.waitForStarted());
         QByteArray out;
         QVERIFY(QTest::qWaitFor([&] { return (out += m_phone.readAllStandardOutput()).contains("ready\n"); }, 10000));
@@ -160,10 +161,12 @@ private Q_SLOTS:
     {
         const QString adbPort = m_env.value(QStringLiteral("ANDROID_ADB_SERVER_PORT"));
         m_env.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), m_wifiPort);
-        const Result r = cli({QStringLiteral("--end-adb-server"), QStringLiteral("devices"), QStringLiteral("--verbose")});
+        const Result r =
+            cli({QStringLiteral("--end-adb-server"), QStringLiteral("devices"), QStringLiteral("--verbose")});
         m_env.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), adbPort);
         QCOMPARE(r.code, 0);
-        QVERIFY2(r.out.contains(QStringLiteral("directly over USB (no adb server answered on port %1").arg(m_wifiPort).toUtf8()),
+        QVERIFY2(r.out.contains(
+                     QStringLiteral("directly over USB (no adb server answered on port %1").arg(m_wifiPort).toUtf8()),
                  r.out.constData());
         QVERIFY(alive(m_phone.processId()));
         QCOMPARE(m_phone.state(), QProcess::Running);
@@ -173,7 +176,8 @@ private Q_SLOTS:
     // Asked to, the program ends the user's adb server before it looks for phones, and says so.
     void endAdbServerOptionEndsIt()
     {
-        const Result r = cli({QStringLiteral("--end-adb-server"), QStringLiteral("devices"), QStringLiteral("--verbose")});
+        const Result r =
+            cli({QStringLiteral("--end-adb-server"), QStringLiteral("devices"), QStringLiteral("--verbose")});
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains("directly over USB") && r.out.contains("was asked to exit"), r.out.constData());
         // ("adb devices" would start a new server: the free port tells instead.)

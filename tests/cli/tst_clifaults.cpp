@@ -3,11 +3,11 @@
 // waiting until Ctrl-C or SIGTERM, which cancel it within moments (exit status 3). The local database is never
 // changed, the phone keeps what it held plus the batches it answered, and a retry on a working phone loses nothing.
 
-#include "contacts/combinerule.h"
-#include "filehash.h"
 #include "contactfixtures.h"
-#include "core/datafolder.h"
+#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
+#include "core/datafolder.h"
+#include "filehash.h"
 #include "phonesimstore.h"
 #include "temphome.h"
 
@@ -36,8 +36,8 @@ QByteArray cards(int n, const char *prefix)
 {
     QByteArray out;
     for (int i = 0; i < n; ++i)
-        out += "BEGIN:VCARD\nVERSION:3.0\nN:" + QByteArray(prefix) + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 "
-               + QByteArray::number(i) + "\nEND:VCARD\n";
+        out += "BEGIN:VCARD\nVERSION:3.0\nN:" + QByteArray(prefix) + QByteArray::number(i) +
+               ";Test;;;\nTEL;TYPE=CELL:555 " + QByteArray::number(i) + "\nEND:VCARD\n";
     return out;
 }
 
@@ -50,8 +50,8 @@ struct Sim
     bool start(const QString &program, const QStringList &args)
     {
         process.start(program, args);
-        return process.waitForStarted()
-               && QTest::qWaitFor([&] { return (lines += process.readAllStandardOutput()).contains("ready\n"); }, 10000);
+        return process.waitForStarted() &&
+               QTest::qWaitFor([&] { return (lines += process.readAllStandardOutput()).contains("ready\n"); }, 10000);
     }
     QString value(const QByteArray &key) const
     {
@@ -97,8 +97,10 @@ Run cli(const TempHome &home, const QStringList &env, const QStringList &args, i
     Run r;
     if (signal != 0) {
         QByteArray err;
-        if (!QTest::qWaitFor([&] { return signalWhen((err += p.readAllStandardError())) || p.state() == QProcess::NotRunning; }, 30000)
-            || p.state() == QProcess::NotRunning) {
+        if (!QTest::qWaitFor(
+                [&] { return signalWhen((err += p.readAllStandardError())) || p.state() == QProcess::NotRunning; },
+                30000) ||
+            p.state() == QProcess::NotRunning) {
             p.kill();
             p.waitForFinished();
             r.err = err + p.readAllStandardError();
@@ -129,7 +131,9 @@ Run cli(const TempHome &home, const QStringList &env, const QStringList &args, i
 int androidCount(const QString &store)
 {
     QFile f(store);
-    return f.open(QIODevice::ReadOnly) ? int(QJsonDocument::fromJson(f.readAll())[QStringLiteral("contacts")].toArray().size()) : -1;
+    return f.open(QIODevice::ReadOnly)
+               ? int(QJsonDocument::fromJson(f.readAll())[QStringLiteral("contacts")].toArray().size())
+               : -1;
 }
 
 // An iphone-sim store: display name → phone numbers.
@@ -157,7 +161,8 @@ QString makeDb(const QString &name, int count)
     LocalDb db(path, PContactCombineRule(new LocalDbCombineRule));
     db.createFromTemplate();
     for (int i = 0; i < count; ++i)
-        db.saveContactWithMerge(person(QStringLiteral("M%1").arg(i), QStringLiteral("Test"), QStringLiteral("+44 %1").arg(i)));
+        db.saveContactWithMerge(
+            person(QStringLiteral("M%1").arg(i), QStringLiteral("Test"), QStringLiteral("+44 %1").arg(i)));
     return path;
 }
 
@@ -171,16 +176,20 @@ private Q_SLOTS:
     void androidFaults_data()
     {
         QTest::addColumn<QString>("fail");
-        QTest::addColumn<int>("signal");        // 0: the run fails by itself
+        QTest::addColumn<int>("signal");          // 0: the run fails by itself
         QTest::addColumn<QByteArray>("signalAt"); // stderr text (or "store") after which the signal goes
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<int>("phoneAfter");
         // The phone is loaded before the transfer: faults of its backup session end the run there.
-        QTest::newRow("drop mid-batch") << QStringLiteral("close-mid-batch") << 0 << QByteArray() << QByteArray("The remote host closed the connection") << 3;
-        QTest::newRow("error reply") << QStringLiteral("error-reply") << 0 << QByteArray() << QByteArray("Simulated failure") << 3;
-        QTest::newRow("stall while loading") << QStringLiteral("stall-mid-batch") << SIGINT << QByteArray("Backing up Contacts now") << QByteArray("Cancelled.") << 3;
+        QTest::newRow("drop mid-batch") << QStringLiteral("close-mid-batch") << 0 << QByteArray()
+                                        << QByteArray("The remote host closed the connection") << 3;
+        QTest::newRow("error reply") << QStringLiteral("error-reply") << 0 << QByteArray()
+                                     << QByteArray("Simulated failure") << 3;
+        QTest::newRow("stall while loading") << QStringLiteral("stall-mid-batch") << SIGINT
+                                             << QByteArray("Backing up Contacts now") << QByteArray("Cancelled.") << 3;
         // The first batch of 20 names is applied and answered, the second never is.
-        QTest::newRow("stall while writing") << QStringLiteral("stall-mid-restore") << SIGTERM << QByteArray("store") << QByteArray("Cancelled.") << 23;
+        QTest::newRow("stall while writing")
+            << QStringLiteral("stall-mid-restore") << SIGTERM << QByteArray("store") << QByteArray("Cancelled.") << 23;
     }
     void androidFaults()
     {
@@ -192,10 +201,13 @@ private Q_SLOTS:
         TempHome home;
         const QString dbPath = makeDb(QStringLiteral("Many"), 45);
         const QByteArray dbBefore = fileHash(dbPath);
-        const QString store = home.filePath(QStringLiteral("phone.json")), seed = home.filePath(QStringLiteral("phone.vcf"));
+        const QString store = home.filePath(QStringLiteral("phone.json")),
+                      seed = home.filePath(QStringLiteral("phone.vcf"));
         writeFile(seed, cards(3, "A"));
-        const QStringList simArgs{QStringLiteral("--name"), QStringLiteral("Fault Phone"), QStringLiteral("--adb-port"), QStringLiteral("0"),
-                                  QStringLiteral("--store"), store, QStringLiteral("--seed"), seed};
+        const QStringList simArgs{QStringLiteral("--name"),     QStringLiteral("Fault Phone"),
+                                  QStringLiteral("--adb-port"), QStringLiteral("0"),
+                                  QStringLiteral("--store"),    store,
+                                  QStringLiteral("--seed"),     seed};
         QMap<QString, QStringList> phoneBefore;
         {
             Sim phone;
@@ -204,7 +216,8 @@ private Q_SLOTS:
             QCOMPARE(phoneBefore.size(), 3);
             const QString serial = phone.value("CONTACT_MOVER_ADB_TCP");
             const Run r = cli(home, {QStringLiteral("CONTACT_MOVER_ADB_TCP=") + serial},
-                              {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"), QStringLiteral("--to"), serial},
+                              {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"),
+                               QStringLiteral("--to"), serial},
                               signal, [&](const QByteArray &err) {
                                   if (signalAt == "store")
                                       return androidCount(store) == phoneAfter && (QTest::qWait(300), true);
@@ -226,14 +239,16 @@ private Q_SLOTS:
         QVERIFY(phone.start(QStringLiteral(PHONE_SIM_EXE), simArgs));
         const QString serial = phone.value("CONTACT_MOVER_ADB_TCP");
         const Run r = cli(home, {QStringLiteral("CONTACT_MOVER_ADB_TCP=") + serial},
-                          {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"), QStringLiteral("--to"), serial});
+                          {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"),
+                           QStringLiteral("--to"), serial});
         QVERIFY2(r.code == 0, r.err.constData());
         QVERIFY2(r.out.startsWith("Successfully transferred"), r.out.constData());
         const QMap<QString, QStringList> after = phoneSimContents(store);
         QCOMPARE(androidCount(store), 48);
         QCOMPARE(after.size(), 48);
         for (int i = 0; i < 45; ++i)
-            QCOMPARE(after.value(QStringLiteral("M%1 Test").arg(i)), QStringList{QStringLiteral("3:mobile||+44 %1").arg(i)});
+            QCOMPARE(after.value(QStringLiteral("M%1 Test").arg(i)),
+                     QStringList{QStringLiteral("3:mobile||+44 %1").arg(i)});
         for (auto it = phoneBefore.cbegin(); it != phoneBefore.cend(); ++it)
             QCOMPARE(after.value(it.key()), it.value());
         QCOMPARE(fileHash(dbPath), dbBefore);
@@ -244,8 +259,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fail");
         QTest::addColumn<int>("signal");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("drop mid-batch") << QStringLiteral("drop-mid-batch") << 0 << QByteArray("mobilesync_receive_changes failed. return -");
-        QTest::newRow("error reply") << QStringLiteral("refuse-start") << 0 << QByteArray("Contacts are synced with iCloud on this iPhone.");
+        QTest::newRow("drop mid-batch") << QStringLiteral("drop-mid-batch") << 0
+                                        << QByteArray("mobilesync_receive_changes failed. return -");
+        QTest::newRow("error reply") << QStringLiteral("refuse-start") << 0
+                                     << QByteArray("Contacts are synced with iCloud on this iPhone.");
         // Silent after the first batch of records: without the cancel the library would wait 30 s.
         QTest::newRow("stall") << QStringLiteral("stall-mid-batch") << SIGTERM << QByteArray("Cancelled.");
     }
@@ -258,24 +275,31 @@ private Q_SLOTS:
         const QString dbPath = makeDb(QStringLiteral("Small"), 5);
         const QByteArray dbBefore = fileHash(dbPath);
         const QString udid = QStringLiteral("00008030-00000000000000F2");
-        const QString store = home.filePath(QStringLiteral("iphone.json")), seed = home.filePath(QStringLiteral("iphone.vcf"));
+        const QString store = home.filePath(QStringLiteral("iphone.json")),
+                      seed = home.filePath(QStringLiteral("iphone.vcf"));
         writeFile(seed, cards(3, "I"));
-        const QStringList simArgs{QStringLiteral("--socket"), home.filePath(QStringLiteral("mux.sock")), QStringLiteral("--udid"), udid,
-                                  QStringLiteral("--name"), QStringLiteral("Fault iPhone"), QStringLiteral("--store"), store,
-                                  QStringLiteral("--seed"), seed, QStringLiteral("--batch-size"), QStringLiteral("2")};
-        const QStringList transfer{QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Small"), QStringLiteral("--to"), udid};
+        const QStringList simArgs{QStringLiteral("--socket"),     home.filePath(QStringLiteral("mux.sock")),
+                                  QStringLiteral("--udid"),       udid,
+                                  QStringLiteral("--name"),       QStringLiteral("Fault iPhone"),
+                                  QStringLiteral("--store"),      store,
+                                  QStringLiteral("--seed"),       seed,
+                                  QStringLiteral("--batch-size"), QStringLiteral("2")};
+        const QStringList transfer{QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Small"),
+                                   QStringLiteral("--to"), udid};
         QMap<QString, QStringList> before;
         QByteArray storeBefore;
         {
             Sim iphone;
-            QVERIFY(iphone.start(QStringLiteral(IPHONE_SIM_EXE), simArgs + QStringList{QStringLiteral("--fail"), fail}));
+            QVERIFY(
+                iphone.start(QStringLiteral(IPHONE_SIM_EXE), simArgs + QStringList{QStringLiteral("--fail"), fail}));
             before = iphoneContents(store);
             QCOMPARE(before.size(), 3);
             storeBefore = fileHash(store);
-            const Run r = cli(home, {QStringLiteral("USBMUXD_SOCKET_ADDRESS=") + iphone.value("USBMUXD_SOCKET_ADDRESS")}, transfer,
-                              signal, [](const QByteArray &err) {
-                                  return err.contains("Loading contacts from device") && (QTest::qWait(1000), true);
-                              });
+            const Run r =
+                cli(home, {QStringLiteral("USBMUXD_SOCKET_ADDRESS=") + iphone.value("USBMUXD_SOCKET_ADDRESS")},
+                    transfer, signal, [](const QByteArray &err) {
+                        return err.contains("Loading contacts from device") && (QTest::qWait(1000), true);
+                    });
             QCOMPARE(r.code, signal ? 3 : 1);
             QVERIFY2(r.err.contains(message), r.err.constData());
             QVERIFY(!r.out.contains("Successfully"));
@@ -287,7 +311,8 @@ private Q_SLOTS:
 
         Sim iphone;
         QVERIFY(iphone.start(QStringLiteral(IPHONE_SIM_EXE), simArgs));
-        const Run r = cli(home, {QStringLiteral("USBMUXD_SOCKET_ADDRESS=") + iphone.value("USBMUXD_SOCKET_ADDRESS")}, transfer);
+        const Run r =
+            cli(home, {QStringLiteral("USBMUXD_SOCKET_ADDRESS=") + iphone.value("USBMUXD_SOCKET_ADDRESS")}, transfer);
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(r.out, QByteArray("Successfully transferred 5 contacts to device.\n"));
         QMap<QString, QStringList> expected = before;

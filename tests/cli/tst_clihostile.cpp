@@ -3,10 +3,10 @@
 // says what failed and where.
 
 #include "contacts/combinerule.h"
-#include "core/datafolder.h"
 #include "contacts/localdb.h"
-#include "ios/plistcftype.h"
+#include "core/datafolder.h"
 #include "core/privatetemp.h"
+#include "ios/plistcftype.h"
 #include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
 
@@ -76,8 +76,8 @@ QByteArray cards(int count)
 {
     QByteArray out;
     for (int i = 0; i < count; ++i)
-        out += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Person" + QByteArray::number(i) + ";Anna;;;\r\nTEL:+1 555 "
-               + QByteArray::number(100000 + i) + "\r\nEND:VCARD\r\n";
+        out += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Person" + QByteArray::number(i) + ";Anna;;;\r\nTEL:+1 555 " +
+               QByteArray::number(100000 + i) + "\r\nEND:VCARD\r\n";
     return out;
 }
 
@@ -142,7 +142,9 @@ std::pair<int, long> measured(const TempHome &home, const QStringList &args)
         ::_exit(127);
     }
     int status = 0;
-    struct rusage usage {};
+    struct rusage usage
+    {
+    };
     if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status))
         return {-1, 0};
     return {WEXITSTATUS(status), usage.ru_maxrss};
@@ -243,7 +245,9 @@ private Q_SLOTS:
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("/dev/full") && r.err.contains("No space left on device"), r.err.constData());
         QVERIFY(r.out.isEmpty());
-        struct stat device {};
+        struct stat device
+        {
+        };
         QCOMPARE(::stat("/dev/full", &device), 0);
         QVERIFY(S_ISCHR(device.st_mode));
 
@@ -252,9 +256,9 @@ private Q_SLOTS:
         p.setProcessEnvironment(environmentFor(home));
         // ulimit -f counts 1 KB blocks here; SIGXFSZ is ignored so the write fails with EFBIG instead of ending
         // the process.
-        p.start(u"/bin/sh"_s, {u"-c"_s, u"ulimit -f 4; trap '' XFSZ; exec \"$0\" \"$@\""_s,
-                               QStringLiteral(CONTACT_MOVER_CLI_EXE), u"export"_s, u"--db"_s, u"Work"_s,
-                               u"--format"_s, u"vcf"_s, out});
+        p.start(u"/bin/sh"_s,
+                {u"-c"_s, u"ulimit -f 4; trap '' XFSZ; exec \"$0\" \"$@\""_s, QStringLiteral(CONTACT_MOVER_CLI_EXE),
+                 u"export"_s, u"--db"_s, u"Work"_s, u"--format"_s, u"vcf"_s, out});
         QVERIFY(p.waitForFinished(30000));
         const QByteArray err = p.readAllStandardError();
         QCOMPARE(p.exitCode(), 1);
@@ -287,9 +291,9 @@ private Q_SLOTS:
         const QString bad = QFileInfo(good).absolutePath() + u"/deep"_s;
         QVERIFY(QDir().mkpath(bad));
         QVERIFY(writeFile(bad + u"/Manifest.db"_s, "x"));
-        QVERIFY(writeFile(bad + u"/Manifest.plist"_s,
-                          "<?xml version=\"1.0\"?><plist version=\"1.0\">" + QByteArray("<array>").repeated(100000)
-                              + QByteArray("</array>").repeated(100000) + "</plist>"));
+        QVERIFY(writeFile(bad + u"/Manifest.plist"_s, "<?xml version=\"1.0\"?><plist version=\"1.0\">" +
+                                                          QByteArray("<array>").repeated(100000) +
+                                                          QByteArray("</array>").repeated(100000) + "</plist>"));
         const Result r = cli(home, {u"itunes-backups"_s});
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains("Good Phone"), r.out.constData());
@@ -329,12 +333,13 @@ private Q_SLOTS:
         const int count = 100000;
         QByteArray file;
         for (int i = 0; i < count; ++i)
-            file += "BEGIN:VCARD\nFN:P" + QByteArray::number(i) + "\nTEL:" + QByteArray::number(5550000 + i)
-                    + "\nEND:VCARD\n";
+            file += "BEGIN:VCARD\nFN:P" + QByteArray::number(i) + "\nTEL:" + QByteArray::number(5550000 + i) +
+                    "\nEND:VCARD\n";
         const QString vcf = home.filePath(u"many.vcf"_s);
         QVERIFY(writeFile(vcf, file));
         const long limitKb = (3 * file.size() + 100 * 1024 * 1024) / 1024;
-        const auto [imported, importKb] = measured(home, {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Many"_s});
+        const auto [imported, importKb] =
+            measured(home, {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Many"_s});
         QCOMPARE(imported, 0);
         QVERIFY2(importKb < limitKb, qPrintable(u"import: %1 KB, limit %2 KB"_s.arg(importKb).arg(limitKb)));
         const Result dbs = cli(home, {u"dbs"_s});
@@ -383,8 +388,8 @@ private Q_SLOTS:
         QVERIFY(LocalDbFiles::list().isEmpty());
     }
 
-    // Two signals (Ctrl-C, then SIGTERM) during an encrypted import end the tool at once, and the deciphered copies go with it: none in
-    // the data folder's private folder, none in the shared temporary folder.
+    // Two signals (Ctrl-C, then SIGTERM) during an encrypted import end the tool at once, and the deciphered copies go
+    // with it: none in the data folder's private folder, none in the shared temporary folder.
     void secondSignalLeavesNoDecipheredCopies()
     {
         TempHome home;

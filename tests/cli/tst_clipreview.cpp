@@ -2,8 +2,8 @@
 // seeded random address books against phone-sim, iphone-sim and local databases.
 
 #include "contacts/combinerule.h"
-#include "core/datafolder.h"
 #include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "randombooks.h"
 #include "temphome.h"
 
@@ -107,9 +107,9 @@ QString applyPlan(Book &book, const QJsonObject &plan)
         QStringList &rows = book[target];
         for (const QJsonValue &r : c[u"rows"_s].toArray()) {
             const int type = r[u"type"_s].toInt();
-            if (r[u"action"_s].toString() == u"change"_s
-                && !rows.removeOne(rowKey(type, r[u"before"_s].toObject())))
-                return u"\"%1\": the changed row %2 was not there"_s.arg(target, rowKey(type, r[u"before"_s].toObject()));
+            if (r[u"action"_s].toString() == u"change"_s && !rows.removeOne(rowKey(type, r[u"before"_s].toObject())))
+                return u"\"%1\": the changed row %2 was not there"_s.arg(target,
+                                                                         rowKey(type, r[u"before"_s].toObject()));
             rows << rowKey(type, r[u"after"_s].toObject());
         }
         rows.sort();
@@ -168,7 +168,8 @@ class TestCliPreview : public QObject
             const Book after = bookOfCache(cachePath);
             for (auto it = after.cbegin(); it != after.cend(); ++it)
                 if (before.value(it.key()) != it.value())
-                    qWarning() << "seed" << seed << it.key() << "merged:" << it.value() << "plan:" << before.value(it.key());
+                    qWarning() << "seed" << seed << it.key() << "merged:" << it.value()
+                               << "plan:" << before.value(it.key());
             QCOMPARE(after, before);
 
             r = cli(home, phones, {u"list"_s, u"--device"_s, device, u"--json"_s});
@@ -187,7 +188,8 @@ private Q_SLOTS:
         TempHome home;
         QProcess sim;
         const QString store = home.filePath(u"phone.json"_s);
-        sim.start(QStringLiteral(PHONE_SIM_EXE), {u"--name"_s, u"Phone P"_s, u"--adb-port"_s, u"0"_s, u"--store"_s, store});
+        sim.start(QStringLiteral(PHONE_SIM_EXE),
+                  {u"--name"_s, u"Phone P"_s, u"--adb-port"_s, u"0"_s, u"--store"_s, store});
         QByteArray out;
         QVERIFY(sim.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return (out += sim.readAllStandardOutput()).contains("ready\n"); }, 10000));
@@ -200,8 +202,9 @@ private Q_SLOTS:
         for (const QByteArray &line : out.split('\n'))
             if (line.startsWith("CONTACT_MOVER_ADB_TCP="))
                 serial = QString::fromLatin1(line.mid(line.indexOf('=') + 1));
-        transferRounds(home, {serial}, serial, store, DataFolder::androidCacheDir() + u'/' + DataFolder::cacheFileName(serial), 1, 30,
-                       "^Successfully transferred (\\d+) contacts to Android(?:, with (\\d+) repeated contacts merged)?\\.");
+        transferRounds(
+            home, {serial}, serial, store, DataFolder::androidCacheDir() + u'/' + DataFolder::cacheFileName(serial), 1,
+            30, "^Successfully transferred (\\d+) contacts to Android(?:, with (\\d+) repeated contacts merged)?\\.");
     }
 
     // Ten seeded books onto an iPhone, whose cache merges by its own rule.
@@ -212,7 +215,7 @@ private Q_SLOTS:
         const QString store = home.filePath(u"iphone.json"_s);
         QProcess sim;
         sim.start(QStringLiteral(IPHONE_SIM_EXE), {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid,
-                                                    u"--name"_s, u"Preview iPhone"_s, u"--store"_s, store});
+                                                   u"--name"_s, u"Preview iPhone"_s, u"--store"_s, store});
         QByteArray out;
         QVERIFY(sim.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return (out += sim.readAllStandardOutput()).contains("ready\n"); }, 10000));
@@ -223,8 +226,9 @@ private Q_SLOTS:
             sim.terminate();
             sim.waitForFinished(10000);
         });
-        transferRounds(home, {}, udid, store, DataFolder::iosCacheDir() + u'/' + DataFolder::cacheFileName(udid), 101, 10,
-                       "^Successfully transferred (\\d+) contacts to device(?:, with (\\d+) repeated contacts merged)?\\.");
+        transferRounds(
+            home, {}, udid, store, DataFolder::iosCacheDir() + u'/' + DataFolder::cacheFileName(udid), 101, 10,
+            "^Successfully transferred (\\d+) contacts to device(?:, with (\\d+) repeated contacts merged)?\\.");
     }
 
     // Imports into a local database: the dry run's plan, id for id, is what the import wrote; and the forms of
@@ -241,7 +245,9 @@ private Q_SLOTS:
 
             const QString targetFile = LocalDbFiles::pathFor(u"Target.db"_s);
             const QByteArray stored = fileBytes(targetFile);
-            Result r = cli(home, {}, {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Target"_s, u"--dry-run"_s, u"--json"_s});
+            Result r =
+                cli(home, {},
+                    {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Target"_s, u"--dry-run"_s, u"--json"_s});
             QVERIFY2(r.code == 0, r.err.constData());
             QCOMPARE(fileBytes(targetFile), stored);
             const QJsonObject plan = QJsonDocument::fromJson(r.out).object();
@@ -286,7 +292,9 @@ private Q_SLOTS:
                 pocket.saveContactWithMerge(c);
         }
         {
-            Result r = cli(home, {}, {u"backup"_s, u"--device"_s, u"Pocket"_s, u"--db"_s, u"Target"_s, u"--dry-run"_s, u"--json"_s});
+            Result r =
+                cli(home, {},
+                    {u"backup"_s, u"--device"_s, u"Pocket"_s, u"--db"_s, u"Target"_s, u"--dry-run"_s, u"--json"_s});
             QVERIFY2(r.code == 0, r.err.constData());
             const QJsonObject plan = QJsonDocument::fromJson(r.out).object();
             QVERIFY(plan[u"contacts"_s].toArray().size() > 0);
@@ -307,9 +315,10 @@ private Q_SLOTS:
         f.close();
         Result r = cli(home, {}, {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Fresh"_s, u"--dry-run"_s});
         QVERIFY2(r.code == 0, r.err.constData());
-        QCOMPARE(QString::fromUtf8(r.out),
-                 u"Dry run, nothing was written. 1 contacts will be added, 0 merged into contacts already there and 1 "
-                 "left unchanged.\nAdd: Zeno Zorn\n    + Phone: Mobile:+1 555 0100\nUnchanged, already there: Zeno Zorn\n"_s);
+        QCOMPARE(
+            QString::fromUtf8(r.out),
+            u"Dry run, nothing was written. 1 contacts will be added, 0 merged into contacts already there and 1 "
+            "left unchanged.\nAdd: Zeno Zorn\n    + Phone: Mobile:+1 555 0100\nUnchanged, already there: Zeno Zorn\n"_s);
         QVERIFY(!QFileInfo::exists(LocalDbFiles::pathFor(u"Fresh.db"_s)));
 
         // --json alone is a usage error; a dry run of a file that cannot be read fails as the import would.

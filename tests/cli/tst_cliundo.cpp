@@ -2,10 +2,10 @@
 // phone's own store equals the one before in every field; each command is a new process, so every undo also
 // runs after a restart.
 
-#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "core/datafolder.h"
+#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "temphome.h"
 
 #include <QDir>
@@ -69,9 +69,9 @@ QByteArray cards(int n, const char *prefix)
 {
     QByteArray out;
     for (int i = 0; i < n; ++i)
-        out += "BEGIN:VCARD\nVERSION:3.0\nN:" + QByteArray(prefix) + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 "
-               + QByteArray::number(i) + "\nEMAIL;TYPE=HOME:t" + QByteArray::number(i) + "@example.org\nNOTE:seed " + QByteArray::number(i)
-               + "\nEND:VCARD\n";
+        out += "BEGIN:VCARD\nVERSION:3.0\nN:" + QByteArray(prefix) + QByteArray::number(i) +
+               ";Test;;;\nTEL;TYPE=CELL:555 " + QByteArray::number(i) + "\nEMAIL;TYPE=HOME:t" + QByteArray::number(i) +
+               "@example.org\nNOTE:seed " + QByteArray::number(i) + "\nEND:VCARD\n";
     return out;
 }
 
@@ -111,11 +111,12 @@ class TestCliUndo : public QObject
                 return false;
             f.write(seed);
             f.close();
-            process.start(QStringLiteral(PHONE_SIM_EXE), {u"--name"_s, u"Phone U"_s, u"--adb-port"_s, QString::number(adbPort),
-                                                          u"--store"_s, store, u"--seed"_s, seedFile});
+            process.start(QStringLiteral(PHONE_SIM_EXE),
+                          {u"--name"_s, u"Phone U"_s, u"--adb-port"_s, QString::number(adbPort), u"--store"_s, store,
+                           u"--seed"_s, seedFile});
             QByteArray out;
-            if (!process.waitForStarted()
-                || !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
+            if (!process.waitForStarted() ||
+                !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
                 return false;
             for (const QByteArray &line : out.split('\n')) {
                 if (line.startsWith("CONTACT_MOVER_ADB_TCP="))
@@ -177,7 +178,8 @@ private Q_SLOTS:
         QCOMPARE(phone.fields().size(), 5);
         r = cli(home, s, {u"undo"_s, u"--device"_s, s});
         QVERIFY2(r.code == 0, r.err.constData());
-        QVERIFY2(r.out.contains("Removed 2 added contacts, brought back 0 deleted and 1 changed contacts."), r.out.constData());
+        QVERIFY2(r.out.contains("Removed 2 added contacts, brought back 0 deleted and 1 changed contacts."),
+                 r.out.constData());
         QTRY_COMPARE_WITH_TIMEOUT(phone.fields(), seeded, 10000);
 
         // The undo is undoable: the restore comes back.
@@ -192,12 +194,15 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(phone.fields(), restored, 10000);
 
         // A group and its contacts deleted: the contacts come back with their membership.
-        r = cli(home, s, {u"set-group"_s, u"--device"_s, s, u"--contacts"_s,
-                          ids(home, s, s, {u"Test B0"_s, u"Emil Eck"_s}).join(u','), u"--group"_s, u"Golf"_s});
+        r = cli(home, s,
+                {u"set-group"_s, u"--device"_s, s, u"--contacts"_s,
+                 ids(home, s, s, {u"Test B0"_s, u"Emil Eck"_s}).join(u','), u"--group"_s, u"Golf"_s});
         QVERIFY2(r.code == 0, r.err.constData());
         const QStringList grouped = phone.fields();
         QVERIFY(grouped.filter(u"Golf"_s).size() == 2);
-        r = cli(home, s, {u"delete"_s, u"--device"_s, s, u"--contacts"_s, ids(home, s, s, {u"Test B0"_s, u"Emil Eck"_s}).join(u',')});
+        r = cli(home, s,
+                {u"delete"_s, u"--device"_s, s, u"--contacts"_s,
+                 ids(home, s, s, {u"Test B0"_s, u"Emil Eck"_s}).join(u',')});
         QVERIFY2(r.code == 0, r.err.constData());
         QTRY_COMPARE_WITH_TIMEOUT(phone.fields().size(), 3, 10000);
         r = cli(home, s, {u"undo"_s, u"--device"_s, s});
@@ -242,9 +247,13 @@ private Q_SLOTS:
         QJsonObject doc = QJsonDocument::fromJson(f.readAll()).object();
         f.close();
         QJsonArray contacts = doc[u"contacts"_s].toArray();
-        contacts.append(QJsonObject{{u"id"_s, 900}, {u"name"_s, u"Own Mine"_s},
-                                    {u"rows"_s, QJsonArray{QJsonObject{{u"type"_s, 1}, {u"fields"_s, QJsonArray{u""_s, u"Own"_s, u""_s, u"Mine"_s, u""_s}}},
-                                                           QJsonObject{{u"type"_s, 3}, {u"fields"_s, QJsonArray{u"mobile"_s, u""_s, u"42"_s}}}}}});
+        contacts.append(QJsonObject{
+            {u"id"_s, 900},
+            {u"name"_s, u"Own Mine"_s},
+            {u"rows"_s,
+             QJsonArray{
+                 QJsonObject{{u"type"_s, 1}, {u"fields"_s, QJsonArray{u""_s, u"Own"_s, u""_s, u"Mine"_s, u""_s}}},
+                 QJsonObject{{u"type"_s, 3}, {u"fields"_s, QJsonArray{u"mobile"_s, u""_s, u"42"_s}}}}}});
         doc.insert(u"contacts"_s, contacts);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(QJsonDocument(doc).toJson());
@@ -295,7 +304,8 @@ private Q_SLOTS:
         blocker.close();
         r = cli(home, s, {u"delete"_s, u"--device"_s, s, u"--contacts"_s, ids(home, s, s).join(u',')});
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains("No snapshot of Phone U could be kept, so nothing was written to it"), r.err.constData());
+        QVERIFY2(r.err.contains("No snapshot of Phone U could be kept, so nothing was written to it"),
+                 r.err.constData());
         QTest::qWait(500);
         QCOMPARE(phone.fields(), transferred);
         // A local database neither.
@@ -309,14 +319,17 @@ private Q_SLOTS:
     {
         TempHome home;
         makeOffice();
-        const QString udid = u"00008030-00000000000000C3"_s, store = home.filePath(u"ic.json"_s), seed = home.filePath(u"ic.vcf"_s);
+        const QString udid = u"00008030-00000000000000C3"_s, store = home.filePath(u"ic.json"_s),
+                      seed = home.filePath(u"ic.vcf"_s);
         QFile f(seed);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(cards(2, "B") + "BEGIN:VCARD\nVERSION:3.0\nN:Ipho;Ida;;;\nTEL;TYPE=HOME:+1 2\nBDAY:1990-04-01\nORG:Acme\nEND:VCARD\n");
+        f.write(cards(2, "B") +
+                "BEGIN:VCARD\nVERSION:3.0\nN:Ipho;Ida;;;\nTEL;TYPE=HOME:+1 2\nBDAY:1990-04-01\nORG:Acme\nEND:VCARD\n");
         f.close();
         QProcess iphones;
-        iphones.start(QStringLiteral(IPHONE_SIM_EXE), {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid, u"--name"_s,
-                                                       u"Ida's iPhone"_s, u"--store"_s, store, u"--seed"_s, seed});
+        iphones.start(QStringLiteral(IPHONE_SIM_EXE),
+                      {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid, u"--name"_s, u"Ida's iPhone"_s,
+                       u"--store"_s, store, u"--seed"_s, seed});
         QByteArray out;
         QVERIFY(iphones.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return (out += iphones.readAllStandardOutput()).contains("ready\n"); }, 10000));
@@ -335,10 +348,12 @@ private Q_SLOTS:
         QCOMPARE(everyField(store).size(), 5);
         r = cli(home, {}, {u"undo"_s, u"--device"_s, udid});
         QVERIFY2(r.code == 0, r.err.constData());
-        QVERIFY2(r.out.contains("Removed 2 added contacts, brought back 0 deleted and 1 changed contacts."), r.out.constData());
+        QVERIFY2(r.out.contains("Removed 2 added contacts, brought back 0 deleted and 1 changed contacts."),
+                 r.out.constData());
         QCOMPARE(everyField(store), seeded);
 
-        r = cli(home, {}, {u"delete"_s, u"--device"_s, udid, u"--contacts"_s, ids(home, {}, udid, {u"Ida Ipho"_s}).join(u',')});
+        r = cli(home, {},
+                {u"delete"_s, u"--device"_s, udid, u"--contacts"_s, ids(home, {}, udid, {u"Ida Ipho"_s}).join(u',')});
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(everyField(store).size(), 2);
         r = cli(home, {}, {u"undo"_s, u"--device"_s, udid});

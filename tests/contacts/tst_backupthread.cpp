@@ -1,8 +1,8 @@
 // The database-to-database backup worker, run on a real thread against real database files.
 
+#include "contactfixtures.h"
 #include "contacts/backupcontactstolocalthread.h"
 #include "contacts/combinerule.h"
-#include "contactfixtures.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
 #include "core/texts.h"
@@ -67,9 +67,10 @@ private Q_SLOTS:
     void newThenMergedBackup()
     {
         auto target = newDb();
-        const QList<pim::Contact> contacts{person(QStringLiteral("Anna"), QStringLiteral("Berg"), QStringLiteral("111")),
-                                           person(QStringLiteral("Mark"), QStringLiteral("Cole"), QStringLiteral("222")),
-                                           person(QStringLiteral("Zoë"), QStringLiteral("Adams"), QStringLiteral("333"))};
+        const QList<pim::Contact> contacts{
+            person(QStringLiteral("Anna"), QStringLiteral("Berg"), QStringLiteral("111")),
+            person(QStringLiteral("Mark"), QStringLiteral("Cole"), QStringLiteral("222")),
+            person(QStringLiteral("Zoë"), QStringLiteral("Adams"), QStringLiteral("333"))};
         {
             ProgressObject progress;
             QSignalSpy updates(&progress, &ProgressObject::progressChanged);
@@ -89,8 +90,9 @@ private Q_SLOTS:
         ProgressObject progress;
         BackupContactsToLocalThread worker(second, target.get(), &progress);
         runToEnd(worker, progress);
-        QCOMPARE(progress.message(),
-                 QStringLiteral("Successfully backed up 2 contacts to the local database; 1 repeated contacts merged."));
+        QCOMPARE(
+            progress.message(),
+            QStringLiteral("Successfully backed up 2 contacts to the local database; 1 repeated contacts merged."));
         QCOMPARE(count(*target, "select count(*) from contact"), 5);
         const QList<pim::Contact> stored = target->listContacts(0, QStringLiteral("Anna Berg"));
         QCOMPARE(stored.size(), 1);

@@ -99,9 +99,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<DataRow>("row");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("all parts")
-            << mk({{5, u"Dr"_s}, {2, u"John"_s}, {4, u"Q"_s}, {3, u"Smith"_s}, {6, u"Jr"_s}})
-            << u"Dr John Q Smith Jr"_s;
+        QTest::newRow("all parts") << mk({{5, u"Dr"_s}, {2, u"John"_s}, {4, u"Q"_s}, {3, u"Smith"_s}, {6, u"Jr"_s}})
+                                   << u"Dr John Q Smith Jr"_s;
         QTest::newRow("empty middle and suffix")
             << mk({{5, u"Dr"_s}, {2, u"John"_s}, {4, u""_s}, {3, u"Smith"_s}}) << u"Dr John Smith"_s;
         QTest::newRow("family only") << mk({{3, u"Smith"_s}}) << u"Smith"_s;
@@ -118,16 +117,14 @@ private Q_SLOTS:
         QTest::addColumn<DataRow>("row");
         QTest::addColumn<QString>("expected");
         QTest::newRow("city and postcode")
-            << mk({{4, u"1 Main St"_s}, {7, u"Springfield"_s}, {9, u"12345"_s}})
-            << u"1 Main St\nSpringfield, 12345"_s;
+            << mk({{4, u"1 Main St"_s}, {7, u"Springfield"_s}, {9, u"12345"_s}}) << u"1 Main St\nSpringfield, 12345"_s;
         QTest::newRow("postcode without city")
             << mk({{4, u"1 Main St"_s}, {9, u"12345"_s}, {10, u"USA"_s}}) << u"1 Main St\nUSA"_s;
         QTest::newRow("full")
             << mk({{4, u"1 Main St"_s}, {7, u"Springfield"_s}, {8, u"IL"_s}, {9, u"62701"_s}, {10, u"USA"_s}})
             << u"1 Main St\nSpringfield, IL 62701\nUSA"_s;
         QTest::newRow("city alone") << mk({{7, u"Paris"_s}}) << u"Paris"_s;
-        QTest::newRow("region and postcode")
-            << mk({{8, u"Bavaria"_s}, {9, u"80331"_s}}) << u"Bavaria 80331"_s;
+        QTest::newRow("region and postcode") << mk({{8, u"Bavaria"_s}, {9, u"80331"_s}}) << u"Bavaria 80331"_s;
     }
     void addressText()
     {
@@ -144,25 +141,20 @@ private Q_SLOTS:
         QTest::newRow("phone code 7") << int(ENTITY_PHONE) << mk({{1, u"555"_s}, {2, u"7"_s}}) << u":555"_s;
         QTest::newRow("phone custom label")
             << int(ENTITY_PHONE) << mk({{1, u"555"_s}, {2, u"2"_s}, {3, u"Boss"_s}}) << u"Boss:555"_s;
-        QTest::newRow("phone integer code")
-            << int(ENTITY_PHONE) << mk({{1, u"555"_s}, {2, 12}}) << u"Main:555"_s;
+        QTest::newRow("phone integer code") << int(ENTITY_PHONE) << mk({{1, u"555"_s}, {2, 12}}) << u"Main:555"_s;
         QTest::newRow("e-mail no code") << int(ENTITY_EMAIL) << mk({{1, u"a@b.c"_s}}) << u"Other:a@b.c"_s;
-        QTest::newRow("e-mail code 3")
-            << int(ENTITY_EMAIL) << mk({{1, u"a@b.c"_s}, {2, u"3"_s}}) << u":a@b.c"_s;
+        QTest::newRow("e-mail code 3") << int(ENTITY_EMAIL) << mk({{1, u"a@b.c"_s}, {2, u"3"_s}}) << u":a@b.c"_s;
         QTest::newRow("birthday") << int(ENTITY_EVENT) << mk({{1, u"1980-02-29"_s}, {2, u"3"_s}})
                                   << u"Birthday:1980-02-29"_s;
-        QTest::newRow("im QQ") << int(ENTITY_IM) << mk({{1, u"jd"_s}, {2, u"1"_s}, {5, u"5"_s}})
-                               << u"Home:jd(QQ)"_s;
+        QTest::newRow("im QQ") << int(ENTITY_IM) << mk({{1, u"jd"_s}, {2, u"1"_s}, {5, u"5"_s}}) << u"Home:jd(QQ)"_s;
         QTest::newRow("im custom protocol")
-            << int(ENTITY_IM) << mk({{1, u"jd"_s}, {2, u"2"_s}, {5, u"5"_s}, {6, u"Signal"_s}})
-            << u"Work:jd(Signal)"_s;
-        QTest::newRow("organization")
-            << int(ENTITY_ORGANIZATION) << mk({{1, u"Acme"_s}, {2, u"1"_s}, {4, u"CTO"_s}, {5, u""_s}})
-            << u"Work:CTO Acme"_s;
-        QTest::newRow("address")
-            << int(ENTITY_ADDRESS)
-            << mk({{2, u"1"_s}, {4, u"1 Main St"_s}, {7, u"Springfield"_s}, {10, u"USA"_s}})
-            << u"<b>Home</b><br/>1 Main St<br/>Springfield<br/>USA"_s;
+            << int(ENTITY_IM) << mk({{1, u"jd"_s}, {2, u"2"_s}, {5, u"5"_s}, {6, u"Signal"_s}}) << u"Work:jd(Signal)"_s;
+        QTest::newRow("organization") << int(ENTITY_ORGANIZATION)
+                                      << mk({{1, u"Acme"_s}, {2, u"1"_s}, {4, u"CTO"_s}, {5, u""_s}})
+                                      << u"Work:CTO Acme"_s;
+        QTest::newRow("address") << int(ENTITY_ADDRESS)
+                                 << mk({{2, u"1"_s}, {4, u"1 Main St"_s}, {7, u"Springfield"_s}, {10, u"USA"_s}})
+                                 << u"<b>Home</b><br/>1 Main St<br/>Springfield<br/>USA"_s;
         QTest::newRow("note") << int(ENTITY_NOTE) << mk({{1, u" line\nnext "_s}}) << u" line\nnext "_s;
     }
     void summaryLine()
@@ -188,12 +180,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("equal");
         const QStringList one{u"data1"_s};
         const QStringList three{u"data1"_s, u"data2"_s, u"data3"_s};
-        QTest::newRow("number vs text")
-            << mk({{2, 3}}) << mk({{2, u"3"_s}}) << QStringList{u"data2"_s} << true;
-        QTest::newRow("text vs number")
-            << mk({{2, u"3"_s}}) << mk({{2, 3}}) << QStringList{u"data2"_s} << true;
-        QTest::newRow("number vs other text")
-            << mk({{2, 3}}) << mk({{2, u"x"_s}}) << QStringList{u"data2"_s} << false;
+        QTest::newRow("number vs text") << mk({{2, 3}}) << mk({{2, u"3"_s}}) << QStringList{u"data2"_s} << true;
+        QTest::newRow("text vs number") << mk({{2, u"3"_s}}) << mk({{2, 3}}) << QStringList{u"data2"_s} << true;
+        QTest::newRow("number vs other text") << mk({{2, 3}}) << mk({{2, u"x"_s}}) << QStringList{u"data2"_s} << false;
         QTest::newRow("both absent") << DataRow() << DataRow() << one << true;
         QTest::newRow("absent vs empty text") << DataRow() << mk({{1, u""_s}}) << one << false;
         QTest::newRow("empty text vs absent") << mk({{1, u""_s}}) << DataRow() << one << false;
@@ -217,8 +206,7 @@ private Q_SLOTS:
         QTest::addColumn<DataRow>("row");
         QTest::addColumn<QString>("digest");
         QTest::newRow("no bytes") << DataRow() << u"1B2M2Y8AsgTpgAmY7PhCfg=="_s;
-        QTest::newRow("abc") << mk({{15, QByteArray("abc")}, {4, u"stale"_s}})
-                             << u"kAFQmDzST7DWlj99KOF/cg=="_s;
+        QTest::newRow("abc") << mk({{15, QByteArray("abc")}, {4, u"stale"_s}}) << u"kAFQmDzST7DWlj99KOF/cg=="_s;
     }
     void photoDigest()
     {
@@ -232,11 +220,10 @@ private Q_SLOTS:
         auto db = freshDb();
         const QFile::Permissions perms = QFile::permissions(db->path());
         QVERIFY(perms.testFlags(QFile::ReadOwner | QFile::WriteOwner));
-        QVERIFY(!(perms & (QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther |
-                           QFile::WriteOther)));
+        QVERIFY(
+            !(perms & (QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)));
 
-        Sqlite3Cursor master =
-            db->db().queryThrow(Sqlite3Sql("select type,name from sqlite_master order by name"));
+        Sqlite3Cursor master = db->db().queryThrow(Sqlite3Sql("select type,name from sqlite_master order by name"));
         QStringList objects;
         while (master.moveNext())
             objects << master.getText(u"type"_s) + u' ' + master.getText(u"name"_s);
@@ -288,13 +275,13 @@ private Q_SLOTS:
         };
         QTest::newRow("address") << int(ENTITY_ADDRESS) << numbered(u"a"_s, 11) << numbered(u"b"_s, 11);
         QTest::newRow("name") << int(ENTITY_NAME) << numbered(u"n"_s, 8) << mk({{3, u"other"_s}});
-        QTest::newRow("organization")
-            << int(ENTITY_ORGANIZATION) << numbered(u"o"_s, 9) << mk({{9, u"x9"_s}, {7, u"x7"_s}});
+        QTest::newRow("organization") << int(ENTITY_ORGANIZATION) << numbered(u"o"_s, 9)
+                                      << mk({{9, u"x9"_s}, {7, u"x7"_s}});
         QTest::newRow("im") << int(ENTITY_IM) << mk({{1, u"h"_s}, {2, 1}, {3, u"l"_s}, {5, 5}, {6, u"p"_s}})
                             << mk({{1, u"h2"_s}, {6, u"p2"_s}});
-        QTest::newRow("event date-time")
-            << int(ENTITY_EVENT) << mk({{1, QDateTime(QDate(1980, 2, 29), QTime(23, 30))}, {2, 3}})
-            << mk({{1, QDate(1999, 12, 31)}});
+        QTest::newRow("event date-time") << int(ENTITY_EVENT)
+                                         << mk({{1, QDateTime(QDate(1980, 2, 29), QTime(23, 30))}, {2, 3}})
+                                         << mk({{1, QDate(1999, 12, 31)}});
     }
     // Insert and update write exactly the type's columns, each where it belongs, and load reads them back.
     void rowRoundTrip()
@@ -334,8 +321,7 @@ private Q_SLOTS:
         loaded = db->loadContact(c._id).firstRow(type);
         QCOMPARE(loaded.src_id, u"r2"_s);
         compareColumns(loaded, expectedOf(updated)); // absent columns are written as empty text
-        QCOMPARE(scalar(*db, u"select count(*) from data where data1 is null or data14 is null"_s),
-                 qint64(0));
+        QCOMPARE(scalar(*db, u"select count(*) from data where data1 is null or data14 is null"_s), qint64(0));
     }
 
     void photoDigestRecomputed()
@@ -488,8 +474,8 @@ private Q_SLOTS:
             << int(ENTITY_PHONE) << QList{mobile} << QList{mk({{1, u"555"_s}, {2, 2}, {3, u""_s}})} << 0
             << QList{mobile} << true;
         QTest::newRow("phone new label updates in place")
-            << int(ENTITY_PHONE) << QList{mobile} << QList{mk({{1, u"555"_s}, {2, u"0"_s}, {3, u"Boss"_s}})}
-            << 1 << QList{mk({{1, u"555"_s}, {2, u"0"_s}, {3, u"Boss"_s}})} << true;
+            << int(ENTITY_PHONE) << QList{mobile} << QList{mk({{1, u"555"_s}, {2, u"0"_s}, {3, u"Boss"_s}})} << 1
+            << QList{mk({{1, u"555"_s}, {2, u"0"_s}, {3, u"Boss"_s}})} << true;
         QTest::newRow("phone new number added")
             << int(ENTITY_PHONE) << QList{mobile} << QList{mk({{1, u"777"_s}, {2, u"1"_s}, {3, u""_s}})} << 1
             << QList{mobile, mk({{1, u"777"_s}, {2, u"1"_s}})} << true;
@@ -504,16 +490,15 @@ private Q_SLOTS:
         photoAFull.setValue(u"data4"_s, pim::photoDigest(photoA));
         DataRow photoBFull = photoB;
         photoBFull.setValue(u"data4"_s, pim::photoDigest(photoB));
-        QTest::newRow("same photo") << int(ENTITY_PHOTO) << QList{photoA} << QList{photoAFull} << 0
-                                    << QList{photoAFull} << true;
+        QTest::newRow("same photo") << int(ENTITY_PHOTO) << QList{photoA} << QList{photoAFull} << 0 << QList{photoAFull}
+                                    << true;
         QTest::newRow("second photo replaces in place")
             << int(ENTITY_PHOTO) << QList{photoA} << QList{photoB} << 1 << QList{photoBFull} << true;
         QTest::newRow("two photos into none keep one")
-            << int(ENTITY_PHOTO) << QList<DataRow>() << QList{photoA, photoB} << 1 << QList{photoBFull}
-            << true;
+            << int(ENTITY_PHOTO) << QList<DataRow>() << QList{photoA, photoB} << 1 << QList{photoBFull} << true;
         QTest::newRow("two nicknames into none keep one")
-            << int(ENTITY_NICKNAME) << QList<DataRow>() << QList{mk({{1, u"Al"_s}}), mk({{1, u"Big Al"_s}})}
-            << 1 << QList{mk({{1, u"Big Al"_s}})} << true;
+            << int(ENTITY_NICKNAME) << QList<DataRow>() << QList{mk({{1, u"Al"_s}}), mk({{1, u"Big Al"_s}})} << 1
+            << QList{mk({{1, u"Big Al"_s}})} << true;
 
         const DataRow qq = mk({{1, u"jd"_s}, {2, u"1"_s}, {3, u""_s}, {5, u"5"_s}, {6, u""_s}});
         QTest::newRow("im same handle other protocol added")
@@ -526,8 +511,7 @@ private Q_SLOTS:
             << QList{mk({{1, u"jd"_s}, {2, u"2"_s}, {5, u"5"_s}})} << true;
 
         QTest::newRow("organization overwritten by column")
-            << int(ENTITY_ORGANIZATION)
-            << QList{mk({{1, u"Acme"_s}, {4, u"CTO"_s}, {5, u"R&D"_s}, {7, u"ACM"_s}})}
+            << int(ENTITY_ORGANIZATION) << QList{mk({{1, u"Acme"_s}, {4, u"CTO"_s}, {5, u"R&D"_s}, {7, u"ACM"_s}})}
             << QList{mk({{1, u"Globex"_s}, {4, u""_s}, {5, u"Labs"_s}})} << 1
             << QList{mk({{1, u"Globex"_s}, {4, u"CTO"_s}, {5, u"Labs"_s}, {7, u"ACM"_s}})} << true;
         QTest::newRow("new address keeps merge columns only")
@@ -578,8 +562,7 @@ private Q_SLOTS:
         // The stored contact of the result is what the database now holds.
         QCOMPARE(result.stored.rows(type).size(), rows.size());
         for (const DataRow &w : result.written.value(type))
-            QVERIFY(
-                std::any_of(rows.cbegin(), rows.cend(), [&w](const DataRow &r) { return r._id == w._id; }));
+            QVERIFY(std::any_of(rows.cbegin(), rows.cend(), [&w](const DataRow &r) { return r._id == w._id; }));
         QCOMPARE(scalar(*db, u"select count(*) from contact"_s), qint64(1));
     }
 
@@ -610,8 +593,7 @@ private Q_SLOTS:
             c.full_name = name;
             db->insertContact(c);
         }
-        const QString indexCount =
-            u"select count(*) from sqlite_master where name='index_contacts_full_name_nocase'"_s;
+        const QString indexCount = u"select count(*) from sqlite_master where name='index_contacts_full_name_nocase'"_s;
         QCOMPARE(scalar(*db, indexCount), qint64(0)); // opening alone does not write to the file
 
         db->beginTransaction();
@@ -623,7 +605,8 @@ private Q_SLOTS:
         QCOMPARE(scalar(*db, indexCount), qint64(1));
         QCOMPARE(db->findContactByName(u"ann le"_s), qint64(0));
 
-        Sqlite3Sql explain("explain query plan select _id,src_id from contact where full_name=? collate nocase limit 1");
+        Sqlite3Sql explain(
+            "explain query plan select _id,src_id from contact where full_name=? collate nocase limit 1");
         explain.addTextParam(u"x"_s);
         Sqlite3Cursor plan = db->db().queryThrow(explain);
         QVERIFY(plan.moveNext());
@@ -751,8 +734,8 @@ private Q_SLOTS:
         first.addRow(ENTITY_EVENT, mk({{1, QDateTime(QDate(1950, 1, 10), QTime(0, 0))}, {2, 3}}));
         first.addRow(ENTITY_GROUP, mk({{2, u"Friends"_s}}));
         first.addRow(ENTITY_NICKNAME, mk({{1, u"Jack"_s}}));
-        first.addRow(ENTITY_ADDRESS, mk({{1, u"1 Main St"_s}, {2, 1}, {4, u"1 Main St"_s}, {5, u"PO Box 9"_s},
-                                         {6, u"Apt 2"_s}}));
+        first.addRow(ENTITY_ADDRESS,
+                     mk({{1, u"1 Main St"_s}, {2, 1}, {4, u"1 Main St"_s}, {5, u"PO Box 9"_s}, {6, u"Apt 2"_s}}));
         const qint64 id = db->saveContactWithMerge(first).stored._id;
 
         // The stored date is the devices' text, so the same date as text or date-time adds nothing.

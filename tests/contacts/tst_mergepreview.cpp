@@ -7,9 +7,9 @@
 #include "contacts/mergepreview.h"
 #include "core/privatetemp.h"
 #include "core/progress.h"
+#include "core/texts.h"
 #include "randombooks.h"
 #include "temphome.h"
-#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -57,7 +57,8 @@ Book read(LocalDb &db)
 QByteArray fileHash(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
+                                       : QByteArray();
 }
 
 } // namespace
@@ -132,10 +133,9 @@ private Q_SLOTS:
 
             const int added = plan.count(PlannedContact::Added);
             const int merged = plan.count(PlannedContact::Merged) + plan.count(PlannedContact::Unchanged);
-            QCOMPARE(progress.message(), merged == 0 ? trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB").arg(added)
-                                                     : trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED")
-                                                           .arg(added)
-                                                           .arg(merged));
+            QCOMPARE(progress.message(), merged == 0
+                                             ? trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB").arg(added)
+                                             : trKey("IDS_SUC_IMPORT_%1_TO_LOCALDB_%2_MERGED").arg(added).arg(merged));
             QVERIFY(plan.count(PlannedContact::Added) + merged == incoming.size());
         }
     }
@@ -150,7 +150,8 @@ private Q_SLOTS:
         pim::Contact anna = randombooks::randomContact(*QRandomGenerator::global());
         anna.entities.clear();
         anna.full_name = u"Anna Abel"_s;
-        anna.addRow(pim::ENTITY_NAME, randombooks::fields({{"data1", u"Anna Abel"_s}, {"data2", u"Anna"_s}, {"data3", u"Abel"_s}}));
+        anna.addRow(pim::ENTITY_NAME,
+                    randombooks::fields({{"data1", u"Anna Abel"_s}, {"data2", u"Anna"_s}, {"data3", u"Abel"_s}}));
         anna.addRow(pim::ENTITY_PHONE, randombooks::fields({{"data1", u"555 1"_s}, {"data2", u"2"_s}}));
         db->saveContactWithMerge(anna);
         db->close();
@@ -172,7 +173,8 @@ private Q_SLOTS:
         QCOMPARE(plan.count(PlannedContact::Added), 1);
         QCOMPARE(plan.count(PlannedContact::Merged), 1);
         QCOMPARE(plan.count(PlannedContact::Unchanged), 1);
-        QCOMPARE(plan.summaryText(), u"1 contacts will be added, 1 merged into contacts already there and 1 left unchanged."_s);
+        QCOMPARE(plan.summaryText(),
+                 u"1 contacts will be added, 1 merged into contacts already there and 1 left unchanged."_s);
         // The user's rule keeps a number with a new label as a row of its own.
         QCOMPARE(plan.detailsText(), u"Merge into: Anna Abel\n"
                                      "    + Phone: Boat:555 1\n"
@@ -199,7 +201,8 @@ private Q_SLOTS:
         const PlannedRow &changed = onCache.plan().contacts.first().rows.first();
         QVERIFY(!changed.isNew());
         QCOMPARE(changed.changedColumns(), QStringList{u"data3"_s});
-        QVERIFY(onCache.plan().detailsText().contains(u"~ Phone: \u201CMobile:555 1\u201D to \u201CBoat:555 1\u201D"_s));
+        QVERIFY(
+            onCache.plan().detailsText().contains(u"~ Phone: \u201CMobile:555 1\u201D to \u201CBoat:555 1\u201D"_s));
 
         // No database yet: everything is added, and still nothing is made where the database would be.
         MergePreview fresh(nullptr, rule);

@@ -67,8 +67,7 @@ void compare(const RowColumns &actual, const Map &expected)
         QCOMPARE(actual.contains(name), expected.contains(name));
         QCOMPARE(actual.value(name), expected.value(name));
     }
-    QCOMPARE(QSet<QString>(actual.keyBegin(), actual.keyEnd()),
-             QSet<QString>(expected.keyBegin(), expected.keyEnd()));
+    QCOMPARE(QSet<QString>(actual.keyBegin(), actual.keyEnd()), QSet<QString>(expected.keyBegin(), expected.keyEnd()));
 }
 
 } // namespace

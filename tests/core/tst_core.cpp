@@ -1,6 +1,6 @@
 #include "core/datafolder.h"
-#include "temphome.h"
 #include "core/texts.h"
+#include "temphome.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -137,8 +137,8 @@ private Q_SLOTS:
         QTest::newRow("quote") << QStringLiteral("a\"b") << false << QString();
         QTest::newRow("tab") << QStringLiteral("a\tb") << false << QString();
         QTest::newRow("line feed") << QStringLiteral("a\n") << false << QString();
-        QTest::newRow("spaces and letters") << QStringLiteral("Anna's phone 2") << true
-                                            << QStringLiteral("Anna's phone 2.db");
+        QTest::newRow("spaces and letters")
+            << QStringLiteral("Anna's phone 2") << true << QStringLiteral("Anna's phone 2.db");
         // Names that would make a hidden file, no file, or a name that shows as something else.
         QTest::newRow("empty") << QString() << false << QString();
         QTest::newRow("dot") << QStringLiteral(".") << false << QString();
@@ -204,14 +204,16 @@ private Q_SLOTS:
             const QString text = QString::fromUtf8(f.readAll());
             for (const auto &m : call.globalMatch(text)) {
                 QString key = m.captured(1);
-                key.replace(QStringLiteral("\\\""), QStringLiteral("\"")).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+                key.replace(QStringLiteral("\\\""), QStringLiteral("\""))
+                    .replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
                 // A universal character name in the source (\u201C) is the character itself in the key.
                 static const QRegularExpression ucn(QStringLiteral("\\\\u([0-9A-Fa-f]{4})"));
                 for (auto u = ucn.match(key); u.hasMatch(); u = ucn.match(key))
-                    key.replace(u.capturedStart(), u.capturedLength(), QChar(char16_t(u.captured(1).toUShort(nullptr, 16))));
+                    key.replace(u.capturedStart(), u.capturedLength(),
+                                QChar(char16_t(u.captured(1).toUShort(nullptr, 16))));
                 ++seen;
-                if (key != QLatin1String("invalid libsqlite_qt.")
-                    && english.translate("Tallowbrook", key.toUtf8().constData()).isEmpty())
+                if (key != QLatin1String("invalid libsqlite_qt.") &&
+                    english.translate("Tallowbrook", key.toUtf8().constData()).isEmpty())
                     missing << key;
             }
         }

@@ -23,7 +23,9 @@ class TestDataFolderRobust : public QObject
 
     static mode_t modeOf(const QString &path)
     {
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::stat(QFile::encodeName(path).constData(), &st) != 0)
             return 07777;
         return st.st_mode & 07777;

@@ -8,10 +8,10 @@
 #include <QThread>
 
 #include <atomic>
-#include <memory>
-#include <vector>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 // Stands in for systemd-logind: hands out the write end of a pipe as the inhibitor lock and keeps the read end,
 // so the test can see when the program lets go of the lock (the read end then reaches end of file).
@@ -69,8 +69,8 @@ class TestKeepAwake : public QObject
         service->moveToThread(&m_serviceThread);
         m_connections << name;
         QDBusConnection c = QDBusConnection::connectToBus(m_address, name);
-        return c.isConnected() && c.registerService(name)
-               && c.registerObject(path, service, QDBusConnection::ExportAllSlots);
+        return c.isConnected() && c.registerService(name) &&
+               c.registerObject(path, service, QDBusConnection::ExportAllSlots);
     }
 
     static bool readEndClosed(int fd)
@@ -86,7 +86,8 @@ private Q_SLOTS:
         const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
         if (daemon.isEmpty())
             QSKIP("dbus-daemon is not installed");
-        m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        m_bus.start(daemon,
+                    {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         QVERIFY(m_bus.waitForStarted());
         QTRY_VERIFY(m_bus.canReadLine());
         m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
@@ -116,7 +117,8 @@ private Q_SLOTS:
     void screenSaverFallbackReleasesItsCookie()
     {
         auto *saver = new FakeScreenSaver;
-        QVERIFY(serve(saver, QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver")));
+        QVERIFY(serve(saver, QStringLiteral("org.freedesktop.ScreenSaver"),
+                      QStringLiteral("/org/freedesktop/ScreenSaver")));
         {
             KeepAwake awake;
             QCOMPARE(awake.method(), KeepAwake::Method::ScreenSaver);

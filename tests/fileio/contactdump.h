@@ -19,8 +19,7 @@ inline QString value(const QVariant &v)
             .arg(bytes.size())
             .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
     }
-    QString text =
-        v.metaType().id() == QMetaType::QDateTime ? v.toDateTime().toString(Qt::ISODate) : v.toString();
+    QString text = v.metaType().id() == QMetaType::QDateTime ? v.toDateTime().toString(Qt::ISODate) : v.toString();
     text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     text.replace(QLatin1Char('\r'), QLatin1String("\\r"));

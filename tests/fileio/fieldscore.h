@@ -84,9 +84,8 @@ inline QStringList fields(const pim::Contact &c)
                 line("url", label(LabelFamily::Website, row), text(row, 1));
                 break;
             case ENTITY_PHOTO:
-                line("photo", QString(), row.value(QStringLiteral("data15")).toByteArray().isEmpty()
-                                             ? QString()
-                                             : QStringLiteral("yes"));
+                line("photo", QString(),
+                     row.value(QStringLiteral("data15")).toByteArray().isEmpty() ? QString() : QStringLiteral("yes"));
                 break;
             default:
                 break;

@@ -2,9 +2,9 @@
 // of the files in the shared corpus against a hand-checked list of what each file means (tests/data/
 // corpus-expect), summed per writer family. Run the binary to see the figures (docs/contact-files.md).
 
+#include "fieldscore.h"
 #include "fileio/csvexport.h"
 #include "fileio/csvimport.h"
-#include "fieldscore.h"
 #include "fileio/vcard.h"
 #include "fileio/vcardimport.h"
 
@@ -66,10 +66,9 @@ QList<pim::Contact> readBytes(const QByteArray &bytes, const QString &suffix)
 QString corpusPath(const QString &file)
 {
     const QString name = QFileInfo(file).fileName();
-    for (const QString &path : {qEnvironmentVariable("CONTACT_MOVER_CORPUS") + u'/' + file,
-                                QStringLiteral(SHARED_CORPUS_DIR) + u'/' + file,
-                                QStringLiteral(VCARD_DATA_DIR "/corpus/") + name,
-                                QStringLiteral(CSV_DATA_DIR "/corpus/") + name})
+    for (const QString &path :
+         {qEnvironmentVariable("CONTACT_MOVER_CORPUS") + u'/' + file, QStringLiteral(SHARED_CORPUS_DIR) + u'/' + file,
+          QStringLiteral(VCARD_DATA_DIR "/corpus/") + name, QStringLiteral(CSV_DATA_DIR "/corpus/") + name})
         if (QFileInfo(path).isFile())
             return path;
     return {};
@@ -135,8 +134,8 @@ private Q_SLOTS:
             const fieldscore::Score score = fieldscore::compare(expect.lines, read);
             family.read += score;
             // What this program writes must read back as it was read.
-            family.vcardBack +=
-                fieldscore::compare(read, fieldscore::fields(vcard::contactsFromBytes(vcard::bytesFromContacts(contacts))));
+            family.vcardBack += fieldscore::compare(
+                read, fieldscore::fields(vcard::contactsFromBytes(vcard::bytesFromContacts(contacts))));
             QStringList csvRead = read;
             csvRead.removeIf([](const QString &line) { return line.contains(u"|photo|"_s); }); // CSV has none
             family.csvBack += fieldscore::compare(csvRead, fieldscore::fields(readBytes(csvBytes(contacts), u"csv"_s)));

@@ -2,18 +2,18 @@
 // the exporter's escaping and columns, a round trip through a file, and the public CSV files of other
 // programs imported with their fields in the right places.
 
-#include "contacts/combinerule.h"
 #include "contactdump.h"
 #include "contactfixtures.h"
+#include "contacts/combinerule.h"
+#include "contacts/localdb.h"
+#include "core/progress.h"
+#include "core/texts.h"
 #include "fileio/csvexport.h"
 #include "fileio/csvimport.h"
 #include "fileio/csvrow.h"
 #include "fileio/exporttofilethread.h"
 #include "fileio/fileformats.h"
 #include "fileio/importcontactstolocalthread.h"
-#include "contacts/localdb.h"
-#include "core/progress.h"
-#include "core/texts.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -133,20 +133,18 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QList<QStringList>>("expected");
         const QString eof = u"<eof>"_s;
-        QTest::newRow("doubled quotes")
-            << QByteArray("\"a\"\"b\",c\n") << QList<QStringList>{{u"a\"b"_s, u"c"_s}, {u""_s, eof}};
+        QTest::newRow("doubled quotes") << QByteArray("\"a\"\"b\",c\n")
+                                        << QList<QStringList>{{u"a\"b"_s, u"c"_s}, {u""_s, eof}};
         QTest::newRow("commas and line breaks inside quotes")
-            << QByteArray("\"x,y\",\"1\n2\"\nz\n")
-            << QList<QStringList>{{u"x,y"_s, u"1\n2"_s}, {u"z"_s}, {u""_s, eof}};
+            << QByteArray("\"x,y\",\"1\n2\"\nz\n") << QList<QStringList>{{u"x,y"_s, u"1\n2"_s}, {u"z"_s}, {u""_s, eof}};
         QTest::newRow("carriage return kept inside quotes, dropped outside")
-            << QByteArray("\"a\r\nb\",c\r\nd\r\n")
-            << QList<QStringList>{{u"a\r\nb"_s, u"c"_s}, {u"d"_s}, {u""_s, eof}};
+            << QByteArray("\"a\r\nb\",c\r\nd\r\n") << QList<QStringList>{{u"a\r\nb"_s, u"c"_s}, {u"d"_s}, {u""_s, eof}};
         QTest::newRow("a quote opens quoted mode mid-field")
             << QByteArray("x\"y,\nz\",w\n") << QList<QStringList>{{u"xy,\nz"_s, u"w"_s}, {u""_s, eof}};
         QTest::newRow("a quote after the quoted part is text")
             << QByteArray("\"a\"b\"c,d\n") << QList<QStringList>{{u"ab\"c"_s, u"d"_s}, {u""_s, eof}};
-        QTest::newRow("byte order mark skipped") << QByteArray("\xEF\xBB\xBFName,Tel\n")
-                                                 << QList<QStringList>{{u"Name"_s, u"Tel"_s}, {u""_s, eof}};
+        QTest::newRow("byte order mark skipped")
+            << QByteArray("\xEF\xBB\xBFName,Tel\n") << QList<QStringList>{{u"Name"_s, u"Tel"_s}, {u""_s, eof}};
         QTest::newRow("UTF-8 across fields") << QByteArray("Zo\xC3\xAB,\xE5\xB1\xB1\xE6\x9C\xAC\n")
                                              << QList<QStringList>{{u"Zoë"_s, u"山本"_s}, {u""_s, eof}};
         QTest::newRow("header shorter than a byte order mark")
@@ -197,9 +195,10 @@ private Q_SLOTS:
                "  11: data1=Eva | data2=13\n"
                "  13: data1=http://b.log | data2=2\n"_s;
         QTest::newRow("dates in the files' own forms, groups split per value, Thunderbird's birthday columns")
-            << QByteArray("First Name,Birthday,Anniversary,Categories,Group Membership,Birth Year,Birth Month,Birth Day\n"
-                          "A,4/1/1976,1976-04-02,Work;Golf,* myContacts ::: Friends ::: Family,1970,11,15\n"
-                          "B,25/12/1980,--07-04,,,,2,29\n")
+            << QByteArray(
+                   "First Name,Birthday,Anniversary,Categories,Group Membership,Birth Year,Birth Month,Birth Day\n"
+                   "A,4/1/1976,1976-04-02,Work;Golf,* myContacts ::: Friends ::: Family,1970,11,15\n"
+                   "B,25/12/1980,--07-04,,,,2,29\n")
             << u"contact: A\n"
                "  1: data1=A | data2=A\n"
                "  6: data1=1976-04-02 | data2=1\n"
@@ -251,12 +250,11 @@ private Q_SLOTS:
             << QByteArray("Shoe Size,First Name,Last Name,Mobile Phone\n42,Mark\n")
             << u"contact: Mark\n  1: data1=Mark | data2=Mark\n"_s;
         QTest::newRow("Google: labels, several values in one cell, custom label")
-            << QByteArray(
-                   "First Name,Phone 1 - Label,Phone 1 - Value,Phone 2 - Value,Phone 2 - Label,"
-                   "E-mail 1 - Value,Address 1 - Label,Address 1 - Street,Address 1 - City,"
-                   "Organization Name,Website 1 - Label,Website 1 - Value\n"
-                   "Ana,* Mobile,+351 1 ::: +351 2,+351 3,Cottage,ana@x,Work,Rua 1,Lisboa,ACME,Profile,"
-                   "https://a\n")
+            << QByteArray("First Name,Phone 1 - Label,Phone 1 - Value,Phone 2 - Value,Phone 2 - Label,"
+                          "E-mail 1 - Value,Address 1 - Label,Address 1 - Street,Address 1 - City,"
+                          "Organization Name,Website 1 - Label,Website 1 - Value\n"
+                          "Ana,* Mobile,+351 1 ::: +351 2,+351 3,Cottage,ana@x,Work,Rua 1,Lisboa,ACME,Profile,"
+                          "https://a\n")
             << u"contact: Ana\n"
                "  1: data1=Ana | data2=Ana\n"
                "  3: data1=+351 1 | data2=2\n"
@@ -344,10 +342,9 @@ private Q_SLOTS:
             << u"contact: Jo Doe\n"
                "  1: data1=Jo Doe | data2=Jo | data3=Doe\n"
                "  4: data1=a;b@x | data2=1\n"_s;
-        QTest::newRow("last row without a line feed kept")
-            << QByteArray("First Name\r\nA\r\nB")
-            << u"contact: A\n  1: data1=A | data2=A\ncontact: B\n"
-               "  1: data1=B | data2=B\n"_s;
+        QTest::newRow("last row without a line feed kept") << QByteArray("First Name\r\nA\r\nB")
+                                                           << u"contact: A\n  1: data1=A | data2=A\ncontact: B\n"
+                                                              "  1: data1=B | data2=B\n"_s;
         QTest::newRow("no header row: the first contact is taken as the header")
             << QByteArray("Anna,Berg,123\nMark,Cole,456\n") << u"contact: \n"_s;
     }
@@ -366,16 +363,18 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("note");
-        QTest::newRow("Windows-1252")
-            << QByteArray("First Name,Last Name,Notes\nJ\xFCrgen,M\xFCller,\x80 5 \x84Stra\xDF" "e\x93\n")
-            << u"Jürgen Müller"_s << u"€ 5 „Straße“"_s;
+        QTest::newRow("Windows-1252") << QByteArray(
+                                             "First Name,Last Name,Notes\nJ\xFCrgen,M\xFCller,\x80 5 \x84Stra\xDF"
+                                             "e\x93\n")
+                                      << u"Jürgen Müller"_s << u"€ 5 „Straße“"_s;
         QTest::newRow("UTF-8") << QByteArray("First Name,Last Name,Notes\nJürgen,Müller,€ 5 „Straße“\n")
                                << u"Jürgen Müller"_s << u"€ 5 „Straße“"_s;
-        QTest::newRow("UTF-8 with byte order mark")
-            << QByteArray("\xEF\xBB\xBF" "First Name,Last Name,Notes\nJürgen,Müller,Öl\n") << u"Jürgen Müller"_s
-            << u"Öl"_s;
-        QTest::newRow("Windows-1252 after a byte order mark")
-            << QByteArray("\xEF\xBB\xBF" "First Name,Notes\nJ\xFCrgen,\xD6l\n") << u"Jürgen"_s << u"Öl"_s;
+        QTest::newRow("UTF-8 with byte order mark") << QByteArray("\xEF\xBB\xBF"
+                                                                  "First Name,Last Name,Notes\nJürgen,Müller,Öl\n")
+                                                    << u"Jürgen Müller"_s << u"Öl"_s;
+        QTest::newRow("Windows-1252 after a byte order mark") << QByteArray("\xEF\xBB\xBF"
+                                                                            "First Name,Notes\nJ\xFCrgen,\xD6l\n")
+                                                              << u"Jürgen"_s << u"Öl"_s;
     }
 
     void importEncodings()
@@ -446,8 +445,9 @@ private Q_SLOTS:
             pim::Contact c;
             importer.next(c);
             QCOMPARE(c.full_name, u"Given%1 Family"_s.arg(read));
-            const QString note = read % 3 == 0 ? u"line one\nline %1%2 \"two\""_s.arg(read).arg(QChar::fromLatin1(separator))
-                                               : u"note %1"_s.arg(read);
+            const QString note = read % 3 == 0
+                                     ? u"line one\nline %1%2 \"two\""_s.arg(read).arg(QChar::fromLatin1(separator))
+                                     : u"note %1"_s.arg(read);
             QCOMPARE(texts(c, pim::ENTITY_NOTE, {u"data1"_s}), QStringList{note});
             ++read;
         }
@@ -468,10 +468,9 @@ private Q_SLOTS:
         QByteArray bytes = exporter.header({a, b});
         bytes += exporter.exportContact(a);
         bytes += exporter.exportContact(b);
-        QCOMPARE(bytes,
-                 QByteArray("First Name,Last Name,Company,Job Title,Tel:Mobile,Email:Work,Notes\n"
-                            "Zo\xC3\xAB,Adams,\"Acme, Inc\",a\rb,555,,\"says \"\"hi\"\", twice\nand\rmore\"\n"
-                            "Bo,,,,,bo@x,\n"));
+        QCOMPARE(bytes, QByteArray("First Name,Last Name,Company,Job Title,Tel:Mobile,Email:Work,Notes\n"
+                                   "Zo\xC3\xAB,Adams,\"Acme, Inc\",a\rb,555,,\"says \"\"hi\"\", twice\nand\rmore\"\n"
+                                   "Bo,,,,,bo@x,\n"));
     }
 
     // Every kind of row written by the exporter thread and read back by the importer thread.
@@ -563,17 +562,15 @@ private Q_SLOTS:
         QCOMPARE(texts(*anna, pim::ENTITY_NICKNAME, {u"data1"_s}), QStringList{u"Annie"_s});
         QCOMPARE(texts(*anna, pim::ENTITY_EVENT), QStringList{u"1980-02-29|3"_s});
         QCOMPARE(texts(*anna, pim::ENTITY_GROUP, {u"data2"_s}), QStringList{u"Friends"_s});
-        QCOMPARE(texts(*anna, pim::ENTITY_IM, {u"data1"_s, u"data2"_s, u"data5"_s}),
-                 QStringList{u"anna.b|1|4"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_IM, {u"data1"_s, u"data2"_s, u"data5"_s}), QStringList{u"anna.b|1|4"_s});
         QCOMPARE(texts(*anna, pim::ENTITY_NOTE, {u"data1"_s}),
                  QStringList{c.rows(pim::ENTITY_NOTE).first().text(u"data1"_s)});
         QCOMPARE(texts(*anna, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s, u"data5"_s}),
                  QStringList{u"Acme|Engineer|R&D"_s});
         QCOMPARE(texts(*anna, pim::ENTITY_RELATION), QStringList{u"Eva|13"_s});
-        QCOMPARE(
-            texts(*anna, pim::ENTITY_ADDRESS,
-                  {u"data1"_s, u"data2"_s, u"data4"_s, u"data7"_s, u"data8"_s, u"data9"_s, u"data10"_s}),
-            QStringList{home.text(u"data1"_s) + u"|1|Storgata 1\nBakgården|Oslo|Oslo fylke|0155|Norway"_s});
+        QCOMPARE(texts(*anna, pim::ENTITY_ADDRESS,
+                       {u"data1"_s, u"data2"_s, u"data4"_s, u"data7"_s, u"data8"_s, u"data9"_s, u"data10"_s}),
+                 QStringList{home.text(u"data1"_s) + u"|1|Storgata 1\nBakgården|Oslo|Oslo fylke|0155|Norway"_s});
         QCOMPARE(texts(*anna, pim::ENTITY_WEBSITE), QStringList{u"https://anna.no|1"_s});
         QVERIFY(named(back, u"Mark Cole"_s));
     }
@@ -603,14 +600,11 @@ private Q_SLOTS:
         QCOMPARE(texts(*ana, pim::ENTITY_PHONE),
                  (QStringList{u"+351 912 345 678|2"_s, u"+351 913 000 000|2"_s, u"+351 21 000 0000|3"_s}));
         QCOMPARE(texts(*ana, pim::ENTITY_EMAIL), QStringList{u"ana@example.com|1"_s});
-        QCOMPARE(
-            texts(*ana, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data7"_s, u"data9"_s, u"data10"_s}),
-            QStringList{u"1|Rua 1|Lisboa|1000-001|Portugal"_s});
-        QCOMPARE(texts(*ana, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}),
-                 QStringList{u"ACME|Engineer"_s});
+        QCOMPARE(texts(*ana, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data7"_s, u"data9"_s, u"data10"_s}),
+                 QStringList{u"1|Rua 1|Lisboa|1000-001|Portugal"_s});
+        QCOMPARE(texts(*ana, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}), QStringList{u"ACME|Engineer"_s});
         QCOMPARE(texts(*ana, pim::ENTITY_EVENT), QStringList{u"1990-04-03|3"_s});
-        QCOMPARE(texts(*ana, pim::ENTITY_NOTE, {u"data1"_s}),
-                 QStringList{u"Met at the fair, 2024\nsays \"hi\""_s});
+        QCOMPARE(texts(*ana, pim::ENTITY_NOTE, {u"data1"_s}), QStringList{u"Met at the fair, 2024\nsays \"hi\""_s});
         QCOMPARE(texts(*ana, pim::ENTITY_NICKNAME, {u"data1"_s}), QStringList{u"Aninha"_s});
         const pim::Contact *taro = named(google, u"山本 太郎"_s); // family name first, as Japanese names are written
         QVERIFY(taro);
@@ -625,23 +619,19 @@ private Q_SLOTS:
         QCOMPARE(outlook.size(), 2);
         const pim::Contact *juergen = named(outlook, u"Jürgen Müller"_s);
         QVERIFY(juergen);
-        QCOMPARE(texts(*juergen, pim::ENTITY_PHONE),
-                 (QStringList{u"+49 171 000000|2"_s, u"+49 30 1234567|3"_s}));
+        QCOMPARE(texts(*juergen, pim::ENTITY_PHONE), (QStringList{u"+49 171 000000|2"_s, u"+49 30 1234567|3"_s}));
         QCOMPARE(texts(*juergen, pim::ENTITY_EMAIL), QStringList{u"jm@example.de|1"_s});
-        QCOMPARE(texts(*juergen, pim::ENTITY_ADDRESS,
-                       {u"data2"_s, u"data4"_s, u"data7"_s, u"data9"_s, u"data10"_s}),
+        QCOMPARE(texts(*juergen, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data7"_s, u"data9"_s, u"data10"_s}),
                  QStringList{u"1|Hauptstraße 1\nHinterhaus|Berlin|10115|Germany"_s});
         QCOMPARE(texts(*juergen, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}),
                  QStringList{u"Müller & Söhne|CEO"_s});
-        QCOMPARE(texts(*juergen, pim::ENTITY_NOTE, {u"data1"_s}),
-                 QStringList{u"multi\nline \"quoted\" note"_s});
+        QCOMPARE(texts(*juergen, pim::ENTITY_NOTE, {u"data1"_s}), QStringList{u"multi\nline \"quoted\" note"_s});
         // Outlook's "0/0/00" is no anniversary; its month-first date is stored as the devices keep dates.
         QCOMPARE(texts(*juergen, pim::ENTITY_EVENT), QStringList{u"1980-02-29|3"_s});
 
         const pim::Contact *lee = named(outlook, u"Lee Chen"_s);
         QVERIFY(lee);
-        QCOMPARE(texts(*lee, pim::ENTITY_EMAIL),
-                 (QStringList{u"lee@example.com|1"_s, u"lee.chen@example.org|2"_s}));
+        QCOMPARE(texts(*lee, pim::ENTITY_EMAIL), (QStringList{u"lee@example.com|1"_s, u"lee.chen@example.org|2"_s}));
         QCOMPARE(texts(*lee, pim::ENTITY_PHONE), QStringList{u"(555) 010-9999|1"_s});
         QVERIFY(!lee->hasRows(pim::ENTITY_EVENT));
 
@@ -683,8 +673,7 @@ private Q_SLOTS:
         QVERIFY(texts(g, pim::ENTITY_PHONE).contains(u"mobile|2"_s));
         QCOMPARE(texts(g, pim::ENTITY_ADDRESS, {u"data2"_s, u"data4"_s, u"data5"_s, u"data7"_s}),
                  (QStringList{u"1|home_street|home_pobox|home_city"_s, u"2|work_street||work_city"_s}));
-        QCOMPARE(texts(g, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}),
-                 QStringList{u"company|jobtitle"_s});
+        QCOMPARE(texts(g, pim::ENTITY_ORGANIZATION, {u"data1"_s, u"data4"_s}), QStringList{u"company|jobtitle"_s});
 
         // Thunderbird, comma- and semicolon-separated.
         const QList<pim::Contact> thunderbird = read.value(u"roundcube_tb_plain.csv"_s);
@@ -712,7 +701,6 @@ private Q_SLOTS:
         QCOMPARE(addresses.first().full_name, u"test1@domain.tld"_s);
         QCOMPARE(texts(addresses.first(), pim::ENTITY_EMAIL),
                  (QStringList{u"test3@domain.tld|"_s, u"test1@domain.tld|1"_s, u"test2@domain.tld|2"_s}));
-
     }
 };
 

@@ -2,15 +2,15 @@
 // failure and cancel, no file after a cancelled or failed export; the HTML folder rule; the column layout of
 // the text exporters; and every corpus file imported into a database.
 
-#include "fileio/abstextexport.h"
-#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "fileio/exporttofilethread.h"
-#include "fileio/fileformats.h"
-#include "fileio/importcontactstolocalthread.h"
+#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/progress.h"
 #include "core/texts.h"
+#include "fileio/abstextexport.h"
+#include "fileio/exporttofilethread.h"
+#include "fileio/fileformats.h"
+#include "fileio/importcontactstolocalthread.h"
 #include "fileio/vcard.h"
 
 #include <QDir>
@@ -96,8 +96,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_db = std::make_unique<LocalDb>(m_dir->filePath(u"target.db"_s),
-                                         PContactCombineRule(new LocalDbCombineRule));
+        m_db = std::make_unique<LocalDb>(m_dir->filePath(u"target.db"_s), PContactCombineRule(new LocalDbCombineRule));
         m_db->createFromTemplate();
     }
     void cleanup()
@@ -114,8 +113,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("lastProgress");
 
         QTest::newRow("4 records, 1 merged")
-            << cards(
-                   {u"N:Berg;Anna\r\nTEL:1"_s, u"N:Cole;Mark"_s, u"N:berg;anna\r\nTEL:2"_s, u"N:Adams;Zoë"_s})
+            << cards({u"N:Berg;Anna\r\nTEL:1"_s, u"N:Cole;Mark"_s, u"N:berg;anna\r\nTEL:2"_s, u"N:Adams;Zoë"_s})
             << u"Successfully imported 3 contacts, with 1 repeated contacts merged."_s
             << QStringList{u"Anna Berg"_s, u"Mark Cole"_s, u"Zoë Adams"_s} << u"Contacts:4/4"_s;
         QTest::newRow("a card without N or FN is named by its number")
@@ -138,8 +136,7 @@ private Q_SLOTS:
         connect(&progress, &ProgressObject::progressChanged, this,
                 [&last](const QString &, int, const QString &text) { last = text; });
         // The file's extension plays no part: the kind decides.
-        ImportContactsToLocalThread worker(writeFile(u"list.csv"_s, file), fileio::ImportVCard, m_db.get(),
-                                           &progress);
+        ImportContactsToLocalThread worker(writeFile(u"list.csv"_s, file), fileio::ImportVCard, m_db.get(), &progress);
         runToEnd(worker);
         QCOMPARE(progress.outcome(), ProgressObject::Outcome::Succeeded);
         QCOMPARE(progress.message(), message);
@@ -177,8 +174,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("fileExists");
         QTest::addColumn<QString>("message");
-        QTest::newRow("unreadable file")
-            << int(fileio::ImportVCard) << false << u"No such file or directory"_s;
+        QTest::newRow("unreadable file") << int(fileio::ImportVCard) << false << u"No such file or directory"_s;
         QTest::newRow("kind without importer") << 7 << true << QString();
         QTest::newRow("nothing read is no success")
             << int(fileio::ImportVCard) << true << u"No contact could be read from the file (0 lines skipped)."_s;
@@ -190,8 +186,7 @@ private Q_SLOTS:
         QFETCH(bool, fileExists);
         QFETCH(QString, message);
         const QByteArray content = message.startsWith(u"No contact"_s) ? QByteArray() : cards({u"N:A"_s});
-        const QString path =
-            fileExists ? writeFile(u"a.vcf"_s, content) : m_dir->filePath(u"missing.vcf"_s);
+        const QString path = fileExists ? writeFile(u"a.vcf"_s, content) : m_dir->filePath(u"missing.vcf"_s);
         ProgressObject progress;
         ImportContactsToLocalThread worker(path, kind, m_db.get(), &progress);
         runToEnd(worker);
@@ -204,9 +199,8 @@ private Q_SLOTS:
     void importFailureRollsBack()
     {
         m_db->saveContactWithMerge(person(u"Anna"_s, u"Berg"_s, u"111"_s));
-        m_db->db().executeThrow(
-            Sqlite3Sql("create trigger refuse before insert on contact when new.full_name = 'Boom' "
-                       "begin select raise(abort, 'the database refused Boom'); end"));
+        m_db->db().executeThrow(Sqlite3Sql("create trigger refuse before insert on contact when new.full_name = 'Boom' "
+                                           "begin select raise(abort, 'the database refused Boom'); end"));
         const QString file =
             writeFile(u"a.vcf"_s, cards({u"N:Berg;Anna\r\nTEL:222"_s, u"N:New;Person"_s, u"FN:Boom"_s}));
         ProgressObject progress;
@@ -223,8 +217,8 @@ private Q_SLOTS:
     void importCancelRollsBack()
     {
         m_db->saveContactWithMerge(person(u"Anna"_s, u"Berg"_s, u"111"_s));
-        const QString file = writeFile(
-            u"a.vcf"_s, cards({u"N:Berg;Anna\r\nTEL:222"_s, u"N:B"_s, u"N:C"_s, u"N:D"_s, u"N:E"_s}));
+        const QString file =
+            writeFile(u"a.vcf"_s, cards({u"N:Berg;Anna\r\nTEL:222"_s, u"N:B"_s, u"N:C"_s, u"N:D"_s, u"N:E"_s}));
         CancelAfter progress(3);
         ImportContactsToLocalThread worker(file, fileio::ImportVCard, m_db.get(), &progress);
         runToEnd(worker);
@@ -235,8 +229,7 @@ private Q_SLOTS:
 
     void exportWritesTheFile()
     {
-        const QList<pim::Contact> contacts{person(u"Anna"_s, u"Berg"_s, u"111"_s),
-                                           person(u"Zoë"_s, u"Adams"_s)};
+        const QList<pim::Contact> contacts{person(u"Anna"_s, u"Berg"_s, u"111"_s), person(u"Zoë"_s, u"Adams"_s)};
         const QString path = m_dir->filePath(u"out.vcf"_s);
         writeFile(u"out.vcf"_s, "an older file of that name");
         ProgressObject progress;
@@ -293,12 +286,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("file");
-        QTest::newRow("vCard") << int(fileio::ExportVCard) << u"/t/friends.vcf"_s << u"/t"_s
-                               << u"/t/friends.vcf"_s;
+        QTest::newRow("vCard") << int(fileio::ExportVCard) << u"/t/friends.vcf"_s << u"/t"_s << u"/t/friends.vcf"_s;
         QTest::newRow("HTML") << int(fileio::ExportHtml) << u"/t/contacts.html"_s << u"/t/contacts.html"_s
                               << u"/t/contacts.html/contacts.html"_s;
-        QTest::newRow("Word") << int(fileio::ExportHtml) << u"/t/c.doc"_s << u"/t/c.doc"_s
-                              << u"/t/c.doc/c.doc"_s;
+        QTest::newRow("Word") << int(fileio::ExportHtml) << u"/t/c.doc"_s << u"/t/c.doc"_s << u"/t/c.doc/c.doc"_s;
     }
 
     void exportTarget()
@@ -337,8 +328,7 @@ private Q_SLOTS:
     void corpusImportsIntoADatabase()
     {
         QMap<QString, QString> files;
-        for (const QString &dir :
-             {QStringLiteral(SHARED_CORPUS_DIR), QStringLiteral(VCARD_DATA_DIR "/corpus")})
+        for (const QString &dir : {QStringLiteral(SHARED_CORPUS_DIR), QStringLiteral(VCARD_DATA_DIR "/corpus")})
             for (const QFileInfo &info : QDir(dir).entryInfoList({u"*.vcf"_s}, QDir::Files))
                 files.insert(info.fileName(), info.filePath());
         QVERIFY(files.size() >= 50);
@@ -359,15 +349,16 @@ private Q_SLOTS:
                 QVERIFY2(progress.outcome() == ProgressObject::Outcome::Failed, qPrintable(path));
                 continue;
             }
-            QVERIFY2(progress.outcome() == ProgressObject::Outcome::Succeeded,
-                     qPrintable(path + progress.message()));
+            QVERIFY2(progress.outcome() == ProgressObject::Outcome::Succeeded, qPrintable(path + progress.message()));
             // "N cards imported (M merged …), K lines skipped" when something was left out.
             const QRegularExpressionMatch m = counts.match(progress.message());
             const QRegularExpressionMatch s = withSkipped.match(progress.message());
             QVERIFY2(m.hasMatch() || s.hasMatch(), qPrintable(progress.message()));
-            QCOMPARE(m.hasMatch() ? m.captured(1).toLongLong() + m.captured(2).toLongLong() : s.captured(1).toLongLong(),
+            QCOMPARE(m.hasMatch() ? m.captured(1).toLongLong() + m.captured(2).toLongLong()
+                                  : s.captured(1).toLongLong(),
                      named);
-            saved += m.hasMatch() ? m.captured(1).toLongLong() : s.captured(1).toLongLong() - s.captured(2).toLongLong();
+            saved +=
+                m.hasMatch() ? m.captured(1).toLongLong() : s.captured(1).toLongLong() - s.captured(2).toLongLong();
         }
         QCOMPARE(qint64(m_db->listContacts(0, QString()).size()), saved);
     }

@@ -101,8 +101,8 @@ private Q_SLOTS:
         // One contact by its id.
         const Result list = cli(home, {u"list"_s, u"--db"_s, u"friends.vcf"_s, u"--json"_s});
         const qint64 id = QJsonDocument::fromJson(list.out).array().at(1)[u"_id"_s].toInteger();
-        r = cli(home, {u"export"_s, u"--db"_s, u"friends.vcf"_s, u"--contacts"_s, QString::number(id),
-                       u"--format"_s, u"vcf"_s, u"one.vcf"_s});
+        r = cli(home, {u"export"_s, u"--db"_s, u"friends.vcf"_s, u"--contacts"_s, QString::number(id), u"--format"_s,
+                       u"vcf"_s, u"one.vcf"_s});
         QCOMPARE(r.code, 0);
         QFile one(home.filePath(u"one.vcf"_s));
         QVERIFY(one.open(QIODevice::ReadOnly));
@@ -171,19 +171,17 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("err");
-        QTest::newRow("missing file") << QStringList{u"import"_s, u"nothing.vcf"_s, u"--format"_s, u"vcf"_s}
-                                      << 1 << QByteArray("No such file or directory");
+        QTest::newRow("missing file") << QStringList{u"import"_s, u"nothing.vcf"_s, u"--format"_s, u"vcf"_s} << 1
+                                      << QByteArray("No such file or directory");
         QTest::newRow("format not importable")
-            << QStringList{u"import"_s, u"nothing.vcf"_s, u"--format"_s, u"pdf"_s} << 2
-            << QByteArray("cannot import");
-        QTest::newRow("format unknown")
-            << QStringList{u"export"_s, u"--db"_s, u"x"_s, u"--format"_s, u"xyz"_s, u"o.vcf"_s} << 2
-            << QByteArray("cannot export");
+            << QStringList{u"import"_s, u"nothing.vcf"_s, u"--format"_s, u"pdf"_s} << 2 << QByteArray("cannot import");
+        QTest::newRow("format unknown") << QStringList{u"export"_s,   u"--db"_s, u"x"_s,
+                                                       u"--format"_s, u"xyz"_s,  u"o.vcf"_s}
+                                        << 2 << QByteArray("cannot export");
         QTest::newRow("both sources") << QStringList{u"export"_s, u"--db"_s,     u"x"_s,   u"--device"_s,
                                                      u"y"_s,      u"--format"_s, u"vcf"_s, u"o.vcf"_s}
                                       << 2 << QByteArray("--db or --device");
-        QTest::newRow("no database") << QStringList{u"export"_s,   u"--db"_s, u"x"_s,
-                                                    u"--format"_s, u"vcf"_s,  u"o.vcf"_s}
+        QTest::newRow("no database") << QStringList{u"export"_s, u"--db"_s, u"x"_s, u"--format"_s, u"vcf"_s, u"o.vcf"_s}
                                      << 1 << QByteArray("There is no local database named \"x\".");
     }
 

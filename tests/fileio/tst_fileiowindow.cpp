@@ -6,13 +6,13 @@
 #include "app/filedialogs.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
-#include "contacts/localdb.h"
 #include "app/localdbselform.h"
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
-#include "temphome.h"
+#include "contacts/localdb.h"
 #include "core/texts.h"
 #include "fileio/vcard.h"
+#include "temphome.h"
 
 #include <QAction>
 #include <QDir>
@@ -69,10 +69,12 @@ private Q_SLOTS:
         QCOMPARE(FileDialogs::lastOffer().path, QDir::homePath());
         QCOMPARE(FileDialogs::lastOffer().filters, u"VCard Files(*.vcf);;CSV Files(*.csv)"_s);
         // First the question with what the import will do, then what it did.
-        QCOMPARE(MessageBox::takeShownTexts(),
-                 (QStringList{u"Import into \u201Cfriends.vcf.db\u201D?<br/><br/>2 contacts will be added, 1 merged into contacts "
-                              "already there and 0 left unchanged."_s,
-                              u"Successfully imported 2 contacts, with 1 repeated contacts merged."_s}));
+        QCOMPARE(
+            MessageBox::takeShownTexts(),
+            (QStringList{
+                u"Import into \u201Cfriends.vcf.db\u201D?<br/><br/>2 contacts will be added, 1 merged into contacts "
+                "already there and 0 left unchanged."_s,
+                u"Successfully imported 2 contacts, with 1 repeated contacts merged."_s}));
 
         _DBItemNode *node = w.treeModel()->findDatabaseNode(u"friends.vcf.db"_s);
         QVERIFY(node);
@@ -151,8 +153,7 @@ private Q_SLOTS:
             QCOMPARE(FileDialogs::lastOffer().filters,
                      u"VCard Files(*.vcf);;CSV Files(*.csv);;Text Files(*.txt);;HTML files(*.html);;"
                      "Word files(*.doc);;PDF files(*.pdf)"_s);
-            QCOMPARE(MessageBox::takeShownTexts(),
-                     QStringList{u"Successfully exported 2 contacts to File."_s});
+            QCOMPARE(MessageBox::takeShownTexts(), QStringList{u"Successfully exported 2 contacts to File."_s});
             QFile out(home.filePath(e.file));
             QVERIFY2(out.open(QIODevice::ReadOnly), qPrintable(e.file));
             QVERIFY2(out.readAll().contains(e.content), qPrintable(e.file));

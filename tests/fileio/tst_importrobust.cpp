@@ -4,13 +4,13 @@
 // owner's alone.
 
 #include "contacts/combinerule.h"
+#include "contacts/localdb.h"
 #include "core/datafolder.h"
+#include "core/progress.h"
+#include "core/texts.h"
 #include "fileio/fileformats.h"
 #include "fileio/importcontactstolocalthread.h"
-#include "contacts/localdb.h"
-#include "core/progress.h"
 #include "temphome.h"
-#include "core/texts.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -32,8 +32,8 @@ QByteArray manyCards(int count, int noteBytes, const QString &prefix = u"Person"
     QByteArray out;
     const QByteArray note(noteBytes, 'x');
     for (int i = 0; i < count; ++i)
-        out += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + prefix.toUtf8() + QByteArray::number(i) + ";Ann\r\nTEL:+1 555 "
-               + QByteArray::number(i) + "\r\nNOTE:" + note + "\r\nEND:VCARD\r\n";
+        out += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + prefix.toUtf8() + QByteArray::number(i) + ";Ann\r\nTEL:+1 555 " +
+               QByteArray::number(i) + "\r\nNOTE:" + note + "\r\nEND:VCARD\r\n";
     return out;
 }
 
@@ -212,7 +212,8 @@ private Q_SLOTS:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"HOME"_s, home.path());
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), {u"import"_s, big, u"--format"_s, u"vcf"_s, u"--db"_s, u"Book"_s});
+        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE),
+                {u"import"_s, big, u"--format"_s, u"vcf"_s, u"--db"_s, u"Book"_s});
         QVERIFY(p.waitForStarted());
         // Wait until a good part of the contacts went into the open transaction.
         static const QRegularExpression progressLine(u"Contacts: ?(\\d+)/30000"_s);
@@ -312,7 +313,9 @@ private Q_SLOTS:
             c.entities[pim::ENTITY_NAME].append(name);
             return c;
         }());
-        struct stat st {};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(QFile::encodeName(db.path()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0600));
         QCOMPARE(::stat(QFile::encodeName(db.path() + u"-journal"_s).constData(), &st), 0);

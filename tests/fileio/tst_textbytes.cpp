@@ -1,9 +1,9 @@
 // The byte level of contact files: byte order marks and wide encodings, a CSV quote that never closes, NUL bytes,
 // and vCard values folded over millions of lines.
 
+#include "core/texts.h"
 #include "fileio/csvimport.h"
 #include "fileio/textencoding.h"
-#include "core/texts.h"
 #include "fileio/vcard.h"
 #include "fileio/vcardreader.h"
 
@@ -33,8 +33,8 @@ QByteArray encoded(const QString &text, int encoding)
     default:
         break;
     }
-    const QStringEncoder::Encoding wide[] = {QStringEncoder::Utf16LE, QStringEncoder::Utf16BE,
-                                             QStringEncoder::Utf16LE, QStringEncoder::Utf32LE};
+    const QStringEncoder::Encoding wide[] = {QStringEncoder::Utf16LE, QStringEncoder::Utf16BE, QStringEncoder::Utf16LE,
+                                             QStringEncoder::Utf32LE};
     const int which = encoding - 2;
     // Rows 2, 3 and 5 carry a byte order mark; row 4 is UTF-16LE without one.
     QStringEncoder encoder(wide[which], which == 2 ? QStringEncoder::Flag::Default : QStringEncoder::Flag::WriteBom);

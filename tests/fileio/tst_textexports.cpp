@@ -2,11 +2,11 @@
 // a PDF: what a user opens after an export, checked in the files themselves.
 
 #include "contactfixtures.h"
+#include "core/progress.h"
+#include "core/texts.h"
 #include "fileio/contactsprinter.h"
 #include "fileio/exporttofilethread.h"
 #include "fileio/fileformats.h"
-#include "core/progress.h"
-#include "core/texts.h"
 #include "fileio/txtexport.h"
 
 #include <QBuffer>
@@ -109,19 +109,15 @@ private Q_SLOTS:
         a.addRow(pim::ENTITY_NOTE, row({{1, u"line one\nline two"_s}}));
         pim::Contact b = person(u"Bartholomew-Alexander Maximilian"_s, u"Cole"_s);
         TxtExport exporter;
-        const auto pad = [](const char *text, int width) {
-            return QByteArray(text).leftJustified(width, ' ');
-        };
-        QCOMPARE(exporter.header({a, b}), pad("First Name", 25) + pad("Last Name", 25) +
-                                              pad("Date:Birthday", 20) + pad("Addr:Home:Street", 50) +
-                                              pad("Url:Home page", 60) + pad("Notes", 100) + '\n');
+        const auto pad = [](const char *text, int width) { return QByteArray(text).leftJustified(width, ' '); };
+        QCOMPARE(exporter.header({a, b}), pad("First Name", 25) + pad("Last Name", 25) + pad("Date:Birthday", 20) +
+                                              pad("Addr:Home:Street", 50) + pad("Url:Home page", 60) +
+                                              pad("Notes", 100) + '\n');
         QCOMPARE(exporter.exportContact(a), pad("Anna", 25) + pad("Berg", 25) + pad("1980-02-29", 20) +
-                                                pad("Storgata 1  Bakg\xC3\xA5rden", 51) +
-                                                pad("https://anna.no", 60) + pad("line one line two", 100) +
-                                                '\n');
-        QCOMPARE(exporter.exportContact(b), "Bartholomew-Alexander Maximilian" + pad("Cole", 25) +
-                                                pad("", 20) + pad("", 50) + pad("", 60) + pad("", 100) +
-                                                '\n');
+                                                pad("Storgata 1  Bakg\xC3\xA5rden", 51) + pad("https://anna.no", 60) +
+                                                pad("line one line two", 100) + '\n');
+        QCOMPARE(exporter.exportContact(b), "Bartholomew-Alexander Maximilian" + pad("Cole", 25) + pad("", 20) +
+                                                pad("", 50) + pad("", 60) + pad("", 100) + '\n');
     }
 
     // The page, the cards and their escaping, the photo folder with the default picture; a second export into
@@ -143,16 +139,14 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         const QString chosen = dir.filePath(u"contacts.html"_s);
-        QCOMPARE(exportTo({tom, plain}, fileio::ExportHtml, chosen),
-                 u"Successfully exported 2 contacts to File."_s);
+        QCOMPARE(exportTo({tom, plain}, fileio::ExportHtml, chosen), u"Successfully exported 2 contacts to File."_s);
         const QString page = QString::fromUtf8(readFile(chosen + u"/contacts.html"_s));
         QVERIFY(page.startsWith(u"<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "_s));
         QVERIFY(page.contains(u"<title>Tallowbrook Contact Mover</title>\r\n"_s));
         QVERIFY(page.endsWith(u"</body></html>"_s));
         QVERIFY(page.contains(u"<img class=\"photo\" src=\"photos/7.jpg\" width=\"128\" />\r\n"_s));
-        QVERIFY(
-            page.contains(u"<div class=\"ct_name\">\r\n&lt;Tom &amp; Jerry&gt;<br/>\"T&amp;J\"<br/>Chaser - "
-                          "Cats &amp; Mice<br/>Acme\r\n</div><div style=\"clear:both\"></div>\r\n"_s));
+        QVERIFY(page.contains(u"<div class=\"ct_name\">\r\n&lt;Tom &amp; Jerry&gt;<br/>\"T&amp;J\"<br/>Chaser - "
+                              "Cats &amp; Mice<br/>Acme\r\n</div><div style=\"clear:both\"></div>\r\n"_s));
         QVERIFY(page.contains(u"<li>Mobile:&lt;555&gt;</li>"_s));
         QVERIFY(page.contains(u"<li>Other:Pianist Side &lt;Job&gt;</li>"_s));
         QVERIFY(page.contains(u"<li><b>Work</b><br/>1 &lt;Hall&gt;<br/>Town</li>"_s));

@@ -45,8 +45,7 @@ QStringList corpusFiles()
 // Card starts: "BEGIN:VCARD" at the start of a line, any case.
 int cardStarts(const QByteArray &bytes)
 {
-    static const QRegularExpression begin(u"(?:^|\\n)BEGIN:VCARD"_s,
-                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression begin(u"(?:^|\\n)BEGIN:VCARD"_s, QRegularExpression::CaseInsensitiveOption);
     int n = 0;
     const QString text = QString::fromLatin1(bytes);
     for (auto it = begin.globalMatch(text); it.hasNext(); it.next())
@@ -101,8 +100,8 @@ pim::Contact everyType(const QByteArray &photo)
     c.addRow(pim::ENTITY_NOTE, row({{1, u"Line one; = two\nZoë ☺"_s}}));
     c.addRow(pim::ENTITY_ORGANIZATION, row({{1, u"Acme; Inc"_s}, {4, u"Boss"_s}, {5, u"R&D"_s}}));
     c.addRow(pim::ENTITY_RELATION, row({{1, u"Ann"_s}, {2, u"14"_s}}));
-    pim::DataRow address = row(
-        {{2, u"2"_s}, {4, u"1 Main St\nApt 2"_s}, {7, u"Springfield"_s}, {9, u"12345"_s}, {10, u"USA"_s}});
+    pim::DataRow address =
+        row({{2, u"2"_s}, {4, u"1 Main St\nApt 2"_s}, {7, u"Springfield"_s}, {9, u"12345"_s}, {10, u"USA"_s}});
     address.setValue(u"data1"_s, pim::addressText(address));
     c.addRow(pim::ENTITY_ADDRESS, address);
     c.addRow(pim::ENTITY_WEBSITE, row({{1, u"https://example.com/john"_s}, {2, u"2"_s}}));
@@ -122,43 +121,34 @@ private Q_SLOTS:
         QTest::addColumn<QString>("property");
         QTest::addColumn<QByteArray>("value");
 
-        QTest::newRow("2.1 fold is one space")
-            << card("NOTE:abc\r\n def") << u"NOTE"_s << QByteArray("abc def");
-        QTest::newRow("3.0 fold is nothing")
-            << card("NOTE:abc\r\n def", "3.0") << u"NOTE"_s << QByteArray("abcdef");
+        QTest::newRow("2.1 fold is one space") << card("NOTE:abc\r\n def") << u"NOTE"_s << QByteArray("abc def");
+        QTest::newRow("3.0 fold is nothing") << card("NOTE:abc\r\n def", "3.0") << u"NOTE"_s << QByteArray("abcdef");
         QTest::newRow("4.0 fold keeps a second space")
             << card("NOTE:abc\r\n  def", "4.0") << u"NOTE"_s << QByteArray("abc def");
         QTest::newRow("3.0 fold inside UTF-8, VERSION last")
-            << QByteArray("BEGIN:VCARD\r\nFN:\xCE\r\n \xB2\xCE\xB3\r\nVERSION:3.0\r\nEND:VCARD\r\n")
-            << u"FN"_s << QByteArray("\xCE\xB2\xCE\xB3");
-        QTest::newRow("blank CRLF line ends the value")
-            << card("NOTE:a\r\n\r\nTEL:1") << u"TEL"_s << QByteArray("1");
+            << QByteArray("BEGIN:VCARD\r\nFN:\xCE\r\n \xB2\xCE\xB3\r\nVERSION:3.0\r\nEND:VCARD\r\n") << u"FN"_s
+            << QByteArray("\xCE\xB2\xCE\xB3");
+        QTest::newRow("blank CRLF line ends the value") << card("NOTE:a\r\n\r\nTEL:1") << u"TEL"_s << QByteArray("1");
         QTest::newRow("CR CR LF line ends") << card("NOTE:a\r\r\nTEL:1") << u"NOTE"_s << QByteArray("a");
         QTest::newRow("END value stays out of the card")
             << QByteArray("BEGIN:VCARD\r\nNOTE:n\r\nEND:VCARD\r\nBEGIN:VCARD\r\nEND:VCARD\r\n") << u"NOTE"_s
             << QByteArray("n");
         QTest::newRow("line without colon dropped")
             << card("NOTE:a\r\nGARBAGE\r\nTEL:1") << u"TEL"_s << QByteArray("1");
-        QTest::newRow("header without colon dropped")
-            << card("X-FOO;BAR\r\nTEL:1") << u"TEL"_s << QByteArray("1");
-        QTest::newRow("empty parameter value")
-            << card("TEL;CHARSET=;TYPE=cell:1") << u"TEL"_s << QByteArray("1");
-        QTest::newRow("quoted parameter value")
-            << card("TEL;TYPE=\"a:b;c\":1") << u"TEL"_s << QByteArray("1");
+        QTest::newRow("header without colon dropped") << card("X-FOO;BAR\r\nTEL:1") << u"TEL"_s << QByteArray("1");
+        QTest::newRow("empty parameter value") << card("TEL;CHARSET=;TYPE=cell:1") << u"TEL"_s << QByteArray("1");
+        QTest::newRow("quoted parameter value") << card("TEL;TYPE=\"a:b;c\":1") << u"TEL"_s << QByteArray("1");
 
-        QTest::newRow("QP fold: CRLF + space")
-            << card("NOTE;ENCODING=QUOTED-PRINTABLE:caf=C3=A9=\r\n au lait") << u"NOTE"_s
-            << QByteArray("caf\xC3\xA9 au lait");
-        QTest::newRow("QP soft line break")
-            << card("NOTE;ENCODING=QUOTED-PRINTABLE:Now's the time =\r\nfor all") << u"NOTE"_s
-            << QByteArray("Now's the time for all");
+        QTest::newRow("QP fold: CRLF + space") << card("NOTE;ENCODING=QUOTED-PRINTABLE:caf=C3=A9=\r\n au lait")
+                                               << u"NOTE"_s << QByteArray("caf\xC3\xA9 au lait");
+        QTest::newRow("QP soft line break") << card("NOTE;ENCODING=QUOTED-PRINTABLE:Now's the time =\r\nfor all")
+                                            << u"NOTE"_s << QByteArray("Now's the time for all");
         QTest::newRow("QP soft break splits an escape")
             << card("N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=D0=9A==\r\nD0=A1") << u"N"_s
             << QByteArray("\xD0\x9A\xD0\xA1");
         QTest::newRow("QP soft break then blank line")
             << card("N;ENCODING=QUOTED-PRINTABLE:Joseph=\n\nTEL;HOME:028") << u"N"_s << QByteArray("Joseph");
-        QTest::newRow("bare QUOTED-PRINTABLE")
-            << card("NOTE;QUOTED-PRINTABLE:a=3Db") << u"NOTE"_s << QByteArray("a=b");
+        QTest::newRow("bare QUOTED-PRINTABLE") << card("NOTE;QUOTED-PRINTABLE:a=3Db") << u"NOTE"_s << QByteArray("a=b");
         QTest::newRow("QP non-escape kept")
             << card("NOTE;ENCODING=QUOTED-PRINTABLE:100=% =4") << u"NOTE"_s << QByteArray("100=% ");
         QTest::newRow("Base64 folded, unpadded")
@@ -167,13 +157,12 @@ private Q_SLOTS:
                                      << QByteArray("\x01\x02\x03");
         // Values are decoded a line at a time: groups cut by folds and whitespace, padding in the middle of a
         // value, and carriage returns inside a line must read as they do byte by byte.
-        QTest::newRow("Base64 groups across folds and blanks")
-            << card("PHOTO;ENCODING=b: AQ\tI\r\n D BA\r\n UG", "3.0") << u"PHOTO"_s
-            << QByteArray("\x01\x02\x03\x04\x05\x06");
-        QTest::newRow("Base64 padding inside a value") << card("PHOTO;ENCODING=b:AQ==AQID") << u"PHOTO"_s
-                                                       << QByteArray("\x01\x01\x02\x03");
-        QTest::newRow("carriage returns inside a plain line") << card("NOTE:a\rb\r\rc") << u"NOTE"_s
-                                                              << QByteArray("abc");
+        QTest::newRow("Base64 groups across folds and blanks") << card("PHOTO;ENCODING=b: AQ\tI\r\n D BA\r\n UG", "3.0")
+                                                               << u"PHOTO"_s << QByteArray("\x01\x02\x03\x04\x05\x06");
+        QTest::newRow("Base64 padding inside a value")
+            << card("PHOTO;ENCODING=b:AQ==AQID") << u"PHOTO"_s << QByteArray("\x01\x01\x02\x03");
+        QTest::newRow("carriage returns inside a plain line")
+            << card("NOTE:a\rb\r\rc") << u"NOTE"_s << QByteArray("abc");
         QTest::newRow("QP escapes between plain runs")
             << card("NOTE;ENCODING=QUOTED-PRINTABLE:ab=3Dcd=\r\n=3D=\rx") << u"NOTE"_s << QByteArray("ab=cd==x");
     }
@@ -239,22 +228,21 @@ private Q_SLOTS:
                           " CCCC\r\nTEL:1\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:C\r\nEND:VCARD\r\n")
             << true << QStringList{u"A"_s, u"B [3: data1=1 | data2=0]"_s, u"C"_s};
         QTest::newRow("colon where a parameter must start")
-            << QByteArray("BEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\nBEGIN:VCARD\r\nTEL;:1\r\nN:B\r\nEND:VCARD\r\n")
-            << true << QStringList{u"A"_s, u"B"_s};
+            << QByteArray("BEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\nBEGIN:VCARD\r\nTEL;:1\r\nN:B\r\nEND:VCARD\r\n") << true
+            << QStringList{u"A"_s, u"B"_s};
         QTest::newRow("truncated in a value")
             << QByteArray("BEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\nBEGIN:VCARD\r\nN:B;Bo\r\nNOTE:cut he") << false
             << QStringList{u"A"_s, u"Bo B [9: data1=cut he]"_s};
         QTest::newRow("truncated in Base64")
             << QByteArray("BEGIN:VCARD\r\nN:A\r\nPHOTO;ENCODING=b:AQIDBAU") << false
             << QStringList{u"A [2: data15=<5 bytes md5 7cfdd07889b3295d6a550914ab35e068>]"_s};
-        QTest::newRow("lower-case names") << QByteArray("begin:vcard\nn:geiser;ian\nversion:2.1\nend:vcard\n")
-                                          << false << QStringList{u"ian geiser"_s};
+        QTest::newRow("lower-case names") << QByteArray("begin:vcard\nn:geiser;ian\nversion:2.1\nend:vcard\n") << false
+                                          << QStringList{u"ian geiser"_s};
         QTest::newRow("nested card ends its parent")
-            << QByteArray("BEGIN:VCARD\nN:parent\nBEGIN:VCARD\nN:nest1\nEND:VCARD\nTEL:1\nEND:VCARD\n")
-            << false << QStringList{u"parent"_s, u"nest1"_s};
+            << QByteArray("BEGIN:VCARD\nN:parent\nBEGIN:VCARD\nN:nest1\nEND:VCARD\nTEL:1\nEND:VCARD\n") << false
+            << QStringList{u"parent"_s, u"nest1"_s};
         QTest::newRow("properties outside cards ignored")
-            << QByteArray("N:X\r\nBEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\nN:Y\r\n") << false
-            << QStringList{u"A"_s};
+            << QByteArray("N:X\r\nBEGIN:VCARD\r\nN:A\r\nEND:VCARD\r\nN:Y\r\n") << false << QStringList{u"A"_s};
         QTest::newRow("empty file") << QByteArray() << false << QStringList();
     }
 
@@ -273,8 +261,7 @@ private Q_SLOTS:
             QStringList rows = dump::contact(contact).split(u'\n').mid(1);
             for (QString &r : rows)
                 r = r.trimmed();
-            got << (rows.isEmpty() ? contact.full_name
-                                   : u"%1 [%2]"_s.arg(contact.full_name, rows.join(u"; "_s)));
+            got << (rows.isEmpty() ? contact.full_name : u"%1 [%2]"_s.arg(contact.full_name, rows.join(u"; "_s)));
         }
         QCOMPARE(got, names);
     }
@@ -305,20 +292,18 @@ private Q_SLOTS:
                "  12: data1=Apt 5\\n1 Main St\\nTown | data2=0 | data6=Apt 5\\n1 Main St | data7=Town\n"
                "  12: data1=PO Box 7 | data2=0 | data5=PO Box 7 | data9=99"_s;
         QTest::newRow("phone kinds from every TYPE word; no kind is Other")
-            << QByteArray(
-                   "N:X\r\nTEL;TYPE=CELL:1\r\nTEL;TYPE=HOME,VOICE:2\r\nTEL;TYPE=home,voice:3\r\nTEL:4\r\n"
-                   "TEL;TYPE=work,fax:5\r\nTEL;HOME:6")
+            << QByteArray("N:X\r\nTEL;TYPE=CELL:1\r\nTEL;TYPE=HOME,VOICE:2\r\nTEL;TYPE=home,voice:3\r\nTEL:4\r\n"
+                          "TEL;TYPE=work,fax:5\r\nTEL;HOME:6")
             << u"contact: X\n  1: data1=X | data3=X\n  3: data1=1 | data2=2\n  3: data1=2 | data2=1\n"
                "  3: data1=3 | data2=1\n  3: data1=4 | data2=0\n  3: data1=5 | data2=4\n  3: data1=6 | data2=1"_s;
         QTest::newRow("TITLE before ORG fill one row")
             << QByteArray("N:X\r\nTITLE:Boss\r\nORG:Acme;R&D")
             << u"contact: X\n  1: data1=X | data3=X\n  10: data1=Acme | data4=Boss | data5=R&D"_s;
-        QTest::newRow("Shift_JIS name")
-            << QByteArray("N;CHARSET=SHIFT_JIS:\x8e"
-                          "R\x93"
-                          "c;\x91\xbe\x98"
-                          "Y")
-            << u"contact: 山田 太郎\n  1: data1=山田 太郎 | data2=太郎 | data3=山田"_s;
+        QTest::newRow("Shift_JIS name") << QByteArray("N;CHARSET=SHIFT_JIS:\x8e"
+                                                      "R\x93"
+                                                      "c;\x91\xbe\x98"
+                                                      "Y")
+                                        << u"contact: 山田 太郎\n  1: data1=山田 太郎 | data2=太郎 | data3=山田"_s;
         QTest::newRow("ISO-8859-1 quoted-printable note")
             << QByteArray("N:X\r\nNOTE;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:caf=E9\\n")
             << u"contact: X\n  1: data1=X | data3=X\n  9: data1=café\\\\n"_s;
@@ -326,8 +311,7 @@ private Q_SLOTS:
             << QByteArray("N:X\r\nNOTE:caf\xC3\xA9\\nline\\, \\;\\\\ \\x\r\nURL:http\\://x.org")
             << u"contact: X\n  1: data1=X | data3=X\n  9: data1=café\\nline, ;\\\\ \\\\x\n  13: data1=http://x.org | data2=0"_s;
         QTest::newRow("grouped names")
-            << QByteArray(
-                   "N:X\r\nitem1.TEL:123\r\nitem1.X-ABLabel:_$!<Other>!$_\r\nitem2.EMAIL;type=INTERNET:a@b.c")
+            << QByteArray("N:X\r\nitem1.TEL:123\r\nitem1.X-ABLabel:_$!<Other>!$_\r\nitem2.EMAIL;type=INTERNET:a@b.c")
             << u"contact: X\n  1: data1=X | data3=X\n  3: data1=123 | data2=0\n  4: data1=a@b.c | data2=0"_s;
         QTest::newRow("FN only") << QByteArray("FN:Acme Inc.\r\nTEL:1")
                                  << u"contact: Acme Inc.\n  1: data1=Acme Inc. | data2=Acme Inc.\n"
@@ -351,9 +335,8 @@ private Q_SLOTS:
             << QByteArray("N:X\r\nEMAIL;INTERNET:\r\nADR;HOME:;;;;;;\r\nTEL:\r\nORG:;\r\nNOTE:")
             << u"contact: X\n  1: data1=X | data3=X"_s;
         QTest::newRow("IM, relation, website, nickname, category")
-            << QByteArray(
-                   "N:X\r\nX-IM;TYPE=skype:joe\r\nX-IM;TYPE=other:jo2\r\nX-REL;TYPE=spouse:Ann\r\n"
-                   "URL;TYPE=blog:http://b\r\nURL;TYPE=other:http://o\r\nNICKNAME:Jo\r\nCATEGORIES:Friends")
+            << QByteArray("N:X\r\nX-IM;TYPE=skype:joe\r\nX-IM;TYPE=other:jo2\r\nX-REL;TYPE=spouse:Ann\r\n"
+                          "URL;TYPE=blog:http://b\r\nURL;TYPE=other:http://o\r\nNICKNAME:Jo\r\nCATEGORIES:Friends")
             << u"contact: X\n  1: data1=X | data3=X\n  5: data1=Jo\n  7: data2=Friends\n"
                "  8: data1=joe | data2=1 | data5=4\n  8: data1=jo2 | data2=1 | data5=0\n  11: data1=Ann | data2=14\n"
                "  13: data1=http://b | data2=2\n  13: data1=http://o | data2=0"_s;
@@ -408,8 +391,7 @@ private Q_SLOTS:
         for (char &b : photo)
             b = char(generator.generate());
         const pim::Contact original = everyType(photo);
-        const QList<pim::Contact> back =
-            vcard::contactsFromBytes(vcard::bytesFromContacts({original, original}));
+        const QList<pim::Contact> back = vcard::contactsFromBytes(vcard::bytesFromContacts({original, original}));
         QCOMPARE(back.size(), 2);
 
         pim::Contact expected = original;
@@ -472,8 +454,7 @@ private Q_SLOTS:
         const QStringList got = text.split(u'\n');
         for (qsizetype i = 0; i < qMax(want.size(), got.size()); ++i)
             QVERIFY2(want.value(i) == got.value(i),
-                     qPrintable(
-                         u"line %1:\n  want: %2\n  got:  %3"_s.arg(i + 1).arg(want.value(i), got.value(i))));
+                     qPrintable(u"line %1:\n  want: %2\n  got:  %3"_s.arg(i + 1).arg(want.value(i), got.value(i))));
     }
 };
 

@@ -112,8 +112,7 @@ private Q_SLOTS:
                                    "item5.EMAIL:e@x\r\nitem5.X-ABLabel:_$!<WORK>!$_\r\n"
                                    "item6.X-ABRELATEDNAMES:Ann\r\nitem6.X-ABLabel:_$!<sister>!$_\r\n"
                                    "item7.ADR:;;1 Main St;Town;;;\r\nitem7.X-ABLabel:_$!<Home>!$_"));
-        QCOMPARE(rows(c, ENTITY_PHONE),
-                 QStringList({u"4||1"_s, u"19||2"_s, u"0|School|3"_s, u"12||4"_s}));
+        QCOMPARE(rows(c, ENTITY_PHONE), QStringList({u"4||1"_s, u"19||2"_s, u"0|School|3"_s, u"12||4"_s}));
         QCOMPARE(rows(c, ENTITY_EMAIL), QStringList{u"2||e@x"_s});
         QCOMPARE(rows(c, ENTITY_RELATION), QStringList{u"13||Ann"_s});
         QCOMPARE(rows(c, ENTITY_ADDRESS, u"data4"_s), QStringList{u"1||1 Main St"_s});
@@ -138,9 +137,9 @@ private Q_SLOTS:
         QStringList got;
         for (const DataRow &row : c.entities.value(ENTITY_IM))
             got << label(LabelFamily::ImProtocol, row) + u':' + row.text(u"data1"_s);
-        QCOMPARE(got, QStringList({u"Skype:jo.doe"_s, u"Jabber:jo@jabber.example"_s, u"AIM:joaim"_s,
-                                   u"ICQ:12345"_s, u"MSN:jo@msn"_s, u"Yahoo:joy"_s, u"Google Talk:jo@gmail"_s,
-                                   u"QQ:777"_s, u"sip:jo@sip.example"_s}));
+        QCOMPARE(got, QStringList({u"Skype:jo.doe"_s, u"Jabber:jo@jabber.example"_s, u"AIM:joaim"_s, u"ICQ:12345"_s,
+                                   u"MSN:jo@msn"_s, u"Yahoo:joy"_s, u"Google Talk:jo@gmail"_s, u"QQ:777"_s,
+                                   u"sip:jo@sip.example"_s}));
         QCOMPARE(c.entities.value(ENTITY_IM).at(3).text(u"data2"_s), u"2"_s); // the ICQ account is Work
     }
 
@@ -176,11 +175,11 @@ private Q_SLOTS:
         const Contact western = one("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Dr. Jo Doe\r\nN:Doe;Jo;;Dr.;\r\nEND:VCARD\r\n");
         QCOMPARE(western.full_name, u"Dr. Jo Doe"_s);
 
-        const QList<Contact> nameless = vcard::contactsFromBytes(
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Acme Ltd;Sales\r\nTEL:1\r\nEND:VCARD\r\n"
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nTEL:2\r\nEMAIL:a@b\r\nEND:VCARD\r\n"
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nTEL:3\r\nEND:VCARD\r\n"
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:nothing to name it by\r\nEND:VCARD\r\n");
+        const QList<Contact> nameless =
+            vcard::contactsFromBytes("BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Acme Ltd;Sales\r\nTEL:1\r\nEND:VCARD\r\n"
+                                     "BEGIN:VCARD\r\nVERSION:3.0\r\nTEL:2\r\nEMAIL:a@b\r\nEND:VCARD\r\n"
+                                     "BEGIN:VCARD\r\nVERSION:3.0\r\nTEL:3\r\nEND:VCARD\r\n"
+                                     "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:nothing to name it by\r\nEND:VCARD\r\n");
         QCOMPARE(nameless.size(), 4);
         QCOMPARE(nameless.at(0).full_name, u"Acme Ltd"_s);
         QCOMPARE(nameless.at(1).full_name, u"a@b"_s);
@@ -219,7 +218,8 @@ private Q_SLOTS:
     {
         const QList<Contact> cards = vcard::contactsFromBytes(
             "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Acme Ltd;Sales\r\nTEL;TYPE=WORK:1\r\nEND:VCARD\r\n"
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:acme ltd\r\nORG:Acme Ltd;\r\nX-ABShowAs:COMPANY\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:acme ltd\r\nORG:Acme "
+            "Ltd;\r\nX-ABShowAs:COMPANY\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Jo Bloggs\r\nORG:Acme Ltd\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Bloggs;Jo;;;\r\nORG:Acme Ltd\r\nEND:VCARD\r\n"
             "BEGIN:VCARD\r\nVERSION:3.0\r\nTITLE:Boss\r\nEMAIL:a@b\r\nEND:VCARD\r\n");
@@ -286,8 +286,12 @@ private Q_SLOTS:
         add(ENTITY_IM, {{1, u"jo@sip"_s}, {2, 1}, {5, 0}, {6, u"SIP"_s}});
         add(ENTITY_NOTE, {{1, u"a;b,c\\d\nsecond line"_s}});
         add(ENTITY_ORGANIZATION, {{1, u"Acme; Sons"_s}, {4, u"Boss"_s}, {5, u"Sales"_s}});
-        add(ENTITY_ADDRESS, {{2, 1}, {4, u"1 Main St\nBack door"_s}, {5, u"PO Box 1"_s}, {6, u"Apt 2"_s},
-                             {7, u"Town"_s}, {9, u"12345"_s}});
+        add(ENTITY_ADDRESS, {{2, 1},
+                             {4, u"1 Main St\nBack door"_s},
+                             {5, u"PO Box 1"_s},
+                             {6, u"Apt 2"_s},
+                             {7, u"Town"_s},
+                             {9, u"12345"_s}});
         add(ENTITY_ADDRESS, {{2, 0}, {3, u"Cabin"_s}, {4, u"Lake Rd"_s}});
         for (int code : {0, 1, 2, 3, 4, 5, 6})
             add(ENTITY_WEBSITE, {{1, u"http://w%1.example"_s.arg(code)}, {2, code}});

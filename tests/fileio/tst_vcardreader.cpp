@@ -74,8 +74,7 @@ Reading readInPieces(const QByteArray &bytes, qsizetype pieceSize)
     device.setData(bytes);
     device.open(QIODevice::ReadOnly);
     r.errorOffset = vcard::detail::readCards(
-        device, [&](const vcard::detail::CardView &card) { list.append(mapper.contact(card)); }, &r.skipped,
-        pieceSize);
+        device, [&](const vcard::detail::CardView &card) { list.append(mapper.contact(card)); }, &r.skipped, pieceSize);
     r.contacts = exact(list);
     return r;
 }
@@ -106,17 +105,17 @@ private Q_SLOTS:
             << QVariant(u"\u00c3\u00a6"_s);
         // "ı" (dotless i) upper-cases to "I"; "ſ" (long s) case-folds to "s".
         QTest::newRow("name upper-cased beyond ASCII")
-            << QByteArray("item1.n\xc4\xb1" "ckname:Nick") << int(pim::ENTITY_NICKNAME) << u"data1"_s
-            << QVariant(u"Nick"_s);
-        QTest::newRow("parameter name folded beyond ASCII")
-            << QByteArray("NOTE;CHAR\xc5\xbf" "ET=ISO-8859-1:\xe6") << int(pim::ENTITY_NOTE) << u"data1"_s
-            << QVariant(u"æ"_s);
+            << QByteArray("item1.n\xc4\xb1"
+                          "ckname:Nick")
+            << int(pim::ENTITY_NICKNAME) << u"data1"_s << QVariant(u"Nick"_s);
+        QTest::newRow("parameter name folded beyond ASCII") << QByteArray("NOTE;CHAR\xc5\xbf"
+                                                                          "ET=ISO-8859-1:\xe6")
+                                                            << int(pim::ENTITY_NOTE) << u"data1"_s << QVariant(u"æ"_s);
         QTest::newRow("bare QUOTED-PRINTABLE, escapes kept")
             << QByteArray("NOTE;QUOTED-PRINTABLE:a=3Db\\n") << int(pim::ENTITY_NOTE) << u"data1"_s
             << QVariant(u"a=b\\n"_s);
         QTest::newRow("unknown charset: local 8-bit")
-            << QByteArray("NOTE;CHARSET=NO-SUCH:\xc3\xa6") << int(pim::ENTITY_NOTE) << u"data1"_s
-            << QVariant(u"æ"_s);
+            << QByteArray("NOTE;CHARSET=NO-SUCH:\xc3\xa6") << int(pim::ENTITY_NOTE) << u"data1"_s << QVariant(u"æ"_s);
     }
 
     // The rules a QMap of parameters gave the mapping, now that the parameters are read without one.

@@ -1,8 +1,8 @@
 // The iOS cache's duplicate rule, through merge-saving into a real cache database.
 
 #include "contactfixtures.h"
-#include "ios/ioscontactcombinerule.h"
 #include "contacts/localdb.h"
+#include "ios/ioscontactcombinerule.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,10 +64,10 @@ private Q_SLOTS:
         };
         bool single = true;
         const QStringList merge = rule.mergeColumns(type, single);
-        const QString actual = QStringList{numbers(rule.emptyTestColumns(type)), numbers(rule.identityColumns(type)),
-                                           numbers(rule.changeColumns(type)), numbers(merge),
-                                           QString::number(int(single))}
-                                   .join(QLatin1Char('|'));
+        const QString actual =
+            QStringList{numbers(rule.emptyTestColumns(type)), numbers(rule.identityColumns(type)),
+                        numbers(rule.changeColumns(type)), numbers(merge), QString::number(int(single))}
+                .join(QLatin1Char('|'));
         QCOMPARE(actual, expected);
     }
 
@@ -90,7 +90,8 @@ private Q_SLOTS:
         QTest::addColumn<DataRow>("second");
         QTest::addColumn<int>("rowsAfter");
         QTest::newRow("IM: custom protocol name is not part of the key")
-            << int(ENTITY_IM) << row({{1, QStringLiteral("anna")}, {5, QStringLiteral("-1")}, {6, QStringLiteral("Matrix")}})
+            << int(ENTITY_IM)
+            << row({{1, QStringLiteral("anna")}, {5, QStringLiteral("-1")}, {6, QStringLiteral("Matrix")}})
             << row({{1, QStringLiteral("anna")}, {5, QStringLiteral("-1")}, {6, QStringLiteral("Signal")}}) << 1;
         QTest::newRow("birthday and anniversary on one date are two events")
             << int(ENTITY_EVENT) << row({{1, QStringLiteral("1980-02-29")}, {2, QStringLiteral("3")}})

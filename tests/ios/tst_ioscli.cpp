@@ -25,15 +25,13 @@ struct Sim
 
     bool start(const TempHome &home, const QStringList &args)
     {
-        process.start(QStringLiteral(IPHONE_SIM_EXE),
-                      QStringList{u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, kUdid,
-                                  u"--name"_s, u"Cy's iPhone"_s} +
-                          args);
+        process.start(QStringLiteral(IPHONE_SIM_EXE), QStringList{u"--socket"_s, home.filePath(u"mux.sock"_s),
+                                                                  u"--udid"_s, kUdid, u"--name"_s, u"Cy's iPhone"_s} +
+                                                          args);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QByteArray out;
         if (!process.waitForStarted() ||
-            !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); },
-                             10000))
+            !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
             return false;
         const QByteArray env = out.split('\n').first();
         socketAddress = QString::fromLocal8Bit(env.mid(env.indexOf('=') + 1));
@@ -54,8 +52,7 @@ struct Result
     QByteArray err;
 };
 
-Result cli(const TempHome &home, const Sim &sim, const QStringList &args,
-           const QMap<QString, QString> &extra = {})
+Result cli(const TempHome &home, const Sim &sim, const QStringList &args, const QMap<QString, QString> &extra = {})
 {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -109,25 +106,25 @@ const QByteArray kPhoto = QByteArray("\xFF\xD8\xFF\xE0photo", 9).repeated(300);
 QJsonObject phoneRecords()
 {
     const QJsonObject photo{{u"$data"_s, QString::fromLatin1(kPhoto.toBase64())}};
-    return {{u"1"_s, record("com.apple.contacts.Contact", {{u"display as company"_s, u"company"_s},
-                                                           {u"company name"_s, u"Acme Ltd"_s},
-                                                           {u"image"_s, photo}})},
-            {u"2"_s, record("com.apple.contacts.Contact",
-                            {{u"first name"_s, u"Old"_s},
-                             {u"birthday"_s, QJsonObject{{u"$date"_s, u"1900-01-01T00:00:00.000Z"_s}}}})},
-            {u"3"_s, record("com.apple.contacts.Contact",
-                            {{u"first name"_s, u"Future"_s},
-                             {u"birthday"_s, QJsonObject{{u"$date"_s, u"2080-06-15T00:00:00.000Z"_s}}}})},
-            {u"4"_s, record("com.apple.contacts.Contact",
-                            {{u"first name"_s, u"Ageless"_s},
-                             {u"birthday"_s, QJsonObject{{u"$date"_s, u"1604-05-17T00:00:00.000Z"_s}}}})},
-            {u"5"_s, record("com.apple.contacts.Phone Number", {{u"value"_s, u"555 0101"_s},
-                                                                {u"label"_s, u"_$!<OtherFAX>!$_"_s},
-                                                                {u"type"_s, u"other"_s},
-                                                                {u"contact"_s, QJsonArray{u"1"_s}}})},
-            {u"6"_s, record("com.apple.contacts.Phone Number", {{u"value"_s, u"555 0102"_s},
-                                                                {u"label"_s, u"iPhone"_s},
-                                                                {u"contact"_s, QJsonArray{u"2"_s}}})}};
+    return {
+        {u"1"_s,
+         record("com.apple.contacts.Contact",
+                {{u"display as company"_s, u"company"_s}, {u"company name"_s, u"Acme Ltd"_s}, {u"image"_s, photo}})},
+        {u"2"_s, record("com.apple.contacts.Contact",
+                        {{u"first name"_s, u"Old"_s},
+                         {u"birthday"_s, QJsonObject{{u"$date"_s, u"1900-01-01T00:00:00.000Z"_s}}}})},
+        {u"3"_s, record("com.apple.contacts.Contact",
+                        {{u"first name"_s, u"Future"_s},
+                         {u"birthday"_s, QJsonObject{{u"$date"_s, u"2080-06-15T00:00:00.000Z"_s}}}})},
+        {u"4"_s, record("com.apple.contacts.Contact",
+                        {{u"first name"_s, u"Ageless"_s},
+                         {u"birthday"_s, QJsonObject{{u"$date"_s, u"1604-05-17T00:00:00.000Z"_s}}}})},
+        {u"5"_s, record("com.apple.contacts.Phone Number", {{u"value"_s, u"555 0101"_s},
+                                                            {u"label"_s, u"_$!<OtherFAX>!$_"_s},
+                                                            {u"type"_s, u"other"_s},
+                                                            {u"contact"_s, QJsonArray{u"1"_s}}})},
+        {u"6"_s, record("com.apple.contacts.Phone Number",
+                        {{u"value"_s, u"555 0102"_s}, {u"label"_s, u"iPhone"_s}, {u"contact"_s, QJsonArray{u"2"_s}}})}};
 }
 
 } // namespace
@@ -197,8 +194,8 @@ private Q_SLOTS:
         TempHome home;
         Sim sim;
         const QString target = home.filePath(u"other.json"_s);
-        QVERIFY(sim.start(home, {u"--store"_s, storeFile(home, u"store.json"_s, phoneRecords()),
-                                 u"--device"_s, u"%1,Dee's iPhone,%2"_s.arg(kOther, target)}));
+        QVERIFY(sim.start(home, {u"--store"_s, storeFile(home, u"store.json"_s, phoneRecords()), u"--device"_s,
+                                 u"%1,Dee's iPhone,%2"_s.arg(kOther, target)}));
         const Result listing = cli(home, sim, {u"list"_s, u"--device"_s, kUdid, u"--json"_s});
         const QString acmeId = QString::number(listed(listing)[u"Acme Ltd"_s][u"_id"_s].toInteger());
         const Result r =
@@ -219,8 +216,7 @@ private Q_SLOTS:
     {
         TempHome home;
         Sim sim;
-        QVERIFY(
-            sim.start(home, {u"--icloud"_s, u"--store"_s, storeFile(home, u"store.json"_s, phoneRecords())}));
+        QVERIFY(sim.start(home, {u"--icloud"_s, u"--store"_s, storeFile(home, u"store.json"_s, phoneRecords())}));
         const Result r = cli(home, sim, {u"list"_s, u"--device"_s, kUdid});
         QVERIFY2(r.code == 0, r.err.constData());
         QVERIFY2(r.err.contains("This iPhone keeps its contacts in iCloud."), r.err.constData());

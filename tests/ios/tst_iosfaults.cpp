@@ -3,13 +3,13 @@
 // loses the phone keeps exactly the groups the phone committed, in the phone and in the cache alike.
 
 #include "contactfixtures.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
 #include "ios/ioscontactcombinerule.h"
 #include "ios/iossynctodevicethread.h"
 #include "ios/iossynctopcthread.h"
 #include "iphonesim.h"
-#include "contacts/localdb.h"
 #include "temphome.h"
-#include "core/texts.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

@@ -26,8 +26,8 @@ DataRow roundTrip(int type, const DataRow &written, PlistCFType &batch)
     rowToRecord(batch, u"17"_s, type, -1, written);
     int readType = 0;
     DataRow read;
-    if (batch.count() != 1 || !recordToRow(batch.item(batch.keys().first()), u"99"_s, &readType, &read)
-        || readType != type)
+    if (batch.count() != 1 || !recordToRow(batch.item(batch.keys().first()), u"99"_s, &readType, &read) ||
+        readType != type)
         return DataRow();
     return read;
 }
@@ -181,12 +181,10 @@ private Q_SLOTS:
         setZone(zone.constData());
 
         // What the phone holds (midnight UTC, year 1604 for no year) and what the rows keep, both ways.
-        const QList<std::pair<QDate, QString>> days = {{QDate(1900, 1, 1), u"1900-01-01"_s},
-                                                        {QDate(1925, 1, 1), u"1925-01-01"_s},
-                                                        {QDate(1980, 6, 30), u"1980-06-30"_s},
-                                                        {QDate(2080, 12, 31), u"2080-12-31"_s},
-                                                        {QDate(1604, 5, 17), u"--05-17"_s},
-                                                        {QDate(1604, 2, 29), u"--02-29"_s}};
+        const QList<std::pair<QDate, QString>> days = {
+            {QDate(1900, 1, 1), u"1900-01-01"_s},  {QDate(1925, 1, 1), u"1925-01-01"_s},
+            {QDate(1980, 6, 30), u"1980-06-30"_s}, {QDate(2080, 12, 31), u"2080-12-31"_s},
+            {QDate(1604, 5, 17), u"--05-17"_s},    {QDate(1604, 2, 29), u"--02-29"_s}};
         for (const auto &[day, text] : days) {
             Contact c;
             c._id = 3;
@@ -203,9 +201,9 @@ private Q_SLOTS:
             QCOMPARE(anniversary.text(u"data1"_s), text);
         }
         // Other ways of writing a date name the same day, whatever the zone.
-        for (const QVariant &value : {QVariant(u"--0517"_s), QVariant(u"1980-06-30T00:00:00"_s),
-                                      QVariant(u"19800630"_s), QVariant(QDate(1980, 6, 30)),
-                                      QVariant(QDateTime(QDate(1980, 6, 30), QTime(0, 0)))}) {
+        for (const QVariant &value :
+             {QVariant(u"--0517"_s), QVariant(u"1980-06-30T00:00:00"_s), QVariant(u"19800630"_s),
+              QVariant(QDate(1980, 6, 30)), QVariant(QDateTime(QDate(1980, 6, 30), QTime(0, 0)))}) {
             const double seconds = dateNode(value).toSeconds();
             QVERIFY2(seconds == secondsOf(QDate(1604, 5, 17)) || seconds == secondsOf(QDate(1980, 6, 30)),
                      qPrintable(value.toString()));
@@ -225,13 +223,16 @@ private Q_SLOTS:
     {
         // The phone's own labels read as the codes they stand for, not as custom labels.
         const QList<std::tuple<int, const char *, QString, int>> tokens = {
-            {ENTITY_PHONE, kPhoneKind, u"_$!<OtherFAX>!$_"_s, 13}, {ENTITY_PHONE, kPhoneKind, u"iPhone"_s, 2},
-            {ENTITY_PHONE, kPhoneKind, u"_$!<Main>!$_"_s, 12},     {ENTITY_EMAIL, kEmailKind, u"_$!<Work>!$_"_s, 2},
-            {ENTITY_WEBSITE, kUrlKind, u"_$!<HomePage>!$_"_s, 1},  {ENTITY_RELATION, kRelatedNameKind, u"_$!<Sister>!$_"_s, 13},
+            {ENTITY_PHONE, kPhoneKind, u"_$!<OtherFAX>!$_"_s, 13},
+            {ENTITY_PHONE, kPhoneKind, u"iPhone"_s, 2},
+            {ENTITY_PHONE, kPhoneKind, u"_$!<Main>!$_"_s, 12},
+            {ENTITY_EMAIL, kEmailKind, u"_$!<Work>!$_"_s, 2},
+            {ENTITY_WEBSITE, kUrlKind, u"_$!<HomePage>!$_"_s, 1},
+            {ENTITY_RELATION, kRelatedNameKind, u"_$!<Sister>!$_"_s, 13},
         };
         for (const auto &[type, kind, label, code] : tokens) {
-            const PlistCFType record = phoneRecord(kind, {{u"value"_s, str(u"x"_s)}, {u"label"_s, str(label)},
-                                                          {u"type"_s, str(u"other"_s)}});
+            const PlistCFType record =
+                phoneRecord(kind, {{u"value"_s, str(u"x"_s)}, {u"label"_s, str(label)}, {u"type"_s, str(u"other"_s)}});
             int readType = 0;
             DataRow read;
             QVERIFY(recordToRow(record, u"9"_s, &readType, &read));
@@ -239,8 +240,8 @@ private Q_SLOTS:
             QVERIFY2(read.text(u"data3"_s).isEmpty(), qPrintable(label));
         }
         // A token the table does not know keeps its word as the custom label.
-        const PlistCFType school = phoneRecord(kEmailKind, {{u"value"_s, str(u"a@b.example"_s)},
-                                                            {u"label"_s, str(u"_$!<School>!$_"_s)}});
+        const PlistCFType school =
+            phoneRecord(kEmailKind, {{u"value"_s, str(u"a@b.example"_s)}, {u"label"_s, str(u"_$!<School>!$_"_s)}});
         QCOMPARE(emailRecordToRow(school, u"9"_s).text(u"data3"_s), u"School"_s);
 
         // Codes the phone knows only as a label of its own go as that label; codes it has no word for as the
@@ -261,11 +262,13 @@ private Q_SLOTS:
     {
         // A company card as the phone gives it, with keys the rows have no place for.
         QByteArray photo(5000, 'p');
-        const PlistCFType original = phoneRecord(
-            kContactKind, {{u"display as company"_s, str(u"company"_s)}, {u"company name"_s, str(u"Acme Ltd"_s)},
-                           {u"middle name yomi"_s, str(u"ミドル"_s)}, {u"image"_s, PlistCFType::fromByteArray(photo)},
-                           {u"birthday"_s, PlistCFType::fromSeconds(secondsOf(QDate(1925, 1, 1), 12))},
-                           {u"notes"_s, str(u"gate code 4411"_s)}});
+        const PlistCFType original =
+            phoneRecord(kContactKind, {{u"display as company"_s, str(u"company"_s)},
+                                       {u"company name"_s, str(u"Acme Ltd"_s)},
+                                       {u"middle name yomi"_s, str(u"ミドル"_s)},
+                                       {u"image"_s, PlistCFType::fromByteArray(photo)},
+                                       {u"birthday"_s, PlistCFType::fromSeconds(secondsOf(QDate(1925, 1, 1), 12))},
+                                       {u"notes"_s, str(u"gate code 4411"_s)}});
         Contact c = contactRecordToContact(original, u"7"_s);
         QCOMPARE(c.full_name, u"Acme Ltd"_s);
         QVERIFY(isCompanyCard(c));
@@ -301,7 +304,8 @@ private Q_SLOTS:
         refs.append(str(u"8"_s));
         const PlistCFType number = phoneRecord(kPhoneKind, {{u"value"_s, str(u"555 0100"_s)},
                                                             {u"label"_s, str(u"iPhone"_s)},
-                                                            {u"type"_s, str(u"mobile"_s)}, {u"contact"_s, refs}});
+                                                            {u"type"_s, str(u"mobile"_s)},
+                                                            {u"contact"_s, refs}});
         DataRow phone = phoneRecordToRow(number, u"12"_s);
         QVERIFY(differingKeys(rowRecord(u"7"_s, ENTITY_PHONE, phone, number), number).isEmpty());
         phone.setValue(u"data1"_s, u"555 0199"_s);
@@ -364,8 +368,13 @@ private Q_SLOTS:
         // A contact the device knows, through its record and back.
         Contact c;
         c.src_id = u"41"_s;
-        const DataRow name = row({{2, u"Zoë"_s}, {3, u"Adams"_s}, {4, u"Q"_s}, {5, u"Dr"_s}, {6, u"Jr"_s},
-                                  {7, u"ゾーイ"_s}, {8, u"アダムス"_s}});
+        const DataRow name = row({{2, u"Zoë"_s},
+                                  {3, u"Adams"_s},
+                                  {4, u"Q"_s},
+                                  {5, u"Dr"_s},
+                                  {6, u"Jr"_s},
+                                  {7, u"ゾーイ"_s},
+                                  {8, u"アダムス"_s}});
         c.addRow(ENTITY_NAME, name);
         c.addRow(ENTITY_ORGANIZATION, row({{1, u"Acme"_s}, {4, u"Engineer"_s}}));
         c.addRow(ENTITY_NICKNAME, row({{1, u"Zo"_s}}));
@@ -396,8 +405,14 @@ private Q_SLOTS:
     void addressesAndEmptyRows()
     {
         PlistCFType batch;
-        const DataRow full = row({{2, 2}, {4, u"1 Main St"_s}, {5, u"PO 7"_s}, {7, u"Springfield"_s}, {8, u"IL"_s},
-                                  {9, u"62701"_s}, {10, u"USA"_s}, {11, u"us"_s}});
+        const DataRow full = row({{2, 2},
+                                  {4, u"1 Main St"_s},
+                                  {5, u"PO 7"_s},
+                                  {7, u"Springfield"_s},
+                                  {8, u"IL"_s},
+                                  {9, u"62701"_s},
+                                  {10, u"USA"_s},
+                                  {11, u"us"_s}});
         const DataRow read = roundTrip(ENTITY_ADDRESS, full, batch);
         for (int n : {2, 4, 7, 8, 9, 10, 11})
             QCOMPARE(read.text(u"data%1"_s.arg(n)), full.text(u"data%1"_s.arg(n)));
@@ -407,7 +422,8 @@ private Q_SLOTS:
         // types that have no record of their own.
         roundTrip(ENTITY_ADDRESS, row({{9, u"62701"_s}}), batch);
         QCOMPARE(batch.count(), 0);
-        for (int type : {int(ENTITY_PHONE), int(ENTITY_EMAIL), int(ENTITY_WEBSITE), int(ENTITY_RELATION), int(ENTITY_IM)})
+        for (int type :
+             {int(ENTITY_PHONE), int(ENTITY_EMAIL), int(ENTITY_WEBSITE), int(ENTITY_RELATION), int(ENTITY_IM)})
             rowToRecord(batch, u"17"_s, type, -1, row({{1, QString()}, {2, 1}}));
         for (int type : {int(ENTITY_NAME), int(ENTITY_PHOTO), int(ENTITY_NICKNAME), int(ENTITY_GROUP), int(ENTITY_NOTE),
                          int(ENTITY_ORGANIZATION), 14})

@@ -3,6 +3,8 @@
 // run ends early. Results are checked in the phone's own store and on the wire as well as in the cache.
 
 #include "contactfixtures.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
 #include "ios/ioscontactcombinerule.h"
 #include "ios/iosrecords.h"
 #include "ios/iossendchangesthread.h"
@@ -10,16 +12,14 @@
 #include "ios/iossynctopcthread.h"
 #include "ios/mobiledevice.h"
 #include "iphonesim.h"
-#include "contacts/localdb.h"
 #include "temphome.h"
-#include "core/texts.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QTemporaryDir>
 #include <QBuffer>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <ctime>
@@ -56,8 +56,8 @@ struct Phone
         config.name = u"Anna's iPhone"_s;
         const bool seeded = records.isEmpty() && !empty;
         QFile file(dir.filePath(seeded ? u"seed.vcf"_s : u"store.json"_s));
-        const QByteArray bytes = seeded ? QByteArray(kSeed)
-                                        : QJsonDocument(QJsonObject{{u"records"_s, records}}).toJson();
+        const QByteArray bytes =
+            seeded ? QByteArray(kSeed) : QJsonDocument(QJsonObject{{u"records"_s, records}}).toJson();
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             return;
         (seeded ? config.seedPath : config.storePath) = file.fileName();
@@ -175,7 +175,8 @@ void verifyCacheMatchesPhone(Phone &phone)
             rowIds << r[u"id"_s].toString();
         for (auto it = c.entities.cbegin(); it != c.entities.cend(); ++it)
             for (const DataRow &r : it.value())
-                if (!iosrecords::kindOfEntityType(it.key()).isEmpty() && !iosrecords::travelsInContactRecord(it.key(), r))
+                if (!iosrecords::kindOfEntityType(it.key()).isEmpty() &&
+                    !iosrecords::travelsInContactRecord(it.key(), r))
                     QVERIFY2(rowIds.contains(r.src_id), qPrintable(c.full_name + u' ' + r.src_id));
     }
     cachedNames.sort();
@@ -312,18 +313,23 @@ private Q_SLOTS:
         // of a middle name, photos, a birthday at noon UTC before 1933, the phone's own labels, a group.
         const QByteArray photo(6000, 'p');
         const QJsonObject records{
-            {u"1"_s, storeRecord(iosrecords::kContactKind,
-                                 {{u"display as company"_s, u"company"_s}, {u"company name"_s, u"Acme Ltd"_s},
-                                  {u"image"_s, dataJson(photo)}, {u"notes"_s, u"gate 4411"_s}})},
-            {u"2"_s, storeRecord(iosrecords::kContactKind,
-                                 {{u"first name"_s, u"Ida"_s}, {u"last name"_s, u"Ng"_s},
-                                  {u"middle name yomi"_s, u"ミ"_s}, {u"image"_s, dataJson(photo + "2")},
-                                  {u"birthday"_s, dateJson("1925-01-01T12:00:00.000Z")}})},
-            {u"3"_s, storeRecord(iosrecords::kPhoneKind, {{u"value"_s, u"555 0100"_s}, {u"label"_s, u"iPhone"_s},
-                                                          {u"type"_s, u"mobile"_s}, {u"contact"_s, QJsonArray{u"2"_s}}})},
-            {u"4"_s, storeRecord(iosrecords::kPhoneKind,
-                                 {{u"value"_s, u"555 0101"_s}, {u"label"_s, u"_$!<OtherFAX>!$_"_s},
-                                  {u"type"_s, u"other"_s}, {u"contact"_s, QJsonArray{u"1"_s}}})},
+            {u"1"_s, storeRecord(iosrecords::kContactKind, {{u"display as company"_s, u"company"_s},
+                                                            {u"company name"_s, u"Acme Ltd"_s},
+                                                            {u"image"_s, dataJson(photo)},
+                                                            {u"notes"_s, u"gate 4411"_s}})},
+            {u"2"_s, storeRecord(iosrecords::kContactKind, {{u"first name"_s, u"Ida"_s},
+                                                            {u"last name"_s, u"Ng"_s},
+                                                            {u"middle name yomi"_s, u"ミ"_s},
+                                                            {u"image"_s, dataJson(photo + "2")},
+                                                            {u"birthday"_s, dateJson("1925-01-01T12:00:00.000Z")}})},
+            {u"3"_s, storeRecord(iosrecords::kPhoneKind, {{u"value"_s, u"555 0100"_s},
+                                                          {u"label"_s, u"iPhone"_s},
+                                                          {u"type"_s, u"mobile"_s},
+                                                          {u"contact"_s, QJsonArray{u"2"_s}}})},
+            {u"4"_s, storeRecord(iosrecords::kPhoneKind, {{u"value"_s, u"555 0101"_s},
+                                                          {u"label"_s, u"_$!<OtherFAX>!$_"_s},
+                                                          {u"type"_s, u"other"_s},
+                                                          {u"contact"_s, QJsonArray{u"1"_s}}})},
             {u"5"_s, storeRecord(iosrecords::kGroupKind,
                                  {{u"name"_s, u"Climbing"_s}, {u"members"_s, QJsonArray{u"2"_s, u"1"_s}}})}};
         Phone phone({}, records);
@@ -376,10 +382,10 @@ private Q_SLOTS:
         const QJsonObject records{
             {u"1"_s, storeRecord(iosrecords::kContactKind,
                                  {{u"first name"_s, u"Old"_s}, {u"birthday"_s, dateJson("1900-01-01T00:00:00.000Z")}})},
-            {u"2"_s, storeRecord(iosrecords::kContactKind,
-                                 {{u"first name"_s, u"Future"_s}, {u"birthday"_s, dateJson("2080-12-31T00:00:00.000Z")}})},
-            {u"3"_s, storeRecord(iosrecords::kContactKind,
-                                 {{u"first name"_s, u"Ageless"_s}, {u"birthday"_s, dateJson("1604-03-02T00:00:00.000Z")}})},
+            {u"2"_s, storeRecord(iosrecords::kContactKind, {{u"first name"_s, u"Future"_s},
+                                                            {u"birthday"_s, dateJson("2080-12-31T00:00:00.000Z")}})},
+            {u"3"_s, storeRecord(iosrecords::kContactKind, {{u"first name"_s, u"Ageless"_s},
+                                                            {u"birthday"_s, dateJson("1604-03-02T00:00:00.000Z")}})},
             {u"4"_s, storeRecord(iosrecords::kDateKind, {{u"value"_s, dateJson("1960-07-01T00:00:00.000Z")},
                                                          {u"label"_s, u"_$!<Anniversary>!$_"_s},
                                                          {u"contact"_s, QJsonArray{u"1"_s}}})}};
@@ -448,7 +454,8 @@ private Q_SLOTS:
         IOSSyncToPCThread reader(kUdid, &phone.cache, &progress);
         runToEnd(reader);
         QCOMPARE(progress.outcome(), Outcome::Failed);
-        QCOMPARE(progress.message(), u"The iPhone does not trust this computer yet. Unlock the iPhone and tap Trust."_s);
+        QCOMPARE(progress.message(),
+                 u"The iPhone does not trust this computer yet. Unlock the iPhone and tap Trust."_s);
 
         // The tap: usbmuxd says "Paired", and the phone reads.
         QVERIFY(paired.wait(10000));
@@ -624,9 +631,11 @@ private Q_SLOTS:
         // All already there: merged, nothing written, no session.
         ProgressObject unchanged;
         IOSSyncToDeviceThread same(kUdid, &phone.cache,
-                                   {person(u"Anna"_s, u"Berg"_s, u"+1 555 0100"_s), person(u"mark"_s, u"cole"_s)}, &unchanged);
+                                   {person(u"Anna"_s, u"Berg"_s, u"+1 555 0100"_s), person(u"mark"_s, u"cole"_s)},
+                                   &unchanged);
         runToEnd(same);
-        QCOMPARE(unchanged.message(), u"Successfully transferred 0 contacts to device, with 2 repeated contacts merged."_s);
+        QCOMPARE(unchanged.message(),
+                 u"Successfully transferred 0 contacts to device, with 2 repeated contacts merged."_s);
         QCOMPARE(phone.sessions().size(), 1);
 
         // Anna gets a note (a field of her Contact record), a new e-mail and a group (never a record); a contact
@@ -640,7 +649,8 @@ private Q_SLOTS:
         ProgressObject progress;
         IOSSyncToDeviceThread writer(kUdid, &phone.cache, {anna, nameless}, &progress);
         runToEnd(writer);
-        QCOMPARE(progress.message(), u"Successfully transferred 1 contacts to device, with 1 repeated contacts merged."_s);
+        QCOMPARE(progress.message(),
+                 u"Successfully transferred 1 contacts to device, with 1 repeated contacts merged."_s);
 
         const QList<QJsonObject> sent = phone.batches();
         QCOMPARE(phone.sessions().size(), 2);
@@ -664,7 +674,8 @@ private Q_SLOTS:
         QVERIFY2(phone.started, qPrintable(phone.error));
         QVERIFY(readPhone(phone));
         LocalDb &cache = phone.cache;
-        const auto send = [&](const Contact &contact, const QList<ChangeRecord> &changes, const QList<Contact> &gone = {}) {
+        const auto send = [&](const Contact &contact, const QList<ChangeRecord> &changes,
+                              const QList<Contact> &gone = {}) {
             ProgressObject progress;
             IOSSendChangesThread sender(kUdid, &cache, contact, changes, gone, &progress);
             runToEnd(sender);
@@ -715,7 +726,8 @@ private Q_SLOTS:
         cache.insertRow(per._id, ENTITY_PHONE, perPhone);
         per.entities[ENTITY_NAME] = {perName};
         per.addRow(ENTITY_PHONE, perPhone);
-        const Contact sentPer = send(per, {{ENTITY_NAME, ACTION_ADDED, perName}, {ENTITY_PHONE, ACTION_ADDED, perPhone}});
+        const Contact sentPer =
+            send(per, {{ENTITY_NAME, ACTION_ADDED, perName}, {ENTITY_PHONE, ACTION_ADDED, perPhone}});
         const QString perId = phone.contact(u"Per Hansen"_s)[u"id"_s].toString();
         QVERIFY(!perId.isEmpty());
         QCOMPARE(sentPer.src_id, perId);

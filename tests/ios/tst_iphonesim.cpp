@@ -60,9 +60,9 @@ private Q_SLOTS:
         seed.close();
         m_sim.setProgram(QStringLiteral(IPHONE_SIM_EXE));
         m_sim.setArguments({QStringLiteral("--socket"), m_dir.filePath(QStringLiteral("mux.sock")),
-                            QStringLiteral("--udid"), kUdid, QStringLiteral("--name"), kName,
-                            QStringLiteral("--store"), m_dir.filePath(QStringLiteral("store.json")),
-                            QStringLiteral("--seed"), seed.fileName(), QStringLiteral("--network-device"),
+                            QStringLiteral("--udid"), kUdid, QStringLiteral("--name"), kName, QStringLiteral("--store"),
+                            m_dir.filePath(QStringLiteral("store.json")), QStringLiteral("--seed"), seed.fileName(),
+                            QStringLiteral("--network-device"),
                             QStringLiteral("00008030-00FFEEDDCCBBAA99,Over Wi-Fi")});
         m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_sim.start();
@@ -73,7 +73,8 @@ private Q_SLOTS:
         const QByteArray env = out.split('\n').first();
         QCOMPARE(env, "USBMUXD_SOCKET_ADDRESS=UNIX:" + m_dir.filePath(QStringLiteral("mux.sock")).toLocal8Bit());
         m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert(QString::fromLatin1(env.left(env.indexOf('='))), QString::fromLocal8Bit(env.mid(env.indexOf('=') + 1)));
+        m_env.insert(QString::fromLatin1(env.left(env.indexOf('='))),
+                     QString::fromLocal8Bit(env.mid(env.indexOf('=') + 1)));
         qputenv(env.left(env.indexOf('=')).constData(), env.mid(env.indexOf('=') + 1));
     }
 
@@ -89,9 +90,11 @@ private Q_SLOTS:
     void debianToolsSeeThePhone()
     {
         QCOMPARE(tool(QStringLiteral("idevice_id"), {QStringLiteral("-l")}), kUdid);
-        QCOMPARE(tool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), kUdid, QStringLiteral("-k"), QStringLiteral("DeviceName")}),
+        QCOMPARE(tool(QStringLiteral("ideviceinfo"),
+                      {QStringLiteral("-u"), kUdid, QStringLiteral("-k"), QStringLiteral("DeviceName")}),
                  kName);
-        QCOMPARE(tool(QStringLiteral("ideviceinfo"), {QStringLiteral("-u"), kUdid, QStringLiteral("-k"), QStringLiteral("UniqueDeviceID")}),
+        QCOMPARE(tool(QStringLiteral("ideviceinfo"),
+                      {QStringLiteral("-u"), kUdid, QStringLiteral("-k"), QStringLiteral("UniqueDeviceID")}),
                  kUdid);
 
         // Unplugged, the phone is gone from the list; plugged in again, it is back.
@@ -129,7 +132,8 @@ private Q_SLOTS:
         // Record identifiers are the phone's own numbers; the records name their Contact.
         const QJsonObject records = store.value(QStringLiteral("records")).toObject();
         QCOMPARE(records.size(), 4);
-        QCOMPARE(records.value(QStringLiteral("2"))[QStringLiteral("contact")].toArray(), (QJsonArray{QStringLiteral("1")}));
+        QCOMPARE(records.value(QStringLiteral("2"))[QStringLiteral("contact")].toArray(),
+                 (QJsonArray{QStringLiteral("1")}));
     }
 };
 

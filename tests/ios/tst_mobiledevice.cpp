@@ -2,9 +2,9 @@
 // device events, lockdown values, and whole mobilesync sessions for both device-link versions, with the failures
 // a phone can cause.
 
-#include "iphonesim.h"
-#include "ios/mobiledevice.h"
 #include "core/texts.h"
+#include "ios/mobiledevice.h"
+#include "iphonesim.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -188,7 +188,8 @@ private Q_SLOTS:
         QVERIFY(mobiledevice_get_value(kUdid, QString(), QStringLiteral("NoSuchKey")).isNull());
 
         QVERIFY(mobiledevice_set_disable_tethered(kUdid, QStringLiteral("Contacts"), false));
-        QCOMPARE(phone.sim.lockdownValue(kUdid, QStringLiteral("com.apple.mobile.tethered_sync"), QStringLiteral("Contacts")),
+        QCOMPARE(phone.sim.lockdownValue(kUdid, QStringLiteral("com.apple.mobile.tethered_sync"),
+                                         QStringLiteral("Contacts")),
                  QJsonValue(QJsonObject{{QStringLiteral("DisableTethered"), false}}));
 
         const QString unknown = QStringLiteral("00008030-0000000000000000");
@@ -242,9 +243,9 @@ private Q_SLOTS:
 
         // A new contact under a temporary identifier, then its phone under the identifier the phone gave it.
         PlistCFType contacts = PlistCFType::newDict();
-        contacts.setItem(QStringLiteral("-7"), record(QStringLiteral("com.apple.contacts.Contact"),
-                                                      {{"first name", QStringLiteral("Per")},
-                                                       {"last name", QStringLiteral("Hansen")}}));
+        contacts.setItem(QStringLiteral("-7"),
+                         record(QStringLiteral("com.apple.contacts.Contact"),
+                                {{"first name", QStringLiteral("Per")}, {"last name", QStringLiteral("Hansen")}}));
         const PlistCFType contactMap = mobiledevice_sync_send_changes_throw(client.get(), contacts, false);
         const QString perId = contactMap.item(QStringLiteral("-7")).toString();
         QVERIFY(!perId.isEmpty());
@@ -252,12 +253,13 @@ private Q_SLOTS:
         // The new phone, a changed phone of Anna (record 2) and Mark (record 4) deleted.
         PlistCFType others = PlistCFType::newDict();
         const QString phoneKey = QStringLiteral("3/%1/-42").arg(perId);
-        others.setItem(phoneKey, record(QStringLiteral("com.apple.contacts.Phone Number"),
-                                        {{"value", QStringLiteral("+47 555 01 234")}, {"type", QStringLiteral("mobile")}},
-                                        perId));
-        others.setItem(QStringLiteral("2"), record(QStringLiteral("com.apple.contacts.Phone Number"),
-                                                   {{"value", QStringLiteral("+1 555 0199")}, {"type", QStringLiteral("mobile")}},
-                                                   QStringLiteral("1")));
+        others.setItem(
+            phoneKey, record(QStringLiteral("com.apple.contacts.Phone Number"),
+                             {{"value", QStringLiteral("+47 555 01 234")}, {"type", QStringLiteral("mobile")}}, perId));
+        others.setItem(QStringLiteral("2"),
+                       record(QStringLiteral("com.apple.contacts.Phone Number"),
+                              {{"value", QStringLiteral("+1 555 0199")}, {"type", QStringLiteral("mobile")}},
+                              QStringLiteral("1")));
         others.setItem(QStringLiteral("4"), PlistCFType::fromString(QStringLiteral("___EmptyParameterString___")));
         const PlistCFType rowMap = mobiledevice_sync_send_changes_throw(client.get(), others, false);
         QCOMPARE(rowMap.count(), 1);
@@ -268,14 +270,16 @@ private Q_SLOTS:
         mobiledevice_sync_finish_throw(client.get());
         client.reset();
 
-        QCOMPARE(phone.contactNames(), (QStringList{QStringLiteral("Anna Berg"), QStringLiteral("Zoë Adams"),
-                                                    QStringLiteral("Per Hansen")}));
+        QCOMPARE(phone.contactNames(),
+                 (QStringList{QStringLiteral("Anna Berg"), QStringLiteral("Zoë Adams"), QStringLiteral("Per Hansen")}));
         const QJsonObject per = phone.contact(QStringLiteral("Per Hansen"));
         QCOMPARE(per[QStringLiteral("id")].toString(), perId);
         QCOMPARE(per[QStringLiteral("rows")][0][QStringLiteral("fields")][QStringLiteral("value")].toString(),
                  QStringLiteral("+47 555 01 234"));
-        QCOMPARE(phone.contact(QStringLiteral("Anna Berg"))[QStringLiteral("rows")][0][QStringLiteral("fields")]
-                                                             [QStringLiteral("value")].toString(),
+        QCOMPARE(phone
+                     .contact(QStringLiteral(
+                         "Anna Berg"))[QStringLiteral("rows")][0][QStringLiteral("fields")][QStringLiteral("value")]
+                     .toString(),
                  QStringLiteral("+1 555 0199"));
         QVERIFY2(phone.sim.errors().isEmpty(), qPrintable(phone.sim.errors().join(QLatin1Char('\n'))));
 
@@ -283,8 +287,8 @@ private Q_SLOTS:
         // reads on its own thread).
         QTRY_COMPARE(phone.messages(QStringLiteral("in")).last()[0].toString(), QStringLiteral("DLMessageDisconnect"));
         const QList<QJsonArray> sent = phone.messages(QStringLiteral("in"));
-        QCOMPARE(sent.first(), (QJsonArray{QStringLiteral("DLMessageVersionExchange"), QStringLiteral("DLVersionsOk"),
-                                           dlVersion}));
+        QCOMPARE(sent.first(),
+                 (QJsonArray{QStringLiteral("DLMessageVersionExchange"), QStringLiteral("DLVersionsOk"), dlVersion}));
         QCOMPARE(sent[1][4].toInt(), 106);
     }
 
@@ -348,7 +352,8 @@ private Q_SLOTS:
             QElapsedTimer timer;
             timer.start();
             const QString message = messageOf([&] { mobiledevice_sync_receive_changes_throw(client.get(), entities); });
-            QVERIFY2(message.startsWith(QLatin1String("mobilesync_receive_changes failed. return -")), qPrintable(message));
+            QVERIFY2(message.startsWith(QLatin1String("mobilesync_receive_changes failed. return -")),
+                     qPrintable(message));
             QVERIFY(timer.elapsed() < 5000);
         }
         {
@@ -361,8 +366,9 @@ private Q_SLOTS:
             PlistCFType changes = PlistCFType::newDict();
             changes.setItem(QStringLiteral("-1"), record(QStringLiteral("com.apple.contacts.Contact"),
                                                          {{"first name", QStringLiteral("Kari")}}));
-            changes.setItem(QStringLiteral("3/999/-5"), record(QStringLiteral("com.apple.contacts.Phone Number"),
-                                                               {{"value", QStringLiteral("555")}}, QStringLiteral("999")));
+            changes.setItem(QStringLiteral("3/999/-5"),
+                            record(QStringLiteral("com.apple.contacts.Phone Number"),
+                                   {{"value", QStringLiteral("555")}}, QStringLiteral("999")));
             QCOMPARE(messageOf([&] { mobiledevice_sync_send_changes_throw(client.get(), changes, false); }),
                      QStringLiteral("mobilesync_remap_identifiers failed. return -8."));
             client.reset();

@@ -77,13 +77,16 @@ private Q_SLOTS:
 
         // A visit that throws ends the walk; other kinds of node have nothing to walk.
         int visits = 0;
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, parsed.forEachItem([&visits](const QString &, const PlistCFType &) {
-            ++visits;
-            throw std::runtime_error("stop");
-        }));
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 parsed.forEachItem([&visits](const QString &, const PlistCFType &) {
+                                     ++visits;
+                                     throw std::runtime_error("stop");
+                                 }));
         QCOMPARE(visits, 1);
         PlistCFType::newArray().forEachItem([&visits](const QString &, const PlistCFType &) { ++visits; });
-        PlistCFType::fromString(QStringLiteral("x")).forEachItem([&visits](const QString &, const PlistCFType &) { ++visits; });
+        PlistCFType::fromString(QStringLiteral("x")).forEachItem([&visits](const QString &, const PlistCFType &) {
+            ++visits;
+        });
         QCOMPARE(visits, 1);
     }
 

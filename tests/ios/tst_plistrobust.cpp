@@ -46,7 +46,8 @@ private Q_SLOTS:
         std::free(bin);
         plist_free(dict);
         QCOMPARE(PlistCFType::fromData(binary).keys().size(), 1);
-        const qsizetype key = binary.indexOf("\x52" "ab");
+        const qsizetype key = binary.indexOf("\x52"
+                                             "ab");
         QVERIFY(key > 0);
         binary[key + 2] = '\0';
         QVERIFY(PlistCFType::fromData(binary).isNull());

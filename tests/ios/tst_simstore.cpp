@@ -143,9 +143,8 @@ private Q_SLOTS:
         plist_array_append_item(refs, plist_new_string("999999"));
         plist_dict_set_item(orphan.get(), "contact", refs);
         // The deletion and the new Contact come first; the record naming an unknown contact refuses the batch.
-        const Plist batch = changes({{u"3"_s, deletion()},
-                                     {u"-c"_s, record(simrecords::kContact, {{"first name", "X"}})},
-                                     {u"-e"_s, orphan}});
+        const Plist batch = changes(
+            {{u"3"_s, deletion()}, {u"-c"_s, record(simrecords::kContact, {{"first name", "X"}})}, {u"-e"_s, orphan}});
         QVERIFY(!store.applyChanges(batch.get(), sessionMap, &remapped, &error));
         QVERIFY(error.contains(u"999999"));
         QCOMPARE(store.toJson(), before);

@@ -84,8 +84,8 @@ inline QByteArray mbdbString(const QByteArray &s)
 
 inline QByteArray mbdbRecord(const MbdbRecord &r)
 {
-    QByteArray out = mbdbString(r.domain) + mbdbString(r.path) + mbdbString(r.target) + mbdbString(r.digest)
-                     + mbdbString(r.key);
+    QByteArray out =
+        mbdbString(r.domain) + mbdbString(r.path) + mbdbString(r.target) + mbdbString(r.digest) + mbdbString(r.key);
     QByteArray numbers(2 + 8 + 4 * 5 + 8, '\0');
     char *p = numbers.data();
     qToBigEndian(r.mode, p);

@@ -2,20 +2,20 @@
 // person and multi-value mapping, labels, dates, addresses and IM accounts, photos, progress, merging, damaged
 // input, cancelling, and the temporary copies (never left behind).
 
-#include "itunes/backupmanifest.h"
-#include "contacts/combinerule.h"
 #include "contactfixtures.h"
-#include "itunes/importcontactsfromitunesthread.h"
-#include "itunestesthelpers.h"
+#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/privatetemp.h"
 #include "core/progress.h"
+#include "core/texts.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/importcontactsfromitunesthread.h"
+#include "itunestesthelpers.h"
 #include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
-#include "core/texts.h"
 
-#include <QElapsedTimer>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -83,8 +83,8 @@ public:
         r.path = relativePath;
         r.size = quint64(bytes.size());
         m_records += mbdbRecord(r);
-        QVERIFY(writeFile(m_dir.filePath(BackupManifest::fileId(u"HomeDomain"_s, QString::fromUtf8(relativePath))),
-                          bytes));
+        QVERIFY(
+            writeFile(m_dir.filePath(BackupManifest::fileId(u"HomeDomain"_s, QString::fromUtf8(relativePath))), bytes));
         QVERIFY(writeFile(m_dir.filePath(u"Manifest.mbdb"_s), QByteArray("mbdb\x05\x00", 6) + m_records));
     }
     void addAddressBook(const QStringList &statements)
@@ -129,7 +129,7 @@ class TestAddressBookImport : public QObject
 {
     Q_OBJECT
 
-    TempHome m_home;     // the worker's private folders live in its data folder
+    TempHome m_home; // the worker's private folders live in its data folder
     QTemporaryDir m_dbDir;
     QTemporaryDir m_tmp; // TMPDIR: nothing may arrive here either
     int m_n = 0;
@@ -155,8 +155,8 @@ class TestAddressBookImport : public QObject
 
     QStringList leftInTemp() const
     {
-        return QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-               + QDir(PrivateTempDir::parentFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(m_tmp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot) +
+               QDir(PrivateTempDir::parentFolder()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
     QList<pim::Contact> import(const HandMadeBackup &backup, LocalDb &db, QString *message = nullptr)
@@ -275,8 +275,8 @@ private Q_SLOTS:
         const QList<pim::DataRow> phones = ada.rows(pim::ENTITY_PHONE);
         QCOMPARE(phones.size(), 7);
         const QList<QPair<QString, QString>> phoneLabels = {
-            {u"2"_s, QString()},     {u"0"_s, u"TextNow"_s}, {u"0"_s, QString()}, {u"0"_s, QString()},
-            {u"0"_s, QString()},     {u"0"_s, QString()},    {u"2"_s, QString()}}; // the phone's "iPhone" is a mobile
+            {u"2"_s, QString()}, {u"0"_s, u"TextNow"_s}, {u"0"_s, QString()}, {u"0"_s, QString()},
+            {u"0"_s, QString()}, {u"0"_s, QString()},    {u"2"_s, QString()}}; // the phone's "iPhone" is a mobile
         for (int i = 0; i < phones.size(); ++i) {
             QCOMPARE(phones[i].text(u"data1"_s), u"+1 555 000%1"_s.arg(i + 1));
             QCOMPARE(phones[i].text(u"data2"_s), phoneLabels[i].first);
@@ -333,10 +333,10 @@ private Q_SLOTS:
         }
         HandMadeBackup backup;
         backup.addAddressBook(people);
-        backup.addDatabase("Library/AddressBook/AddressBookImages.sqlitedb",
-                           {u"CREATE TABLE ABFullSizeImage (record_id INTEGER, data BLOB, UNIQUE(record_id))"_s,
-                            u"insert into ABFullSizeImage values (1, x'%1'), (2, x'')"_s.arg(
-                                QString::fromLatin1(png.toHex()))});
+        backup.addDatabase(
+            "Library/AddressBook/AddressBookImages.sqlitedb",
+            {u"CREATE TABLE ABFullSizeImage (record_id INTEGER, data BLOB, UNIQUE(record_id))"_s,
+             u"insert into ABFullSizeImage values (1, x'%1'), (2, x'')"_s.arg(QString::fromLatin1(png.toHex()))});
         auto db = newDb();
         const QList<pim::Contact> contacts = import(backup, *db);
         QCOMPARE(contacts[0].full_name, u"Ada Lovelace"_s);
@@ -420,15 +420,15 @@ private Q_SLOTS:
             break;
         case 2:
             // Persons but no multi-value tables.
-            backup.addDatabase("Library/AddressBook/AddressBook.sqlitedb",
-                               {QString::fromLatin1(kAddressBookSchema[0]),
-                                u"insert into ABPerson (First) values ('Ada')"_s});
+            backup.addDatabase(
+                "Library/AddressBook/AddressBook.sqlitedb",
+                {QString::fromLatin1(kAddressBookSchema[0]), u"insert into ABPerson (First) values ('Ada')"_s});
             break;
         case 3:
             backup.addAddressBook(persons({{u"Ada"_s, u"Lovelace"_s}}));
-            QVERIFY(QFile::remove(backup.folder() + u'/'
-                                  + BackupManifest::fileId(u"HomeDomain"_s,
-                                                           u"Library/AddressBook/AddressBook.sqlitedb"_s)));
+            QVERIFY(
+                QFile::remove(backup.folder() + u'/' +
+                              BackupManifest::fileId(u"HomeDomain"_s, u"Library/AddressBook/AddressBook.sqlitedb"_s)));
             break;
         }
         auto db = newDb();

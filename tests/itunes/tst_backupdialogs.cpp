@@ -2,14 +2,14 @@
 // adding folders by hand (new, already listed, not a backup), the column widths, and the password check on its
 // thread against a backup written by backup-maker.
 
-#include "itunes/backupmanifest.h"
 #include "app/itemmodelloadbk.h"
-#include "itunestesthelpers.h"
 #include "app/loaditunesbackupdlg.h"
 #include "app/messagebox.h"
 #include "app/passcodedlg.h"
-#include "temphome.h"
 #include "core/texts.h"
+#include "itunes/backupmanifest.h"
+#include "itunestesthelpers.h"
+#include "temphome.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -33,7 +33,8 @@ namespace {
 QString plainBackup(const QString &parent, const QString &udid, const QString &name)
 {
     const QString folder = parent + u'/' + udid;
-    writeFile(folder + u"/Manifest.plist"_s, manifestPlist(udid, name, QDateTime(QDate(2024, 5, 6), QTime(7, 8), Qt::UTC)));
+    writeFile(folder + u"/Manifest.plist"_s,
+              manifestPlist(udid, name, QDateTime(QDate(2024, 5, 6), QTime(7, 8), Qt::UTC)));
     writeFile(folder + u"/Manifest.mbdb"_s, QByteArray("mbdb\x05\x00", 6));
     return folder;
 }
@@ -74,7 +75,10 @@ private Q_SLOTS:
         const QString first = plainBackup(root, u"1111aaaa"_s, u"Ada's iPhone"_s);
         const QString second = plainBackup(root, u"2222bbbb"_s, u"Grace's iPad"_s);
         // Oldest first: the second folder is made older than the first.
-        struct utimbuf old{1000000000, 1000000000};
+        struct utimbuf old
+        {
+            1000000000, 1000000000
+        };
         QVERIFY(::utime(QFile::encodeName(second).constData(), &old) == 0);
         // A folder whose description cannot be read is reported and left out.
         QDir().mkpath(root + u"/broken/Manifest.plist"_s);
@@ -150,7 +154,8 @@ private Q_SLOTS:
 
         // A backup elsewhere (only Manifest.plist is needed) is appended, made current and loaded.
         const QString elsewhere = home.filePath(u"usb-stick/backup"_s);
-        writeFile(elsewhere + u"/Manifest.plist"_s, manifestPlist(u"3333cccc"_s, u"Old iPod"_s, QDateTime::currentDateTimeUtc()));
+        writeFile(elsewhere + u"/Manifest.plist"_s,
+                  manifestPlist(u"3333cccc"_s, u"Old iPod"_s, QDateTime::currentDateTimeUtc()));
         LoadItunesBackupDlg::queueAddFolderAnswer(elsewhere);
         QCOMPARE(dlg.exec(), int(QDialog::Accepted));
         QCOMPARE(dlg.model()->rowCount(), 2);
@@ -178,8 +183,8 @@ private Q_SLOTS:
         writeFile(seed, "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lovelace;Ada;;;\r\nEND:VCARD\r\n");
         const QString folder = home.filePath(u"locked"_s);
         QProcess maker;
-        maker.start(QStringLiteral(BACKUP_MAKER), {folder, u"--seed"_s, seed, u"--password"_s, u"secret"_s,
-                                                    u"--iterations"_s, u"10,10"_s});
+        maker.start(QStringLiteral(BACKUP_MAKER),
+                    {folder, u"--seed"_s, seed, u"--password"_s, u"secret"_s, u"--iterations"_s, u"10,10"_s});
         QVERIFY(maker.waitForFinished(60000));
         QCOMPARE(maker.exitCode(), 0);
         const PBackupManifest manifest(new BackupManifest(folder));
@@ -221,8 +226,8 @@ private Q_SLOTS:
         writeFile(seed, "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lovelace;Ada;;;\r\nEND:VCARD\r\n");
         const QString folder = home.filePath(u"locked"_s);
         QProcess maker;
-        maker.start(QStringLiteral(BACKUP_MAKER), {folder, u"--seed"_s, seed, u"--password"_s, u"secret"_s,
-                                                    u"--iterations"_s, u"10,10"_s});
+        maker.start(QStringLiteral(BACKUP_MAKER),
+                    {folder, u"--seed"_s, seed, u"--password"_s, u"secret"_s, u"--iterations"_s, u"10,10"_s});
         QVERIFY(maker.waitForFinished(60000));
         QCOMPARE(maker.exitCode(), 0);
         QVERIFY(setKeybagNumber(folder, "DPIC", 10'000'000));

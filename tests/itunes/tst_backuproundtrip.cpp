@@ -3,9 +3,9 @@
 // out byte-identical to what went in; damaged backups give their errors, and nothing is ever written into a backup
 // folder.
 
+#include "core/privatetemp.h"
 #include "itunes/backupmanifest.h"
 #include "itunestesthelpers.h"
-#include "core/privatetemp.h"
 #include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
 
@@ -24,7 +24,8 @@ using namespace itunesfx;
 namespace {
 
 // A small PNG, as the address book keeps photos.
-const char kPhoto[] = "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==";
+const char kPhoto[] =
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==";
 
 QByteArray seedCards()
 {
@@ -32,10 +33,10 @@ QByteArray seedCards()
                       "ORG:Analytical Engines;Research\r\nTITLE:Programmer\r\nTEL;TYPE=CELL:+44 20 7946 0000\r\n"
                       "item1.TEL:+44 20 7946 0001\r\nitem1.X-ABLabel:Lab\r\nEMAIL;TYPE=WORK:ada@example.org\r\n"
                       "ADR;TYPE=HOME:;;12 St James's Sq;London;;SW1Y 4LB;United Kingdom\r\nBDAY:1815-12-10\r\n"
-                      "NOTE:First\\, and famous\r\nPHOTO;ENCODING=b;TYPE=PNG:")
-           + kPhoto
-           + "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:Hopper;Grace;Brewster;;\r\nFN:Grace Hopper\r\n"
-             "X-SKYPE:amazing.grace\r\nEND:VCARD\r\n";
+                      "NOTE:First\\, and famous\r\nPHOTO;ENCODING=b;TYPE=PNG:") +
+           kPhoto +
+           "\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:3.0\r\nN:Hopper;Grace;Brewster;;\r\nFN:Grace Hopper\r\n"
+           "X-SKYPE:amazing.grace\r\nEND:VCARD\r\n";
 }
 
 struct Made
@@ -66,7 +67,8 @@ Made make(const TempHome &home, const QStringList &options, const QString &name 
         if (f.value(0) == "udid")
             made.udid = QString::fromLatin1(f.value(1));
         else if (f.value(0) == "stored")
-            made.stored.insert(QString::fromUtf8(f.mid(4).join(' ')), {f.value(2).toLongLong(), QByteArray::fromHex(f.value(3))});
+            made.stored.insert(QString::fromUtf8(f.mid(4).join(' ')),
+                               {f.value(2).toLongLong(), QByteArray::fromHex(f.value(3))});
     }
     made.folder = BackupManifest::backupRoots().constLast() + u'/' + made.udid;
     QDir().mkpath(BackupManifest::backupRoots().constLast());
@@ -94,7 +96,8 @@ QMap<QString, QPair<qint64, QByteArray>> pythonReader(const QString &folder, con
     for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
         const QList<QByteArray> f = line.split(' ');
         if (f.size() >= 4)
-            stored.insert(QString::fromUtf8(f.mid(3).join(' ')), {f.value(1).toLongLong(), QByteArray::fromHex(f.value(2))});
+            stored.insert(QString::fromUtf8(f.mid(3).join(' ')),
+                          {f.value(1).toLongLong(), QByteArray::fromHex(f.value(2))});
     }
     return stored;
 }
@@ -126,9 +129,9 @@ QStringList persons(const QString &path)
         QStringList row;
         for (int i = 1; i < 12; ++i)
             row << c.getText(i);
-        Sqlite3Cursor v = db.queryThrow(u"select v.UID,v.property,v.value,l.value as subType from abmultivalue as v "
-                                        "inner join abmultivaluelabel as l on v.record_id=%1 and v.label=l.rowid"_s
-                                            .arg(c.getInt64(0)));
+        Sqlite3Cursor v = db.queryThrow(
+            u"select v.UID,v.property,v.value,l.value as subType from abmultivalue as v "
+            "inner join abmultivaluelabel as l on v.record_id=%1 and v.label=l.rowid"_s.arg(c.getInt64(0)));
         while (v.moveNext())
             row << v.getText(u"property"_s) + u':' + v.getText(u"value"_s) + u':' + v.getText(u"subType"_s);
         out << row.join(u'|');
@@ -149,8 +152,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("decryptsManifest");
         QTest::newRow("mbdb") << QStringList{u"--layout"_s, u"mbdb"_s} << QString() << false;
-        QTest::newRow("mbdb encrypted") << QStringList{u"--layout"_s, u"mbdb"_s, u"--password"_s, u"pässwörd"_s,
-                                                       u"--iterations"_s, u"5"_s}
+        QTest::newRow("mbdb encrypted") << QStringList{u"--layout"_s, u"mbdb"_s,         u"--password"_s,
+                                                       u"pässwörd"_s, u"--iterations"_s, u"5"_s}
                                         << u"pässwörd"_s << false;
         QTest::newRow("db") << QStringList{u"--layout"_s, u"db"_s} << QString() << false;
         QTest::newRow("db encrypted, no DPSL")
@@ -202,10 +205,13 @@ private Q_SLOTS:
             QCOMPARE(qint64(rec->size), made.stored[key].first);
             const QString dest = out.filePath(u"x/"_s + rec->relativePathText().section(u'/', -1));
             QList<qint64> progress;
-            m.extractFile(rec, dest, [](qint64 total, qint64 done, void *list) {
-                static_cast<QList<qint64> *>(list)->append(done);
-                QVERIFY(done <= total);
-            }, &progress);
+            m.extractFile(
+                rec, dest,
+                [](qint64 total, qint64 done, void *list) {
+                    static_cast<QList<qint64> *>(list)->append(done);
+                    QVERIFY(done <= total);
+                },
+                &progress);
             QCOMPARE(sha1Of(dest), made.stored[key].second);
             QCOMPARE(QFileInfo(dest).lastModified().toSecsSinceEpoch(), qint64(rec->lastModified));
             // Plain copies report their progress block by block; deciphered ones do not.
@@ -232,7 +238,7 @@ private Q_SLOTS:
         const Made made = make(home, {u"--password"_s, u"pw"_s, u"--iterations"_s, u"3,3"_s});
         const QString mdb = made.folder + u"/Manifest.db"_s;
 
-        {   // A wrong password changes nothing; the right one still works afterwards.
+        { // A wrong password changes nothing; the right one still works afterwards.
             BackupManifest m(made.folder);
             m.readInfo();
             QVERIFY(!m.setPassword(u"PW"_s));
@@ -241,7 +247,7 @@ private Q_SLOTS:
             QVERIFY(m.setPassword(u"pw"_s));
             QCOMPARE(m.password(), u"pw"_s);
         }
-        {   // A corrupt keybag takes no password.
+        { // A corrupt keybag takes no password.
             const QByteArray plist = readFile(made.folder + u"/Manifest.plist"_s);
             PlistCFType root = PlistCFType::fromData(plist);
             root.setItem(u"BackupKeyBag"_s, PlistCFType::fromByteArray("UUID\x00\x00\x00\x02xxWRAP\xff\xff"));
@@ -252,18 +258,20 @@ private Q_SLOTS:
             QVERIFY(!broken.setPassword(QString()));
             QVERIFY(writeFile(made.folder + u"/Manifest.plist"_s, plist));
         }
-        {   // A stored file that is missing, and one that was cut short: errors, no partial output.
+        { // A stored file that is missing, and one that was cut short: errors, no partial output.
             BackupManifest m(made.folder);
             m.readInfo();
             QVERIFY(m.setPassword(u"pw"_s));
             m.load();
             const QTemporaryDir out;
-            const QString bookId = BackupManifest::fileId(u"HomeDomain"_s, u"Library/AddressBook/AddressBook.sqlitedb"_s);
+            const QString bookId =
+                BackupManifest::fileId(u"HomeDomain"_s, u"Library/AddressBook/AddressBook.sqlitedb"_s);
             const QString stored = made.folder + u'/' + bookId.left(2) + u'/' + bookId;
             const QByteArray content = readFile(stored);
             QVERIFY(writeFile(stored, content.left(content.size() - 16)));
-            QVERIFY(errorOf([&] { m.extractFile(m.addressBookRecord(), out.filePath(u"a"_s)); })
-                        .startsWith(u"BackupManifest::decryptFile: decrypt failed. "_s));
+            QVERIFY(errorOf([&] {
+                        m.extractFile(m.addressBookRecord(), out.filePath(u"a"_s));
+                    }).startsWith(u"BackupManifest::decryptFile: decrypt failed. "_s));
             QVERIFY(!QFileInfo::exists(out.filePath(u"a"_s)));
             QVERIFY(QFile::remove(stored));
             QCOMPARE(errorOf([&] { m.extractFile(m.addressBookRecord(), out.filePath(u"a"_s)); }),
@@ -271,7 +279,7 @@ private Q_SLOTS:
             m.extractFile(nullptr, out.filePath(u"b"_s)); // no record: nothing happens
             QVERIFY(!QFileInfo::exists(out.filePath(u"b"_s)));
         }
-        {   // A Manifest.db cut short cannot be deciphered: the check throws and keeps no deciphered manifest.
+        { // A Manifest.db cut short cannot be deciphered: the check throws and keeps no deciphered manifest.
             QVERIFY(writeFile(mdb, readFile(mdb).left(4096)));
             BackupManifest m(made.folder);
             m.readInfo();

@@ -2,15 +2,15 @@
 // descriptions, both file tables, the keybag, key derivation and unwrap (hashcat's iTunes-backup example hashes,
 // RFC 3394), and the ciphers (NIST SP 800-38A CBC vectors).
 
-#include "itunes/backupmanifest.h"
-#include "itunes/loadbackupmanifestthread.h"
-#include "itunes/keybag.h"
 #include "core/progress.h"
-#include "itunestesthelpers.h"
+#include "core/texts.h"
+#include "itunes/backupmanifest.h"
+#include "itunes/keybag.h"
+#include "itunes/loadbackupmanifestthread.h"
 #include "itunes/qopensslevpaes.h"
+#include "itunestesthelpers.h"
 #include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
-#include "core/texts.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -78,26 +78,26 @@ QByteArray nestedBinaryPlist(int depth, int fanOut = 1)
         out += be32(offset);
     out += QByteArray(6, '\0') + char(4) + char(4);
     out += QByteArray(4, '\0') + be32(quint32(depth)); // objects
-    out += QByteArray(8, '\0');                         // the top object: 0
+    out += QByteArray(8, '\0');                        // the top object: 0
     out += QByteArray(4, '\0') + be32(table);
     return out;
 }
 
 QByteArray nestedXmlPlist(int depth)
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + QByteArray("<array>").repeated(depth)
-           + QByteArray("</array>").repeated(depth) + "</plist>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" +
+           QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</plist>\n";
 }
 
 // A keybag with one password-wrapped class and the given counts (DPIC left out when 0).
 QByteArray keybagWith(quint32 iter, quint32 dpic)
 {
-    QByteArray bag = tlv("VERS", be32(3)) + tlv("TYPE", be32(1)) + tlv("UUID", QByteArray(16, 'u'))
-                     + tlv("WRAP", be32(0)) + tlv("SALT", QByteArray(20, 's')) + tlv("ITER", be32(iter));
+    QByteArray bag = tlv("VERS", be32(3)) + tlv("TYPE", be32(1)) + tlv("UUID", QByteArray(16, 'u')) +
+                     tlv("WRAP", be32(0)) + tlv("SALT", QByteArray(20, 's')) + tlv("ITER", be32(iter));
     if (dpic)
         bag += tlv("DPIC", be32(dpic)) + tlv("DPSL", QByteArray(20, 'd'));
-    return bag + tlv("UUID", QByteArray(16, 'a')) + tlv("CLAS", be32(1)) + tlv("WRAP", be32(3))
-           + tlv("WPKY", QByteArray(40, 'w'));
+    return bag + tlv("UUID", QByteArray(16, 'a')) + tlv("CLAS", be32(1)) + tlv("WRAP", be32(3)) +
+           tlv("WPKY", QByteArray(40, 'w'));
 }
 
 } // namespace
@@ -118,9 +118,9 @@ private Q_SLOTS:
                  u"cd6702cea29fe89cf280a76794405adb17f9a0ee"_s);
         // UTF-8 of the whole text, not Latin-1.
         QCOMPARE(BackupManifest::fileId(u"AppDomain-x"_s, u"Dokumente/Bücher.txt"_s),
-                 QString::fromLatin1(QCryptographicHash::hash(u"AppDomain-x-Dokumente/Bücher.txt"_s.toUtf8(),
-                                                              QCryptographicHash::Sha1)
-                                         .toHex()));
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(u"AppDomain-x-Dokumente/Bücher.txt"_s.toUtf8(), QCryptographicHash::Sha1)
+                         .toHex()));
 
         QTemporaryDir dir;
         const QDir folder(dir.path());
@@ -172,10 +172,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folderName");
         QTest::addColumn<QString>("udid");
         QTest::addColumn<QString>("displayName");
-        QTest::newRow("named after the device") << u"00008101-000A1B2C3D4E001E"_s << u"00008101-000A1B2C3D4E001E"_s
-                                                << u"Phone"_s;
-        QTest::newRow("id inside the name") << u"00008101-000A1B2C3D4E001E-20240102"_s
-                                            << u"00008101-000A1B2C3D4E001E"_s << u"Phone-20240102"_s;
+        QTest::newRow("named after the device")
+            << u"00008101-000A1B2C3D4E001E"_s << u"00008101-000A1B2C3D4E001E"_s << u"Phone"_s;
+        QTest::newRow("id inside the name")
+            << u"00008101-000A1B2C3D4E001E-20240102"_s << u"00008101-000A1B2C3D4E001E"_s << u"Phone-20240102"_s;
         QTest::newRow("other name") << u"abc"_s << u"00008101-000A1B2C3D4E001E"_s << u"Phone-abc"_s;
         // Without a device id nothing is replaced (an empty id is "contained" in every name).
         QTest::newRow("no device id") << u"abc"_s << QString() << u"Phone-abc"_s;
@@ -436,7 +436,8 @@ private Q_SLOTS:
         {
             Sqlite3DB db;
             db.openThrow(dir.filePath(u"Manifest.db"_s), Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);
-            db.executeThrow("CREATE TABLE Files (fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB)");
+            db.executeThrow(
+                "CREATE TABLE Files (fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB)");
             db.executeThrow("CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB)");
             Sqlite3Sql prop("INSERT INTO Properties VALUES ('salt', ?)");
             prop.addBlobParam(salt);
@@ -447,8 +448,9 @@ private Q_SLOTS:
             db.executeThrow(insert);
         }
         // The descriptions are deciphered only when a password is set.
-        const QByteArray keybag = tlv("UUID", "bag") + tlv("WRAP", be32(0)) + tlv("SALT", "s") + tlv("ITER", be32(1)) + tlv("UUID", "c") + tlv("CLAS", be32(1))
-                                  + tlv("WRAP", be32(2)) + tlv("WPKY", aesKeyWrap(QByteArray(32, 'k'), QByteArray(32, 'c'), true));
+        const QByteArray keybag = tlv("UUID", "bag") + tlv("WRAP", be32(0)) + tlv("SALT", "s") + tlv("ITER", be32(1)) +
+                                  tlv("UUID", "c") + tlv("CLAS", be32(1)) + tlv("WRAP", be32(2)) +
+                                  tlv("WPKY", aesKeyWrap(QByteArray(32, 'k'), QByteArray(32, 'c'), true));
         QVERIFY(writeFile(dir.filePath(u"Manifest.plist"_s), manifestPlist(u"u"_s, u"n"_s, QDateTime(), true, keybag)));
         BackupManifest plainReader(dir.path());
         plainReader.load();
@@ -457,9 +459,11 @@ private Q_SLOTS:
         // A keybag whose password key is PBKDF2-SHA1("pw", "s", 1).
         QByteArray kek(32, '\0');
         QVERIFY(pbkdf2("pw", "s", 1, EVP_sha1(), kek));
-        const QByteArray realKeybag = tlv("UUID", "bag") + tlv("WRAP", be32(0)) + tlv("SALT", "s") + tlv("ITER", be32(1)) + tlv("UUID", "c") + tlv("CLAS", be32(1))
-                                      + tlv("WRAP", be32(2)) + tlv("WPKY", aesKeyWrap(kek, QByteArray(32, 'c'), true));
-        QVERIFY(writeFile(dir.filePath(u"Manifest.plist"_s), manifestPlist(u"u"_s, u"n"_s, QDateTime(), true, realKeybag)));
+        const QByteArray realKeybag = tlv("UUID", "bag") + tlv("WRAP", be32(0)) + tlv("SALT", "s") +
+                                      tlv("ITER", be32(1)) + tlv("UUID", "c") + tlv("CLAS", be32(1)) +
+                                      tlv("WRAP", be32(2)) + tlv("WPKY", aesKeyWrap(kek, QByteArray(32, 'c'), true));
+        QVERIFY(
+            writeFile(dir.filePath(u"Manifest.plist"_s), manifestPlist(u"u"_s, u"n"_s, QDateTime(), true, realKeybag)));
         BackupManifest m(dir.path());
         m.readInfo();
         QVERIFY(m.setPassword(u"pw"_s));
@@ -471,13 +475,13 @@ private Q_SLOTS:
 
     void keybagParsing()
     {
-        const QByteArray bag = tlv("VERS", be32(3)) + tlv("UUID", "bag-uuid") + tlv("WRAP", be32(0))
-                               + tlv("SALT", "salt") + tlv("ITER", be32(10000)) + tlv("UUID", "class-1")
-                               + tlv("CLAS", be32(1)) + tlv("WRAP", be32(3)) + tlv("KTYP", be32(0))
-                               + tlv("WPKY", "wrapped-1") + tlv("UUID", "class-2") + tlv("CLAS", be32(2))
-                               + tlv("WRAP", be32(1)) + tlv("PBKY", "public") + tlv("UUID", "short")
-                               + tlv("CLAS", "\x00\x01") + tlv("HMCK", "after") + tlv("UUID", "class-11")
-                               + tlv("CLAS", be32(11)) + tlv("WPKY", "cut") + QByteArray("WPKY\x00\x00\x00\x10xx", 10);
+        const QByteArray bag = tlv("VERS", be32(3)) + tlv("UUID", "bag-uuid") + tlv("WRAP", be32(0)) +
+                               tlv("SALT", "salt") + tlv("ITER", be32(10000)) + tlv("UUID", "class-1") +
+                               tlv("CLAS", be32(1)) + tlv("WRAP", be32(3)) + tlv("KTYP", be32(0)) +
+                               tlv("WPKY", "wrapped-1") + tlv("UUID", "class-2") + tlv("CLAS", be32(2)) +
+                               tlv("WRAP", be32(1)) + tlv("PBKY", "public") + tlv("UUID", "short") +
+                               tlv("CLAS", "\x00\x01") + tlv("HMCK", "after") + tlv("UUID", "class-11") +
+                               tlv("CLAS", be32(11)) + tlv("WPKY", "cut") + QByteArray("WPKY\x00\x00\x00\x10xx", 10);
         const Keybag kb = parseKeybag(bag);
         QCOMPARE(kb.attributes.value(u"UUID"_s), QByteArray("bag-uuid"));
         QCOMPARE(kb.attributes.value(u"WRAP"_s), be32(0));
@@ -534,15 +538,15 @@ private Q_SLOTS:
         QFETCH(int, dpic);
         QFETCH(QByteArray, dpsl);
         QFETCH(QByteArray, key);
-        QByteArray bag = tlv("VERS", be32(3)) + tlv("TYPE", be32(1)) + tlv("UUID", QByteArray(16, 'u'))
-                         + tlv("WRAP", be32(0)) + tlv("SALT", salt) + tlv("ITER", be32(quint32(iter)));
+        QByteArray bag = tlv("VERS", be32(3)) + tlv("TYPE", be32(1)) + tlv("UUID", QByteArray(16, 'u')) +
+                         tlv("WRAP", be32(0)) + tlv("SALT", salt) + tlv("ITER", be32(quint32(iter)));
         if (dpic)
             bag += tlv("DPWT", be32(1)) + tlv("DPIC", be32(quint32(dpic))) + tlv("DPSL", dpsl);
-        bag += tlv("UUID", QByteArray(16, 'a')) + tlv("CLAS", be32(1)) + tlv("WRAP", be32(3)) + tlv("KTYP", be32(0))
-               + tlv("WPKY", wpky);
+        bag += tlv("UUID", QByteArray(16, 'a')) + tlv("CLAS", be32(1)) + tlv("WRAP", be32(3)) + tlv("KTYP", be32(0)) +
+               tlv("WPKY", wpky);
         // A device-wrapped class (WRAP 1) is left alone and does not make the unlock fail.
-        bag += tlv("UUID", QByteArray(16, 'b')) + tlv("CLAS", be32(7)) + tlv("WRAP", be32(1))
-               + tlv("WPKY", QByteArray(40, 'z'));
+        bag += tlv("UUID", QByteArray(16, 'b')) + tlv("CLAS", be32(7)) + tlv("WRAP", be32(1)) +
+               tlv("WPKY", QByteArray(40, 'z'));
 
         Keybag kb = parseKeybag(bag);
         QVERIFY(unlockKeybag("hashcat", kb));
@@ -567,11 +571,11 @@ private Q_SLOTS:
     {
         // Only device-wrapped classes, or no classes: no password would be checked.
         const QByteArray head = tlv("UUID", "bag") + tlv("WRAP", be32(0));
-        Keybag onlyDevice = parseKeybag(head + tlv("SALT", "s") + tlv("ITER", be32(1)) + tlv("UUID", "c")
-                                        + tlv("CLAS", be32(1)) + tlv("WRAP", be32(1)) + tlv("WPKY", QByteArray(40, 'x')));
+        Keybag onlyDevice = parseKeybag(head + tlv("SALT", "s") + tlv("ITER", be32(1)) + tlv("UUID", "c") +
+                                        tlv("CLAS", be32(1)) + tlv("WRAP", be32(1)) + tlv("WPKY", QByteArray(40, 'x')));
         QVERIFY(!unlockKeybag("anything", onlyDevice));
-        Keybag noIter = parseKeybag(head + tlv("SALT", "s") + tlv("UUID", "c") + tlv("CLAS", be32(1)) + tlv("WRAP", be32(2))
-                                    + tlv("WPKY", QByteArray(40, 'x')));
+        Keybag noIter = parseKeybag(head + tlv("SALT", "s") + tlv("UUID", "c") + tlv("CLAS", be32(1)) +
+                                    tlv("WRAP", be32(2)) + tlv("WPKY", QByteArray(40, 'x')));
         QVERIFY(!unlockKeybag("anything", noIter));
     }
 
@@ -601,11 +605,13 @@ private Q_SLOTS:
         {
             Sqlite3DB db;
             db.openThrow(dir.filePath(u"Manifest.db"_s), Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);
-            db.executeThrow("CREATE TABLE Files (fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB)");
+            db.executeThrow(
+                "CREATE TABLE Files (fileID TEXT, domain TEXT, relativePath TEXT, flags INTEGER, file BLOB)");
             Archive book;
             book.setNumber("Size", 42);
-            Sqlite3Sql insert("INSERT INTO Files VALUES ('a', 'HomeDomain', 'Library/AddressBook/AddressBook.sqlitedb', "
-                              "1, ?), ('b', 'HomeDomain', 'Library/deep', 1, ?)");
+            Sqlite3Sql insert(
+                "INSERT INTO Files VALUES ('a', 'HomeDomain', 'Library/AddressBook/AddressBook.sqlitedb', "
+                "1, ?), ('b', 'HomeDomain', 'Library/deep', 1, ?)");
             insert.addBlobParam(book.binary());
             insert.addBlobParam(plist);
             db.executeThrow(insert);
@@ -810,8 +816,8 @@ private Q_SLOTS:
     {
         QElapsedTimer clock;
         clock.start();
-        for (const auto &[iter, dpic] : {std::pair<quint32, quint32>{0x7fffffff, 0}, {10000, 0x7ffffffe},
-                                         {10'000'001, 0}}) {
+        for (const auto &[iter, dpic] :
+             {std::pair<quint32, quint32>{0x7fffffff, 0}, {10000, 0x7ffffffe}, {10'000'001, 0}}) {
             Keybag bag = parseKeybag(keybagWith(iter, dpic));
             const QString error = errorOf([&] { unlockKeybag("pw", bag); });
             QVERIFY2(error.contains(u"damaged"_s), qPrintable(error));
@@ -843,9 +849,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("wrapped");
         const QByteArray d128 = hex("00112233445566778899AABBCCDDEEFF");
         const QByteArray d256 = hex("00112233445566778899AABBCCDDEEFF000102030405060708090A0B0C0D0E0F");
-        QTest::newRow("4.1 128-bit KEK") << sequence(16) << d128 << hex("1FA68B0A8112B447AEF34BD8FB5A7B829D3E862371D2CFE5");
-        QTest::newRow("4.2 192-bit KEK") << sequence(24) << d128 << hex("96778B25AE6CA435F92B5B97C050AED2468AB8A17AD84E5D");
-        QTest::newRow("4.3 256-bit KEK") << sequence(32) << d128 << hex("64E8C3F9CE0F5BA263E9777905818A2A93C8191E7D6E8AE7");
+        QTest::newRow("4.1 128-bit KEK") << sequence(16) << d128
+                                         << hex("1FA68B0A8112B447AEF34BD8FB5A7B829D3E862371D2CFE5");
+        QTest::newRow("4.2 192-bit KEK") << sequence(24) << d128
+                                         << hex("96778B25AE6CA435F92B5B97C050AED2468AB8A17AD84E5D");
+        QTest::newRow("4.3 256-bit KEK") << sequence(32) << d128
+                                         << hex("64E8C3F9CE0F5BA263E9777905818A2A93C8191E7D6E8AE7");
         QTest::newRow("4.6 256-bit key data")
             << sequence(32) << d256
             << hex("28C9F404C4B810F4CBCCB35CFB87F8263F5786E2D80ED326CBC7F0E71A99F43BFB988B9B7A02DD21");
@@ -867,7 +876,8 @@ private Q_SLOTS:
     void unwrapClassKeys()
     {
         // A 32-byte key wrapped with a 24-byte class key (AES-192), computed with Python's cryptography.
-        const QByteArray wrapped = hex("08861e000aabfa4479c7191f9dc51cca37c50f16cc14441c6ea4980cfce0f41d9285758c6f74ac6d");
+        const QByteArray wrapped =
+            hex("08861e000aabfa4479c7191f9dc51cca37c50f16cc14441c6ea4980cfce0f41d9285758c6f74ac6d");
         const QByteArray plain = hex("00112233445566778899AABBCCDDEEFF000102030405060708090A0B0C0D0E0F");
         Keybag kb;
         kb.classKeys[3].insert(u"KEY"_s, sequence(24));
@@ -930,14 +940,16 @@ private Q_SLOTS:
 
         // Failures leave no output that could pass for the file: a wrong key, a cut file, a key of another size.
         const QString out = dir.filePath(u"bad"_s);
-        QCOMPARE(errorOf([&] { BackupManifest::decryptFile(QByteArray(32, 'x'), dir.filePath(u"in"_s), out); }),
-                 u"BackupManifest::decryptFile: decrypt failed. QOpenSSLEVPAES::finalAll, EVP_CipherFinal return false."_s);
+        QCOMPARE(
+            errorOf([&] { BackupManifest::decryptFile(QByteArray(32, 'x'), dir.filePath(u"in"_s), out); }),
+            u"BackupManifest::decryptFile: decrypt failed. QOpenSSLEVPAES::finalAll, EVP_CipherFinal return false."_s);
         QVERIFY(!QFileInfo::exists(out));
         QVERIFY(writeFile(dir.filePath(u"cut"_s), cipher.left(cipher.size() - 5)));
         QVERIFY(!errorOf([&] { BackupManifest::decryptFile(key, dir.filePath(u"cut"_s), out); }).isEmpty());
         QVERIFY(!QFileInfo::exists(out));
-        QCOMPARE(errorOf([&] { BackupManifest::decryptFile(key.left(16), dir.filePath(u"in"_s), out); }),
-                 u"BackupManifest::decryptFile: decrypt failed. QOpenSSLEVPAES::init, EVP_CipherInit_ex return false."_s);
+        QCOMPARE(
+            errorOf([&] { BackupManifest::decryptFile(key.left(16), dir.filePath(u"in"_s), out); }),
+            u"BackupManifest::decryptFile: decrypt failed. QOpenSSLEVPAES::init, EVP_CipherInit_ex return false."_s);
         QCOMPARE(errorOf([&] { BackupManifest::decryptFile(key, dir.filePath(u"missing"_s), out); }),
                  u"can not open %1. No such file or directory"_s.arg(dir.filePath(u"missing"_s)));
     }

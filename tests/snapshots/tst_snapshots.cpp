@@ -1,15 +1,15 @@
 // Snapshots kept in the data folder (limits, disk use, damaged and unwritable files) and the undo plan worked out
 // from a snapshot, the state its write left and the state now, applied to a local database.
 
+#include "contactfixtures.h"
 #include "contacts/combinerule.h"
 #include "contacts/contactchanges.h"
-#include "contactfixtures.h"
-#include "core/datafolder.h"
 #include "contacts/localdb.h"
+#include "core/datafolder.h"
 #include "snapshots/snapshotstore.h"
-#include "temphome.h"
 #include "snapshots/undoplan.h"
 #include "snapshots/undorunner.h"
+#include "temphome.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,7 +60,8 @@ class TestSnapshots : public QObject
         LocalDb db(path, PContactCombineRule(new UserDbCombineRule));
         db.createFromTemplate();
         for (int i = 0; i < contacts; ++i)
-            db.saveContactWithMerge(person(QStringLiteral("P%1").arg(i), QStringLiteral("Test"), QStringLiteral("55%1").arg(i)));
+            db.saveContactWithMerge(
+                person(QStringLiteral("P%1").arg(i), QStringLiteral("Test"), QStringLiteral("55%1").arg(i)));
         return path;
     }
 
@@ -73,8 +74,10 @@ private Q_SLOTS:
         SnapshotStore store;
         QStringList taken;
         for (int i = 0; i < 3; ++i)
-            taken << store.take(Kind::LocalDb, QStringLiteral("A.db"), QStringLiteral("A"), QStringLiteral("import"), a).id;
-        const SnapshotInfo other = store.take(Kind::LocalDb, QStringLiteral("B.db"), QStringLiteral("B"), QStringLiteral("delete"), b);
+            taken << store.take(Kind::LocalDb, QStringLiteral("A.db"), QStringLiteral("A"), QStringLiteral("import"), a)
+                         .id;
+        const SnapshotInfo other =
+            store.take(Kind::LocalDb, QStringLiteral("B.db"), QStringLiteral("B"), QStringLiteral("delete"), b);
 
         // The oldest of A went; B counts on its own; ids sort in the order taken.
         QCOMPARE(store.list(Kind::LocalDb, QStringLiteral("A.db")).size(), 2);
@@ -124,7 +127,8 @@ private Q_SLOTS:
         TempHome home;
         const QString a = makeDb(QStringLiteral("A.db"), 3);
         SnapshotStore store;
-        SnapshotInfo info = store.take(Kind::LocalDb, QStringLiteral("A.db"), QStringLiteral("A"), QStringLiteral("delete"), a);
+        SnapshotInfo info =
+            store.take(Kind::LocalDb, QStringLiteral("A.db"), QStringLiteral("A"), QStringLiteral("delete"), a);
         QCOMPARE(store.contacts(info, false).size(), 3);
         store.recordAfter(info, a);
         QCOMPARE(store.contacts(*store.find(info.id), true).size(), 3);
@@ -158,7 +162,8 @@ private Q_SLOTS:
         QFile file(blocked.folder());
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        QVERIFY_THROWS_EXCEPTION(SnapshotError, blocked.take(Kind::LocalDb, QStringLiteral("A.db"), QStringLiteral("A"), QStringLiteral("x"), a));
+        QVERIFY_THROWS_EXCEPTION(SnapshotError, blocked.take(Kind::LocalDb, QStringLiteral("A.db"), QStringLiteral("A"),
+                                                             QStringLiteral("x"), a));
         // A source that is not a database: no snapshot, no partial files.
         SnapshotStore fresh(home.filePath(QStringLiteral("fresh")));
         const QString junk = home.filePath(QStringLiteral("junk.db"));
@@ -166,18 +171,24 @@ private Q_SLOTS:
         QVERIFY(j.open(QIODevice::WriteOnly));
         j.write(QByteArray(4096, 'x'));
         j.close();
-        QVERIFY_THROWS_EXCEPTION(SnapshotError, fresh.take(Kind::LocalDb, QStringLiteral("junk.db"), QStringLiteral("junk"), QStringLiteral("x"), junk));
+        QVERIFY_THROWS_EXCEPTION(SnapshotError, fresh.take(Kind::LocalDb, QStringLiteral("junk.db"),
+                                                           QStringLiteral("junk"), QStringLiteral("x"), junk));
         QVERIFY(QDir(fresh.folder()).entryList(QDir::Files).isEmpty());
     }
 
     // The write deleted C, changed B and added D; afterwards the user added E and changed A on the phone.
     void planKeepsWhatChangedAfterTheWrite()
     {
-        const pim::Contact a = withSrc(person(QStringLiteral("A"), QStringLiteral("X"), QStringLiteral("1")), QStringLiteral("a"));
-        const pim::Contact b = withSrc(person(QStringLiteral("B"), QStringLiteral("X"), QStringLiteral("2")), QStringLiteral("b"));
-        const pim::Contact c = withSrc(person(QStringLiteral("C"), QStringLiteral("X"), QStringLiteral("3")), QStringLiteral("c"));
-        const pim::Contact d = withSrc(person(QStringLiteral("D"), QStringLiteral("X"), QStringLiteral("4")), QStringLiteral("d"));
-        const pim::Contact e = withSrc(person(QStringLiteral("E"), QStringLiteral("X"), QStringLiteral("5")), QStringLiteral("e"));
+        const pim::Contact a =
+            withSrc(person(QStringLiteral("A"), QStringLiteral("X"), QStringLiteral("1")), QStringLiteral("a"));
+        const pim::Contact b =
+            withSrc(person(QStringLiteral("B"), QStringLiteral("X"), QStringLiteral("2")), QStringLiteral("b"));
+        const pim::Contact c =
+            withSrc(person(QStringLiteral("C"), QStringLiteral("X"), QStringLiteral("3")), QStringLiteral("c"));
+        const pim::Contact d =
+            withSrc(person(QStringLiteral("D"), QStringLiteral("X"), QStringLiteral("4")), QStringLiteral("d"));
+        const pim::Contact e =
+            withSrc(person(QStringLiteral("E"), QStringLiteral("X"), QStringLiteral("5")), QStringLiteral("e"));
         pim::Contact b2 = b;
         b2.addRow(pim::ENTITY_EMAIL, row({{1, QStringLiteral("b@x")}, {2, 1}}));
         pim::Contact a2 = a;
@@ -189,7 +200,8 @@ private Q_SLOTS:
         QCOMPARE(plan.toRestore.size(), 2);
         QStringList restored;
         for (const undo::Restore &r : plan.toRestore)
-            restored << r.target.full_name + (r.current._id == 0 && r.current.src_id.isEmpty() ? QStringLiteral(" new") : QString());
+            restored << r.target.full_name +
+                            (r.current._id == 0 && r.current.src_id.isEmpty() ? QStringLiteral(" new") : QString());
         restored.sort();
         QCOMPARE(restored, (QStringList{QStringLiteral("B X"), QStringLiteral("C X new")}));
         QCOMPARE(plan.keptAdded, QStringList{QStringLiteral("E X")});
@@ -253,7 +265,8 @@ private Q_SLOTS:
         const QMap<QString, QStringList> original = contents(db.listContacts(0, QString()));
 
         SnapshotStore store;
-        SnapshotInfo info = store.take(Kind::LocalDb, QStringLiteral("Home.db"), QStringLiteral("Home"), QStringLiteral("import"), path);
+        SnapshotInfo info = store.take(Kind::LocalDb, QStringLiteral("Home.db"), QStringLiteral("Home"),
+                                       QStringLiteral("import"), path);
         // The write: one deleted (the grouped one), one edited, one merged into, one added.
         const QList<pim::Contact> all = db.listContacts(0, QString());
         db.deleteContact(grouped);

@@ -46,14 +46,16 @@ inline pim::Contact randomContact(QRandomGenerator &random)
                                             {"data3", kind == 0 ? QStringLiteral("Boat") : QString()}}));
     }
     for (int n = random.bounded(3); n > 0; --n)
-        c.addRow(pim::ENTITY_EMAIL, fields({{"data1", pick(mails)}, {"data2", QString::number(1 + random.bounded(2))}}));
+        c.addRow(pim::ENTITY_EMAIL,
+                 fields({{"data1", pick(mails)}, {"data2", QString::number(1 + random.bounded(2))}}));
     if (random.bounded(3) == 0)
         c.addRow(pim::ENTITY_NOTE, fields({{"data1", pick(notes)}}));
     if (random.bounded(3) == 0)
         c.addRow(pim::ENTITY_ORGANIZATION, fields({{"data1", pick(companies)}, {"data4", pick(titles)}}));
     if (random.bounded(4) == 0)
-        c.addRow(pim::ENTITY_WEBSITE, fields({{"data1", QStringLiteral("https://example.org/%1").arg(random.bounded(3))},
-                                              {"data2", QStringLiteral("7")}}));
+        c.addRow(pim::ENTITY_WEBSITE,
+                 fields({{"data1", QStringLiteral("https://example.org/%1").arg(random.bounded(3))},
+                         {"data2", QStringLiteral("7")}}));
     return c;
 }
 

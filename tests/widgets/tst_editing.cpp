@@ -1,16 +1,16 @@
 // The contact editor and its dialogs: which change records an edit gives, what the stored result then is, the
 // checks of the edit dialog and the group dialog. Stored contacts live in a real local database.
 
+#include "contactfixtures.h"
 #include "contacts/combinerule.h"
 #include "contacts/contactchanges.h"
 #include "contacts/contactname.h"
+#include "contacts/localdb.h"
+#include "core/texts.h"
 #include "widgets/contacteditor.h"
-#include "contactfixtures.h"
 #include "widgets/editcontactform.h"
 #include "widgets/entitieseditors.h"
 #include "widgets/groupform.h"
-#include "contacts/localdb.h"
-#include "core/texts.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -58,8 +58,12 @@ pim::Contact anna()
     c.addRow(pim::ENTITY_IM, row({{1, u"anna.b"_s}, {2, u"1"_s}, {5, u"4"_s}}));
     c.addRow(pim::ENTITY_ORGANIZATION, row({{1, u"Acme"_s}, {4, u"Engineer"_s}, {5, u"R&D"_s}, {9, u"Floor 3"_s}}));
     c.addRow(pim::ENTITY_ORGANIZATION, row({{1, u"Choir"_s}, {4, u"Alto"_s}}));
-    c.addRow(pim::ENTITY_ADDRESS, row({{2, u"1"_s}, {4, u"1 Main St"_s}, {5, u"PO 7"_s}, {7, u"Springfield"_s},
-                                       {9, u"12345"_s}, {10, u"USA"_s}}));
+    c.addRow(pim::ENTITY_ADDRESS, row({{2, u"1"_s},
+                                       {4, u"1 Main St"_s},
+                                       {5, u"PO 7"_s},
+                                       {7, u"Springfield"_s},
+                                       {9, u"12345"_s},
+                                       {10, u"USA"_s}}));
     c.addRow(pim::ENTITY_NOTE, row({{1, u"likes tea"_s}}));
     c.addRow(pim::ENTITY_GROUP, row({{2, u"Friends"_s}}));
     return c;
@@ -117,7 +121,8 @@ private Q_SLOTS:
         const pim::Contact stored = store(*m_db, anna());
         QVERIFY(changesAfter(stored, [](ContactEditor &) {}).isEmpty());
 
-        const QList<ChangeRecord> phone = changesAfter(stored, [](ContactEditor &e) { e.phones()->valueEdit(0)->setText(u"555 0111 "_s); });
+        const QList<ChangeRecord> phone =
+            changesAfter(stored, [](ContactEditor &e) { e.phones()->valueEdit(0)->setText(u"555 0111 "_s); });
         QCOMPARE(phone.size(), 1);
         QCOMPARE(phone[0].type, int(pim::ENTITY_PHONE));
         QCOMPARE(phone[0].action, int(pim::ACTION_UPDATED));
@@ -131,22 +136,25 @@ private Q_SLOTS:
             QTest::mousePress(e.emails()->removeButton(0), Qt::LeftButton);
         });
         QCOMPARE(kinds(cleared), (QList<QPair<int, int>>{{pim::ENTITY_PHONE, pim::ACTION_DELETED},
-                                                          {pim::ENTITY_EMAIL, pim::ACTION_DELETED}}));
+                                                         {pim::ENTITY_EMAIL, pim::ACTION_DELETED}}));
         QCOMPARE(cleared[0].row._id, stored.rows(pim::ENTITY_PHONE)[1]._id);
         QCOMPARE(cleared[1].row._id, stored.rows(pim::ENTITY_EMAIL)[0]._id);
 
         // A new name updates the name row and carries the display name.
-        const QList<ChangeRecord> renamed = changesAfter(stored, [](ContactEditor &e) { e.field(u"txtPrefix"_s)->setText(u"Dr"_s); });
+        const QList<ChangeRecord> renamed =
+            changesAfter(stored, [](ContactEditor &e) { e.field(u"txtPrefix"_s)->setText(u"Dr"_s); });
         QCOMPARE(kinds(renamed), (QList<QPair<int, int>>{{pim::ENTITY_NAME, pim::ACTION_UPDATED}}));
         QCOMPARE(renamed[0].row.text(u"data1"_s), u"Dr Anna Berg"_s);
 
         // A changed date is written as an ISO date-time; the one without a year stays as it is.
-        const QList<ChangeRecord> dated = changesAfter(stored, [](ContactEditor &e) { e.dates()->dateEdit(0)->setDate(QDate(1981, 3, 1)); });
+        const QList<ChangeRecord> dated =
+            changesAfter(stored, [](ContactEditor &e) { e.dates()->dateEdit(0)->setDate(QDate(1981, 3, 1)); });
         QCOMPARE(kinds(dated), (QList<QPair<int, int>>{{pim::ENTITY_EVENT, pim::ACTION_UPDATED}}));
         QCOMPARE(dated[0].row.text(u"data1"_s), u"1981-03-01T00:00:00"_s);
 
         // An edited address keeps the part the form does not show.
-        const QList<ChangeRecord> moved = changesAfter(stored, [](ContactEditor &e) { e.addresses()->partEdit(0, u"data7"_s)->setText(u"Shelbyville"_s); });
+        const QList<ChangeRecord> moved = changesAfter(
+            stored, [](ContactEditor &e) { e.addresses()->partEdit(0, u"data7"_s)->setText(u"Shelbyville"_s); });
         QCOMPARE(kinds(moved), (QList<QPair<int, int>>{{pim::ENTITY_ADDRESS, pim::ACTION_UPDATED}}));
         QCOMPARE(moved[0].row.text(u"data1"_s), u"1 Main St\nShelbyville, 12345\nUSA"_s);
         QCOMPARE(moved[0].row.text(u"data5"_s), u"PO 7"_s);
@@ -169,9 +177,9 @@ private Q_SLOTS:
             e.ims()->handleEdit(0)->setText(u"bo.l"_s);
         });
         QCOMPARE(kinds(added), (QList<QPair<int, int>>{{pim::ENTITY_PHONE, pim::ACTION_ADDED},
-                                                        {pim::ENTITY_PHONE, pim::ACTION_ADDED},
-                                                        {pim::ENTITY_PHONE, pim::ACTION_ADDED},
-                                                        {pim::ENTITY_IM, pim::ACTION_ADDED}}));
+                                                       {pim::ENTITY_PHONE, pim::ACTION_ADDED},
+                                                       {pim::ENTITY_PHONE, pim::ACTION_ADDED},
+                                                       {pim::ENTITY_IM, pim::ACTION_ADDED}}));
         QCOMPARE(added[0].row.text(u"data2"_s), u"2"_s);
         QCOMPARE(added[0].row.text(u"data3"_s), QString());
         QCOMPARE(added[1].row.text(u"data2"_s), u"4"_s);
@@ -234,7 +242,8 @@ private Q_SLOTS:
         QCOMPARE(stored.rowCount(), 4);
         QVERIFY(changesAfter(stored, [](ContactEditor &) {}).isEmpty());
 
-        QList<ChangeRecord> rename = changesAfter(stored, [](ContactEditor &e) { e.field(u"txtLastName"_s)->setText(u"Parks"_s); });
+        QList<ChangeRecord> rename =
+            changesAfter(stored, [](ContactEditor &e) { e.field(u"txtLastName"_s)->setText(u"Parks"_s); });
         pim::Contact renamed = stored;
         applyChanges(*m_db, renamed, rename);
         QCOMPARE(m_db->loadContact(contact._id).full_name, u"Cleo Parks"_s);
@@ -260,12 +269,14 @@ private Q_SLOTS:
         QCOMPARE(stored.full_name, u"Acme Ltd"_s);
         QVERIFY(pim::isCompanyContact(stored));
 
-        QList<ChangeRecord> renamed = changesAfter(stored, [](ContactEditor &e) { e.field(u"txtCompany"_s)->setText(u"Acme Group"_s); });
+        QList<ChangeRecord> renamed =
+            changesAfter(stored, [](ContactEditor &e) { e.field(u"txtCompany"_s)->setText(u"Acme Group"_s); });
         applyChanges(*m_db, stored, renamed);
         QCOMPARE(m_db->loadContact(contact._id).full_name, u"Acme Group"_s);
 
         stored = m_db->loadContact(contact._id);
-        QList<ChangeRecord> person = changesAfter(stored, [](ContactEditor &e) { e.field(u"txtFirstName"_s)->setText(u"Ada"_s); });
+        QList<ChangeRecord> person =
+            changesAfter(stored, [](ContactEditor &e) { e.field(u"txtFirstName"_s)->setText(u"Ada"_s); });
         applyChanges(*m_db, stored, person);
         QCOMPARE(m_db->loadContact(contact._id).full_name, u"Ada"_s);
         QVERIFY(!pim::isCompanyContact(m_db->loadContact(contact._id)));
@@ -286,7 +297,8 @@ private Q_SLOTS:
         form.editor()->field(u"txtMiddleName"_s)->clear();
         form.editor()->field(u"txtLastName"_s)->setText(u" berg"_s);
         form.onBtnSavePressed();
-        QCOMPARE(warnings, (QStringList{u"Enter a first name, a last name or a company."_s, u"Contact anna berg has already existed."_s}));
+        QCOMPARE(warnings, (QStringList{u"Enter a first name, a last name or a company."_s,
+                                        u"Contact anna berg has already existed."_s}));
         QVERIFY(form.isVisible());
 
         // Escape and the keypad Enter do nothing, wherever the focus is.
@@ -298,7 +310,10 @@ private Q_SLOTS:
 
         bool answer = false;
         QStringList questions;
-        form.setQuestionHandler([&](const QString &text) { questions << text; return answer; });
+        form.setQuestionHandler([&](const QString &text) {
+            questions << text;
+            return answer;
+        });
         form.onBtnCancelPressed();
         QVERIFY(form.isVisible());
         form.onBtnSavePressed();
@@ -307,7 +322,10 @@ private Q_SLOTS:
 
         EditContactForm edit(m_db->loadContact(m_db->findContactByName(u"Anna Berg"_s)), nullptr);
         QCOMPARE(edit.title(), u"Edit Contact Anna Berg"_s);
-        edit.setQuestionHandler([&](const QString &text) { questions << text; return answer; });
+        edit.setQuestionHandler([&](const QString &text) {
+            questions << text;
+            return answer;
+        });
         edit.show();
         answer = true;
         edit.onBtnCancelPressed();

@@ -1,6 +1,6 @@
-#include "widgets/contactdisplayer.h"
 #include "contactfixtures.h"
 #include "temphome.h"
+#include "widgets/contactdisplayer.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -79,13 +79,12 @@ private Q_SLOTS:
     // Every picture the program names is built in, under both spellings of its resource path, at its size.
     void everyPictureIsBuiltIn()
     {
-        const QStringList icons = {u"a2a"_s,          u"a2i"_s,           u"add"_s,           u"backup"_s,
-                                   u"db2a"_s,         u"db2i"_s,          u"del"_s,           u"edit"_s,
-                                   u"exit"_s,         u"export"_s,        u"from_itunes"_s,   u"group"_s,
-                                   u"help"_s,         u"i2a"_s,           u"i2i"_s,           u"icon_android"_s,
-                                   u"icon_database"_s, u"icon_databases"_s, u"icon_devices"_s, u"import"_s,
-                                   u"iphone"_s,       u"new_ct"_s,        u"open_db_folder"_s, u"print"_s,
-                                   u"remove"_s,       u"unmount"_s,       u"search"_s};
+        const QStringList icons = {
+            u"a2a"_s,          u"a2i"_s,     u"add"_s,    u"backup"_s,       u"db2a"_s,           u"db2i"_s,
+            u"del"_s,          u"edit"_s,    u"exit"_s,   u"export"_s,       u"from_itunes"_s,    u"group"_s,
+            u"help"_s,         u"i2a"_s,     u"i2i"_s,    u"icon_android"_s, u"icon_database"_s,  u"icon_databases"_s,
+            u"icon_devices"_s, u"import"_s,  u"iphone"_s, u"new_ct"_s,       u"open_db_folder"_s, u"print"_s,
+            u"remove"_s,       u"unmount"_s, u"search"_s};
         for (const QString &name : icons) {
             for (const QString &prefix : {u":res/"_s, u":/res/"_s}) {
                 const QImage image(prefix + name + u".png"_s);
@@ -168,32 +167,34 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         const QString feb29 = QLocale::system().toString(QDate(1980, 2, 29), QLocale::ShortFormat);
 
-        QTest::newRow("phone, custom label") << int(pim::ENTITY_PHONE)
-                                             << row({{1, u"555-0100"_s}, {2, u"2"_s}, {3, u"Boat"_s}})
-                                             << u"Boat: 555-0100"_s;
+        QTest::newRow("phone, custom label")
+            << int(pim::ENTITY_PHONE) << row({{1, u"555-0100"_s}, {2, u"2"_s}, {3, u"Boat"_s}}) << u"Boat: 555-0100"_s;
         QTest::newRow("phone, table") << int(pim::ENTITY_PHONE) << row({{1, u"555-0100"_s}, {2, u"17"_s}})
                                       << u"Work Mobile: 555-0100"_s;
         QTest::newRow("event, ISO date") << int(pim::ENTITY_EVENT) << row({{1, u"1980-02-29"_s}, {2, u"3"_s}})
                                          << u"Birthday: "_s + feb29;
-        QTest::newRow("event, basic form") << int(pim::ENTITY_EVENT) << row({{1, u"19800229"_s}, {2, u"3"_s}})
-                                           << u"Birthday: "_s + feb29;
+        QTest::newRow("event, basic form")
+            << int(pim::ENTITY_EVENT) << row({{1, u"19800229"_s}, {2, u"3"_s}}) << u"Birthday: "_s + feb29;
         // The date as written, not moved by the zone.
-        QTest::newRow("event, date-time") << int(pim::ENTITY_EVENT)
-                                          << row({{1, u"1980-02-29T23:30:00-08:00"_s}, {2, u"1"_s}})
-                                          << u"Anniversary: "_s + feb29;
-        QTest::newRow("event, date value") << int(pim::ENTITY_EVENT) << row({{1, QDate(1980, 2, 29)}, {2, u"0"_s}})
-                                           << u"Other: "_s + feb29;
-        QTest::newRow("event, not a date") << int(pim::ENTITY_EVENT) << row({{1, u"next spring"_s}, {2, u"3"_s}})
-                                           << u"Birthday: "_s;
-        QTest::newRow("event, no such day") << int(pim::ENTITY_EVENT) << row({{1, u"19810229"_s}, {2, u"3"_s}})
-                                            << u"Birthday: "_s;
+        QTest::newRow("event, date-time")
+            << int(pim::ENTITY_EVENT) << row({{1, u"1980-02-29T23:30:00-08:00"_s}, {2, u"1"_s}})
+            << u"Anniversary: "_s + feb29;
+        QTest::newRow("event, date value")
+            << int(pim::ENTITY_EVENT) << row({{1, QDate(1980, 2, 29)}, {2, u"0"_s}}) << u"Other: "_s + feb29;
+        QTest::newRow("event, not a date")
+            << int(pim::ENTITY_EVENT) << row({{1, u"next spring"_s}, {2, u"3"_s}}) << u"Birthday: "_s;
+        QTest::newRow("event, no such day")
+            << int(pim::ENTITY_EVENT) << row({{1, u"19810229"_s}, {2, u"3"_s}}) << u"Birthday: "_s;
         QTest::newRow("IM") << int(pim::ENTITY_IM) << row({{1, u"ann42"_s}, {2, u"1"_s}, {5, u"5"_s}})
                             << u"Home: ann42(QQ)"_s;
-        QTest::newRow("address, three lines")
-            << int(pim::ENTITY_ADDRESS)
-            << row({{2, u"1"_s}, {4, u"1 Main St"_s}, {7, u"Springfield"_s}, {8, u"IL"_s}, {9, u"62704"_s},
-                    {10, u"USA"_s}})
-            << u"<b>Home</b><br/>1 Main St<br/>Springfield, IL 62704<br/>USA"_s;
+        QTest::newRow("address, three lines") << int(pim::ENTITY_ADDRESS)
+                                              << row({{2, u"1"_s},
+                                                      {4, u"1 Main St"_s},
+                                                      {7, u"Springfield"_s},
+                                                      {8, u"IL"_s},
+                                                      {9, u"62704"_s},
+                                                      {10, u"USA"_s}})
+                                              << u"<b>Home</b><br/>1 Main St<br/>Springfield, IL 62704<br/>USA"_s;
         QTest::newRow("address, markup in values")
             << int(pim::ENTITY_ADDRESS) << row({{2, u"0"_s}, {3, u"<i>Villa</i>"_s}, {4, u"Rue <b> & Co"_s}})
             << u"<b>&lt;i&gt;Villa&lt;/i&gt;</b><br/>Rue &lt;b&gt; &amp; Co"_s;

@@ -48,8 +48,7 @@ void textOrNull(Sqlite3Sql &sql, const QString &value)
 }
 
 // A fresh database in WAL mode with the given tables.
-template<size_t N>
-void create(Sqlite3DB &db, const QString &path, const char *const (&schema)[N])
+template <size_t N> void create(Sqlite3DB &db, const QString &path, const char *const (&schema)[N])
 {
     QFile::remove(path);
     db.openThrow(path, Sqlite3DB::OpenReadWrite | Sqlite3DB::OpenCreate);

@@ -8,8 +8,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QMap>
 #include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QUuid>
 #include <QtEndian>
@@ -58,8 +58,7 @@ QByteArray pbkdf2(const QByteArray &password, const QByteArray &salt, int iterat
     QByteArray out(32, '\0');
     if (PKCS5_PBKDF2_HMAC(password.constData(), int(password.size()),
                           reinterpret_cast<const unsigned char *>(salt.constData()), int(salt.size()), iterations, md,
-                          32, reinterpret_cast<unsigned char *>(out.data()))
-        != 1)
+                          32, reinterpret_cast<unsigned char *>(out.data())) != 1)
         fail(u"PKCS5_PBKDF2_HMAC failed"_s);
     return out;
 }
@@ -76,12 +75,10 @@ QByteArray cipherRun(const EVP_CIPHER *cipher, const QByteArray &key, const QByt
     int n2 = 0;
     const bool ok =
         EVP_EncryptInit_ex(ctx, cipher, nullptr, reinterpret_cast<const unsigned char *>(key.constData()),
-                           iv.isEmpty() ? nullptr : reinterpret_cast<const unsigned char *>(iv.constData()))
-            == 1
-        && EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char *>(out.data()), &n1,
-                             reinterpret_cast<const unsigned char *>(in.constData()), int(in.size()))
-               == 1
-        && EVP_EncryptFinal_ex(ctx, reinterpret_cast<unsigned char *>(out.data()) + n1, &n2) == 1;
+                           iv.isEmpty() ? nullptr : reinterpret_cast<const unsigned char *>(iv.constData())) == 1 &&
+        EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char *>(out.data()), &n1,
+                          reinterpret_cast<const unsigned char *>(in.constData()), int(in.size())) == 1 &&
+        EVP_EncryptFinal_ex(ctx, reinterpret_cast<unsigned char *>(out.data()) + n1, &n2) == 1;
     EVP_CIPHER_CTX_free(ctx);
     if (!ok)
         fail(u"encryption failed"_s);
@@ -211,16 +208,16 @@ Keys makeKeybag(const QByteArray &password, int iterations, int dpic)
     const QByteArray kek = password.isEmpty() ? randomBytes(32)
                            : dpic > 0 ? pbkdf2(pbkdf2(password, dpsl, dpic, EVP_sha256()), salt, iterations, EVP_sha1())
                                       : pbkdf2(password, salt, iterations, EVP_sha1());
-    QByteArray bag = tlv("VERS", be32(dpic > 0 ? 4 : 3)) + tlv("TYPE", be32(1)) + tlv("UUID", randomBytes(16))
-                     + tlv("HMCK", randomBytes(40)) + tlv("WRAP", be32(0)) + tlv("SALT", salt)
-                     + tlv("ITER", be32(quint32(iterations)));
+    QByteArray bag = tlv("VERS", be32(dpic > 0 ? 4 : 3)) + tlv("TYPE", be32(1)) + tlv("UUID", randomBytes(16)) +
+                     tlv("HMCK", randomBytes(40)) + tlv("WRAP", be32(0)) + tlv("SALT", salt) +
+                     tlv("ITER", be32(quint32(iterations)));
     if (dpic > 0)
         bag += tlv("DPWT", be32(1)) + tlv("DPIC", be32(quint32(dpic))) + tlv("DPSL", dpsl);
     for (int cls = 1; cls <= 11; ++cls) {
         const QByteArray classKey = randomBytes(32);
         keys.classKeys.insert(cls, classKey);
-        bag += tlv("UUID", randomBytes(16)) + tlv("CLAS", be32(quint32(cls))) + tlv("WRAP", be32(cls <= 4 ? 2 : 3))
-               + tlv("KTYP", be32(cls == 2 ? 1 : 0)) + tlv("WPKY", wrapKey(kek, classKey));
+        bag += tlv("UUID", randomBytes(16)) + tlv("CLAS", be32(quint32(cls))) + tlv("WRAP", be32(cls <= 4 ? 2 : 3)) +
+               tlv("KTYP", be32(cls == 2 ? 1 : 0)) + tlv("WPKY", wrapKey(kek, classKey));
         if (cls == 2)
             bag += tlv("PBKY", randomBytes(32));
     }
@@ -452,7 +449,8 @@ QList<StoredFile> writeBackup(const BackupOptions &options)
         QByteArray onDisk = e.content;
         if (encrypted) {
             const QByteArray fileKey = randomBytes(32);
-            e.encryptionKey = le32(quint32(e.protectionClass)) + wrapKey(keys.classKeys.value(e.protectionClass), fileKey);
+            e.encryptionKey =
+                le32(quint32(e.protectionClass)) + wrapKey(keys.classKeys.value(e.protectionClass), fileKey);
             onDisk = encryptFile(fileKey, e.content);
         }
         const QString id = e.fileId();

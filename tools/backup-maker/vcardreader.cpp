@@ -11,8 +11,8 @@ namespace {
 struct Line
 {
     QString group;
-    QString name; // upper case
-    QStringList types; // upper case, from TYPE=a,b and bare 2.1 parameters
+    QString name;                   // upper case
+    QStringList types;              // upper case, from TYPE=a,b and bare 2.1 parameters
     QHash<QString, QString> params; // upper-case name → value
     QByteArray value;
 };
@@ -183,12 +183,24 @@ QDate parseDate(QString text)
 QString imService(const QString &key)
 {
     static const QHash<QString, QString> services = {
-        {u"X-AIM"_s, u"AIM"_s},       {u"AIM"_s, u"AIM"_s},           {u"X-MSN"_s, u"MSN"_s},
-        {u"MSNIM"_s, u"MSN"_s},       {u"X-YAHOO"_s, u"Yahoo"_s},      {u"YMSGR"_s, u"Yahoo"_s},
-        {u"X-SKYPE"_s, u"Skype"_s},   {u"SKYPE"_s, u"Skype"_s},        {u"X-QQ"_s, u"QQ"_s},
-        {u"QQ"_s, u"QQ"_s},           {u"X-GOOGLE-TALK"_s, u"GoogleTalk"_s}, {u"XMPP"_s, u"Jabber"_s},
-        {u"X-ICQ"_s, u"ICQ"_s},       {u"ICQ"_s, u"ICQ"_s},            {u"X-JABBER"_s, u"Jabber"_s},
-        {u"X-GADUGADU"_s, u"GaduGadu"_s}, {u"GADUGADU"_s, u"GaduGadu"_s}, {u"X-FACEBOOK"_s, u"Facebook"_s},
+        {u"X-AIM"_s, u"AIM"_s},
+        {u"AIM"_s, u"AIM"_s},
+        {u"X-MSN"_s, u"MSN"_s},
+        {u"MSNIM"_s, u"MSN"_s},
+        {u"X-YAHOO"_s, u"Yahoo"_s},
+        {u"YMSGR"_s, u"Yahoo"_s},
+        {u"X-SKYPE"_s, u"Skype"_s},
+        {u"SKYPE"_s, u"Skype"_s},
+        {u"X-QQ"_s, u"QQ"_s},
+        {u"QQ"_s, u"QQ"_s},
+        {u"X-GOOGLE-TALK"_s, u"GoogleTalk"_s},
+        {u"XMPP"_s, u"Jabber"_s},
+        {u"X-ICQ"_s, u"ICQ"_s},
+        {u"ICQ"_s, u"ICQ"_s},
+        {u"X-JABBER"_s, u"Jabber"_s},
+        {u"X-GADUGADU"_s, u"GaduGadu"_s},
+        {u"GADUGADU"_s, u"GaduGadu"_s},
+        {u"X-FACEBOOK"_s, u"Facebook"_s},
     };
     return services.value(key.toUpper());
 }
@@ -230,8 +242,8 @@ void addLine(AbPerson &person, const Line &line, const QHash<QString, QString> &
     } else if (n == u"EMAIL") {
         person.values.append({4, labelOr(placeLabel(line.types)), unescape(text), {}});
     } else if (n == u"URL") {
-        person.values.append({22, labelOr(line.types.isEmpty() ? systemLabel("HomePage") : placeLabel(line.types)),
-                              unescape(text), {}});
+        person.values.append(
+            {22, labelOr(line.types.isEmpty() ? systemLabel("HomePage") : placeLabel(line.types)), unescape(text), {}});
     } else if (n == u"ADR") {
         const QStringList p = splitEscaped(text, u';');
         AbPerson::MultiValue mv{5, labelOr(placeLabel(line.types)), QString(), {}};

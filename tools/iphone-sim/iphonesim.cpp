@@ -66,7 +66,9 @@ QStringList IPhoneSim::failModes()
             QStringLiteral("stall-mid-batch"), QStringLiteral("pairing-pending")};
 }
 
-IPhoneSim::IPhoneSim(const QString &socketPath) : m_socketPath(socketPath), m_threads(std::make_unique<Threads>()) {}
+IPhoneSim::IPhoneSim(const QString &socketPath) : m_socketPath(socketPath), m_threads(std::make_unique<Threads>())
+{
+}
 
 IPhoneSim::~IPhoneSim()
 {
@@ -84,7 +86,8 @@ bool IPhoneSim::addDevice(const SimDeviceConfig &config, QString *error)
         return false;
     }
     if (!config.fail.isEmpty() && !failModes().contains(config.fail)) {
-        *error = QStringLiteral("unknown fault %1 (known: %2)").arg(config.fail, failModes().join(QStringLiteral(", ")));
+        *error =
+            QStringLiteral("unknown fault %1 (known: %2)").arg(config.fail, failModes().join(QStringLiteral(", ")));
         return false;
     }
     if (config.batchSize < 1) {
@@ -111,7 +114,7 @@ bool IPhoneSim::addDevice(const SimDeviceConfig &config, QString *error)
             plist_array_append_item(accounts, plist_new_string("iCloud"));
         plist_dict_set_item(contacts.get(), "AccountNames", accounts);
         device->domains[QStringLiteral("com.apple.mobile.data_sync")].insert(QStringLiteral("Contacts"),
-                                                                            std::move(contacts));
+                                                                             std::move(contacts));
     }
     if (!device->store.open(config.storePath, config.seedPath, error))
         return false;
@@ -145,8 +148,8 @@ bool IPhoneSim::start(QString *error)
     memcpy(addr.sun_path, path.constData(), size_t(path.size()));
     ::unlink(path.constData());
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
-        || ::listen(m_listenFd, 64) != 0) {
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+        ::listen(m_listenFd, 64) != 0) {
         *error = QStringLiteral("can not listen on %1: %2").arg(m_socketPath, QString::fromLocal8Bit(strerror(errno)));
         if (m_listenFd >= 0)
             ::close(m_listenFd);

@@ -23,15 +23,15 @@ class SimChannel;
 // One simulated iPhone behind the multiplexer.
 struct SimDeviceConfig
 {
-    QString udid;            // 25-character dashed or 40-character form
-    QString name;            // lockdown's DeviceName
-    QString storePath;       // the phone's JSON store; empty keeps it in memory
-    QString seedPath;        // vCard file that fills an empty store
-    int dlVersion = 400;     // device-link major version announced by mobilesync (300 or 400)
-    QString fail;            // a fault from IPhoneSim::failModes(), or empty
-    int batchSize = 20;      // records per batch sent to the computer
-    bool network = false;    // announced as reached over Wi-Fi (ConnectionType "Network"); cannot be connected
-    QString productVersion;  // empty: 13.7 for device link 300, 16.7.8 for 400
+    QString udid;           // 25-character dashed or 40-character form
+    QString name;           // lockdown's DeviceName
+    QString storePath;      // the phone's JSON store; empty keeps it in memory
+    QString seedPath;       // vCard file that fills an empty store
+    int dlVersion = 400;    // device-link major version announced by mobilesync (300 or 400)
+    QString fail;           // a fault from IPhoneSim::failModes(), or empty
+    int batchSize = 20;     // records per batch sent to the computer
+    bool network = false;   // announced as reached over Wi-Fi (ConnectionType "Network"); cannot be connected
+    QString productVersion; // empty: 13.7 for device link 300, 16.7.8 for 400
     // Not trusting the computer at first: announced, but no pair record and Pair answered with
     // PairingDialogResponsePending until the user "taps Trust" this many seconds after start(); then usbmuxd's
     // "Paired" goes to the listeners. Negative: trusted from the start.
@@ -54,7 +54,6 @@ public:
     // open; pairing-pending: the phone has not trusted this computer yet (no pair record,
     // lockdown answers Pair with PairingDialogResponsePending).
     static QStringList failModes();
-
 
     explicit IPhoneSim(const QString &socketPath);
     ~IPhoneSim();
@@ -103,9 +102,9 @@ private:
         QMap<QString, QMap<QString, Plist>> domains; // values set by SetValue, by domain and key
         QHash<quint16, QString> pendingServices;     // ports handed out by StartService, valid for one connection
         quint16 nextPort = 49152;
-        QSet<int> fds;                               // its open tunnels, dropped on detach
+        QSet<int> fds; // its open tunnels, dropped on detach
         bool trusted = true;
-        QString anchor;                              // the phone's device anchor, set when a session finishes
+        QString anchor; // the phone's device anchor, set when a session finishes
     };
     class Threads;
 

@@ -57,16 +57,18 @@ int main(int argc, char **argv)
     const QCommandLineOption name(u"name"_s, u"The iPhone's name (lockdown DeviceName)."_s, u"NAME"_s);
     const QCommandLineOption store(u"store"_s, u"The iPhone's JSON store."_s, u"FILE.json"_s);
     const QCommandLineOption seed(u"seed"_s, u"vCard file that fills an empty store."_s, u"FILE.vcf"_s);
-    const QCommandLineOption dlVersion(u"dl-version"_s, u"Device-link version announced: 300 or 400."_s, u"V"_s, u"400"_s);
-    const QCommandLineOption fail(u"fail"_s, u"Fault of the first iPhone: %1."_s.arg(IPhoneSim::failModes().join(u", "_s)),
-                                  u"MODE"_s);
+    const QCommandLineOption dlVersion(u"dl-version"_s, u"Device-link version announced: 300 or 400."_s, u"V"_s,
+                                       u"400"_s);
+    const QCommandLineOption fail(
+        u"fail"_s, u"Fault of the first iPhone: %1."_s.arg(IPhoneSim::failModes().join(u", "_s)), u"MODE"_s);
     const QCommandLineOption trustAfter(u"trust-after"_s,
                                         u"The first iPhone does not trust the computer until the user taps Trust, "
                                         "SECONDS after start."_s,
                                         u"SECONDS"_s);
     const QCommandLineOption icloud(u"icloud"_s,
                                     u"The first iPhone keeps its contacts in iCloud: the store is its local store."_s);
-    const QCommandLineOption device(u"device"_s, u"Another iPhone on the same socket."_s, u"UDID,NAME,STORE.json[,SEED.vcf]"_s);
+    const QCommandLineOption device(u"device"_s, u"Another iPhone on the same socket."_s,
+                                    u"UDID,NAME,STORE.json[,SEED.vcf]"_s);
     // Test helpers, not part of the stable command line.
     QCommandLineOption batchSize(u"batch-size"_s, u"Records per batch sent to the computer."_s, u"N"_s, u"20"_s);
     batchSize.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -74,7 +76,8 @@ int main(int argc, char **argv)
     transcript.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption networkDevice(u"network-device"_s, u"A device reached over Wi-Fi only."_s, u"UDID,NAME"_s);
     networkDevice.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({socket, udid, name, store, seed, dlVersion, fail, trustAfter, icloud, device, batchSize, transcript, networkDevice});
+    parser.addOptions({socket, udid, name, store, seed, dlVersion, fail, trustAfter, icloud, device, batchSize,
+                       transcript, networkDevice});
     parser.process(app);
 
     if (!parser.isSet(socket) || !parser.isSet(udid) || !parser.isSet(name))

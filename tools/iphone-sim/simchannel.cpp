@@ -56,8 +56,8 @@ bool init(QString *error)
         EVP_PKEY *deviceKey = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
         BIO_free(bio);
         SSL_CTX *ctx = SSL_CTX_new(TLS_server_method());
-        if (!ctx || !deviceCert || !deviceKey || SSL_CTX_use_certificate(ctx, deviceCert) != 1
-            || SSL_CTX_use_PrivateKey(ctx, deviceKey) != 1) {
+        if (!ctx || !deviceCert || !deviceKey || SSL_CTX_use_certificate(ctx, deviceCert) != 1 ||
+            SSL_CTX_use_PrivateKey(ctx, deviceKey) != 1) {
             failure = QStringLiteral("TLS set-up failed: %1").arg(sslErrors());
             SSL_CTX_free(ctx);
         } else {

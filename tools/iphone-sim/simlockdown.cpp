@@ -131,14 +131,15 @@ void IPhoneSim::serveLockdown(Device *device, int fd)
                     if (key.isEmpty()) {
                         value = Plist::dict();
                         for (auto it = values.begin(); it != values.end(); ++it)
-                            plist_dict_set_item(value.get(), it.key().toUtf8().constData(), plist_copy(it.value().get()));
+                            plist_dict_set_item(value.get(), it.key().toUtf8().constData(),
+                                                plist_copy(it.value().get()));
                     } else if (values.contains(key)) {
                         value = values.value(key);
                     }
                 }
             }
             Plist r = value.isNull() ? errorReply(kind, sessionId.isEmpty() && !domain.isEmpty() ? "GetProhibited"
-                                                                                                : "MissingValue")
+                                                                                                 : "MissingValue")
                                      : reply(kind);
             if (!domain.isEmpty())
                 plist_dict_set_item(r.get(), "Domain", str(domain));
@@ -225,7 +226,8 @@ void IPhoneSim::serveLockdown(Device *device, int fd)
                 return;
         } else if (kind == QLatin1String("Pair")) {
             // The phone shows "Trust This Computer?" and nobody has answered yet.
-            if (!send(errorReply(kind, trusted ? "PairingProhibitedOverThisConnection" : "PairingDialogResponsePending")))
+            if (!send(
+                    errorReply(kind, trusted ? "PairingProhibitedOverThisConnection" : "PairingDialogResponsePending")))
                 return;
         } else if (kind == QLatin1String("ValidatePair")) {
             plist_t record = item(request.get(), "PairRecord");

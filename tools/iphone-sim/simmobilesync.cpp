@@ -10,8 +10,8 @@
 #include <QDateTime>
 #include <QPair>
 
-#include <iterator>
 #include <QtEndian>
+#include <iterator>
 
 #include <cstdio>
 
@@ -25,11 +25,11 @@ namespace {
 constexpr char kContactsClass[] = "com.apple.Contacts";
 
 enum class State {
-    Idle,          // no session (before a start, after a refusal or a finish)
-    Started,       // session started; waiting for a request of records or for the computer's changes
-    AwaitingAck,   // a batch went out; its acknowledgement is due
-    ReadyForPing,  // the phone said it is ready for changes; the computer's ping is due
-    Receiving,     // taking the computer's batches until it finishes
+    Idle,         // no session (before a start, after a refusal or a finish)
+    Started,      // session started; waiting for a request of records or for the computer's changes
+    AwaitingAck,  // a batch went out; its acknowledgement is due
+    ReadyForPing, // the phone said it is ready for changes; the computer's ping is due
+    Receiving,    // taking the computer's batches until it finishes
 };
 
 } // namespace
@@ -63,8 +63,9 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
     QString name;
     if (!receive(&msg, &name))
         return;
-    if (name != QLatin1String("DLMessageVersionExchange") || string(plist_array_get_item(msg.get(), 1)) != QLatin1String("DLVersionsOk")
-        || uintValue(plist_array_get_item(msg.get(), 2)) != dlVersion) {
+    if (name != QLatin1String("DLMessageVersionExchange") ||
+        string(plist_array_get_item(msg.get(), 1)) != QLatin1String("DLVersionsOk") ||
+        uintValue(plist_array_get_item(msg.get(), 2)) != dlVersion) {
         protocolError(QStringLiteral("expected [DLMessageVersionExchange, DLVersionsOk, %1]").arg(dlVersion));
         return;
     }
@@ -72,8 +73,8 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
         return;
 
     State state = State::Idle;
-    SimStore staged;                       // the session's copy of the store
-    QHash<QString, QString> sessionMap;    // temporary identifiers of this session → the phone's
+    SimStore staged;                    // the session's copy of the store
+    QHash<QString, QString> sessionMap; // temporary identifiers of this session → the phone's
     // Batches still to send to the computer; an empty one goes as an empty dictionary, or as the empty-parameter
     // string when emptyString is set.
     struct Batch
@@ -140,8 +141,8 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
         if (name == QLatin1String("DLMessageDisconnect"))
             break;
         const bool forSession = name.startsWith(QLatin1String("SDMessage"));
-        if (forSession && name != QLatin1String("SDMessageSyncDataClassWithDevice") && state != State::Idle
-            && string(arg(1)) != QLatin1String(kContactsClass)) {
+        if (forSession && name != QLatin1String("SDMessageSyncDataClassWithDevice") && state != State::Idle &&
+            string(arg(1)) != QLatin1String(kContactsClass)) {
             cancel(QStringLiteral("%1 names the data class \"%2\"").arg(name, string(arg(1))));
             continue;
         }
@@ -158,14 +159,15 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
             }
             bool versionOk = false;
             uintValue(arg(4), &versionOk);
-            if (plist_array_get_size(msg.get()) != 6 || !isString(arg(2)) || string(arg(3)).isEmpty() || !versionOk
-                || !isString(arg(5))) {
+            if (plist_array_get_size(msg.get()) != 6 || !isString(arg(2)) || string(arg(3)).isEmpty() || !versionOk ||
+                !isString(arg(5))) {
                 protocolError(QStringLiteral("malformed SDMessageSyncDataClassWithDevice"));
                 return;
             }
             if (string(arg(1)) != QLatin1String(kContactsClass)) {
-                send(message("SDMessageRefuseToSyncDataClassWithComputer",
-                             {str(string(arg(1))), plist_new_string("This data class is not synced with a computer.")}));
+                send(
+                    message("SDMessageRefuseToSyncDataClassWithComputer",
+                            {str(string(arg(1))), plist_new_string("This data class is not synced with a computer.")}));
                 continue;
             }
             if (fail == QLatin1String("refuse-start")) {
@@ -192,9 +194,9 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
                 std::lock_guard lock(m_mutex);
                 phoneAnchor = device->anchor;
             }
-            const char *syncType = phoneAnchor.isEmpty()                  ? "SDSyncTypeReset"
+            const char *syncType = phoneAnchor.isEmpty()           ? "SDSyncTypeReset"
                                    : string(arg(2)) == phoneAnchor ? "SDSyncTypeFast"
-                                                                          : "SDSyncTypeSlow";
+                                                                   : "SDSyncTypeSlow";
             newAnchor = QStringLiteral("%1-%2-%3")
                             .arg(udid.left(8))
                             .arg(staged.nextId)
@@ -208,16 +210,19 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
             break;
         }
         case State::Started:
-            if (name == QLatin1String("SDMessageGetAllRecordsFromDevice")
-                || name == QLatin1String("SDMessageGetChangesFromDevice")) {
+            if (name == QLatin1String("SDMessageGetAllRecordsFromDevice") ||
+                name == QLatin1String("SDMessageGetChangesFromDevice")) {
                 // Every record, kind by kind as a phone's sync agent sends them: Contacts and groups first, then
                 // one run of batches per kind in a fixed order. A kind the phone has nothing of still gets its
                 // batch: an empty dictionary for the Contacts, the empty-parameter string for the others.
                 outgoing.clear();
-                static const char *const order[] = {
-                    "com.apple.contacts.Phone Number", "com.apple.contacts.Email Address",
-                    "com.apple.contacts.Street Address", "com.apple.contacts.URL", "com.apple.contacts.IM",
-                    "com.apple.contacts.Date", "com.apple.contacts.Related Name"};
+                static const char *const order[] = {"com.apple.contacts.Phone Number",
+                                                    "com.apple.contacts.Email Address",
+                                                    "com.apple.contacts.Street Address",
+                                                    "com.apple.contacts.URL",
+                                                    "com.apple.contacts.IM",
+                                                    "com.apple.contacts.Date",
+                                                    "com.apple.contacts.Related Name"};
                 QList<QList<QPair<QString, Plist>>> byKind(1 + int(std::size(order)));
                 for (auto it = staged.records.begin(); it != staged.records.end(); ++it) {
                     const QString kind = stringItem(it.value().get(), kEntityNameKey);
@@ -304,9 +309,9 @@ void IPhoneSim::serveMobilesync(Device *device, int fd)
             bool moreOk = false;
             boolValue(arg(3), &moreOk);
             plist_t actions = arg(4);
-            if (plist_array_get_size(msg.get()) != 5 || !moreOk
-                || !(isString(actions) ? string(actions) == QLatin1String(kEmptyParameter)
-                                       : actions && plist_get_node_type(actions) == PLIST_DICT)) {
+            if (plist_array_get_size(msg.get()) != 5 || !moreOk ||
+                !(isString(actions) ? string(actions) == QLatin1String(kEmptyParameter)
+                                    : actions && plist_get_node_type(actions) == PLIST_DICT)) {
                 cancel(QStringLiteral("malformed SDMessageProcessChanges"));
                 break;
             }

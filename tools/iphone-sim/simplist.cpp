@@ -57,9 +57,8 @@ plist_t newDate(const QDateTime &at)
 {
     if (!at.isValid())
         return nullptr;
-    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><date>"
-                           + at.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1()
-                           + "Z</date></plist>";
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><date>" +
+                           at.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1() + "Z</date></plist>";
     plist_t node = nullptr;
     plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
     if (node && plist_get_node_type(node) != PLIST_DATE) {

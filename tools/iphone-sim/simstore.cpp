@@ -3,9 +3,9 @@
 #include "simvcard.h"
 
 #include <QFile>
-#include <QPair>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPair>
 #include <QSaveFile>
 
 #include <chrono>

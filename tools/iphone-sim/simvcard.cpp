@@ -14,11 +14,10 @@ using namespace simplist;
 
 namespace {
 
-
 struct Property
 {
-    QString name;          // upper case, without group
-    QSet<QString> types;   // upper case TYPE values and bare 2.1 parameters
+    QString name;        // upper case, without group
+    QSet<QString> types; // upper case TYPE values and bare 2.1 parameters
     QByteArray rawValue;
     bool quotedPrintable = false;
     bool base64 = false;
@@ -115,7 +114,8 @@ QString typeOf(const QSet<QString> &types, const QString &fallback)
 
 QString phoneType(const QSet<QString> &t)
 {
-    if (t.contains(QStringLiteral("CELL")) || t.contains(QStringLiteral("MOBILE")) || t.contains(QStringLiteral("IPHONE")))
+    if (t.contains(QStringLiteral("CELL")) || t.contains(QStringLiteral("MOBILE")) ||
+        t.contains(QStringLiteral("IPHONE")))
         return QStringLiteral("mobile");
     if (t.contains(QStringLiteral("FAX")))
         return t.contains(QStringLiteral("HOME")) ? QStringLiteral("home fax") : QStringLiteral("work fax");
@@ -173,7 +173,8 @@ QList<QByteArray> unfold(const QByteArray &bytes)
     for (const QByteArray &raw : normalized.split('\n')) {
         if (!lines.isEmpty() && (raw.startsWith(' ') || raw.startsWith('\t'))) {
             lines.last() += raw.mid(1);
-        } else if (!lines.isEmpty() && lines.last().endsWith('=') && lines.last().toUpper().contains("QUOTED-PRINTABLE")) {
+        } else if (!lines.isEmpty() && lines.last().endsWith('=') &&
+                   lines.last().toUpper().contains("QUOTED-PRINTABLE")) {
             lines.last().chop(1);
             lines.last() += raw;
         } else {
@@ -190,16 +191,24 @@ namespace simvcard {
 QList<SimVCardContact> read(const QByteArray &bytes)
 {
     static const QHash<QString, QString> imProperties = {
-        {QStringLiteral("X-AIM"), QStringLiteral("aim")},       {QStringLiteral("X-MSN"), QStringLiteral("msn")},
-        {QStringLiteral("X-YAHOO"), QStringLiteral("yahoo")},   {QStringLiteral("X-SKYPE"), QStringLiteral("skype")},
-        {QStringLiteral("X-QQ"), QStringLiteral("qq")},         {QStringLiteral("X-GOOGLE-TALK"), QStringLiteral("googletalk")},
-        {QStringLiteral("X-ICQ"), QStringLiteral("icq")},       {QStringLiteral("X-JABBER"), QStringLiteral("jabber")},
+        {QStringLiteral("X-AIM"), QStringLiteral("aim")},
+        {QStringLiteral("X-MSN"), QStringLiteral("msn")},
+        {QStringLiteral("X-YAHOO"), QStringLiteral("yahoo")},
+        {QStringLiteral("X-SKYPE"), QStringLiteral("skype")},
+        {QStringLiteral("X-QQ"), QStringLiteral("qq")},
+        {QStringLiteral("X-GOOGLE-TALK"), QStringLiteral("googletalk")},
+        {QStringLiteral("X-ICQ"), QStringLiteral("icq")},
+        {QStringLiteral("X-JABBER"), QStringLiteral("jabber")},
     };
     static const QHash<QString, QString> imSchemes = {
-        {QStringLiteral("aim"), QStringLiteral("aim")},     {QStringLiteral("msnim"), QStringLiteral("msn")},
-        {QStringLiteral("ymsgr"), QStringLiteral("yahoo")}, {QStringLiteral("skype"), QStringLiteral("skype")},
-        {QStringLiteral("qq"), QStringLiteral("qq")},       {QStringLiteral("gtalk"), QStringLiteral("googletalk")},
-        {QStringLiteral("icq"), QStringLiteral("icq")},     {QStringLiteral("xmpp"), QStringLiteral("jabber")},
+        {QStringLiteral("aim"), QStringLiteral("aim")},
+        {QStringLiteral("msnim"), QStringLiteral("msn")},
+        {QStringLiteral("ymsgr"), QStringLiteral("yahoo")},
+        {QStringLiteral("skype"), QStringLiteral("skype")},
+        {QStringLiteral("qq"), QStringLiteral("qq")},
+        {QStringLiteral("gtalk"), QStringLiteral("googletalk")},
+        {QStringLiteral("icq"), QStringLiteral("icq")},
+        {QStringLiteral("xmpp"), QStringLiteral("jabber")},
         {QStringLiteral("facebook"), QStringLiteral("facebook")},
     };
 

@@ -783,8 +783,8 @@ QImage allowDebuggingHint()
     p.setBrush(pal::green);
     p.drawRoundedRect(box, 2, 2);
     p.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p.drawPolyline(QPolygonF({box.topLeft() + QPointF(2.5, 5.8), box.topLeft() + QPointF(4.6, 8),
-                              box.topLeft() + QPointF(8.6, 3)}));
+    p.drawPolyline(QPolygonF(
+        {box.topLeft() + QPointF(2.5, 5.8), box.topLeft() + QPointF(4.6, 8), box.topLeft() + QPointF(8.6, 3)}));
     p.setPen(pal::slate);
     p.setFont(uiFont(8));
     p.drawText(QRectF(box.right() + 4, box.top() - 1, dialog.width() - 28, 36), Qt::AlignLeft | Qt::TextWordWrap,

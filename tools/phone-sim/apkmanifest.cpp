@@ -66,8 +66,8 @@ bool zipEntry(const QByteArray &zip, const QByteArray &name, QByteArray *out, QS
             z.avail_in = packed;
             z.next_out = reinterpret_cast<Bytef *>(out->data());
             z.avail_out = size;
-            const bool ok = inflateInit2(&z, -MAX_WBITS) == Z_OK && inflate(&z, Z_FINISH) == Z_STREAM_END
-                            && z.total_out == size;
+            const bool ok =
+                inflateInit2(&z, -MAX_WBITS) == Z_OK && inflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out == size;
             inflateEnd(&z);
             if (!ok)
                 *error = u"can not inflate %1"_s.arg(QString::fromLatin1(name));

@@ -18,9 +18,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QStringList kFailModes = {u"close-mid-batch"_s, u"error-reply"_s, u"old-version"_s, u"bad-id"_s,
-                                u"empty-line"_s, u"drop-mid-shell"_s, u"close-mid-restore"_s, u"stall-mid-batch"_s,
-                                u"stall-mid-restore"_s};
+const QStringList kFailModes = {
+    u"close-mid-batch"_s, u"error-reply"_s,       u"old-version"_s,     u"bad-id"_s,           u"empty-line"_s,
+    u"drop-mid-shell"_s,  u"close-mid-restore"_s, u"stall-mid-batch"_s, u"stall-mid-restore"_s};
 
 int usageError(const QString &text)
 {
@@ -48,28 +48,37 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Simulated Android phone: adbd over TCP on 127.0.0.1 and the companion app."_s);
     parser.addHelpOption();
-    const QCommandLineOption name(u"name"_s, u"Device name (its model in the adb banner)."_s, u"NAME"_s, u"Phone Sim"_s);
-    const QCommandLineOption serial(u"serial"_s, u"Serial number (getprop ro.serialno)."_s, u"SERIAL"_s, u"PHONESIM0001"_s);
+    const QCommandLineOption name(u"name"_s, u"Device name (its model in the adb banner)."_s, u"NAME"_s,
+                                  u"Phone Sim"_s);
+    const QCommandLineOption serial(u"serial"_s, u"Serial number (getprop ro.serialno)."_s, u"SERIAL"_s,
+                                    u"PHONESIM0001"_s);
     const QCommandLineOption adbPort(u"adb-port"_s, u"adbd port; 0 picks a free one."_s, u"P"_s);
     const QCommandLineOption wifiPort(u"wifi-port"_s, u"Companion Wi-Fi listener port (companion face)."_s, u"W"_s);
     const QCommandLineOption store(u"store"_s, u"The phone's JSON store."_s, u"FILE.json"_s);
-    const QCommandLineOption seed(u"seed"_s, u"vCard file that fills an empty contact store (companion face)."_s, u"FILE.vcf"_s);
+    const QCommandLineOption seed(u"seed"_s, u"vCard file that fills an empty contact store (companion face)."_s,
+                                  u"FILE.vcf"_s);
     const QCommandLineOption noCompanion(u"no-companion"_s, u"Run without the companion app."_s);
-    const QCommandLineOption relay(u"companion-relay"_s,
-                                   u"Instead of the simulated companion app, relay its sessions to the real app's "
-                                   u"session code whose Wi-Fi listener is on 127.0.0.1:W (companion/run-tests.sh host)."_s,
-                                   u"W"_s);
+    const QCommandLineOption relay(
+        u"companion-relay"_s,
+        u"Instead of the simulated companion app, relay its sessions to the real app's "
+        u"session code whose Wi-Fi listener is on 127.0.0.1:W (companion/run-tests.sh host)."_s,
+        u"W"_s);
     const QCommandLineOption auth(u"auth"_s, u"Require adb AUTH; offered keys are allowed at once."_s);
-    const QCommandLineOption adbd(u"adbd"_s, u"adbd generation: legacy (Android 8 and older), pie (9, 10) or current (11 and newer; the default, or $PHONE_SIM_ADBD)."_s,
-                                  u"GENERATION"_s);
-    const QCommandLineOption stalePackets(u"stale-packets"_s, u"Send leftovers of an earlier connection (WRTE, OKAY, CLSE) before anything else."_s);
-    const QCommandLineOption bannerType(u"banner"_s, u"The mode adbd announces: device (default), recovery, sideload, rescue or bootloader."_s,
-                                        u"TYPE"_s, u"device"_s);
+    const QCommandLineOption adbd(
+        u"adbd"_s,
+        u"adbd generation: legacy (Android 8 and older), pie (9, 10) or current (11 and newer; the default, or $PHONE_SIM_ADBD)."_s,
+        u"GENERATION"_s);
+    const QCommandLineOption stalePackets(
+        u"stale-packets"_s, u"Send leftovers of an earlier connection (WRTE, OKAY, CLSE) before anything else."_s);
+    const QCommandLineOption bannerType(
+        u"banner"_s, u"The mode adbd announces: device (default), recovery, sideload, rescue or bootloader."_s,
+        u"TYPE"_s, u"device"_s);
     const QCommandLineOption fail(u"fail"_s, u"Fault to inject: %1."_s.arg(kFailModes.join(u", "_s)), u"MODE"_s);
     // Test helpers, not part of the stable command line.
     QCommandLineOption echoPort(u"echo-port"_s, u"Echo service on this port inside the phone."_s, u"PORT"_s);
     echoPort.setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineOption authDelay(u"auth-delay"_s, u"Milliseconds before an offered key is allowed (-1: never)."_s, u"MS"_s);
+    QCommandLineOption authDelay(u"auth-delay"_s, u"Milliseconds before an offered key is allowed (-1: never)."_s,
+                                 u"MS"_s);
     authDelay.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption maxData(u"maxdata"_s, u"maxdata announced in CNXN."_s, u"BYTES"_s);
     maxData.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -107,7 +116,8 @@ int main(int argc, char **argv)
         return usageError(u"unknown --adbd generation %1 (known: legacy, pie, current)"_s.arg(generationText));
     const QStringList bannerTypes = {u"device"_s, u"recovery"_s, u"sideload"_s, u"rescue"_s, u"bootloader"_s};
     if (!bannerTypes.contains(parser.value(bannerType)))
-        return usageError(u"unknown --banner %1 (known: %2)"_s.arg(parser.value(bannerType), bannerTypes.join(u", "_s)));
+        return usageError(
+            u"unknown --banner %1 (known: %2)"_s.arg(parser.value(bannerType), bannerTypes.join(u", "_s)));
 
     SimAdbdConfig config = SimAdbdConfig::forGeneration(generation);
     config.bannerType = parser.value(bannerType);

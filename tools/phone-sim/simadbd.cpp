@@ -38,17 +38,17 @@ QByteArray statV2(quint32 error, quint32 mode, quint64 size)
 {
     QByteArray out("STA2");
     put32(&out, error);
-    put64(&out, 0);                 // dev
-    put64(&out, 0);                 // ino
+    put64(&out, 0); // dev
+    put64(&out, 0); // ino
     put32(&out, mode);
-    put32(&out, 1);                 // nlink
-    put32(&out, 2000);              // uid: shell
-    put32(&out, 2000);              // gid
+    put32(&out, 1);    // nlink
+    put32(&out, 2000); // uid: shell
+    put32(&out, 2000); // gid
     put64(&out, size);
     const quint64 now = quint64(QDateTime::currentSecsSinceEpoch());
-    put64(&out, now);               // atime
-    put64(&out, now);               // mtime
-    put64(&out, now);               // ctime
+    put64(&out, now); // atime
+    put64(&out, now); // mtime
+    put64(&out, now); // ctime
     return out;
 }
 } // namespace
@@ -205,7 +205,8 @@ bool SimAdbd::Connection::readPacket(apacket *p, QString *error)
     // adbd before the skip-checksum version checks every packet's sum (check_data) and drops the transport.
     if (owner->m_config.version < A_VERSION_SKIP_CHECKSUM && calculate_checksum(p->payload) != p->msg.data_check) {
         *error = u"protocol error: check_data failed on %1 (sum 0x%2, header 0x%3)"_s.arg(commandName(p->msg.command))
-                     .arg(calculate_checksum(p->payload), 0, 16).arg(p->msg.data_check, 0, 16);
+                     .arg(calculate_checksum(p->payload), 0, 16)
+                     .arg(p->msg.data_check, 0, 16);
         return false;
     }
     return true;
@@ -280,8 +281,9 @@ void SimAdbd::Connection::send_connect()
 {
     QString model = owner->m_phone->name();
     model.replace(QRegularExpression(u"[;:=]"_s), u"_"_s);
-    const QString banner = u"%1::ro.product.name=phone_sim;ro.product.model=%2;ro.product.device=phonesim;features=%3"_s
-                               .arg(owner->m_config.bannerType, model, owner->m_config.features.join(QLatin1Char(',')));
+    const QString banner =
+        u"%1::ro.product.name=phone_sim;ro.product.model=%2;ro.product.device=phonesim;features=%3"_s.arg(
+            owner->m_config.bannerType, model, owner->m_config.features.join(QLatin1Char(',')));
     quint32 agreedMax;
     {
         std::lock_guard lock(mutex);
@@ -476,8 +478,8 @@ void SimAdbd::Connection::openService(quint32 hostId, quint32 hostWindow, const 
     bool v2 = false;
     QString command;
     int serviceFd = -1;
-    if (service.startsWith(u"shell"_s) && service.indexOf(QLatin1Char(':')) >= 5
-        && (service.at(5) == QLatin1Char(':') || service.at(5) == QLatin1Char(','))) {
+    if (service.startsWith(u"shell"_s) && service.indexOf(QLatin1Char(':')) >= 5 &&
+        (service.at(5) == QLatin1Char(':') || service.at(5) == QLatin1Char(','))) {
         const qsizetype colon = service.indexOf(QLatin1Char(':'));
         v2 = service.left(colon).split(QLatin1Char(',')).contains(u"v2"_s);
         command = service.mid(colon + 1);
@@ -628,8 +630,7 @@ void SimAdbd::Connection::serveSync(std::shared_ptr<SimAdbSocket> s)
                     content.append(chunk);
             }
             if (tooBig || !owner->m_phone->writeFile(path, content)) {
-                fail(tooBig ? u"no space left on device"_s
-                            : u"couldn't create file: Permission denied"_s);
+                fail(tooBig ? u"no space left on device"_s : u"couldn't create file: Permission denied"_s);
                 return;
             }
             if (!s->write(syncMessage("OKAY", quint32(0)), kIoTimeoutMs, &error))

@@ -31,8 +31,8 @@ struct SimAdbdConfig
     // The version adbd speaks; below 0x01000001 it also checks the sum of every packet it receives.
     quint32 version = 0x01000001;
     quint32 maxData = 1024 * 1024;
-    QStringList features = {QStringLiteral("shell_v2"), QStringLiteral("stat_v2"),
-                            QStringLiteral("fixed_push_mkdir"), QStringLiteral("delayed_ack")};
+    QStringList features = {QStringLiteral("shell_v2"), QStringLiteral("stat_v2"), QStringLiteral("fixed_push_mkdir"),
+                            QStringLiteral("delayed_ack")};
     // The banner's type: "device" normally; "recovery", "sideload", "rescue" or "bootloader" in those modes.
     QString bannerType = QStringLiteral("device");
     // AUTH: the host must sign a token with a trusted key or offer its public key, which the "user" allows after

@@ -101,8 +101,9 @@ bool SimAdbSocket::write(const QByteArray &data, int timeoutMs, QString *error)
             std::unique_lock lock(m_mutex);
             const bool ready = waitFor(m_cond, lock, timeoutMs, [this] { return canSend(); });
             if (m_failed || m_hostClosed || m_closed || !ready) {
-                *error = m_failed ? m_failure : !ready ? u"host took no data for %1 ms"_s.arg(timeoutMs)
-                                                       : u"stream closed"_s;
+                *error = m_failed ? m_failure
+                         : !ready ? u"host took no data for %1 ms"_s.arg(timeoutMs)
+                                  : u"stream closed"_s;
                 return false;
             }
             m_sendBudget = m_delayedAck ? m_sendBudget - n : 0;

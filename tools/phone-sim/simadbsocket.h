@@ -30,8 +30,7 @@ public:
     enum class Read { Data, End, Failed };
 
     // hostWindow: OPEN's arg1, the host's receive window with delayed acks, 0 without.
-    SimAdbSocket(std::weak_ptr<SimAdbLink> link, quint32 localId, quint32 hostId, bool delayedAck,
-                 quint32 hostWindow);
+    SimAdbSocket(std::weak_ptr<SimAdbLink> link, quint32 localId, quint32 hostId, bool delayedAck, quint32 hostWindow);
 
     quint32 localId() const { return m_localId; }
     quint32 hostId() const { return m_hostId; }

@@ -14,8 +14,8 @@ namespace {
 
 quint32 le32(const char *p)
 {
-    return quint32(quint8(p[0])) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16
-           | quint32(quint8(p[3])) << 24;
+    return quint32(quint8(p[0])) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16 |
+           quint32(quint8(p[3])) << 24;
 }
 
 BIGNUM *fromLe(const char *p, int len)
@@ -74,8 +74,8 @@ bool decodePublicKey(const QByteArray &line, PublicKey *out, QString *error)
         OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
         OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
         EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
-        ok = pctx && EVP_PKEY_fromdata_init(pctx) > 0
-             && EVP_PKEY_fromdata(pctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) > 0;
+        ok =
+            pctx && EVP_PKEY_fromdata_init(pctx) > 0 && EVP_PKEY_fromdata(pctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) > 0;
         if (!ok)
             *error = u"public key rejected by OpenSSL"_s;
         EVP_PKEY_CTX_free(pctx);
@@ -98,12 +98,11 @@ bool decodePublicKey(const QByteArray &line, PublicKey *out, QString *error)
 bool verifyToken(const PublicKey &key, const QByteArray &token, const QByteArray &signature)
 {
     EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(key.key.get(), nullptr);
-    const bool ok = ctx && EVP_PKEY_verify_init(ctx) > 0 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) > 0
-                    && EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha1()) > 0
-                    && EVP_PKEY_verify(ctx, reinterpret_cast<const unsigned char *>(signature.constData()),
-                                       size_t(signature.size()),
-                                       reinterpret_cast<const unsigned char *>(token.constData()),
-                                       size_t(token.size())) == 1;
+    const bool ok =
+        ctx && EVP_PKEY_verify_init(ctx) > 0 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) > 0 &&
+        EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha1()) > 0 &&
+        EVP_PKEY_verify(ctx, reinterpret_cast<const unsigned char *>(signature.constData()), size_t(signature.size()),
+                        reinterpret_cast<const unsigned char *>(token.constData()), size_t(token.size())) == 1;
     EVP_PKEY_CTX_free(ctx);
     return ok;
 }

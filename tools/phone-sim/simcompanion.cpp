@@ -1,7 +1,7 @@
 #include "simcompanion.h"
 
-#include "simwire.h"
 #include "simphone.h"
+#include "simwire.h"
 
 #include <QRegularExpression>
 
@@ -16,7 +16,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr int kIdleTimeoutMs = 60000;   // a silent program is given up after this long
+constexpr int kIdleTimeoutMs = 60000;     // a silent program is given up after this long
 constexpr int kWifiSessionWaitMs = 30000; // how long a session asked for over Wi-Fi waits for its connection
 constexpr int kStallMs = 3600 * 1000;     // a stalled session stays silent this long unless the program hangs up
 constexpr qsizetype kMaxLine = 16 * 1024 * 1024;
@@ -106,11 +106,11 @@ SimCompanion::~SimCompanion()
 bool SimCompanion::parseFail(const QString &text, SimCompanionConfig::Fail *fail)
 {
     using F = SimCompanionConfig::Fail;
-    static const QHash<QString, F> modes = {{u"close-mid-batch"_s, F::CloseMidBatch}, {u"error-reply"_s, F::ErrorReply},
-                                            {u"old-version"_s, F::OldVersion},        {u"bad-id"_s, F::BadId},
-                                            {u"empty-line"_s, F::EmptyLine}, {u"close-mid-restore"_s, F::CloseMidRestore},
-                                            {u"stall-mid-batch"_s, F::StallMidBatch},
-                                            {u"stall-mid-restore"_s, F::StallMidRestore}};
+    static const QHash<QString, F> modes = {
+        {u"close-mid-batch"_s, F::CloseMidBatch}, {u"error-reply"_s, F::ErrorReply},
+        {u"old-version"_s, F::OldVersion},        {u"bad-id"_s, F::BadId},
+        {u"empty-line"_s, F::EmptyLine},          {u"close-mid-restore"_s, F::CloseMidRestore},
+        {u"stall-mid-batch"_s, F::StallMidBatch}, {u"stall-mid-restore"_s, F::StallMidRestore}};
     if (!modes.contains(text))
         return false;
     *fail = modes.value(text);
@@ -338,7 +338,8 @@ void SimCompanion::serveBackup(Line &io)
         return;
     }
     const int version = m_config.fail == F::OldVersion ? 1 : m_config.version;
-    if (!io.write("$version:", QByteArray::number(version)) || !io.write("$count:", QByteArray::number(store.contactCount())))
+    if (!io.write("$version:", QByteArray::number(version)) ||
+        !io.write("$count:", QByteArray::number(store.contactCount())))
         return;
     if (m_config.fail == F::EmptyLine) {
         io.write("");
@@ -376,8 +377,8 @@ void SimCompanion::serveBackup(Line &io)
         const Line::Result r = io.read(&ack);
         if (r != Line::Ok || ack != "$batch:") {
             if (r == Line::Ok)
-                noteError(u"backup: expected the batch acknowledgement \"$batch:\", got \"%1\""_s
-                              .arg(QString::fromLatin1(ack.left(80))));
+                noteError(u"backup: expected the batch acknowledgement \"$batch:\", got \"%1\""_s.arg(
+                    QString::fromLatin1(ack.left(80))));
             return;
         }
     }

@@ -21,10 +21,19 @@ struct SimCompanionConfig
     // and closes a restore session once its second batch has begun (the first one is applied). The stalls keep
     // the connection open and say nothing more: StallMidBatch halfway through a backup session's first batch,
     // StallMidRestore once a restore session's second batch has arrived (the first one is applied and answered).
-    enum class Fail { None, CloseMidBatch, ErrorReply, OldVersion, BadId, EmptyLine, CloseMidRestore, StallMidBatch,
-                      StallMidRestore };
+    enum class Fail {
+        None,
+        CloseMidBatch,
+        ErrorReply,
+        OldVersion,
+        BadId,
+        EmptyLine,
+        CloseMidRestore,
+        StallMidBatch,
+        StallMidRestore
+    };
     Fail fail = Fail::None;
-    int version = 3;   // the protocol version announced in backup sessions
+    int version = 3;    // the protocol version announced in backup sessions
     int batchSize = 25; // contacts per batch of a backup session
     // How long after a broadcast the app's session port listens. "am broadcast" returns once the receiver's
     // onReceive has run; the service it starts gets onStartCommand later on the app's main thread, and binds

@@ -15,16 +15,30 @@ namespace {
 QString kinds(int type)
 {
     switch (type) {
-    case 1: return u"ttttt"_s;
-    case 2: return u"p"_s;
-    case 3: case 4: case 5: case 11: case 13: return u"wtt"_s;
-    case 6: return u"wtd"_s;
-    case 7: return u"t"_s;
-    case 8: return u"wtwtt"_s;
-    case 9: return u"t"_s;
-    case 10: return u"wtttt"_s;
-    case 12: return u"wtttttt"_s;
-    default: return {};
+    case 1:
+        return u"ttttt"_s;
+    case 2:
+        return u"p"_s;
+    case 3:
+    case 4:
+    case 5:
+    case 11:
+    case 13:
+        return u"wtt"_s;
+    case 6:
+        return u"wtd"_s;
+    case 7:
+        return u"t"_s;
+    case 8:
+        return u"wtwtt"_s;
+    case 9:
+        return u"t"_s;
+    case 10:
+        return u"wtttt"_s;
+    case 12:
+        return u"wtttttt"_s;
+    default:
+        return {};
     }
 }
 
@@ -32,18 +46,20 @@ QString kinds(int type)
 const QHash<int, QSet<QString>> &words()
 {
     static const QHash<int, QSet<QString>> w = {
-        {3, {u"other"_s, u"home"_s, u"mobile"_s, u"work"_s, u"work fax"_s, u"home fax"_s, u"pager"_s, u"callback"_s,
-             u"car"_s, u"company main"_s, u"isdn"_s, u"main"_s, u"other fax"_s, u"radio"_s, u"telex"_s, u"ttytdd"_s,
-             u"work mobile"_s, u"work pager"_s, u"assistant"_s, u"mms"_s}},
+        {3, {u"other"_s,    u"home"_s,   u"mobile"_s,       u"work"_s,       u"work fax"_s,  u"home fax"_s,  u"pager"_s,
+             u"callback"_s, u"car"_s,    u"company main"_s, u"isdn"_s,       u"main"_s,      u"other fax"_s, u"radio"_s,
+             u"telex"_s,    u"ttytdd"_s, u"work mobile"_s,  u"work pager"_s, u"assistant"_s, u"mms"_s}},
         {4, {u"other"_s, u"home"_s, u"work"_s, u"mobile"_s}},
         {5, {u"default"_s, u"other"_s, u"short"_s, u"init"_s}},
         {6, {u"other"_s, u"anniversary"_s, u"birthday"_s}},
         {8, {u"other"_s, u"home"_s, u"work"_s}},
-        {99, {u"aim"_s, u"msn"_s, u"yahoo"_s, u"skype"_s, u"qq"_s, u"googletalk"_s, u"icq"_s, u"jabber"_s,
-              u"netmeeting"_s}},
+        {99,
+         {u"aim"_s, u"msn"_s, u"yahoo"_s, u"skype"_s, u"qq"_s, u"googletalk"_s, u"icq"_s, u"jabber"_s,
+          u"netmeeting"_s}},
         {10, {u"other"_s, u"work"_s}},
-        {11, {u"assistant"_s, u"brother"_s, u"child"_s, u"dom partner"_s, u"father"_s, u"friend"_s, u"manager"_s,
-              u"mother"_s, u"parnet"_s, u"partner"_s, u"refby"_s, u"relative"_s, u"sister"_s, u"spouse"_s}},
+        {11,
+         {u"assistant"_s, u"brother"_s, u"child"_s, u"dom partner"_s, u"father"_s, u"friend"_s, u"manager"_s,
+          u"mother"_s, u"parnet"_s, u"partner"_s, u"refby"_s, u"relative"_s, u"sister"_s, u"spouse"_s}},
         {12, {u"other"_s, u"home"_s, u"work"_s}},
         {13, {u"other"_s, u"homepage"_s, u"blog"_s, u"profile"_s, u"home"_s, u"work"_s, u"ftp"_s}},
     };
@@ -193,8 +209,8 @@ bool SimContactStore::fromJson(const QJsonArray &contacts, QString *error)
             Id id;
             if (r.id.isEmpty()) {
                 r.id = u"%1/%2/%3/0"_s.arg(r.type).arg(c.id).arg(c.raw); // numbered below
-            } else if (!parseId(r.id, &id) || id.type != r.type || id.contact != c.id || id.raw != c.raw
-                       || id.data <= 0 || rowIds.contains(r.id)) {
+            } else if (!parseId(r.id, &id) || id.type != r.type || id.contact != c.id || id.raw != c.raw ||
+                       id.data <= 0 || rowIds.contains(r.id)) {
                 *error = u"contact %1: bad row id \"%2\""_s.arg(c.id).arg(r.id);
                 return false;
             } else {
@@ -235,8 +251,8 @@ QJsonArray SimContactStore::toJson() const
     for (const SimContact &c : m_contacts) {
         QJsonArray rows;
         for (const SimRow &r : c.rows)
-            rows.append(QJsonObject{{u"id"_s, r.id}, {u"type"_s, r.type},
-                                    {u"fields"_s, QJsonArray::fromStringList(r.fields)}});
+            rows.append(
+                QJsonObject{{u"id"_s, r.id}, {u"type"_s, r.type}, {u"fields"_s, QJsonArray::fromStringList(r.fields)}});
         out.append(QJsonObject{{u"id"_s, c.id}, {u"raw"_s, c.raw}, {u"name"_s, c.name}, {u"rows"_s, rows}});
     }
     return out;
@@ -366,10 +382,10 @@ namespace {
 
 struct Property
 {
-    QString name;             // upper case, group prefix removed
-    QStringList types;        // upper case TYPE values and bare 2.1 parameters
+    QString name;      // upper case, group prefix removed
+    QStringList types; // upper case TYPE values and bare 2.1 parameters
     QMap<QString, QString> params;
-    QString value;            // raw value (escapes still in)
+    QString value; // raw value (escapes still in)
 };
 
 QString unescape(const QString &v)
@@ -432,8 +448,8 @@ QList<QByteArray> unfold(const QByteArray &data)
             line.chop(1);
         if ((line.startsWith(' ') || line.startsWith('\t')) && !lines.isEmpty()) {
             lines.last() += line.mid(1);
-        } else if (!lines.isEmpty() && lines.last().toUpper().contains("QUOTED-PRINTABLE")
-                   && lines.last().endsWith('=')) {
+        } else if (!lines.isEmpty() && lines.last().toUpper().contains("QUOTED-PRINTABLE") &&
+                   lines.last().endsWith('=')) {
             lines.last().chop(1); // a soft line break of quoted-printable
             lines.last() += line;
         } else {
@@ -482,8 +498,12 @@ QString phoneWord(const QStringList &t)
         return t.contains(u"WORK"_s) ? u"work fax"_s : t.contains(u"HOME"_s) ? u"home fax"_s : u"other fax"_s;
     if (t.contains(u"PAGER"_s))
         return t.contains(u"WORK"_s) ? u"work pager"_s : u"pager"_s;
-    for (const auto &[type, word] : {std::pair{u"WORK"_s, u"work"_s}, {u"HOME"_s, u"home"_s}, {u"MAIN"_s, u"main"_s},
-                                     {u"CAR"_s, u"car"_s}, {u"ISDN"_s, u"isdn"_s}, {u"MSG"_s, u"mms"_s}})
+    for (const auto &[type, word] : {std::pair{u"WORK"_s, u"work"_s},
+                                     {u"HOME"_s, u"home"_s},
+                                     {u"MAIN"_s, u"main"_s},
+                                     {u"CAR"_s, u"car"_s},
+                                     {u"ISDN"_s, u"isdn"_s},
+                                     {u"MSG"_s, u"mms"_s}})
         if (t.contains(type))
             return word;
     return u"other"_s;
@@ -506,10 +526,15 @@ QString dateOf(const QString &v)
 
 QList<QList<QPair<int, QStringList>>> SimContactStore::parseVCards(const QByteArray &data)
 {
-    static const QHash<QString, QString> imProtocols = {
-        {u"X-AIM"_s, u"aim"_s}, {u"X-MSN"_s, u"msn"_s}, {u"X-YAHOO"_s, u"yahoo"_s}, {u"X-SKYPE"_s, u"skype"_s},
-        {u"X-SKYPE-USERNAME"_s, u"skype"_s}, {u"X-QQ"_s, u"qq"_s}, {u"X-GOOGLE-TALK"_s, u"googletalk"_s},
-        {u"X-ICQ"_s, u"icq"_s}, {u"X-JABBER"_s, u"jabber"_s}};
+    static const QHash<QString, QString> imProtocols = {{u"X-AIM"_s, u"aim"_s},
+                                                        {u"X-MSN"_s, u"msn"_s},
+                                                        {u"X-YAHOO"_s, u"yahoo"_s},
+                                                        {u"X-SKYPE"_s, u"skype"_s},
+                                                        {u"X-SKYPE-USERNAME"_s, u"skype"_s},
+                                                        {u"X-QQ"_s, u"qq"_s},
+                                                        {u"X-GOOGLE-TALK"_s, u"googletalk"_s},
+                                                        {u"X-ICQ"_s, u"icq"_s},
+                                                        {u"X-JABBER"_s, u"jabber"_s}};
     QList<QList<QPair<int, QStringList>>> cards;
     QList<QPair<int, QStringList>> rows;
     QString fn, title;
@@ -559,7 +584,8 @@ QList<QList<QPair<int, QStringList>>> SimContactStore::parseVCards(const QByteAr
         } else if (p.name == u"ADR"_s) {
             const QStringList a = components(v, u';');
             const QString street = QStringList{a.value(1), a.value(2)}.filter(QRegularExpression(u"."_s)).join(u'\n');
-            rows.append({12, {homeWorkWord(p.types), QString(), a.value(6), a.value(4), a.value(3), street, a.value(5)}});
+            rows.append(
+                {12, {homeWorkWord(p.types), QString(), a.value(6), a.value(4), a.value(3), street, a.value(5)}});
         } else if (p.name == u"ORG"_s) {
             const QStringList o = components(v, u';');
             orgIndex = int(rows.size());

@@ -70,7 +70,10 @@ private:
     static bool checkFields(int type, const QStringList &fields, QString *error);
     SimContact *contact(qint64 id);
     SimRow *row(const QString &id, SimContact **owner = nullptr);
-    QString newRowId(int type, const SimContact &c) { return QStringLiteral("%1/%2/%3/%4").arg(type).arg(c.id).arg(c.raw).arg(m_nextData++); }
+    QString newRowId(int type, const SimContact &c)
+    {
+        return QStringLiteral("%1/%2/%3/%4").arg(type).arg(c.id).arg(c.raw).arg(m_nextData++);
+    }
 
     QList<SimContact> m_contacts;
     qint64 m_nextContact = 1;

@@ -292,7 +292,8 @@ SimPhone::ShellResult SimPhone::runShell(const QString &commandLine)
     if (cmd == u"exit"_s)
         return result({}, args.isEmpty() ? 0 : args.first().toInt());
     if (cmd == u"getprop"_s) {
-        const QMap<QString, QString> props = {{u"ro.serialno"_s, m_serial}, {u"ro.product.model"_s, m_name},
+        const QMap<QString, QString> props = {{u"ro.serialno"_s, m_serial},
+                                              {u"ro.product.model"_s, m_name},
                                               {u"ro.product.name"_s, u"phone_sim"_s},
                                               {u"ro.product.device"_s, u"phonesim"_s},
                                               {u"ro.build.version.sdk"_s, u"33"_s}};
@@ -312,9 +313,11 @@ SimPhone::ShellResult SimPhone::runShell(const QString &commandLine)
             return result("Dexopt state:\n");
         // A package put on the phone without a package file (a test's list) has no version to tell.
         const QJsonValue code = m_storeOther.value(u"versions"_s).toObject().value(name);
-        const QString version = code.isDouble() ? u"    versionCode=%1 minSdk=21 targetSdk=29\n"_s.arg(code.toInteger()) : QString();
-        return result(u"Packages:\n  Package [%1] (5f1c2a0):\n    userId=10123\n%2    versionName=sim\n"_s.arg(name, version)
-                          .toUtf8());
+        const QString version =
+            code.isDouble() ? u"    versionCode=%1 minSdk=21 targetSdk=29\n"_s.arg(code.toInteger()) : QString();
+        return result(
+            u"Packages:\n  Package [%1] (5f1c2a0):\n    userId=10123\n%2    versionName=sim\n"_s.arg(name, version)
+                .toUtf8());
     }
     if (cmd == u"logcat"_s) {
         if (args.contains(u"-c"_s)) {

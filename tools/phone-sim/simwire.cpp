@@ -3,9 +3,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -36,8 +36,8 @@ void put64(QByteArray *out, quint64 v)
 
 quint32 get32(const char *p)
 {
-    return quint32(quint8(p[0])) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16
-           | quint32(quint8(p[3])) << 24;
+    return quint32(quint8(p[0])) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16 |
+           quint32(quint8(p[3])) << 24;
 }
 
 amessage parseHeader(const char bytes[kHeaderSize])

@@ -6,10 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=build
-cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+# Warnings of our own code are errors here, so CI fails on a new one.
+cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTACT_MOVER_WERROR=ON)
 if [ "${1:-}" = "--asan" ]; then
   build_dir=build-asan
-  cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DCONTACT_MOVER_SANITIZE=ON)
+  cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DCONTACT_MOVER_SANITIZE=ON -DCONTACT_MOVER_WERROR=ON)
   # Undefined behaviour fails the test that meets it, as a memory error does.
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 fi

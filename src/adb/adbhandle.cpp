@@ -40,15 +40,15 @@ public:
 
     bool sendPacket(quint32 command, quint32 arg0, quint32 arg1, const QByteArray &payload) override
     {
-        std::lock_guard lock(writeMutex);
-        QString error;
-        if (transport->writeMessage({command, arg0, arg1, payload}, &error))
+        std::lock_guard writing(writeMutex);
+        QString why;
+        if (transport->writeMessage({command, arg0, arg1, payload}, &why))
             return true;
         // The reader then ends the device; waiting callers wake with this reason.
         {
             std::lock_guard lock(mutex);
             if (writeError.isEmpty())
-                writeError = error;
+                writeError = why;
         }
         transport->shutdown();
         return false;

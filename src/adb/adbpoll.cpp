@@ -278,8 +278,8 @@ void AbsAdbPoll::pollTcp(const QList<TcpEndpoint> &endpoints)
         const QString serial = ep.serial.isEmpty() ? key : ep.serial;
         const QString host = ep.host;
         const quint16 port = ep.port;
-        adopt(key, serial, [host, port](QString *serial, QString *error, bool *reachable) {
-            PAdbUSBHandle dev = AdbUSBHandle::connectTcp(host, port, *serial, kTcpConnectTimeoutMs, error);
+        adopt(key, serial, [host, port](QString *announced, QString *error, bool *reachable) {
+            PAdbUSBHandle dev = AdbUSBHandle::connectTcp(host, port, *announced, kTcpConnectTimeoutMs, error);
             *reachable = dev != nullptr;
             return dev;
         });

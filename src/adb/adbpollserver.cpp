@@ -59,8 +59,8 @@ void AdbPoll::pollServer()
             // The server can not open the phone either (udev rules): say so once, as for a USB device.
             listed.insert(key);
             const QString why = u"the adb server reports \"%1\""_s.arg(state);
-            adopt(key, entry.serial, [why](QString *, QString *error, bool *reachable) -> PAdbUSBHandle {
-                *error = why;
+            adopt(key, entry.serial, [why](QString *, QString *openError, bool *reachable) -> PAdbUSBHandle {
+                *openError = why;
                 *reachable = true;
                 return nullptr;
             });

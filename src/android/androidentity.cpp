@@ -48,12 +48,12 @@ struct Tables
 const Tables &tables()
 {
     static const Tables t = [] {
-        Tables t;
+        Tables made;
         for (const Entry &e : kLabels) {
-            t.words.insert(e.type * 100 + e.code, QLatin1String(e.word));
-            t.codes.insert(u"%1/%2"_s.arg(e.type).arg(QLatin1String(e.word)), e.code);
+            made.words.insert(e.type * 100 + e.code, QLatin1String(e.word));
+            made.codes.insert(u"%1/%2"_s.arg(e.type).arg(QLatin1String(e.word)), e.code);
         }
-        return t;
+        return made;
     }();
     return t;
 }

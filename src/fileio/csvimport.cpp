@@ -398,19 +398,19 @@ QString eventDate(const QString &text)
     QDate date;
     if (const auto m = iso.match(value); m.hasMatch()) {
         date = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    } else if (const auto m = slashed.match(value); m.hasMatch()) {
-        int month = m.captured(1).toInt();
-        int day = m.captured(2).toInt();
+    } else if (const auto s = slashed.match(value); s.hasMatch()) {
+        int month = s.captured(1).toInt();
+        int day = s.captured(2).toInt();
         if (month > 12)
             std::swap(month, day);
-        int year = m.captured(3).toInt();
-        if (m.captured(3).size() == 2)
+        int year = s.captured(3).toInt();
+        if (s.captured(3).size() == 2)
             year += year < 50 ? 2000 : 1900;
         date = QDate(year, month, day);
-    } else if (const auto m = dotted.match(value); m.hasMatch()) {
-        date = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
-    } else if (const auto m = yearless.match(value); m.hasMatch()) {
-        const QDate leap(2000, m.captured(1).toInt(), m.captured(2).toInt());
+    } else if (const auto d = dotted.match(value); d.hasMatch()) {
+        date = QDate(d.captured(3).toInt(), d.captured(2).toInt(), d.captured(1).toInt());
+    } else if (const auto y = yearless.match(value); y.hasMatch()) {
+        const QDate leap(2000, y.captured(1).toInt(), y.captured(2).toInt());
         return leap.isValid() ? leap.toString(u"--MM-dd"_s) : value;
     }
     return date.isValid() ? date.toString(u"yyyy-MM-dd"_s) : value;

@@ -44,13 +44,13 @@ void writeAll(QFileDevice &file, const QString &path, const QByteArray &bytes)
 // regular file (a device such as /dev/stdout, a pipe), that target written directly with every write checked.
 struct Output
 {
-    explicit Output(const QString &path) : path(path)
+    explicit Output(const QString &target) : path(target)
     {
-        const QFileInfo info(path);
+        const QFileInfo info(target);
         if (info.exists() && !info.isFile() && !info.isDir())
-            direct = std::make_unique<QFile>(path);
+            direct = std::make_unique<QFile>(target);
         else
-            saved = std::make_unique<QSaveFile>(path);
+            saved = std::make_unique<QSaveFile>(target);
     }
     QFileDevice &device() { return direct ? static_cast<QFileDevice &>(*direct) : *saved; }
     void open(QIODevice::OpenMode mode)

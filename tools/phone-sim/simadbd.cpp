@@ -748,7 +748,7 @@ bool SimAdbd::frameworkConnected(std::weak_ptr<Connection> waiting)
                 QThread::msleep(10);
             QList<std::weak_ptr<Connection>> waiters;
             {
-                std::lock_guard lock(m_mutex);
+                std::lock_guard started(m_mutex);
                 m_frameworkUp = true;
                 waiters.swap(m_frameworkWaiters);
             }
@@ -758,7 +758,7 @@ bool SimAdbd::frameworkConnected(std::weak_ptr<Connection> waiting)
                     continue;
                 bool retry;
                 {
-                    std::lock_guard lock(c->mutex);
+                    std::lock_guard connection(c->mutex);
                     retry = c->needsRetry;
                     c->needsRetry = false;
                 }

@@ -302,7 +302,7 @@ void SimCompanion::openSessionPort(quint16 port, Kind kind, int generation)
             }
         }
         {
-            std::lock_guard lock(m_mutex);
+            std::lock_guard registered(m_mutex);
             if (m_registered.value(port) == generation) {
                 m_registered.remove(port);
                 m_phone->unlisten(port);

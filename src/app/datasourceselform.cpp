@@ -62,9 +62,9 @@ void DataSourceSelForm::setPrompt(const QString &prompt)
     setWindowTitle(prompt);
 }
 
-void DataSourceSelForm::addChoice(const QIcon &icon, const QString &name, const QVariant &data)
+void DataSourceSelForm::addChoice(const QIcon &icon, const QString &name, const QVariant &value)
 {
-    m_cbDevice->addItem(icon, name, data);
+    m_cbDevice->addItem(icon, name, value);
 }
 
 void DataSourceSelForm::setOpenOtherVisible(bool visible)

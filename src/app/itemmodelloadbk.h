@@ -15,7 +15,7 @@ public:
     class _BKItemNode : public _ItemNode
     {
     public:
-        explicit _BKItemNode(const PBackupManifest &manifest) : manifest(manifest) {}
+        explicit _BKItemNode(const PBackupManifest &backup) : manifest(backup) {}
         ~_BKItemNode() override;
 
         const PBackupManifest manifest;

@@ -18,9 +18,9 @@ int _ItemNode::row() const
     return int(it - siblings.begin());
 }
 
-_DBItemNode::_DBItemNode(int kind, const QString &name, const QString &id, int platform, const PLocalDb &db,
-                         const PAndroidConnector &connector)
-    : _ItemNode(kind, name), id(id), platform(platform), db(db), connector(connector)
+_DBItemNode::_DBItemNode(int nodeKind, const QString &nodeName, const QString &nodeId, int nodePlatform,
+                         const PLocalDb &nodeDb, const PAndroidConnector &nodeConnector)
+    : _ItemNode(nodeKind, nodeName), id(nodeId), platform(nodePlatform), db(nodeDb), connector(nodeConnector)
 {
 }
 

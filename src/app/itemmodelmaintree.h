@@ -34,7 +34,7 @@ public:
         KindGroup = 6
     };
 
-    _ItemNode(int kind, const QString &name) : kind(kind), name(name) {}
+    _ItemNode(int nodeKind, const QString &nodeName) : kind(nodeKind), name(nodeName) {}
     virtual ~_ItemNode();
     _ItemNode(const _ItemNode &) = delete;
     _ItemNode &operator=(const _ItemNode &) = delete;
@@ -73,7 +73,7 @@ public:
 class _GroupItemNode : public _ItemNode
 {
 public:
-    _GroupItemNode(qint64 groupId, const QString &name) : _ItemNode(KindGroup, name), groupId(groupId) {}
+    _GroupItemNode(qint64 id, const QString &groupName) : _ItemNode(KindGroup, groupName), groupId(id) {}
     ~_GroupItemNode() override;
 
     const qint64 groupId;

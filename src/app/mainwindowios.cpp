@@ -99,8 +99,8 @@ void MainWindow::iosDeviceDisconnected(const QString &devid)
         return;
     state->leaving.insert(devid);
     QTimer::singleShot(kLeaveGraceMs, this, [this, devid] {
-        IosLinkState *state = linkState(this);
-        if (!state || !state->leaving.remove(devid))
+        IosLinkState *link = linkState(this);
+        if (!link || !link->leaving.remove(devid))
             return; // announced again meanwhile
         const bool wasSelected = selectedDbNode() && selectedDbNode()->id == devid;
         m_treeModel->removeDeviceNode(devid, PlatformIos);

@@ -72,11 +72,11 @@ struct Phone
         return QJsonObject();
     }
     // The messages of one channel in one direction, by name (the first element of a device-link array).
-    QList<QJsonArray> messages(const QString &dir) const
+    QList<QJsonArray> messages(const QString &direction) const
     {
         QList<QJsonArray> list;
         for (const QJsonObject &e : sim.transcript())
-            if (e[QStringLiteral("channel")] == QLatin1String("mobilesync") && e[QStringLiteral("dir")] == dir)
+            if (e[QStringLiteral("channel")] == QLatin1String("mobilesync") && e[QStringLiteral("dir")] == direction)
                 list << e[QStringLiteral("message")].toArray();
         return list;
     }

@@ -73,7 +73,7 @@ private Q_SLOTS:
         // the Kelvin sign a "k", while other letters outside ASCII name no kind.
         QTest::newRow("spaces around words") << QByteArray("TEL;TYPE= Work ,\tCell :1") << 17;
         QTest::newRow("quote inside a word") << QByteArray("TEL;TYPE=ce\"ll:1") << 2;
-        QTest::newRow("space inside quotes stays") << QByteArray("TEL;TYPE=\" cell\":1") << 0;
+        QTest::newRow("quoted value with a space") << QByteArray("TEL;TYPE=\" cell\":1") << 2;
         QTest::newRow("empty list items") << QByteArray("TEL;TYPE=,,home,:1") << 1;
         QTest::newRow("x- prefix") << QByteArray("TEL;TYPE=X-CELL:1") << 2;
         QTest::newRow("prefix removed once") << QByteArray("TEL;TYPE=x-x-cell:1") << 0;

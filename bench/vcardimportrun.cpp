@@ -1,6 +1,7 @@
 // vcard-import-run FILE.vcf DB: imports a vCard file into a local database file (created from the template
 // when missing) with the program's import worker, as the window and the command line do; prints the worker's
-// message and the wall time. Run it under /usr/bin/time -v for the peak memory.
+// message, the wall time and the CPU time of the import (both threads of it). Run it under /usr/bin/time -v for
+// the peak memory.
 // vcard-import-run --plain FILE.vcf DB: the reference for storage: reads the file into contacts, then stores
 // them with LocalDb's plain inserts (a contact row and its data rows each, one transaction, no merge) and
 // prints the wall time and the CPU time of the storing alone.
@@ -79,9 +80,11 @@ int main(int argc, char *argv[])
     ImportContactsToLocalThread worker(args.at(0), fileio::ImportVCard, &db, &progress);
     QElapsedTimer timer;
     timer.start();
+    const double cpuStart = processCpuSeconds();
     worker.start();
     worker.wait();
     QCoreApplication::sendPostedEvents();
-    std::printf("%s\n%.2f s\n", qPrintable(progress.message()), double(timer.elapsed()) / 1000.0);
+    std::printf("%s\n%.2f s\ncpu %.3f\n", qPrintable(progress.message()), double(timer.elapsed()) / 1000.0,
+                processCpuSeconds() - cpuStart);
     return progress.outcome() == ProgressObject::Outcome::Succeeded ? 0 : 1;
 }

@@ -171,6 +171,22 @@ QVariant eventDate(const QString &text, bool withoutYear)
     static const QRegularExpression full(
         u"^(\\d{4})-?(\\d{2})-?(\\d{2})(?:[T ]\\d{2}(?::?\\d{2}(?::?\\d{2}(?:[.,]\\d+)?)?)?(?:Z|[+-]\\d{2}(?::?\\d{2})?)?)?$"_s);
     static const QRegularExpression yearless(u"^--(\\d{2})-?(\\d{2})$"_s);
+    // The common extended form alone (1980-02-29, a year of four digits) is read without the expressions: a valid
+    // date of that form is written back as it stands.
+    if (trimmed.size() == 10 && trimmed[4] == u'-' && trimmed[7] == u'-') {
+        int parts[3] = {0, 0, 0};
+        bool digits = true;
+        for (qsizetype i = 0; i < 10 && digits; ++i) {
+            if (i == 4 || i == 7)
+                continue;
+            const char16_t c = trimmed[i].unicode();
+            digits = c >= u'0' && c <= u'9';
+            int &part = parts[i < 4 ? 0 : i < 7 ? 1 : 2];
+            part = part * 10 + int(c - u'0');
+        }
+        if (digits && parts[0] >= 1000 && QDate(parts[0], parts[1], parts[2]).isValid())
+            return withoutYear ? u"--"_s + trimmed.mid(5) : trimmed;
+    }
     if (const QRegularExpressionMatch m = full.match(trimmed); m.hasMatch()) {
         const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
         if (date.isValid())

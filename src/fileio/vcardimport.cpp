@@ -27,8 +27,9 @@ VCardImport::~VCardImport()
 void VCardImport::open(const QString &path)
 {
     close();
-    // Counted by a pass of the card reader alone (the mapping is the costly part), so the total is exact. The file
-    // is read a piece at a time, here and by the reader thread, so that a file of any size takes little memory.
+    // Counted by a pass of the parser alone (keeping no card; the mapping is the costly part), so the total is exact.
+    // The file is read a piece at a time, here and by the reader thread, so that a file of any size takes little
+    // memory.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error(file.errorString().toStdString());
@@ -36,8 +37,7 @@ void VCardImport::open(const QString &path)
     m_count = 0;
     m_taken = 0;
     m_skippedLines = 0;
-    vcard::detail::readCards(
-        file, [this](const vcard::detail::CardView &) { ++m_count; }, &m_skippedLines);
+    m_count = vcard::detail::countCards(file, &m_skippedLines);
     m_ready.clear();
     m_readerDone = false;
     m_stop = false;

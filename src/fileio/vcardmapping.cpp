@@ -213,73 +213,204 @@ QByteArrayView groupOf(QByteArrayView name)
     return dot > 0 ? name.first(dot) : QByteArrayView();
 }
 
+// The words of one TYPE value or bare parameter name, as kindWords takes them: split on ",", trimmed, lower
+// case, quotes removed (vCard 4.0 quotes lists: TYPE="work,voice"), Evolution's "x-evolution-" and the "x-"
+// prefix removed, empty ones left out.
+void appendKindWords(QByteArrayView text, QStringList &words)
+{
+    for (const QString &part : QString::fromUtf8(text).split(u',')) {
+        QString word = part.trimmed().toLower().remove(u'"');
+        if (word.startsWith(u"x-evolution-"))
+            word = word.mid(12);
+        else if (word.startsWith(u"x-"))
+            word = word.mid(2);
+        if (!word.isEmpty())
+            words.append(word);
+    }
+}
+
+// The text a parameter gives kind words from: a TYPE value, or the name of a parameter written without "=";
+// false for any other parameter.
+bool kindText(const ParamView &param, QByteArrayView &text)
+{
+    if (detail::equalsNoCase(param.name, "TYPE"_L1))
+        text = param.value;
+    else if (!param.hasValue)
+        text = param.name;
+    else
+        return false;
+    return true;
+}
+
 // The kind words of a property: every TYPE value (lists split on ","; TYPE written again adds its values), and
-// every parameter written without "=" (vCard 2.1: TEL;WORK;FAX). Lower case, Evolution's "x-evolution-" and
-// the "x-" prefix removed; "pref", "voice" and "internet" stay in the list but decide nothing below.
+// every parameter written without "=" (vCard 2.1: TEL;WORK;FAX). "pref", "voice" and "internet" stay in the
+// list but decide nothing below.
 QStringList kindWords(const PropertyView &p)
 {
     QStringList words;
-    for (qsizetype i = 0; i < p.allParamCount; ++i) {
-        const ParamView &param = p.allParams[i];
-        QByteArrayView text;
-        if (detail::equalsNoCase(param.name, "TYPE"_L1))
-            text = param.value;
-        else if (!param.hasValue)
-            text = param.name;
-        else
-            continue;
-        for (const QString &part : QString::fromUtf8(text).split(u',')) {
-            QString word = part.trimmed().toLower().remove(u'"'); // vCard 4.0 quotes lists: TYPE="work,voice"
-            if (word.startsWith(u"x-evolution-"))
-                word = word.mid(12);
-            else if (word.startsWith(u"x-"))
-                word = word.mid(2);
-            if (!word.isEmpty())
-                words.append(word);
-        }
-    }
+    QByteArrayView text;
+    for (qsizetype i = 0; i < p.allParamCount; ++i)
+        if (kindText(p.allParams[i], text))
+            appendKindWords(text, words);
     return words;
 }
 
-bool hasAny(const QStringList &words, std::initializer_list<const char16_t *> probes)
+// The kind words that decide the codes of phones, e-mail addresses, postal addresses and URLs, as bits of a
+// KindSet, so that those properties (most of a card) are read without making a string per word.
+enum Kind : quint32 {
+    KindWork,
+    KindHome,
+    KindAssistant,
+    KindCallback,
+    KindRadio,
+    KindTelex,
+    KindTlx,
+    KindTty,
+    KindTtyTdd,
+    KindTdd,
+    KindTextphone,
+    KindMms,
+    KindIsdn,
+    KindCar,
+    KindCompany,
+    KindPager,
+    KindFax,
+    KindCell,
+    KindMobile,
+    KindIphone,
+    KindPcs,
+    KindMain,
+    KindHomepage,
+    KindHomePageDash,
+    KindBlog,
+    KindProfile,
+    KindFtp,
+    KindCount
+};
+constexpr const char *kKindNames[KindCount] = {
+    "work",   "home",      "assistant", "callback", "radio",    "telex",     "tlx",   "tty",     "ttytdd",
+    "tdd",    "textphone", "mms",       "isdn",     "car",      "company",   "pager", "fax",     "cell",
+    "mobile", "iphone",    "pcs",       "main",     "homepage", "home-page", "blog",  "profile", "ftp"};
+constexpr qsizetype kLongestKindWord = 12 + 9; // "x-evolution-" and "textphone"
+
+class KindSet
 {
-    for (const char16_t *probe : probes)
-        if (words.contains(QStringView(probe)))
-            return true;
-    return false;
+public:
+    bool has(Kind kind) const { return m_bits & (1u << kind); }
+    bool hasAny(std::initializer_list<Kind> kinds) const
+    {
+        for (Kind kind : kinds)
+            if (has(kind))
+                return true;
+        return false;
+    }
+    // A word as kindWords gives it.
+    void add(QStringView word)
+    {
+        for (quint32 k = 0; k < KindCount; ++k)
+            if (word == QLatin1StringView(kKindNames[k]))
+                m_bits |= 1u << k;
+    }
+    // A word in lower-case ASCII, quotes removed, prefix not yet removed.
+    void addAscii(QByteArrayView word)
+    {
+        if (word.startsWith("x-evolution-"))
+            word = word.sliced(12);
+        else if (word.startsWith("x-"))
+            word = word.sliced(2);
+        for (quint32 k = 0; k < KindCount; ++k)
+            if (word == kKindNames[k])
+                m_bits |= 1u << k;
+    }
+
+private:
+    quint32 m_bits = 0;
+};
+
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The kinds of a property, as kindWords would name them. ASCII text (nearly all) is split, trimmed and lowered
+// in place; other text goes through kindWords' own steps, since Unicode lowering turns some letters outside
+// ASCII into ASCII ones (the Kelvin sign into "k").
+KindSet kindSet(const PropertyView &p)
+{
+    KindSet set;
+    QByteArrayView text;
+    QStringList words;
+    for (qsizetype i = 0; i < p.allParamCount; ++i) {
+        if (!kindText(p.allParams[i], text))
+            continue;
+        if (!detail::isAscii(text)) {
+            words.clear();
+            appendKindWords(text, words);
+            for (const QString &word : std::as_const(words))
+                set.add(word);
+            continue;
+        }
+        qsizetype start = 0;
+        while (start <= text.size()) {
+            qsizetype end = text.indexOf(',', start);
+            if (end < 0)
+                end = text.size();
+            qsizetype from = start;
+            qsizetype to = end;
+            while (from < to && isAsciiSpace(text[from]))
+                ++from;
+            while (to > from && isAsciiSpace(text[to - 1]))
+                --to;
+            char word[kLongestKindWord];
+            qsizetype length = 0;
+            for (qsizetype k = from; k < to && length <= kLongestKindWord; ++k) {
+                const char c = text[k];
+                if (c == '"')
+                    continue;
+                if (length < kLongestKindWord)
+                    word[length] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+                ++length;
+            }
+            // Longer than any known word with its prefix: no kind.
+            if (length <= kLongestKindWord)
+                set.addAscii(QByteArrayView(word, length));
+            start = end + 1;
+        }
+    }
+    return set;
 }
 
 // The phone code that best fits the whole set of words: the special kinds first, then pager, fax and mobile
 // with work or home deciding between their variants, then main, home, work. Nothing decisive: Other.
-int phoneCode(const QStringList &w)
+int phoneCode(KindSet w)
 {
-    const bool work = hasAny(w, {u"work"});
-    const bool home = hasAny(w, {u"home"});
-    if (hasAny(w, {u"assistant"}))
+    const bool work = w.has(KindWork);
+    const bool home = w.has(KindHome);
+    if (w.has(KindAssistant))
         return 19;
-    if (hasAny(w, {u"callback"}))
+    if (w.has(KindCallback))
         return 8;
-    if (hasAny(w, {u"radio"}))
+    if (w.has(KindRadio))
         return 14;
-    if (hasAny(w, {u"telex", u"tlx"}))
+    if (w.hasAny({KindTelex, KindTlx}))
         return 15;
-    if (hasAny(w, {u"tty", u"ttytdd", u"tdd", u"textphone"}))
+    if (w.hasAny({KindTty, KindTtyTdd, KindTdd, KindTextphone}))
         return 16;
-    if (hasAny(w, {u"mms"}))
+    if (w.has(KindMms))
         return 20;
-    if (hasAny(w, {u"isdn"}))
+    if (w.has(KindIsdn))
         return 11;
-    if (hasAny(w, {u"car"}))
+    if (w.has(KindCar))
         return 9;
-    if (hasAny(w, {u"company"}))
+    if (w.has(KindCompany))
         return 10;
-    if (hasAny(w, {u"pager"}))
+    if (w.has(KindPager))
         return work ? 18 : 6;
-    if (hasAny(w, {u"fax"}))
+    if (w.has(KindFax))
         return work ? 4 : home ? 5 : 13;
-    if (hasAny(w, {u"cell", u"mobile", u"iphone", u"pcs"}))
+    if (w.hasAny({KindCell, KindMobile, KindIphone, KindPcs}))
         return work ? 17 : 2;
-    if (hasAny(w, {u"main"}))
+    if (w.has(KindMain))
         return 12;
     if (home)
         return 1;
@@ -290,32 +421,33 @@ int phoneCode(const QStringList &w)
 
 // E-mail: an address without a kind is Other, as other readers take it; except "TYPE=internet" in lower case
 // alone, which this program wrote for its Home addresses.
-int emailCode(const QStringList &w, bool ownHome)
+int emailCode(KindSet w, bool ownHome)
 {
-    if (hasAny(w, {u"home"}))
+    if (w.has(KindHome))
         return 1;
-    if (hasAny(w, {u"work"}))
+    if (w.has(KindWork))
         return 2;
-    if (hasAny(w, {u"cell", u"mobile"}))
+    if (w.hasAny({KindCell, KindMobile}))
         return 4;
     return ownHome ? 1 : 0;
 }
 
-int addressCode(const QStringList &w)
+int addressCode(KindSet w)
 {
-    if (hasAny(w, {u"home"}))
+    if (w.has(KindHome))
         return 1;
-    if (hasAny(w, {u"work"}))
+    if (w.has(KindWork))
         return 2;
     return 0;
 }
 
-int websiteCode(const QStringList &w)
+int websiteCode(KindSet w)
 {
-    static const std::pair<const char16_t *, int> kinds[] = {
-        {u"homepage", 1}, {u"home-page", 1}, {u"blog", 2}, {u"profile", 3}, {u"home", 4}, {u"work", 5}, {u"ftp", 6}};
-    for (const auto &[word, code] : kinds)
-        if (w.contains(QStringView(word)))
+    static const std::pair<Kind, int> kinds[] = {{KindHomepage, 1}, {KindHomePageDash, 1}, {KindBlog, 2},
+                                                 {KindProfile, 3},  {KindHome, 4},         {KindWork, 5},
+                                                 {KindFtp, 6}};
+    for (const auto &[kind, code] : kinds)
+        if (w.has(kind))
             return code;
     return 0;
 }
@@ -741,7 +873,7 @@ Contact CardMapper::contact(const CardView &card)
         case PropertyKind::Tel: {
             DataRow &row = newRow(contact, ENTITY_PHONE);
             row.setValue(col(1), withoutScheme(singleText(p).trimmed(), u"tel:"));
-            applyKind(row, p, LabelFamily::Phone, phoneCode(kindWords(p)));
+            applyKind(row, p, LabelFamily::Phone, phoneCode(kindSet(p)));
             if (firstPhone.isEmpty())
                 firstPhone = row.text(col(1));
             break;
@@ -749,7 +881,7 @@ Contact CardMapper::contact(const CardView &card)
         case PropertyKind::Email: {
             DataRow &row = newRow(contact, ENTITY_EMAIL);
             row.setValue(col(1), withoutScheme(singleText(p).trimmed(), u"mailto:"));
-            applyKind(row, p, LabelFamily::Email, emailCode(kindWords(p), paramValue(p, "TYPE"_L1) == "internet"));
+            applyKind(row, p, LabelFamily::Email, emailCode(kindSet(p), paramValue(p, "TYPE"_L1) == "internet"));
             if (firstEmail.isEmpty())
                 firstEmail = row.text(col(1));
             break;
@@ -884,7 +1016,7 @@ Contact CardMapper::contact(const CardView &card)
             static const int columns[] = {5, 6, 4, 7, 8, 9, 10};
             for (qsizetype i = 0; i < parts.size() && i < 7; ++i)
                 row.setValue(col(columns[i]), parts.at(i).trimmed());
-            applyKind(row, p, LabelFamily::Address, addressCode(kindWords(p)));
+            applyKind(row, p, LabelFamily::Address, addressCode(kindSet(p)));
             // The formatted address shows the extended address and the PO box under the street.
             DataRow shown = row;
             QStringList lines;
@@ -898,13 +1030,13 @@ Contact CardMapper::contact(const CardView &card)
         case PropertyKind::Label: {
             const QString text = singleText(p).trimmed();
             if (!text.isEmpty())
-                labels.append({addressCode(kindWords(p)), text});
+                labels.append({addressCode(kindSet(p)), text});
             break;
         }
         case PropertyKind::Url: {
             DataRow &row = newRow(contact, ENTITY_WEBSITE);
             row.setValue(col(1), singleText(p).trimmed());
-            applyKind(row, p, LabelFamily::Website, websiteCode(kindWords(p)));
+            applyKind(row, p, LabelFamily::Website, websiteCode(kindSet(p)));
             break;
         }
         }

@@ -94,11 +94,12 @@ bool nameLess(QByteArrayView a, QByteArrayView b)
     return c < 0 || (c == 0 && a.size() < b.size());
 }
 
-// Collects the properties of the open card into reused buffers; see readCards.
+// Collects the properties of the open card into reused buffers; see readCards. Without onCard it only counts
+// the cards, keeping nothing of them.
 class CardCollector
 {
 public:
-    CardCollector(const VCardParser &parser, const std::function<void(const CardView &)> &onCard)
+    CardCollector(const VCardParser &parser, const std::function<void(const CardView &)> *onCard)
         : m_parser(parser), m_onCard(onCard)
     {
     }
@@ -115,6 +116,8 @@ public:
 
     // Hands on the open card, if any.
     void finish();
+    // The cards handed on (or counted) so far.
+    qsizetype cards() const { return m_cards; }
 
 private:
     // Offsets into m_text.
@@ -153,7 +156,8 @@ private:
     void removeFolds(RawProperty &property);
 
     const VCardParser &m_parser;
-    const std::function<void(const CardView &)> &m_onCard;
+    const std::function<void(const CardView &)> *m_onCard; // null: count only
+    qsizetype m_cards = 0;
     bool m_open = false;       // a card is open
     bool m_takesValue = false; // the property in progress belongs to the open card
 
@@ -179,7 +183,7 @@ void CardCollector::propertyStart(const char *name, const VCardParam *params)
         finish();
         return;
     }
-    if (!m_open)
+    if (!m_open || !m_onCard)
         return;
     RawProperty property;
     property.name = appendText(name);
@@ -252,6 +256,9 @@ void CardCollector::finish()
     if (!m_open)
         return;
     m_open = false;
+    ++m_cards;
+    if (!m_onCard)
+        return;
 
     // vCard 3.0 and 4.0 writers fold anywhere (even inside a UTF-8 sequence), and their folds mean nothing
     // (RFC 2425/6350); the first VERSION decides.
@@ -294,7 +301,7 @@ void CardCollector::finish()
         m_card.push_back(property);
     }
 
-    m_onCard(m_card);
+    (*m_onCard)(m_card);
 
     m_text.clear();
     m_properties.clear();
@@ -383,7 +390,7 @@ namespace {
 class CardReading
 {
 public:
-    explicit CardReading(const std::function<void(const CardView &)> &onCard) : m_collector(m_parser, onCard)
+    explicit CardReading(const std::function<void(const CardView &)> *onCard) : m_collector(m_parser, onCard)
     {
         m_parser.setUserData(&m_collector);
         m_parser.setPropertyStartCallback(&CardCollector::onPropertyStart);
@@ -410,6 +417,8 @@ public:
         return errorOffset;
     }
 
+    qsizetype cards() const { return m_collector.cards(); }
+
 private:
     VCardParser m_parser;
     CardCollector m_collector;
@@ -431,9 +440,9 @@ qsizetype readFully(QIODevice &device, char *into, qsizetype size)
     return total;
 }
 
-} // namespace
-
-qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard, int *skippedLines)
+// readCards of the whole input, or a count of its cards (onCard null; the count goes to cards when given).
+qint64 readBytes(const QByteArray &bytes, const std::function<void(const CardView &)> *onCard, int *skippedLines,
+                 qsizetype *cards)
 {
     // A byte order mark would make "BEGIN" of the first card unrecognisable; UTF-16 and UTF-32 files (Windows'
     // "Unicode" text) would read as nothing at all.
@@ -441,11 +450,13 @@ qint64 readCards(const QByteArray &bytes, const std::function<void(const CardVie
     const QByteArrayView text = fileio::asUtf8Text(bytes, converted);
     CardReading reading(onCard);
     reading.feed(text.data(), text.size(), true);
+    if (cards)
+        *cards = reading.cards();
     return reading.finish(skippedLines);
 }
 
-qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> &onCard, int *skippedLines,
-                 qsizetype pieceSize)
+qint64 readDevice(QIODevice &device, const std::function<void(const CardView &)> *onCard, int *skippedLines,
+                  qsizetype pieceSize, qsizetype *cards)
 {
     pieceSize = std::max<qsizetype>(pieceSize, 16);
     QByteArray buffer(pieceSize, Qt::Uninitialized);
@@ -463,7 +474,7 @@ qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> 
             got = readFully(device, buffer.data() + at, pieceSize);
             buffer.truncate(at + got);
         }
-        return readCards(buffer, onCard, skippedLines);
+        return readBytes(buffer, onCard, skippedLines, cards);
     }
     }
 
@@ -492,7 +503,29 @@ qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> 
         atEnd = got < pieceSize;
         start = 0;
     }
+    if (cards)
+        *cards = reading.cards();
     return reading.finish(skippedLines);
+}
+
+} // namespace
+
+qint64 readCards(const QByteArray &bytes, const std::function<void(const CardView &)> &onCard, int *skippedLines)
+{
+    return readBytes(bytes, &onCard, skippedLines, nullptr);
+}
+
+qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> &onCard, int *skippedLines,
+                 qsizetype pieceSize)
+{
+    return readDevice(device, &onCard, skippedLines, pieceSize, nullptr);
+}
+
+qsizetype countCards(QIODevice &device, int *skippedLines, qsizetype pieceSize)
+{
+    qsizetype cards = 0;
+    readDevice(device, nullptr, skippedLines, pieceSize, &cards);
+    return cards;
 }
 
 } // namespace vcard::detail

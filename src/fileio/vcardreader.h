@@ -98,5 +98,8 @@ qint64 readCards(const QByteArray &bytes, const std::function<void(const CardVie
 // device's error text when reading fails.
 qint64 readCards(QIODevice &device, const std::function<void(const CardView &)> &onCard, int *skippedLines = nullptr,
                  qsizetype pieceSize = qsizetype(1) << 20);
+// The number of cards readCards would hand on, and its skipped lines, without keeping any card: the parser
+// alone over the input.
+qsizetype countCards(QIODevice &device, int *skippedLines = nullptr, qsizetype pieceSize = qsizetype(1) << 20);
 
 } // namespace vcard::detail

@@ -69,6 +69,23 @@ private Q_SLOTS:
         QTest::newRow("mms") << QByteArray("TEL;TYPE=X-MMS:1") << 20;
         QTest::newRow("pager") << QByteArray("TEL;PAGER:1") << 6;
         QTest::newRow("4.0 quoted list") << QByteArray("TEL;VALUE=uri;TYPE=\"work,voice\":tel:1") << 3;
+        // Words as other writers space, quote and prefix them, and words outside ASCII: Unicode lower case makes
+        // the Kelvin sign a "k", while other letters outside ASCII name no kind.
+        QTest::newRow("spaces around words") << QByteArray("TEL;TYPE= Work ,\tCell :1") << 17;
+        QTest::newRow("quote inside a word") << QByteArray("TEL;TYPE=ce\"ll:1") << 2;
+        QTest::newRow("quoted value with a space") << QByteArray("TEL;TYPE=\" cell\":1") << 2;
+        QTest::newRow("empty list items") << QByteArray("TEL;TYPE=,,home,:1") << 1;
+        QTest::newRow("x- prefix") << QByteArray("TEL;TYPE=X-CELL:1") << 2;
+        QTest::newRow("prefix removed once") << QByteArray("TEL;TYPE=x-x-cell:1") << 0;
+        QTest::newRow("Evolution prefix, bare") << QByteArray("TEL;X-EVOLUTION-TTYTDD:1") << 16;
+        QTest::newRow("longest word") << QByteArray("TEL;TYPE=x-evolution-textphone:1") << 16;
+        QTest::newRow("longer than any word") << QByteArray("TEL;TYPE=x-evolution-textphones,home:1") << 1;
+        QTest::newRow("prefix alone") << QByteArray("TEL;TYPE=x-,x-evolution-:1") << 0;
+        QTest::newRow("Kelvin sign") << QByteArray("TEL;TYPE=WOR\xE2\x84\xAA:1") << 3;
+        QTest::newRow("Kelvin sign in a list") << QByteArray("TEL;TYPE=\xC3\xA9t\xC3\xA9,WOR\xE2\x84\xAA,fax:1") << 4;
+        QTest::newRow("letter outside ASCII") << QByteArray("TEL;TYPE=c\xC3\xA9ll:1") << 0;
+        QTest::newRow("value parameter is no word") << QByteArray("TEL;X-KIND=cell:1") << 0;
+        QTest::newRow("TYPE in any case") << QByteArray("TEL;tYpE=pager:1") << 6;
     }
 
     // The kind is the best code for the whole set of words, in any case and any of the ways to write them.
@@ -99,6 +116,22 @@ private Q_SLOTS:
         QCOMPARE(rows(c, ENTITY_EMAIL), QStringList({u"2||w@x"_s, u"0||h@x"_s, u"0||o@x"_s}));
         QCOMPARE(rows(c, ENTITY_ADDRESS, u"data4"_s), QStringList{u"2||1 Main St"_s});
         QCOMPARE(rows(c, ENTITY_WEBSITE), QStringList({u"1||http://b.example"_s, u"5||http://w.example"_s}));
+
+        // The same words decide e-mail, address and URL kinds in every spelling.
+        const Contact spelled = one(card("EMAIL;TYPE=\"internet, Home\":h@x\r\n"
+                                         "EMAIL;TYPE=internet:own@x\r\n"
+                                         "EMAIL;TYPE=INTERNET:other@x\r\n"
+                                         "EMAIL;TYPE=X-MOBILE:m@x\r\n"
+                                         "ADR;WORK:;;2 Main St;Town;;1;\r\n"
+                                         "ADR;TYPE=x-evolution-home:;;3 Main St;Town;;1;\r\n"
+                                         "URL;TYPE=home-page:http://h.example\r\n"
+                                         "URL;TYPE=work,blog:http://b.example\r\n"
+                                         "URL;TYPE=FTP:ftp://f.example\r\n"
+                                         "URL;TYPE=PROFILE,HOME:http://p.example"));
+        QCOMPARE(rows(spelled, ENTITY_EMAIL), QStringList({u"1||h@x"_s, u"1||own@x"_s, u"0||other@x"_s, u"4||m@x"_s}));
+        QCOMPARE(rows(spelled, ENTITY_ADDRESS, u"data4"_s), QStringList({u"2||2 Main St"_s, u"1||3 Main St"_s}));
+        QCOMPARE(rows(spelled, ENTITY_WEBSITE), QStringList({u"1||http://h.example"_s, u"2||http://b.example"_s,
+                                                             u"6||ftp://f.example"_s, u"3||http://p.example"_s}));
     }
 
     // Apple's label tokens in a file are read in any case, with the desktop address book's tokens the phone
@@ -161,6 +194,19 @@ private Q_SLOTS:
                  QStringList({u"3||--03-15"_s, u"3||1980-02-29"_s, u"3||--07-04"_s, u"3||1953-10-15"_s,
                               u"1||2001-05-06"_s, u"1||2002-05-06"_s, u"1||2003-05-06"_s, u"1||2004-05-06"_s,
                               u"1||2005-05-06"_s, u"0|Graduation|2006-05-06"_s, u"3||sometime in May"_s}));
+
+        // Dates of the plain extended form that are no valid day, or have a short year, are kept as written or
+        // read as the longer forms are.
+        const Contact odd = one(card("BDAY: 1981-02-29 \r\n"
+                                     "BDAY:2000-02-29\r\n"
+                                     "BDAY:1980-13-01\r\n"
+                                     "BDAY:0099-01-02\r\n"
+                                     "BDAY:1980-0a-01\r\n"
+                                     "BDAY;X-APPLE-OMIT-YEAR=1604:2000-12-31\r\n"
+                                     "BDAY:1980-01-01T10:00"));
+        QCOMPARE(rows(odd, ENTITY_EVENT),
+                 QStringList({u"3||1981-02-29"_s, u"3||2000-02-29"_s, u"3||1980-13-01"_s, u"3||0099-01-02"_s,
+                              u"3||1980-0a-01"_s, u"3||--12-31"_s, u"3||1980-01-01"_s}));
     }
 
     // FN is the display name (CJK names keep their order); a card without N or FN is named by its company,

@@ -50,6 +50,7 @@ QList<pim::Contact> viaCards(const QByteArray &bytes)
 struct Reading
 {
     QByteArray contacts;
+    qsizetype cards = 0;
     qint64 errorOffset = -1;
     int skipped = 0;
 };
@@ -62,6 +63,18 @@ Reading readWhole(const QByteArray &bytes)
     r.errorOffset = vcard::detail::readCards(
         bytes, [&](const vcard::detail::CardView &card) { list.append(mapper.contact(card)); }, &r.skipped);
     r.contacts = exact(list);
+    r.cards = list.size();
+    return r;
+}
+
+// The count alone, as the importer takes it before reading.
+Reading countInPieces(const QByteArray &bytes, qsizetype pieceSize)
+{
+    Reading r;
+    QBuffer device;
+    device.setData(bytes);
+    device.open(QIODevice::ReadOnly);
+    r.cards = vcard::detail::countCards(device, &r.skipped, pieceSize);
     return r;
 }
 
@@ -169,7 +182,7 @@ private Q_SLOTS:
 
     // A file read from a device a piece at a time gives what the whole file gives, wherever the pieces end: in a
     // quoted-printable soft line break, before END:VCARD, inside a Base64 photo or a UTF-8 sequence, after a byte
-    // order mark; text in UTF-16 is read whole.
+    // order mark; text in UTF-16 is read whole. Counting alone finds as many cards and skipped lines.
     void readsInPieces()
     {
         QList<QPair<QString, QByteArray>> inputs;
@@ -201,6 +214,9 @@ private Q_SLOTS:
                 QVERIFY2(pieces.contacts == whole.contacts, where.constData());
                 QVERIFY2(pieces.errorOffset == whole.errorOffset, where.constData());
                 QVERIFY2(pieces.skipped == whole.skipped, where.constData());
+                const Reading counted = countInPieces(bytes, piece);
+                QVERIFY2(counted.cards == whole.cards, where.constData());
+                QVERIFY2(counted.skipped == whole.skipped, where.constData());
             }
         }
     }

@@ -8,6 +8,10 @@
 #include <optional>
 
 class AndroidContactsDb;
+namespace pim {
+struct ChangeRecord;
+struct Contact;
+} // namespace pim
 
 namespace devices {
 
@@ -17,8 +21,8 @@ class DeviceQuestions;
 struct PhoneCache
 {
     DeviceEntry entry;
-    LocalDb &db;                        // the open cache
-    AndroidContactsDb *android;         // the same cache for an Android phone (its connector reaches the phone)
+    LocalDb &db;                // the open cache
+    AndroidContactsDb *android; // the same cache for an Android phone (its connector reaches the phone)
     bool isIos() const { return android == nullptr; }
 };
 
@@ -43,7 +47,8 @@ public:
     // "wifi:ADDRESS") loaded into its cache. Throws std::runtime_error when there is none, when it cannot be loaded,
     // or when it is an iPhone that does not trust this computer (with what the user has to do).
     DeviceEntry find(const QString &id);
-    // Whether an iPhone with this UDID is attached and trusts this computer (nothing is loaded).
+    // Whether an iPhone with this UDID is attached and trusts this computer (nothing is loaded); throws as find()
+    // does for one that does not trust it.
     bool isIphone(const QString &udid);
 
     // Runs `use` with the iPhone of this UDID, freshly loaded, and its open cache; nothing when no attached
@@ -63,10 +68,23 @@ public:
     void reload(PhoneCache &phone);
 
 private:
+    // The attached iPhone with this UDID, not loaded; throws when it is there but does not trust this computer.
+    std::optional<DeviceEntry> attachedIphone(const QString &udid);
+
     DeviceQuestions &m_questions;
     RunWorker m_load;
     // iPhones that did not come to trust this computer while listed, with their last lockdown code.
     QHash<QString, int> m_untrusted;
 };
+
+// The writing workers, for either platform. sendContacts merges contacts into the phone and its cache (a
+// transfer). sendChanges sends what the caller already applied to the cache: the deletion of contacts when
+// toDelete is not empty, else one contact's change records (an edit or an added contact). sendGroups sends the
+// group memberships of contacts already regrouped in the cache (Android phones only: an iPhone's groups are not
+// sent; throws std::logic_error for one).
+WorkerFactory sendContacts(PhoneCache &phone, const QList<pim::Contact> &contacts);
+WorkerFactory sendChanges(PhoneCache &phone, const pim::Contact &contact, const QList<pim::ChangeRecord> &changes,
+                          const QList<pim::Contact> &toDelete);
+WorkerFactory sendGroups(PhoneCache &phone, const QList<pim::Contact> &regrouped);
 
 } // namespace devices

@@ -21,8 +21,8 @@
 
 #include <QSet>
 #include <QTcpServer>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <stdexcept>
@@ -132,7 +132,8 @@ private Q_SLOTS:
                 simpleprotocol::SyncPortCounter counter(pid);
                 for (int session = 0; session < 7; ++session) {
                     const int port = counter.next(second);
-                    QVERIFY2(!taken.contains(port), qPrintable(QStringLiteral("pid %1: port %2 twice").arg(pid).arg(port)));
+                    QVERIFY2(!taken.contains(port),
+                             qPrintable(QStringLiteral("pid %1: port %2 twice").arg(pid).arg(port)));
                     taken.insert(port);
                 }
             }

@@ -43,7 +43,7 @@ struct ScriptedQuestions : devices::DeviceQuestions
     {
         ++allowAsked;
         if (waitForSettledMs > 0)
-            QTest::qWaitFor(settled, waitForSettledMs);
+            (void)QTest::qWaitFor(settled, waitForSettledMs); // answered either way, as a user would
         return allowAnswers.isEmpty() ? false : allowAnswers.takeFirst();
     }
     bool trustOnIphone(const QString &, int) override { return false; }
@@ -57,7 +57,7 @@ devices::RunWorker runner(QStringList *errors)
         ProgressObject progress;
         const std::unique_ptr<QThread> worker = make(&progress);
         worker->start();
-        QTest::qWaitFor([&] { return worker->isFinished(); }, 60000);
+        (void)QTest::qWaitFor([&] { return worker->isFinished(); }, 60000); // wait() below ends it either way
         worker->wait();
         QCoreApplication::sendPostedEvents(&progress);
         if (progress.outcome() != ProgressObject::Outcome::Succeeded)
@@ -241,7 +241,7 @@ private Q_SLOTS:
             ScriptedQuestions user;
             user.waitForSettledMs = 10000;
             const PAdbUSBHandle handle = sim.connect();
-            QTimer::singleShot(300, &sim.adbd, [&sim] { sim.adbd.acceptPendingKeys(); });
+            QTimer::singleShot(300, this, [&sim] { sim.adbd.acceptPendingKeys(); });
             QVERIFY(devices::AndroidWatch::authorise(PAndroidConnector(new AdbConnector(handle)), user));
             QCOMPARE(user.allowAsked, 1);
             QCOMPARE(handle->state(), AdbUSBHandle::State::Online);

@@ -38,16 +38,7 @@ else
 fi
 
 step() { echo "== $*"; }
-# A session's port comes from the clock's second and a counter that starts again in every process, so two commands
-# started within one second ask for the same ports; the phone may still hold the last one's listener for a moment
-# ("Address already in use"). A person never starts them that fast: each command waits for the next second.
-run() {
-  if [ "$mode" = wifi ]; then
-    local left=$((1000 - 10#$(date +%N | cut -c1-3)))
-    sleep "$((left / 1000)).$(printf '%03d' $((left % 1000)))"
-  fi
-  "$cli" "$@" || { echo "failed: contact-mover-cli $*" >&2; tail -20 "$work/companion.log" >&2; exit 1; }
-}
+run() { "$cli" "$@" || { echo "failed: contact-mover-cli $*" >&2; tail -20 "$work/companion.log" >&2; exit 1; }; }
 
 photo=$(printf '\x89PNG\r\n\x1a\n-not-really-a-picture-but-bytes-\xff\x00\x01' | base64 -w0)
 cat > "$work/people.vcf" <<VCF

@@ -1,5 +1,6 @@
 #include "android/androidsendchangesthread.h"
 
+#include "android/androidcontactsdb.h"
 #include "android/androidentity.h"
 #include "android/iandroidconnector.h"
 #include "android/restoresession.h"

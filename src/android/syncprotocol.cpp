@@ -3,6 +3,7 @@
 #include "core/texts.h"
 
 #include <QAbstractSocket>
+#include <QCoreApplication>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -150,12 +151,21 @@ int nextSyncPort()
 int nextSyncPort(const QTime &now)
 {
     static QMutex mutex;
-    static int counter = 1;
+    static SyncPortCounter counter(QCoreApplication::applicationPid());
     QMutexLocker lock(&mutex);
-    if (counter % 100 == 0)
-        counter = 1;
-    const int port = 10000 * (1 + now.minute() % 4) + 100 * now.second() + counter;
-    ++counter;
+    return counter.next(now);
+}
+
+// 8 and 99 have no common divisor: every start 1 … 99 belongs to some process, and process ids 1 … 11 apart
+// land 8 … 48 places apart on the circle of 99.
+SyncPortCounter::SyncPortCounter(qint64 pid) : m_counter(1 + int((pid % 99 + 99) % 99 * 8 % 99))
+{
+}
+
+int SyncPortCounter::next(const QTime &now)
+{
+    const int port = 10000 * (1 + now.minute() % 4) + 100 * now.second() + m_counter;
+    m_counter = m_counter % 99 + 1;
     return port;
 }
 

@@ -101,4 +101,18 @@ QList<RemapItem> readBatchReply(QAbstractSocket *socket, int timeout, const Canc
 int nextSyncPort();
 int nextSyncPort(const QTime &now);
 
+// The counter behind nextSyncPort. It starts at a place given by the process id, spread so that processes whose
+// ids lie up to 11 apart (command-line runs started one after another) start at least 8 places apart: two such
+// processes started in the same second do not ask the phone for the same port unless one of them opens more than
+// 7 sessions within that second. Not thread-safe; nextSyncPort guards the process's counter.
+class SyncPortCounter
+{
+public:
+    explicit SyncPortCounter(qint64 pid);
+    int next(const QTime &now);
+
+private:
+    int m_counter;
+};
+
 } // namespace simpleprotocol

@@ -1,5 +1,6 @@
 #include "app/itemmodelmaintree.h"
 
+#include "android/androidcontactsdb.h"
 #include "contacts/localdb.h"
 #include "core/texts.h"
 

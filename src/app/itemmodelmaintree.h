@@ -4,6 +4,8 @@
 // Databases" root with one node per local database, each with its groups below it. Every device and database
 // node holds its database by shared pointer; the model only shows them, the main window decides what they are.
 
+#include "android/iandroidconnector.h"
+
 #include <QAbstractItemModel>
 #include <QHash>
 #include <QIcon>
@@ -15,8 +17,6 @@
 #include <vector>
 
 class LocalDb;
-class IAndroidConnector;
-using PAndroidConnector = QSharedPointer<IAndroidConnector>;
 using PLocalDb = QSharedPointer<LocalDb>;
 
 // One node of the tree. The node's own values are plain data; its place in the tree (parent, children) is

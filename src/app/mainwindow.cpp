@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "android/adbconnector.h"
+#include "android/androidcontactsdb.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"

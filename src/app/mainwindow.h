@@ -1,8 +1,8 @@
 #pragma once
 
-#include "adb/adb.h"
 #include "android/iandroidconnector.h"
 #include "contacts/pim.h"
+#include "devices/deviceentry.h"
 
 #include <QHash>
 #include <QItemSelection>
@@ -28,6 +28,10 @@ class QThread;
 class QTreeView;
 class _DBItemNode;
 class _ItemNode;
+namespace devices {
+class AndroidWatch;
+class IosWatch;
+} // namespace devices
 
 // The program's window: the tree of devices and local databases on the left, the contact list of the selected
 // node in the middle, the selected contact on the right. Every command becomes a choice dialog plus one worker
@@ -53,8 +57,10 @@ public:
 public Q_SLOTS:
     void iosDeviceConnected(const QString &devid);
     void iosDeviceDisconnected(const QString &devid);
-    void androidDeviceConnected(const QString &path, const PAdbUSBHandle &handle);
-    void androidDeviceDisconnected(const QString &path, const PAdbUSBHandle &h);
+    // An Android phone found by the device watch: authorised (the user is asked while the phone waits for them)
+    // and loaded, unless it is the phone of a node on the same connection.
+    void androidDeviceConnected(const QString &serial, const PAndroidConnector &connector);
+    void androidDeviceDisconnected(const QString &serial);
     void androidDeviceConnectedFailed2(const QString &path);
     void androidDeviceIniLoad(const QString &devId, const PAndroidConnector &connector);
     void androidUsbTips();
@@ -141,10 +147,12 @@ private:
     void buildActions();
     void buildMenus();
     void loadInitialNodes();
-    // The adb device poller and the Android arrival flows (mainwindowandroid.cpp).
+    // The adb device watch and the Android arrival flows (mainwindowandroid.cpp).
     void setUpAndroidLink();
-    // The iOS device notifier (mainwindowios.cpp).
+    // The iOS device watch (mainwindowios.cpp).
     void setUpIosLink();
+    // Runs the device layer's workers behind the progress dialog (mainwindowandroid.cpp).
+    devices::RunWorker behindProgress();
     void restoreWindowSize();
     void updateActions();
 
@@ -207,6 +215,9 @@ private:
     void removeDeviceNode(_DBItemNode *node);
     // A device node just added after its load: its groups loaded, then selected.
     void showLoadedDevice(_DBItemNode *node);
+
+    devices::AndroidWatch *m_androidWatch = nullptr; // children of the window: stopped when it goes
+    devices::IosWatch *m_iosWatch = nullptr;
 
     MyTreeView *m_treeMain = nullptr;
     QLineEdit *m_txtKeyword = nullptr;

@@ -1,101 +1,88 @@
-// The window's Android link: the adb device poller, a phone's arrival (authorisation, loading its contacts into
-// its cache), its removal, and the Wi-Fi dialog.
+// The window's Android link: the device watch, a phone's arrival (authorisation, loading its contacts into its
+// cache), its removal, and the Wi-Fi dialog.
 
 #include "app/mainwindow.h"
 
-#include "adb/adbpoll.h"
-#include "android/adbconnector.h"
-#include "android/androidlink.h"
-#include "android/androidwificonnector.h"
-#include "android/syncprotocol.h"
-#include "android/syncrestorethread.h"
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"
-#include "app/mytreeview.h"
 #include "app/progressform.h"
 #include "app/winmovable.h"
-#include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/texts.h"
+#include "devices/androidphones.h"
+#include "devices/devicequestions.h"
 #include "widgets/androidwifiform.h"
 
-#include <QHash>
-#include <QSet>
 #include <QThread>
 
 namespace {
 
-// What the window keeps for its Android link: the poller (a child, so it is stopped and joined when the window
-// goes) and the loads under way.
-class AndroidLinkState : public QObject
+// The window's answers to the device layer: a box that closes by itself once the phone settles.
+class WindowQuestions : public devices::DeviceQuestions
 {
-    Q_OBJECT
 public:
-    explicit AndroidLinkState(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("androidLink")); }
+    explicit WindowQuestions(QWidget *window) : m_window(window) {}
 
-    AdbPoll *poll = nullptr;
-    QSet<QString> loading;
-    // A phone that arrives again while its cache is being loaded waits here: rebuilding the cache file under
-    // the running load would mix two sessions in one database.
-    QHash<QString, PAndroidConnector> pending;
+    // The phone asks its user to allow this computer; until then the user may retry or give up. The box closes
+    // by itself once the user taps Allow on the phone (or the phone goes away).
+    bool allowOnAndroid(const QString &, const QString &name, const std::function<bool()> &settled) override
+    {
+        const MessageBox::Button answer = MessageBox::showUntil(
+            m_window, MessageBox::Icon::Warning,
+            trKey("Can't connect to your Android Phone: %1.<br/><br/>If you are presented with the pop up to allow "
+                  "debugging with the computer on your Android device screen. Please simply check \"Always allow from "
+                  "this computer\" and then click \"OK\" to finish.<br/><br/><img src=\":res/trust-android.png\"/>")
+                .arg(name.toHtmlEscaped()),
+            MessageBox::Abort | MessageBox::Retry, true, settled, MessageBox::Retry);
+        return answer == MessageBox::Retry;
+    }
+    // The window does not poll an iPhone: it loads the phone when the phone reports that it trusts this computer.
+    bool trustOnIphone(const QString &, int) override { return false; }
+    void warn(const QString &text) override { MessageBox::warning(m_window, MessageBox::escaped(text)); }
+
+private:
+    QWidget *m_window;
 };
-
-AndroidLinkState *linkState(QObject *window)
-{
-    return window->findChild<AndroidLinkState *>(QStringLiteral("androidLink"), Qt::FindDirectChildrenOnly);
-}
 
 } // namespace
 
 void MainWindow::setUpAndroidLink()
 {
-    auto *state = new AndroidLinkState(this);
-    state->poll = new AdbPoll(1000, state);
-    connect(state->poll, &AbsAdbPoll::newDevice, this, &MainWindow::androidDeviceConnected);
-    connect(state->poll, &AbsAdbPoll::kickDevice, this, &MainWindow::androidDeviceDisconnected);
-    connect(state->poll, &AbsAdbPoll::failedDevice, this, &MainWindow::androidDeviceConnectedFailed2);
-    state->poll->start(QThread::InheritPriority);
+    m_androidWatch = new devices::AndroidWatch(1000, this);
+    connect(m_androidWatch, &devices::AndroidWatch::phoneArrived, this, &MainWindow::androidDeviceConnected);
+    connect(m_androidWatch, &devices::AndroidWatch::phoneLeft, this, &MainWindow::androidDeviceDisconnected);
+    connect(m_androidWatch, &devices::AndroidWatch::phoneFailed, this, &MainWindow::androidDeviceConnectedFailed2);
+    m_androidWatch->start();
 }
 
-void MainWindow::androidDeviceConnected(const QString &path, const PAdbUSBHandle &handle)
+devices::RunWorker MainWindow::behindProgress()
 {
-    if (!handle)
+    return [this](const devices::WorkerFactory &make) {
+        ProgressForm form(QString(), this);
+        const std::unique_ptr<QThread> worker = make(&form);
+        return form.runWorker(worker.get());
+    };
+}
+
+void MainWindow::androidDeviceConnected(const QString &serial, const PAndroidConnector &connector)
+{
+    if (!connector)
         return;
     // The same phone on the same connection, announced again: its node stays as it is.
-    if (const _DBItemNode *node = m_treeModel->findDeviceNode(handle->serial(), PlatformAndroid)) {
-        const auto *adb = dynamic_cast<const AdbConnector *>(node->connector.data());
-        if (adb && adb->handle() == handle)
+    if (const _DBItemNode *node = m_treeModel->findDeviceNode(serial, PlatformAndroid))
+        if (devices::AndroidWatch::sameLink(node->connector, connector))
             return;
-    }
-    if (deferWhileDialogOpen([this, path, handle] { androidDeviceConnected(path, handle); }))
+    if (deferWhileDialogOpen([this, serial, connector] { androidDeviceConnected(serial, connector); }))
         return;
-    // The phone asks its user to allow this computer; until then the user may retry or give up.
-    while (!handle->waitForAuth2(500)) {
-        if (handle->state() == AdbUSBHandle::State::Offline)
-            return; // unplugged meanwhile: its removal follows
-        // The box closes by itself once the user taps Allow on the phone (or the phone goes away).
-        const MessageBox::Button answer = MessageBox::showUntil(
-            this, MessageBox::Icon::Warning,
-            trKey("Can't connect to your Android Phone: %1.<br/><br/>If you are presented with the pop up to allow "
-                  "debugging with the computer on your Android device screen. Please simply check \"Always allow from "
-                  "this computer\" and then click \"OK\" to finish.<br/><br/><img src=\":res/trust-android.png\"/>")
-                .arg(handle->name().toHtmlEscaped()),
-            MessageBox::Abort | MessageBox::Retry, true,
-            [handle] {
-                const AdbUSBHandle::State state = handle->state();
-                return state == AdbUSBHandle::State::Online || state == AdbUSBHandle::State::Offline;
-            },
-            MessageBox::Retry);
-        if (answer != MessageBox::Retry)
-            return;
-    }
-    androidDeviceIniLoad(handle->serial(), PAndroidConnector(new AdbConnector(handle)));
+    WindowQuestions questions(this);
+    if (!devices::AndroidWatch::authorise(connector, questions))
+        return;
+    androidDeviceIniLoad(serial, connector);
 }
 
-void MainWindow::androidDeviceDisconnected(const QString &path, const PAdbUSBHandle &h)
+void MainWindow::androidDeviceDisconnected(const QString &serial)
 {
-    const QString id = h ? h->serial() : path;
-    _DBItemNode *node = m_treeModel->findDeviceNode(id, PlatformAndroid);
+    _DBItemNode *node = m_treeModel->findDeviceNode(serial, PlatformAndroid);
     if (!node)
         return;
     const bool wasSelected = selectedDbNode() == node;
@@ -114,14 +101,11 @@ void MainWindow::androidDeviceConnectedFailed2(const QString &path)
 
 void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnector &connector)
 {
-    AndroidLinkState *state = linkState(this);
-    if (!connector || !state)
+    if (!connector || !m_androidWatch)
         return;
-    if (state->loading.contains(devId)) {
-        state->pending.insert(devId, connector);
+    // A phone that arrives again while its cache is being loaded waits for that load.
+    if (!m_androidWatch->loads().start(devId, [this, devId, connector] { androidDeviceIniLoad(devId, connector); }))
         return;
-    }
-    state->loading.insert(devId);
 
     // The old node goes first: its database is the file about to be rebuilt.
     if (_DBItemNode *old = m_treeModel->findDeviceNode(devId, PlatformAndroid)) {
@@ -130,33 +114,17 @@ void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnec
         if (wasSelected)
             onMainTreeItemSelected({}, {});
     }
-    QSharedPointer<AndroidContactsDb> cache(
-        new AndroidContactsDb(AndroidLink::cachePath(devId), PContactCombineRule(new LocalDbCombineRule), connector));
-    bool created = true;
     try {
-        cache->createFromTemplate();
+        if (const std::optional<devices::LoadedPhone> loaded =
+                devices::loadAndroidPhone(devId, connector, behindProgress()))
+            showLoadedDevice(
+                m_treeModel->addDeviceNode(connector, loaded->cache, loaded->entry.name, devId, PlatformAndroid));
     } catch (const std::exception &e) {
         MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
-        created = false;
     }
 
-    if (created) {
-        ProgressForm form(QString(), this);
-        SyncRestoreThread worker(cache.data(), simpleprotocol::nextSyncPort(), &form);
-        if (form.runWorker(&worker)) {
-            const QString name = worker.deviceName().isEmpty() ? devId : worker.deviceName();
-            showLoadedDevice(m_treeModel->addDeviceNode(connector, cache, name, devId, PlatformAndroid));
-        } else {
-            cache->close(); // the empty cache stays on disk until the next load rebuilds it
-        }
-    }
-
-    state->loading.remove(devId);
-    if (state->pending.contains(devId)) {
-        const PAndroidConnector next = state->pending.take(devId);
-        QMetaObject::invokeMethod(
-            this, [this, devId, next] { androidDeviceIniLoad(devId, next); }, Qt::QueuedConnection);
-    }
+    if (const std::function<void()> next = m_androidWatch->loads().finish(devId))
+        QMetaObject::invokeMethod(this, next, Qt::QueuedConnection);
 }
 
 void MainWindow::androidUsbTips()
@@ -185,7 +153,5 @@ void MainWindow::miToolsConnectViaWiFi()
     });
     if (form.exec() != QDialog::Accepted || !form.connector())
         return;
-    androidDeviceIniLoad(form.wifiConnector()->deviceName(), form.connector());
+    androidDeviceIniLoad(devices::wifiDeviceId(form.connector()), form.connector());
 }
-
-#include "mainwindowandroid.moc"

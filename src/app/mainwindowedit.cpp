@@ -1,6 +1,7 @@
 // Adding, editing and grouping contacts: the edit dialog and the group dialog, the change records stored in the
 // node's database in one transaction, and their sending to the node's device.
 
+#include "android/androidcontactsdb.h"
 #include "app/mainwindow.h"
 
 #include "android/adbconnector.h"

@@ -1,4 +1,4 @@
-// The window's iOS link: the device notifier, an iPhone's arrival (loading its contacts into its cache), and the
+// The window's iOS link: the device watch, an iPhone's arrival (loading its contacts into its cache), and the
 // writes to an iPhone (transfers, edits, deletions) with the reload that follows a failed one.
 
 #include "app/mainwindow.h"
@@ -7,70 +7,20 @@
 #include "app/messagebox.h"
 #include "app/progressform.h"
 #include "contacts/localdb.h"
-#include "core/datafolder.h"
 #include "core/texts.h"
-#include "ios/ioscontactcombinerule.h"
-#include "ios/iossendchangesthread.h"
+#include "devices/iphones.h"
+#include "devices/phoneaccess.h"
 #include "ios/iossynctodevicethread.h"
-#include "ios/iossynctopcthread.h"
-#include "ios/mobiledevice.h"
 
 #include <QDebug>
-#include <QDir>
-#include <QFileInfo>
-#include <QSet>
-#include <QTimer>
-
-namespace {
-
-// The iPhones whose cache is being loaded, and those that arrived again meanwhile: rebuilding a cache file under
-// the running load would mix two sessions in one database, so the second arrival waits for the first.
-class IosLinkState : public QObject
-{
-    Q_OBJECT
-public:
-    explicit IosLinkState(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("iosLink")); }
-
-    QSet<QString> loading;
-    QSet<QString> pending;
-    // iPhones reported gone whose node stays for a moment: when the device service's connection is renewed it
-    // reports every phone gone and then present again, which must not reload (and re-announce) a loaded phone.
-    QSet<QString> leaving;
-};
-
-// How long a removed iPhone's node waits for the phone to be announced again.
-constexpr int kLeaveGraceMs = 3000;
-
-IosLinkState *linkState(QObject *window)
-{
-    return window->findChild<IosLinkState *>(QStringLiteral("iosLink"), Qt::FindDirectChildrenOnly);
-}
-
-QString iosCachePath(const QString &udid)
-{
-    return DataFolder::iosCacheDir() + QLatin1Char('/') + DataFolder::cacheFileName(udid);
-}
-
-// A virtual iPhone (a database file of "ios_virtual") has no phone behind it: its file is all there is.
-bool isVirtualIos(const _DBItemNode *node)
-{
-    return QFileInfo(node->db->path()).absolutePath() != QDir(DataFolder::iosCacheDir()).absolutePath();
-}
-
-} // namespace
 
 void MainWindow::setUpIosLink()
 {
-    new IosLinkState(this);
-    // A child of the window, so it unsubscribes when the window goes; its signals come from libusbmuxd's thread
-    // and are queued to this one.
-    auto *notifier = new MobiledeviceSubscribe(this);
-    notifier->setObjectName(QStringLiteral("iosNotifier"));
-    connect(notifier, &MobiledeviceSubscribe::newDevice, this, &MainWindow::iosDeviceConnected);
-    connect(notifier, &MobiledeviceSubscribe::kickDevice, this, &MainWindow::iosDeviceDisconnected);
-    // A phone that was not trusted when it arrived is loaded once it trusts this computer.
-    connect(notifier, &MobiledeviceSubscribe::devicePaired, this, &MainWindow::iosDeviceConnected);
-    if (!notifier->subscribe())
+    // A child of the window, so it unsubscribes when the window goes.
+    m_iosWatch = new devices::IosWatch(this);
+    connect(m_iosWatch, &devices::IosWatch::phoneArrived, this, &MainWindow::iosDeviceConnected);
+    connect(m_iosWatch, &devices::IosWatch::phoneLeft, this, &MainWindow::iosDeviceDisconnected);
+    if (!m_iosWatch->start())
         MessageBox::warning(this,
                             trKey("Failed to detect iPhone. Please launch iTunes (Finder if MacOS 10.15 or above) "
                                   "first and then re-connect your iPhone. Once your iPhone is visible in iTunes "
@@ -79,13 +29,11 @@ void MainWindow::setUpIosLink()
 
 void MainWindow::iosDeviceConnected(const QString &devid)
 {
-    IosLinkState *state = linkState(this);
-    if (!state)
+    if (!m_iosWatch)
         return;
     // A phone whose node is shown and loaded stays as it is when it is announced again: no tips, no reload,
     // the user's selection and open dialogs untouched.
-    state->leaving.remove(devid);
-    if (!state->loading.contains(devid) && m_treeModel->findDeviceNode(devid, PlatformIos))
+    if (!m_iosWatch->loads().isLoading(devid) && m_treeModel->findDeviceNode(devid, PlatformIos))
         return;
     if (deferWhileDialogOpen([this, devid] { iosDeviceConnected(devid); }))
         return;
@@ -94,40 +42,30 @@ void MainWindow::iosDeviceConnected(const QString &devid)
 
 void MainWindow::iosDeviceDisconnected(const QString &devid)
 {
-    IosLinkState *state = linkState(this);
-    if (!state || !m_treeModel->findDeviceNode(devid, PlatformIos))
+    // The watch reports a phone gone only once it stayed away for a moment.
+    if (!m_treeModel->findDeviceNode(devid, PlatformIos))
         return;
-    state->leaving.insert(devid);
-    QTimer::singleShot(kLeaveGraceMs, this, [this, devid] {
-        IosLinkState *link = linkState(this);
-        if (!link || !link->leaving.remove(devid))
-            return; // announced again meanwhile
-        const bool wasSelected = selectedDbNode() && selectedDbNode()->id == devid;
-        m_treeModel->removeDeviceNode(devid, PlatformIos);
-        if (wasSelected)
-            onMainTreeItemSelected({}, {});
-        updateActions();
-    });
+    const bool wasSelected = selectedDbNode() && selectedDbNode()->id == devid;
+    m_treeModel->removeDeviceNode(devid, PlatformIos);
+    if (wasSelected)
+        onMainTreeItemSelected({}, {});
+    updateActions();
 }
 
 void MainWindow::loadIosDevice(const QString &devid, bool withTips)
 {
-    IosLinkState *state = linkState(this);
-    if (!state)
+    if (!m_iosWatch)
         return;
-    if (state->loading.contains(devid)) {
-        state->pending.insert(devid);
+    // A phone that arrives again while its cache is being loaded waits for that load.
+    if (!m_iosWatch->loads().start(devid, [this, devid] { loadIosDevice(devid, false); }))
         return;
-    }
-    state->loading.insert(devid);
 
     // The user may have to unlock the phone and tap "Trust" before lockdown answers.
     if (withTips)
         MessageBox::information(this, trKey("IDS_IPHONE_CONNECTIONS_CONTACTS_SYNC_TIPS"));
 
     // An empty name when the phone cannot be opened yet (not trusted); the load below then reports the failure.
-    const QString deviceName =
-        mobiledevice_get_value(devid, QString(), QString()).item(QStringLiteral("DeviceName")).toString();
+    const QString deviceName = devices::iphoneName(devid);
     qDebug("IOS device connected, udid:%s name:%s", qUtf8Printable(devid), qUtf8Printable(deviceName));
 
     // The old node goes first: its database is the file about to be rebuilt.
@@ -137,30 +75,16 @@ void MainWindow::loadIosDevice(const QString &devid, bool withTips)
         if (wasSelected)
             onMainTreeItemSelected({}, {});
     }
-    QSharedPointer<LocalDb> cache(new LocalDb(iosCachePath(devid), PContactCombineRule(new IOSContactCombineRule)));
-    bool created = true;
     try {
-        cache->createFromTemplate();
+        if (const std::optional<devices::LoadedPhone> loaded = devices::loadIphone(devid, deviceName, behindProgress()))
+            showLoadedDevice(
+                m_treeModel->addDeviceNode(PAndroidConnector(), loaded->cache, loaded->entry.name, devid, PlatformIos));
     } catch (const std::exception &e) {
         MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
-        created = false;
     }
 
-    if (created) {
-        ProgressForm form(QString(), this);
-        IOSSyncToPCThread worker(devid, cache.data(), &form);
-        if (form.runWorker(&worker)) {
-            showLoadedDevice(m_treeModel->addDeviceNode(PAndroidConnector(), cache,
-                                                        deviceName.isEmpty() ? devid : deviceName, devid, PlatformIos));
-        } else {
-            cache->close(); // the partial cache stays on disk until the next load rebuilds it
-        }
-    }
-
-    state->loading.remove(devid);
-    if (state->pending.remove(devid))
-        QMetaObject::invokeMethod(
-            this, [this, devid] { loadIosDevice(devid, false); }, Qt::QueuedConnection);
+    if (const std::function<void()> next = m_iosWatch->loads().finish(devid))
+        QMetaObject::invokeMethod(this, next, Qt::QueuedConnection);
 }
 
 void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)
@@ -189,11 +113,10 @@ bool MainWindow::sendIosChanges(const QString &udid, LocalDb *cache, const pim::
                                 const QList<pim::ChangeRecord> &changes, const QList<pim::Contact> &toDelete)
 {
     _DBItemNode *node = m_treeModel->findDeviceNode(udid, PlatformIos);
-    if (node && isVirtualIos(node))
+    if (node && devices::isVirtualIosFile(node->db->path()))
         return true; // the file is all there is
-    ProgressForm form(QString(), this);
-    IOSSendChangesThread worker(udid, cache, contact, changes, toDelete, &form);
-    if (form.runWorker(&worker))
+    devices::PhoneCache phone{{devices::kIos, udid, QString(), cache->path()}, *cache, nullptr};
+    if (behindProgress()(devices::sendChanges(phone, contact, changes, toDelete)))
         return true;
     if (node)
         reloadIosDevice(node);
@@ -202,7 +125,7 @@ bool MainWindow::sendIosChanges(const QString &udid, LocalDb *cache, const pim::
 
 void MainWindow::reloadIosDevice(_DBItemNode *node)
 {
-    if (isVirtualIos(node)) {
+    if (devices::isVirtualIosFile(node->db->path())) {
         refreshNode(node);
         return;
     }
@@ -210,5 +133,3 @@ void MainWindow::reloadIosDevice(_DBItemNode *node)
     node->db->close();
     loadIosDevice(udid, false); // replaces the node; the phone is known, so without the tips
 }
-
-#include "mainwindowios.moc"

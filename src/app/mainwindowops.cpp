@@ -1,5 +1,6 @@
 // The window's reactions to selection and search, its context menus and its commands.
 
+#include "android/androidcontactsdb.h"
 #include "app/mainwindow.h"
 
 #include "android/adbconnector.h"

@@ -1,5 +1,6 @@
 // Snapshots before the window writes to a phone or a local database, and "Undo last change on this phone".
 
+#include "android/androidcontactsdb.h"
 #include "app/mainwindow.h"
 
 #include "android/adbconnector.h"

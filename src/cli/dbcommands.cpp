@@ -74,7 +74,7 @@ int runList(const QStringList &args, Io io)
         {QStringLiteral("json")});
     // A device lists its contact database (a phone is loaded into its cache first).
     auto db = options.has(QStringLiteral("device"))
-                  ? openDeviceDb(findDevice(options.value(QStringLiteral("device"))))
+                  ? devices::openDeviceDb(phones().find(options.value(QStringLiteral("device"))))
                   : openLocalDb(existingDbPath(options.required(QStringLiteral("db"))));
     const qint64 groupId =
         options.has(QStringLiteral("group")) ? groupIdByName(*db, options.value(QStringLiteral("group"))) : 0;

@@ -24,7 +24,7 @@ int runDevices(const QStringList &args, Io io)
     if (!options.positional().isEmpty())
         throw UsageException{QStringLiteral("unexpected argument %1").arg(options.positional().first())};
     QJsonArray array;
-    const QList<DeviceEntry> devices = listDevices();
+    const QList<DeviceEntry> devices = phones().list();
     if (options.has(QStringLiteral("verbose"))) {
         // The route was chosen when the phones were looked for; the line says which one this run took.
         const QString line = AdbSetup::routeText(AdbSetup::chooseRoute(false));
@@ -48,8 +48,8 @@ int runBackup(const QStringList &args, Io io)
     const Options options(args, {QStringLiteral("device"), QStringLiteral("db"), QStringLiteral("contacts")},
                           {QStringLiteral("dry-run"), QStringLiteral("json")});
     const bool dryRun = dryRunRequested(options);
-    const DeviceEntry device = findDevice(options.required(QStringLiteral("device")));
-    QList<pim::Contact> contacts = openDeviceDb(device)->listContacts(0, QString());
+    const DeviceEntry device = phones().find(options.required(QStringLiteral("device")));
+    QList<pim::Contact> contacts = devices::openDeviceDb(device)->listContacts(0, QString());
     if (options.has(QStringLiteral("contacts")))
         contacts = selectContacts(contacts, parseIds(options.value(QStringLiteral("contacts"))));
 

@@ -1,79 +1,115 @@
 #include "cli/devices.h"
 
-#include "cli/androiddevices.h"
-#include "cli/iosdevices.h"
-#include "contacts/combinerule.h"
-#include "contacts/localdb.h"
-#include "core/datafolder.h"
-#include "ios/ioscontactcombinerule.h"
+#include "cli/workerrunner.h"
+#include "core/progress.h"
+#include "core/texts.h"
+#include "ios/iossynctopcthread.h"
+#include "ios/mobiledevice.h"
 
-#include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
+#include <QHash>
+#include <QTextStream>
+#include <QThread>
 #include <QTimer>
-
-#include <stdexcept>
 
 namespace cli {
 
 namespace {
 
-void addVirtual(QList<DeviceEntry> &devices, const QString &folder, const QString &platform)
+// How long a command waits for a phone to trust this computer: CONTACT_MOVER_TRUST_WAIT seconds, 60 by default.
+qint64 trustWaitMs()
 {
-    const QDir dir(DataFolder::root() + QLatin1Char('/') + folder);
-    if (!dir.exists())
-        return;
-    for (const QFileInfo &file : dir.entryInfoList({QStringLiteral("*.db")}, QDir::Files, QDir::Name))
-        devices.append({platform, file.completeBaseName(), file.fileName(), file.filePath()});
+    bool ok = false;
+    const double seconds = qEnvironmentVariable("CONTACT_MOVER_TRUST_WAIT").toDouble(&ok);
+    return ok && seconds >= 0 ? qint64(seconds * 1000) : 60000;
+}
+
+constexpr int kAllowWaitMs = 30000;
+
+// Waits until `settled` or the time is over, keeping the event loop running; true when settled.
+bool waitUntil(const std::function<bool()> &settled, qint64 ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!settled()) {
+        if (clock.elapsed() >= ms)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(100, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
 }
 
 } // namespace
 
-QList<DeviceEntry> listVirtualDevices()
+bool StderrQuestions::allowOnAndroid(const QString &serial, const QString &, const std::function<bool()> &settled)
 {
-    QList<DeviceEntry> devices;
-    addVirtual(devices, QStringLiteral("ios_virtual"), QStringLiteral("ios"));
-    addVirtual(devices, QStringLiteral("android_virtual"), QStringLiteral("android"));
-    return devices;
+    QTextStream(stderr) << trKey("IDS_ANDROID_ALLOW_USB_DEBUGGING").arg(serial).arg(kAllowWaitMs / 1000) << Qt::endl;
+    if (waitUntil(settled, kAllowWaitMs))
+        return true;
+    QTextStream(stderr) << trKey("IDS_ANDROID_PHONE_NOT_ALLOWED").arg(serial) << Qt::endl;
+    return false;
 }
 
-QList<DeviceEntry> listAdbDevices()
+bool StderrQuestions::trustOnIphone(const QString &udid, int lockdownCode)
 {
-    QList<DeviceEntry> devices;
-    withAdbPhones([&devices](const QList<PAdbUSBHandle> &phones) {
-        for (const PAdbUSBHandle &device : phones)
-            devices.append({QStringLiteral("android"), device->serial(), device->name(), QString()});
+    struct Waiting
+    {
+        QElapsedTimer clock;
+        int told = 0;
+    };
+    static QHash<QString, Waiting> waiting;
+    Waiting &w = waiting[udid];
+    if (!w.clock.isValid())
+        w.clock.start();
+    if (lockdownCode != w.told) {
+        QTextStream(stderr) << udid << ": " << mobiledevice_trust_text(lockdownCode) << '\n'
+                            << trKey("IDS_IOS_TRUST_WAITING_%1").arg(udid) << Qt::endl;
+        w.told = lockdownCode;
+    }
+    if (w.clock.elapsed() >= trustWaitMs()) {
+        waiting.remove(udid); // a later command waits again
+        return false;
+    }
+    QThread::msleep(500);
+    return true;
+}
+
+void StderrQuestions::warn(const QString &text)
+{
+    QTextStream(stderr) << text << Qt::endl;
+}
+
+devices::DeviceQuestions &questions()
+{
+    static StderrQuestions answers;
+    return answers;
+}
+
+devices::PhoneAccess &phones()
+{
+    static devices::PhoneAccess access(questions(), [](const devices::WorkerFactory &make) {
+        ProgressObject progress;
+        const std::unique_ptr<QThread> worker = make(&progress);
+        const bool iphone = dynamic_cast<IOSSyncToPCThread *>(worker.get()) != nullptr;
+        runLoader(*worker, progress, iphone ? "The iPhone could not be loaded." : "The phone could not be loaded.");
+        return true;
     });
-    return devices;
+    return access;
 }
 
-QList<DeviceEntry> listDevices()
+devices::RunWorker writeRunner(Io io, int &code, bool printSuccess)
 {
-    // Android phones are listed once loaded, with the name they announce.
-    return listVirtualDevices() + listIosDevices() + loadAdbPhones();
-}
-
-DeviceEntry findDevice(const QString &id)
-{
-    // Virtual devices have a contact database of their own; an Android phone gets its cache when it is loaded.
-    for (const DeviceEntry &device : listVirtualDevices())
-        if (device.id == id)
-            return device;
-    if (const std::optional<DeviceEntry> iphone = findIosDevice(id))
-        return *iphone;
-    if (const std::optional<DeviceEntry> android = findAndroidDevice(id))
-        return *android;
-    throw std::runtime_error(QStringLiteral("There is no device \"%1\".").arg(id).toStdString());
-}
-
-std::unique_ptr<LocalDb> openDeviceDb(const DeviceEntry &device)
-{
-    PContactCombineRule rule;
-    if (device.platform == QLatin1String("ios"))
-        rule.reset(new IOSContactCombineRule);
-    else
-        rule.reset(new LocalDbCombineRule);
-    return std::make_unique<LocalDb>(device.dbPath, rule);
+    return [io, &code, printSuccess](const devices::WorkerFactory &make) {
+        ProgressObject progress;
+        const std::unique_ptr<QThread> worker = make(&progress);
+        QString ignored;
+        QTextStream discard(&ignored);
+        code = runWorker(*worker, progress, Io{printSuccess ? io.out : discard, io.err});
+        return code == Success;
+    };
 }
 
 } // namespace cli

@@ -1,36 +1,34 @@
 #pragma once
 
-#include <QList>
-#include <QString>
+#include "cli/cli.h"
+#include "devices/deviceentry.h"
+#include "devices/devicequestions.h"
+#include "devices/phoneaccess.h"
 
-#include <memory>
-
-class LocalDb;
-
+// The command line's side of the device layer: its questions answered on stderr with timed waits, loads run
+// with progress lines on stderr, writes run with the command's progress and exit code.
 namespace cli {
 
-// A place the tool can take contacts from or send them to, other than a local database.
-struct DeviceEntry
+using devices::DeviceEntry;
+
+// Answers the device layer on stderr. An Android phone that asks its user about this computer is waited for up
+// to 30 seconds, saying what to do; an iPhone that does not trust this computer
+// is asked again every half second for CONTACT_MOVER_TRUST_WAIT seconds (60 by default), with what the user has
+// to do printed whenever the phone's answer changes.
+class StderrQuestions : public devices::DeviceQuestions
 {
-    QString platform; // "ios" or "android"
-    QString id;       // UDID, adb serial, or the base name of a virtual device's file
-    QString name;     // what the window shows
-    QString dbPath;   // the device's contact database (a virtual device's file, a real device's cache)
+public:
+    bool allowOnAndroid(const QString &serial, const QString &name, const std::function<bool()> &settled) override;
+    bool trustOnIphone(const QString &udid, int lockdownCode) override;
+    void warn(const QString &text) override;
 };
 
-// Virtual devices: every "*.db" file of the data root's "ios_virtual" and "android_virtual" folders is a device
-// whose id is the file's base name and whose name is the file name.
-QList<DeviceEntry> listVirtualDevices();
-// Android phones reachable through adb (USB, and the adbd endpoints of CONTACT_MOVER_ADB_TCP): id = adb serial,
-// name = the phone's model. Waits until the poller has settled.
-QList<DeviceEntry> listAdbDevices();
-// The virtual devices, the iPhones and the adb phones, each Android phone loaded into its cache first (named
-// as it announces itself).
-QList<DeviceEntry> listDevices();
-// The device with this id: a virtual device, or an iPhone (UDID) or Android phone (adb serial or "wifi:ADDRESS")
-// loaded into its cache; throws std::runtime_error when there is none or it can not be loaded.
-DeviceEntry findDevice(const QString &id);
-// The device's contact database with the duplicate rule of its platform.
-std::unique_ptr<LocalDb> openDeviceDb(const DeviceEntry &device);
+// The questions of this process's commands.
+devices::DeviceQuestions &questions();
+// Phones for the commands: loads through runLoader (which throws the loading error, or CancelledByUser).
+devices::PhoneAccess &phones();
+// Runs a writing worker with the command's progress; the exit code of the run is left in `code`. The worker's
+// (empty) success text goes to io.out only with printSuccess.
+devices::RunWorker writeRunner(Io io, int &code, bool printSuccess = false);
 
 } // namespace cli

@@ -100,9 +100,10 @@ int runExport(const QStringList &args, Io io)
     // Checked before anything is read: an export over a database of the data folder would destroy it.
     if (DataFolder::holds(out))
         throw std::runtime_error(trKey("IDS_EXPORT_TARGET_IS_DATABASE_%1").arg(out).toStdString());
-    std::unique_ptr<LocalDb> source = options.has(QStringLiteral("db"))
-                                          ? openLocalDb(existingDbPath(options.value(QStringLiteral("db"))))
-                                          : openDeviceDb(findDevice(options.value(QStringLiteral("device"))));
+    std::unique_ptr<LocalDb> source =
+        options.has(QStringLiteral("db"))
+            ? openLocalDb(existingDbPath(options.value(QStringLiteral("db"))))
+            : devices::openDeviceDb(phones().find(options.value(QStringLiteral("device"))));
     // Only names and ids first: the rows are read a batch at a time as they are written (every contact with
     // its rows at once took gigabytes for large databases).
     QList<pim::Contact> contacts = source->listContactHeads(0, QString());

@@ -1,14 +1,11 @@
 #include "cli/snapshotcommands.h"
 
-#include "android/adbconnector.h"
-#include "cli/androiddevices.h"
+#include "android/androidcontactsdb.h"
 #include "cli/clicommon.h"
-#include "cli/iosdevices.h"
-#include "cli/transfercommands.h"
-#include "cli/workerrunner.h"
+#include "cli/devices.h"
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
-#include "core/progress.h"
+#include "devices/phoneaccess.h"
 #include "snapshots/undorunner.h"
 
 #include <QFileInfo>
@@ -27,20 +24,6 @@ namespace {
 QString sizeText(qint64 bytes)
 {
     return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
-}
-
-// Runs each worker of an undo with its own receiver; the worker's (empty) success text is not printed. The exit
-// code of the last run is left in `code`.
-undo::RunWorker workerRunner(Io io, int &code)
-{
-    return [io, &code](const undo::WorkerFactory &make) {
-        ProgressObject progress;
-        const std::unique_ptr<QThread> worker = make(&progress);
-        QString ignored;
-        QTextStream discard(&ignored);
-        code = runWorker(*worker, progress, Io{discard, io.err});
-        return code == Success;
-    };
 }
 
 void printKept(const undo::Plan &plan, Io io)
@@ -88,52 +71,32 @@ int bringBack(const SnapshotInfo &info, bool keepLaterChanges, Io io)
         return Success;
     }
 
-    if (info.kind == SnapshotInfo::Kind::Ios) {
-        const std::optional<int> done =
-            withIosPhone(info.target, QString(), [&](const DeviceEntry &iphone, LocalDb &cache) {
-                const undo::Plan plan = planFor(cache);
-                if (plan.isEmpty())
-                    return nothing(plan, iphone.name);
-                WriteSnapshot snapshot(info.kind, info.target, iphone.name, operation, iphone.dbPath);
-                int code = Success;
-                if (!undo::applyToIos(plan, iphone.id, cache, workerRunner(io, code))) {
-                    cache.close();
-                    try {
-                        loadIosDevice(iphone);
-                    } catch (const std::exception &e) {
-                        io.err << QString::fromUtf8(e.what()) << '\n';
-                    }
-                    return code;
-                }
-                snapshot.finish(Success);
-                io.out << plan.summary() << '\n';
-                return int(Success);
-            });
-        if (!done)
-            throw std::runtime_error(
-                QStringLiteral("The iPhone %1 is not connected.").arg(info.targetName).toStdString());
-        return *done;
-    }
-
-    return withAndroidPhone(info.target, QString(), [&](const DeviceEntry &phone, AndroidContactsDb &cache) {
-        const undo::Plan plan = planFor(cache);
+    // A phone: the plan is carried out through the send workers; after a failure the phone is loaded again.
+    const auto onPhone = [&](devices::PhoneCache &phone) {
+        const undo::Plan plan = planFor(phone.db);
         if (plan.isEmpty())
-            return nothing(plan, phone.name);
-        WriteSnapshot snapshot(info.kind, info.target, phone.name, operation, phone.dbPath);
+            return nothing(plan, phone.entry.name);
+        WriteSnapshot snapshot(info.kind, info.target, phone.entry.name, operation, phone.entry.dbPath);
         int code = Success;
-        if (!undo::applyToAndroid(plan, cache, workerRunner(io, code))) {
-            cache.close();
-            try {
-                loadPhone(phone.id, cache.connector());
-            } catch (const std::exception &e) {
-                io.err << QString::fromUtf8(e.what()) << '\n';
-            }
+        const devices::RunWorker run = writeRunner(io, code);
+        const bool done = phone.isIos() ? undo::applyToIos(plan, phone.entry.id, phone.db, run)
+                                        : undo::applyToAndroid(plan, *phone.android, run);
+        if (!done) {
+            phones().reload(phone);
             return code;
         }
         snapshot.finish(Success);
         io.out << plan.summary() << '\n';
         return int(Success);
-    });
+    };
+    if (info.kind == SnapshotInfo::Kind::Ios) {
+        const std::optional<int> done = phones().withIphone(info.target, QString(), onPhone);
+        if (!done)
+            throw std::runtime_error(
+                QStringLiteral("The iPhone %1 is not connected.").arg(info.targetName).toStdString());
+        return *done;
+    }
+    return phones().withAndroidPhone(info.target, QString(), onPhone);
 }
 
 // The snapshots of the target named on the command line, newest first.
@@ -156,38 +119,6 @@ QList<SnapshotInfo> snapshotsOf(const Options &options, const SnapshotStore &sto
 }
 
 } // namespace
-
-WriteSnapshot::WriteSnapshot(SnapshotInfo::Kind kind, const QString &target, const QString &targetName,
-                             const QString &operation, const QString &dbPath)
-    : m_dbPath(dbPath)
-{
-    SnapshotStore store;
-    m_info = store.take(kind, target, targetName, operation, dbPath);
-}
-
-WriteSnapshot WriteSnapshot::ofDb(const QString &dbPath, const QString &operation)
-{
-    const QString file = QFileInfo(dbPath).fileName();
-    QString name = file;
-    if (name.endsWith(QLatin1String(".db")))
-        name.chop(3);
-    return WriteSnapshot(SnapshotInfo::Kind::LocalDb, file, name, operation, dbPath);
-}
-
-int WriteSnapshot::finish(int code)
-{
-    if (code != Success)
-        return code;
-    try {
-        SnapshotStore store;
-        store.recordAfter(m_info, m_dbPath);
-    } catch (const std::exception &e) {
-        // The write is done; an undo then takes every difference for the write's.
-        QTextStream(stderr) << "The state after the change could not be kept beside its snapshot: "
-                            << QString::fromUtf8(e.what()) << '\n';
-    }
-    return code;
-}
 
 int runSnapshots(const QStringList &args, Io io)
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/cli.h"
-#include "snapshots/snapshotstore.h"
+#include "devices/writesnapshot.h"
 
 #include <optional>
 
@@ -9,25 +9,8 @@
 // restore-snapshot and snapshot-limits.
 namespace cli {
 
-// Keeps a snapshot of a contact database before a command writes to it: made at construction, which throws
-// (so the command stops before anything is written) when the copy cannot be kept.
-class WriteSnapshot
-{
-public:
-    WriteSnapshot(SnapshotInfo::Kind kind, const QString &target, const QString &targetName, const QString &operation,
-                  const QString &dbPath);
-    // A local database, named by its file name.
-    static WriteSnapshot ofDb(const QString &dbPath, const QString &operation);
-
-    // Called with the command's exit code once the write is over: after a success the database as the write left
-    // it is kept beside the snapshot, so that an undo can tell later changes from the write's. Returns the code.
-    int finish(int code);
-    const SnapshotInfo &info() const { return m_info; }
-
-private:
-    QString m_dbPath;
-    SnapshotInfo m_info;
-};
+// Snapshots before a command's writes (see devices::WriteSnapshot).
+using devices::WriteSnapshot;
 
 // snapshots (--device ID | --db NAME | --all) [--json]
 int runSnapshots(const QStringList &args, Io io);

@@ -893,11 +893,3 @@ LocalDb::SaveResult LocalDb::saveContactWithMerge(const Contact &contact, const 
     }
     return result;
 }
-
-AndroidContactsDb::AndroidContactsDb(const QString &path, const PContactCombineRule &rule,
-                                     const PAndroidConnector &connector)
-    : LocalDb(path, rule), m_connector(connector)
-{
-}
-
-AndroidContactsDb::~AndroidContactsDb() = default;

@@ -20,9 +20,6 @@
 #include <span>
 #include <stdexcept>
 
-class IAndroidConnector;
-using PAndroidConnector = QSharedPointer<IAndroidConnector>;
-
 class LocalDb
 {
 public:
@@ -146,17 +143,4 @@ private:
     bool m_nameIndexChecked = false;
     bool m_inUseMarked = false;
     bool m_undoFailed = false; // a save's changes could not be taken back: the transaction must not commit
-};
-
-// A LocalDb that also carries the shared connection to its Android device.
-class AndroidContactsDb : public LocalDb
-{
-public:
-    AndroidContactsDb(const QString &path, const PContactCombineRule &rule, const PAndroidConnector &connector);
-    ~AndroidContactsDb() override;
-
-    const PAndroidConnector &connector() const { return m_connector; }
-
-private:
-    PAndroidConnector m_connector;
 };

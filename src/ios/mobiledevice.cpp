@@ -203,6 +203,20 @@ QString mobiledevice_check_before_sync(const QString &udid)
     return icloud ? mobiledevice_icloud_warning() : QString();
 }
 
+QStringList mobiledevice_usb_udids()
+{
+    QStringList udids;
+    idevice_info_t *list = nullptr;
+    int count = 0;
+    if (idevice_get_device_list_extended(&list, &count) != IDEVICE_E_SUCCESS)
+        return udids; // no multiplexer running: no iPhones
+    for (int i = 0; i < count; ++i)
+        if (list[i]->conn_type == CONNECTION_USBMUXD)
+            udids << QString::fromLatin1(list[i]->udid);
+    idevice_device_list_extended_free(list);
+    return udids;
+}
+
 PlistCFType mobiledevice_get_value(const QString &udid, const QString &domain, const QString &key)
 {
     MobiledeviceConnection connection(udid);

@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -88,6 +89,9 @@ using PMobilesyncClient = std::unique_ptr<MobilesyncClient>;
 // Opens the device (USB multiplexer only) and a lockdown client with a session; true when both succeeded. With
 // lockdownError, the handshake's code goes there (LOCKDOWN_E_UNKNOWN_ERROR when the device could not be opened).
 bool mobiledevice_open(MobiledeviceConnection &connection, int *lockdownError = nullptr);
+// The UDIDs of the devices behind the USB multiplexer (network devices left out), in its order; empty when no
+// multiplexer answers.
+QStringList mobiledevice_usb_udids();
 // Whether this computer may talk to the phone: LOCKDOWN_E_SUCCESS (0) when a lockdown session opens, otherwise
 // the handshake's error (-19 while the phone shows its "Trust This Computer?" question, -17 while it is locked with
 // its passcode, -18 after the user tapped "Don't Trust", -21 when it no longer knows this computer).

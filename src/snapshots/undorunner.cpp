@@ -1,5 +1,6 @@
 #include "snapshots/undorunner.h"
 
+#include "android/androidcontactsdb.h"
 #include "android/androidsendchangesthread.h"
 #include "android/syncprotocol.h"
 #include "contacts/contactchanges.h"

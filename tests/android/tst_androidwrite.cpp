@@ -5,6 +5,7 @@
 #include "adb/adbtransport.h"
 #include "adbdgeneration.h"
 #include "android/adbconnector.h"
+#include "android/androidcontactsdb.h"
 #include "android/androidentity.h"
 #include "android/androidlink.h"
 #include "android/androidsendchangesthread.h"

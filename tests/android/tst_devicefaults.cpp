@@ -4,6 +4,7 @@
 
 #include "adbdgeneration.h"
 #include "android/adbconnector.h"
+#include "android/androidcontactsdb.h"
 #include "android/androidlink.h"
 #include "android/syncbackupthread.h"
 #include "android/syncprotocol.h"

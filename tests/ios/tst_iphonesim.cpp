@@ -1,7 +1,8 @@
 // The iphone-sim program as tests and the demo start it, checked with Debian's own libimobiledevice-utils (which
 // is how we know it speaks the real protocols) and with the command line tool's list of iPhones.
 
-#include "cli/iosdevices.h"
+#include "cli/devices.h"
+#include "devices/iphones.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -107,7 +108,7 @@ private Q_SLOTS:
 
     void commandLineToolListsUsbPhonesByName()
     {
-        const QList<cli::DeviceEntry> devices = cli::listIosDevices();
+        const QList<devices::DeviceEntry> devices = devices::listIphones(cli::questions());
         QCOMPARE(devices.size(), 1);
         QCOMPARE(devices.first().platform, QStringLiteral("ios"));
         QCOMPARE(devices.first().id, kUdid);

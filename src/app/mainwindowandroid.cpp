@@ -23,15 +23,13 @@
 #include <QSet>
 #include <QThread>
 
-namespace {
-
 // What the window keeps for its Android link: the poller (a child, so it is stopped and joined when the window
 // goes) and the loads under way.
 class AndroidLinkState : public QObject
 {
     Q_OBJECT
 public:
-    explicit AndroidLinkState(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("androidLink")); }
+    explicit AndroidLinkState(QObject *parent) : QObject(parent) {}
 
     AdbPoll *poll = nullptr;
     QSet<QString> loading;
@@ -40,16 +38,9 @@ public:
     QHash<QString, PAndroidConnector> pending;
 };
 
-AndroidLinkState *linkState(QObject *window)
-{
-    return window->findChild<AndroidLinkState *>(QStringLiteral("androidLink"), Qt::FindDirectChildrenOnly);
-}
-
-} // namespace
-
 void MainWindow::setUpAndroidLink()
 {
-    auto *state = new AndroidLinkState(this);
+    auto *state = m_androidLink = new AndroidLinkState(this);
     state->poll = new AdbPoll(1000, state);
     connect(state->poll, &AbsAdbPoll::newDevice, this, &MainWindow::androidDeviceConnected);
     connect(state->poll, &AbsAdbPoll::kickDevice, this, &MainWindow::androidDeviceDisconnected);
@@ -114,7 +105,7 @@ void MainWindow::androidDeviceConnectedFailed2(const QString &path)
 
 void MainWindow::androidDeviceIniLoad(const QString &devId, const PAndroidConnector &connector)
 {
-    AndroidLinkState *state = linkState(this);
+    AndroidLinkState *state = m_androidLink;
     if (!connector || !state)
         return;
     if (state->loading.contains(devId)) {

@@ -21,15 +21,13 @@
 #include <QSet>
 #include <QTimer>
 
-namespace {
-
 // The iPhones whose cache is being loaded, and those that arrived again meanwhile: rebuilding a cache file under
 // the running load would mix two sessions in one database, so the second arrival waits for the first.
 class IosLinkState : public QObject
 {
     Q_OBJECT
 public:
-    explicit IosLinkState(QObject *parent) : QObject(parent) { setObjectName(QStringLiteral("iosLink")); }
+    explicit IosLinkState(QObject *parent) : QObject(parent) {}
 
     QSet<QString> loading;
     QSet<QString> pending;
@@ -38,13 +36,10 @@ public:
     QSet<QString> leaving;
 };
 
+namespace {
+
 // How long a removed iPhone's node waits for the phone to be announced again.
 constexpr int kLeaveGraceMs = 3000;
-
-IosLinkState *linkState(QObject *window)
-{
-    return window->findChild<IosLinkState *>(QStringLiteral("iosLink"), Qt::FindDirectChildrenOnly);
-}
 
 QString iosCachePath(const QString &udid)
 {
@@ -61,7 +56,7 @@ bool isVirtualIos(const _DBItemNode *node)
 
 void MainWindow::setUpIosLink()
 {
-    new IosLinkState(this);
+    m_iosLink = new IosLinkState(this);
     // A child of the window, so it unsubscribes when the window goes; its signals come from libusbmuxd's thread
     // and are queued to this one.
     auto *notifier = new MobiledeviceSubscribe(this);
@@ -79,7 +74,7 @@ void MainWindow::setUpIosLink()
 
 void MainWindow::iosDeviceConnected(const QString &devid)
 {
-    IosLinkState *state = linkState(this);
+    IosLinkState *state = m_iosLink;
     if (!state)
         return;
     // A phone whose node is shown and loaded stays as it is when it is announced again: no tips, no reload,
@@ -94,12 +89,12 @@ void MainWindow::iosDeviceConnected(const QString &devid)
 
 void MainWindow::iosDeviceDisconnected(const QString &devid)
 {
-    IosLinkState *state = linkState(this);
+    IosLinkState *state = m_iosLink;
     if (!state || !m_treeModel->findDeviceNode(devid, PlatformIos))
         return;
     state->leaving.insert(devid);
     QTimer::singleShot(kLeaveGraceMs, this, [this, devid] {
-        IosLinkState *state = linkState(this);
+        IosLinkState *state = m_iosLink;
         if (!state || !state->leaving.remove(devid))
             return; // announced again meanwhile
         const bool wasSelected = selectedDbNode() && selectedDbNode()->id == devid;
@@ -112,7 +107,7 @@ void MainWindow::iosDeviceDisconnected(const QString &devid)
 
 void MainWindow::loadIosDevice(const QString &devid, bool withTips)
 {
-    IosLinkState *state = linkState(this);
+    IosLinkState *state = m_iosLink;
     if (!state)
         return;
     if (state->loading.contains(devid)) {

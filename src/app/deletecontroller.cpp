@@ -11,6 +11,8 @@
 #include "contacts/workertransaction.h"
 #include "core/texts.h"
 
+#include <QWidget>
+
 using questionText::contactCount;
 using questionText::quoted;
 

@@ -153,6 +153,7 @@ private:
     void undoLastChange(_DBItemNode *node);
     bool confirmMerge(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question);
     _DBItemNode *chooseTargetDevice(int platform, const QString &excludedId);
+    // An iPhone chosen as target, then sendToIos (mainwindowios.cpp).
     void transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId);
 
     // Runs the edit dialog on a contact of the node (an empty one to add a contact), stores the changes and sends

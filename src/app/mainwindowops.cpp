@@ -121,11 +121,6 @@ _DBItemNode *MainWindow::chooseTargetDevice(int platform, const QString &exclude
     return m_transfers->chooseTargetDevice(platform, excludedId);
 }
 
-void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)
-{
-    m_transfers->transferToIos(contacts, excludedId);
-}
-
 void MainWindow::miTreeBackup()
 {
     m_transfers->backupContacts(m_list->nodeContacts());

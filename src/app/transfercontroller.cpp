@@ -19,6 +19,7 @@
 
 #include <QFileInfo>
 #include <QThread>
+#include <QWidget>
 
 QString questionText::contactCount(qsizetype n)
 {

@@ -1,5 +1,6 @@
 #include "app/datasourceselform.h"
 
+#include "app/dialogbuttons.h"
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
@@ -7,11 +8,9 @@
 #include "core/texts.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QQueue>
-#include <QVBoxLayout>
 
 namespace {
 QQueue<int> queuedAnswers; // GUI thread only
@@ -34,25 +33,9 @@ DataSourceSelForm::DataSourceSelForm(QWidget *parent) : QDialog(parent)
     m_btnOpenOther->setTextFormat(Qt::RichText);
     m_btnOpenOther->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
 
-    auto *btnOK = new QPushButton(trKey("Confirm"), this);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setDefault(true);
-    auto *btnCancel = new QPushButton(trKey("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOK);
-    buttons->addWidget(btnCancel);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 12);
-    layout->addWidget(m_lbSelDevice);
-    layout->addWidget(m_cbDevice);
-    layout->addWidget(m_btnOpenOther);
-    layout->addLayout(buttons);
-
-    connect(btnOK, &QPushButton::clicked, this, &DataSourceSelForm::onBtnOkPressed);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    const DialogButtons buttons = stackWithButtons(this, {m_lbSelDevice, m_cbDevice, m_btnOpenOther}, trKey("Confirm"));
+    connect(buttons.ok, &QPushButton::clicked, this, &DataSourceSelForm::onBtnOkPressed);
+    connect(buttons.cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_btnOpenOther, &QLabel::linkActivated, this, &DataSourceSelForm::openOtherRequested);
 }
 

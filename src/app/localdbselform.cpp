@@ -1,5 +1,6 @@
 #include "app/localdbselform.h"
 
+#include "app/dialogbuttons.h"
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
 #include "app/winmovable.h"
@@ -8,12 +9,10 @@
 #include "widgets/queuedanswers.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QQueue>
-#include <QVBoxLayout>
 
 namespace {
 QQueue<QString> queuedAnswers; // GUI thread only
@@ -49,26 +48,11 @@ LocalDbSelForm::LocalDbSelForm(QWidget *parent, const QString &suggestedName, co
     lbHint->setObjectName(QStringLiteral("lbHint"));
     lbHint->setWordWrap(true);
 
-    m_btnOK = new QPushButton(trKey("Confirm"), this);
-    m_btnOK->setObjectName(QStringLiteral("btnOK"));
-    m_btnOK->setDefault(true);
-    auto *btnCancel = new QPushButton(trKey("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_btnOK);
-    buttons->addWidget(btnCancel);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 12);
-    layout->addWidget(lbTitle);
-    layout->addWidget(lbSelect);
-    layout->addWidget(m_cbLocalDbNames);
-    layout->addWidget(lbHint);
-    layout->addLayout(buttons);
-
+    const DialogButtons buttons =
+        stackWithButtons(this, {lbTitle, lbSelect, m_cbLocalDbNames, lbHint}, trKey("Confirm"));
+    m_btnOK = buttons.ok;
     connect(m_btnOK, &QPushButton::clicked, this, &LocalDbSelForm::onBtnOkPress);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(buttons.cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void LocalDbSelForm::onBtnOkPress()

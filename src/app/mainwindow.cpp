@@ -2,11 +2,16 @@
 
 #include "android/adbconnector.h"
 #include "android/androidcontactsdb.h"
+#include "app/commandmenus.h"
+#include "app/contactlistcontroller.h"
+#include "app/deletecontroller.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"
 #include "app/mytreeview.h"
 #include "app/stylesheet.h"
+#include "app/transfercontroller.h"
+#include "app/undocontroller.h"
 #include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
@@ -23,77 +28,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
-#include <QToolBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
-
-namespace {
-
-// Every command of the window: its slot, its text key and its picture. Commands whose work lives in other
-// parts of the program get their slot connected where that part is built; until then they stay disabled.
-struct CommandSpec
-{
-    const char *slot;
-    const char *text;
-    const char *icon;
-};
-
-constexpr CommandSpec kCommands[] = {
-    {"miTreeBackup", "Backup Contacts", ":/res/backup.png"},
-    {"miContactBackup", "Backup selected contacts", ":/res/backup.png"},
-    {"miFileBackup", "Backup Contacts", ":/res/backup.png"},
-    {"miTreeI2I", "iPhone to iPhone", ":/res/i2i.png"},
-    {"miContactI2I", "Transfer selected contacts from iPhone to iPhone", ":/res/i2i.png"},
-    {"miFileI2I", "iPhone to iPhone", ":/res/i2i.png"},
-    {"miTreeI2A", "iPhone to Android", ":/res/i2a.png"},
-    {"miContactI2A", "Transfer selected contacts from iPhone to Android", ":/res/i2a.png"},
-    {"miFileI2A", "iPhone to Android", ":/res/i2a.png"},
-    {"miTreeA2I", "Android to iPhone", ":/res/a2i.png"},
-    {"miContactA2I", "Transfer selected contacts from Android to iPhone", ":/res/a2i.png"},
-    {"miFileA2I", "Android to iPhone", ":/res/a2i.png"},
-    {"miTreeA2A", "Android to Android", ":/res/a2a.png"},
-    {"miContactA2A", "Transfer selected contacts from Android to Android", ":/res/a2a.png"},
-    {"miFileA2A", "Android to Android", ":/res/a2a.png"},
-    {"miTreeDB2I", "Restore Contacts to iPhone", ":/res/db2i.png"},
-    {"miContactDB2I", "Restore selected contacts to iPhone", ":/res/db2i.png"},
-    {"miFileDB2I", "Restore Contacts to iPhone", ":/res/db2i.png"},
-    {"miTreeDB2A", "Restore Contacts to Android", ":/res/db2a.png"},
-    {"miContactDB2A", "Restore selected contacts to Android", ":/res/db2a.png"},
-    {"miFileDB2A", "Restore Contacts to Android", ":/res/db2a.png"},
-    {"miTreeExport", "Export Contacts to File", ":/res/export.png"},
-    {"miContactExport", "Export selected contacts", ":/res/export.png"},
-    {"miFileExport", "Export Contacts to File", ":/res/export.png"},
-    {"miTreePrint", "Print Contacts", ":/res/print.png"},
-    {"miContactPrint", "Print selected contacts", ":/res/print.png"},
-    {"miFilePrint", "Print Contacts", ":/res/print.png"},
-    {"miNewContact", "Add Contact", ":/res/new_ct.png"},
-    {"miContactEdit", "Edit Contact", ":/res/edit.png"},
-    {"miContactSetGroup", "Set Contact Group", ":/res/group.png"},
-    {"miContactDel", "Delete selected contacts", ":/res/del.png"},
-    {"miTreeDel", "Delete Contact", ":/res/del.png"},
-    {"miFileDelete", "Delete Contact", ":/res/del.png"},
-    {"miEditUndo", "Undo last change on this phone", ""},
-    {"miTreeUnmount", "Disconnect Device", ":/res/unmount.png"},
-    {"miOpenFolder", "Open Database Folder", ":/res/open_db_folder.png"},
-    {"miFromiTunes", "IDS_MI_FROM_ITUNES", ":/res/from_itunes.png"},
-    {"miImport", "Import from File", ":/res/import.png"},
-    {"miToolsCheckForUpdate", "Check update", ""},
-    {"miToolsConnectViaWiFi", "IDS_MI_CONNECT_ANDROID_VIA_WIFI", ""},
-    {"miHelpHelp", "Help", ":/res/help.png"},
-    {"miHelpFeedback", "Feedback and support", ""},
-    {"miHelpAbout", "About", ""},
-    {"miExit", "Exit", ":/res/exit.png"},
-};
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
 {
@@ -104,13 +47,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
     m_treeModel = new ItemModelMainTree(this);
     m_contactsModel = new ItemModelContacts(this);
     buildLayout();
-    buildActions();
-    buildMenus();
+    buildControllers();
     loadInitialNodes();
     updateActions();
     resize(1100, 700);
     restoreWindowSize();
-    selectNode(m_treeModel->databasesRoot());
+    m_list->selectNode(m_treeModel->databasesRoot());
     // What to do first, until the user does something else with the window.
     statusBar()->showMessage(trKey("To begin, connect a phone, or import a contact file or an iPhone backup."));
     setUpAndroidLink();
@@ -166,7 +108,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 QAction *MainWindow::action(const char *slotName) const
 {
-    return m_actions.value(QByteArray(slotName));
+    return m_commands->action(slotName);
 }
 
 void MainWindow::buildLayout()
@@ -177,23 +119,6 @@ void MainWindow::buildLayout()
     m_treeMain->setHeaderHidden(true);
     m_treeMain->setSelectionMode(QAbstractItemView::SingleSelection);
     m_treeMain->setIconSize(QSize(18, 18));
-    connect(m_treeMain, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeItemSelected);
-    connect(m_treeMain, &QTreeView::clicked, this, &MainWindow::onMainTreeItemClicked);
-    connect(m_treeMain, &MyTreeView::createContextMenu, this, &MainWindow::treeCreateContextMenu);
-    connect(m_treeMain, &MyTreeView::contactsDropped, this, [this](const QModelIndex &index, const QList<qint64> &ids) {
-        QList<pim::Contact> contacts;
-        for (const pim::Contact &c : m_contactsModel->contacts())
-            if (ids.contains(c._id))
-                contacts.append(c);
-        // After the drag has ended: its own event loop is no place for the question and the transfer.
-        QMetaObject::invokeMethod(
-            this,
-            [this, target = QPersistentModelIndex(index), contacts] {
-                if (_DBItemNode *node = m_treeModel->dbNodeOf(target); node && !contacts.isEmpty())
-                    dropContacts(node, contacts);
-            },
-            Qt::QueuedConnection);
-    });
 
     auto *middle = new QWidget;
     auto *middleLayout = new QVBoxLayout(middle);
@@ -209,18 +134,6 @@ void MainWindow::buildLayout()
     searchRow->addWidget(m_txtKeyword);
     searchRow->addWidget(m_btnSearch);
     m_txtKeyword->setPlaceholderText(trKey("Search names, numbers, e-mails… (Ctrl+F)"));
-    connect(m_btnSearch, &QPushButton::pressed, this, &MainWindow::onBtnSearchPressed);
-    connect(m_txtKeyword, &QLineEdit::returnPressed, this, &MainWindow::onBtnSearchPressed);
-    // The list follows the field as the user types, once typing pauses; clearing the field shows all again.
-    m_searchTimer = new QTimer(this);
-    m_searchTimer->setSingleShot(true);
-    m_searchTimer->setInterval(kSearchDelayMs);
-    connect(m_searchTimer, &QTimer::timeout, this, &MainWindow::onBtnSearchPressed);
-    connect(m_txtKeyword, &QLineEdit::textEdited, m_searchTimer, qOverload<>(&QTimer::start));
-    connect(m_txtKeyword, &QLineEdit::textChanged, this, [this](const QString &text) {
-        if (text.isEmpty() && !m_listedKeyword.isEmpty())
-            m_searchTimer->start(); // the clear button, or select-all and delete
-    });
 
     m_lbDisplayKeyword = new QLabel;
     m_lbDisplayKeyword->setObjectName(QStringLiteral("lbDisplayKeyword"));
@@ -252,10 +165,6 @@ void MainWindow::buildLayout()
     connect(header, &QHeaderView::sortIndicatorChanged, m_contactsModel,
             [this](int column, Qt::SortOrder order) { m_contactsModel->sort(column, order); });
     m_treeContacts->viewport()->installEventFilter(this);
-    connect(m_treeContacts->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &MainWindow::onContactsTreeItemSelected);
-    connect(m_treeContacts, &QTreeView::doubleClicked, this, &MainWindow::onContactsTreeItemDoubleClicked);
-    connect(m_treeContacts, &QWidget::customContextMenuRequested, this, &MainWindow::contactCreateContextMenu);
 
     m_lbTotal = new QLabel(trKey("Total:%1").arg(0));
     m_lbTotal->setObjectName(QStringLiteral("lbTotal"));
@@ -280,90 +189,43 @@ void MainWindow::buildLayout()
     statusBar();
 }
 
-void MainWindow::buildActions()
+void MainWindow::buildControllers()
 {
-    for (const CommandSpec &command : kCommands) {
-        auto *action = new QAction(trKey(command.text), this);
-        action->setProperty("baseText", action->text()); // the text before any selection changes it
-        action->setObjectName(QLatin1String(command.slot));
-        if (*command.icon)
-            action->setIcon(QIcon(QLatin1String(command.icon)));
-        // Connect by slot name; a command without a slot in this window stays disabled until its work exists.
-        const QByteArray signature = QByteArray(command.slot) + "()";
-        const int index = metaObject()->indexOfSlot(signature.constData());
-        if (index >= 0)
-            connect(action, &QAction::triggered, this,
-                    [this, name = QByteArray(command.slot)] { QMetaObject::invokeMethod(this, name.constData()); });
-        else
-            action->setProperty("unavailable", true);
-        m_actions.insert(QByteArray(command.slot), action);
-    }
-    action("miNewContact")->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
-    action("miHelpHelp")->setShortcut(QKeySequence::HelpContents);
-    // Delete acts on what is selected; in the search field the field keeps the key for its own text.
-    action("miFileDelete")->setShortcut(QKeySequence::Delete);
-    auto *find = new QAction(this);
-    find->setObjectName(QStringLiteral("findAction"));
-    find->setShortcut(QKeySequence::Find);
-    connect(find, &QAction::triggered, this, [this] {
-        m_txtKeyword->setFocus(Qt::ShortcutFocusReason);
-        m_txtKeyword->selectAll();
+    m_list = new ContactListController({m_treeMain, m_treeModel, m_treeContacts, m_contactsModel, m_wdContactInfo,
+                                        m_txtKeyword, m_lbTotal, m_lbDisplayKeyword},
+                                       kSearchDelayMs, this);
+    m_commands = new CommandMenus(this, m_list, m_treeModel, m_treeMain);
+    m_commands->build(m_txtKeyword);
+    DeviceWrites *devices = this;
+    m_undo = new UndoController(this, m_list, devices);
+    m_transfers = new TransferController(this, m_treeModel, m_list, m_undo, devices);
+    m_deletes = new DeleteController(this, m_treeModel, m_list, m_undo, devices);
+    connect(m_list, &ContactListController::selectionChanged, m_commands, &CommandMenus::updateActions);
+    connect(m_deletes, &DeleteController::treeChanged, m_commands, &CommandMenus::updateActions);
+
+    connect(m_treeMain, &MyTreeView::onSelectionChanged, this, &MainWindow::onMainTreeItemSelected);
+    connect(m_treeMain, &QTreeView::clicked, this, &MainWindow::onMainTreeItemClicked);
+    connect(m_treeMain, &MyTreeView::createContextMenu, this, &MainWindow::treeCreateContextMenu);
+    connect(m_treeMain, &MyTreeView::contactsDropped, this, [this](const QModelIndex &index, const QList<qint64> &ids) {
+        QList<pim::Contact> contacts;
+        for (const pim::Contact &c : m_contactsModel->contacts())
+            if (ids.contains(c._id))
+                contacts.append(c);
+        // After the drag has ended: its own event loop is no place for the question and the transfer.
+        QMetaObject::invokeMethod(
+            this,
+            [this, target = QPersistentModelIndex(index), contacts] {
+                if (_DBItemNode *node = m_treeModel->dbNodeOf(target); node && !contacts.isEmpty())
+                    dropContacts(node, contacts);
+            },
+            Qt::QueuedConnection);
     });
-    addAction(find);
-    action("miExit")->setProperty("unavailable", QVariant());
-    connect(action("miExit"), &QAction::triggered, this, &QWidget::close);
-}
-
-void MainWindow::buildMenus()
-{
-    // Alt+F, Alt+T and Alt+H open the menus.
-    QMenu *file = menuBar()->addMenu(QLatin1Char('&') + trKey("File"));
-    file->addAction(action("miFileBackup"));
-    m_menuPhoneToPhone = file->addMenu(trKey("IDS_MI_PHONE_TO_PHONE"));
-    m_menuPhoneToPhone->addAction(action("miFileI2A"));
-    m_menuPhoneToPhone->addAction(action("miFileA2I"));
-    m_menuPhoneToPhone->addAction(action("miFileI2I"));
-    m_menuPhoneToPhone->addAction(action("miFileA2A"));
-    file->addAction(action("miFileDB2I"));
-    file->addAction(action("miFileDB2A"));
-    file->addAction(action("miFileExport"));
-    file->addAction(action("miFilePrint"));
-    file->addAction(action("miNewContact"));
-    QMenu *import = file->addMenu(trKey("IDS_MI_IMPORT"));
-    import->addAction(action("miImport"));
-    import->addAction(action("miFromiTunes"));
-    file->addAction(action("miFileDelete"));
-    file->addAction(action("miOpenFolder"));
-    file->addSeparator();
-    file->addAction(action("miExit"));
-
-    QMenu *edit = menuBar()->addMenu(QLatin1Char('&') + trKey("Edit"));
-    edit->addAction(action("miEditUndo"));
-
-    QMenu *tools = menuBar()->addMenu(QLatin1Char('&') + trKey("Tools"));
-    tools->addAction(action("miToolsCheckForUpdate"));
-    tools->addAction(action("miToolsConnectViaWiFi"));
-
-    QMenu *help = menuBar()->addMenu(QLatin1Char('&') + trKey("Help"));
-    help->addAction(action("miHelpHelp"));
-    help->addAction(action("miHelpFeedback"));
-    help->addAction(action("miHelpAbout"));
-
-    QToolBar *bar = addToolBar(trKey("Tools"));
-    bar->setObjectName(QStringLiteral("toolBar"));
-    bar->setMovable(false);
-    bar->setIconSize(QSize(32, 32));
-    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    // Short captions under the icons keep every button on the bar at the usual window width; the menu texts,
-    // which change with the selection, are the buttons' tool tips.
-    const std::pair<const char *, const char *> buttons[] = {
-        {"miFileBackup", "Backup"},      {"miFileDB2I", "To iPhone"}, {"miFileDB2A", "To Android"},
-        {"miFromiTunes", "From iTunes"}, {"miImport", "Import"},      {"miFileExport", "Export"},
-        {"miFilePrint", "Print"},        {"miNewContact", "Add"},     {"miFileDelete", "Delete"}};
-    for (const auto &[slot, caption] : buttons) {
-        action(slot)->setIconText(trKey(caption));
-        bar->addAction(action(slot));
-    }
+    connect(m_btnSearch, &QPushButton::pressed, this, &MainWindow::onBtnSearchPressed);
+    connect(m_txtKeyword, &QLineEdit::returnPressed, this, &MainWindow::onBtnSearchPressed);
+    connect(m_treeContacts->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::onContactsTreeItemSelected);
+    connect(m_treeContacts, &QTreeView::doubleClicked, this, &MainWindow::onContactsTreeItemDoubleClicked);
+    connect(m_treeContacts, &QWidget::customContextMenuRequested, this, &MainWindow::contactCreateContextMenu);
 }
 
 void MainWindow::loadInitialNodes()
@@ -426,7 +288,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
             (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             const QModelIndex current = m_treeContacts->currentIndex();
-            if (current.isValid() && contactsSelected()) {
+            if (current.isValid() && m_list->contactsSelected()) {
                 onContactsTreeItemDoubleClicked(current);
                 return true;
             }

@@ -1,18 +1,20 @@
 #pragma once
 
 #include "android/iandroidconnector.h"
+#include "app/devicewrites.h"
 #include "contacts/pim.h"
 #include "devices/deviceentry.h"
 
-#include <QHash>
 #include <QItemSelection>
 #include <QMainWindow>
 #include <QSharedPointer>
 
 #include <functional>
 
+class CommandMenus;
 class ContactDisplayer;
-class ContactLister;
+class ContactListController;
+class DeleteController;
 class ItemModelContacts;
 class ItemModelMainTree;
 class LocalDb;
@@ -20,12 +22,12 @@ class MyTreeView;
 class QAction;
 class QLabel;
 class QLineEdit;
-class QMenu;
 class QPushButton;
 class QSplitter;
 class QTimer;
-class QThread;
 class QTreeView;
+class TransferController;
+class UndoController;
 class _DBItemNode;
 class _ItemNode;
 namespace devices {
@@ -34,9 +36,10 @@ class IosWatch;
 } // namespace devices
 
 // The program's window: the tree of devices and local databases on the left, the contact list of the selected
-// node in the middle, the selected contact on the right. Every command becomes a choice dialog plus one worker
-// run behind the progress dialog.
-class MainWindow : public QMainWindow
+// node in the middle, the selected contact on the right. The window lays out the views and routes each command
+// slot to the controller that carries it out (list, commands, transfers, deletes, undo); the device links'
+// arrival flows live in mainwindowandroid.cpp and mainwindowios.cpp.
+class MainWindow : public QMainWindow, private DeviceWrites
 {
     Q_OBJECT
 public:
@@ -118,7 +121,7 @@ public Q_SLOTS:
     void miHelpHelp();
     void miHelpFeedback();
     void miHelpAbout();
-    // The last write to the selected phone or database undone (mainwindowundo.cpp).
+    // The last write to the selected phone or database undone.
     void miEditUndo();
 
     // Contacts dragged from the list and dropped on a node of the tree: copied there by the command the menu
@@ -134,18 +137,8 @@ protected:
 private:
     enum Platform { PlatformNone = 0, PlatformIos = 1, PlatformAndroid = 2 };
 
-    // Snapshots (mainwindowundo.cpp). keepSnapshot copies the node's database before a write; false (after an
-    // error box) when it could not, and the write must not start. keepStateAfterWrite keeps the state the write
-    // left beside it; informWithUndo does that and shows the success box with an undo button.
-    bool keepSnapshot(_DBItemNode *node, const QString &operation);
-    void keepStateAfterWrite(_DBItemNode *node);
-    void informWithUndo(_DBItemNode *node, const QString &text);
-    void undoLastChange(_DBItemNode *node);
-    QHash<QString, QString> m_pendingSnapshots; // database path → snapshot taken before its write in progress
-
     void buildLayout();
-    void buildActions();
-    void buildMenus();
+    void buildControllers();
     void loadInitialNodes();
     // The adb device watch and the Android arrival flows (mainwindowandroid.cpp).
     void setUpAndroidLink();
@@ -154,67 +147,34 @@ private:
     // Runs the device layer's workers behind the progress dialog (mainwindowandroid.cpp).
     devices::RunWorker behindProgress();
     void restoreWindowSize();
+    void updateColumnWidths();
+
+    // The steps the device links use, carried out by the controllers.
     void updateActions();
-
-    // Contacts the commands act on.
-    QList<pim::Contact> selectedContacts() const;
-    QList<pim::Contact> nodeContacts() const; // all contacts of the selected node, or of its selected group
-    qint64 selectedGroupId() const;
-    bool contactsSelected() const;
-
-    void showNodeContacts(const QString &keyword);
-    // Starts listing the selected node's contacts (its group's, with the keyword) into the emptied list. With
-    // selectFirst the first row is selected when it arrives, else only made current.
-    void listNodeContacts(const QString &keyword, bool selectFirst);
-    void onContactsCounted(int total);
-    void onContactsListed(const QList<pim::Contact> &contacts);
-    void onContactListingFinished(const QString &error);
-    // Drops a listing that is still running; nothing more is added to the list.
-    void stopListing();
-    void selectNode(_ItemNode *node);
     void refreshNode(_DBItemNode *node);
-
-    // The database the user picks or names; null when cancelled or when creating it failed.
-    _DBItemNode *selectOrCreateLocalDb(const QString &suggestedName, const QString &title = QString());
-    void backupContacts(const QList<pim::Contact> &contacts);
-    void deleteContacts(_DBItemNode *node, const QList<pim::Contact> &contacts);
-    // Runs the edit dialog on a contact of the node (an empty one to add a contact), stores the changes and sends
-    // them to the node's device; on a failed send the device is reloaded.
-    void editContact(_DBItemNode *node, const pim::Contact &contact);
-    // Asks for a target device of a platform (excluding one id); null when nothing was chosen.
-    _DBItemNode *chooseTargetDevice(int platform, const QString &excludedId);
-    void transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId);
-    void transferToAndroid(const QList<pim::Contact> &contacts, const QString &excludedId);
-    // The transfers once the target is known.
-    void sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question = QString());
-    void sendToAndroid(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question = QString());
-    // Copies contacts into a local database node with merging, behind the progress dialog.
-    void copyToDatabase(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question = QString());
-    // Shows what merging the contacts into the target will change and asks `question` (a default "Send … to …?"
-    // when empty); true to go ahead.
+    void showLoadedDevice(_DBItemNode *node);
+    void removeDeviceNode(_DBItemNode *node);
+    bool keepSnapshot(_DBItemNode *node, const QString &operation);
+    void keepStateAfterWrite(_DBItemNode *node);
+    void undoLastChange(_DBItemNode *node);
     bool confirmMerge(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question);
+    _DBItemNode *chooseTargetDevice(int platform, const QString &excludedId);
+
+    // Runs the edit dialog on a contact of the node (an empty one to add a contact), stores the changes and sends
+    // them to the node's device; on a failed send the device is reloaded (mainwindowedit.cpp).
+    void editContact(_DBItemNode *node, const pim::Contact &contact);
     // Loads an iPhone into a fresh cache and adds its node; withTips shows the unlock-and-trust tips first.
     void loadIosDevice(const QString &devid, bool withTips);
     // A device arrival that came while a dialog was open waits until none is (a dialog works on the node the
     // arrival would replace, and a box over it would hide it); true when it was put off.
     bool deferWhileDialogOpen(const std::function<void()> &arrival);
-    void updateColumnWidths();
-    // Sends the deletion of contacts already deleted from an Android node's cache; on failure or cancel the phone
-    // is reloaded. False when it was not sent.
-    bool sendAndroidDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts);
-    // The same for the device node of either platform; true for a database node or nothing to send.
-    bool sendDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts);
-    // Rebuilds an Android node's cache from its phone after a failed or cancelled write; the node is replaced.
-    void reloadAndroidDevice(_DBItemNode *node);
-    // Sends to an iPhone what the caller already applied to its cache: one contact's change records and/or the
-    // deletion of contacts. On failure or cancel the iPhone is loaded again from scratch. False when not sent.
+
+    // The writes to phones (DeviceWrites), in the device links' files and mainwindowdevicewrites.cpp.
     bool sendIosChanges(const QString &udid, LocalDb *cache, const pim::Contact &contact,
-                        const QList<pim::ChangeRecord> &changes, const QList<pim::Contact> &toDelete);
-    // Rebuilds an iOS node's cache from its iPhone (a virtual one is only refreshed); the node is replaced.
-    void reloadIosDevice(_DBItemNode *node);
-    void removeDeviceNode(_DBItemNode *node);
-    // A device node just added after its load: its groups loaded, then selected.
-    void showLoadedDevice(_DBItemNode *node);
+                        const QList<pim::ChangeRecord> &changes, const QList<pim::Contact> &toDelete) override;
+    bool sendAndroidDeletion(_DBItemNode *node, const QList<pim::Contact> &contacts) override;
+    void reloadAndroidDevice(_DBItemNode *node) override;
+    void reloadIosDevice(_DBItemNode *node) override;
 
     devices::AndroidWatch *m_androidWatch = nullptr; // children of the window: stopped when it goes
     devices::IosWatch *m_iosWatch = nullptr;
@@ -230,12 +190,13 @@ private:
 
     ItemModelMainTree *m_treeModel = nullptr;
     ItemModelContacts *m_contactsModel = nullptr;
-    ContactLister *m_lister = nullptr; // made on first use
-    bool m_listSelectsFirst = false;
-    QHash<QByteArray, QAction *> m_actions;
-    QTimer *m_searchTimer = nullptr;
+
+    ContactListController *m_list = nullptr;
+    CommandMenus *m_commands = nullptr;
+    UndoController *m_undo = nullptr;
+    TransferController *m_transfers = nullptr;
+    DeleteController *m_deletes = nullptr;
+
     QTimer *m_arrivalTimer = nullptr; // looks for the end of the open dialog that device arrivals wait for
     QList<std::function<void()>> m_deferredArrivals;
-    QString m_listedKeyword; // the keyword of the listing shown
-    QMenu *m_menuPhoneToPhone = nullptr;
 };

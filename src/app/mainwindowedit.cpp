@@ -7,23 +7,23 @@
 #include "android/adbconnector.h"
 #include "android/androidsendchangesthread.h"
 #include "android/syncprotocol.h"
+#include "app/contactlistcontroller.h"
 #include "app/filedialogs.h"
-#include "app/itemmodelcontacts.h"
+#include "app/guardedstep.h"
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
+#include "app/undocontroller.h"
 #include "app/winmovable.h"
 #include "contacts/contactchanges.h"
 #include "contacts/localdb.h"
+#include "contacts/workertransaction.h"
 #include "core/texts.h"
-#include "widgets/contactdisplayer.h"
 #include "widgets/contacteditor.h"
 #include "widgets/editcontactform.h"
 #include "widgets/groupform.h"
 
 #include <QDir>
-#include <QLineEdit>
-#include <QTreeView>
 
 #include <memory>
 
@@ -37,18 +37,6 @@ bool hasAndroidPhone(const _DBItemNode *node)
     return node->connector && (!adb || adb->handle());
 }
 
-// Runs one storage step; a failure shows the error box.
-template <typename F> bool storageStep(QWidget *parent, F &&step)
-{
-    try {
-        step();
-        return true;
-    } catch (const std::exception &e) {
-        MessageBox::error(parent, MessageBox::escaped(QString::fromUtf8(e.what())));
-        return false;
-    }
-}
-
 } // namespace
 
 void MainWindow::miNewContact()
@@ -60,7 +48,7 @@ void MainWindow::miNewContact()
 void MainWindow::miContactEdit()
 {
     _DBItemNode *node = selectedDbNode();
-    const QList<pim::Contact> contacts = selectedContacts();
+    const QList<pim::Contact> contacts = m_list->selectedContacts();
     if (node && contacts.size() == 1)
         editContact(node, contacts.first());
 }
@@ -71,7 +59,7 @@ void MainWindow::editContact(_DBItemNode *node, const pim::Contact &contact)
     LocalDb &db = *node->db;
     // The stored contact as it is now, which the change records are computed against.
     pim::Contact stored;
-    if (!isNew && !storageStep(this, [&] { stored = db.loadContact(contact._id); }))
+    if (!isNew && !guardedStep(this, [&] { stored = db.loadContact(contact._id); }))
         return;
     if (!isNew && stored._id == 0)
         return; // gone meanwhile
@@ -89,10 +77,10 @@ void MainWindow::editContact(_DBItemNode *node, const pim::Contact &contact)
     if (changes.isEmpty())
         return;
 
-    if (!keepSnapshot(node, isNew ? QStringLiteral("add") : QStringLiteral("edit")))
+    if (!m_undo->keepSnapshot(node, isNew ? QStringLiteral("add") : QStringLiteral("edit")))
         return;
     pim::Contact saved = stored;
-    if (!storageStep(this, [&] {
+    if (!guardedStep(this, [&] {
             applyChanges(db, saved, changes);
             saved = db.loadContact(saved._id);
         }))
@@ -115,53 +103,37 @@ void MainWindow::editContact(_DBItemNode *node, const pim::Contact &contact)
     }
 
     // The phone's new ids are in the cache now; show the contact as stored.
-    storageStep(this, [&] { saved = db.loadContact(saved._id); });
-    keepStateAfterWrite(node);
-    showNodeContacts(m_txtKeyword->text().trimmed());
-    const QList<pim::Contact> &shown = m_contactsModel->contacts();
-    for (int row = 0; row < shown.size(); ++row) {
-        if (shown.at(row)._id != saved._id)
-            continue;
-        const QModelIndex index = m_contactsModel->indexOfRow(row);
-        m_treeContacts->selectionModel()->select(index,
-                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        m_treeContacts->setCurrentIndex(index);
-        m_treeContacts->scrollTo(index);
-        break;
-    }
-    m_wdContactInfo->setContact(saved); // also when the list's group or keyword leaves it out
+    guardedStep(this, [&] { saved = db.loadContact(saved._id); });
+    m_undo->keepStateAfterWrite(node);
+    m_list->showSavedContact(saved);
 }
 
 void MainWindow::miContactSetGroup()
 {
     _DBItemNode *node = selectedDbNode();
-    const QList<pim::Contact> contacts = selectedContacts();
+    const QList<pim::Contact> contacts = m_list->selectedContacts();
     if (!node || contacts.isEmpty())
         return;
     LocalDb &db = *node->db;
 
     std::unique_ptr<GroupForm> form;
-    if (!storageStep(this, [&] { form = std::make_unique<GroupForm>(&db, this); }))
+    if (!guardedStep(this, [&] { form = std::make_unique<GroupForm>(&db, this); }))
         return;
     new WinMovable(form.get());
     form->setQuestionHandler([&form](const QString &text) { return MessageBox::question(form.get(), text); });
     if (form->exec() != QDialog::Accepted)
         return;
 
-    if (!keepSnapshot(node, QStringLiteral("set group")))
+    if (!m_undo->keepSnapshot(node, QStringLiteral("set group")))
         return;
     QList<pim::Contact> regrouped;
-    const bool applied = storageStep(this, [&] {
-        db.beginTransaction();
-        try {
-            regrouped = setContactsGroup(db, contacts, form->groupId(), form->groupName());
-        } catch (...) {
-            db.endTransaction(false);
-            throw;
-        }
+    WorkerTransaction transaction(&db, "setting the group");
+    const bool applied = guardedStep(this, [&] {
+        transaction.begin();
+        regrouped = setContactsGroup(db, contacts, form->groupId(), form->groupName());
     });
     if (!applied)
-        return;
+        return; // rolled back as the transaction goes
 
     // An Android phone gets the memberships before the commit, so that a failure leaves the cache as it was.
     const bool android = node->kind == _ItemNode::KindDevice && node->platform == PlatformAndroid;
@@ -171,24 +143,18 @@ void MainWindow::miContactSetGroup()
         AndroidSendChangesThread worker(&progress, cache, simpleprotocol::nextSyncPort());
         worker.setContactsToRegroup(regrouped);
         if (!progress.runWorker(&worker)) {
-            storageStep(this, [&] { db.endTransaction(false); });
+            transaction.rollback(); // before the reload rebuilds the cache file
             reloadAndroidDevice(node);
             return;
         }
     }
-    const bool committed = storageStep(this, [&] {
-        try {
-            db.endTransaction(true);
-        } catch (...) {
-            db.endTransaction(false);
-            throw;
-        }
-    });
+    const bool committed = guardedStep(this, [&] { transaction.commit(); });
     if (!committed) {
+        transaction.rollback();
         if (android && hasAndroidPhone(node))
             reloadAndroidDevice(node); // the phone has the memberships the cache failed to keep
         return;
     }
     refreshNode(node);
-    informWithUndo(node, trKey("IDS_UPDATE_GROUP_SUC"));
+    m_undo->informWithUndo(node, trKey("IDS_UPDATE_GROUP_SUC"));
 }

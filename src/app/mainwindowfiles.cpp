@@ -3,12 +3,13 @@
 
 #include "app/mainwindow.h"
 
+#include "app/contactlistcontroller.h"
 #include "app/contactsprintpreview.h"
 #include "app/filedialogs.h"
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"
-#include "app/previewconfirm.h"
 #include "app/progressform.h"
+#include "app/transfercontroller.h"
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "core/texts.h"
@@ -97,64 +98,45 @@ void MainWindow::miImport()
         return;
     // The selected filter decides how the file is read, whatever its extension.
     const QStringList filesBefore = LocalDbFiles::list();
-    _DBItemNode *target =
-        selectOrCreateLocalDb(QFileInfo(path).fileName(), trKey("Choose a Database for the Imported Contacts"));
+    _DBItemNode *target = m_transfers->selectOrCreateLocalDb(QFileInfo(path).fileName(),
+                                                             trKey("Choose a Database for the Imported Contacts"));
     if (!target)
         return;
     // A database made for an import that read nothing (or failed, or was cancelled) goes again.
     const bool created = !filesBefore.contains(target->name);
-    bool succeeded = false;
     const auto makeWorker = [&](LocalDb &db, ProgressTarget *progress) -> std::unique_ptr<QThread> {
         return std::make_unique<ImportContactsToLocalThread>(path, format->importKind, &db, progress);
     };
-    const QString question =
-        trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
-            .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
-    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question) &&
-        keepSnapshot(target, QStringLiteral("import"))) {
-        ProgressForm form(trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"), this);
-        ImportContactsToLocalThread worker(path, format->importKind, target->db.data(), &form);
-        succeeded = form.runWorker(&worker);
-    }
-    if (succeeded) {
-        keepStateAfterWrite(target);
-        refreshNode(target);
-        return;
-    }
-    if (created) {
-        const PLocalDb db = target->db;
-        m_treeModel->removeDatabaseNode(target);
-        if (!db->removeFile())
-            qWarning("MainWindow::miImport: cannot remove %s", qPrintable(db->path()));
-    }
+    m_transfers->importIntoDatabase(target, created, makeWorker, trKey("IDS_STARTING_IMPORT_CONTACTS_FROM_FILE"),
+                                    QStringLiteral("import"));
 }
 
 void MainWindow::miTreeExport()
 {
-    exportToFile(this, nodeContacts());
+    exportToFile(this, m_list->nodeContacts());
 }
 
 void MainWindow::miContactExport()
 {
-    exportToFile(this, selectedContacts());
+    exportToFile(this, m_list->selectedContacts());
 }
 
 void MainWindow::miFileExport()
 {
-    contactsSelected() ? miContactExport() : miTreeExport();
+    exportToFile(this, m_list->commandContacts());
 }
 
 void MainWindow::miTreePrint()
 {
-    ContactsPrintPreview(this).print(nodeContacts());
+    ContactsPrintPreview(this).print(m_list->nodeContacts());
 }
 
 void MainWindow::miContactPrint()
 {
-    ContactsPrintPreview(this).print(selectedContacts());
+    ContactsPrintPreview(this).print(m_list->selectedContacts());
 }
 
 void MainWindow::miFilePrint()
 {
-    contactsSelected() ? miContactPrint() : miTreePrint();
+    ContactsPrintPreview(this).print(m_list->commandContacts());
 }

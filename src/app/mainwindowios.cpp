@@ -10,7 +10,6 @@
 #include "core/texts.h"
 #include "devices/iphones.h"
 #include "devices/phoneaccess.h"
-#include "ios/iossynctodevicethread.h"
 
 #include <QDebug>
 
@@ -85,28 +84,6 @@ void MainWindow::loadIosDevice(const QString &devid, bool withTips)
 
     if (const std::function<void()> next = m_iosWatch->loads().finish(devid))
         QMetaObject::invokeMethod(this, next, Qt::QueuedConnection);
-}
-
-void MainWindow::transferToIos(const QList<pim::Contact> &contacts, const QString &excludedId)
-{
-    if (_DBItemNode *target = chooseTargetDevice(PlatformIos, excludedId))
-        sendToIos(target, contacts);
-}
-
-void MainWindow::sendToIos(_DBItemNode *target, const QList<pim::Contact> &contacts, const QString &question)
-{
-    if (!confirmMerge(target, contacts, question) || !keepSnapshot(target, QStringLiteral("transfer")))
-        return;
-    ProgressForm form(QString(), this);
-    form.offerUndo();
-    IOSSyncToDeviceThread worker(target->id, target->db.data(), contacts, &form);
-    if (form.runWorker(&worker)) {
-        keepStateAfterWrite(target);
-        refreshNode(target);
-        if (form.undoChosen())
-            undoLastChange(target);
-    } else
-        reloadIosDevice(target); // groups sent before the failure are on the phone: show what it holds now
 }
 
 bool MainWindow::sendIosChanges(const QString &udid, LocalDb *cache, const pim::Contact &contact,

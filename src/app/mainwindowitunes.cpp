@@ -7,8 +7,8 @@
 #include "app/loaditunesbackupdlg.h"
 #include "app/messagebox.h"
 #include "app/passcodedlg.h"
-#include "app/previewconfirm.h"
 #include "app/progressform.h"
+#include "app/transfercontroller.h"
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "core/texts.h"
@@ -43,41 +43,16 @@ void MainWindow::miFromiTunes()
 
     const QString device = manifest->deviceName().isEmpty() ? QStringLiteral("Unknown Device") : manifest->deviceName();
     const QStringList filesBefore = LocalDbFiles::list();
-    _DBItemNode *target = selectOrCreateLocalDb(device + QStringLiteral("-backup.db"),
-                                                trKey("Choose a Database for the Imported Contacts"));
+    _DBItemNode *target = m_transfers->selectOrCreateLocalDb(device + QStringLiteral("-backup.db"),
+                                                             trKey("Choose a Database for the Imported Contacts"));
     if (!target)
         return;
     // Only a database made for this import is removed when it fails; one the user chose to merge into keeps
     // its contacts (the import's own changes are rolled back).
     const bool created = !filesBefore.contains(target->name);
-
-    bool succeeded = false;
     const auto makeWorker = [&](LocalDb &db, ProgressTarget *progress) -> std::unique_ptr<QThread> {
         return std::make_unique<ImportContactsFromiTunesThread>(manifest, &db, progress);
     };
-    const QString question =
-        trKey("IDS_PREVIEW_CONFIRM_IMPORT_TO_%1")
-            .arg(QStringLiteral("\u201C") + target->name.toHtmlEscaped() + QStringLiteral("\u201D"));
-    if (PreviewConfirm::confirmWorker(this, target->db.data(), makeWorker, question) &&
-        keepSnapshot(target, QStringLiteral("itunes-import"))) {
-        ProgressForm form(trKey("IDS_READING_CONTACTS_FROM_ITUNES"), this);
-        ImportContactsFromiTunesThread worker(manifest, target->db.data(), &form);
-        succeeded = form.runWorker(&worker);
-    }
-    if (succeeded) {
-        keepStateAfterWrite(target);
-        refreshNode(target);
-        return;
-    }
-    if (created) {
-        const PLocalDb db = target->db;
-        m_treeModel->removeDatabaseNode(target);
-        bool removed = false;
-        try {
-            removed = db->removeFile();
-        } catch (const std::exception &) {
-        }
-        if (!removed)
-            qWarning("MainWindow::miFromiTunes: cannot remove %s", qPrintable(db->path()));
-    }
+    m_transfers->importIntoDatabase(target, created, makeWorker, trKey("IDS_READING_CONTACTS_FROM_ITUNES"),
+                                    QStringLiteral("itunes-import"));
 }

@@ -1,5 +1,6 @@
 #include "app/passcodedlg.h"
 
+#include "app/dialogbuttons.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
 #include "app/stylesheet.h"
@@ -8,12 +9,10 @@
 #include "itunes/iositunesbksetpasswordthread.h"
 #include "widgets/queuedanswers.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QQueue>
-#include <QVBoxLayout>
 
 namespace {
 QQueue<QString> queuedAnswers; // GUI thread only
@@ -34,24 +33,9 @@ PasscodeDlg::PasscodeDlg(const PBackupManifest &manifest, QWidget *parent) : QDi
     m_txtPasscode->setObjectName(QStringLiteral("txtPasscode"));
     m_txtPasscode->setEchoMode(QLineEdit::Password);
     m_txtPasscode->setPlaceholderText(trKey("IDS_ENTER_PASSWORD"));
-    auto *btnOK = new QPushButton(trKey("OK"), this);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setDefault(true);
-    auto *btnCancel = new QPushButton(trKey("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOK);
-    buttons->addWidget(btnCancel);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 12);
-    layout->addWidget(lbTitle2);
-    layout->addWidget(m_txtPasscode);
-    layout->addLayout(buttons);
-
-    connect(btnOK, &QPushButton::pressed, this, &PasscodeDlg::btnOKPressed);
-    connect(btnCancel, &QPushButton::pressed, this, &QDialog::reject);
+    const DialogButtons buttons = stackWithButtons(this, {lbTitle2, m_txtPasscode}, trKey("OK"));
+    connect(buttons.ok, &QPushButton::pressed, this, &PasscodeDlg::btnOKPressed);
+    connect(buttons.cancel, &QPushButton::pressed, this, &QDialog::reject);
 }
 
 PasscodeDlg::~PasscodeDlg() = default;

@@ -2,6 +2,7 @@
 // through its dialogs and worker thread. Dialog answers are queued in advance.
 
 #include "app/desktop.h"
+#include "app/filedialogs.h"
 #include "app/itemmodelcontacts.h"
 #include "app/itemmodelmaintree.h"
 #include "app/localdbselform.h"
@@ -20,6 +21,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -415,6 +417,66 @@ private Q_SLOTS:
     }
 
     // The whole backup as a user does it: device node, database dialog, progress dialog, new node.
+    // Every command of the menus, the tool bar and the context menus reaches the window's slot of its name; one
+    // left without a slot would stay disabled whatever is selected.
+    void everyCommandReachesItsSlot()
+    {
+        MainWindow w;
+        const QList<QAction *> actions = w.findChildren<QAction *>();
+        int commands = 0;
+        for (const QAction *a : actions) {
+            if (!a->objectName().startsWith(QStringLiteral("mi")))
+                continue;
+            ++commands;
+            QVERIFY2(!a->property("unavailable").toBool(), qPrintable(a->objectName()));
+            QCOMPARE(w.action(a->objectName().toLatin1().constData()), a);
+        }
+        QCOMPARE(commands, 44);
+        QVERIFY(!w.action("miNoSuchCommand"));
+    }
+
+    // The File menu's commands act on the selected contacts when there are some, otherwise on the whole node
+    // (or its selected group); the Contact and Tree commands always on theirs.
+    void fileCommandsActOnTheSelectionElseTheNode()
+    {
+        MainWindow w;
+        w.show();
+        _DBItemNode *work = w.treeModel()->findDatabaseNode(QStringLiteral("Work.db"));
+        select(w, work);
+        auto *list = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
+        const auto exported = [&](const char *command) {
+            const QString path = QDir::home().filePath(QStringLiteral("out.csv"));
+            QFile::remove(path);
+            FileDialogs::queueAnswer(path, QStringLiteral("CSV Files(*.csv)"));
+            MessageBox::queueAnswer(MessageBox::Ok);
+            w.action(command)->trigger();
+            MessageBox::takeShownTexts();
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return QStringList();
+            const QByteArray content = file.readAll();
+            QStringList names;
+            for (const QString &name : {QStringLiteral("Ola"), QStringLiteral("Kari"), QStringLiteral("Per")})
+                if (content.contains(name.toUtf8()))
+                    names << name;
+            return names;
+        };
+
+        QCOMPARE(exported("miFileExport"),
+                 (QStringList{QStringLiteral("Ola"), QStringLiteral("Kari"), QStringLiteral("Per")}));
+        const int perRow = int(listedNames(w).indexOf(QStringLiteral("Per Hansen")));
+        list->selectionModel()->select(w.contactsModel()->indexOfRow(perRow),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QCOMPARE(w.action("miFileExport")->text(), w.action("miContactExport")->text());
+        QCOMPARE(exported("miFileExport"), QStringList{QStringLiteral("Per")});
+        QCOMPARE(exported("miContactExport"), QStringList{QStringLiteral("Per")});
+        QCOMPARE(exported("miTreeExport").size(), 3);
+
+        // With the group selected, the node's contacts are the group's members.
+        select(w, work->child(0));
+        QCOMPARE(exported("miFileExport"), (QStringList{QStringLiteral("Ola"), QStringLiteral("Kari")}));
+    }
+
     void backupADeviceIntoANewDatabaseThenMergeAgain()
     {
         MainWindow w;

@@ -1,9 +1,12 @@
 // Snapshots before the window writes to a phone or a local database, and "Undo last change on this phone".
 
+#include "app/undocontroller.h"
+
 #include "android/androidcontactsdb.h"
-#include "app/mainwindow.h"
 
 #include "android/adbconnector.h"
+#include "app/contactlistcontroller.h"
+#include "app/devicewrites.h"
 #include "app/itemmodelmaintree.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
@@ -15,13 +18,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QWidget>
 
 namespace {
 
 // Where a node's snapshots are filed; nothing for a virtual device (a file standing for a phone, with no phone
 // to undo on) or a node that is neither a device nor a database.
-std::optional<std::pair<SnapshotInfo::Kind, QString>> snapshotTarget(const _DBItemNode *node, int androidPlatform,
-                                                                     int iosPlatform)
+std::optional<std::pair<SnapshotInfo::Kind, QString>> snapshotTarget(const _DBItemNode *node)
 {
     if (!node || !node->db)
         return std::nullopt;
@@ -29,12 +32,12 @@ std::optional<std::pair<SnapshotInfo::Kind, QString>> snapshotTarget(const _DBIt
         return std::pair{SnapshotInfo::Kind::LocalDb, QFileInfo(node->db->path()).fileName()};
     if (node->kind != _ItemNode::KindDevice)
         return std::nullopt;
-    if (node->platform == iosPlatform) {
+    if (node->platform == ItemModelMainTree::PlatformIos) {
         if (QFileInfo(node->db->path()).absolutePath() != QDir(DataFolder::iosCacheDir()).absolutePath())
             return std::nullopt;
         return std::pair{SnapshotInfo::Kind::Ios, node->id};
     }
-    if (node->platform == androidPlatform) {
+    if (node->platform == ItemModelMainTree::PlatformAndroid) {
         const auto *adb = dynamic_cast<const AdbConnector *>(node->connector.data());
         if (!node->connector || (adb && !adb->handle()))
             return std::nullopt;
@@ -45,9 +48,14 @@ std::optional<std::pair<SnapshotInfo::Kind, QString>> snapshotTarget(const _DBIt
 
 } // namespace
 
-bool MainWindow::keepSnapshot(_DBItemNode *node, const QString &operation)
+UndoController::UndoController(QWidget *window, ContactListController *list, DeviceWrites *devices)
+    : QObject(window), m_window(window), m_list(list), m_devices(devices)
 {
-    const auto target = snapshotTarget(node, PlatformAndroid, PlatformIos);
+}
+
+bool UndoController::keepSnapshot(_DBItemNode *node, const QString &operation)
+{
+    const auto target = snapshotTarget(node);
     if (!target)
         return true;
     try {
@@ -56,12 +64,12 @@ bool MainWindow::keepSnapshot(_DBItemNode *node, const QString &operation)
         m_pendingSnapshots.insert(node->db->path(), info.id);
         return true;
     } catch (const std::exception &e) {
-        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
+        MessageBox::error(m_window, MessageBox::escaped(QString::fromUtf8(e.what())));
         return false;
     }
 }
 
-void MainWindow::keepStateAfterWrite(_DBItemNode *node)
+void UndoController::keepStateAfterWrite(_DBItemNode *node)
 {
     if (!node || !node->db)
         return;
@@ -77,36 +85,31 @@ void MainWindow::keepStateAfterWrite(_DBItemNode *node)
     }
 }
 
-void MainWindow::informWithUndo(_DBItemNode *node, const QString &text)
+void UndoController::informWithUndo(_DBItemNode *node, const QString &text)
 {
     keepStateAfterWrite(node);
-    if (!snapshotTarget(node, PlatformAndroid, PlatformIos)) {
-        MessageBox::information(this, text);
+    if (!snapshotTarget(node)) {
+        MessageBox::information(m_window, text);
         return;
     }
-    if (MessageBox::show(this, MessageBox::Icon::Information, text, MessageBox::Ok | MessageBox::Undo) ==
+    if (MessageBox::show(m_window, MessageBox::Icon::Information, text, MessageBox::Ok | MessageBox::Undo) ==
         MessageBox::Undo)
         undoLastChange(node);
 }
 
-void MainWindow::miEditUndo()
+void UndoController::undoLastChange(_DBItemNode *node)
 {
-    if (_DBItemNode *node = selectedDbNode())
-        undoLastChange(node);
-}
-
-void MainWindow::undoLastChange(_DBItemNode *node)
-{
-    const auto target = snapshotTarget(node, PlatformAndroid, PlatformIos);
+    const auto target = snapshotTarget(node);
     if (!target) {
         MessageBox::information(
-            this, trKey("Changes to %1 cannot be undone.").arg(MessageBox::escaped(node ? node->name : QString())));
+            m_window, trKey("Changes to %1 cannot be undone.").arg(MessageBox::escaped(node ? node->name : QString())));
         return;
     }
     SnapshotStore store;
     const QList<SnapshotInfo> snapshots = store.list(target->first, target->second);
     if (snapshots.isEmpty()) {
-        MessageBox::information(this, trKey("There is no change to undo on %1.").arg(MessageBox::escaped(node->name)));
+        MessageBox::information(m_window,
+                                trKey("There is no change to undo on %1.").arg(MessageBox::escaped(node->name)));
         return;
     }
     const SnapshotInfo &last = snapshots.first();
@@ -114,26 +117,26 @@ void MainWindow::undoLastChange(_DBItemNode *node)
     try {
         plan = undo::planFor(store, last, *node->db, true);
     } catch (const std::exception &e) {
-        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
+        MessageBox::error(m_window, MessageBox::escaped(QString::fromUtf8(e.what())));
         return;
     }
     if (plan.isEmpty()) {
         MessageBox::information(
-            this, trKey("%1 already is as it was before that change.").arg(MessageBox::escaped(node->name)) +
-                      QStringLiteral("<br/>") + MessageBox::escaped(plan.summary()));
+            m_window, trKey("%1 already is as it was before that change.").arg(MessageBox::escaped(node->name)) +
+                          QStringLiteral("<br/>") + MessageBox::escaped(plan.summary()));
         return;
     }
     const QString question =
         trKey("Undo \"%1\" of %2 on %3?")
             .arg(MessageBox::escaped(last.operation), QLocale().toString(last.time.toLocalTime(), QLocale::ShortFormat),
                  MessageBox::escaped(node->name));
-    if (!MessageBox::question(this, question + QStringLiteral("<br/><br/>") + MessageBox::escaped(plan.summary())))
+    if (!MessageBox::question(m_window, question + QStringLiteral("<br/><br/>") + MessageBox::escaped(plan.summary())))
         return;
     if (!keepSnapshot(node, QStringLiteral("undo")))
         return;
 
     const undo::RunWorker run = [this](const undo::WorkerFactory &make) {
-        ProgressForm form(QString(), this);
+        ProgressForm form(QString(), m_window);
         const std::unique_ptr<QThread> worker = make(&form);
         return form.runWorker(worker.get());
     };
@@ -152,22 +155,22 @@ void MainWindow::undoLastChange(_DBItemNode *node)
             break;
         }
     } catch (const std::exception &e) {
-        MessageBox::error(this, MessageBox::escaped(QString::fromUtf8(e.what())));
+        MessageBox::error(m_window, MessageBox::escaped(QString::fromUtf8(e.what())));
         ok = false;
     }
     if (!ok) {
         m_pendingSnapshots.remove(node->db->path());
         // What the phone holds now, part of the undo included; the state before it stays in its snapshot.
         if (target->first == SnapshotInfo::Kind::Android)
-            reloadAndroidDevice(node);
+            m_devices->reloadAndroidDevice(node);
         else if (target->first == SnapshotInfo::Kind::Ios)
-            reloadIosDevice(node);
+            m_devices->reloadIosDevice(node);
         else
-            refreshNode(node);
+            m_list->refreshNode(node);
         return;
     }
     keepStateAfterWrite(node);
-    refreshNode(node);
-    MessageBox::information(this,
+    m_list->refreshNode(node);
+    MessageBox::information(m_window,
                             MessageBox::escaped(plan.summary()).replace(QLatin1Char('\n'), QStringLiteral("<br/>")));
 }

@@ -14,10 +14,10 @@
 #include "core/datafolder.h"
 #include "core/texts.h"
 #include "filehash.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
+#include "simandroidphone.h"
 #include "temphome.h"
+#include "vcardpeople.h"
+#include "windowtestcase.h"
 
 #include <QAction>
 #include <QCryptographicHash>
@@ -30,51 +30,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray people(int n)
-{
-    QByteArray cards;
-    for (int i = 0; i < n; ++i)
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 " +
-                 QByteArray::number(i) + "\nEND:VCARD\n";
-    return cards;
-}
-
-struct Phone
-{
-    explicit Phone(const QString &name, SimCompanionConfig config = {})
-        : phone(name, name.toUpper().remove(u' ')), companion(&phone, config), adbd(&phone, {})
-    {
-        QString error;
-        adbd.listen(0, &error);
-        // The app is there already: two phones arriving together install in parallel, which is not what these
-        // tests are about.
-        phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-    }
-    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(adbd.port()); }
-    QStringList names() const
-    {
-        QStringList n;
-        const SimContactStore store = companion.store();
-        for (const SimContact &c : store.contacts())
-            n << c.name;
-        n.sort();
-        return n;
-    }
-
-    SimPhone phone;
-    SimCompanion companion;
-    SimAdbd adbd;
-};
-
-// The window's adb poller watches these phones.
-struct Watched
-{
-    explicit Watched(const QStringList &endpoints)
-    {
-        qputenv("CONTACT_MOVER_ADB_TCP", endpoints.join(u',').toLatin1());
-    }
-    ~Watched() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
-};
+// The app is there already: two phones arriving together install in parallel, which is not what these tests are
+// about.
+using Phone = SimAndroidPhone;
 
 _DBItemNode *androidNode(MainWindow &w, const QString &id)
 {
@@ -118,37 +76,19 @@ void createDatabase(const QString &fileName, int contacts)
 
 } // namespace
 
-class TestMainWindowAndroidWrite : public QObject
+class TestMainWindowAndroidWrite : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        AndroidLink::setPauseOverrideMs(0);
-    }
-    void init()
-    {
-        m_home = std::make_unique<TempHome>();
-        QDir().mkpath(DataFolder::localDbDir());
-    }
-    void cleanup()
-    {
-        MessageBox::takeShownTexts();
-        m_home.reset();
-    }
-
     void androidToAndroidAndRestoreToAndroid()
     {
         Phone a(QStringLiteral("Phone A")), b(QStringLiteral("Phone B"));
-        a.companion.seed(people(5));
+        a.companion.seed(people::cards(5));
         b.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Person1;Test;;;\nTEL;TYPE=WORK:999\nEND:VCARD\n");
         createDatabase(QStringLiteral("Office.db"), 2);
         const QByteArray dbBefore = fileHash(LocalDbFiles::pathFor(QStringLiteral("Office.db")));
-        Watched watched({a.endpoint(), b.endpoint()});
+        WatchedPhones watched({a.endpoint(), b.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, a.endpoint()) && androidNode(w, b.endpoint()), 20000);
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
@@ -201,10 +141,10 @@ private Q_SLOTS:
         SimCompanionConfig dropping;
         dropping.fail = SimCompanionConfig::Fail::CloseMidRestore;
         Phone b(QStringLiteral("Phone B"), dropping);
-        b.companion.seed(people(1));
+        b.companion.seed(people::cards(1));
         createDatabase(QStringLiteral("Many.db"), 25);
         const QByteArray dbBefore = fileHash(LocalDbFiles::pathFor(QStringLiteral("Many.db")));
-        Watched watched({b.endpoint()});
+        WatchedPhones watched({b.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, b.endpoint()), 20000);
 
@@ -229,8 +169,8 @@ private Q_SLOTS:
     void deletingContactsOnAPhone()
     {
         Phone b(QStringLiteral("Phone B"));
-        b.companion.seed(people(3));
-        Watched watched({b.endpoint()});
+        b.companion.seed(people::cards(3));
+        WatchedPhones watched({b.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, b.endpoint()), 20000);
         QCOMPARE(w.contactsModel()->contacts().size(), 3);

@@ -14,11 +14,12 @@
 #include "core/datafolder.h"
 #include "core/texts.h"
 #include "filehash.h"
-#include "iphonesim.h"
+#include "simiphones.h"
 #include "temphome.h"
 #include "widgets/contacteditor.h"
 #include "widgets/editcontactform.h"
 #include "widgets/entitieseditors.h"
+#include "windowtestcase.h"
 
 #include <QAction>
 #include <QCryptographicHash>
@@ -87,31 +88,16 @@ QStringList nodeNames(const _DBItemNode *node)
 }
 
 // A simulator with phones written as vCard seeds, started on its own socket, which libusbmuxd is pointed at.
-struct Phones
+struct Phones : SimIphones
 {
-    explicit Phones(const QList<SimDeviceConfig> &devices) : sim(dir.filePath(QStringLiteral("mux.sock")))
+    explicit Phones(QList<SimDeviceConfig> devices)
     {
-        QString error;
-        for (SimDeviceConfig config : devices) {
-            if (!config.seedPath.isEmpty()) {
-                QFile seed(dir.filePath(config.udid + QStringLiteral(".vcf")));
-                if (seed.open(QIODevice::WriteOnly))
-                    seed.write(config.seedPath.toUtf8());
-                config.seedPath = seed.fileName();
-            }
-            ok = sim.addDevice(config, &error) && ok;
-        }
-        ok = ok && sim.start(&error);
-        qputenv("USBMUXD_SOCKET_ADDRESS", sim.environment().section(QLatin1Char('='), 1).toLocal8Bit());
-    }
-    ~Phones()
-    {
-        sim.stop();
-        qunsetenv("USBMUXD_SOCKET_ADDRESS");
+        for (SimDeviceConfig &config : devices)
+            if (!config.seedPath.isEmpty())
+                config.seedPath = put(config.udid + QStringLiteral(".vcf"), config.seedPath.toUtf8());
+        ok = start(devices);
     }
 
-    QTemporaryDir dir;
-    IPhoneSim sim;
     bool ok = true;
 };
 
@@ -163,25 +149,11 @@ void selectContactRows(MainWindow &w, const QList<int> &rows)
 
 } // namespace
 
-class TestMainWindowIosWrite : public QObject
+class TestMainWindowIosWrite : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase() { installEnglishTranslation(*QCoreApplication::instance()); }
-    void init()
-    {
-        m_home = std::make_unique<TempHome>();
-        QDir().mkpath(DataFolder::localDbDir());
-    }
-    void cleanup()
-    {
-        MessageBox::takeShownTexts();
-        m_home.reset();
-    }
-
     void arrivalLoadsContactsAndAFailingPhoneGetsNoNode()
     {
         Phones phones(

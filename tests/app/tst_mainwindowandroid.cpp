@@ -40,11 +40,6 @@ struct Phone : SimAndroidPhone
     WatchedPhones watched;
 };
 
-_DBItemNode *androidNode(MainWindow &w, const QString &id)
-{
-    return w.treeModel()->findDeviceNode(id, ItemModelMainTree::PlatformAndroid);
-}
-
 } // namespace
 
 class TestMainWindowAndroid : public WindowTestCase

@@ -34,32 +34,6 @@ namespace {
 // about.
 using Phone = SimAndroidPhone;
 
-_DBItemNode *androidNode(MainWindow &w, const QString &id)
-{
-    return w.treeModel()->findDeviceNode(id, ItemModelMainTree::PlatformAndroid);
-}
-
-void select(MainWindow &w, _ItemNode *node)
-{
-    w.findChild<QTreeView *>(QStringLiteral("treeMain"))
-        ->selectionModel()
-        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
-}
-
-// Queues the pick of a target phone in the device dialog, which lists the Android nodes in tree order.
-void pickTarget(MainWindow &w, const QString &id, const QString &excluded = QString())
-{
-    int row = 0;
-    for (_DBItemNode *node : w.treeModel()->deviceNodes(ItemModelMainTree::PlatformAndroid)) {
-        if (node->id == excluded)
-            continue;
-        if (node->id == id)
-            break;
-        ++row;
-    }
-    DataSourceSelForm::queueAnswer(row);
-}
-
 _DBItemNode *localDatabase(MainWindow &w, const QString &fileName)
 {
     return w.treeModel()->findDatabaseNode(fileName);
@@ -93,9 +67,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, a.endpoint()) && androidNode(w, b.endpoint()), 20000);
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
 
-        select(w, androidNode(w, a.endpoint()));
+        selectNode(w, androidNode(w, a.endpoint()));
         QVERIFY(w.action("miTreeA2A")->isEnabled());
-        pickTarget(w, b.endpoint(), a.endpoint());
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint(), a.endpoint());
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeA2A")->trigger();
@@ -114,17 +88,17 @@ private Q_SLOTS:
         QCOMPARE(w.selectedDbNode(), androidNode(w, b.endpoint()));
         QCOMPARE(w.contactsModel()->contacts().size(), 5);
 
-        select(w, localDatabase(w, QStringLiteral("Office.db")));
+        selectNode(w, localDatabase(w, QStringLiteral("Office.db")));
         QVERIFY(w.action("miFileDB2A")->isEnabled());
         // Saying no to the question sends nothing.
         const QJsonArray storeBefore = b.companion.store().toJson();
-        pickTarget(w, b.endpoint());
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint());
         MessageBox::queueAnswer(MessageBox::No);
         w.action("miFileDB2A")->trigger();
         QCOMPARE(MessageBox::takeShownTexts().size(), 1);
         QCOMPARE(b.companion.store().toJson(), storeBefore);
 
-        pickTarget(w, b.endpoint());
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint());
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miFileDB2A")->trigger();
@@ -148,8 +122,8 @@ private Q_SLOTS:
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, b.endpoint()), 20000);
 
-        select(w, localDatabase(w, QStringLiteral("Many.db")));
-        pickTarget(w, b.endpoint());
+        selectNode(w, localDatabase(w, QStringLiteral("Many.db")));
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint());
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDB2A")->trigger();
@@ -192,7 +166,7 @@ private Q_SLOTS:
         QVERIFY(!b.names().contains(first));
 
         // Clearing the phone.
-        select(w, androidNode(w, b.endpoint()));
+        selectNode(w, androidNode(w, b.endpoint()));
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDel")->trigger();

@@ -45,13 +45,6 @@ QTreeView *tree(MainWindow &w, const char *name)
     return w.findChild<QTreeView *>(QLatin1String(name));
 }
 
-void selectNode(MainWindow &w, _ItemNode *node)
-{
-    tree(w, "treeMain")
-        ->selectionModel()
-        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
-}
-
 // Selects the listed contact of this name; false when the list has none.
 bool selectContact(MainWindow &w, const QString &name)
 {

@@ -30,13 +30,6 @@ namespace {
 
 using Phone = SimAndroidPhone;
 
-void select(MainWindow &w, _ItemNode *node)
-{
-    w.findChild<QTreeView *>(QStringLiteral("treeMain"))
-        ->selectionModel()
-        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
-}
-
 QStringList names(LocalDb &db)
 {
     QStringList out;
@@ -73,7 +66,7 @@ private Q_SLOTS:
             (phone = w.treeModel()->findDeviceNode(b.endpoint(), ItemModelMainTree::PlatformAndroid)), 20000);
         MessageBox::takeShownTexts();
 
-        select(w, w.treeModel()->findDatabaseNode(QStringLiteral("Office.db")));
+        selectNode(w, w.treeModel()->findDatabaseNode(QStringLiteral("Office.db")));
         DataSourceSelForm::queueAnswer(0);
         MessageBox::queueAnswer(MessageBox::Yes);  // the preview's question
         MessageBox::queueAnswer(MessageBox::Undo); // in the success box
@@ -92,7 +85,7 @@ private Q_SLOTS:
         QCOMPARE(phone->db->listContacts(0, QString()).size(), 2);
 
         // The undo kept a snapshot of its own: Edit > Undo brings the restore back.
-        select(w, phone);
+        selectNode(w, phone);
         QVERIFY(w.action("miEditUndo")->isEnabled());
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
@@ -116,7 +109,7 @@ private Q_SLOTS:
         _DBItemNode *home = w.treeModel()->findDatabaseNode(QStringLiteral("Home.db"));
         QVERIFY(home);
         const QStringList before = names(*home->db);
-        select(w, home);
+        selectNode(w, home);
         QTRY_COMPARE_WITH_TIMEOUT(w.contactsModel()->rowCount(), 3, 10000);
         w.findChild<QTreeView *>(QStringLiteral("treeContacts"))
             ->selectionModel()

@@ -171,8 +171,7 @@ public:
     int restores = 0;
 };
 
-// The simulated phone in this process.
-// A phone with the companion app, meeting the adbd generation under test.
+// The simulated phone in this process, with the companion app, meeting the adbd generation under test.
 struct SimulatedPhone : SimAndroidPhone
 {
     explicit SimulatedPhone(const QString &name, SimCompanionConfig config = {})

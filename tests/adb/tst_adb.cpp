@@ -8,6 +8,7 @@
 #include "adb/adbprotocol.h"
 #include "adb/adbusb.h"
 #include "adbtesthelpers.h"
+#include "scopedenv.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -535,7 +536,7 @@ void TestAdb::phoneInAnotherMode()
     QVERIFY(!dev->errorString().contains(u"disconnected"_s));
 
     // The poller reports it once, with the reason at hand for the message.
-    qputenv("CONTACT_MOVER_ADB_TCP", sim.endpoint().toUtf8());
+    const ScopedEnv watched("CONTACT_MOVER_ADB_TCP", sim.endpoint().toUtf8());
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"AdbPoll: .*%1 mode.*"_s.arg(mode)));
     AdbPoll poll(100, nullptr);
     PollWatcher watch(&poll);
@@ -545,7 +546,6 @@ void TestAdb::phoneInAnotherMode()
     QVERIFY(poll.failure(sim.endpoint()).contains(u"%1 mode"_s.arg(mode)));
     poll.stop();
     QVERIFY(poll.wait(5000));
-    qunsetenv("CONTACT_MOVER_ADB_TCP");
 }
 
 void TestAdb::simDelayedAckOnlyWhenBothAnnounce()
@@ -847,8 +847,8 @@ void TestAdb::pollerArrivalAndRemoval()
     const QString garbageEp = u"127.0.0.1:%1"_s.arg(garbage.port());
     const QString hugeEp = u"127.0.0.1:%1"_s.arg(huge.port());
     const QString silentEp = u"127.0.0.1:%1"_s.arg(silent.port());
-    qputenv("CONTACT_MOVER_ADB_TCP",
-            QStringList{procEp, garbageEp, silentEp, hugeEp, sim.endpoint()}.join(u","_s).toUtf8());
+    const ScopedEnv watched("CONTACT_MOVER_ADB_TCP",
+                            QStringList{procEp, garbageEp, silentEp, hugeEp, sim.endpoint()}.join(u","_s).toUtf8());
 
     AdbPoll poll(100, nullptr);
     PollWatcher watch(&poll);
@@ -889,7 +889,6 @@ void TestAdb::pollerArrivalAndRemoval()
     QVERIFY(poll.wait(5000));
     QVERIFY(emu.wait(5000));
     QTRY_COMPARE(watch.handles.value(sim.endpoint())->state(), AdbUSBHandle::State::Offline);
-    qunsetenv("CONTACT_MOVER_ADB_TCP");
 }
 
 QTEST_GUILESS_MAIN(TestAdb)

@@ -6,6 +6,7 @@
 #include "adb/adbroute.h"
 #include "adb/adbserver.h"
 #include "adb/adbtransport.h"
+#include "scopedenv.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -275,9 +276,9 @@ private Q_SLOTS:
     {
         FakeServer server;
         server.setTrack(FakeServer::Track::Garbage);
-        qputenv("ANDROID_ADB_SERVER_PORT", QByteArray::number(server.port()));
+        const ScopedEnv serverPort("ANDROID_ADB_SERVER_PORT", QByteArray::number(server.port()));
         QTemporaryDir home;
-        qputenv("HOME", home.path().toLocal8Bit());
+        const ScopedEnv atHome("HOME", home.path().toLocal8Bit());
 
         // A phone the poller reaches by itself, as a witness that it keeps polling.
         QProcess phone;
@@ -291,7 +292,7 @@ private Q_SLOTS:
         const QString endpoint =
             QString::fromLatin1(banner).section(u"CONTACT_MOVER_ADB_TCP="_s, 1).section(QLatin1Char('\n'), 0, 0);
         QVERIFY2(!endpoint.isEmpty(), banner.constData());
-        qputenv("CONTACT_MOVER_ADB_TCP", endpoint.toLatin1());
+        const ScopedEnv watched("CONTACT_MOVER_ADB_TCP", endpoint.toLatin1());
 
         auto poll = std::make_unique<AdbPoll>(100, nullptr);
         QSignalSpy found(poll.get(), &AbsAdbPoll::newDevice);

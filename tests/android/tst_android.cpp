@@ -17,10 +17,10 @@
 #include "contacts/localdb.h"
 #include "core/progress.h"
 #include "core/texts.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
+#include "phonetestcase.h"
+#include "simandroidphone.h"
 #include "temphome.h"
+#include "vcardpeople.h"
 
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -32,6 +32,7 @@
 #include <sys/socket.h>
 
 #include <functional>
+#include <optional>
 #include <thread>
 
 using namespace androidentity;
@@ -98,47 +99,14 @@ public:
     QString deviceLog() override { return {}; }
 };
 
-// The simulated phone in this process: adbd on a free port, companion app inside.
-struct SimulatedPhone
+// The simulated phone in this process, first without the companion app, meeting the adbd generation under test.
+struct SimulatedPhone : SimAndroidPhone
 {
     explicit SimulatedPhone(SimCompanionConfig config = {}, SimAdbdConfig adbConfig = adbdUnderTest())
-        : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config),
-          adbd(&phone, adbConfig)
+        : SimAndroidPhone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42"), App::Missing, config, adbConfig)
     {
-        QString error;
-        adbd.listen(0, &error);
     }
-    PAndroidConnector connector() const
-    {
-        // Handed on once online, as the window and the command line tool do.
-        QString error;
-        const PAdbUSBHandle handle =
-            AdbUSBHandle::connectTcp(QStringLiteral("127.0.0.1"), adbd.port(), QString(), 3000, &error);
-        if (handle)
-            handle->waitForHandshake(3000);
-        return PAndroidConnector(new AdbConnector(handle));
-    }
-    int installs() const { return int(phone.shellHistory().filter(QStringLiteral("pm install")).size()); }
-
-    SimPhone phone; // destroyed last: the companion and the adbd use it
-    SimCompanion companion;
-    SimAdbd adbd;
 };
-
-// vCard text of n people, each with a phone, an e-mail and every second one in a group.
-QByteArray people(int n)
-{
-    QByteArray cards;
-    for (int i = 0; i < n; ++i) {
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\n";
-        cards += "TEL;TYPE=CELL:+1 555 " + QByteArray::number(1000 + i) + "\nEMAIL:p" + QByteArray::number(i) +
-                 "@example.org\n";
-        if (i % 2)
-            cards += "CATEGORIES:Friends\n";
-        cards += "END:VCARD\n";
-    }
-    return cards;
-}
 
 struct Load
 {
@@ -153,11 +121,9 @@ struct Load
 
 } // namespace
 
-class TestAndroid : public QObject
+class TestAndroid : public PhoneTestCase
 {
     Q_OBJECT
-
-    std::unique_ptr<TempHome> m_home;
 
     // Loads a phone into a fresh cache through the real thread and reads the cache back.
     Load load(const PAndroidConnector &connector, int port = nextSyncPort(),
@@ -189,13 +155,6 @@ class TestAndroid : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        m_home = std::make_unique<TempHome>();
-        AndroidLink::setPauseOverrideMs(0);
-    }
-
     // ---- Row text ----
 
     void rowIdsAndLabels()
@@ -438,7 +397,7 @@ private Q_SLOTS:
     void loadThreeHundredContactsInstallingOnce()
     {
         SimulatedPhone sim;
-        QCOMPARE(sim.companion.seed(people(300)), 300);
+        QCOMPARE(sim.companion.seed(people::withMailAndGroup(300)), 300);
         const int port = nextSyncPort();
         Load first = load(sim.connector(), port);
         QCOMPARE(first.outcome, ProgressObject::Outcome::Succeeded);
@@ -512,7 +471,7 @@ private Q_SLOTS:
         SimCompanionConfig config;
         config.fail = SimCompanionConfig::Fail(fail);
         SimulatedPhone sim(config);
-        sim.companion.seed(people(40));
+        sim.companion.seed(people::withMailAndGroup(40));
         const Load l = load(sim.connector());
         QCOMPARE(l.outcome, ProgressObject::Outcome::Failed);
         QVERIFY2(l.message.startsWith(message), qPrintable(l.message));
@@ -586,7 +545,7 @@ private Q_SLOTS:
         SimCompanionConfig slow;
         slow.coldStartMs = 600;
         SimulatedPhone sim(slow);
-        sim.companion.seed(people(5));
+        sim.companion.seed(people::withMailAndGroup(5));
         const Load l = load(sim.connector());
         QCOMPARE(l.outcome, ProgressObject::Outcome::Succeeded);
         QCOMPARE(l.contacts.size(), 5);
@@ -610,7 +569,7 @@ private Q_SLOTS:
     void olderCompanionIsUpdatedWithPermissionsGranted()
     {
         SimulatedPhone sim;
-        sim.companion.seed(people(3));
+        sim.companion.seed(people::withMailAndGroup(3));
         // An app of version 1 is on the phone.
         sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
         sim.phone.setStoreValue(QStringLiteral("versions"),
@@ -673,7 +632,7 @@ private Q_SLOTS:
 
         SimulatedPhone sim;
         sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-        sim.companion.seed(people(5));
+        sim.companion.seed(people::withMailAndGroup(5));
         const PAndroidConnector connector = sim.connector();
 
         // The backup session moves to a port of its own and the phone is told that one.
@@ -776,10 +735,11 @@ private Q_SLOTS:
     {
         SimulatedPhone sim;
         sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-        sim.companion.seed(people(3));
+        sim.companion.seed(people::withMailAndGroup(3));
         QString error;
         QVERIFY(sim.companion.listenWifi(0, &error));
-        qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(sim.companion.wifiPort()));
+        std::optional<ScopedEnv> wifiPort;
+        wifiPort.emplace("CONTACT_MOVER_WIFI_PORT", QByteArray::number(sim.companion.wifiPort()));
         // Over Wi-Fi the app opens the session port after our request: give it the moment the real pause gives.
         AndroidLink::setPauseOverrideMs(300);
         auto wifi = QSharedPointer<AndroidWifiConnector>::create();
@@ -795,7 +755,7 @@ private Q_SLOTS:
         sim.companion.stop();
         AndroidWifiConnector gone;
         QVERIFY_THROWS_EXCEPTION(WifiServiceTimeoutException, gone.hello(QStringLiteral("127.0.0.1")));
-        qunsetenv("CONTACT_MOVER_WIFI_PORT");
+        wifiPort.reset();
 
         QCOMPARE(AndroidWifiConnector::parseAddress(QStringLiteral(" 192.168.1.20 ")), QStringLiteral("192.168.1.20"));
         QCOMPARE(AndroidWifiConnector::parseAddress(QStringLiteral("999.1.1.1")), QStringLiteral("999.1.1.1"));
@@ -809,7 +769,7 @@ private Q_SLOTS:
     {
         SimulatedPhone sim;
         sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-        sim.companion.seed(people(1));
+        sim.companion.seed(people::withMailAndGroup(1));
         const PAndroidConnector connector = sim.connector();
         int port = nextSyncPort();
         QTcpSocket socket;

@@ -18,10 +18,10 @@
 #include "core/progress.h"
 #include "core/texts.h"
 #include "filehash.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
+#include "phonetestcase.h"
+#include "simandroidphone.h"
 #include "temphome.h"
+#include "vcardpeople.h"
 
 #include <QCryptographicHash>
 #include <QMutex>
@@ -172,58 +172,14 @@ public:
     int restores = 0;
 };
 
-// The simulated phone in this process.
-struct SimulatedPhone
+// The simulated phone in this process, with the companion app, meeting the adbd generation under test.
+struct SimulatedPhone : SimAndroidPhone
 {
     explicit SimulatedPhone(const QString &name, SimCompanionConfig config = {})
-        : phone(name, name.toUpper().remove(u' ')), companion(&phone, config), adbd(&phone, adbdUnderTest())
+        : SimAndroidPhone(name, config, adbdUnderTest())
     {
-        QString error;
-        adbd.listen(0, &error);
-        phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
     }
-    PAndroidConnector connector() const
-    {
-        QString error;
-        const PAdbUSBHandle handle =
-            AdbUSBHandle::connectTcp(QStringLiteral("127.0.0.1"), adbd.port(), QString(), 3000, &error);
-        if (handle)
-            handle->waitForHandshake(3000);
-        return PAndroidConnector(new AdbConnector(handle));
-    }
-    // name → that contact's rows on the phone, as "type:fields" texts.
-    QMap<QString, QStringList> contents() const
-    {
-        QMap<QString, QStringList> out;
-        const SimContactStore store = companion.store();
-        for (const SimContact &c : store.contacts()) {
-            QStringList rows;
-            for (const SimRow &r : c.rows)
-                if (r.type != 1)
-                    rows << QStringLiteral("%1:%2").arg(r.type).arg(r.fields.join(u'|'));
-            rows.sort();
-            out.insert(c.name, rows);
-        }
-        return out;
-    }
-
-    SimPhone phone;
-    SimCompanion companion;
-    SimAdbd adbd;
 };
-
-QByteArray people(int n, int from = 0)
-{
-    QByteArray cards;
-    for (int i = from; i < from + n; ++i) {
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:+1 555 " +
-                 QByteArray::number(1000 + i) + "\nEMAIL:p" + QByteArray::number(i) + "@example.org\n";
-        if (i % 2)
-            cards += "CATEGORIES:Friends\n";
-        cards += "END:VCARD\n";
-    }
-    return cards;
-}
 
 struct Outcome
 {
@@ -260,11 +216,9 @@ bool loadInto(AndroidContactsDb &cache)
 
 } // namespace
 
-class TestAndroidWrite : public QObject
+class TestAndroidWrite : public PhoneTestCase
 {
     Q_OBJECT
-
-    std::unique_ptr<TempHome> m_home;
     int m_caches = 0;
 
     // An empty cache whose phone is at 127.0.0.1.
@@ -292,13 +246,6 @@ class TestAndroidWrite : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        m_home = std::make_unique<TempHome>();
-        AndroidLink::setPauseOverrideMs(0);
-    }
-
     // ---- SyncBackupThread against the recording phone ----
 
     void allMergedOpensNoSession()
@@ -389,8 +336,7 @@ private Q_SLOTS:
         QCOMPARE(r.message,
                  QStringLiteral("Successfully transferred 4 contacts to Android, with 1 repeated contacts merged."));
 
-        LocalDb reference(m_home->path() + QStringLiteral("/reference.db"),
-                          PContactCombineRule(new LocalDbCombineRule));
+        LocalDb reference(home().path() + QStringLiteral("/reference.db"), PContactCombineRule(new LocalDbCombineRule));
         reference.createFromTemplate();
         for (const pim::Contact &c : std::as_const(source))
             reference.saveContactWithMerge(c);
@@ -618,7 +564,7 @@ private Q_SLOTS:
     {
         SimulatedPhone a(QStringLiteral("Phone A"));
         SimulatedPhone b(QStringLiteral("Phone B"));
-        a.companion.seed(people(25));
+        a.companion.seed(people::withMailAndGroup(25));
         // B already has Person3 with another number, and someone of its own.
         b.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Person3;Test;;;\nTEL;TYPE=WORK:+1 555 9999\nEND:VCARD\n"
                          "BEGIN:VCARD\nVERSION:3.0\nN:Own;Bea;;;\nEMAIL:bea@example.org\nEND:VCARD\n");
@@ -663,7 +609,7 @@ private Q_SLOTS:
         QCOMPARE(ids(cacheB), ids(fresh));
 
         // From a local database: merged again into B, the database untouched.
-        LocalDb local(m_home->filePath(QStringLiteral("local.db")), PContactCombineRule(new LocalDbCombineRule));
+        LocalDb local(home().filePath(QStringLiteral("local.db")), PContactCombineRule(new LocalDbCombineRule));
         local.createFromTemplate();
         for (const pim::Contact &c : {person(QStringLiteral("Bea"), QStringLiteral("Own"), QStringLiteral("+49 1")),
                                       person(QStringLiteral("Carl"), QStringLiteral("Dee"), QStringLiteral("+49 2"))})

@@ -15,7 +15,9 @@
 #include "core/progress.h"
 #include "core/texts.h"
 #include "filehash.h"
+#include "phonetestcase.h"
 #include "simadbd.h"
+#include "simandroidphone.h"
 #include "simcompanion.h"
 #include "simphone.h"
 #include "temphome.h"
@@ -54,30 +56,9 @@ struct Phone
         QString error;
         QVERIFY2(companion->loadStore(&error), qPrintable(error));
     }
-    PAndroidConnector connector() const
-    {
-        QString error;
-        const PAdbUSBHandle handle =
-            AdbUSBHandle::connectTcp(QStringLiteral("127.0.0.1"), adbd.port(), QString(), 3000, &error);
-        if (handle)
-            handle->waitForHandshake(3000);
-        return PAndroidConnector(new AdbConnector(handle));
-    }
+    PAndroidConnector connector() const { return adbConnectorTo(adbd.port()); }
     // name → that contact's other rows, as "type:fields".
-    QMap<QString, QStringList> contents() const
-    {
-        QMap<QString, QStringList> out;
-        const SimContactStore store = companion->store();
-        for (const SimContact &c : store.contacts()) {
-            QStringList rows;
-            for (const SimRow &r : c.rows)
-                if (r.type != pim::ENTITY_NAME)
-                    rows << QStringLiteral("%1:%2").arg(r.type).arg(r.fields.join(u'|'));
-            rows.sort();
-            out.insert(c.name, rows);
-        }
-        return out;
-    }
+    QMap<QString, QStringList> contents() const { return simStoreContents(companion->store()); }
     int contactCount() const { return companion->store().contactCount(); }
 
     SimPhone phone;
@@ -143,20 +124,11 @@ bool loadInto(AndroidContactsDb &cache)
 
 } // namespace
 
-class TestDeviceFaults : public QObject
+class TestDeviceFaults : public PhoneTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        m_home = std::make_unique<TempHome>();
-        AndroidLink::setPauseOverrideMs(0);
-    }
-
     void transferFaultsLoseNothing_data()
     {
         QTest::addColumn<int>("fail");
@@ -177,7 +149,7 @@ private Q_SLOTS:
         QFETCH(int, phoneContacts);
 
         // The source: a local database of 45 contacts, two of them namesakes of the phone's.
-        const QString sourcePath = m_home->filePath(QStringLiteral("source-%1.db").arg(fail));
+        const QString sourcePath = home().filePath(QStringLiteral("source-%1.db").arg(fail));
         {
             LocalDb source(sourcePath, PContactCombineRule(new LocalDbCombineRule));
             source.createFromTemplate();

@@ -11,13 +11,13 @@
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "core/texts.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
 #include "temphome.h"
 #include "widgets/androidwifiform.h"
 
 #include "adb/adbtransport.h"
+#include "simandroidphone.h"
+#include "vcardpeople.h"
+#include "windowtestcase.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,67 +25,35 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
+
 namespace {
 
-QByteArray people(int n)
-{
-    QByteArray cards;
-    for (int i = 0; i < n; ++i)
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 " +
-                 QByteArray::number(i) + "\nEND:VCARD\n";
-    return cards;
-}
-
-// The phone, its companion app and its adbd, which the window finds through CONTACT_MOVER_ADB_TCP.
-struct Phone
+// A phone without the companion app, which the window finds through CONTACT_MOVER_ADB_TCP while it lives.
+struct Phone : SimAndroidPhone
 {
     explicit Phone(SimCompanionConfig config = {}, SimAdbdConfig adbConfig = {})
-        : phone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42")), companion(&phone, config),
-          adbd(&phone, adbConfig)
+        : SimAndroidPhone(QStringLiteral("Pixel Sim"), QStringLiteral("SIM42"), App::Missing, config, adbConfig),
+          watched({endpoint()})
     {
-        QString error;
-        adbd.listen(0, &error);
-        qputenv("CONTACT_MOVER_ADB_TCP", endpoint().toLatin1());
     }
-    ~Phone() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
-    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(adbd.port()); }
-    int installs() const { return int(phone.shellHistory().filter(QStringLiteral("pm install")).size()); }
-
-    SimPhone phone;
-    SimCompanion companion;
-    SimAdbd adbd;
+    WatchedPhones watched;
 };
-
-_DBItemNode *androidNode(MainWindow &w, const QString &id)
-{
-    return w.treeModel()->findDeviceNode(id, ItemModelMainTree::PlatformAndroid);
-}
 
 } // namespace
 
-class TestMainWindowAndroid : public QObject
+class TestMainWindowAndroid : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
+public:
+    TestMainWindowAndroid() : WindowTestCase(LocalDbFolder::Absent) {}
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        AndroidLink::setPauseOverrideMs(0);
-    }
-    void init() { m_home = std::make_unique<TempHome>(); }
-    void cleanup()
-    {
-        MessageBox::takeShownTexts();
-        m_home.reset();
-    }
-
     void aPhoneArrivesIsShownBackedUpAndComesBack()
     {
         Phone sim;
-        sim.companion.seed(people(300));
+        sim.companion.seed(people::cards(300));
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, sim.endpoint()), 20000);
         _DBItemNode *node = androidNode(w, sim.endpoint());
@@ -172,7 +140,7 @@ private Q_SLOTS:
         SimCompanionConfig config;
         QVERIFY(SimCompanion::parseFail(fail, &config.fail));
         Phone sim(config);
-        sim.companion.seed(people(30));
+        sim.companion.seed(people::cards(30));
         MessageBox::queueAnswer(MessageBox::Ok);
         MainWindow w;
         QStringList shown;
@@ -189,7 +157,7 @@ private Q_SLOTS:
     {
         Phone sim;
         sim.phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-        sim.companion.seed(people(2));
+        sim.companion.seed(people::cards(2));
         QString error;
         QVERIFY(sim.companion.listenWifi(0, &error));
         MainWindow w;
@@ -198,7 +166,8 @@ private Q_SLOTS:
         // Wrong input stays in the dialog; an address where nobody listens is a timeout; then a good one.
         quint16 closedPort = 0;
         adbsocket::closeFd(adbsocket::listenLoopback(0, &closedPort, &error));
-        qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(closedPort));
+        std::optional<ScopedEnv> wifiPort; // where the window's Wi-Fi dialog knocks
+        wifiPort.emplace("CONTACT_MOVER_WIFI_PORT", QByteArray::number(closedPort));
         AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1:48888"));
         AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1"));
         MessageBox::queueAnswer(MessageBox::Ok);
@@ -221,7 +190,7 @@ private Q_SLOTS:
             SimPhone bare(QStringLiteral("Bare Sim"), QStringLiteral("SIM43"));
             SimCompanion noApp(&bare, {});
             QVERIFY(noApp.listenWifi(0, &error));
-            qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(noApp.wifiPort()));
+            wifiPort.emplace("CONTACT_MOVER_WIFI_PORT", QByteArray::number(noApp.wifiPort()));
             AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1"));
             MessageBox::queueAnswer(MessageBox::Ok);
             w.miToolsConnectViaWiFi();
@@ -236,12 +205,12 @@ private Q_SLOTS:
         }
         QCOMPARE(w.treeModel()->deviceCount(ItemModelMainTree::PlatformAndroid), 1);
 
-        qputenv("CONTACT_MOVER_WIFI_PORT", QByteArray::number(sim.companion.wifiPort()));
+        wifiPort.emplace("CONTACT_MOVER_WIFI_PORT", QByteArray::number(sim.companion.wifiPort()));
         AndroidLink::setPauseOverrideMs(300); // the app opens its session port after our request
         AndroidWIFIForm::queueAnswer(QStringLiteral("127.0.0.1 "));
         w.miToolsConnectViaWiFi();
         AndroidLink::setPauseOverrideMs(0);
-        qunsetenv("CONTACT_MOVER_WIFI_PORT");
+        wifiPort.reset();
         _DBItemNode *wifi = androidNode(w, QStringLiteral("Pixel Sim")); // a Wi-Fi phone's id is its name
         QVERIFY(wifi);
         QCOMPARE(wifi->db->listContacts(0, QString()).size(), 2);

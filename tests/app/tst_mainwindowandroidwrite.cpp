@@ -14,10 +14,10 @@
 #include "core/datafolder.h"
 #include "core/texts.h"
 #include "filehash.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
+#include "simandroidphone.h"
 #include "temphome.h"
+#include "vcardpeople.h"
+#include "windowtestcase.h"
 
 #include <QAction>
 #include <QCryptographicHash>
@@ -30,77 +30,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QByteArray people(int n)
-{
-    QByteArray cards;
-    for (int i = 0; i < n; ++i)
-        cards += "BEGIN:VCARD\nVERSION:3.0\nN:Person" + QByteArray::number(i) + ";Test;;;\nTEL;TYPE=CELL:555 " +
-                 QByteArray::number(i) + "\nEND:VCARD\n";
-    return cards;
-}
-
-struct Phone
-{
-    explicit Phone(const QString &name, SimCompanionConfig config = {})
-        : phone(name, name.toUpper().remove(u' ')), companion(&phone, config), adbd(&phone, {})
-    {
-        QString error;
-        adbd.listen(0, &error);
-        // The app is there already: two phones arriving together install in parallel, which is not what these
-        // tests are about.
-        phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-    }
-    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(adbd.port()); }
-    QStringList names() const
-    {
-        QStringList n;
-        const SimContactStore store = companion.store();
-        for (const SimContact &c : store.contacts())
-            n << c.name;
-        n.sort();
-        return n;
-    }
-
-    SimPhone phone;
-    SimCompanion companion;
-    SimAdbd adbd;
-};
-
-// The window's adb poller watches these phones.
-struct Watched
-{
-    explicit Watched(const QStringList &endpoints)
-    {
-        qputenv("CONTACT_MOVER_ADB_TCP", endpoints.join(u',').toLatin1());
-    }
-    ~Watched() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
-};
-
-_DBItemNode *androidNode(MainWindow &w, const QString &id)
-{
-    return w.treeModel()->findDeviceNode(id, ItemModelMainTree::PlatformAndroid);
-}
-
-void select(MainWindow &w, _ItemNode *node)
-{
-    w.findChild<QTreeView *>(QStringLiteral("treeMain"))
-        ->selectionModel()
-        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
-}
-
-// Queues the pick of a target phone in the device dialog, which lists the Android nodes in tree order.
-void pickTarget(MainWindow &w, const QString &id, const QString &excluded = QString())
-{
-    int row = 0;
-    for (_DBItemNode *node : w.treeModel()->deviceNodes(ItemModelMainTree::PlatformAndroid)) {
-        if (node->id == excluded)
-            continue;
-        if (node->id == id)
-            break;
-        ++row;
-    }
-    DataSourceSelForm::queueAnswer(row);
-}
+// The app is there already: two phones arriving together install in parallel, which is not what these tests are
+// about.
+using Phone = SimAndroidPhone;
 
 _DBItemNode *localDatabase(MainWindow &w, const QString &fileName)
 {
@@ -118,44 +50,26 @@ void createDatabase(const QString &fileName, int contacts)
 
 } // namespace
 
-class TestMainWindowAndroidWrite : public QObject
+class TestMainWindowAndroidWrite : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        AndroidLink::setPauseOverrideMs(0);
-    }
-    void init()
-    {
-        m_home = std::make_unique<TempHome>();
-        QDir().mkpath(DataFolder::localDbDir());
-    }
-    void cleanup()
-    {
-        MessageBox::takeShownTexts();
-        m_home.reset();
-    }
-
     void androidToAndroidAndRestoreToAndroid()
     {
         Phone a(QStringLiteral("Phone A")), b(QStringLiteral("Phone B"));
-        a.companion.seed(people(5));
+        a.companion.seed(people::cards(5));
         b.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Person1;Test;;;\nTEL;TYPE=WORK:999\nEND:VCARD\n");
         createDatabase(QStringLiteral("Office.db"), 2);
         const QByteArray dbBefore = fileHash(LocalDbFiles::pathFor(QStringLiteral("Office.db")));
-        Watched watched({a.endpoint(), b.endpoint()});
+        WatchedPhones watched({a.endpoint(), b.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, a.endpoint()) && androidNode(w, b.endpoint()), 20000);
         QVERIFY(MessageBox::takeShownTexts().isEmpty());
 
-        select(w, androidNode(w, a.endpoint()));
+        selectNode(w, androidNode(w, a.endpoint()));
         QVERIFY(w.action("miTreeA2A")->isEnabled());
-        pickTarget(w, b.endpoint(), a.endpoint());
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint(), a.endpoint());
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeA2A")->trigger();
@@ -174,17 +88,17 @@ private Q_SLOTS:
         QCOMPARE(w.selectedDbNode(), androidNode(w, b.endpoint()));
         QCOMPARE(w.contactsModel()->contacts().size(), 5);
 
-        select(w, localDatabase(w, QStringLiteral("Office.db")));
+        selectNode(w, localDatabase(w, QStringLiteral("Office.db")));
         QVERIFY(w.action("miFileDB2A")->isEnabled());
         // Saying no to the question sends nothing.
         const QJsonArray storeBefore = b.companion.store().toJson();
-        pickTarget(w, b.endpoint());
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint());
         MessageBox::queueAnswer(MessageBox::No);
         w.action("miFileDB2A")->trigger();
         QCOMPARE(MessageBox::takeShownTexts().size(), 1);
         QCOMPARE(b.companion.store().toJson(), storeBefore);
 
-        pickTarget(w, b.endpoint());
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint());
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miFileDB2A")->trigger();
@@ -201,15 +115,15 @@ private Q_SLOTS:
         SimCompanionConfig dropping;
         dropping.fail = SimCompanionConfig::Fail::CloseMidRestore;
         Phone b(QStringLiteral("Phone B"), dropping);
-        b.companion.seed(people(1));
+        b.companion.seed(people::cards(1));
         createDatabase(QStringLiteral("Many.db"), 25);
         const QByteArray dbBefore = fileHash(LocalDbFiles::pathFor(QStringLiteral("Many.db")));
-        Watched watched({b.endpoint()});
+        WatchedPhones watched({b.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, b.endpoint()), 20000);
 
-        select(w, localDatabase(w, QStringLiteral("Many.db")));
-        pickTarget(w, b.endpoint());
+        selectNode(w, localDatabase(w, QStringLiteral("Many.db")));
+        queueDevicePick(w, ItemModelMainTree::PlatformAndroid, b.endpoint());
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDB2A")->trigger();
@@ -229,8 +143,8 @@ private Q_SLOTS:
     void deletingContactsOnAPhone()
     {
         Phone b(QStringLiteral("Phone B"));
-        b.companion.seed(people(3));
-        Watched watched({b.endpoint()});
+        b.companion.seed(people::cards(3));
+        WatchedPhones watched({b.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(androidNode(w, b.endpoint()), 20000);
         QCOMPARE(w.contactsModel()->contacts().size(), 3);
@@ -252,7 +166,7 @@ private Q_SLOTS:
         QVERIFY(!b.names().contains(first));
 
         // Clearing the phone.
-        select(w, androidNode(w, b.endpoint()));
+        selectNode(w, androidNode(w, b.endpoint()));
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDel")->trigger();

@@ -11,14 +11,13 @@
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "core/texts.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
+#include "simandroidphone.h"
 #include "temphome.h"
 #include "widgets/contacteditor.h"
 #include "widgets/editcontactform.h"
 #include "widgets/entitieseditors.h"
 #include "widgets/groupform.h"
+#include "windowtestcase.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -30,42 +29,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Phone
-{
-    explicit Phone(const QString &name, SimCompanionConfig config = {})
-        : phone(name, name.toUpper().remove(u' ')), companion(&phone, config), adbd(&phone, {})
-    {
-        QString error;
-        adbd.listen(0, &error);
-        phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-    }
-    QString endpoint() const { return u"127.0.0.1:%1"_s.arg(adbd.port()); }
-    // name → the contact's rows other than its name, as "type:fields", sorted.
-    QMap<QString, QStringList> contents() const
-    {
-        QMap<QString, QStringList> out;
-        const SimContactStore store = companion.store();
-        for (const SimContact &c : store.contacts()) {
-            QStringList rows;
-            for (const SimRow &r : c.rows)
-                if (r.type != pim::ENTITY_NAME)
-                    rows << u"%1:%2"_s.arg(r.type).arg(r.fields.join(u'|'));
-            rows.sort();
-            out.insert(c.name, rows);
-        }
-        return out;
-    }
-
-    SimPhone phone;
-    SimCompanion companion;
-    SimAdbd adbd;
-};
-
-struct Watched
-{
-    explicit Watched(const QString &endpoint) { qputenv("CONTACT_MOVER_ADB_TCP", endpoint.toLatin1()); }
-    ~Watched() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
-};
+using Phone = SimAndroidPhone;
 
 // The same contents read from a node's database, for comparing a cache with its phone.
 QMap<QString, int> rowCounts(LocalDb &db)
@@ -79,13 +43,6 @@ QMap<QString, int> rowCounts(LocalDb &db)
 QTreeView *tree(MainWindow &w, const char *name)
 {
     return w.findChild<QTreeView *>(QLatin1String(name));
-}
-
-void selectNode(MainWindow &w, _ItemNode *node)
-{
-    tree(w, "treeMain")
-        ->selectionModel()
-        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
 }
 
 // Selects the listed contact of this name; false when the list has none.
@@ -128,29 +85,11 @@ void queueNewContact(const QString &given, const QString &family, const QString 
 
 } // namespace
 
-class TestMainWindowEdit : public QObject
+class TestMainWindowEdit : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        AndroidLink::setPauseOverrideMs(0);
-    }
-    void init()
-    {
-        m_home = std::make_unique<TempHome>();
-        QDir().mkpath(DataFolder::localDbDir());
-    }
-    void cleanup()
-    {
-        MessageBox::takeShownTexts();
-        m_home.reset();
-    }
-
     void addEditAndGroupInALocalDatabase()
     {
         {
@@ -225,7 +164,7 @@ private Q_SLOTS:
         p.companion.seed(
             "BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:555 0100\nEMAIL;TYPE=HOME:anna@example.org\n"
             "END:VCARD\n");
-        Watched watched(p.endpoint());
+        WatchedPhones watched({p.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid),
                                  20000);
@@ -286,7 +225,7 @@ private Q_SLOTS:
         dropping.fail = SimCompanionConfig::Fail::CloseMidRestore;
         Phone p(u"Phone B"_s, dropping);
         p.companion.seed("BEGIN:VCARD\nVERSION:3.0\nN:Berg;Anna;;;\nTEL;TYPE=CELL:555 0100\nEND:VCARD\n");
-        Watched watched(p.endpoint());
+        WatchedPhones watched({p.endpoint()});
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(w.treeModel()->findDeviceNode(p.endpoint(), ItemModelMainTree::PlatformAndroid),
                                  20000);

@@ -14,11 +14,12 @@
 #include "core/datafolder.h"
 #include "core/texts.h"
 #include "filehash.h"
-#include "iphonesim.h"
+#include "simiphones.h"
 #include "temphome.h"
 #include "widgets/contacteditor.h"
 #include "widgets/editcontactform.h"
 #include "widgets/entitieseditors.h"
+#include "windowtestcase.h"
 
 #include <QAction>
 #include <QCryptographicHash>
@@ -87,31 +88,16 @@ QStringList nodeNames(const _DBItemNode *node)
 }
 
 // A simulator with phones written as vCard seeds, started on its own socket, which libusbmuxd is pointed at.
-struct Phones
+struct Phones : SimIphones
 {
-    explicit Phones(const QList<SimDeviceConfig> &devices) : sim(dir.filePath(QStringLiteral("mux.sock")))
+    explicit Phones(QList<SimDeviceConfig> devices)
     {
-        QString error;
-        for (SimDeviceConfig config : devices) {
-            if (!config.seedPath.isEmpty()) {
-                QFile seed(dir.filePath(config.udid + QStringLiteral(".vcf")));
-                if (seed.open(QIODevice::WriteOnly))
-                    seed.write(config.seedPath.toUtf8());
-                config.seedPath = seed.fileName();
-            }
-            ok = sim.addDevice(config, &error) && ok;
-        }
-        ok = ok && sim.start(&error);
-        qputenv("USBMUXD_SOCKET_ADDRESS", sim.environment().section(QLatin1Char('='), 1).toLocal8Bit());
-    }
-    ~Phones()
-    {
-        sim.stop();
-        qunsetenv("USBMUXD_SOCKET_ADDRESS");
+        for (SimDeviceConfig &config : devices)
+            if (!config.seedPath.isEmpty())
+                config.seedPath = put(config.udid + QStringLiteral(".vcf"), config.seedPath.toUtf8());
+        ok = start(devices);
     }
 
-    QTemporaryDir dir;
-    IPhoneSim sim;
     bool ok = true;
 };
 
@@ -126,32 +112,6 @@ SimDeviceConfig phone(const QString &udid, const QString &name, const QByteArray
     return config;
 }
 
-_DBItemNode *iosNode(MainWindow &w, const QString &udid)
-{
-    return w.treeModel()->findDeviceNode(udid, ItemModelMainTree::PlatformIos);
-}
-
-// Queues the pick of a target iPhone in the device dialog, which lists the iOS nodes in tree order (arrival order).
-void pickTarget(MainWindow &w, const QString &udid, const QString &excluded = QString())
-{
-    int row = 0;
-    for (_DBItemNode *node : w.treeModel()->deviceNodes(ItemModelMainTree::PlatformIos)) {
-        if (node->id == excluded)
-            continue;
-        if (node->id == udid)
-            break;
-        ++row;
-    }
-    DataSourceSelForm::queueAnswer(row);
-}
-
-void select(MainWindow &w, _ItemNode *node)
-{
-    w.findChild<QTreeView *>(QStringLiteral("treeMain"))
-        ->selectionModel()
-        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
-}
-
 void selectContactRows(MainWindow &w, const QList<int> &rows)
 {
     auto *view = w.findChild<QTreeView *>(QStringLiteral("treeContacts"));
@@ -163,25 +123,11 @@ void selectContactRows(MainWindow &w, const QList<int> &rows)
 
 } // namespace
 
-class TestMainWindowIosWrite : public QObject
+class TestMainWindowIosWrite : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase() { installEnglishTranslation(*QCoreApplication::instance()); }
-    void init()
-    {
-        m_home = std::make_unique<TempHome>();
-        QDir().mkpath(DataFolder::localDbDir());
-    }
-    void cleanup()
-    {
-        MessageBox::takeShownTexts();
-        m_home.reset();
-    }
-
     void arrivalLoadsContactsAndAFailingPhoneGetsNoNode()
     {
         Phones phones(
@@ -235,10 +181,10 @@ private Q_SLOTS:
         MessageBox::takeShownTexts();
 
         // iPhone to iPhone: the dialog lists the other iPhone only.
-        select(w, iosNode(w, kUdidA));
+        selectNode(w, iosNode(w, kUdidA));
         QVERIFY(w.action("miTreeI2I")->isEnabled());
         QVERIFY(!w.action("miTreeA2I")->isEnabled());
-        pickTarget(w, kUdidB, kUdidA);
+        queueDevicePick(w, ItemModelMainTree::PlatformIos, kUdidB, kUdidA);
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeI2I")->trigger();
@@ -257,11 +203,11 @@ private Q_SLOTS:
         QCOMPARE(storeNames(phones.sim, kUdidA).size(), 3);
 
         // Restore Contacts to iPhone from a local database, the selected contact only.
-        select(w, w.treeModel()->findDatabaseNode(QStringLiteral("Office.db")));
+        selectNode(w, w.treeModel()->findDatabaseNode(QStringLiteral("Office.db")));
         selectContactRows(w, {1});
         QCOMPARE(w.contactsModel()->contacts().at(1).full_name, QStringLiteral("Test Zeta"));
         QVERIFY(w.action("miFileDB2I")->isEnabled());
-        pickTarget(w, kUdidB);
+        queueDevicePick(w, ItemModelMainTree::PlatformIos, kUdidB);
         MessageBox::queueAnswer(MessageBox::Yes); // the question with what will change
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miFileDB2I")->trigger();
@@ -274,7 +220,7 @@ private Q_SLOTS:
 
         // A contact sent to the phone carries the identifier the phone gave it: deleting it there works.
         _DBItemNode *b = iosNode(w, kUdidB);
-        select(w, b);
+        selectNode(w, b);
         int zeta = -1;
         for (int i = 0; i < w.contactsModel()->contacts().size(); ++i)
             if (w.contactsModel()->contacts().at(i).full_name == QStringLiteral("Test Zeta"))
@@ -295,7 +241,7 @@ private Q_SLOTS:
         QCOMPARE(storeNames(phones.sim, kUdidB).size(), 4);
 
         // Clearing the iPhone deletes every contact on it, records and all.
-        select(w, iosNode(w, kUdidB));
+        selectNode(w, iosNode(w, kUdidB));
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
         w.action("miTreeDel")->trigger();
@@ -325,7 +271,7 @@ private Q_SLOTS:
         LocalDb work(LocalDbFiles::pathFor(QStringLiteral("Work.db")), PContactCombineRule(new LocalDbCombineRule));
         work.createFromTemplate();
         work.close();
-        select(w, w.treeModel()->databasesRoot());
+        selectNode(w, w.treeModel()->databasesRoot());
 
         w.iosDeviceConnected(kUdidA);
         QVERIFY(phones.sim.detach(kUdidA));
@@ -368,7 +314,7 @@ private Q_SLOTS:
         MainWindow w;
         QTRY_VERIFY_WITH_TIMEOUT(iosNode(w, kUdidA), 20000);
         MessageBox::takeShownTexts(); // the arrival tips
-        select(w, iosNode(w, kUdidA));
+        selectNode(w, iosNode(w, kUdidA));
         selectContactRows(w, {0});
 
         EditContactForm::queueAnswer(

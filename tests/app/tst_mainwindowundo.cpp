@@ -13,10 +13,9 @@
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "core/texts.h"
-#include "simadbd.h"
-#include "simcompanion.h"
-#include "simphone.h"
+#include "simandroidphone.h"
 #include "temphome.h"
+#include "windowtestcase.h"
 
 #include <QAction>
 #include <QJsonArray>
@@ -29,54 +28,7 @@ using fixtures::person;
 
 namespace {
 
-struct Phone
-{
-    explicit Phone(const QString &name)
-        : phone(name, name.toUpper().remove(u' ')), companion(&phone, {}), adbd(&phone, {})
-    {
-        QString error;
-        adbd.listen(0, &error);
-        phone.setPackages({QStringLiteral("com.tallowbrook.contactssync")});
-    }
-    QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(adbd.port()); }
-    // Every field of every contact, without the ids the phone gives.
-    QStringList fields() const
-    {
-        QStringList out;
-        for (const QJsonValue &c : companion.store().toJson()) {
-            QJsonObject contact = c.toObject();
-            contact.remove(QStringLiteral("id"));
-            contact.remove(QStringLiteral("raw"));
-            QStringList rows;
-            for (const QJsonValue &r : contact.take(QStringLiteral("rows")).toArray()) {
-                QJsonObject row = r.toObject();
-                row.remove(QStringLiteral("id"));
-                rows << QString::fromUtf8(QJsonDocument(row).toJson(QJsonDocument::Compact));
-            }
-            rows.sort();
-            out << QString::fromUtf8(QJsonDocument(contact).toJson(QJsonDocument::Compact)) + rows.join(u' ');
-        }
-        out.sort();
-        return out;
-    }
-
-    SimPhone phone;
-    SimCompanion companion;
-    SimAdbd adbd;
-};
-
-struct Watched
-{
-    explicit Watched(const QString &endpoint) { qputenv("CONTACT_MOVER_ADB_TCP", endpoint.toLatin1()); }
-    ~Watched() { qunsetenv("CONTACT_MOVER_ADB_TCP"); }
-};
-
-void select(MainWindow &w, _ItemNode *node)
-{
-    w.findChild<QTreeView *>(QStringLiteral("treeMain"))
-        ->selectionModel()
-        ->select(w.treeModel()->indexOfNode(node), QItemSelectionModel::ClearAndSelect);
-}
+using Phone = SimAndroidPhone;
 
 QStringList names(LocalDb &db)
 {
@@ -88,29 +40,11 @@ QStringList names(LocalDb &db)
 
 } // namespace
 
-class TestMainWindowUndo : public QObject
+class TestMainWindowUndo : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        AndroidLink::setPauseOverrideMs(0);
-    }
-    void init()
-    {
-        m_home = std::make_unique<TempHome>();
-        QDir().mkpath(DataFolder::localDbDir());
-    }
-    void cleanup()
-    {
-        MessageBox::takeShownTexts();
-        m_home.reset();
-    }
-
     void undoARestoreFromTheSuccessBoxThenRedoFromTheMenu()
     {
         Phone b(QStringLiteral("Phone B"));
@@ -125,14 +59,14 @@ private Q_SLOTS:
                     person(QStringLiteral("Person"), QStringLiteral("Db%1").arg(i), QStringLiteral("777 %1").arg(i)));
         }
         const QStringList before = b.fields();
-        Watched watched(b.endpoint());
+        WatchedPhones watched({b.endpoint()});
         MainWindow w;
         _DBItemNode *phone = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT(
             (phone = w.treeModel()->findDeviceNode(b.endpoint(), ItemModelMainTree::PlatformAndroid)), 20000);
         MessageBox::takeShownTexts();
 
-        select(w, w.treeModel()->findDatabaseNode(QStringLiteral("Office.db")));
+        selectNode(w, w.treeModel()->findDatabaseNode(QStringLiteral("Office.db")));
         DataSourceSelForm::queueAnswer(0);
         MessageBox::queueAnswer(MessageBox::Yes);  // the preview's question
         MessageBox::queueAnswer(MessageBox::Undo); // in the success box
@@ -151,7 +85,7 @@ private Q_SLOTS:
         QCOMPARE(phone->db->listContacts(0, QString()).size(), 2);
 
         // The undo kept a snapshot of its own: Edit > Undo brings the restore back.
-        select(w, phone);
+        selectNode(w, phone);
         QVERIFY(w.action("miEditUndo")->isEnabled());
         MessageBox::queueAnswer(MessageBox::Yes);
         MessageBox::queueAnswer(MessageBox::Ok);
@@ -175,7 +109,7 @@ private Q_SLOTS:
         _DBItemNode *home = w.treeModel()->findDatabaseNode(QStringLiteral("Home.db"));
         QVERIFY(home);
         const QStringList before = names(*home->db);
-        select(w, home);
+        selectNode(w, home);
         QTRY_COMPARE_WITH_TIMEOUT(w.contactsModel()->rowCount(), 3, 10000);
         w.findChild<QTreeView *>(QStringLiteral("treeContacts"))
             ->selectionModel()

@@ -4,6 +4,7 @@
 #include "contacts/pim.h"
 #include "core/datafolder.h"
 #include "ios/ioscontactcombinerule.h"
+#include "programrun.h"
 #include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
 
@@ -20,23 +21,11 @@ class TestCli : public QObject
 {
     Q_OBJECT
 
-    struct Result
-    {
-        int code;
-        QByteArray out;
-        QByteArray err;
-    };
+    using Result = ProcessResult;
 
     Result cli(const TempHome &home, const QStringList &args)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-        if (!p.waitForFinished(30000))
-            return {-1, {}, "timed out"};
-        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, homeEnvironment(home.path()));
     }
 
     static pim::DataRow row(std::initializer_list<std::pair<const char *, QVariant>> columns)
@@ -388,17 +377,11 @@ private:
 
     Result cliWith(const TempHome &home, const QStringList &args, const QHash<QString, QString> &extra)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
+        QProcessEnvironment env = homeEnvironment(home.path());
         env.insert(QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("0"));
         for (auto it = extra.cbegin(); it != extra.cend(); ++it)
             env.insert(it.key(), it.value());
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-        if (!p.waitForFinished(30000))
-            return {-1, {}, "timed out"};
-        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, env);
     }
 
 private Q_SLOTS:

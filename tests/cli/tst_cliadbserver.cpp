@@ -1,6 +1,8 @@
 // The command line tool beside a user's own adb: Debian's adb server on a private port, connected to a phone-sim
 // process, reaches the phone for the program too, and keeps working before, during and after the program's run.
 
+#include "programrun.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,13 +17,6 @@
 namespace {
 
 const QString kAdb = QStringLiteral("/usr/bin/adb");
-
-struct Result
-{
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 quint16 freePort()
 {
@@ -52,18 +47,11 @@ class TestCliAdbServer : public QObject
     QString m_wifiPort;
     bool m_serverStarted = false;
 
+    using Result = ProcessResult;
+
     Result run(const QString &program, const QStringList &args, int timeoutMs = 30000)
     {
-        QProcess p;
-        p.setProcessEnvironment(m_env);
-        p.start(program, args);
-        if (!p.waitForFinished(timeoutMs)) {
-            p.kill();
-            p.waitForFinished();
-            return {-1, {}, "timed out"};
-        }
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-                p.readAllStandardError()};
+        return runProgram(program, args, m_env, timeoutMs);
     }
     Result adb(const QStringList &args) { return run(kAdb, args); }
     Result cli(const QStringList &args) { return run(QStringLiteral(CONTACT_MOVER_CLI_EXE), args); }

@@ -10,6 +10,8 @@
 #include "filehash.h"
 #include "phonesimstore.h"
 #include "temphome.h"
+#include "testfiles.h"
+#include "vcardpeople.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -24,22 +26,6 @@
 using fixtures::person;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray cards(int n, const char *prefix)
-{
-    QByteArray out;
-    for (int i = 0; i < n; ++i)
-        out += "BEGIN:VCARD\nVERSION:3.0\nN:" + QByteArray(prefix) + QByteArray::number(i) +
-               ";Test;;;\nTEL;TYPE=CELL:555 " + QByteArray::number(i) + "\nEND:VCARD\n";
-    return out;
-}
 
 // A simulator process; ended when the test lets go of it. Its first lines up to "ready" are kept.
 struct Sim
@@ -203,7 +189,7 @@ private Q_SLOTS:
         const QByteArray dbBefore = fileHash(dbPath);
         const QString store = home.filePath(QStringLiteral("phone.json")),
                       seed = home.filePath(QStringLiteral("phone.vcf"));
-        writeFile(seed, cards(3, "A"));
+        QVERIFY(writeFile(seed, people::cards(3, "A")));
         const QStringList simArgs{QStringLiteral("--name"),     QStringLiteral("Fault Phone"),
                                   QStringLiteral("--adb-port"), QStringLiteral("0"),
                                   QStringLiteral("--store"),    store,
@@ -277,7 +263,7 @@ private Q_SLOTS:
         const QString udid = QStringLiteral("00008030-00000000000000F2");
         const QString store = home.filePath(QStringLiteral("iphone.json")),
                       seed = home.filePath(QStringLiteral("iphone.vcf"));
-        writeFile(seed, cards(3, "I"));
+        QVERIFY(writeFile(seed, people::cards(3, "I")));
         const QStringList simArgs{QStringLiteral("--socket"),     home.filePath(QStringLiteral("mux.sock")),
                                   QStringLiteral("--udid"),       udid,
                                   QStringLiteral("--name"),       QStringLiteral("Fault iPhone"),

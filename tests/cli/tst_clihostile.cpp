@@ -7,8 +7,10 @@
 #include "core/datafolder.h"
 #include "core/privatetemp.h"
 #include "ios/plistcftype.h"
+#include "programrun.h"
 #include "sqlite_qt/sqlite_qt.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -31,45 +33,16 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Result
-{
-    int code;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = ProcessResult;
 
 QProcessEnvironment environmentFor(const TempHome &home)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_s, home.path());
-    return env;
+    return homeEnvironment(home.path());
 }
 
 Result cli(const TempHome &home, const QStringList &args, int timeoutMs = 30000)
 {
-    QProcess p;
-    p.setProcessEnvironment(environmentFor(home));
-    p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return {-1, {}, "timed out"};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, environmentFor(home), timeoutMs);
 }
 
 QByteArray cards(int count)

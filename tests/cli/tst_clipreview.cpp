@@ -4,47 +4,25 @@
 #include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
+#include "programrun.h"
 #include "randombooks.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Result
+ProcessResult cli(const TempHome &home, const QStringList &phones, const QStringList &args)
 {
-    int code;
-    QByteArray out;
-    QByteArray err;
-};
-
-Result cli(const TempHome &home, const QStringList &phones, const QStringList &args)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_s, home.path());
-    env.insert(u"CONTACT_MOVER_ANDROID_PAUSE_MS"_s, u"0"_s);
-    env.insert(u"CONTACT_MOVER_ADB_TCP"_s, phones.join(u','));
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-    if (!p.waitForFinished(60000))
-        return {-1, {}, "timed out"};
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, phoneEnvironment(home.path(), phones), 60000);
 }
 
 // A row as compared here: its type and every non-empty column but the ids, in column order.
@@ -141,18 +119,18 @@ class TestCliPreview : public QObject
     void transferRounds(const TempHome &home, const QStringList &phones, const QString &device, const QString &store,
                         const QString &cachePath, quint32 firstSeed, int rounds, const char *successPattern)
     {
-        Result r = cli(home, phones, {u"list"_s, u"--device"_s, device, u"--json"_s});
+        ProcessResult r = cli(home, phones, {u"list"_s, u"--device"_s, device, u"--json"_s});
         QVERIFY2(r.code == 0, r.err.constData());
         Book before = bookOf(r.out);
         for (quint32 seed = firstSeed; seed < firstSeed + quint32(rounds); ++seed) {
             const QString db = u"Book %1"_s.arg(seed);
             makeDb(db, seed, 12);
-            const QByteArray stored = fileBytes(store);
+            const QByteArray stored = readFile(store);
             r = cli(home, phones, {u"transfer"_s, u"--db"_s, db, u"--to"_s, device, u"--dry-run"_s, u"--json"_s});
             QVERIFY2(r.code == 0, r.err.constData());
             const QJsonObject plan = QJsonDocument::fromJson(r.out).object();
             QVERIFY(plan[u"dry_run"_s].toBool());
-            QCOMPARE(fileBytes(store), stored);
+            QCOMPARE(readFile(store), stored);
 
             r = cli(home, phones, {u"transfer"_s, u"--db"_s, db, u"--to"_s, device});
             QVERIFY2(r.code == 0, r.err.constData());
@@ -186,22 +164,9 @@ private Q_SLOTS:
     void dryRunMatchesTransferToAndroid()
     {
         TempHome home;
-        QProcess sim;
-        const QString store = home.filePath(u"phone.json"_s);
-        sim.start(QStringLiteral(PHONE_SIM_EXE),
-                  {u"--name"_s, u"Phone P"_s, u"--adb-port"_s, u"0"_s, u"--store"_s, store});
-        QByteArray out;
-        QVERIFY(sim.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return (out += sim.readAllStandardOutput()).contains("ready\n"); }, 10000));
-        const auto stop = qScopeGuard([&] {
-            sim.terminate();
-            if (!sim.waitForFinished(10000))
-                sim.kill();
-        });
-        QString serial;
-        for (const QByteArray &line : out.split('\n'))
-            if (line.startsWith("CONTACT_MOVER_ADB_TCP="))
-                serial = QString::fromLatin1(line.mid(line.indexOf('=') + 1));
+        PhoneSimProcess sim;
+        QVERIFY(sim.start(QStringLiteral(PHONE_SIM_EXE), home.path(), u"Phone P"_s, u"phone"_s, {}));
+        const QString store = sim.store, serial = sim.serial;
         transferRounds(
             home, {serial}, serial, store, DataFolder::androidCacheDir() + u'/' + DataFolder::cacheFileName(serial), 1,
             30, "^Successfully transferred (\\d+) contacts to Android(?:, with (\\d+) repeated contacts merged)?\\.");
@@ -213,19 +178,10 @@ private Q_SLOTS:
         TempHome home;
         const QString udid = u"00008030-00000000000000C3"_s;
         const QString store = home.filePath(u"iphone.json"_s);
-        QProcess sim;
-        sim.start(QStringLiteral(IPHONE_SIM_EXE), {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid,
-                                                   u"--name"_s, u"Preview iPhone"_s, u"--store"_s, store});
-        QByteArray out;
-        QVERIFY(sim.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return (out += sim.readAllStandardOutput()).contains("ready\n"); }, 10000));
-        const QByteArray env = out.split('\n').first();
-        qputenv("USBMUXD_SOCKET_ADDRESS", env.mid(env.indexOf('=') + 1));
-        const auto stop = qScopeGuard([&] {
-            qunsetenv("USBMUXD_SOCKET_ADDRESS");
-            sim.terminate();
-            sim.waitForFinished(10000);
-        });
+        IphoneSimProcess sim;
+        QVERIFY(
+            sim.start(QStringLiteral(IPHONE_SIM_EXE), {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid,
+                                                       u"--name"_s, u"Preview iPhone"_s, u"--store"_s, store}));
         transferRounds(
             home, {}, udid, store, DataFolder::iosCacheDir() + u'/' + DataFolder::cacheFileName(udid), 101, 10,
             "^Successfully transferred (\\d+) contacts to device(?:, with (\\d+) repeated contacts merged)?\\.");
@@ -244,12 +200,12 @@ private Q_SLOTS:
             QCOMPARE(cli(home, {}, {u"export"_s, u"--db"_s, source, u"--format"_s, u"vcf"_s, vcf}).code, 0);
 
             const QString targetFile = LocalDbFiles::pathFor(u"Target.db"_s);
-            const QByteArray stored = fileBytes(targetFile);
-            Result r =
+            const QByteArray stored = readFile(targetFile);
+            ProcessResult r =
                 cli(home, {},
                     {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Target"_s, u"--dry-run"_s, u"--json"_s});
             QVERIFY2(r.code == 0, r.err.constData());
-            QCOMPARE(fileBytes(targetFile), stored);
+            QCOMPARE(readFile(targetFile), stored);
             const QJsonObject plan = QJsonDocument::fromJson(r.out).object();
 
             r = cli(home, {}, {u"list"_s, u"--db"_s, u"Target"_s, u"--json"_s});
@@ -292,7 +248,7 @@ private Q_SLOTS:
                 pocket.saveContactWithMerge(c);
         }
         {
-            Result r =
+            ProcessResult r =
                 cli(home, {},
                     {u"backup"_s, u"--device"_s, u"Pocket"_s, u"--db"_s, u"Target"_s, u"--dry-run"_s, u"--json"_s});
             QVERIFY2(r.code == 0, r.err.constData());
@@ -313,7 +269,8 @@ private Q_SLOTS:
         f.write("BEGIN:VCARD\nVERSION:3.0\nN:Zorn;Zeno;;;\nFN:Zeno Zorn\nTEL;TYPE=CELL:+1 555 0100\nEND:VCARD\n"
                 "BEGIN:VCARD\nVERSION:3.0\nN:Zorn;Zeno;;;\nFN:Zeno Zorn\nTEL;TYPE=CELL:+1 555 0100\nEND:VCARD\n");
         f.close();
-        Result r = cli(home, {}, {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Fresh"_s, u"--dry-run"_s});
+        ProcessResult r =
+            cli(home, {}, {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Fresh"_s, u"--dry-run"_s});
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(
             QString::fromUtf8(r.out),

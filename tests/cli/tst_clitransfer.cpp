@@ -6,14 +6,15 @@
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
 #include "phonesimstore.h"
+#include "programrun.h"
 #include "temphome.h"
+#include "testfiles.h"
+#include "vcardpeople.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QScopeGuard>
 #include <QTest>
 
 using fixtures::person;
@@ -23,70 +24,27 @@ class TestCliTransfer : public QObject
 {
     Q_OBJECT
 
-    struct Result
+    // A running phone-sim, its store and seed named after the phone in the test's home; ended when the test lets go
+    // of it.
+    struct PhoneSim : PhoneSimProcess
     {
-        int code;
-        QByteArray out;
-        QByteArray err;
-    };
-
-    // A running phone-sim; ended when the test lets go of it.
-    struct PhoneSim
-    {
-        QProcess process;
-        QString serial;
-        QString store;
-
         bool start(const TempHome &home, const QString &name, const QByteArray &seed, const QStringList &extra = {})
         {
-            store = home.filePath(name + QStringLiteral(".json"));
-            const QString seedFile = home.filePath(name + QStringLiteral(".vcf"));
-            QFile f(seedFile);
-            if (!f.open(QIODevice::WriteOnly))
-                return false;
-            f.write(seed);
-            f.close();
-            process.start(QStringLiteral(PHONE_SIM_EXE),
-                          QStringList{QStringLiteral("--name"), name, QStringLiteral("--adb-port"), QStringLiteral("0"),
-                                      QStringLiteral("--store"), store, QStringLiteral("--seed"), seedFile} +
-                              extra);
-            QByteArray out;
-            if (!process.waitForStarted() ||
-                !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
-                return false;
-            for (const QByteArray &line : out.split('\n'))
-                if (line.startsWith("CONTACT_MOVER_ADB_TCP="))
-                    serial = QString::fromLatin1(line.mid(line.indexOf('=') + 1));
-            return true;
-        }
-        ~PhoneSim()
-        {
-            process.terminate();
-            if (!process.waitForFinished(10000))
-                process.kill();
+            return PhoneSimProcess::start(QStringLiteral(PHONE_SIM_EXE), home.path(), name, name, seed, 0, extra);
         }
         // name → the contact's rows other than its name, as "type:fields".
         QMap<QString, QStringList> contents() const { return phoneSimContents(store); }
     };
 
-    Result cli(const TempHome &home, const QStringList &phones, const QStringList &args)
+    ProcessResult cli(const TempHome &home, const QStringList &phones, const QStringList &args)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("CONTACT_MOVER_ANDROID_PAUSE_MS"), QStringLiteral("0"));
-        env.insert(QStringLiteral("CONTACT_MOVER_ADB_TCP"), phones.join(u','));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-        if (!p.waitForFinished(30000))
-            return {-1, {}, "timed out"};
-        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, phoneEnvironment(home.path(), phones));
     }
 
     // The cache _id of the phone's contact of that name, as "list" prints it.
     qint64 contactId(const TempHome &home, const PhoneSim &phone, const QString &name)
     {
-        const Result r =
+        const ProcessResult r =
             cli(home, {phone.serial},
                 {QStringLiteral("list"), QStringLiteral("--device"), phone.serial, QStringLiteral("--json")});
         for (const QJsonValue &c : QJsonDocument::fromJson(r.out).array())
@@ -95,26 +53,17 @@ class TestCliTransfer : public QObject
         return 0;
     }
 
-    static QByteArray cards(int n, const char *prefix)
-    {
-        QByteArray out;
-        for (int i = 0; i < n; ++i)
-            out += "BEGIN:VCARD\nVERSION:3.0\nN:" + QByteArray(prefix) + QByteArray::number(i) +
-                   ";Test;;;\nTEL;TYPE=CELL:555 " + QByteArray::number(i) + "\nEND:VCARD\n";
-        return out;
-    }
-
 private Q_SLOTS:
     void transferBetweenPhonesAndFromADatabase()
     {
         TempHome home;
         PhoneSim a, b;
-        QVERIFY(a.start(home, QStringLiteral("Phone A"), cards(3, "A")));
+        QVERIFY(a.start(home, QStringLiteral("Phone A"), people::cards(3, "A")));
         QVERIFY(b.start(home, QStringLiteral("Phone B"),
                         "BEGIN:VCARD\nVERSION:3.0\nN:A1;Test;;;\nTEL;TYPE=WORK:999\nEND:VCARD\n"));
         const QStringList both{a.serial, b.serial};
 
-        Result r =
+        ProcessResult r =
             cli(home, both,
                 {QStringLiteral("transfer"), QStringLiteral("--device"), a.serial, QStringLiteral("--to"), b.serial});
         QVERIFY2(r.code == 0, r.err.constData());
@@ -164,7 +113,7 @@ private Q_SLOTS:
     {
         TempHome home;
         PhoneSim phone;
-        QVERIFY(phone.start(home, QStringLiteral("Phone C"), cards(1, "C")));
+        QVERIFY(phone.start(home, QStringLiteral("Phone C"), people::cards(1, "C")));
         const QString in = home.filePath(QStringLiteral("firms.vcf"));
         QFile file(in);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -172,9 +121,9 @@ private Q_SLOTS:
             "BEGIN:VCARD\r\nVERSION:3.0\r\nORG:Acme Ltd;Sales\r\nTEL;TYPE=WORK:+44 20 7946 0000\r\nEND:VCARD\r\n");
         file.close();
 
-        Result r = cli(home, {},
-                       {QStringLiteral("import"), in, QStringLiteral("--format"), QStringLiteral("vcf"),
-                        QStringLiteral("--db"), QStringLiteral("Firms")});
+        ProcessResult r = cli(home, {},
+                              {QStringLiteral("import"), in, QStringLiteral("--format"), QStringLiteral("vcf"),
+                               QStringLiteral("--db"), QStringLiteral("Firms")});
         QVERIFY2(r.code == 0, r.err.constData());
         r = cli(home, {},
                 {QStringLiteral("list"), QStringLiteral("--db"), QStringLiteral("Firms"), QStringLiteral("--json")});
@@ -227,13 +176,14 @@ private Q_SLOTS:
     {
         TempHome home;
         PhoneSim b;
-        QVERIFY(b.start(home, QStringLiteral("Phone B"), cards(3, "B")));
+        QVERIFY(b.start(home, QStringLiteral("Phone B"), people::cards(3, "B")));
 
         const qint64 b1 = contactId(home, b, QStringLiteral("Test B1"));
         QVERIFY(b1 > 0);
-        Result r = cli(home, {b.serial},
-                       {QStringLiteral("set-group"), QStringLiteral("--device"), b.serial, QStringLiteral("--contacts"),
-                        QString::number(b1), QStringLiteral("--group"), QStringLiteral("Golf")});
+        ProcessResult r =
+            cli(home, {b.serial},
+                {QStringLiteral("set-group"), QStringLiteral("--device"), b.serial, QStringLiteral("--contacts"),
+                 QString::number(b1), QStringLiteral("--group"), QStringLiteral("Golf")});
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(r.out, QByteArray("Successfully set the contact group.\n"));
         QVERIFY(b.contents().value(QStringLiteral("Test B1")).contains(QStringLiteral("7:Golf")));
@@ -278,9 +228,9 @@ private Q_SLOTS:
                 db.saveContactWithMerge(
                     person(QStringLiteral("M%1").arg(i), QStringLiteral("Test"), QStringLiteral("1%1").arg(i)));
         }
-        const Result r = cli(home, {c.serial},
-                             {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"),
-                              QStringLiteral("--to"), c.serial});
+        const ProcessResult r = cli(home, {c.serial},
+                                    {QStringLiteral("transfer"), QStringLiteral("--db"), QStringLiteral("Many"),
+                                     QStringLiteral("--to"), c.serial});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("The remote host closed the connection"), r.err.constData());
         QCOMPARE(c.contents().size(), 20);
@@ -295,33 +245,22 @@ private Q_SLOTS:
     {
         TempHome home;
         PhoneSim android;
-        QVERIFY(android.start(home, QStringLiteral("Phone A"), cards(2, "A")));
+        QVERIFY(android.start(home, QStringLiteral("Phone A"), people::cards(2, "A")));
         const QString udidA = QStringLiteral("00008030-00000000000000A1"),
                       udidB = QStringLiteral("00008030-00000000000000B2");
         const QString storeA = home.filePath(QStringLiteral("ia.json")),
                       storeB = home.filePath(QStringLiteral("ib.json"));
         const QString seed = home.filePath(QStringLiteral("ia.vcf"));
-        QFile f(seed);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("BEGIN:VCARD\nVERSION:3.0\nN:A0;Test;;;\nEMAIL:a0@example.com\nEND:VCARD\n"
-                "BEGIN:VCARD\nVERSION:3.0\nN:Ipho;Ida;;;\nTEL;TYPE=HOME:+1 2\nBDAY:1990-04-01\nEND:VCARD\n");
-        f.close();
-        QProcess iphones;
-        iphones.start(QStringLiteral(IPHONE_SIM_EXE),
-                      {QStringLiteral("--socket"), home.filePath(QStringLiteral("mux.sock")), QStringLiteral("--udid"),
-                       udidA, QStringLiteral("--name"), QStringLiteral("Ida's iPhone"), QStringLiteral("--store"),
-                       storeA, QStringLiteral("--seed"), seed, QStringLiteral("--device"),
-                       QStringLiteral("%1,Empty iPhone,%2").arg(udidB, storeB)});
-        QByteArray out;
-        QVERIFY(iphones.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return (out += iphones.readAllStandardOutput()).contains("ready\n"); }, 10000));
-        const QByteArray env = out.split('\n').first();
-        qputenv("USBMUXD_SOCKET_ADDRESS", env.mid(env.indexOf('=') + 1));
-        const auto stop = qScopeGuard([&] {
-            qunsetenv("USBMUXD_SOCKET_ADDRESS");
-            iphones.terminate();
-            iphones.waitForFinished(10000);
-        });
+        QVERIFY(writeFile(seed, "BEGIN:VCARD\nVERSION:3.0\nN:A0;Test;;;\nEMAIL:a0@example.com\nEND:VCARD\n"
+                                "BEGIN:VCARD\nVERSION:3.0\nN:Ipho;Ida;;;\nTEL;TYPE=HOME:+1 2\nBDAY:1990-04-01\n"
+                                "END:VCARD\n"));
+        IphoneSimProcess iphones;
+        QVERIFY(
+            iphones.start(QStringLiteral(IPHONE_SIM_EXE),
+                          {QStringLiteral("--socket"), home.filePath(QStringLiteral("mux.sock")),
+                           QStringLiteral("--udid"), udidA, QStringLiteral("--name"), QStringLiteral("Ida's iPhone"),
+                           QStringLiteral("--store"), storeA, QStringLiteral("--seed"), seed,
+                           QStringLiteral("--device"), QStringLiteral("%1,Empty iPhone,%2").arg(udidB, storeB)}));
         const auto iphoneNames = [](const QString &store) {
             QFile file(store);
             QStringList names;
@@ -333,7 +272,7 @@ private Q_SLOTS:
             return names;
         };
 
-        Result r = cli(home, {android.serial}, {QStringLiteral("devices")});
+        ProcessResult r = cli(home, {android.serial}, {QStringLiteral("devices")});
         QVERIFY2(r.out.contains((u"ios\t"_s + udidA + u"\tIda's iPhone\n"_s).toUtf8()), r.out.constData());
         QVERIFY(r.out.contains((u"ios\t"_s + udidB + u"\tEmpty iPhone\n"_s).toUtf8()));
 

@@ -6,27 +6,20 @@
 #include "contacts/combinerule.h"
 #include "contacts/localdb.h"
 #include "core/datafolder.h"
+#include "programrun.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QScopeGuard>
 #include <QTest>
 
 using fixtures::person;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct Result
-{
-    int code;
-    QByteArray out;
-    QByteArray err;
-};
 
 QJsonArray storeContacts(const QString &store)
 {
@@ -94,66 +87,26 @@ class TestCliUndo : public QObject
 {
     Q_OBJECT
 
-    // A running phone-sim on a given (or a free) port; ended when the test lets go of it.
-    struct PhoneSim
+    // A running phone-sim "Phone U", its store in the test's home; ended when the test lets go of it.
+    struct PhoneSim : PhoneSimProcess
     {
-        QProcess process;
-        QString serial;
-        QString store;
-        int port = 0;
-
         bool start(const TempHome &home, const QByteArray &seed, int adbPort = 0)
         {
-            store = home.filePath(u"phone.json"_s);
-            const QString seedFile = home.filePath(u"phone.vcf"_s);
-            QFile f(seedFile);
-            if (!f.open(QIODevice::WriteOnly))
-                return false;
-            f.write(seed);
-            f.close();
-            process.start(QStringLiteral(PHONE_SIM_EXE),
-                          {u"--name"_s, u"Phone U"_s, u"--adb-port"_s, QString::number(adbPort), u"--store"_s, store,
-                           u"--seed"_s, seedFile});
-            QByteArray out;
-            if (!process.waitForStarted() ||
-                !QTest::qWaitFor([&] { return (out += process.readAllStandardOutput()).contains("ready\n"); }, 10000))
-                return false;
-            for (const QByteArray &line : out.split('\n')) {
-                if (line.startsWith("CONTACT_MOVER_ADB_TCP="))
-                    serial = QString::fromLatin1(line.mid(line.indexOf('=') + 1));
-                if (line.startsWith("adb-port="))
-                    port = line.mid(9).toInt();
-            }
-            return true;
+            return PhoneSimProcess::start(QStringLiteral(PHONE_SIM_EXE), home.path(), u"Phone U"_s, u"phone"_s, seed,
+                                          adbPort);
         }
-        void stop()
-        {
-            process.terminate();
-            if (!process.waitForFinished(10000))
-                process.kill();
-        }
-        ~PhoneSim() { stop(); }
         QStringList fields() const { return everyField(store); }
     };
 
-    Result cli(const TempHome &home, const QString &phone, const QStringList &args)
+    ProcessResult cli(const TempHome &home, const QString &phone, const QStringList &args)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_s, home.path());
-        env.insert(u"CONTACT_MOVER_ANDROID_PAUSE_MS"_s, u"0"_s);
-        env.insert(u"CONTACT_MOVER_ADB_TCP"_s, phone);
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-        if (!p.waitForFinished(60000))
-            return {-1, {}, "timed out"};
-        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, phoneEnvironment(home.path(), {phone}), 60000);
     }
 
     // The cache ids of the device's contacts whose names are listed (all of them for an empty list).
     QStringList ids(const TempHome &home, const QString &phone, const QString &device, const QStringList &names = {})
     {
-        const Result r = cli(home, phone, {u"list"_s, u"--device"_s, device, u"--json"_s});
+        const ProcessResult r = cli(home, phone, {u"list"_s, u"--device"_s, device, u"--json"_s});
         QStringList out;
         for (const QJsonValue &c : QJsonDocument::fromJson(r.out).array())
             if (names.isEmpty() || names.contains(c[u"full_name"_s].toString()))
@@ -173,7 +126,7 @@ private Q_SLOTS:
         QCOMPARE(seeded.size(), 3);
 
         // A restore of a database: two new contacts and one merged into "Test B1".
-        Result r = cli(home, s, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, s});
+        ProcessResult r = cli(home, s, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, s});
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(phone.fields().size(), 5);
         r = cli(home, s, {u"undo"_s, u"--device"_s, s});
@@ -237,7 +190,7 @@ private Q_SLOTS:
         QVERIFY(phone.start(home, cards(2, "B")));
         makeOffice();
         const QStringList seeded = phone.fields();
-        Result r = cli(home, phone.serial, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, phone.serial});
+        ProcessResult r = cli(home, phone.serial, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, phone.serial});
         QVERIFY2(r.code == 0, r.err.constData());
 
         // The user adds a contact on the phone itself (the phone restarted on the same port with it in its store).
@@ -278,7 +231,7 @@ private Q_SLOTS:
         QVERIFY(phone.start(home, cards(2, "B")));
         makeOffice();
         const QString s = phone.serial;
-        Result r = cli(home, s, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, s});
+        ProcessResult r = cli(home, s, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, s});
         QVERIFY2(r.code == 0, r.err.constData());
         const QStringList transferred = phone.fields();
 
@@ -321,29 +274,16 @@ private Q_SLOTS:
         makeOffice();
         const QString udid = u"00008030-00000000000000C3"_s, store = home.filePath(u"ic.json"_s),
                       seed = home.filePath(u"ic.vcf"_s);
-        QFile f(seed);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(cards(2, "B") +
-                "BEGIN:VCARD\nVERSION:3.0\nN:Ipho;Ida;;;\nTEL;TYPE=HOME:+1 2\nBDAY:1990-04-01\nORG:Acme\nEND:VCARD\n");
-        f.close();
-        QProcess iphones;
-        iphones.start(QStringLiteral(IPHONE_SIM_EXE),
-                      {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid, u"--name"_s, u"Ida's iPhone"_s,
-                       u"--store"_s, store, u"--seed"_s, seed});
-        QByteArray out;
-        QVERIFY(iphones.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return (out += iphones.readAllStandardOutput()).contains("ready\n"); }, 10000));
-        const QByteArray env = out.split('\n').first();
-        qputenv("USBMUXD_SOCKET_ADDRESS", env.mid(env.indexOf('=') + 1));
-        const auto stop = qScopeGuard([&] {
-            qunsetenv("USBMUXD_SOCKET_ADDRESS");
-            iphones.terminate();
-            iphones.waitForFinished(10000);
-        });
+        QVERIFY(writeFile(seed, cards(2, "B") + "BEGIN:VCARD\nVERSION:3.0\nN:Ipho;Ida;;;\nTEL;TYPE=HOME:+1 2\n"
+                                                "BDAY:1990-04-01\nORG:Acme\nEND:VCARD\n"));
+        IphoneSimProcess iphones;
+        QVERIFY(iphones.start(QStringLiteral(IPHONE_SIM_EXE),
+                              {u"--socket"_s, home.filePath(u"mux.sock"_s), u"--udid"_s, udid, u"--name"_s,
+                               u"Ida's iPhone"_s, u"--store"_s, store, u"--seed"_s, seed}));
         const QStringList seeded = everyField(store);
         QCOMPARE(seeded.size(), 3);
 
-        Result r = cli(home, {}, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, udid});
+        ProcessResult r = cli(home, {}, {u"transfer"_s, u"--db"_s, u"Office"_s, u"--to"_s, udid});
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(everyField(store).size(), 5);
         r = cli(home, {}, {u"undo"_s, u"--device"_s, udid});
@@ -372,7 +312,7 @@ private Q_SLOTS:
     {
         TempHome home;
         makeOffice();
-        Result r = cli(home, {}, {u"snapshot-limits"_s, u"--per-device"_s, u"2"_s});
+        ProcessResult r = cli(home, {}, {u"snapshot-limits"_s, u"--per-device"_s, u"2"_s});
         QVERIFY2(r.code == 0, r.err.constData());
         LocalDb office(LocalDbFiles::pathFor(u"Office.db"_s), PContactCombineRule(new LocalDbCombineRule));
         const auto names = [&office] {
@@ -385,10 +325,7 @@ private Q_SLOTS:
         QStringList beforeLast;
         for (const char *prefix : {"V", "W", "X"}) {
             const QString vcf = home.filePath(QString::fromLatin1(prefix) + u".vcf"_s);
-            QFile f(vcf);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(cards(1, prefix));
-            f.close();
+            QVERIFY(writeFile(vcf, cards(1, prefix)));
             beforeLast = names();
             r = cli(home, {}, {u"import"_s, vcf, u"--format"_s, u"vcf"_s, u"--db"_s, u"Office"_s});
             QVERIFY2(r.code == 0, r.err.constData());

@@ -1,5 +1,6 @@
 // The database-to-database backup worker, run on a real thread against real database files.
 
+#include "cancelafterchecks.h"
 #include "contactfixtures.h"
 #include "contacts/backupcontactstolocalthread.h"
 #include "contacts/combinerule.h"
@@ -16,18 +17,6 @@
 using fixtures::person;
 
 namespace {
-
-// A receiver whose flag turns on after the worker has looked at it a given number of times: a cancel that
-// lands at an exact point of the loop.
-class CancelAfterChecks : public ProgressObject
-{
-public:
-    explicit CancelAfterChecks(int checks) : m_left(checks) {}
-    bool finishedWithoutSuccess() const override { return m_left.fetch_sub(1) <= 0; }
-
-private:
-    mutable std::atomic<int> m_left;
-};
 
 } // namespace
 

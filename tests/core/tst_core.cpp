@@ -1,6 +1,7 @@
 #include "core/datafolder.h"
 #include "core/texts.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,13 +15,6 @@
 namespace {
 const QString kId = QString::fromLatin1(DataFolder::kProductId);
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content);
-}
 } // namespace
 
 class TestCore : public QObject
@@ -60,7 +54,7 @@ private Q_SLOTS:
         TempHome home;
         const QString target = home.filePath(QStringLiteral("elsewhere ü"));
         QVERIFY(QDir().mkpath(target));
-        writeFile(DataFolder::redirectFilePath(), QString(content).replace(QLatin1Char('@'), target).toUtf8());
+        QVERIFY(writeFile(DataFolder::redirectFilePath(), QString(content).replace(QLatin1Char('@'), target).toUtf8()));
         QCOMPARE(DataFolder::redirectFilePath(),
                  home.path() + QStringLiteral("/Application Data/TallowBrook/") + kId + QStringLiteral(".redirect"));
         QVERIFY(DataFolder::problem().isEmpty());
@@ -88,7 +82,7 @@ private Q_SLOTS:
         const QString target = home.filePath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkpath(target));
         const QString named = QString(content).replace(QLatin1Char('@'), target);
-        writeFile(DataFolder::redirectFilePath(), named.toUtf8());
+        QVERIFY(writeFile(DataFolder::redirectFilePath(), named.toUtf8()));
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, DataFolder::root());
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, LocalDbFiles::list());
         const QString problem = DataFolder::problem();
@@ -103,7 +97,7 @@ private Q_SLOTS:
         TempHome home;
         const QString base = QFileInfo(DataFolder::redirectFilePath()).absolutePath();
         QVERIFY(QDir().mkpath(base + QStringLiteral("/../Contacts Data")));
-        writeFile(DataFolder::redirectFilePath(), "../Contacts Data");
+        QVERIFY(writeFile(DataFolder::redirectFilePath(), "../Contacts Data"));
         const QString before = QDir::currentPath();
         QVERIFY(QDir::setCurrent(QDir::rootPath()));
         const QString root = DataFolder::root();
@@ -117,7 +111,7 @@ private Q_SLOTS:
         const QString first = DataFolder::root();
         const QString target = home.filePath(QStringLiteral("later"));
         QDir().mkpath(target);
-        writeFile(DataFolder::redirectFilePath(), target.toUtf8());
+        QVERIFY(writeFile(DataFolder::redirectFilePath(), target.toUtf8()));
         QCOMPARE(DataFolder::root(), first); // the redirect takes effect at the next start only
         QVERIFY(QDir(first).removeRecursively());
         QCOMPARE(DataFolder::root(), first);
@@ -175,7 +169,7 @@ private Q_SLOTS:
             QVERIFY(f.setFileTime(now.addSecs(-100 + i * 10), QFileDevice::FileModificationTime));
         }
         QDir().mkpath(LocalDbFiles::pathFor(QStringLiteral("folder.db")));
-        writeFile(LocalDbFiles::pathFor(QStringLiteral("notes.txt")), "x");
+        QVERIFY(writeFile(LocalDbFiles::pathFor(QStringLiteral("notes.txt")), "x"));
         QCOMPARE(LocalDbFiles::list(), names);
     }
 

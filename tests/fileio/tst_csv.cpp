@@ -8,6 +8,7 @@
 #include "contacts/localdb.h"
 #include "core/progress.h"
 #include "core/texts.h"
+#include "failingdevice.h"
 #include "fileio/csvexport.h"
 #include "fileio/csvimport.h"
 #include "fileio/csvrow.h"
@@ -26,36 +27,6 @@ using namespace Qt::StringLiterals;
 using fixtures::row;
 
 namespace {
-
-// A device that fails every read after a number of bytes.
-class FailingDevice : public QIODevice
-{
-public:
-    FailingDevice(QByteArray bytes, qint64 failAt) : m_bytes(std::move(bytes)), m_failAt(failAt)
-    {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return true; }
-
-protected:
-    qint64 readData(char *data, qint64 max) override
-    {
-        if (m_pos >= m_failAt) {
-            setErrorString(u"disk unreadable"_s);
-            return -1;
-        }
-        const qint64 n = std::min({max, m_failAt - m_pos, qint64(m_bytes.size()) - m_pos});
-        memcpy(data, m_bytes.constData() + m_pos, size_t(n));
-        m_pos += n;
-        return n;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    QByteArray m_bytes;
-    qint64 m_failAt;
-    qint64 m_pos = 0;
-};
 
 // Every row of the bytes as the reader gives it, the header read with atStart; the last entry is the row
 // that ran into the end of the bytes, marked with "<eof>".

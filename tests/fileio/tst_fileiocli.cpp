@@ -3,6 +3,7 @@
 // command line's errors.
 
 #include "core/datafolder.h"
+#include "programrun.h"
 #include "temphome.h"
 
 #include <QJsonArray>
@@ -17,24 +18,13 @@ class TestFileIoCli : public QObject
 {
     Q_OBJECT
 
-    struct Result
-    {
-        int code;
-        QByteArray out;
-        QByteArray err;
-    };
+    using Result = ProcessResult;
 
+    // Runs in the home folder, where relative file names land.
     static Result cli(const TempHome &home, const QStringList &args)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"HOME"_s, home.path());
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(home.path());
-        p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-        if (!p.waitForFinished(30000))
-            return {-1, {}, "timed out"};
-        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, homeEnvironment(home.path()), 30000,
+                          home.path());
     }
 
     // A database's contacts as JSON, without the database's own ids.

@@ -11,6 +11,7 @@
 #include "fileio/fileformats.h"
 #include "fileio/importcontactstolocalthread.h"
 #include "temphome.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -57,19 +58,6 @@ QString integrity(Sqlite3DB &db)
 {
     Sqlite3Cursor c = db.queryThrow(Sqlite3Sql("pragma integrity_check"));
     return c.moveNext() ? c.getText(0) : QString();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
 }
 
 void runToEnd(QThread &worker)
@@ -156,7 +144,7 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         const QStringList before = seed();
         const QString file = m_dir->filePath(u"many.vcf"_s);
-        writeFile(file, manyCards(400, 600));
+        QVERIFY(writeFile(file, manyCards(400, 600)));
         if (pragma == u"max_page_count") {
             Sqlite3Cursor pages = m_db->db().queryThrow(Sqlite3Sql("pragma page_count"));
             QVERIFY(pages.moveNext());
@@ -195,7 +183,7 @@ private Q_SLOTS:
     {
         TempHome home;
         const QString small = home.filePath(u"small.vcf"_s);
-        writeFile(small, manyCards(3, 10, u"Kept"_s));
+        QVERIFY(writeFile(small, manyCards(3, 10, u"Kept"_s)));
         QCOMPARE(cli(home, {u"import"_s, small, u"--format"_s, u"vcf"_s, u"--db"_s, u"Book"_s}).code, 0);
         const QString path = LocalDbFiles::pathFor(u"Book.db"_s);
         QStringList before;
@@ -207,7 +195,7 @@ private Q_SLOTS:
         QCOMPARE(before.filter(QRegularExpression(u"^contact\\|"_s)).size(), 3);
 
         const QString big = home.filePath(u"big.vcf"_s);
-        writeFile(big, manyCards(30000, 200));
+        QVERIFY(writeFile(big, manyCards(30000, 200)));
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"HOME"_s, home.path());
@@ -256,14 +244,14 @@ private Q_SLOTS:
     {
         TempHome home;
         const QString good = home.filePath(u"good.vcf"_s);
-        writeFile(good, manyCards(2, 10));
+        QVERIFY(writeFile(good, manyCards(2, 10)));
         QCOMPARE(cli(home, {u"import"_s, good, u"--format"_s, u"vcf"_s, u"--db"_s, u"Good"_s}).code, 0);
 
         const QString broken = LocalDbFiles::pathFor(u"Broken.db"_s);
         QByteArray garbage = "SQLite format 3";
         garbage.append('\0');
         garbage.append(QCryptographicHash::hash("noise", QCryptographicHash::Sha512).repeated(64));
-        writeFile(broken, garbage);
+        QVERIFY(writeFile(broken, garbage));
         const QString foreign = LocalDbFiles::pathFor(u"Foreign.db"_s);
         {
             Sqlite3DB db;
@@ -271,11 +259,11 @@ private Q_SLOTS:
             db.executeThrow(Sqlite3Sql("create table notes(id integer primary key, body text)"));
             db.executeThrow(Sqlite3Sql("insert into notes(body) values('keep me')"));
         }
-        const QByteArray brokenBytes = fileBytes(broken);
-        const QByteArray foreignBytes = fileBytes(foreign);
+        const QByteArray brokenBytes = readFile(broken);
+        const QByteArray foreignBytes = readFile(foreign);
         const auto untouched = [&] {
-            QCOMPARE(fileBytes(broken), brokenBytes);
-            QCOMPARE(fileBytes(foreign), foreignBytes);
+            QCOMPARE(readFile(broken), brokenBytes);
+            QCOMPARE(readFile(foreign), foreignBytes);
             const QStringList left = QDir(DataFolder::localDbDir()).entryList(QDir::Files);
             QCOMPARE(left, (QStringList{u"Broken.db"_s, u"Foreign.db"_s, u"Good.db"_s}));
         };

@@ -8,6 +8,7 @@
 #include "fileio/exporttofilethread.h"
 #include "fileio/fileformats.h"
 #include "fileio/txtexport.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -35,12 +36,6 @@ QByteArray jpeg(Qt::GlobalColor colour)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPG");
     return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Runs the export thread to its end; returns its message.

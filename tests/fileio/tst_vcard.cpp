@@ -4,6 +4,7 @@
 
 #include "contactdump.h"
 #include "fileio/vcard.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -19,14 +20,6 @@ namespace {
 QByteArray card(const QByteArray &lines, const QByteArray &version = "2.1")
 {
     return "BEGIN:VCARD\r\nVERSION:" + version + "\r\n" + lines + "\r\nEND:VCARD\r\n";
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
 }
 
 // Corpus files: the repository's copies, plus the shared corpus beside the checkout when it is there (it

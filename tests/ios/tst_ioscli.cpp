@@ -2,6 +2,7 @@
 // dates, labels and company cards of a phone read in two time zones, a phone that keeps its contacts in
 // iCloud, and a company card with its photo carried from one iPhone to another.
 
+#include "programrun.h"
 #include "temphome.h"
 
 #include <QJsonArray>
@@ -45,27 +46,16 @@ struct Sim
     }
 };
 
-struct Result
-{
-    int code;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = ProcessResult;
 
 Result cli(const TempHome &home, const Sim &sim, const QStringList &args, const QMap<QString, QString> &extra = {})
 {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_s, home.path());
+    QProcessEnvironment env = homeEnvironment(home.path());
     env.insert(u"USBMUXD_SOCKET_ADDRESS"_s, sim.socketAddress);
     env.insert(u"CONTACT_MOVER_ADB_TCP"_s, QString()); // no Android phones
     for (auto it = extra.cbegin(); it != extra.cend(); ++it)
         env.insert(it.key(), it.value());
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(CONTACT_MOVER_CLI_EXE), args);
-    if (!p.waitForFinished(60000))
-        return {-1, {}, "timed out"};
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    return runProgram(QStringLiteral(CONTACT_MOVER_CLI_EXE), args, env, 60000);
 }
 
 QString writeFile(const TempHome &home, const QString &name, const QByteArray &bytes)

@@ -8,7 +8,7 @@
 #include "ios/ioscontactcombinerule.h"
 #include "ios/iossynctodevicethread.h"
 #include "ios/iossynctopcthread.h"
-#include "iphonesim.h"
+#include "simiphones.h"
 #include "temphome.h"
 
 #include <QElapsedTimer>
@@ -30,25 +30,15 @@ const char kSeed[] = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Berg;Anna;;;\r\nTEL;TYPE=C
                      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Adams;Zoe;;;\r\nTEL:+44 20 7946 0000\r\nEND:VCARD\r\n";
 
 // A simulated iPhone seeded from kSeed that libusbmuxd is pointed at while the object lives.
-struct Phone
+struct Phone : SimIphones
 {
-    explicit Phone(SimDeviceConfig config = {}) : sim(dir.filePath(u"mux.sock"_s))
+    explicit Phone(SimDeviceConfig config = {})
     {
         config.udid = kUdid;
         config.name = u"Fault iPhone"_s;
-        QFile file(dir.filePath(u"seed.vcf"_s));
-        if (!file.open(QIODevice::WriteOnly) || file.write(kSeed) != qint64(qstrlen(kSeed)))
-            return;
-        config.seedPath = file.fileName();
-        file.close();
-        if (!sim.addDevice(config, &error) || !(started = sim.start(&error)))
-            return;
-        qputenv("USBMUXD_SOCKET_ADDRESS", sim.environment().section(u'=', 1).toLocal8Bit());
-    }
-    ~Phone()
-    {
-        sim.stop();
-        qunsetenv("USBMUXD_SOCKET_ADDRESS");
+        config.seedPath = put(u"seed.vcf"_s, kSeed);
+        if (!config.seedPath.isEmpty())
+            start({config});
     }
     // Display name → phone numbers, from the phone's committed store.
     QMap<QString, QStringList> contents() const
@@ -72,11 +62,6 @@ struct Phone
             n += e[u"channel"_s] == u"mobilesync"_s && e[u"dir"_s] == u"in"_s && e[u"message"_s][0] == name;
         return n;
     }
-
-    QTemporaryDir dir;
-    IPhoneSim sim;
-    QString error;
-    bool started = false;
 };
 
 // Display name → phone numbers, as the cache holds them.
@@ -125,14 +110,6 @@ private:
     const int m_batches;
     mutable bool m_unplugged = false;
 };
-
-QList<pim::Contact> people(int count)
-{
-    QList<pim::Contact> list;
-    for (int i = 1; i <= count; ++i)
-        list << person(u"Person%1"_s.arg(i), u"Test"_s, u"+1 555 2%1"_s.arg(i, 3, 10, QLatin1Char('0')));
-    return list;
-}
 
 } // namespace
 
@@ -187,7 +164,7 @@ private Q_SLOTS:
 
         // 25 contacts go in groups of 10, each with its own session: Contact records, then the phone records. The
         // phone is pulled out before the second group's phone records.
-        const QList<pim::Contact> contacts = people(25);
+        const QList<pim::Contact> contacts = fixtures::numberedPeople(25);
         {
             UnplugAfterBatches progress(phone, 3);
             IOSSyncToDeviceThread writer(kUdid, &cache, contacts, &progress);

@@ -3,6 +3,7 @@
 
 #include "contactfixtures.h"
 #include "ios/iosrecords.h"
+#include "scopedenv.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -41,13 +42,6 @@ PlistCFType sentRecord(const PlistCFType &batch)
 double secondsOf(const QDate &day, int hours = 0)
 {
     return double(QDate(2001, 1, 1).daysTo(day)) * 86400.0 + hours * 3600.0;
-}
-
-// Points the C library and Qt's local time at another zone for the rest of a test.
-void setZone(const char *zone)
-{
-    qputenv("TZ", zone);
-    tzset();
 }
 
 PlistCFType str(const QString &text)
@@ -177,8 +171,7 @@ private Q_SLOTS:
     void datesInEveryZone()
     {
         QFETCH(QByteArray, zone);
-        const QByteArray before = qgetenv("TZ");
-        setZone(zone.constData());
+        const ScopedTimeZone inZone(zone);
 
         // What the phone holds (midnight UTC, year 1604 for no year) and what the rows keep, both ways.
         const QList<std::pair<QDate, QString>> days = {
@@ -211,12 +204,6 @@ private Q_SLOTS:
         // A phone that keeps a birthday at noon UTC reads as that day.
         QCOMPARE(dateText(PlistCFType::fromSeconds(secondsOf(QDate(1975, 12, 24), 12))), u"1975-12-24"_s);
         QVERIFY(dateNode(u"--13-40"_s).isNull());
-
-        if (before.isEmpty())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", before);
-        tzset();
     }
 
     void phoneLabelsBothWays()

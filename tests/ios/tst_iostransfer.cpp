@@ -11,7 +11,7 @@
 #include "ios/iossynctodevicethread.h"
 #include "ios/iossynctopcthread.h"
 #include "ios/mobiledevice.h"
-#include "iphonesim.h"
+#include "simiphones.h"
 #include "temphome.h"
 
 #include <QBuffer>
@@ -46,31 +46,20 @@ const char kSeed[] = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Berg;Anna;;;\r\nTEL;TYPE=C
 
 // A simulated iPhone, seeded from kSeed or from a store written by hand, that libusbmuxd is pointed at while the
 // object lives; and the phone's cache database.
-struct Phone
+struct Phone : SimIphones
 {
     // Seeded from kSeed, or holding records (none at all when empty is set).
     explicit Phone(SimDeviceConfig config = {}, const QJsonObject &records = {}, bool empty = false)
-        : sim(dir.filePath(u"mux.sock"_s))
     {
         config.udid = kUdid;
         config.name = u"Anna's iPhone"_s;
-        const bool seeded = records.isEmpty() && !empty;
-        QFile file(dir.filePath(seeded ? u"seed.vcf"_s : u"store.json"_s));
-        const QByteArray bytes =
-            seeded ? QByteArray(kSeed) : QJsonDocument(QJsonObject{{u"records"_s, records}}).toJson();
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        if (records.isEmpty() && !empty)
+            config.seedPath = put(u"seed.vcf"_s, kSeed);
+        else
+            config.storePath = put(u"store.json"_s, QJsonDocument(QJsonObject{{u"records"_s, records}}).toJson());
+        if ((config.seedPath.isEmpty() && config.storePath.isEmpty()) || !start({config}))
             return;
-        (seeded ? config.seedPath : config.storePath) = file.fileName();
-        file.close();
-        if (!sim.addDevice(config, &error) || !(started = sim.start(&error)))
-            return;
-        qputenv("USBMUXD_SOCKET_ADDRESS", sim.environment().section(u'=', 1).toLocal8Bit());
         cache.createFromTemplate();
-    }
-    ~Phone()
-    {
-        sim.stop();
-        qunsetenv("USBMUXD_SOCKET_ADDRESS");
     }
 
     QJsonArray contacts() const { return sim.store(kUdid).value(u"contacts"_s).toArray(); }
@@ -127,11 +116,7 @@ struct Phone
         return false;
     }
 
-    QTemporaryDir dir;
-    IPhoneSim sim;
     LocalDb cache{dir.filePath(u"cache"_s), PContactCombineRule(new IOSContactCombineRule)};
-    QString error;
-    bool started = false;
 };
 
 // Runs a worker to its end and delivers what it posted.
@@ -263,14 +248,6 @@ ProgressObject::Outcome transfer(Phone &phone, const QList<Contact> &contacts, Q
     return progress.outcome();
 }
 
-QList<Contact> people(int count)
-{
-    QList<Contact> list;
-    for (int i = 1; i <= count; ++i)
-        list << person(u"Person%1"_s.arg(i), u"Test"_s, u"+1 555 2%1"_s.arg(i, 3, 10, QLatin1Char('0')));
-    return list;
-}
-
 } // namespace
 
 class TestIosTransfer : public QObject
@@ -376,9 +353,7 @@ private Q_SLOTS:
 
     void datesInSydney()
     {
-        const QByteArray zone = qgetenv("TZ");
-        qputenv("TZ", "Australia/Sydney");
-        tzset();
+        const ScopedTimeZone sydney("Australia/Sydney");
         const QJsonObject records{
             {u"1"_s, storeRecord(iosrecords::kContactKind,
                                  {{u"first name"_s, u"Old"_s}, {u"birthday"_s, dateJson("1900-01-01T00:00:00.000Z")}})},
@@ -408,12 +383,6 @@ private Q_SLOTS:
                  u"1604-05-17T00:00:00.000Z"_s);
         QCOMPARE(phone.contact(u"Edda Moss"_s)[u"fields"_s][u"birthday"_s][u"$date"_s].toString(),
                  u"1925-01-01T00:00:00.000Z"_s);
-
-        if (zone.isEmpty())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", zone);
-        tzset();
     }
 
     void largePhotosScaledDown()
@@ -490,7 +459,7 @@ private Q_SLOTS:
         QVERIFY(mobiledevice_icloud_warning().contains(u"iCloud"_s));
 
         QString message;
-        QCOMPARE(transfer(phone, people(1), &message), Outcome::Succeeded);
+        QCOMPARE(transfer(phone, fixtures::numberedPeople(1), &message), Outcome::Succeeded);
         QVERIFY2(message.endsWith(mobiledevice_icloud_warning()), qPrintable(message));
         QVERIFY(phone.contact(u"Person1 Test"_s).contains(u"id"_s)); // it went to the local store
 
@@ -504,7 +473,7 @@ private Q_SLOTS:
         QVERIFY2(phone.started, qPrintable(phone.error));
         QFile::remove(deviceAnchorPath(kUdid));
         // A phone never synced with a computer resets; the anchor it gives at the finish is kept.
-        QCOMPARE(transfer(phone, people(1)), Outcome::Succeeded);
+        QCOMPARE(transfer(phone, fixtures::numberedPeople(1)), Outcome::Succeeded);
         QCOMPARE(phone.sent(u"SDMessageSyncDataClassWithComputer"_s).last()[4], u"SDSyncTypeReset"_s);
         QVERIFY(!phone.sim.deviceAnchor(kUdid).isEmpty());
         QCOMPARE(MobilesyncAnchors::forContacts(kUdid).deviceAnchor, phone.sim.deviceAnchor(kUdid));
@@ -591,7 +560,7 @@ private Q_SLOTS:
         QVERIFY2(phone.started, qPrintable(phone.error));
         QVERIFY(readPhone(phone));
 
-        QList<Contact> contacts = people(25);
+        QList<Contact> contacts = fixtures::numberedPeople(25);
         contacts[11].addRow(ENTITY_EVENT, row({{1, u"1990-07-01"_s}, {2, 3}}));
         contacts[11].addRow(ENTITY_EMAIL, row({{1, u"p12@example.com"_s}, {2, 1}}));
         ProgressObject progress;
@@ -756,7 +725,7 @@ private Q_SLOTS:
             Phone phone(config);
             QVERIFY2(phone.started, qPrintable(phone.error));
             ProgressObject progress;
-            IOSSyncToDeviceThread writer(kUdid, &phone.cache, people(3), &progress);
+            IOSSyncToDeviceThread writer(kUdid, &phone.cache, fixtures::numberedPeople(3), &progress);
             runToEnd(writer);
             QCOMPARE(progress.outcome(), Outcome::Failed);
             QCOMPARE(progress.message(), u"mobiledevice_sync_start_throw: start failed. return -7. "
@@ -796,7 +765,7 @@ private Q_SLOTS:
         // Cancelled once the second group's Contact records were sent: the first group stays on the phone and in
         // the cache, the second is in neither, and the run ends without a message.
         CancelAfterBatches progress(phone, 3);
-        IOSSyncToDeviceThread writer(kUdid, &phone.cache, people(25), &progress);
+        IOSSyncToDeviceThread writer(kUdid, &phone.cache, fixtures::numberedPeople(25), &progress);
         runToEnd(writer);
         QCOMPARE(progress.object.outcome(), Outcome::Running);
         QCOMPARE(writer.processedCount(), 20);

@@ -4,7 +4,7 @@
 
 #include "core/texts.h"
 #include "ios/mobiledevice.h"
-#include "iphonesim.h"
+#include "simiphones.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -26,35 +26,24 @@ const char kSeed[] = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Berg;Anna;;;\r\nTEL;TYPE=C
 constexpr int kSeedRecords = 8; // three Contacts, four phones and mails, one address
 
 // A simulated iPhone on a socket of its own, which libusbmuxd is pointed at for the life of the object.
-struct Phone
+struct Phone : SimIphones
 {
     explicit Phone(SimDeviceConfig config = {}, bool withNetworkDevice = false)
-        : sim(dir.filePath(QStringLiteral("mux.sock")))
     {
-        QFile seed(dir.filePath(QStringLiteral("seed.vcf")));
-        if (!seed.open(QIODevice::WriteOnly) || seed.write(kSeed) < 0)
-            return;
-        seed.close();
         config.udid = kUdid;
         config.name = QStringLiteral("Anna's iPhone");
-        config.seedPath = seed.fileName();
-        if (!sim.addDevice(config, &error))
+        config.seedPath = put(QStringLiteral("seed.vcf"), kSeed);
+        if (config.seedPath.isEmpty())
             return;
+        QList<SimDeviceConfig> devices{config};
         if (withNetworkDevice) {
             SimDeviceConfig wifi;
             wifi.udid = QStringLiteral("00008030-00FFEEDDCCBBAA99");
             wifi.name = QStringLiteral("Over Wi-Fi");
             wifi.network = true;
-            if (!sim.addDevice(wifi, &error))
-                return;
+            devices << wifi;
         }
-        started = sim.start(&error);
-        qputenv("USBMUXD_SOCKET_ADDRESS", sim.environment().section(QLatin1Char('='), 1).toLocal8Bit());
-    }
-    ~Phone()
-    {
-        sim.stop();
-        qunsetenv("USBMUXD_SOCKET_ADDRESS");
+        start(devices);
     }
 
     QStringList contactNames() const
@@ -80,11 +69,6 @@ struct Phone
                 list << e[QStringLiteral("message")].toArray();
         return list;
     }
-
-    QTemporaryDir dir;
-    IPhoneSim sim;
-    QString error;
-    bool started = false;
 };
 
 PlistCFType record(const QString &kind, std::initializer_list<std::pair<const char *, QString>> fields,

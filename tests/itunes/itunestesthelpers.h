@@ -3,6 +3,7 @@
 // Builders for backup fixtures: property lists, keybag TLVs, Manifest.mbdb records, archived descriptions.
 
 #include "ios/plistcftype.h"
+#include "testfiles.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -26,19 +27,6 @@ inline QByteArray be32(quint32 v)
 inline QByteArray tlv(const char *tag, const QByteArray &value)
 {
     return QByteArray(tag, 4) + be32(quint32(value.size())) + value;
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // A Manifest.plist (XML) with a Lockdown dictionary and the given top-level extras.

@@ -2,6 +2,7 @@
 // person and multi-value mapping, labels, dates, addresses and IM accounts, photos, progress, merging, damaged
 // input, cancelling, and the temporary copies (never left behind).
 
+#include "cancelafterchecks.h"
 #include "contactfixtures.h"
 #include "contacts/combinerule.h"
 #include "contacts/localdb.h"
@@ -39,17 +40,6 @@ const char *const kAddressBookSchema[] = {
     "CREATE TABLE ABMultiValueEntry (parent_id INTEGER, key INTEGER, value TEXT, UNIQUE(parent_id, key))",
     "CREATE TABLE ABMultiValueEntryKey (value TEXT, UNIQUE(value))",
     "CREATE INDEX ABMultiValueRecordIDIndex ON ABMultiValue(record_id)",
-};
-
-// A receiver whose flag turns on after the worker has looked at it a given number of times.
-class CancelAfterChecks : public ProgressObject
-{
-public:
-    explicit CancelAfterChecks(int checks) : m_left(checks) {}
-    bool finishedWithoutSuccess() const override { return m_left.fetch_sub(1) <= 0; }
-
-private:
-    mutable std::atomic<int> m_left;
 };
 
 // A plain (unencrypted) Manifest.mbdb backup holding the given address-book files.

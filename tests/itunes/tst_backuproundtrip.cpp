@@ -4,6 +4,7 @@
 // folder.
 
 #include "core/privatetemp.h"
+#include "errorof.h"
 #include "itunes/backupmanifest.h"
 #include "itunestesthelpers.h"
 #include "sqlite_qt/sqlite_qt.h"
@@ -105,16 +106,6 @@ QMap<QString, QPair<qint64, QByteArray>> pythonReader(const QString &folder, con
 QByteArray sha1Of(const QString &path)
 {
     return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha1);
-}
-
-QString errorOf(const std::function<void()> &run)
-{
-    try {
-        run();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-    return QString();
 }
 
 // The persons and the labelled multi-values of an extracted address book, read with the importer's queries.

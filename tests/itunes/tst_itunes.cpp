@@ -4,6 +4,7 @@
 
 #include "core/progress.h"
 #include "core/texts.h"
+#include "errorof.h"
 #include "itunes/backupmanifest.h"
 #include "itunes/keybag.h"
 #include "itunes/loadbackupmanifestthread.h"
@@ -41,16 +42,6 @@ QByteArray sequence(int n)
     for (int i = 0; i < n; ++i)
         b[i] = char(i);
     return b;
-}
-
-QString errorOf(const std::function<void()> &run)
-{
-    try {
-        run();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-    return QString();
 }
 
 // The plaintext of NIST SP 800-38A, F.2 (four blocks).

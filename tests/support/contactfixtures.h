@@ -4,6 +4,7 @@
 
 #include "contacts/pim.h"
 
+#include <QList>
 #include <QString>
 #include <QVariant>
 
@@ -29,6 +30,16 @@ inline pim::Contact person(const QString &given, const QString &family, const QS
     if (!mobile.isEmpty())
         c.addRow(pim::ENTITY_PHONE, row({{1, mobile}, {2, QStringLiteral("2")}, {3, QString()}}));
     return c;
+}
+
+// count contacts "Person<i> Test" for i from 1, each with the mobile number "+1 555 2" and i in three digits.
+inline QList<pim::Contact> numberedPeople(int count)
+{
+    QList<pim::Contact> list;
+    for (int i = 1; i <= count; ++i)
+        list << person(QStringLiteral("Person%1").arg(i), QStringLiteral("Test"),
+                       QStringLiteral("+1 555 2%1").arg(i, 3, 10, QLatin1Char('0')));
+    return list;
 }
 
 } // namespace fixtures

@@ -4,6 +4,7 @@
 #include "adb/adbprotocol.h"
 #include "adb/adbstream.h"
 #include "adb/adbtransport.h"
+#include "adb/log.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -140,7 +141,7 @@ void AdbUSBHandle::Private::goOffline(const QString &reason)
         cond.notify_all();
     }
     if (!quiet)
-        qWarning().noquote() << "AdbUSBHandle:" << text;
+        qCWarning(lcAdb).noquote() << "AdbUSBHandle:" << text;
     transport->shutdown();
     for (auto &[id, stream] : dropped)
         stream->fail(text);

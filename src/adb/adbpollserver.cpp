@@ -1,5 +1,7 @@
 #include "adb/adbpollserver.h"
 
+#include "adb/log.h"
+
 #include <QDebug>
 
 using namespace Qt::StringLiterals;
@@ -27,7 +29,7 @@ void AdbPoll::pollServer()
     Server &server = *m_server;
     const QString error = server.tracker->error();
     if (error != server.lastError && !error.isEmpty())
-        qWarning().noquote() << "AdbPoll:" << error;
+        qCWarning(lcAdb).noquote() << "AdbPoll:" << error;
     server.lastError = error;
 
     QSet<QString> listed;

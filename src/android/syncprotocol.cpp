@@ -1,5 +1,6 @@
 #include "android/syncprotocol.h"
 
+#include "android/log.h"
 #include "core/texts.h"
 
 #include <QAbstractSocket>
@@ -9,8 +10,6 @@
 #include <QTime>
 
 #include <cstring>
-
-Q_LOGGING_CATEGORY(lcAndroidSync, "contactmover.android.sync", QtInfoMsg)
 
 namespace simpleprotocol {
 

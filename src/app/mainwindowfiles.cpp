@@ -6,6 +6,7 @@
 #include "app/contactsprintpreview.h"
 #include "app/filedialogs.h"
 #include "app/itemmodelmaintree.h"
+#include "app/log.h"
 #include "app/messagebox.h"
 #include "app/previewconfirm.h"
 #include "app/progressform.h"
@@ -125,7 +126,7 @@ void MainWindow::miImport()
         const PLocalDb db = target->db;
         m_treeModel->removeDatabaseNode(target);
         if (!db->removeFile())
-            qWarning("MainWindow::miImport: cannot remove %s", qPrintable(db->path()));
+            qCWarning(lcApp, "MainWindow::miImport: cannot remove %s", qPrintable(db->path()));
     }
 }
 

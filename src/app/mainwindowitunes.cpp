@@ -5,6 +5,7 @@
 
 #include "app/itemmodelmaintree.h"
 #include "app/loaditunesbackupdlg.h"
+#include "app/log.h"
 #include "app/messagebox.h"
 #include "app/passcodedlg.h"
 #include "app/previewconfirm.h"
@@ -78,6 +79,6 @@ void MainWindow::miFromiTunes()
         } catch (const std::exception &) {
         }
         if (!removed)
-            qWarning("MainWindow::miFromiTunes: cannot remove %s", qPrintable(db->path()));
+            qCWarning(lcApp, "MainWindow::miFromiTunes: cannot remove %s", qPrintable(db->path()));
     }
 }

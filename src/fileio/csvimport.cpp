@@ -281,24 +281,6 @@ QString groupField(int type, const QString &field)
     return field == u"Value" ? col(1) : QString();
 }
 
-std::optional<LabelFamily> familyOf(int type)
-{
-    switch (type) {
-    case ENTITY_PHONE:
-        return LabelFamily::Phone;
-    case ENTITY_EMAIL:
-        return LabelFamily::Email;
-    case ENTITY_WEBSITE:
-        return LabelFamily::Website;
-    case ENTITY_RELATION:
-        return LabelFamily::Relation;
-    case ENTITY_ADDRESS:
-        return LabelFamily::Address;
-    default:
-        return std::nullopt;
-    }
-}
-
 Column planColumn(const QString &name, const QStringList &header)
 {
     Column column;
@@ -442,7 +424,7 @@ void appendValue(DataRow &row, const QString &column, const QString &value)
 // primary value, as the family's code when it names one, else as the row's custom label.
 void applyLabel(DataRow &row, int type, int number, const QString &label)
 {
-    const std::optional<LabelFamily> family = familyOf(type);
+    const std::optional<LabelFamily> family = labelFamilyOf(type);
     if (!family)
         return;
     QString text = label.section(u" ::: "_s, 0, 0).trimmed();

@@ -378,21 +378,21 @@ QString eventDate(const QString &text)
     static const QRegularExpression dotted(u"^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})$"_s);
     static const QRegularExpression yearless(u"^--(\\d{1,2})-(\\d{1,2})$"_s);
     QDate date;
-    if (const auto m = iso.match(value); m.hasMatch()) {
-        date = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    } else if (const auto m = slashed.match(value); m.hasMatch()) {
-        int month = m.captured(1).toInt();
-        int day = m.captured(2).toInt();
+    if (const auto isoMatch = iso.match(value); isoMatch.hasMatch()) {
+        date = QDate(isoMatch.captured(1).toInt(), isoMatch.captured(2).toInt(), isoMatch.captured(3).toInt());
+    } else if (const auto slashedMatch = slashed.match(value); slashedMatch.hasMatch()) {
+        int month = slashedMatch.captured(1).toInt();
+        int day = slashedMatch.captured(2).toInt();
         if (month > 12)
             std::swap(month, day);
-        int year = m.captured(3).toInt();
-        if (m.captured(3).size() == 2)
+        int year = slashedMatch.captured(3).toInt();
+        if (slashedMatch.captured(3).size() == 2)
             year += year < 50 ? 2000 : 1900;
         date = QDate(year, month, day);
-    } else if (const auto m = dotted.match(value); m.hasMatch()) {
-        date = QDate(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
-    } else if (const auto m = yearless.match(value); m.hasMatch()) {
-        const QDate leap(2000, m.captured(1).toInt(), m.captured(2).toInt());
+    } else if (const auto dottedMatch = dotted.match(value); dottedMatch.hasMatch()) {
+        date = QDate(dottedMatch.captured(3).toInt(), dottedMatch.captured(2).toInt(), dottedMatch.captured(1).toInt());
+    } else if (const auto yearlessMatch = yearless.match(value); yearlessMatch.hasMatch()) {
+        const QDate leap(2000, yearlessMatch.captured(1).toInt(), yearlessMatch.captured(2).toInt());
         return leap.isValid() ? leap.toString(u"--MM-dd"_s) : value;
     }
     return date.isValid() ? date.toString(u"yyyy-MM-dd"_s) : value;

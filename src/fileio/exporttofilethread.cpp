@@ -44,7 +44,7 @@ void writeAll(QFileDevice &file, const QString &path, const QByteArray &bytes)
 // regular file (a device such as /dev/stdout, a pipe), that target written directly with every write checked.
 struct Output
 {
-    explicit Output(const QString &path) : path(path)
+    explicit Output(const QString &target) : path(target)
     {
         const QFileInfo info(path);
         if (info.exists() && !info.isFile() && !info.isDir())

@@ -50,7 +50,7 @@ Q_SIGNALS:
 // first, then the device handle) and by the destructor.
 struct MobiledeviceConnection
 {
-    explicit MobiledeviceConnection(const QString &udid) : udid(udid) {}
+    explicit MobiledeviceConnection(const QString &deviceUdid) : udid(deviceUdid) {}
     ~MobiledeviceConnection() { close(); }
     MobiledeviceConnection(const MobiledeviceConnection &) = delete;
     MobiledeviceConnection &operator=(const MobiledeviceConnection &) = delete;

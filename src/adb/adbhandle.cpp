@@ -42,14 +42,14 @@ public:
     bool sendPacket(quint32 command, quint32 arg0, quint32 arg1, const QByteArray &payload) override
     {
         std::lock_guard lock(writeMutex);
-        QString error;
-        if (transport->writeMessage({command, arg0, arg1, payload}, &error))
+        QString failure;
+        if (transport->writeMessage({command, arg0, arg1, payload}, &failure))
             return true;
         // The reader then ends the device; waiting callers wake with this reason.
         {
-            std::lock_guard lock(mutex);
+            std::lock_guard stateLock(mutex);
             if (writeError.isEmpty())
-                writeError = error;
+                writeError = failure;
         }
         transport->shutdown();
         return false;

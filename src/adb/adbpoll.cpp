@@ -279,8 +279,8 @@ void AbsAdbPoll::pollTcp(const QList<TcpEndpoint> &endpoints)
         const QString serial = ep.serial.isEmpty() ? key : ep.serial;
         const QString host = ep.host;
         const quint16 port = ep.port;
-        adopt(key, serial, [host, port](QString *serial, QString *error, bool *reachable) {
-            PAdbUSBHandle dev = AdbUSBHandle::connectTcp(host, port, *serial, kTcpConnectTimeoutMs, error);
+        adopt(key, serial, [host, port](QString *serialOut, QString *error, bool *reachable) {
+            PAdbUSBHandle dev = AdbUSBHandle::connectTcp(host, port, *serialOut, kTcpConnectTimeoutMs, error);
             *reachable = dev != nullptr;
             return dev;
         });

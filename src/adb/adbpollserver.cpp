@@ -61,8 +61,8 @@ void AdbPoll::pollServer()
             // The server can not open the phone either (udev rules): say so once, as for a USB device.
             listed.insert(key);
             const QString why = u"the adb server reports \"%1\""_s.arg(state);
-            adopt(key, entry.serial, [why](QString *, QString *error, bool *reachable) -> PAdbUSBHandle {
-                *error = why;
+            adopt(key, entry.serial, [why](QString *, QString *errorOut, bool *reachable) -> PAdbUSBHandle {
+                *errorOut = why;
                 *reachable = true;
                 return nullptr;
             });

@@ -2,6 +2,7 @@
 
 #include "adb/adbstream.h"
 #include "adb/adbtransport.h"
+#include "adb/log.h"
 
 #include <QDebug>
 #include <QThreadPool>
@@ -102,7 +103,7 @@ public:
                 try {
                     conn->stream = dev->openStream(u"tcp:%1"_s.arg(remote));
                 } catch (const AdbError &e) {
-                    qWarning().noquote() << "AdbForwardServer:" << e.what();
+                    qCWarning(lcAdb).noquote() << "AdbForwardServer:" << e.what();
                     return;
                 }
                 adbThreadPool()->start([conn] { pumpDown(conn); });

@@ -4,6 +4,7 @@
 #include "adb/adbprotocol.h"
 #include "adb/adbstream.h"
 #include "adb/adbtransport.h"
+#include "adb/log.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -40,15 +41,15 @@ public:
 
     bool sendPacket(quint32 command, quint32 arg0, quint32 arg1, const QByteArray &payload) override
     {
-        std::lock_guard writing(writeMutex);
-        QString why;
-        if (transport->writeMessage({command, arg0, arg1, payload}, &why))
+        std::lock_guard lock(writeMutex);
+        QString failure;
+        if (transport->writeMessage({command, arg0, arg1, payload}, &failure))
             return true;
         // The reader then ends the device; waiting callers wake with this reason.
         {
-            std::lock_guard lock(mutex);
+            std::lock_guard stateLock(mutex);
             if (writeError.isEmpty())
-                writeError = why;
+                writeError = failure;
         }
         transport->shutdown();
         return false;
@@ -140,7 +141,7 @@ void AdbUSBHandle::Private::goOffline(const QString &reason)
         cond.notify_all();
     }
     if (!quiet)
-        qWarning().noquote() << "AdbUSBHandle:" << text;
+        qCWarning(lcAdb).noquote() << "AdbUSBHandle:" << text;
     transport->shutdown();
     for (auto &[id, stream] : dropped)
         stream->fail(text);

@@ -3,6 +3,7 @@
 #include "adb/adbpollserver.h"
 #include "adb/adbroute.h"
 #include "adb/adbusb.h"
+#include "adb/log.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -186,7 +187,7 @@ void AbsAdbPoll::collect()
                 what = it->failedReported ? None : Failed;
                 it->failedReported = true;
                 it->retryAfter = now + 5 * qMax(m_period, 1000);
-                qWarning().noquote() << "AdbPoll:" << it->serial << r.error;
+                qCWarning(lcAdb).noquote() << "AdbPoll:" << it->serial << r.error;
             } else {
                 it->failedReported = false;
                 d->entries.erase(it);
@@ -278,8 +279,8 @@ void AbsAdbPoll::pollTcp(const QList<TcpEndpoint> &endpoints)
         const QString serial = ep.serial.isEmpty() ? key : ep.serial;
         const QString host = ep.host;
         const quint16 port = ep.port;
-        adopt(key, serial, [host, port](QString *announced, QString *error, bool *reachable) {
-            PAdbUSBHandle dev = AdbUSBHandle::connectTcp(host, port, *announced, kTcpConnectTimeoutMs, error);
+        adopt(key, serial, [host, port](QString *serialOut, QString *error, bool *reachable) {
+            PAdbUSBHandle dev = AdbUSBHandle::connectTcp(host, port, *serialOut, kTcpConnectTimeoutMs, error);
             *reachable = dev != nullptr;
             return dev;
         });
@@ -309,7 +310,7 @@ AdbPoll::AdbPoll(int periodMs, QObject *parent) : AbsAdbPoll(periodMs, parent)
         if (ep.host.startsWith(QLatin1Char('[')) && ep.host.endsWith(QLatin1Char(']')))
             ep.host = ep.host.mid(1, ep.host.size() - 2);
         if (!ok || ep.port == 0 || ep.host.isEmpty()) {
-            qWarning().noquote() << "AdbPoll: ignoring CONTACT_MOVER_ADB_TCP entry" << item;
+            qCWarning(lcAdb).noquote() << "AdbPoll: ignoring CONTACT_MOVER_ADB_TCP entry" << item;
             continue;
         }
         ep.serial = item;
@@ -333,7 +334,7 @@ void AdbPoll::beginPolling()
     QString error;
     auto ctx = adbusb::openContext(&error);
     if (!ctx) {
-        qWarning().noquote() << "AdbPoll: no USB:" << error;
+        qCWarning(lcAdb).noquote() << "AdbPoll: no USB:" << error;
         return;
     }
     m_usb = std::make_unique<Usb>();

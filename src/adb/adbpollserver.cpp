@@ -1,5 +1,7 @@
 #include "adb/adbpollserver.h"
 
+#include "adb/log.h"
+
 #include <QDebug>
 
 using namespace Qt::StringLiterals;
@@ -27,7 +29,7 @@ void AdbPoll::pollServer()
     Server &server = *m_server;
     const QString error = server.tracker->error();
     if (error != server.lastError && !error.isEmpty())
-        qWarning().noquote() << "AdbPoll:" << error;
+        qCWarning(lcAdb).noquote() << "AdbPoll:" << error;
     server.lastError = error;
 
     QSet<QString> listed;
@@ -59,8 +61,8 @@ void AdbPoll::pollServer()
             // The server can not open the phone either (udev rules): say so once, as for a USB device.
             listed.insert(key);
             const QString why = u"the adb server reports \"%1\""_s.arg(state);
-            adopt(key, entry.serial, [why](QString *, QString *openError, bool *reachable) -> PAdbUSBHandle {
-                *openError = why;
+            adopt(key, entry.serial, [why](QString *, QString *errorOut, bool *reachable) -> PAdbUSBHandle {
+                *errorOut = why;
                 *reachable = true;
                 return nullptr;
             });

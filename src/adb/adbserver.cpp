@@ -1,5 +1,7 @@
 #include "adb/adbserver.h"
 
+#include "adb/log.h"
+
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QRandomGenerator>
@@ -499,7 +501,7 @@ public:
             }
             // A refused OPEN: CLSE with no local id, as adbd answers an unknown service. The packet has no room
             // for the server's reason, so it goes to the log.
-            qWarning().noquote() << "adb server:" << why;
+            qCWarning(lcAdb).noquote() << "adb server:" << why;
             push(A_CLSE, 0, stream->peerId);
             forget(stream->id);
             return;

@@ -2,6 +2,7 @@
 
 #include "adb/adbforward.h"
 #include "android/androidlink.h"
+#include "android/log.h"
 #include "android/syncprotocol.h"
 #include "core/datafolder.h"
 #include "core/texts.h"

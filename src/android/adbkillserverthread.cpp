@@ -1,6 +1,7 @@
 #include "android/adbkillserverthread.h"
 
 #include "adb/adbserver.h"
+#include "android/log.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -101,7 +102,7 @@ void AdbKillServerThread::endServer(qint64 pid)
     // Asked politely first ("host:kill"): the server then lets go of the phones and its files in order.
     QString error;
     if (!adbserver::killServer(m_port, kExitWaitMs, &error)) {
-        qWarning().noquote() << "AdbKillServerThread:" << error << "- ending process" << pid;
+        qCWarning(lcAndroid).noquote() << "AdbKillServerThread:" << error << "- ending process" << pid;
         m_ops.end(pid);
     }
     {

@@ -3,6 +3,7 @@
 #include "android/androidcontactsdb.h"
 #include "android/androidentity.h"
 #include "android/iandroidconnector.h"
+#include "android/log.h"
 #include "android/restoresession.h"
 #include "android/syncprotocol.h"
 #include "contacts/localdb.h"

@@ -1,6 +1,7 @@
 #include "android/restoresession.h"
 
 #include "android/iandroidconnector.h"
+#include "android/log.h"
 #include "contacts/localdb.h"
 
 #include <QTcpSocket>

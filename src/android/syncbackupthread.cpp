@@ -3,6 +3,7 @@
 #include "android/androidcontactsdb.h"
 #include "android/androidentity.h"
 #include "android/iandroidconnector.h"
+#include "android/log.h"
 #include "android/restoresession.h"
 #include "android/syncprotocol.h"
 #include "contacts/combinerule.h"
@@ -23,28 +24,7 @@ using namespace simpleprotocol;
 using pim::Contact;
 using pim::DataRow;
 
-namespace {
-
-using Written = QMap<int, QList<DataRow>>;
-
-// Adds the rows of a later merge into the same stored contact to what was recorded for it: a row written
-// again replaces its earlier state, a new one is appended.
-void mergeWritten(Written &into, const Written &more)
-{
-    for (auto it = more.cbegin(); it != more.cend(); ++it) {
-        QList<DataRow> &rows = into[it.key()];
-        for (const DataRow &row : it.value()) {
-            const auto same =
-                std::find_if(rows.begin(), rows.end(), [&row](const DataRow &r) { return r._id == row._id; });
-            if (same != rows.end())
-                *same = row;
-            else
-                rows.append(row);
-        }
-    }
-}
-
-} // namespace
+using Written = pim::RowsByType;
 
 // A contact the cache has no contact of that name for: merged in memory, stored when the phone has named it.
 struct SyncBackupThread::Pending
@@ -200,7 +180,7 @@ void SyncBackupThread::run()
             phoneIds.insert(id, saved.stored.firstRow(pim::ENTITY_NAME).src_id);
             // Two incoming contacts of one name land in the same stored contact: keep the rows of both, and send
             // the contact once, with its name row as it is now.
-            mergeWritten(added[id], saved.written);
+            pim::addRowsById(added[id], saved.written);
             if (saved.written.contains(pim::ENTITY_NAME)) {
                 if (!nameSends.contains(id))
                     nameOrder.append(id);

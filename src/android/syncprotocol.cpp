@@ -1,5 +1,6 @@
 #include "android/syncprotocol.h"
 
+#include "android/log.h"
 #include "core/texts.h"
 
 #include <QAbstractSocket>
@@ -10,8 +11,6 @@
 #include <QTime>
 
 #include <cstring>
-
-Q_LOGGING_CATEGORY(lcAndroidSync, "contactmover.android.sync", QtInfoMsg)
 
 namespace simpleprotocol {
 

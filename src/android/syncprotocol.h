@@ -4,7 +4,6 @@
 // "$"-commands each followed by their argument and a line feed. The program is always the client.
 
 #include <QList>
-#include <QLoggingCategory>
 #include <QString>
 
 #include <functional>
@@ -13,9 +12,6 @@
 class QAbstractSocket;
 class QTcpSocket;
 class QTime;
-
-// Protocol traffic goes to the debug output only ("Android Sync, …"); off unless enabled with QT_LOGGING_RULES.
-Q_DECLARE_LOGGING_CATEGORY(lcAndroidSync)
 
 namespace simpleprotocol {
 

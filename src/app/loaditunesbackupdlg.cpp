@@ -1,6 +1,7 @@
 #include "app/loaditunesbackupdlg.h"
 
 #include "app/itemmodelloadbk.h"
+#include "app/log.h"
 #include "app/messagebox.h"
 #include "app/stylesheet.h"
 #include "app/winmovable.h"
@@ -91,7 +92,7 @@ bool LoadItunesBackupDlg::addFolder(const PBackupManifest &manifest)
     try {
         manifest->readInfo();
     } catch (const std::exception &e) {
-        qDebug("%s", e.what());
+        qCDebug(lcApp, "%s", e.what());
         MessageBox::error(this, trKey("load %1 error. %2")
                                     .arg(MessageBox::escaped(manifest->folder().absolutePath()),
                                          MessageBox::escaped(QString::fromUtf8(e.what()))));

@@ -7,6 +7,7 @@
 #include "app/contactsprintpreview.h"
 #include "app/filedialogs.h"
 #include "app/itemmodelmaintree.h"
+#include "app/log.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
 #include "app/transfercontroller.h"

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 
 #include "app/itemmodelmaintree.h"
+#include "app/log.h"
 #include "app/messagebox.h"
 #include "app/progressform.h"
 #include "contacts/localdb.h"
@@ -65,7 +66,7 @@ void MainWindow::loadIosDevice(const QString &devid, bool withTips)
 
     // An empty name when the phone cannot be opened yet (not trusted); the load below then reports the failure.
     const QString deviceName = devices::iphoneName(devid);
-    qDebug("IOS device connected, udid:%s name:%s", qUtf8Printable(devid), qUtf8Printable(deviceName));
+    qCDebug(lcApp, "IOS device connected, udid:%s name:%s", qUtf8Printable(devid), qUtf8Printable(deviceName));
 
     // The old node goes first: its database is the file about to be rebuilt.
     if (_DBItemNode *old = m_treeModel->findDeviceNode(devid, PlatformIos)) {

@@ -5,6 +5,7 @@
 
 #include "app/itemmodelmaintree.h"
 #include "app/loaditunesbackupdlg.h"
+#include "app/log.h"
 #include "app/messagebox.h"
 #include "app/passcodedlg.h"
 #include "app/progressform.h"

@@ -6,6 +6,7 @@
 #include "app/devicewrites.h"
 #include "app/itemmodelmaintree.h"
 #include "app/localdbselform.h"
+#include "app/log.h"
 #include "app/messagebox.h"
 #include "app/previewconfirm.h"
 #include "app/progressform.h"
@@ -123,7 +124,7 @@ void TransferController::importIntoDatabase(_DBItemNode *target, bool created, c
     } catch (const std::exception &) { // in use by another process
     }
     if (!removed)
-        qWarning("TransferController::importIntoDatabase: cannot remove %s", qPrintable(db->path()));
+        qCWarning(lcApp, "TransferController::importIntoDatabase: cannot remove %s", qPrintable(db->path()));
 }
 
 void TransferController::dropContacts(_DBItemNode *target, const QList<pim::Contact> &contacts)

@@ -26,25 +26,9 @@ template <int... Numbers> const QStringList &cols()
 
 QStringList LocalDbCombineRule::emptyTestColumns(int type) const
 {
-    switch (type) {
-    case ENTITY_PHOTO:
-        return cols<4>();
-    case ENTITY_ORGANIZATION:
-        return cols<1, 5, 4>();
-    case ENTITY_PHONE:
-    case ENTITY_EMAIL:
-    case ENTITY_NICKNAME:
-    case ENTITY_EVENT:
-    case ENTITY_GROUP:
-    case ENTITY_IM:
-    case ENTITY_NOTE:
-    case ENTITY_RELATION:
-    case ENTITY_ADDRESS:
-    case ENTITY_WEBSITE:
-        return cols<1>();
-    default:
-        return {};
-    }
+    // A row is empty when the columns that identify it are, except that an IM account's protocol alone is no
+    // content.
+    return type == ENTITY_IM ? cols<1>() : LocalDbCombineRule::identityColumns(type);
 }
 
 QStringList LocalDbCombineRule::identityColumns(int type) const

@@ -3,15 +3,13 @@
 #include "contacts/combinerule.h"
 #include "contacts/contactname.h"
 #include "contacts/localdb.h"
+#include "contacts/log.h"
 
-#include <QLoggingCategory>
 #include <QSet>
 
 using namespace Qt::StringLiterals;
 using pim::ChangeRecord;
 using pim::DataRow;
-
-Q_LOGGING_CATEGORY(lcContactEdit, "contactmover.contacts.edit", QtInfoMsg)
 
 namespace {
 

@@ -6,8 +6,6 @@
 #include <QSet>
 #include <QThread>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <atomic>
 
@@ -207,7 +205,7 @@ private:
                 read();
                 return true;
             } catch (const Sqlite3Exception &e) {
-                if (e.code() != SQLITE_BUSY)
+                if (!e.isBusy())
                     throw;
             }
             QThread::msleep(kBusyPauseMs);

@@ -90,13 +90,13 @@ struct ListColumns
     }
 
     // A data row of a type, as readRow reads it from a cursor.
-    DataRow readRow(const Sqlite3Row &row, int rowType) const
+    DataRow readRow(const Sqlite3Row &row, int entityType) const
     {
         DataRow result;
         result._id = row.getInt64(id);
         result.src_id = row.getText(srcId);
-        const QStringList &names = storedColumns(rowType);
-        const QList<int> &numbers = columnNumbers(rowType);
+        const QStringList &names = storedColumns(entityType);
+        const QList<int> &numbers = columnNumbers(entityType);
         for (qsizetype i = 0; i < names.size(); ++i) {
             const int number = numbers.at(i);
             if (number == 15)

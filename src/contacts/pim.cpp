@@ -493,35 +493,10 @@ std::array<QStringList, 14> buildColumns()
     return c;
 }
 
-// The table family whose label a summary line shows for a type; none for types without a label.
-std::optional<LabelFamily> familyOf(int type)
-{
-    switch (type) {
-    case ENTITY_PHONE:
-        return LabelFamily::Phone;
-    case ENTITY_EMAIL:
-        return LabelFamily::Email;
-    case ENTITY_EVENT:
-        return LabelFamily::Event;
-    case ENTITY_IM:
-        return LabelFamily::ImType;
-    case ENTITY_ORGANIZATION:
-        return LabelFamily::Organization;
-    case ENTITY_RELATION:
-        return LabelFamily::Relation;
-    case ENTITY_ADDRESS:
-        return LabelFamily::Address;
-    case ENTITY_WEBSITE:
-        return LabelFamily::Website;
-    default:
-        return std::nullopt;
-    }
-}
-
 QString summary(int type, const DataRow &row, bool html)
 {
     const auto esc = [html](const QString &s) { return html ? s.toHtmlEscaped() : s; };
-    const std::optional<LabelFamily> family = familyOf(type);
+    const std::optional<LabelFamily> family = labelFamilyOf(type);
     const QString lbl = family ? esc(label(*family, row)) : QString();
     switch (type) {
     case ENTITY_PHONE:
@@ -553,6 +528,30 @@ QString summary(int type, const DataRow &row, bool html)
 
 } // namespace
 
+std::optional<LabelFamily> labelFamilyOf(int type)
+{
+    switch (type) {
+    case ENTITY_PHONE:
+        return LabelFamily::Phone;
+    case ENTITY_EMAIL:
+        return LabelFamily::Email;
+    case ENTITY_EVENT:
+        return LabelFamily::Event;
+    case ENTITY_IM:
+        return LabelFamily::ImType;
+    case ENTITY_ORGANIZATION:
+        return LabelFamily::Organization;
+    case ENTITY_RELATION:
+        return LabelFamily::Relation;
+    case ENTITY_ADDRESS:
+        return LabelFamily::Address;
+    case ENTITY_WEBSITE:
+        return LabelFamily::Website;
+    default:
+        return std::nullopt;
+    }
+}
+
 const QMap<int, QString> &labelTable(LabelFamily family)
 {
     static const std::array<Table, 9> tables = buildTables();
@@ -575,6 +574,21 @@ const QStringList &storedColumns(int type)
     static const std::array<QStringList, 14> columns = buildColumns();
     static const QStringList none;
     return isEntityType(type) ? columns[type] : none;
+}
+
+void addRowsById(RowsByType &into, const RowsByType &more)
+{
+    for (auto it = more.cbegin(); it != more.cend(); ++it) {
+        QList<DataRow> &rows = into[it.key()];
+        for (const DataRow &row : it.value()) {
+            const auto same =
+                std::find_if(rows.begin(), rows.end(), [&row](const DataRow &r) { return r._id == row._id; });
+            if (same != rows.end())
+                *same = row;
+            else
+                rows.append(row);
+        }
+    }
 }
 
 bool rowsEqual(const DataRow &a, const DataRow &b, const QStringList &columns)

@@ -12,6 +12,7 @@
 
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <utility>
 
 class QDataStream;
@@ -329,6 +330,9 @@ struct ChangeRecord
 // Type-code tables: code → English display string. Built once on first use and shared.
 enum class LabelFamily { Phone, Email, Event, ImType, ImProtocol, Organization, Relation, Address, Website };
 const QMap<int, QString> &labelTable(LabelFamily family);
+// The family of the table that a row of this type names its kind in ("data2", for an IM the kind of account, not
+// the protocol); none for types whose rows carry no coded label.
+std::optional<LabelFamily> labelFamilyOf(int type);
 
 // The label shown for a row: its custom label "data3" when not empty, else the table entry for the integer
 // value of "data2"; empty text for a code the table lacks. For ImProtocol the custom protocol "data6" and the
@@ -345,6 +349,12 @@ bool rowsEqual(const DataRow &a, const DataRow &b, const QStringList &columns);
 bool rowEmpty(const DataRow &row, const QStringList &columns);
 // True when the value is absent or converts to empty text (bytes: no bytes).
 bool valueEmpty(const QVariant &value);
+
+// Rows by type, as a save reports the rows it wrote.
+using RowsByType = QMap<int, QList<DataRow>>;
+// Adds rows written later to those recorded before: a row with an _id already recorded for its type replaces
+// that earlier state, any other is appended.
+void addRowsById(RowsByType &into, const RowsByType &more);
 
 // Prefix, given, middle, family and suffix name joined by single spaces, skipping empty parts.
 QString displayName(const DataRow &nameRow);

@@ -1,6 +1,7 @@
 #include "contacts/workertransaction.h"
 
 #include "contacts/localdb.h"
+#include "contacts/log.h"
 
 #include <QtGlobal>
 
@@ -24,6 +25,6 @@ void WorkerTransaction::rollback() noexcept
     try {
         m_db->endTransaction(false);
     } catch (const std::exception &e) {
-        qWarning("%s, rollback failed: %s", m_worker, e.what());
+        qCWarning(lcContacts, "%s, rollback failed: %s", m_worker, e.what());
     }
 }

@@ -281,24 +281,6 @@ QString groupField(int type, const QString &field)
     return field == u"Value" ? col(1) : QString();
 }
 
-std::optional<LabelFamily> familyOf(int type)
-{
-    switch (type) {
-    case ENTITY_PHONE:
-        return LabelFamily::Phone;
-    case ENTITY_EMAIL:
-        return LabelFamily::Email;
-    case ENTITY_WEBSITE:
-        return LabelFamily::Website;
-    case ENTITY_RELATION:
-        return LabelFamily::Relation;
-    case ENTITY_ADDRESS:
-        return LabelFamily::Address;
-    default:
-        return std::nullopt;
-    }
-}
-
 Column planColumn(const QString &name, const QStringList &header)
 {
     Column column;
@@ -396,21 +378,21 @@ QString eventDate(const QString &text)
     static const QRegularExpression dotted(u"^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})$"_s);
     static const QRegularExpression yearless(u"^--(\\d{1,2})-(\\d{1,2})$"_s);
     QDate date;
-    if (const auto m = iso.match(value); m.hasMatch()) {
-        date = QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    } else if (const auto s = slashed.match(value); s.hasMatch()) {
-        int month = s.captured(1).toInt();
-        int day = s.captured(2).toInt();
+    if (const auto isoMatch = iso.match(value); isoMatch.hasMatch()) {
+        date = QDate(isoMatch.captured(1).toInt(), isoMatch.captured(2).toInt(), isoMatch.captured(3).toInt());
+    } else if (const auto slashedMatch = slashed.match(value); slashedMatch.hasMatch()) {
+        int month = slashedMatch.captured(1).toInt();
+        int day = slashedMatch.captured(2).toInt();
         if (month > 12)
             std::swap(month, day);
-        int year = s.captured(3).toInt();
-        if (s.captured(3).size() == 2)
+        int year = slashedMatch.captured(3).toInt();
+        if (slashedMatch.captured(3).size() == 2)
             year += year < 50 ? 2000 : 1900;
         date = QDate(year, month, day);
-    } else if (const auto d = dotted.match(value); d.hasMatch()) {
-        date = QDate(d.captured(3).toInt(), d.captured(2).toInt(), d.captured(1).toInt());
-    } else if (const auto y = yearless.match(value); y.hasMatch()) {
-        const QDate leap(2000, y.captured(1).toInt(), y.captured(2).toInt());
+    } else if (const auto dottedMatch = dotted.match(value); dottedMatch.hasMatch()) {
+        date = QDate(dottedMatch.captured(3).toInt(), dottedMatch.captured(2).toInt(), dottedMatch.captured(1).toInt());
+    } else if (const auto yearlessMatch = yearless.match(value); yearlessMatch.hasMatch()) {
+        const QDate leap(2000, yearlessMatch.captured(1).toInt(), yearlessMatch.captured(2).toInt());
         return leap.isValid() ? leap.toString(u"--MM-dd"_s) : value;
     }
     return date.isValid() ? date.toString(u"yyyy-MM-dd"_s) : value;
@@ -442,7 +424,7 @@ void appendValue(DataRow &row, const QString &column, const QString &value)
 // primary value, as the family's code when it names one, else as the row's custom label.
 void applyLabel(DataRow &row, int type, int number, const QString &label)
 {
-    const std::optional<LabelFamily> family = familyOf(type);
+    const std::optional<LabelFamily> family = labelFamilyOf(type);
     if (!family)
         return;
     QString text = label.section(u" ::: "_s, 0, 0).trimmed();

@@ -1,5 +1,7 @@
 #include "fileio/csvrow.h"
 
+#include "fileio/log.h"
+
 #include <QByteArray>
 #include <QIODevice>
 
@@ -10,7 +12,7 @@ namespace {
 [[noreturn]] void readFailed(const QIODevice &device)
 {
     const QByteArray error = device.errorString().toUtf8();
-    qDebug("utf8CSVRow::error:%s", error.constData());
+    qCDebug(lcFileio, "utf8CSVRow::error:%s", error.constData());
     throw std::runtime_error(error.toStdString());
 }
 

@@ -2,6 +2,7 @@
 
 #include "contacts/contactname.h"
 #include "contacts/ioslabels.h"
+#include "fileio/log.h"
 #include "fileio/vcard.h"
 #include "fileio/vcardmapper.h"
 
@@ -129,7 +130,7 @@ QByteArray photoBytes(const PropertyView &p)
     if (text.size() > 5 && qstrnicmp(text.data(), "data:", 5) == 0 && marker > 0)
         return QByteArray::fromBase64(text.sliced(marker + 8).toByteArray());
     if (!text.isEmpty())
-        qDebug("vCard: PHOTO that is no picture but a reference ignored");
+        qCDebug(lcFileio, "vCard: PHOTO that is no picture but a reference ignored");
     return {};
 }
 

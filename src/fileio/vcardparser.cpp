@@ -174,6 +174,19 @@ void VCardParser::endToken()
     m_buffer.append('\0');
 }
 
+void VCardParser::nameByte(char c)
+{
+    if (c == ':') {
+        endToken();
+        dispatch();
+    } else if (c == ';') {
+        endToken();
+        m_state = State::ParamStart;
+    } else if (!isWhitespace(c)) {
+        appendByte(c);
+    }
+}
+
 bool VCardParser::step(char c)
 {
     switch (m_state) {
@@ -182,14 +195,8 @@ bool VCardParser::step(char c)
             if (!m_buffer.isEmpty())
                 ++m_droppedLines;
             resetProperty();
-        } else if (c == ':') {
-            endToken();
-            dispatch();
-        } else if (c == ';') {
-            endToken();
-            m_state = State::ParamStart;
-        } else if (!isWhitespace(c)) {
-            appendByte(c);
+        } else {
+            nameByte(c);
         }
         return true;
 
@@ -214,17 +221,11 @@ bool VCardParser::step(char c)
         if (c == '\n') {
             ++m_droppedLines;
             resetProperty();
-        } else if (c == ':') {
-            endToken();
-            dispatch();
-        } else if (c == ';') {
-            endToken();
-            m_state = State::ParamStart;
         } else if (c == '=') {
             endToken();
             m_state = State::ParamValueStart;
-        } else if (!isWhitespace(c)) {
-            appendByte(c);
+        } else {
+            nameByte(c);
         }
         return true;
 

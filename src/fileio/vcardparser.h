@@ -67,6 +67,9 @@ private:
     bool step(char c);
     void appendByte(char c);
     void endToken();
+    // A byte of a property or parameter name other than a line end: ":" ends the header and hands the property
+    // on, ";" starts a parameter, blanks are skipped, anything else is part of the name.
+    void nameByte(char c);
     void dispatch();
     void decodeQuotedPrintable(char c);
     bool decodeBase64(char c);

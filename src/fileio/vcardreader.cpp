@@ -1,5 +1,6 @@
 #include "fileio/vcardreader.h"
 
+#include "fileio/log.h"
 #include "fileio/textencoding.h"
 #include "fileio/vcardparser.h"
 
@@ -409,9 +410,10 @@ public:
     {
         const qint64 errorOffset = m_wellFormed ? -1 : m_parser.errorOffset();
         if (!m_wellFormed)
-            qDebug("vCard: %d malformed lines dropped, the first at byte %lld", m_parser.malformedLines(), errorOffset);
+            qCDebug(lcFileio, "vCard: %d malformed lines dropped, the first at byte %lld", m_parser.malformedLines(),
+                    errorOffset);
         if (m_parser.droppedLines() > 0)
-            qDebug("vCard: %d lines without \":\" dropped", m_parser.droppedLines());
+            qCDebug(lcFileio, "vCard: %d lines without \":\" dropped", m_parser.droppedLines());
         if (skippedLines)
             *skippedLines = m_parser.droppedLines() + (m_wellFormed ? 0 : m_parser.malformedLines());
         return errorOffset;

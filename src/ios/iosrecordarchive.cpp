@@ -2,6 +2,7 @@
 
 #include "contacts/localdb.h"
 #include "ios/iosrecords.h"
+#include "ios/log.h"
 
 using namespace Qt::StringLiterals;
 
@@ -67,5 +68,17 @@ void IosRecordArchive::keepSent(const PlistCFType &batch, const PlistCFType &map
                 kept.setItem(u"image"_s, image.copy());
         }
         put(phoneId, kept);
+    }
+}
+
+void IosRecordArchive::storeNewRowIds(const PlistCFType &mapping)
+{
+    for (const PlistCFType &key : mapping.keys()) {
+        const qint64 rowId = iosrecords::rowIdOfRemapKey(key.toString());
+        if (rowId <= 0)
+            continue;
+        const QString recordId = mapping.item(key).toString();
+        qCDebug(lcIosSync, "IOS Sync, ent:%s => %s", qUtf8Printable(key.toString()), qUtf8Printable(recordId));
+        m_cache.setRowSrcId(rowId, recordId);
     }
 }

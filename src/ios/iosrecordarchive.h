@@ -24,6 +24,9 @@ public:
     // phone gave it (mapping: temporary identifier → the phone's), with the phone's photo where the batch
     // said it did not change; forgets the records the batch deleted.
     void keepSent(const PlistCFType &batch, const PlistCFType &mapping);
+    // Stores the identifiers the phone gave rows sent under a temporary one ("type/contact record id/-row _id")
+    // as those rows' source ids in the cache.
+    void storeNewRowIds(const PlistCFType &mapping);
 
 private:
     void ensureTable();

@@ -16,8 +16,6 @@
 using namespace Qt::StringLiterals;
 using pim::DataRow;
 
-Q_LOGGING_CATEGORY(lcIosSync, "contactmover.ios.sync", QtInfoMsg)
-
 namespace iosrecords {
 
 namespace {

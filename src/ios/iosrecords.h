@@ -11,11 +11,8 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
-
-Q_DECLARE_LOGGING_CATEGORY(lcIosSync)
 
 namespace iosrecords {
 

@@ -4,6 +4,7 @@
 #include "core/texts.h"
 #include "ios/iosrecordarchive.h"
 #include "ios/iosrecords.h"
+#include "ios/log.h"
 #include "ios/mobiledevice.h"
 
 #include <algorithm>
@@ -74,14 +75,7 @@ void IOSSendChangesThread::run()
             const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
             archive.keepSent(batch, mapping);
             sent = true;
-            for (const PlistCFType &key : mapping.keys()) {
-                const qint64 rowId = iosrecords::rowIdOfRemapKey(key.toString());
-                if (rowId <= 0)
-                    continue;
-                const QString recordId = mapping.item(key).toString();
-                qCDebug(lcIosSync, "IOS Sync, ent:%s => %s", qUtf8Printable(key.toString()), qUtf8Printable(recordId));
-                m_cache->setRowSrcId(rowId, recordId);
-            }
+            archive.storeNewRowIds(mapping);
         }
 
         if (sent) {

@@ -5,6 +5,7 @@
 #include "core/texts.h"
 #include "ios/iosrecordarchive.h"
 #include "ios/iosrecords.h"
+#include "ios/log.h"
 #include "ios/mobiledevice.h"
 
 #include <QMap>
@@ -20,24 +21,7 @@ struct Cancelled
 {
 };
 
-using Written = QMap<int, QList<DataRow>>;
-
-// Adds the rows of a later merge into the same stored contact to what was recorded for it: a row written again
-// replaces its earlier state, a new one is appended.
-void addWritten(Written &into, const Written &more)
-{
-    for (auto it = more.cbegin(); it != more.cend(); ++it) {
-        QList<DataRow> &rows = into[it.key()];
-        for (const DataRow &row : it.value()) {
-            const auto same =
-                std::find_if(rows.begin(), rows.end(), [&row](const DataRow &r) { return r._id == row._id; });
-            if (same != rows.end())
-                *same = row;
-            else
-                rows.append(row);
-        }
-    }
-}
+using Written = pim::RowsByType;
 
 bool carriesContactRecordRows(const Written &written)
 {
@@ -120,7 +104,7 @@ void IOSSyncToDeviceThread::sendGroup(int first, int count)
             continue;
         const Contact &stored = saved.stored;
         group.recordIds.insert(stored._id, stored.src_id);
-        addWritten(group.rowsToSend[stored._id], saved.written);
+        pim::addRowsById(group.rowsToSend[stored._id], saved.written);
         // A contact new to the device needs its Contact record before any of its rows can name it, even when
         // the merge wrote no field that the Contact record carries (a contact without a name row).
         if (carriesContactRecordRows(saved.written) || stored.src_id.isEmpty()) {
@@ -192,14 +176,7 @@ void IOSSyncToDeviceThread::sendToDevice(Group &group)
             continue;
         const PlistCFType mapping = mobiledevice_sync_send_changes_throw(client.get(), batch, false);
         archive.keepSent(batch, mapping);
-        for (const PlistCFType &key : mapping.keys()) {
-            const qint64 rowId = iosrecords::rowIdOfRemapKey(key.toString());
-            if (rowId <= 0)
-                continue;
-            const QString recordId = mapping.item(key).toString();
-            qCDebug(lcIosSync, "IOS Sync, ent:%s => %s", qUtf8Printable(key.toString()), qUtf8Printable(recordId));
-            m_cache->setRowSrcId(rowId, recordId);
-        }
+        archive.storeNewRowIds(mapping);
     }
 
     mobiledevice_sync_finish_throw(client.get());

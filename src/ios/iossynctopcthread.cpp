@@ -5,6 +5,7 @@
 #include "core/texts.h"
 #include "ios/iosrecordarchive.h"
 #include "ios/iosrecords.h"
+#include "ios/log.h"
 #include "ios/mobiledevice.h"
 
 #include <QHash>

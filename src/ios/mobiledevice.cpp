@@ -2,6 +2,7 @@
 
 #include "core/datafolder.h"
 #include "core/texts.h"
+#include "ios/log.h"
 
 #include <openssl/crypto.h>
 #include <usbmuxd.h>
@@ -119,7 +120,7 @@ void rememberDeviceAnchor(const QString &udid, const MobilesyncClient *client)
     QDir().mkpath(DataFolder::iosCacheDir());
     QSaveFile file(deviceAnchorPath(udid));
     if (!file.open(QIODevice::WriteOnly) || file.write(client->deviceAnchor().toUtf8()) < 0 || !file.commit())
-        qWarning("IOS Sync, the phone's anchor could not be kept: %s", qUtf8Printable(file.errorString()));
+        qCWarning(lcIos, "IOS Sync, the phone's anchor could not be kept: %s", qUtf8Printable(file.errorString()));
 }
 
 bool mobiledevice_open(MobiledeviceConnection &connection, int *lockdownError)

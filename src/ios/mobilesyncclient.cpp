@@ -1,14 +1,13 @@
 #include "ios/mobilesyncclient.h"
 
+#include "ios/log.h"
+
 #include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>
 
 #include <QElapsedTimer>
-#include <QLoggingCategory>
 
 #include <utility>
-
-Q_LOGGING_CATEGORY(lcMobilesync, "contactmover.ios.mobilesync", QtWarningMsg)
 
 namespace {
 
@@ -263,21 +262,27 @@ mobilesync_error_t MobilesyncClient::getAllRecordsFromDevice()
     return sendSimple("SDMessageGetAllRecordsFromDevice");
 }
 
-mobilesync_error_t MobilesyncClient::receiveChanges(PlistCFType *entities, bool *isLastRecord, PlistCFType *actions)
+mobilesync_error_t MobilesyncClient::receiveInSession(const char *expected, PlistCFType *message)
 {
     if (m_dataClass.isEmpty())
         return MOBILESYNC_E_INVALID_ARG;
-    PlistCFType message;
     QString name;
-    const mobilesync_error_t e = receive(&message, &name);
+    const mobilesync_error_t e = receive(message, &name);
     if (e != MOBILESYNC_E_SUCCESS)
         return e;
     if (name == QLatin1String("SDMessageCancelSession")) {
-        qCWarning(lcMobilesync) << "device cancelled:" << message.item(2).toString();
+        qCWarning(lcMobilesync) << "device cancelled:" << message->item(2).toString();
         return MOBILESYNC_E_CANCELLED;
     }
-    if (name != QLatin1String("SDMessageProcessChanges"))
-        return MOBILESYNC_E_PLIST_ERROR;
+    return name == QLatin1String(expected) ? MOBILESYNC_E_SUCCESS : MOBILESYNC_E_PLIST_ERROR;
+}
+
+mobilesync_error_t MobilesyncClient::receiveChanges(PlistCFType *entities, bool *isLastRecord, PlistCFType *actions)
+{
+    PlistCFType message;
+    const mobilesync_error_t e = receiveInSession("SDMessageProcessChanges", &message);
+    if (e != MOBILESYNC_E_SUCCESS)
+        return e;
     const PlistCFType records = message.item(2);
     const bool empty = records.isNull() || (records.type() == PlistCFType::TypeString &&
                                             records.toString() == QLatin1String(kEmptyParameter));
@@ -353,19 +358,10 @@ mobilesync_error_t MobilesyncClient::sendChanges(const PlistCFType &entities, bo
 
 mobilesync_error_t MobilesyncClient::remapIdentifiers(PlistCFType *mapping)
 {
-    if (m_dataClass.isEmpty())
-        return MOBILESYNC_E_INVALID_ARG;
     PlistCFType message;
-    QString name;
-    const mobilesync_error_t e = receive(&message, &name);
+    const mobilesync_error_t e = receiveInSession("SDMessageRemapRecordIdentifiers", &message);
     if (e != MOBILESYNC_E_SUCCESS)
         return e;
-    if (name == QLatin1String("SDMessageCancelSession")) {
-        qCWarning(lcMobilesync) << "device cancelled:" << message.item(2).toString();
-        return MOBILESYNC_E_CANCELLED;
-    }
-    if (name != QLatin1String("SDMessageRemapRecordIdentifiers"))
-        return MOBILESYNC_E_PLIST_ERROR;
     if (mapping)
         *mapping = message.item(2).isDict() ? copyOf(message, 2) : PlistCFType();
     return MOBILESYNC_E_SUCCESS;

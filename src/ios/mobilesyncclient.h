@@ -80,6 +80,9 @@ private:
     // Receives one message; it must be an array whose first element is a string (its name).
     mobilesync_error_t receive(PlistCFType *message, QString *name);
     mobilesync_error_t sendSimple(const char *name);
+    // Receives the next message of a started session, which must be named `expected`: a cancel from the device
+    // gives MOBILESYNC_E_CANCELLED (its reason goes to the log), any other message MOBILESYNC_E_PLIST_ERROR.
+    mobilesync_error_t receiveInSession(const char *expected, PlistCFType *message);
 
     property_list_service_client_t m_service;
     quint64 m_deviceLinkVersion = 0;

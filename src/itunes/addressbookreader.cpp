@@ -2,6 +2,7 @@
 
 #include "contacts/contactname.h"
 #include "contacts/ioslabels.h"
+#include "itunes/log.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -151,10 +152,10 @@ bool AddressBookReader::readNext(pim::Contact &contact)
                 }
             }
         } catch (const Sqlite3Exception &e) {
-            if (e.code() == 9 /* SQLITE_INTERRUPT */)
+            if (e.isInterrupted())
                 throw;
             ++m_skippedPhotos;
-            qDebug("AddressBookReader, person %lld: photo not read: %s", personId, e.what());
+            qCDebug(lcItunes, "AddressBookReader, person %lld: photo not read: %s", personId, e.what());
         }
     }
 
@@ -180,7 +181,8 @@ bool AddressBookReader::readNext(pim::Contact &contact)
         const QString date = dateText(birthday);
         if (date.isEmpty()) {
             ++m_skipped;
-            qDebug("AddressBookReader, person %lld: birthday \"%s\" is not a date", personId, qPrintable(birthday));
+            qCDebug(lcItunes, "AddressBookReader, person %lld: birthday \"%s\" is not a date", personId,
+                    qPrintable(birthday));
         } else {
             pim::DataRow row = rowWith(date);
             row.setValue(u"data2"_s, u"3"_s);
@@ -229,7 +231,8 @@ void AddressBookReader::addMultiValues(qint64 personId, pim::Contact &contact)
             const QString date = dateText(value);
             if (date.isEmpty()) {
                 ++m_skipped;
-                qDebug("AddressBookReader, person %lld: date \"%s\" is not a date", personId, qPrintable(value));
+                qCDebug(lcItunes, "AddressBookReader, person %lld: date \"%s\" is not a date", personId,
+                        qPrintable(value));
                 continue;
             }
             type = pim::ENTITY_EVENT;
@@ -255,7 +258,7 @@ void AddressBookReader::addMultiValues(qint64 personId, pim::Contact &contact)
         default:
             // Social profiles (46) and whatever later versions add.
             ++m_skipped;
-            qDebug("AddressBookReader, person %lld: property %d not imported", personId, property);
+            qCDebug(lcItunes, "AddressBookReader, person %lld: property %d not imported", personId, property);
             continue;
         }
         contact.addRow(type, row);

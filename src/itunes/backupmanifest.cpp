@@ -5,6 +5,7 @@
 #include "core/progress.h"
 #include "core/texts.h"
 #include "ios/plistcftype.h"
+#include "itunes/log.h"
 #include "itunes/qopensslevpaes.h"
 #include "sqlite_qt/sqlite_qt.h"
 
@@ -44,7 +45,8 @@ void setRecordTimes(const QString &path, quint32 lastModified)
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) ||
         !file.setFileTime(when, QFileDevice::FileAccessTime) ||
         !file.setFileTime(when, QFileDevice::FileModificationTime))
-        qDebug("BackupManifest: cannot set the times of %s: %s", qPrintable(path), qPrintable(file.errorString()));
+        qCDebug(lcItunes, "BackupManifest: cannot set the times of %s: %s", qPrintable(path),
+                qPrintable(file.errorString()));
 }
 
 // Copies a database (with a -wal file left beside it, if any) into a private folder, so that SQLite's

@@ -6,6 +6,7 @@
 #include "core/progress.h"
 #include "core/texts.h"
 #include "itunes/addressbookreader.h"
+#include "itunes/log.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -117,7 +118,7 @@ bool ImportContactsFromiTunesThread::readContacts(const ProgressReporter &progre
                 return false;
             m_images.close();
             photoNote = trKey("IDS_ITUNES_PHOTOS_NOT_IMPORTED_%1").arg(QString::fromUtf8(e.what()));
-            qDebug("ImportContactsFromiTunesThread: %s", qPrintable(photoNote));
+            qCDebug(lcItunes, "ImportContactsFromiTunesThread: %s", qPrintable(photoNote));
         }
     }
 
@@ -134,7 +135,7 @@ bool ImportContactsFromiTunesThread::readContacts(const ProgressReporter &progre
         contacts.append(contact);
     }
     if (reader.skippedValues() != 0)
-        qDebug("ImportContactsFromiTunesThread: %d values not imported", reader.skippedValues());
+        qCDebug(lcItunes, "ImportContactsFromiTunesThread: %d values not imported", reader.skippedValues());
     if (reader.skippedPhotos() != 0)
         photoNote = trKey("IDS_ITUNES_%1_PHOTOS_SKIPPED").arg(reader.skippedPhotos());
     return true;

@@ -19,6 +19,16 @@ Sqlite3Exception::Sqlite3Exception(const QString &message, int code)
 {
 }
 
+bool Sqlite3Exception::isBusy() const
+{
+    return m_code == SQLITE_BUSY;
+}
+
+bool Sqlite3Exception::isInterrupted() const
+{
+    return m_code == SQLITE_INTERRUPT;
+}
+
 // ---------------------------------------------------------------------------------------------------------------
 // Sqlite3Sql
 

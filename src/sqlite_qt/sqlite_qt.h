@@ -29,6 +29,10 @@ public:
     Sqlite3Exception(const QString &message, int code);
     // SQLite's primary result code (SQLITE_BUSY, SQLITE_CONSTRAINT, ...), 0 when the error is the component's own.
     int code() const { return m_code; }
+    // Another connection held the file (SQLITE_BUSY): the same statement may succeed when tried again later.
+    bool isBusy() const;
+    // A progress handler or the step budget stopped the statement (SQLITE_INTERRUPT).
+    bool isInterrupted() const;
 
 private:
     int m_code;

@@ -155,6 +155,9 @@ private Q_SLOTS:
         QTest::newRow("address") << int(ENTITY_ADDRESS)
                                  << mk({{2, u"1"_s}, {4, u"1 Main St"_s}, {7, u"Springfield"_s}, {10, u"USA"_s}})
                                  << u"<b>Home</b><br/>1 Main St<br/>Springfield<br/>USA"_s;
+        QTest::newRow("relation") << int(ENTITY_RELATION) << mk({{1, u"Bo"_s}, {2, u"14"_s}}) << u"Spouse:Bo"_s;
+        QTest::newRow("website") << int(ENTITY_WEBSITE) << mk({{1, u"https://b"_s}, {2, u"2"_s}})
+                                 << u"Blog:https://b"_s;
         QTest::newRow("note") << int(ENTITY_NOTE) << mk({{1, u" line\nnext "_s}}) << u" line\nnext "_s;
     }
     void summaryLine()
@@ -192,6 +195,72 @@ private Q_SLOTS:
             << mk({{1, u"5"_s}, {3, u"A"_s}}) << mk({{1, u"5"_s}, {3, u"B"_s}}) << three << false;
         QTest::newRow("no columns") << mk({{1, u"a"_s}}) << mk({{1, u"b"_s}}) << QStringList() << true;
     }
+    // The local rule's columns per type, as "empty|identity|change|merge|single"; the iOS rule builds on it.
+    void localRuleTable_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("expected");
+        const char *rows[] = {
+            "||||0",
+            "4|4|4|4,15|1",
+            "1|1|1,2,3|1,2,3|0",
+            "1|1|1,2,3|1,2,3|0",
+            "1|1|1|1|1",
+            "1|1|1,2,3|1,2,3|0",
+            "1|1|1|1,2|1",
+            "1|1,5,6|1,5,6,2,3|1,5,6,2,3|0",
+            "1|1|1|1|0",
+            "1,5,4|1,5,4|1,5,4|1,5,4|1",
+            "1|1|1,2,3|1,2,3|0",
+            "1|1|10,11,8,7,4,9,2,3|1,10,11,8,7,4,9,2,3|0",
+            "1|1|1,2,3|1,2,3|0",
+        };
+        for (int type = 1; type <= 13; ++type)
+            QTest::addRow("type %d", type) << type << QString::fromLatin1(rows[type - 1]);
+        QTest::addRow("type 14") << 14 << u"||||0"_s;
+    }
+    void localRuleTable()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, expected);
+        const LocalDbCombineRule rule;
+        const auto numbers = [](const QStringList &columns) {
+            QStringList n;
+            for (const QString &c : columns)
+                n << c.mid(4);
+            return n.join(u',');
+        };
+        bool single = true;
+        const QStringList merge = rule.mergeColumns(type, single);
+        const QString actual =
+            QStringList{numbers(rule.emptyTestColumns(type)), numbers(rule.identityColumns(type)),
+                        numbers(rule.changeColumns(type)), numbers(merge), QString::number(int(single))}
+                .join(u'|');
+        QCOMPARE(actual, expected);
+    }
+
+    // Rows written by two saves into one contact: a row saved again keeps its place with its new state, rows
+    // of another type with the same _id are separate, new rows follow in the order written.
+    void addRowsByIdReplacesByIdWithinAType()
+    {
+        const auto withId = [](qint64 id, const QString &value) {
+            DataRow row = mk({{1, value}});
+            row._id = id;
+            return row;
+        };
+        RowsByType into{{ENTITY_PHONE, {withId(1, u"111"_s), withId(2, u"222"_s)}}};
+        addRowsById(
+            into, {{ENTITY_PHONE, {withId(2, u"2222"_s), withId(5, u"555"_s)}}, {ENTITY_EMAIL, {withId(1, u"a@b"_s)}}});
+        const auto values = [&into](int type) {
+            QStringList list;
+            for (const DataRow &row : into.value(type))
+                list << u"%1=%2"_s.arg(row._id).arg(row.text(u"data1"_s));
+            return list.join(u' ');
+        };
+        QCOMPARE(values(ENTITY_PHONE), u"1=111 2=2222 5=555"_s);
+        QCOMPARE(values(ENTITY_EMAIL), u"1=a@b"_s);
+    }
+
     void rowsEqual()
     {
         QFETCH(DataRow, a);

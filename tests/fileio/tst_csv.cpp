@@ -235,6 +235,15 @@ private Q_SLOTS:
                "  10: data1=ACME\n"
                "  12: data1=Rua 1\\nLisboa | data2=2 | data4=Rua 1 | data7=Lisboa\n"
                "  13: data1=https://a | data2=3\n"_s;
+        QTest::newRow("Google: relation label by name, organization type not a label")
+            << QByteArray("First Name,Relation 1 - Label,Relation 1 - Value,Relation 2 - Label,Relation 2 - Value,"
+                          "Organization 1 - Type,Organization 1 - Name\n"
+                          "Ana,spouse,Bo,Godmother,Cy,Work,ACME\n")
+            << u"contact: Ana\n"
+               "  1: data1=Ana | data2=Ana\n"
+               "  10: data1=ACME\n"
+               "  11: data1=Bo | data2=14\n"
+               "  11: data1=Cy | data3=Godmother\n"_s;
         QTest::newRow("a row without name parts: display name, else company (a company contact), else first "
                       "e-mail, else phone")
             << QByteArray("Display Name,First Name,Company,Tel:Work,E-mail 2 Address,E-mail Address\n"

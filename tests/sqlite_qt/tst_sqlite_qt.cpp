@@ -3,6 +3,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 class TestSqliteQt : public QObject
 {
     Q_OBJECT
@@ -286,6 +288,47 @@ private Q_SLOTS:
         db.queryEach(all, [&](const Sqlite3Row &) { ++calls; });
         QCOMPARE(calls, 3);
         QVERIFY_THROWS_EXCEPTION(Sqlite3Exception, db.queryEach("select nope from t", [](const Sqlite3Row &) {}));
+    }
+
+    // Callers decide between retrying and giving up by the kind of failure: a file locked by another
+    // connection is busy, a statement stopped by its progress handler or step budget is interrupted, and an
+    // ordinary failure is neither.
+    void failuresTellBusyFromInterrupted()
+    {
+        Sqlite3DB writer;
+        makeDb(writer);
+        Sqlite3DB reader;
+        reader.openThrow(m_path, Sqlite3DB::OpenReadWrite);
+        reader.executeThrow("pragma busy_timeout=0");
+        // "busy", "interrupted", both or neither joined by "+", or "ran" when nothing failed.
+        const auto failure = [](const std::function<void()> &run) {
+            try {
+                run();
+            } catch (const Sqlite3Exception &e) {
+                QStringList kinds;
+                if (e.isBusy())
+                    kinds << QStringLiteral("busy");
+                if (e.isInterrupted())
+                    kinds << QStringLiteral("interrupted");
+                return kinds.isEmpty() ? QStringLiteral("other") : kinds.join(u'+');
+            }
+            return QStringLiteral("ran");
+        };
+        writer.beginTran();
+        insert(writer, QStringLiteral("held"));
+        QCOMPARE(failure([&reader] { insert(reader, QStringLiteral("blocked")); }), QStringLiteral("busy"));
+        writer.commitTran();
+        QCOMPARE(failure([&reader] { insert(reader, QStringLiteral("free")); }), QStringLiteral("ran"));
+
+        const Sqlite3Sql endless("WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n+1 FROM r) "
+                                 "SELECT count(*) FROM r");
+        reader.setProgressHandler([] { return true; });
+        QCOMPARE(failure([&reader, &endless] { reader.queryThrow(endless); }), QStringLiteral("interrupted"));
+        reader.setProgressHandler({});
+        reader.setStepBudget(100'000);
+        QCOMPARE(failure([&reader, &endless] { reader.queryThrow(endless); }), QStringLiteral("interrupted"));
+        reader.setStepBudget(0);
+        QCOMPARE(failure([&reader] { reader.executeThrow("insert into t(_id) values(1)"); }), QStringLiteral("other"));
     }
 
     // Guards for files from outside: a step budget and a cancel stop a statement that would run for ever, a

@@ -1,0 +1,3 @@
+#include "adb/log.h"
+
+Q_LOGGING_CATEGORY(lcAdb, "contactmover.adb")

@@ -1,0 +1,4 @@
+#include "contacts/log.h"
+
+Q_LOGGING_CATEGORY(lcContacts, "contactmover.contacts")
+Q_LOGGING_CATEGORY(lcContactEdit, "contactmover.contacts.edit", QtInfoMsg)

@@ -1,0 +1,3 @@
+#include "fileio/log.h"
+
+Q_LOGGING_CATEGORY(lcFileio, "contactmover.fileio")

@@ -1,0 +1,3 @@
+#include "itunes/log.h"
+
+Q_LOGGING_CATEGORY(lcItunes, "contactmover.itunes")

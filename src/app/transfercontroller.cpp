@@ -187,8 +187,10 @@ void TransferController::sendToDevice(_DBItemNode *target, const QList<pim::Cont
     ProgressForm form(QString(), m_window);
     form.offerUndo();
     const std::unique_ptr<QThread> worker = devices::sendContacts(phone, contacts)(&form);
-    // After a failure the phone is reloaded: it holds what was sent before the failure.
-    finishDeviceWrite(target, form.runWorker(worker.get()), form.undoChosen());
+    // After a failure the phone is reloaded: it holds what was sent before the failure. (The undo choice is read
+    // only once the worker has run: it is made in the success box at its end.)
+    const bool sent = form.runWorker(worker.get());
+    finishDeviceWrite(target, sent, form.undoChosen());
 }
 
 void TransferController::finishDeviceWrite(_DBItemNode *target, bool succeeded, bool undoChosen)

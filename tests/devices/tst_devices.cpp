@@ -14,6 +14,7 @@
 #include "devices/androidphones.h"
 #include "devices/devicequestions.h"
 #include "devices/phoneaccess.h"
+#include "phonetestcase.h"
 #include "simadbd.h"
 #include "simcompanion.h"
 #include "simphone.h"
@@ -107,19 +108,11 @@ QString thrownText(const std::function<void()> &call)
 
 } // namespace
 
-class TestDevices : public QObject
+class TestDevices : public PhoneTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        installEnglishTranslation(*QCoreApplication::instance());
-        m_home = std::make_unique<TempHome>();
-        AndroidLink::setPauseOverrideMs(0);
-    }
 
     // Command-line runs started one after another within one second get process ids a few apart: their session
     // ports must differ, or the second asks the phone for a port whose listener the first may still hold.
